@@ -1,0 +1,69 @@
+#pragma once
+// The clock seam: every wait of the system that is longer than a fraction of a second reads its time
+// here, so tests can replace the clock and run 30 s, 35 s or an hour of waiting in milliseconds.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+// Time source of the process. Implementations are thread-safe.
+class IClock {
+public:
+    virtual ~IClock() = default;
+    // Steady milliseconds since an arbitrary start; 64 bits, so it never wraps.
+    virtual uint64_t TickMs() = 0;
+    // Wall-clock time (UTC instant).
+    virtual std::chrono::system_clock::time_point WallNow() = 0;
+    // Sleeps the calling thread for |ms| milliseconds of this clock's time.
+    virtual void SleepMs(uint64_t ms) = 0;
+    // How long a real wait may block before the caller must look at TickMs() again; the real clock lets
+    // a wait block for all of |remainingMs|, a manual clock only for a short slice.
+    virtual std::chrono::milliseconds RealSlice(uint64_t remainingMs) = 0;
+};
+
+// The operating system's clocks.
+class CSystemClock final : public IClock {
+public:
+    uint64_t TickMs() override;
+    std::chrono::system_clock::time_point WallNow() override;
+    void SleepMs(uint64_t ms) override;
+    std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
+};
+
+// A clock that moves only when told. With auto-advance on, SleepMs moves the time forward at once instead
+// of blocking, so loops that sleep in steps run through at full speed.
+// Thread-safe: every member takes m_Lock.
+class CManualClock final : public IClock {
+public:
+    explicit CManualClock(uint64_t startTickMs = 1000000,
+                          std::chrono::system_clock::time_point startWall = std::chrono::system_clock::now());
+    uint64_t TickMs() override;
+    std::chrono::system_clock::time_point WallNow() override;
+    void SleepMs(uint64_t ms) override;
+    std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
+
+    void Advance(uint64_t ms);
+    void SetAutoAdvance(bool on);
+
+private:
+    std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    uint64_t m_TickMs;
+    std::chrono::system_clock::time_point m_Wall;
+    bool m_AutoAdvance = false;
+};
+
+// The process's clock: the system clock unless a test has put another in place.
+IClock& GetClock();
+// Puts |clock| in place (nullptr restores the system clock). The caller keeps |clock| alive while it is set.
+void SetClockForTesting(IClock* clock);
+
+// Puts a clock in place for one scope.
+class CScopedClock {
+public:
+    explicit CScopedClock(IClock& clock) { SetClockForTesting(&clock); }
+    ~CScopedClock() { SetClockForTesting(nullptr); }
+    CScopedClock(const CScopedClock&) = delete;
+    CScopedClock& operator=(const CScopedClock&) = delete;
+};

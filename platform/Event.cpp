@@ -1,0 +1,129 @@
+#include "platform/Event.h"
+
+#include <algorithm>
+
+#include "platform/Clock.h"
+
+// Shared by one wait-for-any call and the events it waits on, so a Set on any of them wakes it.
+struct CEventWaiter {
+    std::mutex lock;
+    std::condition_variable cond;
+    bool woken = false;
+    void Wake() {
+        std::lock_guard<std::mutex> guard(lock);
+        woken = true;
+        cond.notify_all();
+    }
+};
+
+CEvent::CEvent(bool manualReset, bool initialState) : m_ManualReset(manualReset), m_Signalled(initialState) {}
+
+CEvent::~CEvent() = default;
+
+void CEvent::Set() {
+    std::vector<std::shared_ptr<CEventWaiter>> waiters;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Signalled = true;
+        waiters = m_Waiters;
+        if (m_ManualReset) {
+            m_Cond.notify_all();
+        } else {
+            m_Cond.notify_one();
+        }
+    }
+    for (auto& waiter : waiters) {
+        waiter->Wake();
+    }
+}
+
+void CEvent::Reset() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Signalled = false;
+}
+
+bool CEvent::IsSet() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Signalled;
+}
+
+bool CEvent::TryConsumeLocked() {
+    if (!m_Signalled) {
+        return false;
+    }
+    if (!m_ManualReset) {
+        m_Signalled = false;
+    }
+    return true;
+}
+
+bool CEvent::Wait(uint32_t ms) {
+    IClock& clock = GetClock();
+    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
+    std::unique_lock<std::mutex> lock(m_Lock);
+    for (;;) {
+        if (TryConsumeLocked()) {
+            return true;
+        }
+        if (ms == kInfinite) {
+            m_Cond.wait(lock);
+            continue;
+        }
+        const uint64_t now = clock.TickMs();
+        if (now >= deadline) {
+            return false;
+        }
+        m_Cond.wait_for(lock, clock.RealSlice(deadline - now));
+    }
+}
+
+void CEvent::AddWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Waiters.push_back(waiter);
+}
+
+void CEvent::RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Waiters.erase(std::remove(m_Waiters.begin(), m_Waiters.end(), waiter), m_Waiters.end());
+}
+
+int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
+    IClock& clock = GetClock();
+    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
+    auto waiter = std::make_shared<CEventWaiter>();
+    for (CEvent* event : events) {
+        event->AddWaiter(waiter);
+    }
+    int result = kWaitTimeout;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(waiter->lock);
+            waiter->woken = false;
+        }
+        bool found = false;
+        for (size_t i = 0; i < events.size() && !found; ++i) {
+            std::lock_guard<std::mutex> lock(events[i]->m_Lock);
+            if (events[i]->TryConsumeLocked()) {
+                result = static_cast<int>(i);
+                found = true;
+            }
+        }
+        if (found) {
+            break;
+        }
+        std::unique_lock<std::mutex> lock(waiter->lock);
+        if (ms == kInfinite) {
+            waiter->cond.wait(lock, [&] { return waiter->woken; });
+            continue;
+        }
+        const uint64_t now = clock.TickMs();
+        if (now >= deadline) {
+            break;
+        }
+        waiter->cond.wait_for(lock, clock.RealSlice(deadline - now), [&] { return waiter->woken; });
+    }
+    for (CEvent* event : events) {
+        event->RemoveWaiter(waiter);
+    }
+    return result;
+}

@@ -1,0 +1,87 @@
+#include "platform/Event.h"
+
+#include <atomic>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/Clock.h"
+#include "platform/WorkerThread.h"
+
+TEST(EventTest, ManualResetStaysSetAutoResetReleasesOne) {
+    CEvent manual(true);
+    CEvent automatic(false);
+    manual.Set();
+    automatic.Set();
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(manual.Wait(0));
+    EXPECT_TRUE(automatic.IsSet()); // testing does not consume
+    EXPECT_TRUE(automatic.Wait(0));
+    EXPECT_FALSE(automatic.Wait(0));
+    manual.Reset();
+    EXPECT_FALSE(manual.IsSet());
+}
+
+TEST(EventTest, WaitForAnyReturnsLowestSignalledIndexOrTimeout) {
+    CEvent a(true), b(false), c(true);
+    EXPECT_EQ(WaitForAnyEvent({&a, &b, &c}, 0), kWaitTimeout);
+    c.Set();
+    b.Set();
+    EXPECT_EQ(WaitForAnyEvent({&a, &b, &c}, 0), 1);
+    EXPECT_EQ(WaitForAnyEvent({&a, &b, &c}, 0), 2); // b was consumed, c is manual
+}
+
+TEST(EventTest, WaitForAnyWakesOnSetFromAnotherThread) {
+    CEvent a(false), b(false);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        b.Set();
+    });
+    EXPECT_EQ(WaitForAnyEvent({&a, &b}, kInfinite), 1);
+    setter.join();
+}
+
+TEST(EventTest, LongTimeoutsRunOnTheManualClock) {
+    CManualClock clock;
+    CScopedClock scoped(clock);
+    CEvent event(true);
+    std::atomic<bool> done{false};
+    std::thread advancer([&] {
+        while (!done) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            clock.Advance(1000);
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(event.Wait(30000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(WaitForAnyEvent({&event}, 3000), kWaitTimeout);
+    done = true;
+    advancer.join();
+}
+
+TEST(ManualClockTest, AutoAdvanceSleepsMoveTimeAtOnce) {
+    CManualClock clock(5000);
+    clock.SetAutoAdvance(true);
+    clock.SleepMs(35000);
+    EXPECT_EQ(clock.TickMs(), 40000u);
+}
+
+TEST(WorkerThreadTest, RunsReportsExitAndCanBeMadeToFail) {
+    CEvent started(true);
+    CWorkerThread worker("test", [&] {
+        started.Set();
+        return 7;
+    });
+    ASSERT_TRUE(worker.Start());
+    EXPECT_TRUE(started.Wait(5000));
+    EXPECT_TRUE(worker.WaitForExit(5000));
+    worker.Join();
+    EXPECT_EQ(worker.ExitCode(), 7);
+
+    CWorkerThread::FailNextStartsForTesting(1);
+    CWorkerThread failing("failing", [] { return 0; });
+    EXPECT_FALSE(failing.Start());
+    CWorkerThread next("next", [] { return 0; });
+    EXPECT_TRUE(next.Start());
+}
