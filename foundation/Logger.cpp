@@ -1,37 +1,254 @@
-// Placeholder until the writer lands: keeps the interface linkable.
 #include "foundation/Logger.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "platform/Clock.h"
+
+namespace {
+constexpr const char* kLogDirectory = "CORVANE_LOGS";
+constexpr const char* kDirectorySeparator = "/";
+constexpr const char* kDroppedMarker = "TStream=Corvane";
+constexpr const char* kAdminTranType = "TranType=Administrative";
+constexpr const char* kEncryptedMsg = " Encrypted Msg ] ";
+constexpr const char* kEntrySeparator = "----------\n";
+constexpr uint32_t kStopWaitMs = 10000;
+
+std::tm LocalNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+std::string FormatArgs(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (needed > 0) {
+        text.resize(static_cast<size_t>(needed));
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    return text;
+}
+
+std::string LogFileName(const std::string& prefix, const std::tm& local, bool fallback) {
+    char name[256];
+    std::snprintf(name, sizeof(name), fallback ? "%s%s%s%02d%02d%04d_ALT.log" : "%s%s%s%02d%02d%04d.log", kLogDirectory,
+                  kDirectorySeparator, prefix.c_str(), local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    return name;
+}
+
+// The file is kept in the text form of the system it came from: every "\n" is stored as CR LF.
+void AppendEntry(std::string& out, const std::string& line) {
+    const std::string entry = line + "\n" + kEntrySeparator;
+    for (char c : entry) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+}
+} // namespace
 
 void CLogQueue::AddLine(const std::string& line) {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_PendingLines.push_back(line);
+    ++m_AddedCount;
 }
 
 void CLogQueue::TakeLines() {
     std::lock_guard<std::mutex> lock(m_Lock);
-    m_WriteLines.insert(m_WriteLines.end(), m_PendingLines.begin(), m_PendingLines.end());
-    m_PendingLines.clear();
+    if (m_WriteLines.empty()) {
+        m_WriteLines.swap(m_PendingLines);
+    } else {
+        m_WriteLines.insert(m_WriteLines.end(), std::make_move_iterator(m_PendingLines.begin()),
+                            std::make_move_iterator(m_PendingLines.end()));
+        m_PendingLines.clear();
+    }
+    m_TakenThrough = m_AddedCount;
 }
 
 CLogger& CLogger::Instance() {
-    static CLogger logger;
+    static CLogger logger{CPrivateTag{}};
     return logger;
 }
 
-CLogger::CLogger() : m_FilePrefix("VYR"), m_pWriterThread("LogWriter", [this] { return LogWriterWorker(this); }) {}
-
-CLogger::~CLogger() = default;
-
-bool CLogger::LogLine(const char*, ...) {
-    return !m_StopEvent.IsSet();
+std::unique_ptr<CLogger> CLogger::CreateForTesting() {
+    return std::make_unique<CLogger>(CPrivateTag{});
 }
 
-void CLogger::Flush() {}
+CLogger::CLogger(CPrivateTag)
+    : m_FilePrefix("VYR"), m_pWriterThread("LogWriter", [this] { return LogWriterWorker(this); }) {
+    if (!m_pWriterThread.Start()) {
+        // Without a writer nothing would ever reach the file: refuse every line from the start.
+        m_StopEvent.Set();
+        MarkWriterDone();
+    }
+}
 
-void CLogger::WriteBatch() {}
+CLogger::~CLogger() {
+    Stop();
+    // If the writer is still busy after the wait, the thread member's destructor waits for it to finish
+    // its batch: freeing the queue under a running writer would corrupt memory at exit.
+}
 
-int LogWriterWorker(CLogger*) {
+void CLogger::Stop() {
+    m_StopEvent.Set();
+    m_pWriterThread.WaitForExit(kStopWaitMs);
+}
+
+bool CLogger::LogLine(const char* format, ...) {
+    if (m_StopEvent.IsSet()) {
+        return false;
+    }
+    const std::tm local = LocalNow();
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "[%H:%M:%S]", &local);
+    va_list args;
+    va_start(args, format);
+    std::string line = stamp + FormatArgs(format, args);
+    va_end(args);
+    AddLine(line);
+    m_WakeEvent.Set();
+    return true;
+}
+
+bool CLogger::Flush() {
+    uint64_t target = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        target = m_AddedCount;
+    }
+    std::unique_lock<std::mutex> lock(m_FlushLock);
+    if (m_WrittenCount >= target) {
+        return true;
+    }
+    lock.unlock();
+    m_WakeEvent.Set(); // lines added through AddLine alone did not wake the writer
+    lock.lock();
+    m_FlushCond.wait(lock, [&] { return m_WrittenCount >= target || m_WriterDone; });
+    return m_WrittenCount >= target;
+}
+
+void CLogger::SetBatchHookForTesting(std::function<void(size_t)> hook) {
+    std::lock_guard<std::mutex> lock(m_HookLock);
+    m_BatchHook = std::move(hook);
+}
+
+void CLogger::MarkWritten(uint64_t through) {
+    std::lock_guard<std::mutex> lock(m_FlushLock);
+    m_WrittenCount = through;
+    m_FlushCond.notify_all();
+}
+
+void CLogger::MarkWriterDone() {
+    std::lock_guard<std::mutex> lock(m_FlushLock);
+    m_WriterDone = true;
+    m_FlushCond.notify_all();
+}
+
+void CLogger::WriteBatch() {
+    if (m_WriteLines.empty()) {
+        return;
+    }
+    std::function<void(size_t)> hook;
+    {
+        std::lock_guard<std::mutex> lock(m_HookLock);
+        hook = m_BatchHook;
+    }
+    if (hook) {
+        hook(m_WriteLines.size());
+    }
+
+    const std::tm local = LocalNow();
+    std::ofstream file(LogFileName(m_FilePrefix, local, false), std::ios::binary | std::ios::app);
+    if (!file.is_open()) {
+        file.open(LogFileName(m_FilePrefix, local, true), std::ios::binary | std::ios::app);
+    }
+    if (file.is_open()) {
+        std::string bytes;
+        for (std::string& line : m_WriteLines) {
+            if (line.find(kDroppedMarker) != std::string::npos) {
+                continue;
+            }
+            MaskLogLine(line);
+            StripAdminTranType(line);
+            AppendEntry(bytes, line);
+        }
+        // A failed write loses the rest of the batch; the next batch tries the file again.
+        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        file.flush();
+        file.close();
+    }
+    m_WriteLines.clear();
+}
+
+int LogWriterWorker(CLogger* logger) {
+    bool stopping = false;
+    while (!stopping) {
+        const int index = WaitForAnyEvent({&logger->m_WakeEvent, &logger->m_StopEvent}, kInfinite);
+        if (index == 1) {
+            stopping = true;
+        } else if (index != 0) {
+            continue;
+        }
+        logger->TakeLines();
+        logger->WriteBatch();
+        logger->MarkWritten(logger->m_TakenThrough);
+    }
+    // A caller that passed the stop test just before the stop may still have added its line: take it too.
+    logger->TakeLines();
+    logger->WriteBatch();
+    logger->MarkWritten(logger->m_TakenThrough);
+    logger->MarkWriterDone();
     return 0;
 }
 
-void MaskLogLine(std::string&) {}
-void StripAdminTranType(std::string&) {}
+void MaskLogLine(std::string& line) {
+    size_t marker = line.find("\x1c"
+                              "1");
+    if (marker == std::string::npos) {
+        marker = line.find("\x1c"
+                           "2");
+    }
+    if (marker != std::string::npos) {
+        const std::string head = line.substr(0, marker);
+        size_t word = line.find("sent to");
+        if (word == std::string::npos) {
+            word = line.find("received from");
+        }
+        if (word != std::string::npos) {
+            line = head + kEncryptedMsg + line.substr(word);
+        }
+        return;
+    }
+    const size_t dc1 = line.find('\x11');
+    if (dc1 != std::string::npos) {
+        const size_t dc2 = line.find('\x12', dc1);
+        if (dc2 != std::string::npos) {
+            line.erase(dc1, dc2 - dc1 + 1);
+        }
+    }
+    const size_t rs = line.find('\x1e');
+    if (rs != std::string::npos) {
+        const size_t us = line.find('\x1f', rs);
+        if (us != std::string::npos) {
+            line.erase(rs, us - rs + 1);
+        }
+    }
+}
+
+void StripAdminTranType(std::string& line) {
+    const size_t key = line.find(kAdminTranType);
+    if (key == std::string::npos) {
+        return;
+    }
+    // The key, its value and the field separator after it; at the very end of the line only the key.
+    const size_t end = key + std::char_traits<char>::length(kAdminTranType) + 1;
+    line.erase(key, end < line.size() ? end - key : std::string::npos);
+}

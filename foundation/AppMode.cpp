@@ -1,0 +1,6 @@
+#include "foundation/AppMode.h"
+
+CAppModeFlags& AppModeFlags() {
+    static CAppModeFlags flags;
+    return flags;
+}

@@ -1,0 +1,55 @@
+#include "foundation/ErrorReporter.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "foundation/Logger.h"
+
+void ReportError(const std::string& message, bool log, bool noUserInterface, uint32_t timeoutMs) {
+    if (log) {
+        // The message is text, never a format: a "%" in it must reach the log as it is.
+        CLogger::Instance().LogLine("%s", message.c_str());
+    }
+    if (noUserInterface) {
+        return;
+    }
+    CBoxRequest request;
+    request.message = message;
+    request.kind = EBoxKind::Ok;
+    request.defaultButton = kIdOk;
+    request.timeoutMs = timeoutMs;
+    request.alreadyLogged = log;
+    GetPresenter().ShowBox(request);
+}
+
+int TimedMessageBox(const std::string& message, bool noUserInterface, int defaultButton, uint32_t timeoutMs) {
+    if (noUserInterface) {
+        return defaultButton;
+    }
+    CBoxRequest request;
+    request.message = message;
+    request.kind = defaultButton == kIdOk ? EBoxKind::Ok : EBoxKind::YesNo;
+    request.defaultButton = defaultButton;
+    request.timeoutMs = timeoutMs;
+    return GetPresenter().ShowBox(request);
+}
+
+int WaitAndPumpMessages(const std::vector<CEvent*>& events) {
+    return GetPresenter().WaitAndPump(events);
+}
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (needed > 0) {
+        text.resize(static_cast<size_t>(needed));
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    va_end(args);
+    return text;
+}
