@@ -1,0 +1,161 @@
+#include "foundation/ParamStore.h"
+
+#include <system_error>
+#include <utility>
+
+#include "foundation/AppMode.h"
+#include "foundation/ErrorReporter.h"
+#include "foundation/Logger.h"
+#include "foundation/SharedConstants.h"
+#include "platform/Files.h"
+
+namespace {
+
+// The file holds the client/server password: only the server's own user may read it.
+constexpr mode_t kParamFileMode = 0600;
+
+bool FileIsAbsent(const std::filesystem::path& path) {
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found;
+}
+
+} // namespace
+
+CParamStore& CParamStore::Instance() {
+    static CParamStore store;
+    return store;
+}
+
+CParamStore::CParamStore(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
+
+CParamSettings CParamStore::GetParams() const {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return m_Settings;
+}
+
+bool CParamStore::SetParams(const CParamSettings& settings) {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    if (!SaveLocked(settings)) {
+        return false;
+    }
+    m_Settings = settings;
+    return true;
+}
+
+bool CParamStore::ClearParams() {
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    return SetParams(defaults);
+}
+
+bool CParamStore::LoadParams() {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    std::string text;
+    std::string error;
+    if (!ReadWholeFile(m_FileName, &text, &error)) {
+        if (!FileIsAbsent(m_FileName)) {
+            // Never run on an empty set, and never overwrite a file we could not read: it may hold the
+            // merchant's values and the cause may pass.
+            m_Settings.BuildDefaults();
+            m_LastErrorCode = kParamStoreErrorReadFailed;
+            m_LastErrorText = "Unable to read Param Settings: " + error;
+            return false;
+        }
+        text.clear();
+    }
+    if (!m_Settings.FromString(text)) {
+        RebuildLocked();
+    }
+    return true;
+}
+
+bool CParamStore::SaveParams(const CParamSettings& settings) {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return SaveLocked(settings);
+}
+
+bool CParamStore::RebuildParams() {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return RebuildLocked();
+}
+
+int CParamStore::GetLastErrorCode() const {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return m_LastErrorCode;
+}
+
+std::string CParamStore::GetLastErrorText() const {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return m_LastErrorText;
+}
+
+bool CParamStore::SaveLocked(const CParamSettings& settings) {
+    const std::string text = settings.ToString();
+    if (text.size() > kParamStoreMaxTextLength) {
+        m_LastErrorCode = kParamStoreErrorOverflow;
+        m_LastErrorText = "Param Settings would overflow";
+        return false;
+    }
+    // The saved text is positional: a missing parameter or a ";" inside a value would move every later
+    // value onto the wrong parameter at the next load.
+    const CParamMap map = settings.GetParamMap();
+    for (unsigned index = kParamFirstIndex; index <= static_cast<unsigned>(kParamLastIndex); ++index) {
+        const CParamEntry* entry = map.FindEntry(index);
+        if (entry == nullptr || entry->GetValue().find(';') != std::string::npos) {
+            m_LastErrorCode = kParamStoreErrorUnstorable;
+            m_LastErrorText = "Param Settings cannot be stored: parameter " + std::to_string(index) +
+                              (entry == nullptr ? " is missing" : " holds ';'");
+            return false;
+        }
+    }
+    return WriteLocked(text);
+}
+
+bool CParamStore::RebuildLocked() {
+    WriteLocked("");
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    if (!SaveLocked(defaults)) {
+        return false;
+    }
+    m_Settings = defaults;
+    return true;
+}
+
+bool CParamStore::WriteLocked(const std::string& text) {
+    std::string error;
+    if (!WriteFileAtomically(m_FileName, text, kParamFileMode, &error)) {
+        m_LastErrorCode = kParamStoreErrorWriteFailed;
+        m_LastErrorText = "Unable to save Param Settings: " + error;
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+void TellOperator(const std::string& message) {
+    const bool noUserInterface = AppModeFlags().StartedAsService();
+    // A service shows no box, and the interfaces then stay down: the log must say why.
+    if (noUserInterface) {
+        CLogger::Instance().LogLine("%s", message.c_str());
+    }
+    TimedMessageBox(message, noUserInterface, kIdOk, 0);
+}
+
+} // namespace
+
+bool CheckConfiguration(const CParamStore& store) {
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    const CParamSettings current = store.GetParams();
+    if (current.GetParamMap().Equals(defaults.GetParamMap()) && current.GetVersion() == defaults.GetVersion()) {
+        TellOperator(kConfigurationNotSetText);
+        return false;
+    }
+    if (current.GetVersion() == defaults.GetVersion()) {
+        return true;
+    }
+    TellOperator(kConfigurationProblemText);
+    return false;
+}

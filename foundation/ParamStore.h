@@ -1,0 +1,77 @@
+#pragma once
+// The process's current merchant parameter set, kept in MerchantParams.dat in the current directory, and the
+// start-up check that tells the operator when the parameters were never set.
+
+#include <cstddef>
+#include <filesystem>
+#include <mutex>
+#include <string>
+
+#include "foundation/ParamSettings.h"
+
+// The file that holds the serialised set between runs, relative to the current directory.
+inline constexpr char kParamStoreFileName[] = "MerchantParams.dat";
+// The longest serialised text the store takes.
+constexpr std::size_t kParamStoreMaxTextLength = 500;
+
+// Last-error codes of the store.
+constexpr int kParamStoreErrorOverflow = 10002;    // "Param Settings would overflow"
+constexpr int kParamStoreErrorWriteFailed = 10003; // the file could not be replaced
+constexpr int kParamStoreErrorReadFailed = 10004;  // the file exists but could not be read
+constexpr int kParamStoreErrorUnstorable = 10005;  // a parameter is missing or a value holds ";"
+
+// Holds the merchant parameters for the whole process and hands out copies. A new set becomes current only
+// after it has been saved, so the file and the current set never disagree.
+// Thread-safe: every public member takes m_Lock; readers work on their copy without a lock.
+class CParamStore {
+public:
+    // The one store of the process.
+    static CParamStore& Instance();
+
+    // An empty current set; LoadParams fills it. |fileName| is resolved against the current directory at
+    // each read and write.
+    explicit CParamStore(std::filesystem::path fileName = kParamStoreFileName);
+    virtual ~CParamStore() = default;
+    CParamStore(const CParamStore&) = delete;
+    CParamStore& operator=(const CParamStore&) = delete;
+
+    // A private copy of the current set (map and version).
+    CParamSettings GetParams() const;
+    // Saves |settings|; only when that succeeded does a copy become current. Returns whether it was saved.
+    bool SetParams(const CParamSettings& settings);
+    // Saves the default set and on success makes it current.
+    bool ClearParams();
+    // Loads the current set from the file: each valid value replaces its default; an absent, empty or
+    // foreign-version file is rewritten with the defaults. False only when the file exists but cannot be
+    // read; the current set then holds the defaults and the file is left as it was.
+    bool LoadParams();
+    // Writes |settings| as the saved text without making it current; false with the last error set when
+    // the text is longer than 500 characters, lacks one of the 22 parameters, has a value holding ";" or
+    // cannot be written.
+    bool SaveParams(const CParamSettings& settings);
+    // Erases the saved text, then saves the default set and on success makes it current.
+    bool RebuildParams();
+
+    int GetLastErrorCode() const;
+    std::string GetLastErrorText() const;
+
+private:
+    bool SaveLocked(const CParamSettings& settings); // caller holds m_Lock
+    bool RebuildLocked();                            // caller holds m_Lock
+    bool WriteLocked(const std::string& text);       // caller holds m_Lock
+
+    mutable std::mutex m_Lock;
+    const std::filesystem::path m_FileName;
+    int m_LastErrorCode = 0;     // guarded by m_Lock
+    std::string m_LastErrorText; // guarded by m_Lock
+    CParamSettings m_Settings;   // guarded by m_Lock
+};
+
+// The operator messages of CheckConfiguration.
+inline constexpr char kConfigurationNotSetText[] = "Configuration not Set! - Use Setup | Merchant Parameters";
+inline constexpr char kConfigurationProblemText[] =
+    "Problem reading Configuration File - Use Setup | Merchant Parameters";
+
+// Whether the interfaces may start with |store|'s current set: false, after telling the operator (nothing is
+// shown in service mode), when the set still equals the defaults or its version is not "4".
+bool CheckConfiguration(const CParamStore& store = CParamStore::Instance());

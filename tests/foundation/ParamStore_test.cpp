@@ -1,0 +1,289 @@
+#include "foundation/ParamStore.h"
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "foundation/AppMode.h"
+#include "foundation/Logger.h"
+#include "foundation/Presenter.h"
+
+namespace {
+
+CParamSettings Defaults() {
+    CParamSettings settings;
+    settings.BuildDefaults();
+    return settings;
+}
+
+// A default set with each (index, value) stored through the entry's own validation.
+CParamSettings DefaultsWith(const std::vector<std::pair<unsigned, std::string>>& values) {
+    CParamSettings settings = Defaults();
+    CParamMap map = settings.GetParamMap();
+    for (const auto& [index, value] : values) {
+        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " [" << value << "]";
+    }
+    settings.SetParamMap(map);
+    return settings;
+}
+
+// Both URLs at 50, the lane ids at 300 and the dial prefix at 24 characters: exactly 500 characters serialised.
+CParamSettings LongestStorableSet() {
+    return DefaultsWith({{kParamPrimaryUrl, "https://" + std::string(42, 'p')},
+                         {kParamSecondaryUrl, "https://" + std::string(42, 's')},
+                         {kParamLaneIds, std::string(300, '7')},
+                         {kParamDialPrefix, std::string(24, '9')}});
+}
+
+bool SameSet(const CParamSettings& a, const CParamSettings& b) {
+    return a.GetVersion() == b.GetVersion() && a.GetParamMap().Equals(b.GetParamMap());
+}
+
+// Everything written to today's log so far.
+std::string LogText() {
+    CLogger::Instance().Flush();
+    std::string all;
+    std::error_code error;
+    for (const auto& file : std::filesystem::directory_iterator("CORVANE_LOGS", error)) {
+        all += ReadFileBytes(file.path());
+    }
+    return all;
+}
+
+class ParamStoreTest : public TempDirTest {
+protected:
+    CParamStore m_Store;
+};
+
+} // namespace
+
+TEST_F(ParamStoreTest, SetParamsSavesTheWholeTextThenMakesItCurrent) {
+    const CParamSettings settings = DefaultsWith({{kParamMerchantId, "MID00000042"}, {kParamTerminalId, "0042"}});
+    ASSERT_TRUE(m_Store.SetParams(settings));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), settings.ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), settings));
+    EXPECT_EQ(std::filesystem::status(kParamStoreFileName).permissions() & std::filesystem::perms::others_read,
+              std::filesystem::perms::none);
+}
+
+TEST_F(ParamStoreTest, FiveHundredCharactersAreSavedFiveHundredTwelveOverflow) {
+    const CParamSettings longest = LongestStorableSet();
+    ASSERT_EQ(longest.ToString().size(), 500u);
+    ASSERT_TRUE(m_Store.SetParams(longest));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), longest.ToString());
+
+    CParamSettings tooLong = longest;
+    CParamMap map = tooLong.GetParamMap();
+    ASSERT_TRUE(map.FindEntry(kParamPassword)->SetValue("ABCDEFGHIJKL"));
+    tooLong.SetParamMap(map);
+    ASSERT_EQ(tooLong.ToString().size(), 512u);
+
+    EXPECT_FALSE(m_Store.SetParams(tooLong));
+    EXPECT_EQ(m_Store.GetLastErrorCode(), 10002);
+    EXPECT_EQ(m_Store.GetLastErrorText(), "Param Settings would overflow");
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), longest));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), longest.ToString());
+}
+
+TEST_F(ParamStoreTest, ShorterTextLeavesNothingOfTheLongerOne) {
+    ASSERT_TRUE(m_Store.SetParams(LongestStorableSet()));
+    ASSERT_TRUE(m_Store.ClearParams());
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+}
+
+TEST_F(ParamStoreTest, SetThatCannotBeWrittenNeverBecomesCurrent) {
+    CParamStore store("no-such-folder/MerchantParams.dat");
+    EXPECT_TRUE(store.LoadParams()); // an absent file reads as empty; only the rewrite fails
+    const CParamSettings before = store.GetParams();
+    EXPECT_FALSE(store.SetParams(DefaultsWith({{kParamMerchantId, "MID00000042"}})));
+    EXPECT_EQ(store.GetLastErrorCode(), kParamStoreErrorWriteFailed);
+    EXPECT_FALSE(store.GetLastErrorText().empty());
+    EXPECT_TRUE(SameSet(store.GetParams(), before));
+}
+
+TEST_F(ParamStoreTest, SetThatWouldNotReadBackIsRefused) {
+    const CParamSettings saved = DefaultsWith({{kParamMerchantId, "MID00000042"}});
+    ASSERT_TRUE(m_Store.SetParams(saved));
+
+    // A set without "AQUIRE DID" would move every later value one parameter down at the next load.
+    CParamMap incomplete;
+    for (const auto& [index, entry] : Defaults().GetParamMap().GetEntries()) {
+        if (index != kParamAquireDid) {
+            incomplete.SetAt(index, entry);
+        }
+    }
+    // An entry built directly, past the value test, with the separator inside its value.
+    CParamMap separator = Defaults().GetParamMap();
+    const CParamEntry* lanes = separator.FindEntry(kParamLaneIds);
+    separator.SetAt(kParamLaneIds, CParamEntry(lanes->GetType(), lanes->GetName(), "1;2"));
+
+    for (const CParamMap& map : {incomplete, separator}) {
+        CParamSettings settings;
+        settings.SetParamMap(map);
+        EXPECT_FALSE(m_Store.SetParams(settings));
+        EXPECT_EQ(m_Store.GetLastErrorCode(), kParamStoreErrorUnstorable);
+        EXPECT_TRUE(SameSet(m_Store.GetParams(), saved));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), saved.ToString());
+    }
+}
+
+TEST_F(ParamStoreTest, GetParamsHandsOutAPrivateCopy) {
+    ASSERT_TRUE(m_Store.ClearParams());
+    CParamSettings copy = m_Store.GetParams();
+    CParamMap map = copy.GetParamMap();
+    ASSERT_TRUE(map.FindEntry(kParamMerchantId)->SetValue("MID00000042"));
+    copy.SetParamMap(map);
+    EXPECT_EQ(m_Store.GetParams().GetParamMap().GetValue(kParamMerchantId), "00000000000");
+}
+
+TEST_F(ParamStoreTest, LoadTakesSavedValuesAndDefaultsForInvalidOnes) {
+    std::string text = DefaultsWith({{kParamMerchantId, "MID00000042"}, {kParamNumberOfLanes, "4"}}).ToString();
+    text.replace(text.find(";0000;"), 6, ";12X4;"); // an unreadable terminal id
+    WriteFileBytes(kParamStoreFileName, text);
+
+    ASSERT_TRUE(m_Store.LoadParams());
+    const CParamMap map = m_Store.GetParams().GetParamMap();
+    EXPECT_EQ(map.GetCount(), 22u);
+    EXPECT_EQ(map.GetValue(kParamMerchantId), "MID00000042");
+    EXPECT_EQ(map.GetValue(kParamNumberOfLanes), "4");
+    EXPECT_EQ(map.GetValue(kParamTerminalId), "0000");
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), text); // a readable file of our version is not rewritten
+}
+
+TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
+    const std::string foreign = "3;" + Defaults().ToString().substr(2);
+    for (const char* name : {"absent", "empty", "foreign"}) {
+        SCOPED_TRACE(name);
+        std::filesystem::remove(kParamStoreFileName);
+        if (std::string(name) == "empty") {
+            WriteFileBytes(kParamStoreFileName, "");
+        } else if (std::string(name) == "foreign") {
+            WriteFileBytes(kParamStoreFileName, foreign);
+        }
+        CParamStore store;
+        ASSERT_TRUE(store.LoadParams());
+        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+    }
+}
+
+TEST_F(ParamStoreTest, UnreadableFileFailsTheLoadButLeavesDefaultsAndTheFile) {
+    std::filesystem::create_directory(kParamStoreFileName); // opens, but cannot be read as text
+    EXPECT_FALSE(m_Store.LoadParams());
+    EXPECT_EQ(m_Store.GetLastErrorCode(), kParamStoreErrorReadFailed);
+    EXPECT_FALSE(m_Store.GetLastErrorText().empty());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_TRUE(std::filesystem::is_directory(kParamStoreFileName));
+}
+
+TEST_F(ParamStoreTest, RebuildErasesAndSavesTheDefaults) {
+    ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamMerchantId, "MID00000042"}})));
+    ASSERT_TRUE(m_Store.RebuildParams());
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+}
+
+TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {
+    const CParamSettings first = DefaultsWith(
+        {{kParamMerchantId, "AAAAAAAAAAA"}, {kParamTerminalId, "1111"}, {kParamLaneIds, std::string(300, 'a')}});
+    const CParamSettings second = DefaultsWith(
+        {{kParamMerchantId, "BBBBBBBBBBB"}, {kParamTerminalId, "2222"}, {kParamLaneIds, std::string(300, 'b')}});
+    ASSERT_TRUE(m_Store.SetParams(first));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    auto reader = [&] {
+        while (!done.load()) {
+            const CParamSettings seen = m_Store.GetParams();
+            if (!SameSet(seen, first) && !SameSet(seen, second)) {
+                ++torn;
+            }
+        }
+    };
+    std::thread readerA(reader);
+    std::thread readerB(reader);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(m_Store.SetParams(round % 2 == 0 ? second : first));
+    }
+    done = true;
+    readerA.join();
+    readerB.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
+// What CheckConfiguration tells the operator goes, with the headless presenter, to the log.
+class CheckConfigurationTest : public ParamStoreTest {
+protected:
+    // The application makes the log folder at start-up; the logger writes nothing without it.
+    CheckConfigurationTest() { std::filesystem::create_directory("CORVANE_LOGS"); }
+    void TearDown() override {
+        AppModeFlags().SetStartedAsService(false);
+        CLogger::Instance().Flush(); // this test's lines land in this test's folder
+    }
+};
+
+TEST_F(CheckConfigurationTest, DefaultSetIsReportedAsNotSet) {
+    ASSERT_TRUE(m_Store.ClearParams());
+    EXPECT_FALSE(CheckConfiguration(m_Store));
+    EXPECT_NE(LogText().find("Configuration not Set! - Use Setup | Merchant Parameters"), std::string::npos);
+}
+
+TEST_F(CheckConfigurationTest, AnyChangedValueMakesTheConfigurationUsable) {
+    for (const auto& change : std::vector<std::pair<unsigned, std::string>>{
+             {kParamMerchantId, "MID00000042"}, {kParamVerifySslCertificate, "N"}, {kParamLaneIds, "1"}}) {
+        ASSERT_TRUE(m_Store.SetParams(DefaultsWith({change})));
+        EXPECT_TRUE(CheckConfiguration(m_Store)) << change.first;
+    }
+    EXPECT_EQ(LogText().find("Configuration not Set!"), std::string::npos);
+}
+
+namespace {
+// Records the boxes it is asked to show.
+class CRecordingPresenter final : public IPresenter {
+public:
+    int ShowBox(const CBoxRequest& request) override {
+        m_Boxes.push_back(request);
+        return request.defaultButton;
+    }
+    int WaitAndPump(const std::vector<CEvent*>&) override { return -1; }
+    void PostQuit() override {}
+    bool QuitPosted() const override { return false; }
+    std::vector<CBoxRequest> m_Boxes;
+};
+} // namespace
+
+TEST_F(CheckConfigurationTest, NotSetIsAnOkBoxThatWaitsForTheOperator) {
+    CRecordingPresenter presenter;
+    CScopedPresenter scoped(presenter);
+    ASSERT_TRUE(m_Store.ClearParams());
+    EXPECT_FALSE(CheckConfiguration(m_Store));
+    ASSERT_EQ(presenter.m_Boxes.size(), 1u);
+    EXPECT_EQ(presenter.m_Boxes[0].message, "Configuration not Set! - Use Setup | Merchant Parameters");
+    EXPECT_EQ(presenter.m_Boxes[0].kind, EBoxKind::Ok);
+    EXPECT_EQ(presenter.m_Boxes[0].defaultButton, kIdOk);
+    EXPECT_EQ(presenter.m_Boxes[0].timeoutMs, 0u);
+}
+
+TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
+    CRecordingPresenter presenter;
+    CScopedPresenter scoped(presenter);
+    AppModeFlags().SetStartedAsService(true);
+    ASSERT_TRUE(m_Store.ClearParams());
+    EXPECT_FALSE(CheckConfiguration(m_Store));
+    EXPECT_TRUE(presenter.m_Boxes.empty());
+    EXPECT_NE(LogText().find("Configuration not Set! - Use Setup | Merchant Parameters"), std::string::npos);
+}
+
+TEST_F(CheckConfigurationTest, TheProcessStoreIsCheckedByDefault) {
+    ASSERT_TRUE(CParamStore::Instance().LoadParams());
+    EXPECT_FALSE(CheckConfiguration());
+    ASSERT_TRUE(CParamStore::Instance().SetParams(DefaultsWith({{kParamTerminalId, "0042"}})));
+    EXPECT_TRUE(CheckConfiguration());
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultsWith({{kParamTerminalId, "0042"}}).ToString());
+}
