@@ -1,12 +1,18 @@
 #include "platform/Socket.h"
 
+#include "platform/Clock.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <memory>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 CSocketFd& CSocketFd::operator=(CSocketFd&& other) noexcept {
@@ -142,4 +148,188 @@ std::string Ipv4ToText(uint32_t networkOrderAddress) {
     a.s_addr = networkOrderAddress;
     ::inet_ntop(AF_INET, &a, text, sizeof text);
     return text;
+}
+
+// ---- Listen-server and session primitives ----
+
+uint32_t LoopbackIpv4() {
+    return htonl(INADDR_LOOPBACK);
+}
+
+CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer) {
+    for (;;) {
+        sockaddr_in addr{};
+        socklen_t len = sizeof addr;
+        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            if (peer != nullptr) {
+                peer->address = addr.sin_addr.s_addr;
+                peer->port = ntohs(addr.sin_port);
+            }
+            return CSocketFd(fd);
+        }
+        if (errno != EINTR) {
+            return CSocketFd();
+        }
+    }
+}
+
+CSocketFd ConnectTcp(uint32_t networkOrderAddress, int port, int timeoutMs) {
+    CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) {
+        return fd;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = networkOrderAddress;
+    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (errno != EINPROGRESS) {
+            const int saved = errno;
+            fd.Close();
+            errno = saved;
+            return fd;
+        }
+        if (PollWritable(fd.Get(), timeoutMs) != PollResult::Ready) {
+            fd.Close();
+            errno = ETIMEDOUT;
+            return fd;
+        }
+        int error = 0;
+        socklen_t len = sizeof error;
+        if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
+            fd.Close();
+            errno = error != 0 ? error : ECONNREFUSED;
+            return fd;
+        }
+    }
+    SetNonBlocking(fd.Get(), false);
+    return fd;
+}
+
+void ShutdownBoth(int fd) {
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+long SendAll(int fd, const void* data, size_t size, int flags) {
+    const char* p = static_cast<const char*>(data);
+    size_t sent = 0;
+    while (sent < size) {
+        const ssize_t n = ::send(fd, p + sent, size - sent, flags | MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                if (PollWritable(fd, 30000) == PollResult::Ready) {
+                    continue;
+                }
+                errno = ETIMEDOUT;
+            }
+            return -1;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return static_cast<long>(sent);
+}
+
+long PeekSome(int fd, void* data, size_t size, bool dontWait) {
+    const int flags = MSG_PEEK | (dontWait ? MSG_DONTWAIT : 0);
+    for (;;) {
+        const ssize_t n = ::recv(fd, data, size, flags);
+        if (n >= 0 || errno != EINTR) {
+            return static_cast<long>(n);
+        }
+    }
+}
+
+long BytesReadable(int fd) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0) {
+        return -1;
+    }
+    return count;
+}
+
+namespace {
+PollResult WaitOnClock(int fd, uint64_t ms, bool readable) {
+    IClock& clock = GetClock();
+    const uint64_t deadline = clock.TickMs() + ms;
+    for (;;) {
+        const uint64_t now = clock.TickMs();
+        const uint64_t left = now >= deadline ? 0 : deadline - now;
+        const auto slice = clock.RealSlice(left).count();
+        const int wait = slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice);
+        const PollResult result = readable ? PollReadable(fd, wait) : PollWritable(fd, wait);
+        if (result != PollResult::Timeout || clock.TickMs() >= deadline) {
+            return result;
+        }
+    }
+}
+} // namespace
+
+PollResult WaitReadableOnClock(int fd, uint64_t ms) {
+    return WaitOnClock(fd, ms, true);
+}
+PollResult WaitWritableOnClock(int fd, uint64_t ms) {
+    return WaitOnClock(fd, ms, false);
+}
+
+int SetSocketTimeoutMs(int fd, bool receive, int ms) {
+    timeval tv{};
+    if (ms > 0) {
+        tv.tv_sec = ms / 1000;
+        tv.tv_usec = (ms % 1000) * 1000;
+    }
+    return ::setsockopt(fd, SOL_SOCKET, receive ? SO_RCVTIMEO : SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 0 : -1;
+}
+
+int GetSocketBufferSize(int fd, bool send) {
+    int size = 0;
+    socklen_t len = sizeof size;
+    if (::getsockopt(fd, SOL_SOCKET, send ? SO_SNDBUF : SO_RCVBUF, &size, &len) != 0) {
+        return 0;
+    }
+    return size;
+}
+
+int SetSocketBufferSize(int fd, bool send, int bytes) {
+    return ::setsockopt(fd, SOL_SOCKET, send ? SO_SNDBUF : SO_RCVBUF, &bytes, sizeof bytes) == 0 ? 0 : -1;
+}
+
+bool TextToIpv4(const std::string& dotted, uint32_t* networkOrderAddress) {
+    in_addr a{};
+    if (::inet_pton(AF_INET, dotted.c_str(), &a) != 1) {
+        return false;
+    }
+    *networkOrderAddress = a.s_addr;
+    return true;
+}
+
+bool ReverseLookupIpv4(uint32_t networkOrderAddress, std::string* name) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = networkOrderAddress;
+    char host[NI_MAXHOST] = {};
+    if (::getnameinfo(reinterpret_cast<sockaddr*>(&addr), sizeof addr, host, sizeof host, nullptr, 0, NI_NAMEREQD) !=
+        0) {
+        return false;
+    }
+    *name = host;
+    return true;
+}
+
+bool LookupIpv4(const std::string& host, uint32_t* networkOrderAddress) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
+    *networkOrderAddress = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    return true;
 }

@@ -49,3 +49,49 @@ CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* fa
 
 // "a.b.c.d" of an IPv4 address in network order.
 std::string Ipv4ToText(uint32_t networkOrderAddress);
+
+// ---- Listen-server and session primitives ----
+
+// An IPv4 peer: address in network order, port in host order.
+struct Ipv4Endpoint {
+    uint32_t address = 0;
+    uint16_t port = 0;
+};
+
+// 127.0.0.1 in network order.
+uint32_t LoopbackIpv4();
+
+// Accepts one connection (close-on-exec, EINTR retried). On failure returns an invalid socket with errno set.
+CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer);
+
+// Connects a TCP socket to |networkOrderAddress|:|port|, waiting at most |timeoutMs| real milliseconds for the
+// connection. Returns the connected socket in blocking mode, or an invalid socket with errno set.
+CSocketFd ConnectTcp(uint32_t networkOrderAddress, int port, int timeoutMs);
+
+// shutdown() of both directions; errors (a socket that was never connected) are ignored.
+void ShutdownBoth(int fd);
+
+// Like SendAll, with extra send() |flags| (MSG_NOSIGNAL is always added).
+long SendAll(int fd, const void* data, size_t size, int flags);
+// One recv with MSG_PEEK (plus MSG_DONTWAIT when |dontWait|), EINTR retried: bytes, 0 closed, -1 with errno.
+long PeekSome(int fd, void* data, size_t size, bool dontWait);
+// Bytes waiting to be read (FIONREAD), or -1 with errno set.
+long BytesReadable(int fd);
+
+// Waits on the clock seam (platform/Clock.h) for at most |ms| of its time, so a manual clock ends the wait.
+PollResult WaitReadableOnClock(int fd, uint64_t ms);
+PollResult WaitWritableOnClock(int fd, uint64_t ms);
+
+// SO_RCVTIMEO (|receive|) or SO_SNDTIMEO in milliseconds: 0, or -1 with errno set.
+int SetSocketTimeoutMs(int fd, bool receive, int ms);
+// SO_SNDBUF (|send|) or SO_RCVBUF: the size, 0 when the query fails.
+int GetSocketBufferSize(int fd, bool send);
+// 0, or -1 with errno set.
+int SetSocketBufferSize(int fd, bool send, int bytes);
+
+// "a.b.c.d" to an address in network order; false for anything else.
+bool TextToIpv4(const std::string& dotted, uint32_t* networkOrderAddress);
+// Name of an IPv4 address from the system's resolver; false when it has none.
+bool ReverseLookupIpv4(uint32_t networkOrderAddress, std::string* name);
+// First IPv4 address of |host| (a name or a dotted address); false when the lookup fails.
+bool LookupIpv4(const std::string& host, uint32_t* networkOrderAddress);
