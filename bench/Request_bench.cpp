@@ -1,0 +1,121 @@
+// What one encrypted request costs the crypto object: key-blob import (the RSA private decrypt), hex decode and
+// RC4, under the object's lock. The bare RSA-1024 private decrypt beside it shows how much of that is RSA.
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include "foundation/Request.h"
+#include "platform/Crypto.h"
+#include "platform/Files.h"
+
+namespace {
+// The crypto object keeps its key in the current directory: give it a folder of its own for the run.
+class CBenchFolder {
+public:
+    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            m_Path = pattern;
+            std::filesystem::current_path(m_Path);
+        }
+    }
+    ~CBenchFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(m_Previous, ec);
+        if (!m_Path.empty()) {
+            std::filesystem::remove_all(m_Path, ec);
+        }
+    }
+
+private:
+    std::filesystem::path m_Previous;
+    std::filesystem::path m_Path;
+};
+
+struct CFixture {
+    CBenchFolder folder;
+    CRequest crypto;
+    std::vector<uint8_t> blob;
+    std::string requestHex;
+    std::vector<uint8_t> bigEndianCipher; // the blob's RSA block as OpenSSL takes it
+    EVP_PKEY* key = nullptr;
+
+    CFixture() {
+        if (!crypto.StartCrypto()) {
+            std::abort();
+        }
+        const std::vector<uint8_t> sessionKey = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                                                 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+        if (BuildSimpleBlobForPublicKeyText(crypto.GetPublicKeyHex(), sessionKey.data(), sessionKey.size(), &blob) !=
+            kCryptOk) {
+            std::abort();
+        }
+        const std::string request = "TStream=Transaction\x1cTranType=PrePaid\x1cTranCode=Sale\x1c"
+                                    "IpPort=9100\x1cMerchantID=494901\x1cOperatorID=TEST\x1c"
+                                    "Track2=6050110010020030040=491210012345\x1cPurchase=12.34\x1c"
+                                    "InvoiceNo=10045\x1cRefNo=10045\x1cMemo=Lane 3 POS v4.2\x1c"
+                                    "TerminalName=LANE03\x1cShiftID=2\x1cSequenceNo=0010010010";
+        std::vector<uint8_t> cipher(request.begin(), request.end());
+        CRc4Key(sessionKey.data(), sessionKey.size()).Crypt(cipher.data(), cipher.size());
+        requestHex = BytesToHex(cipher);
+        bigEndianCipher.assign(blob.rbegin(), blob.rend() - 12);
+
+        std::string pem;
+        ReadWholeFile(std::filesystem::path("CORVANE_KEYS") / (std::string(kKeyContainerName) + ".pem"), &pem);
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        key = PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+        if (key == nullptr) {
+            std::abort();
+        }
+    }
+    ~CFixture() { EVP_PKEY_free(key); }
+};
+
+CFixture& Fixture() {
+    static CFixture fixture;
+    return fixture;
+}
+
+void BM_DecryptWithClientKey(benchmark::State& state) {
+    CFixture& f = Fixture();
+    std::string text;
+    for (auto _ : state) {
+        if (!f.crypto.DecryptWithClientKey(f.blob.data(), static_cast<uint32_t>(f.blob.size()), f.requestHex, &text)) {
+            state.SkipWithError("decrypt failed");
+            break;
+        }
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetLabel(std::to_string(f.requestHex.size() / 2) + "-byte request");
+}
+BENCHMARK(BM_DecryptWithClientKey);
+
+void BM_BareRsa1024PrivateDecrypt(benchmark::State& state) {
+    CFixture& f = Fixture();
+    std::vector<uint8_t> out(128);
+    for (auto _ : state) {
+        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, f.key, nullptr);
+        size_t length = out.size();
+        if (ctx == nullptr || EVP_PKEY_decrypt_init(ctx) != 1 ||
+            EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) != 1 ||
+            EVP_PKEY_decrypt(ctx, out.data(), &length, f.bigEndianCipher.data(), f.bigEndianCipher.size()) != 1) {
+            EVP_PKEY_CTX_free(ctx);
+            state.SkipWithError("RSA decrypt failed");
+            break;
+        }
+        EVP_PKEY_CTX_free(ctx);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_BareRsa1024PrivateDecrypt);
+} // namespace
+
+BENCHMARK_MAIN();
