@@ -1,0 +1,257 @@
+#include "host/ClientSocket.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
+#include "platform/TcpClient.h"
+
+std::string FormatHostText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (needed > 0) {
+        text.resize(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return text;
+}
+
+CClientSocket::CClientSocket() = default;
+
+CClientSocket::~CClientSocket() {
+    Close();
+}
+
+void CClientSocket::SetLastError(int code, std::string text) {
+    m_LastErrorCode = code;
+    m_LastErrorText = std::move(text);
+}
+
+bool CClientSocket::Close() {
+    if (m_Socket.Valid()) {
+        SetBlocking();
+        ShutdownSocket(m_Socket.Get());
+        m_Socket.Close();
+    }
+    return true;
+}
+
+bool CClientSocket::SetNonBlocking() {
+    return m_Socket.Valid() && ::SetNonBlocking(m_Socket.Get(), true);
+}
+
+bool CClientSocket::SetBlocking() {
+    return m_Socket.Valid() && ::SetNonBlocking(m_Socket.Get(), false);
+}
+
+bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t timeoutMs) {
+    uint32_t address = 0;
+    const int error = ResolveHostIpv4(hostName, &address);
+    if (error != 0) {
+        m_LastSocketError = error;
+        SetLastError(error, FormatHostText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error));
+        return false;
+    }
+    return Connect(address, port, timeoutMs);
+}
+
+bool CClientSocket::FailConnect(int code, std::string text) {
+    SetLastError(code, std::move(text));
+    Close();
+    return false;
+}
+
+bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t timeoutMs) {
+    Close(); // one connection at a time: a socket still held is not leaked
+    m_PeerAddress = networkOrderAddress;
+    m_PeerPort = port;
+
+    m_Socket = NewTcpSocket();
+    if (!m_Socket.Valid()) {
+        m_LastSocketError = errno;
+        SetLastError(kSocketCreationFailed, "Socket Creation Failed");
+        return false;
+    }
+    if (!SetNonBlocking()) {
+        const int error = errno;
+        m_LastSocketError = error;
+        return FailConnect(error, FormatHostText("Socket ioctl (No Block) Failed with Error %d", error));
+    }
+    const int started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
+    if (started == 0) {
+        SetBlocking();
+        return true;
+    }
+    if (started != EINPROGRESS) {
+        m_LastSocketError = started;
+        return FailConnect(started, FormatHostText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", started,
+                                                   static_cast<unsigned>(started)));
+    }
+
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    for (;;) {
+        clock.SleepMs(1);
+        int error = 0;
+        switch (CheckTcpConnect(m_Socket.Get(), &error)) {
+        case ConnectProgress::Connected:
+            SetBlocking();
+            return true;
+        case ConnectProgress::PollFailed:
+            m_LastSocketError = error;
+            return FailConnect(error, FormatHostText("Socket Error Trying to Connect [%d]", error));
+        case ConnectProgress::Failed:
+            // Refused or unreachable: reported as the connect failure, with the system's reason kept aside.
+            m_LastSocketError = error;
+            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+        case ConnectProgress::Pending:
+            break;
+        }
+        // A stopping host interface must not wait out the time-out of a provider that never answers.
+        if (g_ShutdownEvent.IsSet()) {
+            m_LastSocketError = ECANCELED;
+            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+        }
+        if (clock.TickMs() - start > timeoutMs) {
+            m_LastSocketError = ETIMEDOUT;
+            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+        }
+    }
+}
+
+bool CClientSocket::IsDataAvailable() {
+    return m_Socket.Valid() && PendingReadBytes(m_Socket.Get()) > 0;
+}
+
+bool CClientSocket::IsConnected() {
+    if (!m_Socket.Valid()) {
+        return false;
+    }
+    const bool readable = ReadableNow(m_Socket.Get());
+    const long peeked = PeekOneByteNow(m_Socket.Get());
+    if (peeked > 0) {
+        return true;
+    }
+    if (peeked == 0) {
+        return !readable; // end of stream: the peer closed
+    }
+    switch (errno) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EINPROGRESS:
+        return true; // open and quiet
+    case ECONNRESET:
+    case EFAULT:
+    case EINVAL:
+    case EBADF:
+    case ENOTSOCK:
+    case ENOTCONN:
+    case EMSGSIZE:
+    case EOPNOTSUPP:
+    case ENETDOWN:
+    case ENETRESET:
+    case ECONNABORTED:
+    case ESHUTDOWN:
+    case EPIPE:
+    case ETIMEDOUT:
+        return false;
+    default:
+        return true; // an error that says nothing about the peer: let the read find out
+    }
+}
+
+int CClientSocket::ReadRaw(char* buffer, size_t size) {
+    if (size > static_cast<size_t>(INT_MAX)) {
+        size = static_cast<size_t>(INT_MAX);
+    }
+    const long n = RecvOnce(m_Socket.Get(), buffer, size);
+    if (n < 0) {
+        m_LastSocketError = errno;
+    }
+    return static_cast<int>(n);
+}
+
+int CClientSocket::Receive(char* buffer, size_t size, uint32_t timeoutMs) {
+    if (!m_Socket.Valid()) {
+        return 0;
+    }
+    if (timeoutMs == 0 && IsDataAvailable()) {
+        return ReadRaw(buffer, size);
+    }
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    if (!IsConnected()) {
+        return 0;
+    }
+    for (;;) {
+        if (clock.TickMs() - start >= timeoutMs) {
+            return 0;
+        }
+        clock.SleepMs(1);
+        if (IsDataAvailable()) {
+            return ReadRaw(buffer, size);
+        }
+        if (g_ShutdownEvent.IsSet()) {
+            return 0;
+        }
+        if (!IsConnected()) {
+            return 0;
+        }
+    }
+}
+
+int CClientSocket::Send(const char* data, size_t length) {
+    if (length == 0) {
+        return 0;
+    }
+    int error = 0;
+    if (!m_Socket.Valid()) {
+        error = EBADF;
+    } else if (length > static_cast<size_t>(INT_MAX)) {
+        error = EMSGSIZE;
+    } else {
+        IClock& clock = GetClock();
+        const uint64_t start = clock.TickMs();
+        size_t sent = 0;
+        while (sent < length) {
+            const long n = SendSomeNow(m_Socket.Get(), data + sent, length - sent);
+            if (n > 0) {
+                sent += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // The peer is not taking bytes right now: wait for room, but not past a stop or the time-out.
+                if (g_ShutdownEvent.IsSet()) {
+                    error = ESHUTDOWN;
+                    break;
+                }
+                if (clock.TickMs() - start >= m_SendTimeoutMs) {
+                    error = ETIMEDOUT;
+                    break;
+                }
+                clock.SleepMs(1);
+                continue;
+            }
+            error = n < 0 ? errno : EPIPE;
+            break;
+        }
+        if (sent == length) {
+            return static_cast<int>(length);
+        }
+    }
+    m_LastSocketError = error;
+    SetLastError(kSendFailed, FormatHostText("Socket Error Sending %d", kSendFailed));
+    return -1;
+}

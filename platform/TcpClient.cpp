@@ -1,0 +1,180 @@
+#include "platform/TcpClient.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (rc != 0) {
+        switch (rc) {
+        case EAI_SYSTEM:
+            return errno != 0 ? errno : EIO;
+        case EAI_AGAIN:
+            return 11002;
+        case EAI_FAIL:
+        case EAI_MEMORY:
+            return 11003;
+        default:
+            return 11001; // no address for that name
+        }
+    }
+    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(result, &::freeaddrinfo);
+    for (const addrinfo* a = result; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
+            *networkOrderAddress = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
+            return 0;
+        }
+    }
+    return 11001;
+}
+
+CSocketFd NewTcpSocket() {
+    return CSocketFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+}
+
+int StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = networkOrderAddress;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
+        return 0;
+    }
+    // An interrupted connect goes on in the background, like one under way.
+    return errno == EINTR ? EINPROGRESS : errno;
+}
+
+ConnectProgress CheckTcpConnect(int fd, int* error) {
+    *error = 0;
+    pollfd p{fd, POLLOUT, 0};
+    int rc;
+    do {
+        rc = ::poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        *error = errno;
+        return ConnectProgress::PollFailed;
+    }
+    if (rc == 0) {
+        return ConnectProgress::Pending;
+    }
+    // A refused connect shows as writable too: only SO_ERROR tells it from a connected socket.
+    int soError = 0;
+    socklen_t len = sizeof soError;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) {
+        *error = errno;
+        return ConnectProgress::Failed;
+    }
+    if (soError != 0) {
+        *error = soError;
+        return ConnectProgress::Failed;
+    }
+    if ((p.revents & POLLOUT) == 0) {
+        return ConnectProgress::Failed; // an error or hang-up condition alone
+    }
+    return ConnectProgress::Connected;
+}
+
+bool ReadableNow(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    int rc;
+    do {
+        rc = ::poll(&p, 1, 0);
+    } while (rc < 0 && errno == EINTR);
+    return rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+}
+
+long PendingReadBytes(int fd) {
+    int count = 0;
+    if (::ioctl(fd, FIONREAD, &count) != 0) {
+        return -1;
+    }
+    return count;
+}
+
+long PeekOneByteNow(int fd) {
+    char byte = 0;
+    for (;;) {
+        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n >= 0 || errno != EINTR) {
+            return static_cast<long>(n);
+        }
+    }
+}
+
+long RecvOnce(int fd, void* data, size_t size) {
+    for (;;) {
+        const ssize_t n = ::recv(fd, data, size, 0);
+        if (n >= 0 || errno != EINTR) {
+            return static_cast<long>(n);
+        }
+    }
+}
+
+long SendSomeNow(int fd, const void* data, size_t size) {
+    for (;;) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0 || errno != EINTR) {
+            return static_cast<long>(n);
+        }
+    }
+}
+
+void ShutdownSocket(int fd) {
+    if (fd >= 0) {
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+bool SetTcpNoDelay(int fd) {
+    const int one = 1;
+    return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+
+CSocketFd ListenOnLoopback(int port, int backlog, int* boundPort) {
+    CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) {
+        return fd;
+    }
+    const int one = 1;
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.Get(), backlog) != 0) {
+        const int saved = errno;
+        fd.Close();
+        errno = saved;
+        return fd;
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
+    *boundPort = ntohs(addr.sin_port);
+    return fd;
+}
+
+CSocketFd AcceptOne(int listenFd) {
+    for (;;) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            return CSocketFd(fd);
+        }
+        if (errno != EINTR) {
+            return CSocketFd();
+        }
+    }
+}

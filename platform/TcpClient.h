@@ -1,0 +1,56 @@
+#pragma once
+// POSIX primitives of the outbound TCP connection (the host transport's client socket) and of the loopback test
+// peers that answer it. Every call here returns at once; the waiting, with its time-outs on the clock seam and
+// its shutdown watch, is the caller's.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/Socket.h"
+
+// Resolves |host| to its first IPv4 address with getaddrinfo (thread-safe). Returns 0 and stores the address in
+// network order, or an error: errno for a system failure, else 11001 (no such host), 11002 (try again later) or
+// 11003 (the lookup failed for good), the numbers operators know from the name service.
+int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress);
+
+// A new IPv4 TCP socket, close-on-exec; invalid with errno set on failure.
+CSocketFd NewTcpSocket();
+
+// Starts a connect of |fd| (already non-blocking): 0 when connected at once, EINPROGRESS while under way, else
+// the errno of the failure.
+int StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port);
+
+// One look at a connect under way, without waiting.
+enum class ConnectProgress { Pending, Connected, Failed, PollFailed };
+// |error| gets SO_ERROR for Failed (0 when the socket only showed an error condition) and errno for PollFailed.
+ConnectProgress CheckTcpConnect(int fd, int* error);
+
+// Whether |fd| is readable right now (data or end of stream); false also when poll fails.
+bool ReadableNow(int fd);
+
+// Bytes waiting to be read (FIONREAD), or -1 with errno set.
+long PendingReadBytes(int fd);
+
+// Peeks one byte without waiting and without removing it: 1 a byte is there, 0 the peer closed, -1 with errno
+// set (EAGAIN: nothing yet). EINTR is retried.
+long PeekOneByteNow(int fd);
+
+// One recv, EINTR retried, waiting as the socket's mode says: bytes, 0 at end of stream, -1 with errno set.
+long RecvOnce(int fd, void* data, size_t size);
+
+// One send without waiting (MSG_NOSIGNAL | MSG_DONTWAIT), EINTR retried: bytes sent, or -1 with errno set.
+long SendSomeNow(int fd, const void* data, size_t size);
+
+// shutdown(SHUT_RDWR); errors are of no interest to a closing caller.
+void ShutdownSocket(int fd);
+
+// Sets TCP_NODELAY, so small writes leave at once.
+bool SetTcpNoDelay(int fd);
+
+// Opens an IPv4 TCP listening socket on 127.0.0.1 only; |port| 0 lets the system choose, |boundPort| gets the
+// port. Invalid with errno set on failure.
+CSocketFd ListenOnLoopback(int port, int backlog, int* boundPort);
+
+// accept4 with close-on-exec, EINTR retried; invalid with errno set on failure.
+CSocketFd AcceptOne(int listenFd);

@@ -1,0 +1,187 @@
+#pragma once
+// TLS over OpenSSL 3 for the host transport and its test peers: owners for the library's handles, the client
+// context of the process, a session over memory BIOs that never touches a socket (its owner carries every byte,
+// so reads and writes keep the owner's time-outs and shutdown watch), and the check of a server's certificate.
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include <openssl/types.h>
+
+namespace tls {
+struct SslCtxFree {
+    void operator()(SSL_CTX* p) const;
+};
+struct SslFree {
+    void operator()(SSL* p) const;
+};
+struct X509Free {
+    void operator()(X509* p) const;
+};
+struct EvpPkeyFree {
+    void operator()(EVP_PKEY* p) const;
+};
+using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxFree>;
+using SslPtr = std::unique_ptr<SSL, SslFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;
+
+// The reason of the oldest error in this thread's OpenSSL error queue (empty when there is none); empties the queue.
+std::string TakeErrorReason();
+} // namespace tls
+
+// Owns one SSL_CTX. Set up on one thread; afterwards shared read-only by every session and certificate check of
+// the process (OpenSSL locks what it changes inside).
+class CTlsContext {
+public:
+    explicit CTlsContext(tls::SslCtxPtr ctx) : m_Ctx(std::move(ctx)) {}
+    CTlsContext(const CTlsContext&) = delete;
+    CTlsContext& operator=(const CTlsContext&) = delete;
+
+    // A client context for TLS 1.2, and TLS 1.3 too when |allowTls13|: no client certificate, no check of the
+    // server's certificate inside the handshake (the owner checks it afterwards, when it is asked to), trust from
+    // the system's store, which honours the SSL_CERT_FILE and SSL_CERT_DIR variables. Null with a reason on failure.
+    static std::unique_ptr<CTlsContext> NewClient(bool allowTls13, std::string* error);
+
+    SSL_CTX* Get() const { return m_Ctx.get(); }
+
+private:
+    tls::SslCtxPtr m_Ctx;
+};
+
+// Outcome of one step of a session.
+enum class TlsStep {
+    Done,      // the handshake is complete / everything fed was taken
+    NeedInput, // more bytes from the peer are needed
+    Closed,    // the peer sent its close-notify
+    Failed     // a fatal error: LastFailure and LastReason tell which
+};
+
+enum class TlsFailureKind {
+    None,
+    NoSession,       // Start was not called or failed
+    Protocol,        // an illegal or unexpected message, a garbled record, a fatal alert
+    VersionMismatch, // no protocol version or cipher in common
+    Decrypt,         // a record that does not decrypt or authenticate
+    Internal         // anything else (memory, library)
+};
+
+// Record sizes of the negotiated cipher, as a sender lays out one record.
+struct CTlsStreamSizes {
+    uint32_t header = 0;
+    uint32_t trailer = 0;
+    uint32_t maxMessage = 0;
+    uint32_t buffers = 4;
+    uint32_t blockSize = 0;
+};
+
+// What the connection runs on, in the words of the diagnostics.
+struct CTlsConnectionInfo {
+    int protocolVersion = 0; // 0x0303 TLS 1.2, 0x0304 TLS 1.3
+    std::string protocol;    // "TLS 1.2", "TLS 1.3", ...
+    std::string cipher;      // "AES-128", "AES-256", ... or the library's name
+    int cipherStrength = 0;  // bits
+    std::string hash;        // "SHA-256", "SHA-384", ... or the library's name
+    int hashStrength = 0;    // bits
+    std::string keyExchange; // "N/A (TLS 1.3)", "ECDH Ephemeral", "RSA", ...
+    int keyExchangeStrength = 0;
+};
+
+// One TLS connection whose bytes travel through its owner: Feed what arrived from the peer, send what
+// TakeOutput returns. Works for either side (the test peers run the server side). Not thread-safe: one thread
+// owns a session.
+class CTlsSession {
+public:
+    CTlsSession();
+    ~CTlsSession();
+    CTlsSession(const CTlsSession&) = delete;
+    CTlsSession& operator=(const CTlsSession&) = delete;
+
+    // Makes the connection from |ctx|. A client sends |serverName| as the server name indication when it is a
+    // host name (not for an IP address). False when the library cannot make it.
+    bool Start(SSL_CTX* ctx, bool server, const std::string& serverName = std::string());
+    bool Started() const { return m_Ssl != nullptr; }
+
+    // Hands bytes received from the peer to the session.
+    void Feed(const void* data, size_t size);
+    bool HasOutput() const;
+    // Bytes the session wants sent to the peer, in order; empties its output.
+    std::string TakeOutput();
+
+    // Drives the handshake as far as the bytes fed allow.
+    TlsStep Handshake();
+    // Appends every byte of application data that the records fed so far carry. Handshake messages that arrive
+    // after the handshake (a renegotiation, session tickets, a key update) are dealt with on the way, and their
+    // answers queued as output. NeedInput once everything fed is used up.
+    TlsStep Read(std::string* plain);
+    // Encrypts |size| bytes as records (one record for up to 16384 bytes) into the output.
+    bool Write(const void* data, size_t size);
+    // Queues the close-notify alert.
+    bool CloseNotify();
+
+    bool HandshakeDone() const;
+    // A handshake is running: before the first one completes, or a renegotiation afterwards.
+    bool InHandshake() const;
+    // The bytes fed end inside a record (the rest of it has not arrived yet).
+    bool HoldsPartialRecord() const { return m_HeaderHave > 0 || m_BodyLeft > 0; }
+
+    TlsFailureKind LastFailure() const { return m_Failure; }
+    const std::string& LastReason() const { return m_Reason; }
+
+    bool GetStreamSizes(CTlsStreamSizes* sizes) const;
+    bool GetConnectionInfo(CTlsConnectionInfo* info) const;
+    // The peer's certificate and the chain it sent, as text (empty without a certificate).
+    std::string DescribePeerCertificates() const;
+
+    // Server side, for the test peers: asks the client for a new handshake (TLS 1.2 HelloRequest), or sends a TLS
+    // 1.3 key update (|requestPeerUpdate|: the peer must update its keys too). The messages are queued as output.
+    bool StartRenegotiation();
+    bool RenegotiationPending() const;
+    bool StartKeyUpdate(bool requestPeerUpdate);
+
+    SSL* Native() const { return m_Ssl.get(); }
+
+private:
+    TlsStep Fail(int sslError);
+    void ScanRecords(const unsigned char* data, size_t size);
+
+    tls::SslPtr m_Ssl;
+    BIO* m_In = nullptr;  // owned by m_Ssl
+    BIO* m_Out = nullptr; // owned by m_Ssl
+    unsigned char m_Header[5] = {};
+    size_t m_HeaderHave = 0;
+    size_t m_BodyLeft = 0;
+    TlsFailureKind m_Failure = TlsFailureKind::None;
+    std::string m_Reason;
+};
+
+// Result of checking the server's certificate chain.
+enum class CertCheckOutcome {
+    Trusted,
+    NoPeerCertificate, // no session, or the server sent none
+    BadName,           // the expected name cannot be used for a check
+    SetupFailed,       // the chain could not be set up (memory)
+    CallFailed,        // the verification itself could not run
+    NameMismatch,
+    Expired,       // outside its validity period (expired or not yet valid)
+    UntrustedRoot, // the chain ends in a self-signed certificate that is not trusted
+    Chaining,      // no issuer could be found for a certificate of the chain
+    WrongUsage,    // not meant for a TLS server
+    OtherFailure
+};
+
+struct CCertCheckResult {
+    CertCheckOutcome outcome = CertCheckOutcome::OtherFailure;
+    int verifyError = 0; // the library's verification error, 0 when none
+    std::string reason;  // the library's words for it
+};
+
+// Builds the chain of the server's certificate against the trust store of |trust| (the intermediates the server
+// sent may help), for the purpose of a TLS server (extended key usage serverAuth or one of the two server-gated
+// crypto usages, or none at all), at the time |now|, and checks that it was issued to |name|, a host name or an
+// IP address. Safe from any thread for different sessions.
+CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsContext& trust, const std::string& name,
+                                        time_t now);
