@@ -1,0 +1,163 @@
+// What one gift-card transaction costs the server outside the network: the encrypted Sale request unframed,
+// decrypted and validated, its host message written, a host answer read and the encrypted reply built. The bare
+// RSA private decrypt of the request's key blob runs beside it; it is what the key import of the request and of
+// the reply each pay.
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "foundation/Logger.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/ParamStore.h"
+#include "foundation/Request.h"
+#include "platform/Crypto.h"
+#include "platform/Files.h"
+#include "transaction/Transaction.h"
+
+namespace {
+
+// The process's singletons keep their files in the current directory: give them a folder of their own.
+class CBenchFolder {
+public:
+    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            m_Path = pattern;
+            std::filesystem::current_path(m_Path);
+        }
+    }
+    ~CBenchFolder() {
+        std::error_code ec;
+        std::filesystem::current_path(m_Previous, ec);
+        if (!m_Path.empty()) {
+            std::filesystem::remove_all(m_Path, ec);
+        }
+    }
+    CBenchFolder(const CBenchFolder&) = delete;
+    CBenchFolder& operator=(const CBenchFolder&) = delete;
+
+private:
+    std::filesystem::path m_Previous;
+    std::filesystem::path m_Path;
+};
+
+const std::string kFS(1, kCharFS);
+
+struct CFixture {
+    CBenchFolder folder;
+    std::string frame;
+    std::string hostAnswer;
+    CRsaKey privateKey;
+    std::vector<uint8_t> cipher; // the key blob's RSA block, big-endian
+
+    CFixture() {
+        // The reply's log line would measure the disk, not the transaction.
+        CLogger::Instance().Stop();
+        if (!CRequest::Instance().StartCrypto()) {
+            std::abort();
+        }
+        CParamSettings settings;
+        settings.BuildDefaults();
+        CParamMap map = settings.GetParamMap();
+        map.FindEntry(kParamMerchantId)->SetValue("12345678901");
+        map.FindEntry(kParamAlternateMerchantId)->SetValue("10987654321");
+        map.FindEntry(kParamTerminalId)->SetValue("0001");
+        settings.SetParamMap(map);
+        CParamStore::Instance().SetParams(settings);
+
+        const std::vector<uint8_t> sessionKey = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
+                                                 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+        std::vector<uint8_t> blob;
+        if (BuildSimpleBlobForPublicKeyText(CRequest::Instance().GetPublicKeyHex(), sessionKey.data(),
+                                            sessionKey.size(), &blob) != kCryptOk) {
+            std::abort();
+        }
+        const std::string fields = "TStream=Transaction" + kFS + "MerchantID=12345678901" + kFS + "TranType=PrePaid" +
+                                   kFS + "TranCode=Sale" + kFS + "InvoiceNo=100234" + kFS + "RefNo=55" + kFS +
+                                   "AcctNo=6001234567890123" + kFS + "ExpDate=1226" + kFS + "Purchase=12.34" + kFS +
+                                   "OperatorID=CLERK7" + kFS + "TerminalID=07";
+        std::vector<uint8_t> payload(fields.begin(), fields.end());
+        CRc4Key(sessionKey.data(), sessionKey.size()).Crypt(payload.data(), payload.size());
+        frame = "POS01" + kFS + "200" + std::string(1, kCharSTX) + std::string(1, kCharDC1) + BytesToHex(blob) +
+                std::string(1, kCharDC2) + BytesToHex(payload);
+        hostAnswer = "SV.12345678901" + kFS + "3900" + kFS + "38A1B2C3" + kFS + "706001234567890123" + kFS + "761250" +
+                     std::string(1, kCharETX);
+
+        std::string pem;
+        if (!ReadWholeFile(std::filesystem::path("CORVANE_KEYS") / (std::string(kKeyContainerName) + ".pem"), &pem) ||
+            CRsaKey::FromPrivatePem(pem, &privateKey) != kCryptOk) {
+            std::abort();
+        }
+        // Blob: 12 bytes of header, then the RSA block least significant byte first.
+        cipher.assign(blob.begin() + 12, blob.end());
+        std::reverse(cipher.begin(), cipher.end());
+    }
+};
+
+CFixture& Fixture() {
+    static CFixture fixture;
+    return fixture;
+}
+
+void BM_EncryptedSaleEndToEnd(benchmark::State& state) {
+    CFixture& fixture = Fixture();
+    for (auto _ : state) {
+        CTransaction transaction;
+        transaction.SetRequest(fixture.frame);
+        if (transaction.m_TranCode != kTranNumSale || !transaction.BuildHostRequest()) {
+            state.SkipWithError("the Sale did not parse");
+            break;
+        }
+        transaction.m_HostResponse = fixture.hostAnswer;
+        transaction.ParseHostResponse();
+        benchmark::DoNotOptimize(transaction.m_Reply.data());
+    }
+}
+BENCHMARK(BM_EncryptedSaleEndToEnd);
+
+void BM_ParseAndValidateEncryptedSale(benchmark::State& state) {
+    CFixture& fixture = Fixture();
+    for (auto _ : state) {
+        CTransaction transaction;
+        transaction.SetRequest(fixture.frame);
+        benchmark::DoNotOptimize(transaction.m_TranCode);
+    }
+}
+BENCHMARK(BM_ParseAndValidateEncryptedSale);
+
+void BM_HostMessageAndAnswer(benchmark::State& state) {
+    CFixture& fixture = Fixture();
+    CTransaction parsed;
+    parsed.SetRequest(fixture.frame);
+    parsed.m_CryptMode = kCryptModePlain; // the reply without its encryption
+    for (auto _ : state) {
+        CTransaction transaction = parsed;
+        transaction.BuildHostRequest();
+        transaction.m_HostResponse = fixture.hostAnswer;
+        transaction.ParseHostResponse();
+        benchmark::DoNotOptimize(transaction.m_Reply.data());
+    }
+}
+BENCHMARK(BM_HostMessageAndAnswer);
+
+void BM_BareRsaPrivateDecryptOfKeyBlob(benchmark::State& state) {
+    CFixture& fixture = Fixture();
+    std::vector<uint8_t> key;
+    for (auto _ : state) {
+        if (fixture.privateKey.PrivateDecryptPkcs1(fixture.cipher.data(), fixture.cipher.size(), &key) != kCryptOk) {
+            state.SkipWithError("decrypt failed");
+            break;
+        }
+        benchmark::DoNotOptimize(key.data());
+    }
+}
+BENCHMARK(BM_BareRsaPrivateDecryptOfKeyBlob);
+
+} // namespace
+
+BENCHMARK_MAIN();

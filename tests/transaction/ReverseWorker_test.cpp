@@ -1,0 +1,498 @@
+#include "transaction/ReverseWorker.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "foundation/AppMode.h"
+#include "foundation/Logger.h"
+#include "foundation/Presenter.h"
+#include "foundation/SharedConstants.h"
+#include "platform/Clock.h"
+#include "platform/WorkerThread.h"
+#include "transaction/ReversalJournal.h"
+#include "transaction/TransactionQueue.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+// An approved keyed Sale as the host interface leaves it.
+CTransaction ApprovedSale() {
+    CTransaction sale;
+    sale.m_TranCode = kTranNumSale;
+    sale.m_TranCodeName = "Sale";
+    sale.m_CryptMode = kCryptModeEncrypted;
+    sale.m_State = kTranStateCompleted;
+    sale.m_Account = "6035710012341234";
+    sale.m_Track2 = sale.m_Account;
+    sale.m_Purchase = "1000";
+    sale.m_Authorize = "1000";
+    sale.m_InvoiceNo = "INV1";
+    sale.m_RefNo = "REF1";
+    sale.m_ClientAddress = "127.0.0.1:1";
+    sale.m_HostTime = "101500";
+    sale.m_HostDate = "03142024";
+    sale.m_Approved = true;
+    sale.m_Captured = true;
+    sale.m_HostSpareFlag = true;
+    sale.m_HostRequest = "SV.host message of the sale";
+    sale.m_HostResponse = "answer";
+    sale.m_HostAuthCode = "123456";
+    sale.m_HostRefNo = "R9";
+    sale.m_HostVLinkRefNo = "V9";
+    sale.m_HostErrorText = "error";
+    sale.m_ResponseText = "00:APPROVED";
+    sale.m_Balance = "500";
+    sale.m_IssueCurrency = "USD";
+    sale.m_PrevBalance = "1500";
+    sale.m_EndBalance = "500";
+    sale.m_ExchangeRate = "1.0";
+    return sale;
+}
+
+std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
+    CTransactionList all;
+    queue.GetAll(all);
+    std::vector<CTransaction> reversals;
+    for (const CTransaction& record : all) {
+        if (record.m_TranCode == kTranNumReversal) {
+            reversals.push_back(record);
+        }
+    }
+    return reversals;
+}
+
+std::string ReadLogs() {
+    CLogger::Instance().Flush();
+    std::string text;
+    for (const auto& entry : fs::directory_iterator("CORVANE_LOGS")) {
+        text += ReadFileBytes(entry.path());
+    }
+    return text;
+}
+
+// Journal lines in the file, damaged ones included.
+std::vector<std::string> JournalLines() {
+    std::vector<std::string> lines;
+    const std::string text = ReadFileBytes(kReversalJournalFileName);
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+// Shows nothing; remembers the boxes it was asked to show.
+class CRecordingPresenter final : public IPresenter {
+public:
+    int ShowBox(const CBoxRequest& request) override {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Messages.push_back(request.message);
+        return request.defaultButton;
+    }
+    int WaitAndPump(const std::vector<CEvent*>& events) override { return WaitForAnyEvent(events, kInfinite); }
+    void PostQuit() override {}
+    bool QuitPosted() const override { return false; }
+    std::vector<std::string> Messages() {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_Messages;
+    }
+
+private:
+    std::mutex m_Lock;
+    std::vector<std::string> m_Messages;
+};
+
+// Runs each test in its own folder with a manual clock and empty process-wide queues and journal; the
+// worker's loop moves on when the test moves the clock.
+class ReverseWorkerTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        fs::create_directory("CORVANE_LOGS");
+        ForgetProcessState();
+    }
+    void TearDown() override {
+        m_Worker.Stop();
+        CLogger::Instance().Flush();
+        ForgetProcessState();
+    }
+
+    // What a process end forgets: both queues and whatever the journal holds in memory.
+    static void ForgetProcessState() {
+        g_ReversalQueue.RemoveAll();
+        g_TransactionQueue.RemoveAll();
+        CReversalJournal::Instance().ResetForTesting();
+    }
+
+    // Moves the clock one worker period at a time until |done| holds; false when it never does.
+    bool StepUntil(const std::function<bool()>& done, int maxSteps = 100) {
+        for (int i = 0; i < maxSteps; ++i) {
+            if (done()) {
+                return true;
+            }
+            m_Clock.Advance(kReverseWorkerPollMs);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return done();
+    }
+
+    // Lets the worker run |rounds| rounds.
+    void Steps(int rounds) {
+        StepUntil([] { return false; }, rounds);
+    }
+
+    bool ReversalsInHostQueue(size_t count) {
+        return StepUntil([count] { return Reversals(g_TransactionQueue).size() == count; });
+    }
+
+    // Plays the host interface: the one queued reversal ends in |state|.
+    void AnswerTheReversal(int state) {
+        const std::vector<CTransaction> reversals = Reversals(g_TransactionQueue);
+        ASSERT_EQ(reversals.size(), 1u);
+        CTransaction record = reversals[0];
+        ASSERT_EQ(record.m_State, kTranStateQueued);
+        record.m_State = state;
+        if (state == kTranStateHostError) {
+            record.m_HostErrorText = "Host Link Timed Out";
+        } else {
+            record.m_HostResponse = "approved reversal";
+        }
+        ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
+    }
+
+    CManualClock m_Clock{1000000};
+    CScopedClock m_ScopedClock{m_Clock};
+    CReverseWorker m_Worker;
+};
+} // namespace
+
+TEST(ReversalRecordTest, ClearsTheHostResultButKeepsTheHostMessageAndRequest) {
+    const CTransaction sale = ApprovedSale();
+    const CTransaction reversal = MakeReversalRecord(sale);
+    EXPECT_EQ(reversal.m_TranCode, kTranNumReversal);
+    EXPECT_EQ(reversal.m_TranCodeName, "Reversal");
+    EXPECT_EQ(reversal.m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(reversal.m_State, kTranStateQueued);
+    EXPECT_EQ(reversal.m_CryptMode, kCryptModeEncrypted);
+    EXPECT_EQ(reversal.m_ReversalAttempts, 1u);
+    EXPECT_FALSE(reversal.m_Approved);
+    EXPECT_FALSE(reversal.m_Captured);
+    EXPECT_FALSE(reversal.m_HostSpareFlag);
+    for (const std::string* text :
+         {&reversal.m_HostResponse, &reversal.m_HostAuthCode, &reversal.m_HostRefNo, &reversal.m_HostVLinkRefNo,
+          &reversal.m_HostErrorText, &reversal.m_ResponseText, &reversal.m_Balance, &reversal.m_IssueCurrency,
+          &reversal.m_PrevBalance, &reversal.m_EndBalance, &reversal.m_ExchangeRate}) {
+        EXPECT_EQ(*text, "");
+    }
+    EXPECT_EQ(reversal.m_HostRequest, sale.m_HostRequest);
+    EXPECT_EQ(reversal.m_Created, sale.m_Created);
+    EXPECT_EQ(reversal.m_Account, sale.m_Account);
+    EXPECT_EQ(reversal.m_Purchase, sale.m_Purchase);
+    EXPECT_EQ(reversal.m_HostTime, sale.m_HostTime);
+    EXPECT_EQ(reversal.m_HostDate, sale.m_HostDate);
+    EXPECT_EQ(reversal.m_ClientAddress, sale.m_ClientAddress);
+}
+
+TEST(ReversalRecordTest, ReversalOfAReversalKeepsTheReversedTranCode) {
+    const CTransaction again = MakeReversalRecord(MakeReversalRecord(ApprovedSale()));
+    EXPECT_EQ(again.m_TranCode, kTranNumReversal);
+    EXPECT_EQ(again.m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(again.m_ReversalAttempts, 2u);
+}
+
+TEST_F(ReverseWorkerTest, AddReversalLogsTheMaskedAccountJournalsAndQueues) {
+    AddReversal(ApprovedSale(), kReversalReasonUndeliverableToClient);
+    const std::vector<CTransaction> waiting = Reversals(g_ReversalQueue);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].m_State, kTranStateQueued);
+    EXPECT_EQ(waiting[0].m_QueueSeq, 1);
+    EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                              "because UndeliverableToClient"),
+              std::string::npos);
+    ASSERT_EQ(JournalLines().size(), 1u);
+    EXPECT_EQ(fs::status(kReversalJournalFileName).permissions() & fs::perms::others_read, fs::perms::none);
+}
+
+TEST_F(ReverseWorkerTest, StopWithoutStartDoesNotWait) {
+    CReverseWorker idle;
+    EXPECT_EQ(idle.Stop(), 1);
+    EXPECT_FALSE(idle.IsRunning());
+}
+
+TEST_F(ReverseWorkerTest, MovesACompletedReversalLogsItAndDropsIt) {
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
+    AnswerTheReversal(kTranStateCompleted);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_NE(ReadLogs().find("Completed Reversal (on Attempt# 1) for this Transaction Acct:6035... PurchAmt:1000 "),
+              std::string::npos);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+    EXPECT_TRUE(JournalLines().empty());
+}
+
+TEST_F(ReverseWorkerTest, LeavesOtherTransactionsAlone) {
+    ASSERT_TRUE(m_Worker.Start());
+    CTransaction sale = ApprovedSale();
+    sale.m_State = kTranStateDelivered; // a finished sale the session has not purged yet
+    g_TransactionQueue.Add(sale);
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    Steps(3);
+    EXPECT_EQ(g_TransactionQueue.GetCount(), 2);
+}
+
+TEST_F(ReverseWorkerTest, FailedReversalIsRetriedEverySixtySecondsUntilFiveAttemptsThenGivenUp) {
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    for (uint32_t attempt = 1; attempt <= kMaxReversalAttempts; ++attempt) {
+        SCOPED_TRACE(attempt);
+        ASSERT_TRUE(ReversalsInHostQueue(1));
+        EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, attempt);
+        AnswerTheReversal(kTranStateHostError);
+        ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+        // Failed and dropped; nothing new is queued at once ...
+        EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
+        if (attempt < kMaxReversalAttempts) {
+            // ... nor within the 60 seconds; the journal keeps it meanwhile.
+            ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+            EXPECT_NE(CReversalJournal::Instance().Entries()[0].failedAtMs, 0);
+            m_Clock.Advance(kReversalRetryDelayMs - 1000);
+            Steps(2);
+            EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+            m_Clock.Advance(1000);
+        }
+    }
+    const std::string logs = ReadLogs();
+    EXPECT_NE(logs.find("Adding Reversal (Attempt# 5) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- because "
+                        "PreviousReversalFailed"),
+              std::string::npos);
+    EXPECT_NE(logs.find("Host Link Timed Out"), std::string::npos); // the 4003 error reply is logged
+    EXPECT_NE(logs.find("Giving Up Reversal after 5 Attempts for this Transaction Acct:XXX...1234 PurchAmt:1000"),
+              std::string::npos);
+    EXPECT_EQ(logs.find("Attempt# 6"), std::string::npos);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+    m_Clock.Advance(10 * kReversalRetryDelayMs);
+    Steps(3);
+    EXPECT_EQ(g_TransactionQueue.GetCount() + g_ReversalQueue.GetCount(), 0);
+}
+
+TEST_F(ReverseWorkerTest, ReversalsOfAnEarlierRunAreQueuedAtStartWithTheirCreationTime) {
+    CTransaction old = ApprovedSale();
+    old.m_Created = CTransaction::CreatedTimeNow() - 10 * 60 * 1000;
+    AddReversal(old, kReversalReasonRuvuzUvirTimeout);
+    AddReversal(ApprovedSale(), kReversalReasonUndeliverableToClient);
+    ForgetProcessState(); // the process ends with both still waiting
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(2));
+    std::vector<CTransaction> replayed = Reversals(g_TransactionQueue);
+    EXPECT_EQ(replayed[0].m_Created, old.m_Created);
+    EXPECT_GT(replayed[0].SecondsSinceCreated(), kReversalHoldSeconds);
+    EXPECT_LE(replayed[1].SecondsSinceCreated(), kReversalHoldSeconds);
+    for (const CTransaction& record : replayed) {
+        EXPECT_EQ(record.m_ReversalAttempts, 1u);
+        EXPECT_EQ(record.m_OrigTranCode, kTranNumSale);
+        EXPECT_EQ(record.m_State, kTranStateQueued);
+        EXPECT_EQ(record.m_HostRequest, old.m_HostRequest);
+    }
+    // The old one's hold has long passed: its host message is written at once.
+    EXPECT_TRUE(replayed[0].BuildHostRequest());
+    EXPECT_NE(replayed[0].m_HostRequest, old.m_HostRequest);
+}
+
+TEST_F(ReverseWorkerTest, ReversalTakenByTheHostSurvivesARestartOfTheInterfaces) {
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    CTransaction taken = Reversals(g_TransactionQueue)[0];
+    taken.m_State = kTranStateTaken; // the host worker is in its 35-second hold
+    g_TransactionQueue.ReplaceBySeq(taken.m_QueueSeq, taken);
+
+    m_Worker.Stop();
+    g_TransactionQueue.RemoveAll(); // what the interface start-up does
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_Created, taken.m_Created);
+    AnswerTheReversal(kTranStateCompleted);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+}
+
+TEST_F(ReverseWorkerTest, NewWorkerTakesOverAReversalStillQueuedInsteadOfSendingItTwice) {
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    m_Worker.Stop();
+    AddReversal(ApprovedSale(), kReversalReasonUndeliverableToClient); // waits in the reversal queue meanwhile
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(2));
+    Steps(3);
+    EXPECT_EQ(Reversals(g_TransactionQueue).size(), 2u);
+    EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
+    for (const CTransaction& record : Reversals(g_TransactionQueue)) {
+        CTransaction done = record;
+        done.m_State = kTranStateCompleted;
+        g_TransactionQueue.ReplaceBySeq(done.m_QueueSeq, done);
+    }
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+}
+
+TEST_F(ReverseWorkerTest, RetryDueAfterARestartWaitsOutTheRestOfItsMinute) {
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    AnswerTheReversal(kTranStateHostError);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    m_Worker.Stop();
+    ForgetProcessState();
+
+    m_Clock.Advance(30000);
+    ASSERT_TRUE(m_Worker.Start());
+    Steps(3);
+    EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+    m_Clock.Advance(30000);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 2u);
+    EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+    EXPECT_EQ(CReversalJournal::Instance().Entries()[0].failedAtMs, 0);
+}
+
+TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
+    CJournalEntry entry;
+    entry.id = 7;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    const std::string good = EncodeJournalLine(entry);
+    std::string flipped = good;
+    flipped[flipped.find("Purchase=1000") + 9] = '9';
+    const std::string truncated = good.substr(0, good.size() / 2);
+    WriteFileBytes(kReversalJournalFileName,
+                   "garbage\n" + good + "\n" + flipped + "\n\n" + truncated + "\n" + good + "\n" + "REV1\t\x01\n");
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const std::string logs = ReadLogs();
+    for (const char* line : {"line 1 is", "line 3 is", "line 5 is", "line 6 is", "line 7 is"}) {
+        EXPECT_NE(logs.find(std::string("Reversal journal ") + line + " damaged"), std::string::npos) << line;
+    }
+    EXPECT_EQ(logs.find("line 2 is"), std::string::npos);
+
+    AnswerTheReversal(kTranStateCompleted);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    // The good entry left; what could not be read stays for the operator.
+    const std::vector<std::string> lines = JournalLines();
+    const std::string mark = kDamagedLinePrefix;
+    EXPECT_EQ(lines, (std::vector<std::string>{mark + "garbage", mark + flipped, mark + truncated, mark + good,
+                                               mark + "REV1\t\x01"}));
+
+    // Marked, they are neither reported nor sent again at the next start.
+    m_Worker.Stop();
+    ForgetProcessState();
+    ASSERT_TRUE(m_Worker.Start());
+    Steps(3);
+    EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
+    EXPECT_EQ(JournalLines(), lines);
+}
+
+TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
+    CRecordingPresenter presenter;
+    CScopedPresenter scoped(presenter);
+    AppModeFlags().SetStartedAsService(false);
+    CWorkerThread::FailNextStartsForTesting(1);
+    EXPECT_FALSE(m_Worker.Start());
+    EXPECT_FALSE(m_Worker.IsRunning());
+    EXPECT_EQ(presenter.Messages(), (std::vector<std::string>{kReverseWorkerStartFailedText}));
+    EXPECT_NE(ReadLogs().find("The ReverseWorker thread could NOT be started."), std::string::npos);
+    EXPECT_TRUE(m_Worker.Start());
+}
+
+TEST(JournalLineTest, EveryValueSurvivesTheRoundTripAndNoneBreaksTheLine) {
+    CJournalEntry entry;
+    entry.id = 42;
+    entry.failedAtMs = 1700000000123;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    entry.record.m_Request = std::string("TStream=Transaction\x1c"
+                                         "Memo=a\tb\r\nc%41=\x00\xff",
+                                         37);
+    entry.record.m_Reply = "\x1c"
+                           "000\x02<RStream>\x03";
+    entry.record.m_Memo = "%%%";
+    entry.record.m_HostErrorText = "sum=00000000";
+    entry.record.m_QueueSeq = -1;
+    entry.record.m_ReversalAttempts = 4294967295u;
+    const std::string line = EncodeJournalLine(entry);
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
+
+    CJournalEntry decoded;
+    ASSERT_TRUE(DecodeJournalLine(line, decoded));
+    EXPECT_EQ(decoded.id, 42u);
+    EXPECT_EQ(decoded.failedAtMs, entry.failedAtMs);
+    EXPECT_EQ(decoded.record.m_Request, entry.record.m_Request);
+    EXPECT_EQ(decoded.record.m_ReversalAttempts, 4294967295u);
+    EXPECT_EQ(EncodeJournalLine(decoded), line); // every member came back
+
+    // Fields of a later version are passed over.
+    const std::string body = line.substr(0, line.rfind('\t'));
+    ASSERT_TRUE(DecodeJournalLine(SignJournalLine(body + "\tLaterField=x"), decoded));
+    EXPECT_EQ(EncodeJournalLine(decoded), line);
+}
+
+// |line| with |from| replaced by |to| and signed again.
+std::string Resign(const std::string& line, const std::string& from, const std::string& to) {
+    std::string body = line.substr(0, line.rfind('\t'));
+    body.replace(body.find(from), from.size(), to);
+    return SignJournalLine(body);
+}
+
+struct DamagedLineCase {
+    const char* name;
+    std::function<std::string(const std::string&)> damage;
+};
+
+class DamagedJournalLineTest : public ::testing::TestWithParam<DamagedLineCase> {};
+
+TEST_P(DamagedJournalLineTest, IsRefused) {
+    CJournalEntry entry;
+    entry.id = 3;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    const std::string line = GetParam().damage(EncodeJournalLine(entry));
+    CJournalEntry decoded;
+    EXPECT_FALSE(DecodeJournalLine(line, decoded));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DamagedJournalLineTest,
+    ::testing::Values(
+        DamagedLineCase{"Empty", [](const std::string&) { return std::string(); }},
+        DamagedLineCase{"Truncated", [](const std::string& l) { return l.substr(0, l.size() - 1); }},
+        DamagedLineCase{"ByteChanged",
+                        [](const std::string& l) {
+                            std::string d = l;
+                            d[10] = static_cast<char>(d[10] ^ 1);
+                            return d;
+                        }},
+        DamagedLineCase{"NoChecksum", [](const std::string& l) { return l.substr(0, l.rfind('\t')); }},
+        DamagedLineCase{"OtherTag", [](const std::string& l) { return Resign(l, "REV1", "REV2"); }},
+        // Correctly signed lines whose fields do not fit.
+        DamagedLineCase{"BadNumber", [](const std::string& l) { return Resign(l, "State=1", "State=x"); }},
+        DamagedLineCase{"NumberOutOfRange",
+                        [](const std::string& l) { return Resign(l, "State=1", "State=99999999999"); }},
+        DamagedLineCase{"BadEscape", [](const std::string& l) { return Resign(l, "Purchase=1000", "Purchase=%G1"); }},
+        DamagedLineCase{"CutEscape", [](const std::string& l) { return Resign(l, "Purchase=1000", "Purchase=%4"); }},
+        DamagedLineCase{"BadFlag", [](const std::string& l) { return Resign(l, "Swiped=0", "Swiped=2"); }},
+        DamagedLineCase{"NoId", [](const std::string& l) { return Resign(l, "\tid=3", ""); }},
+        DamagedLineCase{"IdZero", [](const std::string& l) { return Resign(l, "\tid=3", "\tid=0"); }},
+        DamagedLineCase{"FieldWithoutEquals", [](const std::string& l) { return Resign(l, "Swiped=0", "Swiped"); }}),
+    [](const ::testing::TestParamInfo<DamagedLineCase>& info) { return std::string(info.param.name); });

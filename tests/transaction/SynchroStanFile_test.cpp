@@ -1,0 +1,163 @@
+#include "transaction/SynchroStanFile.h"
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const std::string kEnd = "\r\r\n";
+
+class SynchroStanFileTest : public TempDirTest {
+protected:
+    // Files other than the STAN file and |keep| left in the folder (a temporary file would show here).
+    static std::vector<std::string> StrayFiles(const std::string& keep = "") {
+        std::vector<std::string> stray;
+        for (const auto& entry : fs::directory_iterator(".")) {
+            const std::string name = entry.path().filename().string();
+            if (name != kSynchroStanFileName && name != keep) {
+                stray.push_back(name);
+            }
+        }
+        return stray;
+    }
+};
+} // namespace
+
+TEST_F(SynchroStanFileTest, FirstCallCreatesTheFileAndReturnsOne) {
+    CSynchroStanFile stan;
+    std::string error = "left over";
+    EXPECT_EQ(stan.NextStan(error), 1);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "1" + kEnd);
+    EXPECT_EQ(stan.NextStan(error), 2);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "2" + kEnd);
+    EXPECT_TRUE(StrayFiles().empty());
+}
+
+struct StanCase {
+    const char* name;
+    std::string fileBefore;
+    int32_t expected;
+};
+
+class StanFromFileTest : public SynchroStanFileTest, public ::testing::WithParamInterface<StanCase> {};
+
+TEST_P(StanFromFileTest, NextStanFollowsTheStoredLine) {
+    const StanCase& c = GetParam();
+    WriteFileBytes(kSynchroStanFileName, c.fileBefore);
+    CSynchroStanFile stan;
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), c.expected);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), std::to_string(c.expected) + kEnd);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StanFromFileTest,
+    ::testing::Values(StanCase{"OwnFormat", "41" + kEnd, 42}, StanCase{"PlainLine", "7\n", 8},
+                      StanCase{"NoLineEnd", "12", 13}, StanCase{"LeadingBlanks", "  \t99 trailing", 100},
+                      StanCase{"PlusSign", "+5\r\n", 6}, StanCase{"Largest", "999999" + kEnd, 1},
+                      StanCase{"OneBelowLargest", "999998" + kEnd, 999999}, StanCase{"Above", "1000000\r\n", 1},
+                      StanCase{"HugeNumber", "99999999999999999999999\r\n", 1}, StanCase{"NoDigits", "abc\r\n", 1},
+                      StanCase{"Negative", "-17\r\n", 1}, StanCase{"MinusOne", "-1\r\n", 1},
+                      StanCase{"EmptyFirstLine", "\r\n55\r\n", 1}, StanCase{"OnlySecondLineCounts", "3\n9\n", 4}),
+    [](const ::testing::TestParamInfo<StanCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SynchroStanFileTest, EmptyFileRepeatsTheCurrentStanAndStaysEmpty) {
+    CSynchroStanFile stan;
+    std::string error;
+    ASSERT_EQ(stan.NextStan(error), 1);
+    WriteFileBytes(kSynchroStanFileName, "");
+    EXPECT_EQ(stan.NextStan(error), 1);
+    EXPECT_EQ(error, kStanReadFailedText);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "");
+
+    CSynchroStanFile fresh;
+    EXPECT_EQ(fresh.NextStan(error), 0);
+    EXPECT_EQ(error, kStanReadFailedText);
+}
+
+TEST_F(SynchroStanFileTest, FileThatCannotBeOpenedRepeatsTheCurrentStan) {
+    CSynchroStanFile stan;
+    std::string error;
+    ASSERT_EQ(stan.NextStan(error), 1);
+    ASSERT_EQ(stan.NextStan(error), 2);
+    // A link that points at itself exists but no one can open it, not even root.
+    fs::remove(kSynchroStanFileName);
+    fs::create_symlink(kSynchroStanFileName, kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 2);
+    EXPECT_EQ(error, kStanOpenReadFailedText);
+    EXPECT_TRUE(fs::is_symlink(kSynchroStanFileName));
+}
+
+TEST_F(SynchroStanFileTest, ReadErrorIsReportedWithCauseAndErrorNumber) {
+    fs::create_directory(kSynchroStanFileName);
+    CSynchroStanFile stan;
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 0);
+    EXPECT_EQ(error, "Synchronized Stan File Exception [5},[21]..."); // access denied, EISDIR
+    EXPECT_TRUE(fs::is_directory(kSynchroStanFileName));
+}
+
+TEST_F(SynchroStanFileTest, NewValueReplacesTheFileInsteadOfRewritingItInPlace) {
+    WriteFileBytes(kSynchroStanFileName, "5" + kEnd);
+    // A second name for the old file: had the file been truncated and rewritten in place, this name would
+    // show the truncation (a crash at that moment would leave the file empty for good).
+    fs::create_hard_link(kSynchroStanFileName, "old-stan");
+    CSynchroStanFile stan;
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 6);
+    EXPECT_EQ(ReadFileBytes("old-stan"), "5" + kEnd);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "6" + kEnd);
+    EXPECT_TRUE(StrayFiles("old-stan").empty());
+}
+
+TEST_F(SynchroStanFileTest, ErrorTextIsEmptiedOnSuccess) {
+    CSynchroStanFile stan;
+    std::string error;
+    WriteFileBytes(kSynchroStanFileName, "");
+    EXPECT_EQ(stan.NextStan(error), 0);
+    EXPECT_FALSE(error.empty());
+    WriteFileBytes(kSynchroStanFileName, "10" + kEnd);
+    EXPECT_EQ(stan.NextStan(error), 11);
+    EXPECT_EQ(error, "");
+}
+
+TEST_F(SynchroStanFileTest, ConcurrentCallersNeverShareAStan) {
+    CSynchroStanFile stan;
+    constexpr int kThreads = 4;
+    constexpr int kCalls = 25;
+    std::vector<std::vector<int32_t>> drawn(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&stan, &drawn, t] {
+            std::string error;
+            for (int i = 0; i < kCalls; ++i) {
+                drawn[t].push_back(stan.NextStan(error));
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    std::set<int32_t> all;
+    for (const auto& numbers : drawn) {
+        all.insert(numbers.begin(), numbers.end());
+    }
+    EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kCalls));
+    EXPECT_EQ(*all.begin(), 1);
+    EXPECT_EQ(*all.rbegin(), kThreads * kCalls);
+}
+
+TEST(StanTextTest, LineEndsInTwoCarriageReturnsAndALineFeed) {
+    EXPECT_EQ(StanFileText(0), "0\r\r\n");
+    EXPECT_EQ(StanFileText(123456), "123456\r\r\n");
+}

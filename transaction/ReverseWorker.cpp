@@ -1,0 +1,256 @@
+#include "transaction/ReverseWorker.h"
+
+#include <algorithm>
+
+#include "foundation/AppMode.h"
+#include "foundation/ErrorReporter.h"
+#include "foundation/Logger.h"
+#include "foundation/SharedConstants.h"
+#include "platform/Clock.h"
+#include "transaction/TransactionQueue.h"
+
+namespace {
+const std::string kReversalTranCodeName = "Reversal";
+
+std::string LastFour(const std::string& account) {
+    return account.size() > 4 ? account.substr(account.size() - 4) : account;
+}
+
+std::string FirstFour(const std::string& account) {
+    return account.substr(0, 4);
+}
+
+// Journals and queues the reversal of |transaction|; |replacesId| names the journal entry of a failed
+// reversal that this retry takes the place of (0: a new reversal).
+void QueueReversal(CTransaction transaction, const std::string& reason, uint64_t replacesId) {
+    CTransaction record = MakeReversalRecord(std::move(transaction));
+    CLogger::Instance().LogLine(
+        "Adding Reversal (Attempt# %d) for this Transaction Acct:XXX...%s PurchAmt:%s -- because %s",
+        static_cast<int>(record.m_ReversalAttempts), LastFour(record.m_Account).c_str(), record.m_Purchase.c_str(),
+        reason.c_str());
+    CReversalJournal::Instance().AddAndQueue(record, g_ReversalQueue, replacesId);
+}
+} // namespace
+
+CTransaction MakeReversalRecord(CTransaction transaction) {
+    transaction.m_Approved = false;
+    transaction.m_Captured = false;
+    transaction.m_HostSpareFlag = false;
+    // m_HostRequest stays: it is the host message of the transaction being reversed.
+    transaction.m_HostResponse.clear();
+    transaction.m_HostAuthCode.clear();
+    transaction.m_HostRefNo.clear();
+    transaction.m_HostVLinkRefNo.clear();
+    transaction.m_HostErrorText.clear();
+    transaction.m_ResponseText.clear();
+    transaction.m_Balance.clear();
+    transaction.m_IssueCurrency.clear();
+    transaction.m_PrevBalance.clear();
+    transaction.m_EndBalance.clear();
+    transaction.m_ExchangeRate.clear();
+    if (transaction.m_TranCode != kTranNumReversal) {
+        transaction.m_OrigTranCode = transaction.m_TranCode;
+    }
+    transaction.m_TranCode = kTranNumReversal;
+    transaction.m_TranCodeName = kReversalTranCodeName;
+    transaction.m_State = kTranStateQueued;
+    transaction.m_CryptMode = kCryptModeEncrypted;
+    transaction.m_ReversalAttempts += 1;
+    return transaction;
+}
+
+void AddReversal(CTransaction transaction, const std::string& reason) {
+    QueueReversal(std::move(transaction), reason, 0);
+}
+
+CReverseWorker::CReverseWorker() = default;
+
+CReverseWorker::~CReverseWorker() {
+    if (m_pThread != nullptr) {
+        Stop();
+    }
+}
+
+bool CReverseWorker::Start() {
+    if (IsRunning()) {
+        return true;
+    }
+    m_StartedEvent.Reset();
+    m_StartFailureEvent.Reset();
+    m_StopEvent.Reset();
+    m_pThread.reset();
+
+    // What the journal holds goes first: reversals of an earlier run, or of interfaces restarted since.
+    std::vector<CJournalEntry> retries;
+    CReversalJournal::Instance().Replay(g_ReversalQueue, g_TransactionQueue, m_TrackedIds, retries);
+    m_Tracked.clear();
+    for (const CAdoptedReversal& adopted : m_TrackedIds) {
+        m_Tracked.push_back(adopted.seq);
+    }
+    const uint64_t now = GetClock().TickMs();
+    const int64_t wallNow = CTransaction::CreatedTimeNow();
+    m_Retries.clear();
+    for (CJournalEntry& entry : retries) {
+        const int64_t waited = wallNow - entry.failedAtMs;
+        const uint64_t remaining = waited >= static_cast<int64_t>(kReversalRetryDelayMs)
+                                       ? 0
+                                       : kReversalRetryDelayMs - std::max<int64_t>(waited, 0);
+        m_Retries.push_back(CRetry{now + remaining, entry.id, std::move(entry.record)});
+    }
+
+    m_pThread = std::make_unique<CWorkerThread>("ReverseWorker", [this] { return Run(); });
+    if (!m_pThread->Start()) {
+        m_pThread.reset();
+        Stop();
+        ReportError(kReverseWorkerStartFailedText, true, AppModeFlags().StartedAsService(), 0);
+        return false;
+    }
+    const int first = WaitAndPumpMessages({&m_StartFailureEvent, &m_StartedEvent, &m_StopEvent});
+    if (first == 1) {
+        return true;
+    }
+    // The thread may not have seen a stop that this wait consumed: tell it again before waiting for it.
+    m_StopEvent.Set();
+    m_pThread->Join();
+    Stop();
+    return false;
+}
+
+int CReverseWorker::Stop() {
+    m_StopEvent.Set();
+    if (m_pThread != nullptr && m_StartedEvent.IsSet()) {
+        m_pThread->Join();
+    }
+    m_pThread.reset();
+    m_StartedEvent.Reset();
+    // The journal keeps every reversal; what this worker still tracked is handed back so that the next
+    // worker takes it over when the record is still queued, or queues it again when it is not.
+    if (!m_TrackedIds.empty()) {
+        CReversalJournal::Instance().HandBack(m_TrackedIds);
+    }
+    m_Tracked.clear();
+    m_TrackedIds.clear();
+    m_Retries.clear();
+    return 1;
+}
+
+int CReverseWorker::Run() {
+    m_StartedEvent.Set();
+    for (;;) {
+        QueueDueRetries();
+        MoveReversalsToQueue();
+        CheckReversals();
+        DropFinished();
+        if (m_StopEvent.Wait(kReverseWorkerPollMs)) {
+            return 0;
+        }
+    }
+}
+
+void CReverseWorker::MoveReversalsToQueue() {
+    g_ReversalQueue.GetAll(m_Scratch);
+    for (CTransaction& record : m_Scratch) {
+        const int32_t reversalSeq = record.m_QueueSeq;
+        if (!g_ReversalQueue.RemoveBySeq(reversalSeq)) {
+            continue;
+        }
+        const uint64_t journalId = CReversalJournal::Instance().TakeQueuedId(reversalSeq);
+        g_TransactionQueue.Add(record);
+        m_Tracked.push_back(record.m_QueueSeq);
+        m_TrackedIds.push_back(CAdoptedReversal{record.m_QueueSeq, journalId});
+    }
+}
+
+uint64_t CReverseWorker::JournalIdOf(int32_t seq) const {
+    for (const CAdoptedReversal& tracked : m_TrackedIds) {
+        if (tracked.seq == seq) {
+            return tracked.id;
+        }
+    }
+    return 0;
+}
+
+void CReverseWorker::CheckReversals() {
+    if (m_Tracked.empty()) {
+        return;
+    }
+    g_TransactionQueue.GetBySeqList(m_Tracked, m_Scratch);
+    for (CTransaction& record : m_Scratch) {
+        const uint64_t journalId = JournalIdOf(record.m_QueueSeq);
+        if (record.m_State == kTranStateCompleted) {
+            CLogger::Instance().LogLine(
+                "Completed Reversal (on Attempt# %d) for this Transaction Acct:%s... PurchAmt:%s ",
+                static_cast<int>(record.m_ReversalAttempts), FirstFour(record.m_Account).c_str(),
+                record.m_Purchase.c_str());
+            if (journalId != 0) {
+                CReversalJournal::Instance().Remove(journalId);
+            }
+            record.m_State = kTranStateDelivered;
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+        } else if (record.m_State == kTranStateHostError) {
+            record.m_ResultCode = kResultHostError;
+            const std::string reply = record.BuildErrorReply();
+            CLogger::Instance().LogLine("%s", reply.c_str());
+            HandleFailure(record, journalId);
+            record.m_State = kTranStateDelivered;
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+        }
+    }
+}
+
+void CReverseWorker::HandleFailure(const CTransaction& record, uint64_t journalId) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    if (record.m_ReversalAttempts >= kMaxReversalAttempts) {
+        CLogger::Instance().LogLine(
+            "Giving Up Reversal after %d Attempts for this Transaction Acct:XXX...%s PurchAmt:%s -- SETTLE IT BY HAND",
+            static_cast<int>(record.m_ReversalAttempts), LastFour(record.m_Account).c_str(), record.m_Purchase.c_str());
+        if (journalId != 0) {
+            journal.Remove(journalId);
+        }
+        return;
+    }
+    const uint64_t id = journal.MarkFailed(journalId, record, CTransaction::CreatedTimeNow());
+    m_Retries.push_back(CRetry{GetClock().TickMs() + kReversalRetryDelayMs, id, record});
+    CLogger::Instance().LogLine(
+        "Reversal (Attempt# %d) Failed for this Transaction Acct:XXX...%s PurchAmt:%s -- retry in %d seconds",
+        static_cast<int>(record.m_ReversalAttempts), LastFour(record.m_Account).c_str(), record.m_Purchase.c_str(),
+        static_cast<int>(kReversalRetryDelayMs / 1000));
+}
+
+void CReverseWorker::QueueDueRetries() {
+    if (m_Retries.empty()) {
+        return;
+    }
+    const uint64_t now = GetClock().TickMs();
+    for (auto it = m_Retries.begin(); it != m_Retries.end();) {
+        if (it->dueTick > now) {
+            ++it;
+            continue;
+        }
+        QueueReversal(it->record, kReversalReasonPreviousReversalFailed, it->journalId);
+        it = m_Retries.erase(it);
+    }
+}
+
+void CReverseWorker::DropFinished() {
+    if (m_Tracked.empty()) {
+        return;
+    }
+    g_TransactionQueue.GetBySeqList(m_Tracked, m_Scratch);
+    for (const CTransaction& record : m_Scratch) {
+        if (record.m_State != kTranStateDelivered) {
+            continue;
+        }
+        g_TransactionQueue.RemoveBySeq(record.m_QueueSeq);
+        const auto tracked = std::find(m_Tracked.begin(), m_Tracked.end(), record.m_QueueSeq);
+        if (tracked != m_Tracked.end()) {
+            m_Tracked.erase(tracked);
+        }
+        const auto id =
+            std::find_if(m_TrackedIds.begin(), m_TrackedIds.end(),
+                         [&record](const CAdoptedReversal& entry) { return entry.seq == record.m_QueueSeq; });
+        if (id != m_TrackedIds.end()) {
+            m_TrackedIds.erase(id);
+        }
+    }
+}

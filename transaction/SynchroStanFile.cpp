@@ -1,0 +1,150 @@
+#include "transaction/SynchroStanFile.h"
+
+#include <cerrno>
+#include <system_error>
+
+#include "foundation/ErrorReporter.h"
+#include "platform/Files.h"
+
+namespace {
+// Cause codes of a file error, as the error text reports them.
+constexpr int kCauseGeneric = 1;
+constexpr int kCauseFileNotFound = 2;
+constexpr int kCauseBadPath = 3;
+constexpr int kCauseTooManyOpenFiles = 4;
+constexpr int kCauseAccessDenied = 5;
+constexpr int kCauseHardIO = 10;
+constexpr int kCauseDiskFull = 13;
+
+constexpr mode_t kStanFileMode = 0644;
+
+int CauseOf(int error) {
+    switch (error) {
+    case ENOENT:
+        return kCauseFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return kCauseBadPath;
+    case EMFILE:
+    case ENFILE:
+        return kCauseTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return kCauseAccessDenied;
+    case EIO:
+        return kCauseHardIO;
+    case ENOSPC:
+    case EDQUOT:
+        return kCauseDiskFull;
+    default:
+        return kCauseGeneric;
+    }
+}
+
+std::string FileExceptionText(int error) {
+    return FormatText(kStanFileExceptionFormat, CauseOf(error), error);
+}
+
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+} // namespace
+
+int32_t StanAfter(const std::string& fileText) {
+    const std::string line = fileText.substr(0, fileText.find('\n'));
+    size_t i = 0;
+    while (i < line.size() && IsCSpace(line[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
+        negative = line[i] == '-';
+        ++i;
+    }
+    // Digits beyond the largest STAN all lead to 1, so the value is capped instead of overflowing.
+    int64_t value = 0;
+    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
+        if (value <= kMaxStan) {
+            value = value * 10 + (line[i] - '0');
+        }
+    }
+    if (negative && value != 0) {
+        return 1;
+    }
+    if (value >= kMaxStan) {
+        return 1;
+    }
+    return static_cast<int32_t>(value + 1);
+}
+
+std::string StanFileText(int32_t stan) {
+    return std::to_string(stan) + "\r\r\n";
+}
+
+CSynchroStanFile& CSynchroStanFile::Instance() {
+    static CSynchroStanFile stanFile;
+    return stanFile;
+}
+
+CSynchroStanFile::CSynchroStanFile(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
+
+int32_t CSynchroStanFile::NextStan(std::string& errorText) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    errorText.clear();
+    try {
+        return NextStanLocked(errorText);
+    } catch (...) {
+        errorText += kStanUnknownExceptionText;
+        return m_CurrentStan;
+    }
+}
+
+int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
+    std::error_code ec;
+    // Any directory entry counts as present, a dangling link included: it is read (and fails) rather than
+    // replaced by a fresh 0.
+    const bool present =
+        std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    std::string error;
+    if (!present) {
+        if (!WriteFileAtomically(m_FileName, StanFileText(0), kStanFileMode, &error)) {
+            errorText += kStanCreateFailedText;
+            return m_CurrentStan;
+        }
+    }
+
+    std::string text;
+    if (!ReadWholeFile(m_FileName, &text, &error)) {
+        const int readError = errno;
+        if (StartsWith(error, "cannot open")) {
+            errorText += kStanOpenReadFailedText;
+        } else {
+            errorText += FileExceptionText(readError);
+        }
+        return m_CurrentStan;
+    }
+    if (text.empty()) {
+        errorText += kStanReadFailedText;
+        return m_CurrentStan;
+    }
+
+    const int32_t next = StanAfter(text);
+    if (!WriteFileAtomically(m_FileName, StanFileText(next), kStanFileMode, &error)) {
+        const int writeError = errno;
+        if (StartsWith(error, "cannot create")) {
+            errorText += kStanOpenWriteFailedText;
+        } else {
+            errorText += FileExceptionText(writeError);
+        }
+        return m_CurrentStan;
+    }
+    m_CurrentStan = next;
+    return next;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The lock-guarded list through which every transaction passes between the threads of the system: POS
+// sessions add requests, the host interface and the dial backup write results back by sequence number,
+// the reversal worker feeds and watches reversals.
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <mutex>
+#include <vector>
+
+#include "transaction/Transaction.h"
+
+// The largest sequence number and sub-sequence number; the next after each is 1.
+constexpr int32_t kMaxQueueSeq = 999999;
+constexpr int32_t kMaxQueueSubSeq = 32;
+// How far in the past the last-add tick is put at construction, so that the first request after start is
+// not held by the sessions' 30000 ms hold.
+constexpr uint64_t kInitialAddAgeMs = 30000;
+
+// Owns an ordered list of transaction records and numbers them as they come. Records go in and come out
+// only as copies: no caller ever holds a pointer into the list, a change is made by ReplaceBySeq, and the
+// last writer wins. The queue reads nothing of a record but its sequence number.
+// Thread-safe: any thread may call any member; each takes m_Lock for its whole run (GetCount reads an
+// atomic count without it).
+class CTransactionQueue {
+public:
+    CTransactionQueue();
+    virtual ~CTransactionQueue() = default;
+    CTransactionQueue(const CTransactionQueue&) = delete;
+    CTransactionQueue& operator=(const CTransactionQueue&) = delete;
+
+    // Numbers |transaction| (m_QueueSeq 1..999999, m_QueueSubSeq 1..32, written into the caller's object)
+    // and appends a copy of it.
+    void Add(CTransaction& transaction);
+    // Replaces |out| by copies of every record in queue order.
+    void GetAll(CTransactionList& out);
+    // The number of records, a momentary value for display.
+    int32_t GetCount() const;
+    // Copies the first record with |seq| into |out|; false (|out| untouched) when none has it.
+    bool GetBySeq(int32_t seq, CTransaction& out);
+    // Replaces |out| by copies of the records whose sequence numbers |seqs| names, in queue order, a record
+    // once for each time it is named; stops when |out| holds as many records as |seqs| has entries.
+    void GetBySeqList(const std::vector<int32_t>& seqs, CTransactionList& out);
+    // Removes the first record with |seq|; false when none has it.
+    bool RemoveBySeq(int32_t seq);
+    // Overwrites the first record with |seq| by |transaction| (every field, numbers and state included);
+    // false when none has it.
+    bool ReplaceBySeq(int32_t seq, const CTransaction& transaction);
+    // Moves the head record into |out|; false (|out| untouched) when the queue is empty.
+    bool PopFront(CTransaction& out);
+    // Milliseconds of the clock seam since the last Add (or since 30000 ms before construction).
+    uint64_t MsSinceLastAdd();
+    // Drops every record; the numbering and the last-add tick go on as they were.
+    void RemoveAll();
+
+    // Sets the last numbers issued, so tests can reach the wrap without a million adds.
+    void SetLastNumbersForTesting(int32_t seq, int32_t subSeq);
+
+private:
+    mutable std::mutex m_Lock;
+    std::list<CTransaction> m_List; // guarded by m_Lock
+    int32_t m_Seq = 0;              // last sequence number issued; guarded by m_Lock
+    int32_t m_SubSeq = 0;           // last sub-sequence number issued; guarded by m_Lock
+    std::atomic<int32_t> m_Count{0};
+    uint64_t m_LastAddTick; // guarded by m_Lock
+};
+
+// Every transaction on its way to and from the host, reversals included.
+extern CTransactionQueue g_TransactionQueue;
+// Reversals waiting for the reversal worker to move them into g_TransactionQueue.
+extern CTransactionQueue g_ReversalQueue;
