@@ -1,0 +1,663 @@
+#include "host/DatawireClient.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+
+#include "foundation/Logger.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/ParamStore.h"
+#include "foundation/TextHelpers.h"
+#include "platform/Clock.h"
+#include "transaction/Transaction.h"
+
+namespace {
+constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+struct StatusWord {
+    const char* word;
+    int code;
+};
+
+// Compared exactly, in this order; any other word is 50050.
+constexpr StatusWord kStatusWords[] = {
+    {"AuthenticationError", 50013},
+    {"UnknownServiceID", 50040},
+    {"PackageWasStopped", 50049},
+    {"WrongSessionContext", 50006},
+    {"Timeout", 50011},
+    {"XMLError", 50041},
+    {"OtherError", 50050},
+    {"Retry", 50055},
+    {"Duplicated", 50056},
+    {"Failed", 50057},
+    {"AccessDenied", 50058},
+    {"InvalidMerchant", 50059},
+    {"NotFound", 50060},
+};
+
+struct StatusMessage {
+    int code;
+    const char* message;
+};
+
+constexpr StatusMessage kStatusMessages[] = {
+    {50001, "Invalid Datawire ID (DID) Specified"},
+    {50002, "Invalid Packet ID Specified (Datawire)"},
+    {50003, "Invalid Destination IP (Datawire)"},
+    {50004, "Invalid Destination Port (Datawire)"},
+    {50005, "Invalid Data Length (Datawire)"},
+    {50006, "Invalid Session ID (Datawire)"},
+    {50007, "Socket Error(Datawire)"},
+    {50008, "Network or Bad Address (Datawire)"},
+    {50009, "Send Error (Datawire)"},
+    {50010, "Receive Error (Datawire)"},
+    {50011, "Response Timed Out (DataWire)"},
+    {50012, "Insane Packet (Datawire)"},
+    {50013, "Authentication Error Check MID TID"},
+    {50014, "NULL Query (Datawire)"},
+    {50015, "NULL Response (Datawire)"},
+    {50016, "Server Not Available (Datawire)"},
+    {50030, "System is Out of Memory! (Datawire)"},
+    {50035, "Invalid Service Name (Datawire)"},
+    {50037, "Session Already Exists (Datawire)"},
+    {50038, "Service Discovery Unavailable (Datawire)"},
+    {50039, "Internal Error (Datawire)"},
+    {50040, "The Host Service is not in service (Datawire)"},
+    {50041, "XML Error From Datawire - Check TIDS(Parameters)"},
+    {50042, "HTTP Error\t(Datawire)"},
+    {50043, "Internet Error (Datawire)"},
+    {50044, "Bad Url Error (Datawire)"},
+    {50045, "No Service (Datawire)"},
+    {50046, "XML (Parser) Error From Datawire - Check TIDS(Parameters)"},
+    {50047, "Overflow on Request (Datawire)"},
+    {50048, "Bad Response (Datawire)"},
+    {50049, "Package Stopped (Datawire)"},
+    {50050, "Other Error  (Datawire)"},
+    {50051, "Overflow on Response (Datawire)"},
+    {50052, "Internet Timeout (Datawire)"},
+    {50053, "Send Error from Datawire"},
+    {50054, "Receive error From Datawire"},
+    {50055, "Retry error From Datawire"},
+    {50056, "Duplicated Request error From Datawire"},
+    {50057, "Failed Request error From Datawire"},
+    {50058, "Access Denied error From Datawire"},
+    {50059, "Invalid Merchant error From Datawire"},
+    {50060, "Data Not Found error From Datawire"},
+    {50061, "Lib Expired error From Datawire"},
+    {50062, "Invalid Server Cert error From Datawire"},
+    {50200, "Host is Busy (Datawire)"},
+    {50201, "Host is not Available (Datawire)"},
+    {50202, "Unable To Connect Host (Datawire)"},
+    {50203, "Host Disconnected (Datawire)"},
+    {50204, "Unknown Host Com Error (Datawire)"},
+    {50205, "No Response (Datawire)"},
+    {50206, "Unable To Send (Datawire)"},
+    {50405, "SRP Timeout error From Datawire"},
+    {50505, "Network Error From Datawire"},
+    {50999, "TimeStamp Expired (Datawire)"},
+};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string Trim(const std::string& text) {
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size() ||
+            std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The number at the start of |text| after blanks, with an optional sign, as the C library's atoi reads it, but
+// held at the int range instead of overflowing. 0 when no digit follows.
+int ParseDecimal(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = std::min<long long>(value * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    if (negative) {
+        value = -value;
+    }
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// The Content-Length value: the digits after any blanks, held below overflow (a length no body reaches).
+size_t ParseContentLength(const std::string& value) {
+    size_t i = 0;
+    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
+        ++i;
+    }
+    size_t length = 0;
+    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
+        if (length > (SIZE_MAX - 9) / 10) {
+            return SIZE_MAX;
+        }
+        length = length * 10 + static_cast<size_t>(value[i] - '0');
+    }
+    return length;
+}
+
+// Drops a leading "https://" or "http://", whatever its case.
+std::string DropScheme(const std::string& url) {
+    if (StartsWithIgnoreCase(url, "https://")) {
+        return url.substr(8);
+    }
+    if (StartsWithIgnoreCase(url, "http://")) {
+        return url.substr(7);
+    }
+    return url;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+bool IsLetterOrDigit(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+} // namespace
+
+CDatawireClient::CDatawireClient(const CTlsContext* credential) : CTlsChannel(credential) {}
+
+CDatawireClient::~CDatawireClient() {
+    Close();
+}
+
+void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostName, int* port) {
+    *hostName = host;
+    *port = kDefaultPort;
+    const size_t colon = host.rfind(':');
+    if (colon == std::string::npos || colon == 0) {
+        return;
+    }
+    const std::string digits = host.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5 || !IsAllDigits(digits)) {
+        return;
+    }
+    const int value = ParseDecimal(digits);
+    if (value < 1 || value > 65535) {
+        return;
+    }
+    *hostName = host.substr(0, colon);
+    *port = value;
+}
+
+bool CDatawireClient::Connect() {
+    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    const int seconds = ParseDecimal(params.GetValue(kParamIpConnectTimeout));
+    const uint32_t timeoutMs = seconds <= 0 ? 0 : static_cast<uint32_t>(std::min(seconds, 4000000)) * 1000U;
+    std::string hostName;
+    int port = kDefaultPort;
+    SplitHostPort(m_Host, &hostName, &port);
+    if (!CTlsChannel::Connect(hostName, port, timeoutMs, kHandshakeTimeoutMs)) {
+        return false;
+    }
+    if (params.GetValue(kParamVerifySslCertificate) == "Y" && !VerifyServerCertificate(hostName)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+std::string CDatawireClient::BuildClientIdBlock(const std::string& did, int32_t clientRef) const {
+    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    std::string block;
+    block += "\t<ReqClientID>\r\n";
+    block += "\t\t<DID>" + did + "</DID>\r\n";
+    block += std::string("\t\t<App>") + kAppId + "</App>\r\n";
+    block += "\t\t<Auth>" + params.GetValue(kParamMerchantId) + "|" + params.GetValue(kParamAlternateMerchantId) +
+             "</Auth>\r\n";
+    block += "\t\t<ClientRef>" + FormatClientRef(clientRef) + "</ClientRef>\r\n";
+    block += "\t</ReqClientID>\r\n";
+    return block;
+}
+
+std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
+    std::string header;
+    header += "POST " + (m_UrlPath.empty() ? std::string("/sd") : m_UrlPath) + " HTTP/1.1\r\n";
+    header += std::string("User-Agent: ") + kUserAgent + "\r\n";
+    header += "Host: " + m_Host + "\r\n";
+    header += "Accept: */*\r\n";
+    header += "Connection: Keep-Alive\r\n";
+    header += "Cache-Control: no-cache\r\n";
+    header += "Content-Type: text/xml\r\n";
+    header += FormatHostText("Content-Length: %zu\r\n", contentLength);
+    header += "\r\n";
+    return header;
+}
+
+bool CDatawireClient::BuildTransactionRequest(const CTransaction& transaction, int32_t stan) {
+    const std::string did = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
+    std::string envelope = kXmlDeclaration;
+    envelope += "<Request>\r\n";
+    envelope += BuildClientIdBlock(did, stan);
+    envelope += "\t<Transaction>\r\n";
+    envelope += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
+    envelope += "\t\t<Payload>" + PipeHexEncode(transaction.m_HostRequest) + "</Payload>\r\n";
+    envelope += "\t</Transaction>\r\n";
+    envelope += "</Request>\r\n";
+    m_RequestBuffer = BuildHttpPostHeader(envelope.size()) + envelope;
+    return true;
+}
+
+bool CDatawireClient::BuildServiceDiscoveryRequest() {
+    std::string request = "GET /sd/" + m_ServiceID + " HTTP/1.1\r\n";
+    request += std::string("User-Agent: ") + kUserAgent + "\r\n";
+    request += "Host: " + m_Host + "\r\n";
+    request += "Accept: */*\r\n";
+    request += "Connection: Keep-Alive\r\n";
+    request += "Cache-Control: no-cache\r\n";
+    request += "Content-Type: text/xml\r\n";
+    request += "\r\n";
+    m_RequestBuffer = request;
+    return true;
+}
+
+bool CDatawireClient::BuildPingRequest(int32_t clientRef) {
+    const std::string did = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
+    std::string envelope = kXmlDeclaration;
+    envelope += "<Request>\r\n";
+    envelope += BuildClientIdBlock(did, clientRef);
+    envelope += "\t<Ping>\r\n";
+    envelope += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
+    envelope += "\t</Ping>\r\n";
+    envelope += "</Request>\r\n";
+    m_RequestBuffer = BuildHttpPostHeader(envelope.size()) + envelope;
+    return true;
+}
+
+std::string CDatawireClient::BuildRegistrationEnvelope(const std::string& element, int32_t clientRef) const {
+    // The registration asks for a DID, so it sends none; the activation names the one it was given.
+    const std::string did = element == "Registration"
+                                ? std::string()
+                                : CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
+    std::string envelope = kXmlDeclaration;
+    envelope +=
+        std::string("<!DOCTYPE Request PUBLIC \"") + kRegistrationPublicId + "\" \"" + m_RegistrationDtd + "\">\r\n";
+    envelope += "<Request Version = \"3\">\r\n";
+    envelope += BuildClientIdBlock(did, clientRef);
+    envelope += "\t<" + element + ">\r\n";
+    envelope += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
+    envelope += "\t</" + element + ">\r\n";
+    envelope += "</Request>\r\n";
+
+    std::string header = std::string("POST ") + kRegistrationPath + " HTTP/1.1\r\n";
+    header += std::string("User-Agent: ") + kUserAgent + "\r\n";
+    header += "Host: " + m_Host + "\r\n";
+    header += "Connection: Keep-Alive\r\n";
+    header += "Cache-Control: no-cache\r\n";
+    header += FormatHostText("Content-Length: %zu\r\n", envelope.size());
+    header += "Content-Type: text/xml\r\n\r\n";
+    return header + envelope;
+}
+
+bool CDatawireClient::BuildRegistrationRequest(int32_t clientRef) {
+    m_RequestBuffer = BuildRegistrationEnvelope("Registration", clientRef);
+    return true;
+}
+
+bool CDatawireClient::BuildActivationRequest(int32_t clientRef) {
+    m_RequestBuffer = BuildRegistrationEnvelope("Activation", clientRef);
+    return true;
+}
+
+int CDatawireClient::SendRequestAndRead(bool transaction) {
+    if (transaction) {
+        m_PayloadText.clear();
+    }
+    // One record carries at most the channel's maximum message; a longer request goes out in several.
+    const size_t record = std::max<size_t>(1, MaxMessageSize());
+    for (size_t at = 0; at < m_RequestBuffer.size(); at += record) {
+        if (!EncryptSend(m_RequestBuffer.data() + at, std::min(record, m_RequestBuffer.size() - at))) {
+            return -1;
+        }
+    }
+    if (transaction) {
+        m_AwaitingResponse = true;
+    }
+    return ReadResponse();
+}
+
+int CDatawireClient::ReadResponse() {
+    m_ResponseText.clear();
+    const uint64_t start = GetClock().TickMs();
+    for (;;) {
+        const uint64_t elapsed = GetClock().TickMs() - start;
+        if (elapsed >= m_ResponseBudgetMs) {
+            return 0; // the budget ran out before the response was whole: no answer
+        }
+        int count = 0;
+        const int result =
+            ReceiveAndDecrypt(&count, &m_ResponseText, static_cast<uint32_t>(m_ResponseBudgetMs - elapsed));
+        if (result == kReceiveOk) {
+            const size_t length = CompleteResponseLength(m_ResponseText, false);
+            if (length > 0) {
+                m_ResponseText.resize(length);
+                return static_cast<int>(length);
+            }
+            if (m_ResponseText.size() > kMaxResponseBytes) {
+                SetLastError(kCodeResponseOverflow, DatawireStatusText(kCodeResponseOverflow));
+                return -1;
+            }
+            continue;
+        }
+        // The server ended the session (close-notify, or the connection closed without one): whatever it sent
+        // before counts, in whichever read the end came.
+        const bool ended = result == kReceiveEndOfSession || (result == kReceiveTimeout && !IsConnected());
+        if (ended) {
+            const size_t length = CompleteResponseLength(m_ResponseText, true);
+            if (length > 0) {
+                m_ResponseText.resize(length);
+                return static_cast<int>(length);
+            }
+            return 0;
+        }
+        return result == kReceiveTimeout ? 0 : -1;
+    }
+}
+
+size_t CDatawireClient::CompleteResponseLength(const std::string& text, bool sessionEnded) {
+    bool haveLength = false;
+    size_t expected = 0;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        const size_t lf = text.find('\n', pos);
+        if (lf == std::string::npos) {
+            return 0; // the header has not ended yet
+        }
+        size_t end = lf;
+        if (end > pos && text[end - 1] == '\r') {
+            --end;
+        }
+        if (end == pos) {
+            // The first empty line ends the header; the body's own lines are never read as header lines.
+            const size_t bodyStart = lf + 1;
+            const size_t body = text.size() - bodyStart;
+            if (haveLength) {
+                return body >= expected ? bodyStart + expected : 0;
+            }
+            return sessionEnded ? text.size() : 0;
+        }
+        const std::string line = text.substr(pos, end - pos);
+        if (StartsWithIgnoreCase(line, "CONTENT-LENGTH:")) {
+            haveLength = true;
+            expected = ParseContentLength(line.substr(15));
+        }
+        pos = lf + 1;
+    }
+    return 0;
+}
+
+CDatawireResult CDatawireClient::DatawireFailure(int code) {
+    SetLastError(code, DatawireStatusText(code));
+    m_IsDatawireStatus = 1;
+    return CDatawireResult{false, code};
+}
+
+CDatawireResult CDatawireClient::DecodeCommon() {
+    int status = -1;
+    if (m_ResponseText.compare(0, 5, "HTTP/") == 0) {
+        status = ParseDecimal(SafeMid(m_ResponseText, 9, 3));
+    }
+    if (status != 200) {
+        // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
+        // not what went wrong now.
+        m_LastErrorText = FormatHostText(" HTTP:%d", status);
+        return CDatawireResult{false, 0};
+    }
+    const std::string word = GetAttribute(m_ResponseText, "Status", "StatusCode");
+    if (word != "OK") {
+        return DatawireFailure(DatawireStatusWordCode(word));
+    }
+    const int returnCode = ParseDecimal(GetElementText(m_ResponseText, "ReturnCode", 1));
+    if (returnCode != 0) {
+        return DatawireFailure(returnCode);
+    }
+    return CDatawireResult{true, 0};
+}
+
+bool CDatawireClient::SendAndReceive() {
+    m_AwaitingResponse = false;
+    return ReadTransactionResponse().ok;
+}
+
+CDatawireResult CDatawireClient::ReadTransactionResponse() {
+    if (SendRequestAndRead(true) <= 0) {
+        return CDatawireResult{false, 0}; // m_AwaitingResponse stays set when the request went out
+    }
+    m_AwaitingResponse = false;
+    const CDatawireResult common = DecodeCommon();
+    if (!common.ok) {
+        return common;
+    }
+    const std::string payload = GetElementText(m_ResponseText, "Payload", 1);
+    if (payload.empty()) {
+        return DatawireFailure(kCodeBadResponse);
+    }
+    m_PayloadText = PipeHexDecode(payload);
+    return CDatawireResult{true, 0};
+}
+
+CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::string>* urls) {
+    urls->clear();
+    if (SendRequestAndRead(false) <= 0) {
+        return CDatawireResult{false, 0};
+    }
+    const CDatawireResult common = DecodeCommon();
+    if (!common.ok) {
+        return common;
+    }
+    size_t from = 0;
+    for (;;) {
+        const size_t open = m_ResponseText.find("<URL>", from);
+        if (open == std::string::npos) {
+            break;
+        }
+        const size_t start = open + 5;
+        const size_t close = m_ResponseText.find("</URL>", start);
+        if (close == std::string::npos) {
+            break;
+        }
+        const std::string url = DropScheme(Trim(m_ResponseText.substr(start, close - start)));
+        if (!url.empty()) {
+            urls->push_back(url);
+        }
+        from = close;
+    }
+    if (urls->empty()) {
+        return DatawireFailure(kCodeBadResponse);
+    }
+    return CDatawireResult{true, 0};
+}
+
+CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
+    *milliseconds = 0;
+    if (SendRequestAndRead(false) <= 0) {
+        return CDatawireResult{false, 0};
+    }
+    const CDatawireResult common = DecodeCommon();
+    if (!common.ok) {
+        return common;
+    }
+    *milliseconds = ParseDecimal(GetElementText(m_ResponseText, "TransactionTimeMs", 1));
+    if (*milliseconds <= 0) {
+        return DatawireFailure(kCodeBadResponse);
+    }
+    return CDatawireResult{true, 0};
+}
+
+CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std::string* providerHost,
+                                                          std::string* providerPath) {
+    did->clear();
+    providerHost->clear();
+    providerPath->clear();
+    CLogger::Instance().LogLine("Sending Merchant Registration:\r\n%s", m_RequestBuffer.c_str());
+    const int length = SendRequestAndRead(false);
+    CLogger::Instance().LogLine("Merchant Registration Response:\r\n%s", m_ResponseText.c_str());
+    if (length <= 0) {
+        return CDatawireResult{false, 0};
+    }
+    const CDatawireResult common = DecodeCommon();
+    if (!common.ok) {
+        return common;
+    }
+    *did = Trim(GetElementText(m_ResponseText, "DID", 1));
+    const std::string url = DropScheme(Trim(GetElementText(m_ResponseText, "URL", 1)));
+    const size_t sd = url.rfind("/sd");
+    *providerHost = sd == std::string::npos ? url : url.substr(0, sd);
+    *providerPath = sd == std::string::npos ? std::string() : url.substr(sd);
+    if (did->empty() && url.empty()) {
+        return DatawireFailure(kCodeBadResponse);
+    }
+    return CDatawireResult{true, 0};
+}
+
+CDatawireResult CDatawireClient::ReadActivationResponse() {
+    CLogger::Instance().LogLine("Sending Merchant Activation:\r\n%s", m_RequestBuffer.c_str());
+    const int length = SendRequestAndRead(false);
+    CLogger::Instance().LogLine("Merchant Activation Response:\r\n%s", m_ResponseText.c_str());
+    if (length <= 0) {
+        return CDatawireResult{false, 0};
+    }
+    return DecodeCommon();
+}
+
+std::string CDatawireClient::PipeHexEncode(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsLetterOrDigit(byte)) {
+            out += c;
+        } else {
+            out += '|';
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string CDatawireClient::PipeHexDecode(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '|' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string FormatClientRef(int32_t number) {
+    return FormatHostText("%07dV005006", number);
+}
+
+std::string DatawireStatusText(int code) {
+    const long long lookup = code < 1000 ? static_cast<long long>(code) + 50000 : code;
+    const char* message = "Unknown Datawire Error";
+    for (const StatusMessage& entry : kStatusMessages) {
+        if (entry.code == lookup) {
+            message = entry.message;
+            break;
+        }
+    }
+    return FormatHostText("DW:%d %s", code, message);
+}
+
+int DatawireStatusWordCode(const std::string& word) {
+    for (const StatusWord& entry : kStatusWords) {
+        if (word == entry.word) {
+            return entry.code;
+        }
+    }
+    return CDatawireClient::kCodeOtherError;
+}
+
+std::string GetElementText(const std::string& xml, const std::string& tag, int occurrence) {
+    const std::string open = "<" + tag + ">";
+    const std::string close = "</" + tag + ">";
+    size_t pos = xml.find(open);
+    for (int i = 1; i < occurrence && pos != std::string::npos; ++i) {
+        const size_t after = pos + open.size();
+        pos = after >= xml.size() ? std::string::npos : xml.find(open, after);
+    }
+    if (pos == std::string::npos) {
+        return std::string();
+    }
+    const size_t start = pos + open.size();
+    const size_t end = xml.find(close, pos);
+    if (end == std::string::npos || end < start) {
+        return std::string();
+    }
+    return xml.substr(start, end - start);
+}
+
+std::string GetAttribute(const std::string& xml, const std::string& element, const std::string& attribute) {
+    const size_t open = xml.find("<" + element);
+    if (open == std::string::npos) {
+        return std::string();
+    }
+    size_t end = xml.find("</" + element + ">", open);
+    if (end == std::string::npos) {
+        end = xml.find("/>", open);
+    }
+    if (end == std::string::npos) {
+        return std::string();
+    }
+    const size_t inner = open + 1 + element.size();
+    if (end < inner) {
+        return std::string();
+    }
+    const std::string tag = xml.substr(inner, end - inner);
+    const size_t name = tag.find(attribute + "=");
+    if (name == std::string::npos) {
+        return std::string();
+    }
+    const size_t quote = tag.find_first_of("\"'", name + attribute.size() + 1);
+    if (quote == std::string::npos) {
+        return std::string();
+    }
+    const size_t closing = tag.find(tag[quote], quote + 1);
+    const size_t valueEnd = closing == std::string::npos ? tag.size() : closing;
+    return Trim(tag.substr(quote + 1, valueEnd - quote - 1));
+}

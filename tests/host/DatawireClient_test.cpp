@@ -1,0 +1,786 @@
+#include "host/DatawireClient.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/ParamStore.h"
+#include "host/SspiProvider.h"
+#include "peers/DatawireEndpoint.h"
+#include "peers/TestPki.h"
+#include "peers/TlsTestServer.h"
+#include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
+#include "transaction/Transaction.h"
+
+namespace {
+constexpr char kMerchantId[] = "123456789AB";
+constexpr char kAlternateMerchantId[] = "BA987654321";
+constexpr char kDid[] = "00011122233344455566DW";
+constexpr char kHostAnswer[] = "HOST ANSWER 00.APPROVED";
+
+// The process trusts the test root and holds the credential for the whole suite; each test runs in its own
+// folder with its own merchant parameters and a Datawire endpoint on loopback.
+class DatawireClientTest : public TempDirTest {
+protected:
+    static void SetUpTestSuite() {
+        s_Pki = std::make_unique<CTestPki>();
+        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-dw-trust-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        s_TrustDir = pattern;
+        ASSERT_TRUE(s_Pki->TrustRootForThisProcess(s_TrustDir));
+        ASSERT_TRUE(g_SspiProvider.Init());
+    }
+    static void TearDownTestSuite() {
+        g_SspiProvider.Free();
+        std::error_code ec;
+        std::filesystem::remove_all(s_TrustDir, ec);
+        s_Pki.reset();
+    }
+    void SetUp() override {
+        g_ShutdownEvent.Reset();
+        SetParams("Y");
+    }
+
+    static void SetParams(const std::string& verify, const std::string& connectSeconds = "3") {
+        CParamSettings settings;
+        settings.BuildDefaults();
+        CParamMap map = settings.GetParamMap();
+        ASSERT_TRUE(map.FindEntry(kParamMerchantId)->SetValue(kMerchantId));
+        ASSERT_TRUE(map.FindEntry(kParamAlternateMerchantId)->SetValue(kAlternateMerchantId));
+        ASSERT_TRUE(map.FindEntry(kParamDatawireId)->SetValue(kDid));
+        ASSERT_TRUE(map.FindEntry(kParamVerifySslCertificate)->SetValue(verify));
+        ASSERT_TRUE(map.FindEntry(kParamIpConnectTimeout)->SetValue(connectSeconds));
+        settings.SetParamMap(map);
+        ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
+    }
+
+    std::unique_ptr<CDatawireEndpoint> StartEndpoint(TestLeaf leaf = TestLeaf::LoopbackIp) {
+        auto endpoint = std::make_unique<CDatawireEndpoint>(s_Pki->Leaf(leaf));
+        EXPECT_TRUE(endpoint->Start());
+        return endpoint;
+    }
+
+    // A client with ServiceID "104" connected to |host|.
+    static std::unique_ptr<CDatawireClient> Connected(const std::string& host, const std::string& path = "") {
+        auto client = std::make_unique<CDatawireClient>();
+        client->SetServiceID("104");
+        client->SetHost(host);
+        client->SetUrlPath(path);
+        EXPECT_TRUE(client->Connect()) << client->GetLastErrorText();
+        return client;
+    }
+
+    static CTransaction Transaction(const std::string& hostMessage) {
+        CTransaction transaction;
+        transaction.m_HostRequest = hostMessage;
+        return transaction;
+    }
+
+    static std::string PostHeader(const std::string& path, const std::string& host, size_t length) {
+        return "POST " + path +
+               " HTTP/1.1\r\n"
+               "User-Agent: vxnapi_xml_3_2_0_21\r\n"
+               "Host: " +
+               host +
+               "\r\n"
+               "Accept: */*\r\n"
+               "Connection: Keep-Alive\r\n"
+               "Cache-Control: no-cache\r\n"
+               "Content-Type: text/xml\r\n"
+               "Content-Length: " +
+               std::to_string(length) + "\r\n\r\n";
+    }
+
+    static std::string ClientIdBlock(const std::string& did, const std::string& clientRef) {
+        return "\t<ReqClientID>\r\n"
+               "\t\t<DID>" +
+               did +
+               "</DID>\r\n"
+               "\t\t<App>CORVANEGIFTPPXML</App>\r\n"
+               "\t\t<Auth>123456789AB|BA987654321</Auth>\r\n"
+               "\t\t<ClientRef>" +
+               clientRef +
+               "</ClientRef>\r\n"
+               "\t</ReqClientID>\r\n";
+    }
+
+    static std::unique_ptr<CTestPki> s_Pki;
+    static std::filesystem::path s_TrustDir;
+};
+std::unique_ptr<CTestPki> DatawireClientTest::s_Pki;
+std::filesystem::path DatawireClientTest::s_TrustDir;
+} // namespace
+
+// --- Texts and searches ---
+
+TEST(DatawireTextTest, PipeHexEscapesEverythingButLettersAndDigits) {
+    struct Case {
+        std::string plain;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"Abc019xyZ", "Abc019xyZ"},
+        {"62.50", "62|2e50"},
+        {std::string("A\x1c"
+                     "B"),
+         "A|1cB"},
+        {"a b", "a|20b"},
+        {"|", "|7c"},
+        {std::string("\xe9\xff", 2), "|e9|ff"},
+        {std::string("\0", 1), "|00"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CDatawireClient::PipeHexEncode(c.plain), c.escaped);
+        EXPECT_EQ(CDatawireClient::PipeHexDecode(c.escaped), c.plain);
+    }
+    std::string every;
+    for (int b = 0; b < 256; ++b) {
+        every += static_cast<char>(b);
+    }
+    EXPECT_EQ(CDatawireClient::PipeHexDecode(CDatawireClient::PipeHexEncode(every)), every);
+}
+
+TEST(DatawireTextTest, PipeHexDecodeReadsUpperCaseAndKeepsBarsWithoutTwoHexDigits) {
+    struct Case {
+        std::string escaped;
+        std::string plain;
+    };
+    const Case cases[] = {
+        {"62|2E50", "62.50"}, {"|1C|1c", "\x1c\x1c"}, {"end|", "end|"}, {"end|4", "end|4"},
+        {"|", "|"},           {"|x", "|x"},           {"|zz1", "|zz1"}, {"|4g", "|4g"},
+        {"||41", "|A"},       {"a|7c|7C", "a||"},     {"|2e|", ".|"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CDatawireClient::PipeHexDecode(c.escaped), c.plain) << c.escaped;
+    }
+}
+
+TEST(DatawireTextTest, ClientRefIsSevenDigitsAndTheVersionTag) {
+    EXPECT_EQ(FormatClientRef(42), "0000042V005006");
+    EXPECT_EQ(FormatClientRef(0), "0000000V005006");
+    EXPECT_EQ(FormatClientRef(999999), "0999999V005006");
+    EXPECT_EQ(FormatClientRef(12345678), "12345678V005006");
+}
+
+TEST(DatawireTextTest, StatusTextCoversEveryCodeOfTheTable) {
+    struct Case {
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {50001, "Invalid Datawire ID (DID) Specified"},
+        {50002, "Invalid Packet ID Specified (Datawire)"},
+        {50003, "Invalid Destination IP (Datawire)"},
+        {50004, "Invalid Destination Port (Datawire)"},
+        {50005, "Invalid Data Length (Datawire)"},
+        {50006, "Invalid Session ID (Datawire)"},
+        {50007, "Socket Error(Datawire)"},
+        {50008, "Network or Bad Address (Datawire)"},
+        {50009, "Send Error (Datawire)"},
+        {50010, "Receive Error (Datawire)"},
+        {50011, "Response Timed Out (DataWire)"},
+        {50012, "Insane Packet (Datawire)"},
+        {50013, "Authentication Error Check MID TID"},
+        {50014, "NULL Query (Datawire)"},
+        {50015, "NULL Response (Datawire)"},
+        {50016, "Server Not Available (Datawire)"},
+        {50030, "System is Out of Memory! (Datawire)"},
+        {50035, "Invalid Service Name (Datawire)"},
+        {50037, "Session Already Exists (Datawire)"},
+        {50038, "Service Discovery Unavailable (Datawire)"},
+        {50039, "Internal Error (Datawire)"},
+        {50040, "The Host Service is not in service (Datawire)"},
+        {50041, "XML Error From Datawire - Check TIDS(Parameters)"},
+        {50042, "HTTP Error\t(Datawire)"},
+        {50043, "Internet Error (Datawire)"},
+        {50044, "Bad Url Error (Datawire)"},
+        {50045, "No Service (Datawire)"},
+        {50046, "XML (Parser) Error From Datawire - Check TIDS(Parameters)"},
+        {50047, "Overflow on Request (Datawire)"},
+        {50048, "Bad Response (Datawire)"},
+        {50049, "Package Stopped (Datawire)"},
+        {50050, "Other Error  (Datawire)"},
+        {50051, "Overflow on Response (Datawire)"},
+        {50052, "Internet Timeout (Datawire)"},
+        {50053, "Send Error from Datawire"},
+        {50054, "Receive error From Datawire"},
+        {50055, "Retry error From Datawire"},
+        {50056, "Duplicated Request error From Datawire"},
+        {50057, "Failed Request error From Datawire"},
+        {50058, "Access Denied error From Datawire"},
+        {50059, "Invalid Merchant error From Datawire"},
+        {50060, "Data Not Found error From Datawire"},
+        {50061, "Lib Expired error From Datawire"},
+        {50062, "Invalid Server Cert error From Datawire"},
+        {50200, "Host is Busy (Datawire)"},
+        {50201, "Host is not Available (Datawire)"},
+        {50202, "Unable To Connect Host (Datawire)"},
+        {50203, "Host Disconnected (Datawire)"},
+        {50204, "Unknown Host Com Error (Datawire)"},
+        {50205, "No Response (Datawire)"},
+        {50206, "Unable To Send (Datawire)"},
+        {50405, "SRP Timeout error From Datawire"},
+        {50505, "Network Error From Datawire"},
+        {50999, "TimeStamp Expired (Datawire)"},
+        {50017, "Unknown Datawire Error"},
+        {50000, "Unknown Datawire Error"},
+        {3006, "Unknown Datawire Error"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DatawireStatusText(c.code), "DW:" + std::to_string(c.code) + " " + c.message);
+    }
+    // A short code is looked up 50000 higher but shown as it came.
+    EXPECT_EQ(DatawireStatusText(11), "DW:11 Response Timed Out (DataWire)");
+    EXPECT_EQ(DatawireStatusText(205), "DW:205 No Response (Datawire)");
+    EXPECT_EQ(DatawireStatusText(0), "DW:0 Unknown Datawire Error");
+    EXPECT_EQ(DatawireStatusText(-5), "DW:-5 Unknown Datawire Error");
+}
+
+TEST(DatawireTextTest, ElementTextFindsTheNthOccurrence) {
+    const std::string xml = "<A><B>one</B><B> two </B><C>open";
+    EXPECT_EQ(GetElementText(xml, "B", 1), "one");
+    EXPECT_EQ(GetElementText(xml, "B", 0), "one");
+    EXPECT_EQ(GetElementText(xml, "B", 2), " two ");
+    EXPECT_EQ(GetElementText(xml, "B", 3), "");
+    EXPECT_EQ(GetElementText(xml, "C", 1), ""); // no close tag
+    EXPECT_EQ(GetElementText(xml, "D", 1), "");
+    EXPECT_EQ(GetElementText("<B>", "B", 2), "");
+    EXPECT_EQ(GetElementText("<B></B>", "B", 1), "");
+}
+
+TEST(DatawireTextTest, AttributeReadsEitherQuoteAndTrims) {
+    struct Case {
+        const char* xml;
+        const char* value;
+    };
+    const Case cases[] = {
+        {"<Status StatusCode=\"OK\"></Status>", "OK"},
+        {"<Status StatusCode='OK'/>", "OK"},
+        {"<Status StatusCode=\" Retry \"/>", "Retry"},
+        {"<Status StatusCode=\"OK/>", "OK"},              // runs to the end of the element
+        {"<Status StatusCode=OK></Status>", ""},          // no quote at all
+        {"<Status Other=\"OK\"></Status>", ""},           // no such attribute
+        {"<Status StatusCode=\"OK\">", ""},               // the element never ends
+        {"<Response>no status</Response>", ""},           // no such element
+        {"<Status>x</Status><Y StatusCode=\"OK\"/>", ""}, // the attribute lies outside the element
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(GetAttribute(c.xml, "Status", "StatusCode"), c.value) << c.xml;
+    }
+}
+
+TEST(DatawireTextTest, StatusWordsMapExactlyAndAnyOtherIsOtherError) {
+    struct Case {
+        const char* word;
+        int code;
+    };
+    const Case cases[] = {
+        {"AuthenticationError", 50013},
+        {"UnknownServiceID", 50040},
+        {"PackageWasStopped", 50049},
+        {"WrongSessionContext", 50006},
+        {"Timeout", 50011},
+        {"XMLError", 50041},
+        {"OtherError", 50050},
+        {"Retry", 50055},
+        {"Duplicated", 50056},
+        {"Failed", 50057},
+        {"AccessDenied", 50058},
+        {"InvalidMerchant", 50059},
+        {"NotFound", 50060},
+        {"ok", 50050},
+        {"", 50050},
+        {"retry", 50050},
+        {"Whatever", 50050},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DatawireStatusWordCode(c.word), c.code) << c.word;
+    }
+}
+
+TEST(DatawireTextTest, ResponseIsCompleteOnceTheDeclaredBodyIsThere) {
+    const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: text/xml\r\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        bool ended;
+        size_t length; // 0: not complete
+    };
+    const std::string h5 = header + "Content-Length: 5\r\n\r\n";
+    const Case cases[] = {
+        {"length 0 ends at the empty line", header + "Content-Length: 0\r\n\r\n", false, header.size() + 21},
+        {"short body", h5 + "abc", false, 0},
+        {"exact body", h5 + "abcde", false, h5.size() + 5},
+        {"longer body is cut", h5 + "abcdefgh", false, h5.size() + 5},
+        {"short body at the end of the session", h5 + "abc", true, 0},
+        {"no blank after the colon", header + "Content-Length:5\r\n\r\nabcde", false, header.size() + 25},
+        {"blanks and lower case", header + "content-length: \t 5\r\n\r\nabcde", false, header.size() + 28},
+        {"LF-only lines", "HTTP/1.1 200 OK\nContent-Length: 2\n\nab", false, 37},
+        {"header not ended", header + "Content-Length: 0\r\n", false, 0},
+        {"no length, session open", header + "\r\nbody", false, 0},
+        {"no length, session ended", header + "\r\nbody", true, header.size() + 6},
+        {"body lines are not header lines", header + "Content-Length: 4\r\n\r\nab\r\nContent-Length: 0\r\n\r\n", false,
+         header.size() + 25},
+        {"huge length never completes", header + "Content-Length: 99999999999999999999999\r\n\r\nab", false, 0},
+        {"empty", "", true, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CDatawireClient::CompleteResponseLength(c.text, c.ended), c.length) << c.name;
+    }
+}
+
+// --- Requests on the wire ---
+
+TEST_F(DatawireClientTest, TransactionEnvelopeIsSentByteForByte) {
+    auto endpoint = StartEndpoint();
+    const std::string host = endpoint->HostAndPort();
+    for (const std::string path : {"", "/vxn/104"}) {
+        auto client = Connected(host, path);
+        ASSERT_TRUE(client->BuildTransactionRequest(Transaction(std::string("0100\x1c"
+                                                                            "62.5 X|")),
+                                                    42));
+        ASSERT_TRUE(client->SendAndReceive()) << client->GetLastErrorText();
+        const std::string envelope = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                     "<Request>\r\n" +
+                                     ClientIdBlock(kDid, "0000042V005006") +
+                                     "\t<Transaction>\r\n"
+                                     "\t\t<ServiceID>104</ServiceID>\r\n"
+                                     "\t\t<Payload>0100|1c62|2e5|20X|7c</Payload>\r\n"
+                                     "\t</Transaction>\r\n"
+                                     "</Request>\r\n";
+        const std::string expected = PostHeader(path.empty() ? "/sd" : path, host, envelope.size()) + envelope;
+        EXPECT_EQ(client->GetRequestBuffer(), expected);
+        ASSERT_FALSE(endpoint->RawRequests().empty());
+        EXPECT_EQ(endpoint->RawRequests().back(), expected);
+        EXPECT_EQ(endpoint->Requests().back().hostMessage, std::string("0100\x1c"
+                                                                       "62.5 X|"));
+        EXPECT_EQ(client->GetPayloadText(), kHostAnswer);
+    }
+}
+
+TEST_F(DatawireClientTest, ServiceDiscoveryRequestIsAGetWithoutBody) {
+    auto endpoint = StartEndpoint();
+    endpoint->SetProviderUrls({" https://prov-a.example:9443/sd ", "HTTP://prov-b.example/vxn/104", "  ",
+                               "Https://prov-c.example", "prov-d.example/sd"});
+    auto client = Connected(endpoint->HostAndPort());
+    ASSERT_TRUE(client->BuildServiceDiscoveryRequest());
+    std::vector<std::string> urls{"left over"};
+    const CDatawireResult result = client->ReadServiceDiscoveryResponse(&urls);
+    ASSERT_TRUE(result.ok) << client->GetLastErrorText();
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(urls, (std::vector<std::string>{"prov-a.example:9443/sd", "prov-b.example/vxn/104", "prov-c.example",
+                                              "prov-d.example/sd"}));
+    const std::string expected = "GET /sd/104 HTTP/1.1\r\n"
+                                 "User-Agent: vxnapi_xml_3_2_0_21\r\n"
+                                 "Host: " +
+                                 endpoint->HostAndPort() +
+                                 "\r\n"
+                                 "Accept: */*\r\n"
+                                 "Connection: Keep-Alive\r\n"
+                                 "Cache-Control: no-cache\r\n"
+                                 "Content-Type: text/xml\r\n"
+                                 "\r\n";
+    ASSERT_EQ(endpoint->RawRequests().size(), 1u);
+    EXPECT_EQ(endpoint->RawRequests()[0], expected);
+
+    // An answer without a URL is a bad response.
+    CDatawireAnswer none;
+    none.omitResult = true;
+    endpoint->SetAnswer(DatawireRequestKind::ServiceDiscovery, none);
+    const CDatawireResult empty = client->ReadServiceDiscoveryResponse(&urls);
+    EXPECT_FALSE(empty.ok);
+    EXPECT_EQ(empty.code, 50048);
+    EXPECT_TRUE(urls.empty());
+    EXPECT_TRUE(client->IsDatawireStatus());
+}
+
+TEST_F(DatawireClientTest, PingEnvelopeIsSentByteForByteAndReadsTheTime) {
+    auto endpoint = StartEndpoint();
+    const std::string host = endpoint->HostAndPort();
+    auto client = Connected(host, "/vxn/104");
+    ASSERT_TRUE(client->BuildPingRequest(7));
+    int ms = 0;
+    const CDatawireResult result = client->ReadPingResponse(&ms);
+    ASSERT_TRUE(result.ok) << client->GetLastErrorText();
+    EXPECT_EQ(ms, 25);
+    const std::string envelope = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                                 "<Request>\r\n" +
+                                 ClientIdBlock(kDid, "0000007V005006") +
+                                 "\t<Ping>\r\n"
+                                 "\t\t<ServiceID>104</ServiceID>\r\n"
+                                 "\t</Ping>\r\n"
+                                 "</Request>\r\n";
+    ASSERT_EQ(endpoint->RawRequests().size(), 1u);
+    EXPECT_EQ(endpoint->RawRequests()[0], PostHeader("/vxn/104", host, envelope.size()) + envelope);
+
+    struct Case {
+        const char* name;
+        bool omit;
+        int time;
+    };
+    for (const Case& c : {Case{"zero time", false, 0}, Case{"negative time", false, -3}, Case{"no time", true, 0}}) {
+        CDatawireAnswer answer;
+        answer.omitResult = c.omit;
+        answer.transactionTimeMs = c.time;
+        endpoint->SetAnswer(DatawireRequestKind::Ping, answer);
+        const CDatawireResult bad = client->ReadPingResponse(&ms);
+        EXPECT_FALSE(bad.ok) << c.name;
+        EXPECT_EQ(bad.code, 50048) << c.name;
+        EXPECT_EQ(client->GetLastErrorText(), "DW:50048 Bad Response (Datawire)") << c.name;
+    }
+}
+
+TEST_F(DatawireClientTest, RegistrationAndActivationEnvelopesAndAnswers) {
+    auto endpoint = StartEndpoint();
+    const std::string host = endpoint->HostAndPort();
+    endpoint->SetRegistrationAnswer("NEWDID0001", "https://prov.example:8443/sd");
+    auto client = Connected(host);
+    client->SetRegistrationDtd("https://dtd.example/srs.dtd");
+    ASSERT_TRUE(client->BuildRegistrationRequest(5));
+    std::string did;
+    std::string providerHost;
+    std::string providerPath;
+    const CDatawireResult registered = client->ReadRegistrationResponse(&did, &providerHost, &providerPath);
+    ASSERT_TRUE(registered.ok) << client->GetLastErrorText();
+    EXPECT_EQ(did, "NEWDID0001");
+    EXPECT_EQ(providerHost, "prov.example:8443");
+    EXPECT_EQ(providerPath, "/sd");
+
+    ASSERT_TRUE(client->BuildActivationRequest(6));
+    EXPECT_TRUE(client->ReadActivationResponse().ok) << client->GetLastErrorText();
+
+    const auto envelope = [&](const std::string& element, const std::string& didText, const std::string& ref) {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+               "<!DOCTYPE Request PUBLIC \"-//Datawire Communication Networks INC//DTD VXN API Self-Registration "
+               "3.0//EN\" \"https://dtd.example/srs.dtd\">\r\n"
+               "<Request Version = \"3\">\r\n" +
+               ClientIdBlock(didText, ref) + "\t<" + element + ">\r\n\t\t<ServiceID>104</ServiceID>\r\n\t</" + element +
+               ">\r\n</Request>\r\n";
+    };
+    const auto header = [&](size_t length) {
+        return "POST /nocportal/SRS.do HTTP/1.1\r\n"
+               "User-Agent: vxnapi_xml_3_2_0_21\r\n"
+               "Host: " +
+               host +
+               "\r\n"
+               "Connection: Keep-Alive\r\n"
+               "Cache-Control: no-cache\r\n"
+               "Content-Length: " +
+               std::to_string(length) +
+               "\r\n"
+               "Content-Type: text/xml\r\n\r\n";
+    };
+    const std::string registration = envelope("Registration", "", "0000005V005006");
+    const std::string activation = envelope("Activation", kDid, "0000006V005006");
+    const std::vector<std::string> raw = endpoint->RawRequests();
+    ASSERT_EQ(raw.size(), 2u);
+    EXPECT_EQ(raw[0], header(registration.size()) + registration);
+    EXPECT_EQ(raw[1], header(activation.size()) + activation);
+
+    // A registration answer with neither a DID nor a URL is a bad response.
+    CDatawireAnswer none;
+    none.omitResult = true;
+    endpoint->SetAnswer(DatawireRequestKind::Registration, none);
+    ASSERT_TRUE(client->BuildRegistrationRequest(7));
+    const CDatawireResult empty = client->ReadRegistrationResponse(&did, &providerHost, &providerPath);
+    EXPECT_FALSE(empty.ok);
+    EXPECT_EQ(empty.code, 50048);
+}
+
+TEST_F(DatawireClientTest, RequestLongerThanOneRecordGoesOutWhole) {
+    auto endpoint = StartEndpoint();
+    auto client = Connected(endpoint->HostAndPort());
+    const std::string hostMessage(9000, '.'); // escapes to 27000 bytes
+    ASSERT_TRUE(client->BuildTransactionRequest(Transaction(hostMessage), 1));
+    ASSERT_GT(client->GetRequestBuffer().size(), CTlsChannel::kMaxMessage);
+    ASSERT_TRUE(client->SendAndReceive()) << client->GetLastErrorText();
+    ASSERT_EQ(endpoint->Requests().size(), 1u);
+    EXPECT_EQ(endpoint->Requests()[0].hostMessage, hostMessage);
+}
+
+// --- Answers ---
+
+struct DecodeCase {
+    const char* name;
+    CDatawireAnswer answer;
+    bool ok;
+    int code;
+    bool datawireStatus;
+    bool awaiting;            // still waiting for an answer afterwards (the host interface reverses then)
+    const char* errorText;    // nullptr: not checked
+    uint32_t budgetMs = 2000; // every answer here comes at once; the no-answer cases wait out a short one
+};
+
+CDatawireAnswer Answer(void (*change)(CDatawireAnswer&)) {
+    CDatawireAnswer answer;
+    change(answer);
+    return answer;
+}
+
+TEST_F(DatawireClientTest, TransactionAnswersDecodeByTheTable) {
+    std::vector<DecodeCase> cases = {
+        {"success", CDatawireAnswer{}, true, 0, false, false, nullptr},
+        {"single quotes", Answer([](CDatawireAnswer& a) { a.quote = '\''; }), true, 0, false, false, nullptr},
+        {"ok in lower case", Answer([](CDatawireAnswer& a) { a.statusWord = "ok"; }), false, 50050, true, false,
+         "DW:50050 Other Error  (Datawire)"},
+        {"retry in single quotes", Answer([](CDatawireAnswer& a) {
+             a.quote = '\'';
+             a.statusWord = "Retry";
+         }),
+         false, 50055, true, false, "DW:50055 Retry error From Datawire"},
+        {"empty status word", Answer([](CDatawireAnswer& a) { a.statusWord = ""; }), false, 50050, true, false,
+         nullptr},
+        {"return code", Answer([](CDatawireAnswer& a) { a.returnCode = "011"; }), false, 11, true, false,
+         "DW:11 Response Timed Out (DataWire)"},
+        {"long return code", Answer([](CDatawireAnswer& a) { a.returnCode = "50205"; }), false, 50205, true, false,
+         "DW:50205 No Response (Datawire)"},
+        {"return code zero", Answer([](CDatawireAnswer& a) { a.returnCode = "0"; }), true, 0, false, false, nullptr},
+        {"no return code", Answer([](CDatawireAnswer& a) { a.returnCode = ""; }), true, 0, false, false, nullptr},
+        {"missing payload", Answer([](CDatawireAnswer& a) { a.omitResult = true; }), false, 50048, true, false,
+         "DW:50048 Bad Response (Datawire)"},
+        {"http status", Answer([](CDatawireAnswer& a) { a.httpStatus = 500; }), false, 0, false, false, " HTTP:500"},
+        {"not http", Answer([](CDatawireAnswer& a) { a.raw = "SERVER BUSY\r\nContent-Length: 0\r\n\r\n"; }), false, 0,
+         false, false, " HTTP:-1"},
+        {"bad body", Answer([](CDatawireAnswer& a) { a.body = "<html>Not a Datawire answer</html>"; }), false, 50050,
+         true, false, nullptr},
+        {"content length without blank", Answer([](CDatawireAnswer& a) { a.contentLengthWithoutBlank = true; }), true,
+         0, false, false, nullptr},
+        // Complete without waiting: the bytes behind the declared length are not part of the answer.
+        {"body longer than the length",
+         Answer([](CDatawireAnswer& a) { a.trailingBytes = "<Payload>4a554e4b</Payload>"; }), true, 0, false, false,
+         nullptr, 1000},
+        {"content length zero", Answer([](CDatawireAnswer& a) { a.declaredLength = 0; }), false, 50050, true, false,
+         nullptr},
+        {"body shorter than the length, connection open", Answer([](CDatawireAnswer& a) { a.declaredLength = 100000; }),
+         false, 0, false, true, nullptr, 150},
+        {"body shorter than the length, then close-notify", Answer([](CDatawireAnswer& a) {
+             a.declaredLength = 100000;
+             a.ending = DatawireEnding::CloseNotifySeparately;
+         }),
+         false, 0, false, true, nullptr},
+        {"no length, close-notify in the same read", Answer([](CDatawireAnswer& a) {
+             a.omitContentLength = true;
+             a.ending = DatawireEnding::CloseNotify;
+         }),
+         true, 0, false, false, nullptr},
+        {"no length, close-notify in a read of its own", Answer([](CDatawireAnswer& a) {
+             a.omitContentLength = true;
+             a.ending = DatawireEnding::CloseNotifySeparately;
+         }),
+         true, 0, false, false, nullptr},
+        {"no length, connection closed", Answer([](CDatawireAnswer& a) {
+             a.omitContentLength = true;
+             a.ending = DatawireEnding::CloseTcp;
+         }),
+         true, 0, false, false, nullptr},
+        {"no length, connection open", Answer([](CDatawireAnswer& a) { a.omitContentLength = true; }), false, 0, false,
+         true, nullptr, 150},
+        {"silent", Answer([](CDatawireAnswer& a) { a.ending = DatawireEnding::Silent; }), false, 0, false, true,
+         nullptr, 150},
+        {"many small records", Answer([](CDatawireAnswer& a) {
+             a.recordSize = 40;
+             a.recordPauseMs = 1;
+         }),
+         true, 0, false, false, nullptr},
+        {"late answer", Answer([](CDatawireAnswer& a) { a.delayMs = 100; }), true, 0, false, false, nullptr},
+    };
+    const char* words[] = {"AuthenticationError",
+                           "UnknownServiceID",
+                           "PackageWasStopped",
+                           "WrongSessionContext",
+                           "Timeout",
+                           "XMLError",
+                           "OtherError",
+                           "Retry",
+                           "Duplicated",
+                           "Failed",
+                           "AccessDenied",
+                           "InvalidMerchant",
+                           "NotFound"};
+    for (const char* word : words) {
+        CDatawireAnswer answer;
+        answer.statusWord = word;
+        const int code = DatawireStatusWordCode(word);
+        cases.push_back({word, answer, false, code, true, false, nullptr});
+    }
+
+    auto endpoint = StartEndpoint();
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        endpoint->SetAnswer(DatawireRequestKind::Transaction, c.answer);
+        auto client = Connected(endpoint->HostAndPort());
+        client->SetResponseBudgetMs(c.budgetMs);
+        ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 3));
+        EXPECT_EQ(client->SendAndReceive(), c.ok) << client->GetLastErrorText();
+        EXPECT_EQ(client->IsAwaitingResponse(), c.awaiting);
+        EXPECT_EQ(client->IsDatawireStatus(), c.datawireStatus);
+        if (c.ok) {
+            EXPECT_EQ(client->GetPayloadText(), kHostAnswer);
+            EXPECT_EQ(client->GetResponseText().find("4a554e4b"), std::string::npos);
+        } else {
+            EXPECT_EQ(client->GetPayloadText(), "");
+        }
+        if (c.code != 0) {
+            EXPECT_EQ(client->GetLastError(), c.code);
+            EXPECT_EQ(client->GetLastErrorText(), DatawireStatusText(c.code));
+        }
+        if (c.errorText != nullptr) {
+            EXPECT_EQ(client->GetLastErrorText(), c.errorText);
+        }
+        if (c.awaiting) {
+            continue;
+        }
+        // The reader itself reports the code.
+        client->Close();
+        auto again = Connected(endpoint->HostAndPort());
+        again->SetResponseBudgetMs(c.budgetMs);
+        ASSERT_TRUE(again->BuildTransactionRequest(Transaction("0200 SALE"), 4));
+        const CDatawireResult result = again->ReadTransactionResponse();
+        EXPECT_EQ(result.ok, c.ok);
+        EXPECT_EQ(result.code, c.code);
+    }
+}
+
+TEST_F(DatawireClientTest, SilentHostWaitsOutThirtyFiveSecondsOnTheClock) {
+    auto endpoint = StartEndpoint();
+    CDatawireAnswer silent;
+    silent.ending = DatawireEnding::Silent;
+    endpoint->SetAnswer(DatawireRequestKind::Transaction, silent);
+    auto client = Connected(endpoint->HostAndPort());
+    EXPECT_EQ(client->GetResponseBudgetMs(), 35000u);
+    ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
+
+    CManualClock clock;
+    clock.SetAutoAdvance(true);
+    const uint64_t start = clock.TickMs();
+    {
+        CScopedClock scoped(clock);
+        EXPECT_FALSE(client->SendAndReceive());
+    }
+    const uint64_t waited = clock.TickMs() - start;
+    EXPECT_GE(waited, 35000u);
+    EXPECT_LT(waited, 36000u);
+    EXPECT_TRUE(client->IsAwaitingResponse());
+    EXPECT_FALSE(client->IsDatawireStatus());
+    EXPECT_EQ(endpoint->Requests().size(), 1u);
+}
+
+TEST_F(DatawireClientTest, OversizedAnswerIsRefused) {
+    auto endpoint = StartEndpoint();
+    CDatawireAnswer huge;
+    huge.body = std::string(CDatawireClient::kMaxResponseBytes + 70000, 'x');
+    huge.declaredLength = 4LL << 20;
+    endpoint->SetAnswer(DatawireRequestKind::Transaction, huge);
+    auto client = Connected(endpoint->HostAndPort());
+    ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
+    const CDatawireResult result = client->ReadTransactionResponse();
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(client->GetLastError(), 50051);
+    EXPECT_EQ(client->GetLastErrorText(), "DW:50051 Overflow on Response (Datawire)");
+    EXPECT_TRUE(client->IsAwaitingResponse());
+}
+
+TEST_F(DatawireClientTest, HttpErrorTextReplacesAnEarlierConnectError) {
+    auto endpoint = StartEndpoint();
+    int closedPort = 0;
+    {
+        CDatawireEndpoint gone(s_Pki->Leaf(TestLeaf::LoopbackIp));
+        ASSERT_TRUE(gone.Start());
+        closedPort = gone.Port();
+    }
+    CDatawireAnswer unavailable;
+    unavailable.httpStatus = 503;
+    endpoint->SetAnswer(DatawireRequestKind::ServiceDiscovery, unavailable);
+
+    CDatawireClient client;
+    client.SetServiceID("104");
+    client.SetHost("127.0.0.1:" + std::to_string(closedPort));
+    ASSERT_FALSE(client.Connect());
+    ASSERT_FALSE(client.GetLastErrorText().empty());
+    client.SetHost(endpoint->HostAndPort());
+    ASSERT_TRUE(client.Connect()) << client.GetLastErrorText();
+    ASSERT_TRUE(client.BuildServiceDiscoveryRequest());
+    std::vector<std::string> urls;
+    const CDatawireResult result = client.ReadServiceDiscoveryResponse(&urls);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.code, 0);
+    EXPECT_EQ(client.GetLastErrorText(), " HTTP:503");
+    EXPECT_FALSE(client.IsDatawireStatus());
+}
+
+// --- Connect ---
+
+TEST_F(DatawireClientTest, CertificateCheckFollowsTheVerifyParameter) {
+    struct Case {
+        const char* name;
+        TestLeaf leaf;
+        const char* hostName;
+        const char* verify;
+        bool connects;
+        uint32_t code;
+    };
+    const Case cases[] = {
+        {"ip certificate checked", TestLeaf::LoopbackIp, "127.0.0.1", "Y", true, 0},
+        {"name certificate checked, port in the host", TestLeaf::Localhost, "localhost", "Y", true, 0},
+        {"wrong name refused", TestLeaf::WrongName, "127.0.0.1", "Y", false, CTlsChannel::kCertNameMismatch},
+        {"expired refused", TestLeaf::Expired, "localhost", "Y", false, CTlsChannel::kCertExpired},
+        {"unknown issuer refused", TestLeaf::UnknownIssuer, "localhost", "Y", false, CTlsChannel::kCertChaining},
+        {"self-signed refused", TestLeaf::SelfSigned, "localhost", "Y", false, CTlsChannel::kCertUntrustedRoot},
+        {"wrong name accepted unchecked", TestLeaf::WrongName, "127.0.0.1", "N", true, 0},
+        {"expired accepted unchecked", TestLeaf::Expired, "localhost", "N", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetParams(c.verify);
+        auto endpoint = StartEndpoint(c.leaf);
+        CDatawireClient client;
+        client.SetServiceID("104");
+        client.SetHost(std::string(c.hostName) + ":" + std::to_string(endpoint->Port()));
+        EXPECT_EQ(client.Connect(), c.connects) << client.GetLastErrorText();
+        if (!c.connects) {
+            EXPECT_EQ(static_cast<uint32_t>(client.GetLastError()), c.code);
+            EXPECT_FALSE(client.IsOpen());
+            continue;
+        }
+        EXPECT_EQ(client.GetServerName(), c.hostName);
+        ASSERT_TRUE(client.BuildTransactionRequest(Transaction("0200"), 1));
+        EXPECT_TRUE(client.SendAndReceive()) << client.GetLastErrorText();
+    }
+}
+
+TEST(DatawireTextTest, HostMayCarryAPortElse443) {
+    struct Case {
+        const char* host;
+        const char* name;
+        int port;
+    };
+    const Case cases[] = {
+        {"prov.example", "prov.example", 443},
+        {"prov.example:8443", "prov.example", 8443},
+        {"127.0.0.1:1", "127.0.0.1", 1},
+        {"127.0.0.1:65535", "127.0.0.1", 65535},
+        {"prov.example:", "prov.example:", 443},
+        {"prov.example:abc", "prov.example:abc", 443},
+        {"prov.example:0", "prov.example:0", 443},
+        {"prov.example:70000", "prov.example:70000", 443},
+        {"prov.example:+80", "prov.example:+80", 443},
+        {":80", ":80", 443},
+        {"", "", 443},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        int port = 0;
+        CDatawireClient::SplitHostPort(c.host, &name, &port);
+        EXPECT_EQ(name, c.name) << c.host;
+        EXPECT_EQ(port, c.port) << c.host;
+    }
+}

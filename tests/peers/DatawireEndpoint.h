@@ -1,0 +1,127 @@
+#pragma once
+// A Datawire VXN endpoint for the tests, on top of the TLS test server: it answers service discovery
+// ("GET /sd/<id>") with provider URLs, a ping with a TransactionTimeMs, a transaction by decoding the host message
+// from its payload and answering with a host message of its own, and self-registration and activation. Each kind
+// of request can be scripted to answer late, with another HTTP status, status word or ReturnCode, a bad body, a
+// wrong Content-Length, an early close, or not at all. Every request is recorded as received, byte for byte.
+//
+// The host message answer comes from a handler, so a host simulator can grow behind the same endpoint.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "peers/TestPki.h"
+#include "peers/TlsTestServer.h"
+
+enum class DatawireRequestKind { ServiceDiscovery, Ping, Transaction, Registration, Activation, Unknown };
+
+// One request as the endpoint received it.
+struct CDatawireRequest {
+    DatawireRequestKind kind = DatawireRequestKind::Unknown;
+    std::string raw; // header and body, exactly as received
+    std::string method;
+    std::string path;
+    std::string body;
+    std::string clientRef;   // of the ReqClientID block, when there is one
+    std::string hostMessage; // a transaction's payload, unescaped
+};
+
+// How the endpoint ends its answer.
+enum class DatawireEnding {
+    KeepOpen,              // waits for the next request on the same connection
+    CloseNotify,           // the close-notify goes out in the same send as the answer
+    CloseNotifySeparately, // the close-notify follows after a pause, so the client reads it on its own
+    CloseTcp,              // the connection is closed without a close-notify
+    Silent                 // answers nothing and waits until the client goes away
+};
+
+// What the endpoint answers to one request. The defaults give a well-formed success.
+struct CDatawireAnswer {
+    uint32_t delayMs = 0; // real-time pause before answering
+    int httpStatus = 200;
+    std::string statusWord = "OK";
+    char quote = '"';                        // around the StatusCode value
+    std::string returnCode = "000";          // the ReturnCode element's text; empty: no element
+    bool omitResult = false;                 // no Payload / TransactionTimeMs / URL / DID in the body
+    int transactionTimeMs = 25;              // of a ping answer
+    std::optional<std::string> body;         // the whole body in place of the generated one
+    std::optional<std::string> raw;          // the whole response (status line, header, body) in place of everything
+    std::optional<long long> declaredLength; // Content-Length value in place of the body's length
+    bool omitContentLength = false;
+    bool contentLengthWithoutBlank = false; // "Content-Length:12"
+    std::string trailingBytes;              // sent behind the body, outside the declared length
+    size_t recordSize = 0;                  // plain bytes per TLS record (0: one record of up to 16384)
+    uint32_t recordPauseMs = 0;             // real-time pause between those records
+    DatawireEnding ending = DatawireEnding::KeepOpen;
+};
+
+// Listens on 127.0.0.1 with |identity|'s certificate. Thread-safe: the setters may be called at any time (each
+// request takes a copy of the script under the lock), the recordings read at any time.
+class CDatawireEndpoint {
+public:
+    // The host message answer for a transaction's decoded host message.
+    using HostHandler = std::function<std::string(const std::string& hostMessage)>;
+    // Sees every request before it is answered and may change the answer.
+    using RequestHook = std::function<void(const CDatawireRequest& request, CDatawireAnswer* answer)>;
+
+    // |identity| (owned by a CTestPki) must outlive the endpoint.
+    explicit CDatawireEndpoint(const CTestIdentity& identity);
+    ~CDatawireEndpoint();
+    CDatawireEndpoint(const CDatawireEndpoint&) = delete;
+    CDatawireEndpoint& operator=(const CDatawireEndpoint&) = delete;
+
+    bool Start();
+    void Stop();
+    int Port() const { return m_Server.Port(); }
+    // "127.0.0.1:<port>", what a client is given as its host.
+    std::string HostAndPort() const;
+
+    void SetAnswer(DatawireRequestKind kind, const CDatawireAnswer& answer);
+    // The URLs of the discovery answer (default: one, "https://<HostAndPort>/sd").
+    void SetProviderUrls(const std::vector<std::string>& urls);
+    // The answer to every transaction (default: a fixed host message).
+    void SetHostAnswer(const std::string& hostMessage);
+    void SetHostHandler(HostHandler handler);
+    void SetRequestHook(RequestHook hook);
+    // The DID and URL of a registration answer.
+    void SetRegistrationAnswer(const std::string& did, const std::string& url);
+
+    std::vector<CDatawireRequest> Requests() const;
+    std::vector<std::string> RawRequests() const;
+    // Waits in real time until |count| requests have been recorded.
+    bool WaitForRequests(size_t count, uint32_t timeoutMs = 5000) const;
+    int ConnectionsAccepted() const { return m_Server.ConnectionsAccepted(); }
+
+    // The parts of a request, for the endpoint and for tests: the length of the first complete request in
+    // |text| (0 while incomplete) and the parsed request.
+    static size_t CompleteRequestLength(const std::string& text);
+    static CDatawireRequest ParseRequest(const std::string& raw);
+    // The endpoint's own escaping, written apart from the client's so that one checks the other.
+    static std::string EscapePayload(const std::string& text);
+    static std::string UnescapePayload(const std::string& text);
+
+private:
+    void Serve(CTlsTestConnection& connection);
+    // The answer to |request| and the whole response text it makes.
+    CDatawireAnswer AnswerFor(const CDatawireRequest& request);
+    std::string BuildResponse(const CDatawireRequest& request, const CDatawireAnswer& answer);
+    std::string BuildBody(const CDatawireRequest& request, const CDatawireAnswer& answer);
+    bool SendResponse(CTlsTestConnection& connection, const std::string& response, const CDatawireAnswer& answer);
+
+    CTlsTestServer m_Server;
+    mutable std::mutex m_Lock;
+    CDatawireAnswer m_Answers[6];             // by kind; guarded by m_Lock
+    std::vector<std::string> m_ProviderUrls;  // guarded by m_Lock
+    std::string m_HostAnswer;                 // guarded by m_Lock
+    HostHandler m_HostHandler;                // guarded by m_Lock
+    RequestHook m_RequestHook;                // guarded by m_Lock
+    std::string m_RegistrationDid;            // guarded by m_Lock
+    std::string m_RegistrationUrl;            // guarded by m_Lock
+    std::vector<CDatawireRequest> m_Requests; // guarded by m_Lock
+};
