@@ -1,0 +1,425 @@
+#include "host/RuvuzUvirInterface.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "foundation/AppMode.h"
+#include "foundation/ErrorReporter.h"
+#include "foundation/Logger.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/ParamStore.h"
+#include "foundation/SharedConstants.h"
+#include "host/DatawireClient.h"
+#include "host/ServiceProviderList.h"
+#include "host/ViewSink.h"
+#include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
+#include "transaction/Replies.h"
+#include "transaction/ReverseWorker.h"
+#include "transaction/TransactionQueue.h"
+
+namespace {
+// The reply text of a transaction that the stop of the interface kept from the host.
+std::string ShutdownText() {
+    return ResultCodeText(kResultShuttingDown, std::string()).Text;
+}
+
+bool IsBlankText(const std::string& text) {
+    for (const char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c)) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The leading decimal number of |text| (blanks skipped, 0 when there is none), as the C library reads it.
+int DecimalValue(const std::string& text) {
+    return std::atoi(text.c_str());
+}
+
+// Ends |transaction| as a host error answered with |text| (|fallback| when that is blank, so a POS client is
+// never answered 4003 with an empty text) and logs it.
+void EndAsHostError(CTransaction& transaction, const std::string& text, const std::string& fallback) {
+    transaction.m_State = kTranStateHostError;
+    transaction.m_HostErrorText = IsBlankText(text) ? fallback : text;
+    CLogger::Instance().LogLine("RESPONSE from RuvuzUvir INTERFACE ->[%s] for %s", transaction.m_HostErrorText.c_str(),
+                                transaction.m_ClientAddress.c_str());
+}
+
+// Every member of the host result block cleared but the host message, for another attempt.
+void ClearHostResultKeepRequest(CTransaction& transaction) {
+    transaction.m_Approved = false;
+    transaction.m_Captured = false;
+    transaction.m_HostSpareFlag = false;
+    transaction.m_HostResponse.clear();
+    transaction.m_HostAuthCode.clear();
+    transaction.m_HostRefNo.clear();
+    transaction.m_HostVLinkRefNo.clear();
+    transaction.m_HostErrorText.clear();
+    transaction.m_ResponseText.clear();
+    transaction.m_Balance.clear();
+    transaction.m_IssueCurrency.clear();
+    transaction.m_PrevBalance.clear();
+    transaction.m_EndBalance.clear();
+    transaction.m_ExchangeRate.clear();
+}
+
+// The hand-over to the dial backup through the queue: state 8, then the backup's answer 9, 10 or 11.
+bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
+    transaction.m_State = kTranStateDial;
+    if (g_DialConnectedEvent.IsSet()) {
+        transaction.m_DialRetry = 1;
+    }
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    PostViewMessage(WM_SENDING_AUTH_DIAL);
+    for (;;) {
+        if (g_ShutdownEvent.Wait(kDialPollMs)) {
+            // Take the queue's record as it stands, so the worker's write-back cannot undo an answer that
+            // the dial backup wrote meanwhile.
+            g_TransactionQueue.GetBySeq(transaction.m_QueueSeq, transaction);
+            PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+            return true;
+        }
+        // Asked before the record is read: a backup that had already ended cannot have answered since.
+        const bool backupRunning = dialBackupRunning && dialBackupRunning();
+        if (!g_TransactionQueue.GetBySeq(transaction.m_QueueSeq, transaction)) {
+            EndAsHostError(transaction, kDialRecordLostText, kDialRecordLostText);
+            PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+            return true;
+        }
+        const int32_t state = transaction.m_State;
+        if (state == kTranStateDialSendFailed || state == kTranStateDialFailed) {
+            const bool retryLeft = transaction.m_DialRetry > 0;
+            transaction.m_DialRetry = 0;
+            if (state == kTranStateDialFailed && IsReversibleTranCode(transaction.m_TranCode)) {
+                AddReversal(transaction, kReversalReasonRuvuzUvirTimeout);
+                CLogger::Instance().LogLine("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[%s] for %s",
+                                            transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
+                transaction.m_State = kTranStateHostError;
+                if (IsBlankText(transaction.m_HostErrorText)) {
+                    transaction.m_HostErrorText = kDialFailedText;
+                }
+                PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+                return true;
+            }
+            if (!retryLeft) {
+                transaction.m_State = kTranStateHostError;
+                if (IsBlankText(transaction.m_HostErrorText)) {
+                    transaction.m_HostErrorText = kDialFailedText;
+                }
+                PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+                return true;
+            }
+            if (g_ShutdownEvent.Wait(kDialRetryDelayMs)) {
+                PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+                return true;
+            }
+            ClearHostResultKeepRequest(transaction);
+            transaction.m_State = kTranStateDial;
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            PostViewMessage(WM_SENDING_AUTH_DIAL);
+            continue;
+        }
+        if (state == kTranStateDialParsed) {
+            transaction.m_State = kTranStateCompleted;
+            PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+            return true;
+        }
+        if (state == kTranStateDial && !backupRunning) {
+            // Nobody will ever answer it: the POS client gets an error instead of waiting forever.
+            EndAsHostError(transaction, kDialBackupNotRunningText, kDialBackupNotRunningText);
+            PostViewMessage(WM_AUTH_RESPONSE_DIAL);
+            return true;
+        }
+    }
+}
+} // namespace
+
+bool IsReversibleTranCode(int tranCode) {
+    return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
+           tranCode == kTranNumCashOut;
+}
+
+std::string IpFailureReversalReason(bool awaitingResponse, const CTransportResult& result) {
+    if (awaitingResponse) {
+        return kReversalReasonIpTimeout;
+    }
+    if (!result.m_IsDatawireStatus) {
+        return std::string();
+    }
+    const int remainder = result.m_Code % 50000;
+    switch (remainder) {
+    case 8:
+    case 11:
+    case 201:
+    case 203:
+    case 204:
+    case 205:
+    case 206:
+    case 405:
+    case 505:
+        return FormatText(kReversalReasonDatawireCodeFormat, remainder);
+    default:
+        return std::string();
+    }
+}
+
+CRuvuzUvirInterface::CRuvuzUvirInterface() = default;
+
+CRuvuzUvirInterface::~CRuvuzUvirInterface() {
+    Stop();
+}
+
+bool CRuvuzUvirInterface::Start() {
+    if (IsRunning()) {
+        return true;
+    }
+    m_pThread.reset();
+    m_LastError.clear();
+    m_FailedEvent.Reset();
+    m_StartedEvent.Reset();
+    m_StopEvent.Reset();
+    g_ShutdownEvent.Reset();
+    m_pThread =
+        std::make_unique<CWorkerThread>("RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); });
+    if (!m_pThread->Start()) {
+        m_pThread.reset();
+        m_LastError = kRuvuzUvirStartFailedText;
+        ReportError(kRuvuzUvirStartFailedText, true, AppModeFlags().StartedAsService(), 0);
+        return false;
+    }
+    const int signalled = WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent, &m_StopEvent});
+    if (signalled == 1) {
+        return true;
+    }
+    // The thread runs its loop until told to stop, so it is stopped rather than waited for.
+    Stop();
+    m_LastError = "The RuvuzUvir Processing thread did not report that it runs.";
+    return false;
+}
+
+bool CRuvuzUvirInterface::Stop() {
+    g_ShutdownEvent.Set();
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    while (m_TicketList.GetCount() > 0 && clock.TickMs() - start < kStopTicketWaitMs) {
+        clock.SleepMs(kStopTicketStepMs);
+    }
+    const int outstanding = m_TicketList.GetCount();
+    if (outstanding > 0) {
+        CLogger::Instance().LogLine("RuvuzUvir Interface stopping with %d host request(s) still outstanding.",
+                                    outstanding);
+        m_TicketList.RemoveAll();
+    }
+    m_StopEvent.Set();
+    if (m_pThread != nullptr) {
+        m_pThread->Join();
+        m_pThread.reset();
+    }
+    // Every wait of a worker gives way to g_ShutdownEvent, so this ends as soon as their reads, connects
+    // and reversal holds have noticed it.
+    ReapWorkers(true);
+    m_StartedEvent.Reset();
+    return true;
+}
+
+int CRuvuzUvirInterface::GetWorkerCount() const {
+    std::lock_guard<std::mutex> lock(m_WorkersLock);
+    return static_cast<int>(m_Workers.size());
+}
+
+int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface) {
+    ruvuzUvirInterface->Run();
+    return 0;
+}
+
+int CRuvuzUvirInterface::Run() {
+    m_StartedEvent.Set();
+    CTransactionList snapshot;
+    for (;;) {
+        g_TransactionQueue.GetAll(snapshot);
+        AbortPass(snapshot);
+        DispatchPass(snapshot);
+        ReapWorkers(false);
+        if (m_StopEvent.Wait(kProcessingPollMs)) {
+            return 0;
+        }
+    }
+}
+
+void CRuvuzUvirInterface::AbortPass(CTransactionList& snapshot) {
+    for (CTransaction& abort : snapshot) {
+        // An abort already carried out (state 6, waiting for its session to remove it) aborts nothing more:
+        // requests the client sent after it are its new work.
+        if (abort.m_CryptMode != kCryptModeAbort || abort.m_State == kTranStateDelivered) {
+            continue;
+        }
+        for (CTransaction& other : snapshot) {
+            if (other.m_CryptMode != kCryptModeAbort && other.m_State == kTranStateQueued &&
+                other.m_ClientAddress == abort.m_ClientAddress) {
+                other.m_State = kTranStateAborted;
+                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, other);
+            }
+        }
+        abort.m_State = kTranStateDelivered;
+        g_TransactionQueue.ReplaceBySeq(abort.m_QueueSeq, abort);
+    }
+}
+
+void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot) {
+    for (CTransaction& transaction : snapshot) {
+        if (transaction.m_State != kTranStateQueued || transaction.m_CryptMode != kCryptModeEncrypted) {
+            continue;
+        }
+        const uint32_t ticket = m_TicketList.NextTicket();
+        if (ticket == 0) {
+            transaction.m_State = kTranStateCodeSet;
+            transaction.m_ResultCode = kResultShuttingDown;
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            continue;
+        }
+        transaction.m_State = kTranStateTaken;
+        if (transaction.m_TranCode != kTranNumReversal) {
+            // A reversal keeps the time of the transaction it reverses: its 35-second hold counts from it.
+            transaction.m_Created = CTransaction::CreatedTimeNow();
+        }
+        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+
+        auto record = std::make_shared<CHostRequestRecord>();
+        record->m_Transaction = transaction;
+        record->m_Ticket = ticket;
+        record->m_TicketList = &m_TicketList;
+        record->m_DialBackupRunning = m_DialBackupRunning;
+        auto worker = std::make_unique<CWorkerThread>("HostRequestWorker",
+                                                      [record] { return HostRequestWorker(std::move(*record)); });
+        if (!worker->Start()) {
+            m_TicketList.RemoveTicket(ticket);
+            transaction.m_State = kTranStateCodeSet;
+            transaction.m_ResultCode = kResultAuthThreadFailed;
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            continue;
+        }
+        std::lock_guard<std::mutex> lock(m_WorkersLock);
+        m_Workers.push_back(std::move(worker));
+    }
+}
+
+void CRuvuzUvirInterface::ReapWorkers(bool all) {
+    std::list<std::unique_ptr<CWorkerThread>> ended;
+    {
+        std::lock_guard<std::mutex> lock(m_WorkersLock);
+        for (auto it = m_Workers.begin(); it != m_Workers.end();) {
+            auto next = std::next(it);
+            if (all || !(*it)->IsRunning()) {
+                ended.splice(ended.end(), m_Workers, it);
+            }
+            it = next;
+        }
+    }
+    for (auto& worker : ended) {
+        worker->Join();
+    }
+}
+
+int HostRequestWorker(CHostRequestRecord record) {
+    CTransaction transaction = std::move(record.m_Transaction);
+    if (transaction.BuildHostRequest()) {
+        SendRequestToHost(transaction, record.m_DialBackupRunning);
+    } else {
+        // The stop ended a reversal's hold: no message was written, and the one the record still carries is
+        // the reversed transaction's, which must not go out again.
+        EndAsHostError(transaction, ShutdownText(), ShutdownText());
+    }
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    record.m_TicketList->RemoveTicket(record.m_Ticket);
+    return 0;
+}
+
+bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
+    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    const int method = DecimalValue(params.GetValue(kParamTransportMethod));
+    const bool dialAllowed = method == 1 || method == 2;
+    if (dialAllowed && (g_DialConnectedEvent.IsSet() || method == 2)) {
+        return SendOverDial(transaction, dialBackupRunning);
+    }
+
+    CDatawireClient client;
+    std::string lastErrorText;
+    std::string url;
+    if (!g_ServiceProviderList.GetCurrent(url)) {
+        CLogger::Instance().LogLine("RuvuzUvir/Datawire/Connect ERROR-> No (Discovered)Host To Use for Connection.");
+        if (!g_ShutdownEvent.IsSet()) {
+            g_ServiceDiscoveryRequest.Set();
+        }
+    } else {
+        for (;;) {
+            CServiceUrl endpoint;
+            if (SplitServiceUrl(url, endpoint)) {
+                client.SetHost(endpoint.m_Host);
+                client.SetUrlPath(endpoint.m_Path);
+                client.SetServiceID(kDatawireServiceId);
+                if (client.Connect()) {
+                    CLogger::Instance().LogLine("Connected to [%s].", client.GetHost().c_str());
+                    SendOverIp(transaction, client);
+                    client.Close();
+                    return true;
+                }
+                lastErrorText = client.GetLastErrorText();
+            } else {
+                lastErrorText = "No Host in URL [" + url + "]";
+            }
+            if (g_ShutdownEvent.IsSet()) {
+                // The connect gave way to the stop: the provider is not at fault, so it stays listed and no
+                // discovery is asked for.
+                EndAsHostError(transaction, lastErrorText, ShutdownText());
+                return false;
+            }
+            CLogger::Instance().LogLine("RuvuzUvir/Datawire/Connect (Trying Next Host) ERROR-> [%s]",
+                                        lastErrorText.c_str());
+            std::string next;
+            if (!g_ServiceProviderList.RemoveAndGetNext(url, next)) {
+                CLogger::Instance().LogLine(
+                    "RuvuzUvir/Datawire/Connect ERROR-> Service Provider list exhausted; requesting new Service "
+                    "Discovery");
+                g_ServiceDiscoveryRequest.Set();
+                break;
+            }
+            url = next;
+        }
+    }
+    if (dialAllowed) {
+        return SendOverDial(transaction, dialBackupRunning);
+    }
+    EndAsHostError(transaction, lastErrorText, kNoProviderText);
+    return false;
+}
+
+bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
+    PostViewMessage(WM_SENDING_AUTH);
+    CLogger::Instance().LogLine("SENDING to RuvuzUvir -> [%s] for %s", "{Truncated}",
+                                transaction.m_ClientAddress.c_str());
+    CDatawireTransport transport;
+    if (transport.SendTransaction(client, transaction)) {
+        transaction.m_HostResponse = transport.GetLastResult().m_Text;
+        PostViewMessage(WM_AUTH_RESPONSE);
+        CLogger::Instance().LogLine("RESPONSE from RuvuzUvir ->[%s] for %s", transaction.m_HostResponse.c_str(),
+                                    transaction.m_ClientAddress.c_str());
+        transaction.ParseHostResponse();
+        transaction.m_State = kTranStateCompleted;
+        return true;
+    }
+    const CTransportResult& result = transport.GetLastResult();
+    if (IsReversibleTranCode(transaction.m_TranCode)) {
+        const std::string reason = IpFailureReversalReason(client.IsAwaitingResponse(), result);
+        if (!reason.empty()) {
+            AddReversal(transaction, reason);
+        }
+    }
+    transaction.m_State = kTranStateHostError;
+    // A read that simply ran out of time leaves no error text behind; the client is told what happened.
+    transaction.m_HostErrorText = IsBlankText(result.m_Detail) ? kNoResponseText : result.m_Detail;
+    CLogger::Instance().LogLine("RESPONSE from DATAWIRE ->[%s] for %s", transaction.m_HostErrorText.c_str(),
+                                transaction.m_ClientAddress.c_str());
+    return true;
+}

@@ -1,0 +1,78 @@
+#include "host/ServiceDiscoveryWorker.h"
+
+#include "foundation/AppMode.h"
+#include "foundation/ErrorReporter.h"
+#include "host/DatawireTransport.h"
+#include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
+
+CServiceDiscoveryWorker::CServiceDiscoveryWorker() = default;
+
+CServiceDiscoveryWorker::~CServiceDiscoveryWorker() {
+    Stop();
+}
+
+bool CServiceDiscoveryWorker::Start() {
+    if (IsRunning()) {
+        return true;
+    }
+    m_pThread.reset();
+    m_StartedEvent.Reset();
+    m_FailedEvent.Reset();
+    m_StopEvent.Reset();
+    m_pThread = std::make_unique<CWorkerThread>("ServiceDiscovery", [this] { return Run(); });
+    if (!m_pThread->Start()) {
+        m_pThread.reset();
+        ReportError(kServiceDiscoveryStartFailedText, true, AppModeFlags().StartedAsService(), 0);
+        return false;
+    }
+    const int signalled = WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent, &m_StopEvent});
+    if (signalled == 1) {
+        return true;
+    }
+    m_pThread->Join();
+    Stop();
+    return false;
+}
+
+bool CServiceDiscoveryWorker::Stop() {
+    m_StopEvent.Set();
+    if (m_pThread != nullptr) {
+        // The thread ends at its next wait; a discovery under way gives up its reads once the host
+        // interface has set g_ShutdownEvent, which the shut-down order does first.
+        m_pThread->Join();
+        m_pThread.reset();
+    }
+    m_StartedEvent.Reset();
+    return true;
+}
+
+bool CServiceDiscoveryWorker::RunDiscovery() {
+    m_DiscoveryCount.fetch_add(1);
+    if (m_Discovery) {
+        return m_Discovery();
+    }
+    CDatawireTransport transport;
+    return transport.ServiceDiscovery();
+}
+
+int CServiceDiscoveryWorker::Run() {
+    // The period counts from the moment each discovery began.
+    uint64_t lastDiscovery = GetClock().TickMs();
+    if (!RunDiscovery()) {
+        m_FailedEvent.Set();
+        return 0;
+    }
+    m_StartedEvent.Set();
+    for (;;) {
+        const int signalled = WaitForAnyEvent({&m_StopEvent, &g_ServiceDiscoveryRequest}, kServiceDiscoveryWaitMs);
+        if (signalled == 0) {
+            return 0;
+        }
+        if (signalled == 1 || GetClock().TickMs() - lastDiscovery > m_PeriodMs) {
+            // A failed discovery leaves the list as it was; the next request or period tries again.
+            lastDiscovery = GetClock().TickMs();
+            RunDiscovery();
+        }
+    }
+}

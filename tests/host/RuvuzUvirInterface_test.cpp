@@ -1,0 +1,600 @@
+#include "host/RuvuzUvirInterface.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "HostTestSupport.h"
+#include "common/TempDir.h"
+#include "host/DatawireClient.h"
+#include "host/ServiceProviderList.h"
+#include "host/ViewSink.h"
+#include "peers/DatawireEndpoint.h"
+#include "peers/TlsTestServer.h"
+#include "platform/ProcessEvents.h"
+#include "transaction/CardHelpers.h"
+#include "transaction/Replies.h"
+#include "transaction/TransactionQueue.h"
+
+using namespace hosttest;
+
+namespace {
+constexpr char kFs = 0x1C;
+const std::string kAccount = "6006491234567890";
+const std::string kClientA = "127.0.0.1 #1";
+const std::string kClientB = "127.0.0.1 #2";
+
+// The host's approval of a card with 12.50 left.
+std::string ApprovedAnswer() {
+    return std::string("SV.MERCH000001") + kFs + "3900" + kFs + "38AUTH01" + kFs + "70" + kAccount + kFs + "751500" +
+           kFs + "761250";
+}
+
+CTransaction MakeTransaction(int tranCode, const std::string& client = kClientA) {
+    CTransaction transaction;
+    transaction.m_State = kTranStateQueued;
+    transaction.m_CryptMode = kCryptModeEncrypted;
+    transaction.m_TranCode = tranCode;
+    transaction.m_TranCodeName = TranCodeName(tranCode);
+    transaction.m_Account = kAccount;
+    transaction.m_Track2 = kAccount;
+    transaction.m_Authorize = "250";
+    transaction.m_Purchase = "250";
+    transaction.m_InvoiceNo = "1234";
+    transaction.m_OperatorID = "OP";
+    transaction.m_CardType = "PrePaid";
+    transaction.m_ClientAddress = client;
+    return transaction;
+}
+
+int32_t Queue(CTransaction transaction) {
+    g_TransactionQueue.Add(transaction);
+    return transaction.m_QueueSeq;
+}
+
+CTransaction Record(int32_t seq) {
+    CTransaction out;
+    out.m_State = -1;
+    g_TransactionQueue.GetBySeq(seq, out);
+    return out;
+}
+
+// Waits until the record's state is |state|.
+bool WaitForState(int32_t seq, int32_t state, uint32_t timeoutMs = 10000) {
+    return WaitUntil([&] { return Record(seq).m_State == state; }, timeoutMs);
+}
+
+// Stands in for the dial backup: takes each record the host interface hands over (state 8, crypt mode 0) and
+// answers it with the next outcome of its script (9, 10 with an approved answer, 11, or 0: take the record
+// out of the queue), the last outcome again once the script is used up.
+class CDialStandIn {
+public:
+    explicit CDialStandIn(std::vector<int> outcomes) : m_Outcomes(std::move(outcomes)) {
+        m_Thread = std::thread([this] { Run(); });
+    }
+    ~CDialStandIn() {
+        m_Stop = true;
+        m_Thread.join();
+    }
+    int HandOvers() const { return m_HandOvers.load(); }
+    // The m_DialRetry of each record as it was handed over.
+    std::vector<int32_t> RetryFlags() const {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_RetryFlags;
+    }
+
+private:
+    void Run() {
+        CTransactionList snapshot;
+        while (!m_Stop) {
+            g_TransactionQueue.GetAll(snapshot);
+            for (CTransaction& transaction : snapshot) {
+                if (transaction.m_State != kTranStateDial || transaction.m_CryptMode != kCryptModeEncrypted) {
+                    continue;
+                }
+                const size_t index = static_cast<size_t>(m_HandOvers.fetch_add(1));
+                const int outcome = m_Outcomes[std::min(index, m_Outcomes.size() - 1)];
+                {
+                    std::lock_guard<std::mutex> lock(m_Lock);
+                    m_RetryFlags.push_back(transaction.m_DialRetry);
+                }
+                if (outcome == 0) {
+                    g_TransactionQueue.RemoveBySeq(transaction.m_QueueSeq);
+                    continue;
+                }
+                if (outcome == kTranStateDialParsed) {
+                    transaction.m_HostResponse = ApprovedAnswer();
+                    transaction.ParseHostResponse();
+                } else {
+                    transaction.m_HostErrorText = "Lost Carrier Waiting for Response.";
+                }
+                transaction.m_State = outcome;
+                g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+
+    const std::vector<int> m_Outcomes;
+    std::atomic<bool> m_Stop{false};
+    std::atomic<int> m_HandOvers{0};
+    mutable std::mutex m_Lock;
+    std::vector<int32_t> m_RetryFlags;
+    std::thread m_Thread;
+};
+
+class RuvuzUvirInterfaceTest : public TempDirTest {
+protected:
+    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
+
+    void SetUp() override {
+        ASSERT_TRUE(s_Pki->Ok());
+        PrepareLogFolder();
+        ResetShared();
+        SetMerchantParams({{kParamTransportMethod, "0"}});
+    }
+    void TearDown() override {
+        m_Interface.reset();
+        ResetShared();
+        CLogger::Instance().Flush();
+    }
+    static void ResetShared() {
+        g_ShutdownEvent.Reset();
+        g_DialConnectedEvent.Reset();
+        g_ServiceDiscoveryRequest.Reset();
+        g_TransactionQueue.RemoveAll();
+        g_ReversalQueue.RemoveAll();
+        g_ServiceProviderList.RemoveAll();
+    }
+
+    void StartInterface(DialBackupProbe probe = {}) {
+        m_Interface = std::make_unique<CRuvuzUvirInterface>();
+        m_Interface->SetDialBackupProbe(std::move(probe));
+        ASSERT_TRUE(m_Interface->Start());
+    }
+    void StopInterface() {
+        ASSERT_TRUE(m_Interface->Stop());
+        EXPECT_EQ(m_Interface->GetWorkerCount(), 0);
+        EXPECT_FALSE(m_Interface->IsRunning());
+    }
+    std::unique_ptr<CDatawireEndpoint> Provider() {
+        auto endpoint = std::make_unique<CDatawireEndpoint>(s_Pki->Loopback());
+        EXPECT_TRUE(endpoint->Start());
+        endpoint->SetHostAnswer(ApprovedAnswer());
+        return endpoint;
+    }
+    static std::string UrlOf(const CDatawireEndpoint& endpoint) { return endpoint.HostAndPort() + "/sd"; }
+    static std::string RefusingUrl() {
+        CDatawireEndpoint closed(s_Pki->Loopback());
+        EXPECT_TRUE(closed.Start());
+        const std::string url = UrlOf(closed);
+        closed.Stop();
+        return url;
+    }
+    static int TransactionsAt(const CDatawireEndpoint& endpoint) {
+        int count = 0;
+        for (const CDatawireRequest& request : endpoint.Requests()) {
+            count += request.kind == DatawireRequestKind::Transaction ? 1 : 0;
+        }
+        return count;
+    }
+    static CTransactionList Reversals() {
+        CTransactionList reversals;
+        g_ReversalQueue.GetAll(reversals);
+        return reversals;
+    }
+    bool WaitForIdle() {
+        return WaitUntil([&] { return m_Interface->GetTicketCount() == 0 && m_Interface->GetWorkerCount() == 0; });
+    }
+
+    CJumpClock m_Clock;
+    CScopedClock m_ScopedClock{m_Clock};
+    CQueuedViewSink m_View;
+    CScopedTrafficView m_ConnectedView{m_View};
+    std::unique_ptr<CRuvuzUvirInterface> m_Interface;
+    static std::unique_ptr<CTrustedPki> s_Pki;
+};
+std::unique_ptr<CTrustedPki> RuvuzUvirInterfaceTest::s_Pki;
+} // namespace
+
+TEST_F(RuvuzUvirInterfaceTest, ApprovedSaleGoesOverTheBestProviderAndIsCompleted) {
+    auto best = Provider();
+    auto other = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*best), UrlOf(*other)});
+    StartInterface();
+    EXPECT_EQ(m_Interface->GetLastErrorText(), "");
+    CTransaction sale = MakeTransaction(kTranNumSale);
+    sale.m_Created -= 3600000; // an hour in the queue: the interface takes its own time stamp
+    const int32_t seq = Queue(sale);
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    ASSERT_TRUE(WaitForIdle());
+    const CTransaction done = Record(seq);
+    EXPECT_TRUE(done.m_Approved);
+    EXPECT_EQ(done.m_HostAuthCode, "AUTH01");
+    EXPECT_EQ(done.m_HostResponse, ApprovedAnswer());
+    EXPECT_LT(done.SecondsSinceCreated(), 60);
+    ASSERT_EQ(TransactionsAt(*best), 1);
+    EXPECT_EQ(TransactionsAt(*other), 0);
+    const std::string hostMessage = best->Requests().at(0).hostMessage;
+    EXPECT_EQ(hostMessage, done.m_HostRequest);
+    EXPECT_EQ(hostMessage.rfind(std::string("SV.MERCH000001") + kFs + "400200" + kFs, 0), 0u);
+    EXPECT_EQ(best->Requests().at(0).clientRef, "0000001V005006"); // the first STAN
+    EXPECT_EQ(m_View.Take(), (std::vector<EViewMessage>{WM_SENDING_AUTH, WM_AUTH_RESPONSE}));
+    EXPECT_TRUE(Reversals().empty());
+    EXPECT_EQ(CountLogLines("SENDING to RuvuzUvir -> [{Truncated}] for " + kClientA), 1);
+    EXPECT_EQ(CountLogLines("Connected to [" + best->HostAndPort() + "]."), 1);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOutcomeIsOpen) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    auto silent = [] {
+        CDatawireAnswer answer;
+        answer.ending = DatawireEnding::Silent;
+        return answer;
+    };
+    auto word = [](const char* statusWord) {
+        CDatawireAnswer answer;
+        answer.statusWord = statusWord;
+        return answer;
+    };
+    auto returnCode = [](const char* code) {
+        CDatawireAnswer answer;
+        answer.returnCode = code;
+        return answer;
+    };
+    CDatawireAnswer http500;
+    http500.httpStatus = 500;
+    CDatawireAnswer closeAfterRequest;
+    closeAfterRequest.raw = std::string();
+    closeAfterRequest.ending = DatawireEnding::CloseTcp;
+    const struct {
+        const char* name;
+        int tranCode;
+        CDatawireAnswer answer;
+        bool timesOut;
+        std::string reason; // empty: no reversal
+    } cases[] = {
+        {"Sale without answer", kTranNumSale, silent(), true, kReversalReasonIpTimeout},
+        {"Balance without answer", kTranNumBalance, silent(), true, ""},
+        {"reversal without answer", kTranNumReversal, silent(), true, ""},
+        {"Sale, provider closes", kTranNumSale, closeAfterRequest, false, kReversalReasonIpTimeout},
+        {"Sale, status Timeout", kTranNumSale, word("Timeout"), false, "of 11 error from datawire."},
+        {"VoidSale, status Timeout", kTranNumVoidSale, word("Timeout"), false, "of 11 error from datawire."},
+        {"Sale, status AuthenticationError", kTranNumSale, word("AuthenticationError"), false, ""},
+        {"CashOut, ReturnCode 205", kTranNumCashOut, returnCode("205"), false, "of 205 error from datawire."},
+        {"Issue, ReturnCode 50505", kTranNumIssue, returnCode("50505"), false, "of 505 error from datawire."},
+        {"Sale, ReturnCode 50202", kTranNumSale, returnCode("50202"), false, ""},
+        {"Balance, status Timeout", kTranNumBalance, word("Timeout"), false, ""},
+        {"Sale, HTTP 500", kTranNumSale, http500, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_ReversalQueue.RemoveAll();
+        provider->SetAnswer(DatawireRequestKind::Transaction, c.answer);
+        const int before = TransactionsAt(*provider);
+        CTransaction transaction = MakeTransaction(c.tranCode);
+        if (c.tranCode == kTranNumReversal) {
+            transaction.m_OrigTranCode = kTranNumSale;
+            transaction.m_Created -= 40000; // past its hold
+        }
+        const int32_t seq = Queue(transaction);
+        if (c.timesOut) {
+            // Once the request is out, the clock races on until the 35-second budget has run out.
+            ASSERT_TRUE(WaitUntil([&] { return TransactionsAt(*provider) == before + 1; }));
+            CClockPump pump(m_Clock, 1000);
+            ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
+        }
+        ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
+        ASSERT_TRUE(WaitForIdle());
+        const CTransaction done = Record(seq);
+        EXPECT_FALSE(done.m_HostErrorText.find_first_not_of(" \r\n") == std::string::npos) << done.m_HostErrorText;
+        const CTransactionList reversals = Reversals();
+        if (c.reason.empty()) {
+            EXPECT_TRUE(reversals.empty());
+            continue;
+        }
+        ASSERT_EQ(reversals.size(), 1u);
+        EXPECT_EQ(reversals[0].m_TranCode, kTranNumReversal);
+        EXPECT_EQ(reversals[0].m_OrigTranCode, c.tranCode);
+        EXPECT_EQ(reversals[0].m_HostRequest, done.m_HostRequest);
+        EXPECT_GE(CountLogLines("-- because " + c.reason), 1);
+    }
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ARefusingProviderIsDroppedAndTheNextOneCarriesTheSale) {
+    auto good = Provider();
+    const std::string refusing = RefusingUrl();
+    g_ServiceProviderList.SetProviders({refusing, UrlOf(*good)});
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{UrlOf(*good)}));
+    EXPECT_FALSE(g_ServiceDiscoveryRequest.IsSet());
+    EXPECT_EQ(CountLogLines("RuvuzUvir/Datawire/Connect (Trying Next Host) ERROR-> [Socket Error Trying to Connect"),
+              1);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, WhenEveryProviderIsGoneDiscoveryIsRequestedAndTheSaleFails) {
+    g_ServiceProviderList.SetProviders({RefusingUrl(), RefusingUrl(), "0"});
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
+    EXPECT_EQ(Record(seq).m_HostErrorText, "No Host in URL [0]");
+    EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
+    EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
+    EXPECT_EQ(CountLogLines("Service Provider list exhausted; requesting new Service Discovery"), 1);
+    EXPECT_TRUE(Reversals().empty()); // never sent, so nothing to reverse
+
+    // With the list already empty the transaction says why rather than carrying an empty error text.
+    g_ServiceDiscoveryRequest.Reset();
+    const int32_t next = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(next, kTranStateHostError));
+    EXPECT_EQ(Record(next).m_HostErrorText, kNoProviderText);
+    EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
+    EXPECT_EQ(CountLogLines("RuvuzUvir/Datawire/Connect ERROR-> No (Discovered)Host To Use for Connection."), 1);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AnAbortRequestAbortsOnlyItsClientsWaitingTransactions) {
+    const int32_t waiting1 = Queue(MakeTransaction(kTranNumSale, kClientA));
+    const int32_t waiting2 = Queue(MakeTransaction(kTranNumReload, kClientA));
+    CTransaction taken = MakeTransaction(kTranNumSale, kClientA);
+    taken.m_State = kTranStateTaken;
+    const int32_t inFlight = Queue(taken);
+    const int32_t otherClient = Queue(MakeTransaction(kTranNumSale, kClientB));
+    CTransaction abort = MakeTransaction(kTranNumInvalid, kClientA);
+    abort.m_CryptMode = kCryptModeAbort;
+    const int32_t abortSeq = Queue(abort);
+    // An abort of client B already carried out: B's request sent after it is not aborted by it.
+    CTransaction doneAbort = MakeTransaction(kTranNumInvalid, kClientB + " ");
+    doneAbort.m_CryptMode = kCryptModeAbort;
+    doneAbort.m_State = kTranStateDelivered;
+    const int32_t doneAbortSeq = Queue(doneAbort);
+    const int32_t afterDoneAbort = Queue(MakeTransaction(kTranNumSale, kClientB + " "));
+
+    StartInterface(); // no provider: whatever is dispatched ends as a host error
+    ASSERT_TRUE(WaitForState(otherClient, kTranStateHostError));
+    ASSERT_TRUE(WaitForState(afterDoneAbort, kTranStateHostError));
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(Record(waiting1).m_State, kTranStateAborted);
+    EXPECT_EQ(Record(waiting2).m_State, kTranStateAborted);
+    EXPECT_EQ(Record(inFlight).m_State, kTranStateTaken);
+    EXPECT_EQ(Record(abortSeq).m_State, kTranStateDelivered);
+    EXPECT_EQ(Record(doneAbortSeq).m_State, kTranStateDelivered);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, NoTicketWhileShuttingDownAndNoThreadAreAnsweredWithTheirCodes) {
+    StartInterface();
+    CWorkerThread::FailNextStartsForTesting(1);
+    const int32_t noThread = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(noThread, kTranStateCodeSet));
+    EXPECT_EQ(Record(noThread).m_ResultCode, kResultAuthThreadFailed);
+    EXPECT_EQ(m_Interface->GetTicketCount(), 0);
+
+    g_ShutdownEvent.Set();
+    const int32_t noTicket = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(noTicket, kTranStateCodeSet));
+    EXPECT_EQ(Record(noTicket).m_ResultCode, kResultShuttingDown);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AThreadThatCannotStartIsReportedAndExplained) {
+    m_Interface = std::make_unique<CRuvuzUvirInterface>();
+    CWorkerThread::FailNextStartsForTesting(1);
+    EXPECT_FALSE(m_Interface->Start());
+    EXPECT_EQ(m_Interface->GetLastErrorText(), kRuvuzUvirStartFailedText);
+    EXPECT_EQ(CountLogLines("The RuvuzUvir Processing thread could NOT be started."), 1);
+    EXPECT_TRUE(m_Interface->Start());
+    EXPECT_EQ(m_Interface->GetLastErrorText(), "");
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AStopDuringAReversalsHoldSendsNothingAndEndsItAsAHostError) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    CTransaction reversal = MakeTransaction(kTranNumReversal);
+    reversal.m_OrigTranCode = kTranNumSale;
+    reversal.m_HostRequest = "the reversed Sale's own message"; // what the record carries from AddReversal
+    const int32_t seq = Queue(reversal);                        // created now: held for 35 s
+    StartInterface();
+    ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
+    StopInterface();
+    const CTransaction done = Record(seq);
+    EXPECT_EQ(done.m_State, kTranStateHostError);
+    EXPECT_EQ(done.m_HostErrorText, ResultCodeText(kResultShuttingDown, "").Text);
+    EXPECT_EQ(provider->ConnectionsAccepted(), 0);
+    EXPECT_TRUE(g_ShutdownEvent.IsSet()); // stays set until the next start
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AReversalGoesOutOnceItsHoldHasPassed) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    CTransaction reversal = MakeTransaction(kTranNumReversal);
+    reversal.m_OrigTranCode = kTranNumSale;
+    const int32_t seq = Queue(reversal);
+    StartInterface();
+    ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
+    m_Clock.Jump(36000);
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    const std::string sent = provider->Requests().at(0).hostMessage;
+    EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);
+    EXPECT_EQ(sent.substr(sent.size() - 7), std::string(1, kFs) + "F60200");
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AStopDuringAHandshakeKeepsTheProviderAndAsksForNoDiscovery) {
+    CTlsTestServer mute(s_Pki->Loopback());
+    mute.SetScenario([](CTlsTestConnection& connection) { connection.WaitForPeerClose(20000); });
+    ASSERT_TRUE(mute.Start());
+    auto good = Provider();
+    const std::string muteUrl = "127.0.0.1:" + std::to_string(mute.Port()) + "/sd";
+    g_ServiceProviderList.SetProviders({muteUrl, UrlOf(*good)});
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitUntil([&] { return mute.ConnectionsAccepted() == 1; }));
+    StopInterface();
+    EXPECT_EQ(Record(seq).m_State, kTranStateHostError);
+    EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{muteUrl, UrlOf(*good)}));
+    EXPECT_FALSE(g_ServiceDiscoveryRequest.IsSet());
+    EXPECT_EQ(good->ConnectionsAccepted(), 0);
+    EXPECT_TRUE(Reversals().empty());
+}
+
+TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaitsForTheWorker) {
+    SetMerchantParams({{kParamTransportMethod, "2"}});
+    std::atomic<bool> entered{false};
+    std::atomic<bool> release{false};
+    StartInterface([&] {
+        entered = true;
+        while (!release) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    });
+    const int32_t seq = Queue(MakeTransaction(kTranNumBalance));
+    ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
+    EXPECT_EQ(m_Interface->GetTicketCount(), 1);
+
+    CClockPump pump(m_Clock, 100);
+    const uint64_t stopBegan = m_Clock.TickMs();
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        m_Interface->Stop();
+        stopped = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return m_Interface->GetTicketCount() == 0; }));
+    const uint64_t forgottenAfter = m_Clock.TickMs() - stopBegan;
+    EXPECT_GE(forgottenAfter, kStopTicketWaitMs);
+    EXPECT_LT(forgottenAfter, kStopTicketWaitMs + 10000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(stopped.load()); // the worker still runs: Stop does not leave it behind
+    release = true;
+    stopper.join();
+    EXPECT_EQ(m_Interface->GetWorkerCount(), 0);
+    EXPECT_EQ(Record(seq).m_State, kTranStateDial);
+}
+
+namespace {
+struct DialCase {
+    const char* name;
+    const char* method;
+    bool lineUp;
+    int tranCode;
+    bool provider;
+    std::vector<int> outcomes; // the stand-in's answers; empty: no dial backup runs
+    int32_t finalState;
+    int handOvers;
+    bool reversed;
+    std::vector<int32_t> retryFlags;
+};
+} // namespace
+
+TEST_F(RuvuzUvirInterfaceTest, TheDialPathHandsOverThroughTheQueueAndTurnsTheAnswersIntoStates) {
+    const DialCase cases[] = {
+        {"dial only, answered", "2", false, kTranNumSale, false, {10}, kTranStateCompleted, 1, false, {0}},
+        {"dial only, Sale times out", "2", false, kTranNumSale, false, {11}, kTranStateHostError, 1, true, {0}},
+        {"dial only, Sale not sent", "2", false, kTranNumSale, false, {9}, kTranStateHostError, 1, false, {0}},
+        {"line up, Balance retried once",
+         "2",
+         true,
+         kTranNumBalance,
+         false,
+         {11, 10},
+         kTranStateCompleted,
+         2,
+         false,
+         {1, 0}},
+        {"line up, Balance fails twice",
+         "2",
+         true,
+         kTranNumBalance,
+         false,
+         {11, 9},
+         kTranStateHostError,
+         2,
+         false,
+         {1, 0}},
+        {"line up, Sale reversed at once", "2", true, kTranNumSale, false, {11}, kTranStateHostError, 1, true, {1}},
+        {"backup, line up: no IP tried", "1", true, kTranNumSale, true, {10}, kTranStateCompleted, 1, false, {1}},
+        {"backup, line down: IP first", "1", false, kTranNumSale, true, {10}, kTranStateCompleted, 0, false, {}},
+        {"backup, no provider: dial", "1", false, kTranNumSale, false, {10}, kTranStateCompleted, 1, false, {0}},
+        {"no dial backup runs", "2", false, kTranNumSale, false, {}, kTranStateHostError, 0, false, {}},
+    };
+    CClockPump pump(m_Clock, 20);
+    for (const DialCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetShared();
+        SetMerchantParams({{kParamTransportMethod, c.method}});
+        std::unique_ptr<CDatawireEndpoint> provider;
+        if (c.provider) {
+            provider = Provider();
+            g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+        }
+        if (c.lineUp) {
+            g_DialConnectedEvent.Set();
+        }
+        std::unique_ptr<CDialStandIn> dial;
+        if (!c.outcomes.empty()) {
+            dial = std::make_unique<CDialStandIn>(c.outcomes);
+        }
+        StartInterface([running = !c.outcomes.empty()] { return running; });
+        m_View.Take();
+        const int32_t seq = Queue(MakeTransaction(c.tranCode));
+        ASSERT_TRUE(WaitForState(seq, c.finalState));
+        ASSERT_TRUE(WaitForIdle());
+        StopInterface();
+        const CTransaction done = Record(seq);
+        EXPECT_EQ(done.m_State, c.finalState);
+        EXPECT_EQ(dial ? dial->HandOvers() : 0, c.handOvers);
+        if (dial) {
+            EXPECT_EQ(dial->RetryFlags(), c.retryFlags);
+        }
+        EXPECT_EQ(Reversals().size(), c.reversed ? 1u : 0u);
+        if (c.finalState == kTranStateCompleted) {
+            EXPECT_TRUE(done.m_Approved);
+        }
+        if (provider) {
+            EXPECT_EQ(TransactionsAt(*provider), c.handOvers == 0 ? 1 : 0);
+        }
+        if (c.outcomes.empty()) {
+            EXPECT_EQ(done.m_HostErrorText, kDialBackupNotRunningText);
+        }
+        const std::vector<EViewMessage> posted = m_View.Take();
+        const int sendingDial = static_cast<int>(std::count(posted.begin(), posted.end(), WM_SENDING_AUTH_DIAL));
+        const int answeredDial = static_cast<int>(std::count(posted.begin(), posted.end(), WM_AUTH_RESPONSE_DIAL));
+        if (c.handOvers > 0 || c.outcomes.empty()) {
+            EXPECT_EQ(sendingDial, std::max(c.handOvers, 1));
+            EXPECT_EQ(answeredDial, 1);
+        } else {
+            EXPECT_EQ(sendingDial + answeredDial, 0);
+        }
+    }
+    EXPECT_EQ(CountLogLines("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[Lost Carrier"), 2);
+    EXPECT_EQ(CountLogLines("-- because RuvuzUvirTimeout"), 2);
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEnds) {
+    SetMerchantParams({{kParamTransportMethod, "2"}});
+    CClockPump pump(m_Clock, 20);
+    CDialStandIn dial({0});
+    StartInterface([] { return true; });
+    Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitUntil([&] { return dial.HandOvers() == 1; }));
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
+    EXPECT_TRUE(Reversals().empty());
+    StopInterface();
+}

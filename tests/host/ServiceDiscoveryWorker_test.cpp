@@ -1,0 +1,121 @@
+#include "host/ServiceDiscoveryWorker.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "HostTestSupport.h"
+#include "common/TempDir.h"
+#include "host/ServiceProviderList.h"
+#include "peers/DatawireEndpoint.h"
+#include "platform/ProcessEvents.h"
+
+using namespace hosttest;
+
+namespace {
+class ServiceDiscoveryWorkerTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        PrepareLogFolder();
+        g_ShutdownEvent.Reset();
+        g_ServiceDiscoveryRequest.Reset();
+        g_ServiceProviderList.RemoveAll();
+    }
+    void TearDown() override {
+        m_Worker.Stop();
+        g_ServiceDiscoveryRequest.Reset();
+        g_ServiceProviderList.RemoveAll();
+        CLogger::Instance().Flush();
+    }
+
+    // A stand-in discovery that counts its runs and answers |result|.
+    void UseStandIn(bool firstResult) {
+        m_Worker.SetDiscoveryForTesting([this, firstResult] {
+            const int run = ++m_Runs;
+            return run == 1 ? firstResult : m_LaterResult.load();
+        });
+    }
+    // Gives the thread time for a few of its waits, so a discovery it was going to run has begun.
+    static void LetItLoop() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+
+    CServiceDiscoveryWorker m_Worker;
+    std::atomic<int> m_Runs{0};
+    std::atomic<bool> m_LaterResult{true};
+};
+} // namespace
+
+TEST_F(ServiceDiscoveryWorkerTest, StartRunsTheFirstDiscoveryAgainstTheDiscoveryHost) {
+    CTrustedPki pki;
+    ASSERT_TRUE(pki.Ok());
+    CDatawireEndpoint discovery(pki.Loopback());
+    ASSERT_TRUE(discovery.Start());
+    SetMerchantParams({{kParamPrimaryUrl, discovery.HostAndPort()}, {kParamSecondaryUrl, "0"}});
+    ASSERT_TRUE(m_Worker.Start());
+    EXPECT_TRUE(m_Worker.IsRunning());
+    EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{discovery.HostAndPort() + "/sd"}));
+    EXPECT_TRUE(m_Worker.Stop());
+    EXPECT_FALSE(m_Worker.IsRunning());
+    EXPECT_EQ(m_Worker.DiscoveryCount(), 1);
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, AFailedFirstDiscoveryEndsTheThreadAndNothingRunsLater) {
+    UseStandIn(false);
+    EXPECT_FALSE(m_Worker.Start());
+    EXPECT_FALSE(m_Worker.IsRunning());
+    g_ServiceDiscoveryRequest.Set();
+    LetItLoop();
+    EXPECT_EQ(m_Runs.load(), 1);
+    EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet()); // nobody took the request
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, ARequestRunsADiscoveryAtOnceWhateverItsOutcome) {
+    UseStandIn(true);
+    m_LaterResult = false;
+    ASSERT_TRUE(m_Worker.Start());
+    for (int expected = 2; expected <= 4; ++expected) {
+        g_ServiceDiscoveryRequest.Set();
+        ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == expected; }));
+    }
+    EXPECT_TRUE(m_Worker.IsRunning()); // failed later discoveries do not end the thread
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, SixHoursAfterTheLastDiscoveryBeganAnotherRuns) {
+    CJumpClock clock;
+    CScopedClock scoped(clock);
+    UseStandIn(true);
+    ASSERT_TRUE(m_Worker.Start());
+    constexpr uint64_t kHour = 3600000;
+    clock.Jump(5 * kHour);
+    g_ServiceDiscoveryRequest.Set(); // a requested discovery restarts the period
+    ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
+    clock.Jump(2 * kHour); // 7 h after the first, 2 h after the last
+    LetItLoop();
+    EXPECT_EQ(m_Runs.load(), 2);
+    clock.Jump(4 * kHour + 1000);
+    ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 3; }));
+    LetItLoop();
+    EXPECT_EQ(m_Runs.load(), 3);
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, ThePeriodCanBeSetShorter) {
+    CJumpClock clock;
+    CScopedClock scoped(clock);
+    UseStandIn(true);
+    m_Worker.SetPeriodMs(60000);
+    ASSERT_TRUE(m_Worker.Start());
+    clock.Jump(60001);
+    ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, AThreadThatCannotStartIsReportedAsFatal) {
+    UseStandIn(true);
+    CWorkerThread::FailNextStartsForTesting(1);
+    EXPECT_FALSE(m_Worker.Start());
+    EXPECT_EQ(m_Runs.load(), 0);
+    EXPECT_EQ(CountLogLines("The Service Discovery thread could NOT be started."), 1);
+    EXPECT_TRUE(m_Worker.Stop());
+    EXPECT_TRUE(m_Worker.Start()); // and a later start works
+}
