@@ -22,11 +22,12 @@ constexpr uint64_t kReversalStepMs = 100;
 // However the wall clock moves, the hold never keeps a host worker longer than this.
 constexpr uint64_t kReversalMaxHoldMs = (kReversalHoldSeconds + 1) * 1000;
 
-// The decimal value of the leading "[blanks][sign]digits" of |text|, 0 when there are none, clamped to the
-// range of int64_t so that no answer from the host can overflow it.
+// The decimal value of the leading "[white space][sign]digits" of |text|, read the way the C library reads
+// a number, 0 when there are none; clamped to the range of int64_t so that no answer from the host can
+// overflow it.
 int64_t LeadingInt(const std::string& text) {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
         ++i;
     }
     bool negative = false;

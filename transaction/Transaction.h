@@ -98,6 +98,9 @@ public:
     // Result code 1000, crypt mode 2, state 0, created now, sequence -1, TranCode name "INVALID".
     CTransaction();
 
+    // Copies every member of |other|; the same as assignment, for callers that copy a record in place.
+    void CopyFrom(const CTransaction& other) { *this = other; }
+
     // The creation time of a transaction made now: milliseconds of the clock seam's wall time since
     // 1 January 1970 (UTC). A wall time, so that a reversal kept on disk still counts from the original
     // transaction after a restart.

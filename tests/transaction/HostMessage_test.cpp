@@ -82,6 +82,7 @@ TEST_F(HostMessageTest, OptionalFieldsFollowTheirRules) {
     struct SCase {
         const char* Name;
         int TranCode;
+        const char* Type; // field "40"
         bool Swiped;
         std::string Operator;
         std::string Invoice;
@@ -89,11 +90,19 @@ TEST_F(HostMessageTest, OptionalFieldsFollowTheirRules) {
         std::vector<std::string> Expected; // fields from "62" on
     };
     const SCase cases[] = {
-        {"invoice with a letter is left out", kTranNumSale, false, "CLERK7", "1002A4", "1", {"62CLERK7  ", "041234"}},
-        {"empty invoice is left out", kTranNumSale, false, "CLERK7", "", "1", {"62CLERK7  ", "041234"}},
-        {"empty operator is eight blanks", kTranNumSale, false, "", "7", "1", {"62        ", "157", "041234"}},
+        {"invoice with a letter is left out",
+         kTranNumSale,
+         "0200",
+         false,
+         "CLERK7",
+         "1002A4",
+         "1",
+         {"62CLERK7  ", "041234"}},
+        {"empty invoice is left out", kTranNumSale, "0200", false, "CLERK7", "", "1", {"62CLERK7  ", "041234"}},
+        {"empty operator is eight blanks", kTranNumSale, "0200", false, "", "7", "1", {"62        ", "157", "041234"}},
         {"long operator keeps its last eight",
          kTranNumSale,
+         "0200",
          false,
          "ABCDEFGHIJ",
          "7",
@@ -101,6 +110,7 @@ TEST_F(HostMessageTest, OptionalFieldsFollowTheirRules) {
          {"62CDEFGHIJ", "157", "041234"}},
         {"Issue carries the RefNo letters and digits",
          kTranNumIssue,
+         "0100",
          false,
          "OP",
          "7",
@@ -108,15 +118,45 @@ TEST_F(HostMessageTest, OptionalFieldsFollowTheirRules) {
          {"62OP      ", "157", "08R1b2", "041234"}},
         {"Issue without RefNo letters has no 08",
          kTranNumIssue,
+         "0100",
          false,
          "OP",
          "7",
          "-- /",
          {"62OP      ", "157", "041234"}},
-        {"Sale never carries 08", kTranNumSale, false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
-        {"Balance carries no amount", kTranNumBalance, false, "OP", "7", "R1", {"62OP      ", "157"}},
-        {"CashOut carries no amount", kTranNumCashOut, false, "OP", "7", "R1", {"62OP      ", "157"}},
-        {"NoNSFSale carries the amount", kTranNumNoNSFSale, false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"Sale never carries 08", kTranNumSale, "0200", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"Balance carries no amount", kTranNumBalance, "0400", false, "OP", "7", "R1", {"62OP      ", "157"}},
+        {"CashOut carries no amount", kTranNumCashOut, "0600", false, "OP", "7", "R1", {"62OP      ", "157"}},
+        {"NoNSFSale carries the amount",
+         kTranNumNoNSFSale,
+         "0202",
+         false,
+         "OP",
+         "7",
+         "R1",
+         {"62OP      ", "157", "041234"}},
+        {"VoidIssue carries the amount but no 08",
+         kTranNumVoidIssue,
+         "0802",
+         false,
+         "OP",
+         "7",
+         "R1",
+         {"62OP      ", "157", "041234"}},
+        {"Return", kTranNumReturn, "0300", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"Reload", kTranNumReload, "0300", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"VoidSale", kTranNumVoidSale, "0800", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"VoidReturn", kTranNumVoidReturn, "0801", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"VoidReload", kTranNumVoidReload, "0801", false, "OP", "7", "R1", {"62OP      ", "157", "041234"}},
+        {"swiped Issue sends the track",
+         kTranNumIssue,
+         "0100",
+         true,
+         "OP",
+         "7",
+         "R1",
+         {"62OP      ", "157", "08R1", "041234"}},
+        {"swiped Balance", kTranNumBalance, "0400", true, "OP", "", "R1", {"62OP      "}},
     };
     for (const SCase& c : cases) {
         CTransaction transaction = KeyedSale();
@@ -124,10 +164,17 @@ TEST_F(HostMessageTest, OptionalFieldsFollowTheirRules) {
         transaction.m_OperatorID = c.Operator;
         transaction.m_InvoiceNo = c.Invoice;
         transaction.m_RefNo = c.RefNo;
+        if (c.Swiped) {
+            transaction.m_Swiped = true;
+            transaction.m_Track2 = "6001234567890123=2512101";
+        }
         ASSERT_TRUE(transaction.BuildHostRequest());
-        std::vector<std::string> expected = {"SV.12345678901",     "40" + HostMessageType(c.TranCode),
-                                             "12235950",           "1303052024",
-                                             "706001234567890123", "42123456789010001",
+        std::vector<std::string> expected = {"SV.12345678901",
+                                             std::string("40") + c.Type,
+                                             "12235950",
+                                             "1303052024",
+                                             c.Swiped ? "356001234567890123=2512101" : "706001234567890123",
+                                             "42123456789010001",
                                              "4410987654321"};
         expected.insert(expected.end(), c.Expected.begin(), c.Expected.end());
         expected.push_back("C0840");
@@ -151,9 +198,10 @@ TEST_F(HostMessageTest, MessageTypesAndCurrencyFieldsFollowTheirTables) {
     for (const auto& [code, type] : types) {
         EXPECT_EQ(HostMessageType(code), type) << code;
     }
-    const std::pair<const char*, const char*> currencies[] = {{"0", "C0840"}, {"1", "C0124"}, {"2", "C00"},
-                                                              {"3", "C0036"}, {"4", "C0826"}, {"5", "C0978"},
-                                                              {"9", "C0840"}, {"", "C0840"},  {"x", "C0840"}};
+    const std::pair<const char*, const char*> currencies[] = {
+        {"0", "C0840"},  {"1", "C0124"},  {"2", "C00"},    {"3", "C0036"},  {"4", "C0826"},
+        {"5", "C0978"},  {"9", "C0840"},  {"", "C0840"},   {"x", "C0840"},  {"05", "C0978"},
+        {"3x", "C0036"}, {" 4", "C0826"}, {"-1", "C0840"}, {"+1", "C0124"}, {"10", "C0840"}};
     for (const auto& [parameter, field] : currencies) {
         testsupport::SetMerchantParams("12345678901", "10987654321", "0001", parameter);
         CTransaction transaction = KeyedSale();
@@ -173,7 +221,11 @@ TEST_F(HostMessageTest, ReversalWaitsOutTheHoldAndSendsTheOriginalTime) {
     const SCase cases[] = {{kTranNumSale, "F60200", true, false},
                            {kTranNumIssue, "F60100", true, true},
                            {kTranNumBalance, "F6", false, false},
-                           {kTranNumCashOut, "F60600", false, false}};
+                           {kTranNumCashOut, "F60600", false, false},
+                           {kTranNumVoidSale, "F60800", true, false},
+                           {kTranNumNoNSFSale, "F60202", true, false},
+                           // Outside 60..70 the F6 field carries no type, though "40" reads 0400 for such a number.
+                           {71, "F6", true, false}};
     m_Clock.SetAutoAdvance(true);
     for (const SCase& c : cases) {
         CTransaction original = KeyedSale();
@@ -207,12 +259,21 @@ TEST_F(HostMessageTest, ReversalWaitsOutTheHoldAndSendsTheOriginalTime) {
     }
 }
 
-TEST_F(HostMessageTest, OldReversalGoesOutAtOnce) {
-    CTransaction reversal = ReversalOf(KeyedSale());
+TEST_F(HostMessageTest, HoldCountsFromTheReversedTransactionsCreation) {
+    // Created 36 s ago: out at once. Created 20 s ago: only the remaining 16 s are waited.
+    CTransaction old = ReversalOf(KeyedSale());
     m_Clock.Advance(36000);
-    const uint64_t before = m_Clock.TickMs();
-    ASSERT_TRUE(reversal.BuildHostRequest());
+    uint64_t before = m_Clock.TickMs();
+    ASSERT_TRUE(old.BuildHostRequest());
     EXPECT_EQ(m_Clock.TickMs(), before);
+
+    CTransaction recent = ReversalOf(KeyedSale());
+    m_Clock.Advance(20000);
+    m_Clock.SetAutoAdvance(true);
+    before = m_Clock.TickMs();
+    ASSERT_TRUE(recent.BuildHostRequest());
+    EXPECT_GE(m_Clock.TickMs() - before, 16000u);
+    EXPECT_LE(m_Clock.TickMs() - before, 16100u);
 }
 
 TEST_F(HostMessageTest, ShutdownEndsTheReversalHold) {
@@ -293,6 +354,15 @@ TEST_F(HostMessageTest, DeclinesCarryTheResponseCodeText) {
         {Join({"SV.1", "3901", "3900"}), "01:INSUFFICIENT FUNDS"}, // the first "39" counts
         {Join({"SV.1", "39x7"}), "00:UNKNOWN RESPONSE CODE"},
         {Join({"SV.1", "3999999999999999999999"}), "2147483647:UNKNOWN RESPONSE CODE"},
+        // Only the two characters "00" approve: a zero written otherwise is a decline with code 0.
+        {Join({"SV.1", "390"}), "00:UNKNOWN RESPONSE CODE"},
+        {Join({"SV.1", "39 00"}), "00:UNKNOWN RESPONSE CODE"},
+        {Join({"SV.1", "39000"}), "00:UNKNOWN RESPONSE CODE"},
+        // The code is read as the C library reads a number: leading white space, then digits.
+        {Join({"SV.1", "39\n05x"}), "05:EXPIRED CARD"},
+        {Join({"SV.1", "3971"}), "71:FRAUD COUNT EXCEEDED"},
+        // ETX separates tokens as FS does.
+        {"SV.1" + kETX + "3910", "10:LOST/STOLEN CARD"},
     };
     for (const SCase& c : cases) {
         const CTransaction transaction = Answered(kTranNumSale, c.Response);

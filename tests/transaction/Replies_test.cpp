@@ -1,11 +1,13 @@
 #include "transaction/Replies.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
+#include "foundation/Logger.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
 
@@ -105,6 +107,68 @@ TEST_F(RepliesTest, IssueCurrencyLinesFollowABcCode) {
                             "\t</TranResponse>\r\n"),
               std::string::npos)
         << document;
+}
+
+TEST_F(RepliesTest, TranResponseWritesOnlyTheLinesThatHoldAValue) {
+    testsupport::SetMerchantParams("", "10987654321", "0001", "0");
+    const std::string amountEmpty = "\t\t<Amount>\r\n"
+                                    "\t\t\t<Purchase>0.00</Purchase>\r\n"
+                                    "\t\t\t<Authorize>0.00</Authorize>\r\n"
+                                    "\t\t</Amount>\r\n";
+    struct SCase {
+        const char* Name;
+        void (*Fill)(CTransaction&);
+        std::string Expected;
+    };
+    const SCase cases[] = {
+        {"bare record: no merchant id, only the fixed lines",
+         [](CTransaction& t) {
+             // Without an issue currency its three companions stay out, whatever they hold.
+             t.m_PrevBalance = "2.00";
+             t.m_EndBalance = "1.00";
+             t.m_ExchangeRate = "1.5";
+         },
+         "\t<TranResponse>\r\n\t\t<TranCode>INVALID</TranCode>\r\n\t\t<CaptureStatus>NotCaptured</CaptureStatus>\r\n" +
+             amountEmpty + "\t</TranResponse>\r\n"},
+        {"issue currency alone", [](CTransaction& t) { t.m_IssueCurrency = "GBP"; },
+         "\t<TranResponse>\r\n\t\t<TranCode>INVALID</TranCode>\r\n\t\t<CaptureStatus>NotCaptured</CaptureStatus>\r\n" +
+             amountEmpty + "\t\t<IssueCurrency>GBP</IssueCurrency>\r\n\t</TranResponse>\r\n"},
+        {"short account and expiry, captured",
+         [](CTransaction& t) {
+             t.m_Account = "123";
+             t.m_ExpDate = "12";
+             t.m_Captured = true;
+             t.m_Purchase = "5";
+             t.m_Authorize = "-250";
+             t.m_Balance = "x";
+         },
+         "\t<TranResponse>\r\n\t\t<AcctNo>123</AcctNo>\r\n\t\t<ExpDate>XX</ExpDate>\r\n"
+         "\t\t<TranCode>INVALID</TranCode>\r\n"
+         "\t\t<CaptureStatus>Captured</CaptureStatus>\r\n\t\t<Amount>\r\n"
+         "\t\t\t<Purchase>0.05</Purchase>\r\n\t\t\t<Authorize>-2.50</Authorize>\r\n"
+         "\t\t\t<Balance>x</Balance>\r\n\t\t</Amount>\r\n\t</TranResponse>\r\n"},
+    };
+    for (const SCase& c : cases) {
+        CTransaction transaction;
+        c.Fill(transaction);
+        EXPECT_EQ(transaction.FormatTranResponse(), c.Expected) << c.Name;
+    }
+}
+
+TEST_F(RepliesTest, EncryptedReplyIsLoggedWithTheClient) {
+    std::filesystem::create_directory("CORVANE_LOGS");
+    const CTransaction sale = AnsweredSale("3905");
+    ASSERT_TRUE(CLogger::Instance().Flush());
+    std::string logged;
+    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
+        logged += ReadFileBytes(entry.path());
+    }
+    // The log file is a text file: each "\n" of the line is stored as "\r\n".
+    std::string expected;
+    for (const char c : "Response Built [" + sale.FormatRStream() + "] for 127.0.0.1:1") {
+        expected += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    EXPECT_NE(logged.find(expected), std::string::npos) << ::testing::PrintToString(logged);
 }
 
 TEST_F(RepliesTest, MissingInvoiceGetsAPlainErrorReply) {

@@ -79,6 +79,11 @@ TEST(TransactionDefaults, CopiesAreIndependentValues) {
     EXPECT_EQ(original.m_State, 7);
     copy = copy; // self-assignment keeps the record
     EXPECT_EQ(copy.m_Account, "X001234567890123");
+    CTransaction again;
+    again.CopyFrom(original);
+    EXPECT_EQ(again.m_Account, "6001234567890123");
+    EXPECT_EQ(again.m_State, 7);
+    EXPECT_EQ(again.m_Created, original.m_Created);
 }
 
 TEST_F(TransactionTest, FrameLettersAndShapesGiveTheirCodes) {
@@ -155,6 +160,12 @@ TEST_F(TransactionTest, FirstFailingCheckSetsTheCode) {
         {"TStream missing", Without(sale, {"TStream"}), 4019, 0},
         {"TStream missing before MerchantID", Without(sale, {"TStream", "MerchantID"}), 4019, 0},
         {"TStream not Transaction", With(sale, {{"TStream", "Admin"}}), 100221, 0},
+        {"TStream empty", With(sale, {{"TStream", ""}}), 100221, 0},
+        {"TStream in other case", With(sale, {{"TStream", "transaction"}}), 100221, 0},
+        {"TStream wrong before MerchantID missing", With(Without(sale, {"MerchantID"}), {{"TStream", "Admin"}}), 100221,
+         0},
+        {"empty MerchantID counts as present", With(sale, {{"MerchantID", ""}}), 1003, 62},
+        {"key in other case counts as missing", With(Without(sale, {"MerchantID"}), {{"merchantid", "1234"}}), 4018, 0},
         {"MerchantID missing", Without(sale, {"MerchantID"}), 4018, 0},
         {"MerchantID missing before TranType", Without(sale, {"MerchantID", "TranType"}), 4018, 0},
         {"TranType missing", Without(sale, {"TranType"}), 100201, 0},
@@ -162,7 +173,9 @@ TEST_F(TransactionTest, FirstFailingCheckSetsTheCode) {
         {"InvoiceNo missing", Without(sale, {"InvoiceNo"}), 4022, 0},
         {"InvoiceNo missing before a wrong TranType", With(Without(sale, {"InvoiceNo"}), {{"TranType", "Credit"}}),
          4022, 0},
+        {"empty InvoiceNo counts as present", With(sale, {{"InvoiceNo", ""}}), 1003, 62},
         {"RefNo missing", Without(sale, {"RefNo"}), 4023, 0},
+        {"RefNo missing before a wrong TranCode", With(Without(sale, {"RefNo"}), {{"TranCode", "X"}}), 4023, 0},
         {"RefNo missing before a wrong TranType", With(Without(sale, {"RefNo"}), {{"TranType", "Credit"}}), 4023, 0},
         {"TranType not PrePaid", With(sale, {{"TranType", "Credit"}}), 100201, 0},
         {"TranCode missing", Without(sale, {"TranCode"}), 100219, 0},
@@ -178,17 +191,30 @@ TEST_F(TransactionTest, FirstFailingCheckSetsTheCode) {
         {"account of 4", With(sale, {{"AcctNo", "1234"}}), 1003, 62},
         {"account of 38", With(sale, {{"AcctNo", std::string(38, '6')}}), 1003, 62},
         {"account of 39", With(sale, {{"AcctNo", std::string(39, '6')}}), 100204, 0},
+        {"account length checked before Purchase", With(sale, {{"AcctNo", "123"}, {"Purchase", "x"}}), 100204, 0},
+        {"Track2 beside AcctNo makes it swiped", With(sale, {{"Track2", "6001234567890123"}, {"ExpDate", "1"}}), 1003,
+         62},
+        {"swiped track of 39 counts the whole track",
+         With(Without(sale, {"AcctNo"}), {{"Track2", std::string(34, '6') + "=2512"}}), 100204, 0},
+        {"swiped track of 3", With(Without(sale, {"AcctNo"}), {{"Track2", "6=2"}}), 100204, 0},
         {"swiped with any ExpDate", With(Without(sale, {"AcctNo"}), {{"Track2", "6001234567890123"}, {"ExpDate", "1"}}),
          1003, 62},
         {"Purchase without decimals", With(sale, {{"Purchase", "12"}}), 100211, 0},
         {"Purchase of one decimal", With(sale, {{"Purchase", "12.3"}}), 100211, 0},
         {"Purchase of ten characters", With(sale, {{"Purchase", "1234567.89"}}), 100211, 0},
+        {"Purchase of nine characters", With(sale, {{"Purchase", "123456.78"}}), 1003, 62},
+        {"Purchase of three characters", With(sale, {{"Purchase", ".01"}}), 1003, 62},
+        {"Purchase with a plus sign", With(sale, {{"Purchase", "+1.00"}}), 100211, 0},
         {"Purchase with a letter", With(sale, {{"Purchase", "1a.00"}}), 100211, 0},
         {"Purchase missing on a Sale", Without(sale, {"Purchase"}), 100211, 0},
         {"Sale of zero", With(sale, {{"Purchase", "0.00"}}), 100208, 0},
         {"Sale of a negative amount", With(sale, {{"Purchase", "-5.00"}}), 100208, 0},
         {"Balance of zero", With(sale, {{"TranCode", "Balance"}, {"Purchase", "0.00"}}), 1003, 68},
         {"Balance without Purchase", With(Without(sale, {"Purchase"}), {{"TranCode", "Balance"}}), 1003, 68},
+        {"Balance with a malformed Purchase", With(sale, {{"TranCode", "Balance"}, {"Purchase", "0"}}), 100211, 0},
+        {"Return of zero", With(sale, {{"TranCode", "Return"}, {"Purchase", "0.00"}}), 100208, 0},
+        {"NoNSFSale of zero", With(sale, {{"TranCode", "NoNSFSale"}, {"Purchase", "0.00"}}), 100208, 0},
+        {"Sale of one cent", With(sale, {{"Purchase", "0.01"}}), 1003, 62},
         {"CashOut of zero", With(sale, {{"TranCode", "CashOut"}, {"Purchase", "0.00"}}), 1003, 70},
         {"CashOut without Purchase", With(Without(sale, {"Purchase"}), {{"TranCode", "CashOut"}}), 100211, 0},
         {"VoidSale without AuthCode", With(sale, {{"TranCode", "VoidSale"}}), 100206, 0},
@@ -234,6 +260,10 @@ TEST_F(TransactionTest, Track2GivesExpiryAndAccount) {
         {"6001234567890123", "0730", "6001234567890123", "0730"},
         {"6001234567890123", nullptr, "6001234567890123", ""},
         {"=2512", nullptr, "", "1225"},
+        // The length rule reads the whole track, so a short account before '=' still passes.
+        {"123=2512", nullptr, "123", "1225"},
+        // Only the first '=' cuts the account.
+        {"6001=2512=9999", nullptr, "6001", "1225"},
     };
     for (const SCase& c : cases) {
         Fields fields = Without(testsupport::KeyedSaleFields(), {"AcctNo", "ExpDate"});
