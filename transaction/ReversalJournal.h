@@ -33,7 +33,7 @@ std::string EncodeJournalLine(const CJournalEntry& entry);
 // |body| followed by its checksum field: the last step of EncodeJournalLine.
 std::string SignJournalLine(const std::string& body);
 // False for a line that is not one EncodeJournalLine made (wrong start, bad checksum, bad escape or number,
-// no id); |entry| is then unspecified.
+// no id); what |entry| then holds is not to be used.
 bool DecodeJournalLine(const std::string& line, CJournalEntry& entry);
 
 // A reversal that a stopped worker had moved into the transaction queue and a new worker takes over.

@@ -187,12 +187,27 @@ void CReverseWorker::CheckReversals() {
             }
             record.m_State = kTranStateDelivered;
             g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
-        } else if (record.m_State == kTranStateHostError) {
-            record.m_ResultCode = kResultHostError;
+        } else if (record.m_State == kTranStateHostError || record.m_State == kTranStateCodeSet) {
+            // State 5: the host interface could not take it (no ticket, no thread) and nothing went out. No
+            // client waits for a reversal's reply, so it is a failed attempt like a host error, not a reply.
+            if (record.m_State == kTranStateHostError) {
+                record.m_ResultCode = kResultHostError;
+            }
             const std::string reply = record.BuildErrorReply();
             CLogger::Instance().LogLine("%s", reply.c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+        } else if (record.m_State == kTranStateAborted) {
+            // A client's abort cancels that client's own waiting requests; it caught this reversal only because
+            // the reversal carries the client's address. Left aborted, it would never be sent.
+            CLogger::Instance().LogLine(
+                "Reversal (Attempt# %d) for this Transaction Acct:XXX...%s PurchAmt:%s was caught by a client abort "
+                "-- queued again",
+                static_cast<int>(record.m_ReversalAttempts), LastFour(record.m_Account).c_str(),
+                record.m_Purchase.c_str());
+            record.m_State = kTranStateQueued;
+            record.m_CryptMode = kCryptModeEncrypted;
             g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
         }
     }

@@ -33,8 +33,9 @@ CTransaction MakeReversalRecord(CTransaction transaction);
 void AddReversal(CTransaction transaction, const std::string& reason);
 
 // Moves reversals from g_ReversalQueue into g_TransactionQueue, logs how each one ends there and removes
-// it: a completed one leaves the journal; a failed one is queued again after 60 s until it has been tried
-// 5 times, then given up with a log line for the operator. At start it first queues what the journal holds.
+// it: a completed one leaves the journal; a failed one (host error, or not taken by the host interface) is
+// queued again after 60 s until it has been tried 5 times, then given up with a log line for the operator; one
+// that a client's abort caught is queued again at once. At start it first queues what the journal holds.
 // Start, Stop and the destructor are for the owning thread (the view); everything else runs on the worker's
 // own thread, which alone touches m_Tracked, m_TrackedIds, m_Retries and m_Scratch while it runs.
 class CReverseWorker {

@@ -38,6 +38,7 @@ int CauseOf(int error) {
         return kCauseHardIO;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
         return kCauseDiskFull;
     default:
         return kCauseGeneric;
@@ -115,7 +116,13 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     std::string error;
     if (!present) {
         if (!WriteFileAtomically(m_FileName, StanFileText(0), kStanFileMode, &error)) {
-            errorText += kStanCreateFailedText;
+            // A file that could not be made is a failed creation; one made but not written is a file error.
+            const int createError = errno;
+            if (StartsWith(error, "cannot create")) {
+                errorText += kStanCreateFailedText;
+            } else {
+                errorText += FileExceptionText(createError);
+            }
             return m_CurrentStan;
         }
     }

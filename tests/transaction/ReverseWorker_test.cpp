@@ -130,6 +130,8 @@ protected:
     static void ForgetProcessState() {
         g_ReversalQueue.RemoveAll();
         g_TransactionQueue.RemoveAll();
+        g_ReversalQueue.SetLastNumbersForTesting(0, 0);
+        g_TransactionQueue.SetLastNumbersForTesting(0, 0);
         CReversalJournal::Instance().ResetForTesting();
     }
 
@@ -251,6 +253,65 @@ TEST_F(ReverseWorkerTest, LeavesOtherTransactionsAlone) {
     Steps(3);
     EXPECT_EQ(g_TransactionQueue.GetCount(), 2);
 }
+
+struct TrackedEndCase {
+    const char* name;
+    int state;          // what the host interface leaves in the tracked record
+    int32_t resultCode; // and its result code
+    bool queuedAgainAtOnce;
+    bool retriedAfterAMinute;
+};
+
+class TrackedReversalEndTest : public ReverseWorkerTest, public ::testing::WithParamInterface<TrackedEndCase> {};
+
+TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
+    const TrackedEndCase& c = GetParam();
+    ASSERT_TRUE(m_Worker.Start());
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    CTransaction record = Reversals(g_TransactionQueue)[0];
+    record.m_State = c.state;
+    record.m_ResultCode = c.resultCode;
+    ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
+
+    if (c.queuedAgainAtOnce) {
+        ASSERT_TRUE(StepUntil([] {
+            const std::vector<CTransaction> reversals = Reversals(g_TransactionQueue);
+            return reversals.size() == 1 && reversals[0].m_State == kTranStateQueued;
+        }));
+        const CTransaction again = Reversals(g_TransactionQueue)[0];
+        EXPECT_EQ(again.m_QueueSeq, record.m_QueueSeq);
+        EXPECT_EQ(again.m_ReversalAttempts, 1u);
+        EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+        EXPECT_NE(ReadLogs().find("Acct:XXX...1234 PurchAmt:1000 was caught by a client abort -- queued again"),
+                  std::string::npos);
+        return;
+    }
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
+    EXPECT_EQ(CReversalJournal::Instance().Entries().size(), c.retriedAfterAMinute ? 1u : 0u);
+    m_Clock.Advance(kReversalRetryDelayMs);
+    if (c.retriedAfterAMinute) {
+        ASSERT_TRUE(ReversalsInHostQueue(1));
+        EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 2u);
+        EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 2) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                                  "because PreviousReversalFailed"),
+                  std::string::npos);
+    } else {
+        Steps(3);
+        EXPECT_EQ(g_TransactionQueue.GetCount() + g_ReversalQueue.GetCount(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrackedReversalEndTest,
+    ::testing::Values(TrackedEndCase{"Completed", kTranStateCompleted, kResultNew, false, false},
+                      TrackedEndCase{"HostError", kTranStateHostError, kResultNew, false, true},
+                      // The host interface had no thread for it: nothing went out.
+                      TrackedEndCase{"NotTakenByTheHost", kTranStateCodeSet, kResultAuthThreadFailed, false, true},
+                      // An abort of the client whose transaction it reverses caught it while it waited.
+                      TrackedEndCase{"CaughtByAClientAbort", kTranStateAborted, kResultNew, true, false}),
+    [](const ::testing::TestParamInfo<TrackedEndCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ReverseWorkerTest, FailedReversalIsRetriedEverySixtySecondsUntilFiveAttemptsThenGivenUp) {
     ASSERT_TRUE(m_Worker.Start());

@@ -1,12 +1,15 @@
 #include "transaction/SynchroStanFile.h"
 
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "common/TempDir.h"
 
@@ -119,6 +122,72 @@ TEST_F(SynchroStanFileTest, NewValueReplacesTheFileInsteadOfRewritingItInPlace) 
     EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "6" + kEnd);
     EXPECT_TRUE(StrayFiles("old-stan").empty());
 }
+
+namespace {
+// Makes every write to a regular file of this process fail with EFBIG, as a full disk would fail it, for the
+// life of the object (the signal such a write raises is ignored meanwhile).
+class CScopedNoRoomForWrites {
+public:
+    CScopedNoRoomForWrites() {
+        m_OldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_Old);
+        rlimit none = m_Old;
+        none.rlim_cur = 0;
+        m_Set = setrlimit(RLIMIT_FSIZE, &none) == 0;
+    }
+    ~CScopedNoRoomForWrites() {
+        setrlimit(RLIMIT_FSIZE, &m_Old);
+        std::signal(SIGXFSZ, m_OldHandler);
+    }
+    CScopedNoRoomForWrites(const CScopedNoRoomForWrites&) = delete;
+    CScopedNoRoomForWrites& operator=(const CScopedNoRoomForWrites&) = delete;
+    bool Set() const { return m_Set; }
+
+private:
+    rlimit m_Old{};
+    void (*m_OldHandler)(int) = SIG_DFL;
+    bool m_Set = false;
+};
+
+struct StanWriteFailureCase {
+    const char* name;
+    std::optional<std::string> fileBefore; // none: no file yet
+    int32_t nextAfterwards;
+};
+
+class StanWriteFailureTest : public SynchroStanFileTest, public ::testing::WithParamInterface<StanWriteFailureCase> {};
+} // namespace
+
+TEST_P(StanWriteFailureTest, FailedWriteIsAFileErrorAndLeavesTheFileAsItWas) {
+    const StanWriteFailureCase& c = GetParam();
+    if (c.fileBefore) {
+        WriteFileBytes(kSynchroStanFileName, *c.fileBefore);
+    }
+    CSynchroStanFile stan;
+    std::string error;
+    int32_t drawn = -1;
+    {
+        CScopedNoRoomForWrites noRoom;
+        ASSERT_TRUE(noRoom.Set());
+        drawn = stan.NextStan(error);
+    }
+    EXPECT_EQ(drawn, 0);
+    EXPECT_EQ(error, "Synchronized Stan File Exception [13},[27]..."); // disk full, EFBIG
+    EXPECT_EQ(fs::exists(kSynchroStanFileName), c.fileBefore.has_value());
+    if (c.fileBefore) {
+        EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), *c.fileBefore);
+    }
+    EXPECT_TRUE(StrayFiles().empty());
+    EXPECT_EQ(stan.NextStan(error), c.nextAfterwards);
+    EXPECT_EQ(error, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StanWriteFailureTest,
+                         ::testing::Values(StanWriteFailureCase{"NewFile", std::nullopt, 1},
+                                           StanWriteFailureCase{"NextValue", "5" + kEnd, 6}),
+                         [](const ::testing::TestParamInfo<StanWriteFailureCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(SynchroStanFileTest, ErrorTextIsEmptiedOnSuccess) {
     CSynchroStanFile stan;

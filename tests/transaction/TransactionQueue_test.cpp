@@ -116,6 +116,24 @@ INSTANTIATE_TEST_SUITE_P(
                       SeqListCase{"GoneNumbersAreLeftOut", {2, 4, 99}, {"d"}}, SeqListCase{"NoneQueued", {2, 7}, {}}),
     [](const ::testing::TestParamInfo<SeqListCase>& info) { return std::string(info.param.name); });
 
+TEST_F(TransactionQueueTest, LookupsTakeTheFirstRecordWhenANumberCameRoundAgain) {
+    AddRecords(1);                          // "a" is 1
+    m_Queue.SetLastNumbersForTesting(0, 0); // a million adds later, while "a" still waits
+    CTransaction again = Record("again");
+    m_Queue.Add(again);
+    ASSERT_EQ(again.m_QueueSeq, 1);
+
+    CTransactionList out;
+    m_Queue.GetBySeqList({1}, out);
+    EXPECT_EQ(Invoices(out), (std::vector<std::string>{"a"})); // as many as were asked for
+    CTransaction found;
+    ASSERT_TRUE(m_Queue.GetBySeq(1, found));
+    EXPECT_EQ(found.m_InvoiceNo, "a");
+    ASSERT_TRUE(m_Queue.RemoveBySeq(1));
+    ASSERT_TRUE(m_Queue.GetBySeq(1, found));
+    EXPECT_EQ(found.m_InvoiceNo, "again");
+}
+
 TEST_F(TransactionQueueTest, LookupsOfAnAbsentNumberChangeNothing) {
     AddRecords(2);
     CTransaction out = Record("untouched");
