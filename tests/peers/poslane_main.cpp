@@ -1,0 +1,142 @@
+// poslane: one POS lane driven by hand against a running server.
+//   poslane --host H --port P --trancode Sale --acct 6011000000000012 --purchase 1.00 [options]
+// Connects, logs in, sends one request (or an abort request with --abort) and prints the reply document.
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "PosClient.h"
+
+namespace {
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: poslane [--host H] [--port P] [--trancode Sale] [--acct N | --track2 T] [--expdate MMYY]\n"
+                 "               [--purchase 1.00] [--invoice N] [--refno N] [--merchant ID] [--authcode C]\n"
+                 "               [--terminal ID] [--operator ID] [--memo TEXT] [--field KEY=VALUE]...\n"
+                 "               [--header TEXT] [--password PW] [--abort] [--timeout SECONDS]\n");
+}
+
+void PrintReply(const char* what, const SPosReply& reply) {
+    std::fprintf(stderr, "%s: %06d %s %s\n", what, reply.returnCode, reply.cmdStatus.c_str(),
+                 reply.encrypted ? "(encrypted)" : "(plain)");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string host = "127.0.0.1";
+    int port = 9100;
+    std::string header = "Lane01";
+    std::string password;
+    bool abort = false;
+    int timeoutSeconds = 120;
+    SPosRequest request;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                Usage();
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        if (arg == "--host") {
+            host = value();
+        } else if (arg == "--port") {
+            port = std::atoi(value().c_str());
+        } else if (arg == "--trancode") {
+            request.tranCode = value();
+        } else if (arg == "--acct") {
+            request.acctNo = value();
+        } else if (arg == "--track2") {
+            request.track2 = value();
+        } else if (arg == "--expdate") {
+            request.expDate = value();
+        } else if (arg == "--purchase") {
+            request.purchase = value();
+        } else if (arg == "--invoice") {
+            request.invoiceNo = value();
+        } else if (arg == "--refno") {
+            request.refNo = value();
+        } else if (arg == "--merchant") {
+            request.merchantId = value();
+        } else if (arg == "--authcode") {
+            request.authCode = value();
+        } else if (arg == "--terminal") {
+            request.terminalId = value();
+        } else if (arg == "--operator") {
+            request.operatorId = value();
+        } else if (arg == "--memo") {
+            request.memo = value();
+        } else if (arg == "--field") {
+            const std::string field = value();
+            const size_t equals = field.find('=');
+            if (equals == std::string::npos) {
+                Usage();
+                return 2;
+            }
+            request.extra.emplace_back(field.substr(0, equals), field.substr(equals + 1));
+        } else if (arg == "--header") {
+            header = value();
+        } else if (arg == "--password") {
+            password = value();
+        } else if (arg == "--abort") {
+            abort = true;
+        } else if (arg == "--timeout") {
+            timeoutSeconds = std::atoi(value().c_str());
+        } else {
+            Usage();
+            return 2;
+        }
+    }
+
+    CPosClient client;
+    SPosReply reply;
+    if (!client.Connect(host, port)) {
+        std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
+        return 1;
+    }
+    if (!client.ReadGreeting(&reply)) {
+        std::fprintf(stderr, "poslane: %s\n%s\n", client.LastError().c_str(), reply.document.c_str());
+        return 1;
+    }
+    PrintReply("greeting", reply);
+    SPosLogin login;
+    login.password = password;
+    if (!client.Login(&reply, login)) {
+        std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
+        std::printf("%s", reply.document.c_str());
+        return 1;
+    }
+    PrintReply("login", reply);
+    std::fprintf(stderr, "server %s the login key\n", client.ServerProvedKey() ? "proved" : "did NOT prove");
+
+    if (!(abort ? client.SendAbort(header) : client.SendRequest(request, header))) {
+        std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
+        return 1;
+    }
+    if (abort) {
+        std::fprintf(stderr, "abort request sent\n");
+        return 0;
+    }
+    // A valid request is answered "Queued" at once and its result after the host answered; an invalid one
+    // only with its error.
+    const int timeoutMs = timeoutSeconds * 1000;
+    if (!client.ReadReply(&reply, timeoutMs)) {
+        std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
+        return 1;
+    }
+    if (reply.returnCode == 0 && reply.textResponse.rfind("Queued:", 0) == 0) {
+        PrintReply("queued", reply);
+        if (!client.ReadReply(&reply, timeoutMs)) {
+            std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
+            return 1;
+        }
+    }
+    PrintReply("reply", reply);
+    std::printf("%s", reply.document.c_str());
+    return reply.cmdStatus == "Approved" ? 0 : 3;
+}
