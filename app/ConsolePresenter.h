@@ -1,0 +1,27 @@
+#pragma once
+// Operator boxes for a process started by hand without a window: the texts go to standard error, and a
+// question is asked on the terminal when standard input is one.
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/Presenter.h"
+
+// Shows boxes on the terminal. A question that nobody can answer (standard input is not a terminal, or it
+// ended) takes No, so a start-up never retries forever unattended. The pumping wait is the headless one.
+// Thread-safe: boxes from several threads are shown one at a time (m_Lock).
+class CConsolePresenter final : public IPresenter {
+public:
+    int ShowBox(const CBoxRequest& request) override;
+    int WaitAndPump(const std::vector<CEvent*>& events) override { return m_Waits.WaitAndPump(events); }
+    void PostQuit() override { m_Waits.PostQuit(); }
+    bool QuitPosted() const override { return m_Waits.QuitPosted(); }
+
+private:
+    std::mutex m_Lock;
+    CHeadlessPresenter m_Waits;
+};
+
+// An operator text for a terminal: the boxes' line breaks ("\r\n", or a lone "\r") become new lines.
+std::string TerminalText(const std::string& text);

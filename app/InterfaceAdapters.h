@@ -1,0 +1,70 @@
+#pragma once
+// The real interfaces of the server behind the start-up's small views of them: the reversal worker, the
+// host interface, the service-discovery thread and the POS client server.
+
+#include <memory>
+
+#include "app/InterfaceParts.h"
+#include "host/RuvuzUvirInterface.h"
+#include "host/ServiceDiscoveryWorker.h"
+#include "server/PosServer.h"
+#include "transaction/ReverseWorker.h"
+
+// Owns the reversal worker. For the start-up thread.
+class CReverseWorkerPart final : public IReversalWorkerPart {
+public:
+    bool Start() override { return m_Worker.Start(); }
+    void Stop() override { m_Worker.Stop(); }
+
+private:
+    CReverseWorker m_Worker;
+};
+
+// Owns the host interface; its workers ask |dialBackup| whether the dial path is served. For the start-up
+// thread (IsRunning of |dialBackup| is called from the host workers).
+class CRuvuzUvirInterfacePart final : public IHostInterfacePart {
+public:
+    explicit CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup);
+    bool Start() override { return m_Interface.Start(); }
+    void Stop() override { m_Interface.Stop(); }
+    std::string GetLastErrorText() const override { return m_Interface.GetLastErrorText(); }
+
+private:
+    CRuvuzUvirInterface m_Interface;
+};
+
+// Owns the service-discovery thread. For the start-up thread.
+class CServiceDiscoveryPart final : public IServiceDiscoveryPart {
+public:
+    bool Start() override { return m_Worker.Start(); }
+    void Stop() override { m_Worker.Stop(); }
+
+private:
+    CServiceDiscoveryWorker m_Worker;
+};
+
+// Owns one POS server listening on a fixed port. For the start-up thread; the counts may be read anywhere.
+class CPosServerPart final : public IClientServerPart {
+public:
+    explicit CPosServerPart(int port) : m_Port(port) {}
+    void SetMaxConnections(int count) override { m_Server.SetMaxConnections(count); }
+    int Start() override { return m_Server.Start(m_Port); }
+    int Stop() override { return m_Server.Stop(); }
+    int GetActiveCount() const override { return m_Server.GetActiveCount(); }
+    void SetGoingOffline() override { m_Server.m_bGoingOffline.store(true); }
+    int GetPort() const override { return m_Server.GetPort(); }
+
+private:
+    const int m_Port;
+    CPosServer m_Server;
+};
+
+// Makes POS servers on |port| (9100 in production; 0 lets the system choose).
+class CPosServerFactory final : public IClientServerFactory {
+public:
+    explicit CPosServerFactory(int port) : m_Port(port) {}
+    std::unique_ptr<IClientServerPart> Create() override { return std::make_unique<CPosServerPart>(m_Port); }
+
+private:
+    const int m_Port;
+};

@@ -1,0 +1,112 @@
+#include "app/Program.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include "app/ConsolePresenter.h"
+#include "app/HeadlessView.h"
+#include "app/InterfaceAdapters.h"
+#include "app/InterfaceController.h"
+#include "app/PendingInterfaces.h"
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
+#include "foundation/AppMode.h"
+#include "foundation/Logger.h"
+#include "foundation/Presenter.h"
+#include "platform/ProcessSignals.h"
+
+namespace {
+
+// The interface objects the window's view would own, built in its order and destroyed in the reverse.
+struct CProgramInterfaces {
+    explicit CProgramInterfaces(int posPort) : serverFactory(posPort) {}
+
+    CInterfaceParts Parts() {
+        return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
+                               pipeServerThread, serverFactory,      parameterDownload};
+    }
+
+    CReverseWorkerPart reverseWorker;
+    CNoDialBackup dialBackup;
+    CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
+    CServiceDiscoveryPart serviceDiscovery;
+    CNoLauncherPipe pipeServerThread;
+    CNoParameterDownload parameterDownload;
+    CPosServerFactory serverFactory;
+};
+
+// Threads of this process now (the main thread and the logger's writer included); -1 when unknown.
+int CountProcessThreads() {
+    std::error_code ec;
+    int count = 0;
+    for (std::filesystem::directory_iterator it("/proc/self/task", ec), end; !ec && it != end; it.increment(ec)) {
+        ++count;
+    }
+    return ec ? -1 : count;
+}
+
+} // namespace
+
+std::string JoinCommandLine(int argc, char** argv) {
+    std::string line;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0) {
+            line += ' ';
+        }
+        line += argv[i];
+    }
+    return line;
+}
+
+int PosPortFromEnvironment() {
+    const char* text = std::getenv(kPosPortVariable);
+    if (text == nullptr || text[0] == '\0') {
+        return 9100;
+    }
+    char* end = nullptr;
+    const long port = std::strtol(text, &end, 10);
+    if (*end != '\0' || port < 0 || port > 65535) {
+        return 9100;
+    }
+    return static_cast<int>(port);
+}
+
+int RunKestrove(int argc, char** argv) {
+    // Before any thread exists, so every thread inherits the mask and the signals wait for the main thread.
+    BlockTerminationSignals();
+
+    const std::string commandLine = JoinCommandLine(argc, argv);
+    const bool service = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
+    CConsolePresenter console;
+    std::optional<CScopedPresenter> presenter;
+    if (!service) {
+        presenter.emplace(console);
+    }
+
+    CVYRRuvuzUvirIP_Voda50App app;
+    if (!app.InitInstance(commandLine)) {
+        app.ExitInstance();
+        return 1;
+    }
+
+    {
+        CHeadlessView view(!service);
+        CScopedTrafficView traffic(view);
+        CProgramInterfaces interfaces(PosPortFromEnvironment());
+        CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
+        controller.StartInterfaces();
+        for (;;) {
+            const int signal = WaitForTerminationSignal();
+            CLogger::Instance().LogLine("Shut-down requested (signal %d).", signal);
+            if (controller.OnStopInterfaces()) {
+                break;
+            }
+        }
+    }
+
+    // Only the main thread and the log writer may be left once the interfaces are gone.
+    const int threads = CountProcessThreads();
+    CLogger::Instance().LogLine("Threads left after the shut-down: %d.", threads < 0 ? -1 : threads - 2);
+    return app.ExitInstance();
+}

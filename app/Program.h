@@ -1,0 +1,19 @@
+#pragma once
+// The program without a window: the application object's start-up, the interfaces started at once (the
+// window's view would do it when it first shows), then a wait for SIGTERM or SIGINT, which runs the
+// shut-down and the exit. Service mode ("/started_as_service") shows nothing; started by hand, the operator's
+// messages and questions use the terminal.
+
+#include <string>
+
+// Names the POS clients' port (default 9100; 0 lets the system choose, and the log says which port it got).
+inline constexpr char kPosPortVariable[] = "KESTROVE_POS_PORT";
+
+// Runs the whole program; returns the process's exit code: 0 after a signalled shut-down, 1 when the start-up
+// failed. Must be called by main before any other thread exists.
+int RunKestrove(int argc, char** argv);
+
+// The command line as one text: the arguments separated by single spaces.
+std::string JoinCommandLine(int argc, char** argv);
+// The POS port from $KESTROVE_POS_PORT, or 9100 when it is unset or not a port number.
+int PosPortFromEnvironment();

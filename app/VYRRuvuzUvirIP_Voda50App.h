@@ -1,0 +1,79 @@
+#pragma once
+// The application object: decides the run modes from the command line, keeps one instance per mode, prepares
+// the log folder, loads the stored merchant parameters and starts the crypto object and the TLS credential;
+// at exit it frees them again. Starting the interfaces is the view's business (app/InterfaceController.h).
+
+#include <filesystem>
+#include <string>
+
+#include "foundation/AppMode.h"
+#include "platform/LockFile.h"
+
+// The command-line switches and the brackets around the launcher's device id.
+inline constexpr char kStartedAsServiceSwitch[] = "/started_as_service";
+inline constexpr char kDeviceIdSwitch[] = "/device_id=";
+inline constexpr char kDeviceIdOpen[] = "[";
+inline constexpr char kDeviceIdClose[] = "]";
+
+// The single-instance locks: one file per mode in the lock folder.
+inline constexpr char kInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift.lock";
+inline constexpr char kServiceInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift_SERVICE.lock";
+inline constexpr char kDefaultLockFolder[] = "/run/lock";
+// Names another lock folder (tests, or a system without /run/lock).
+inline constexpr char kLockFolderVariable[] = "KESTROVE_LOCK_DIR";
+
+// The file that keeps this installation's own device id, in the current directory.
+inline constexpr char kDeviceIdFileName[] = "DeviceId.dat";
+
+// One per process, made by the program's main. InitInstance and ExitInstance run on the main thread before any
+// worker exists and after every worker has stopped; the mode flags are written by InitInstance only and read
+// through the process's CAppModeFlags by every thread.
+class CVYRRuvuzUvirIP_Voda50App {
+public:
+    explicit CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags = AppModeFlags());
+    virtual ~CVYRRuvuzUvirIP_Voda50App();
+    CVYRRuvuzUvirIP_Voda50App(const CVYRRuvuzUvirIP_Voda50App&) = delete;
+    CVYRRuvuzUvirIP_Voda50App& operator=(const CVYRRuvuzUvirIP_Voda50App&) = delete;
+
+    // The start-up; false ends the process (ExitInstance still runs). |commandLine| is the whole command line
+    // as one text.
+    bool InitInstance(const std::string& commandLine);
+    // The clean-up; returns the process's exit code.
+    int ExitInstance();
+
+    // The launcher's device id in launcher mode, else this installation's stored one (made on first use).
+    std::string GetDeviceId() const;
+
+    bool StartedAsService() const { return m_bStartedAsService; }
+    bool StartedByLauncher() const { return m_bStartedByLauncher; }
+
+    // The folder of the single-instance locks: $KESTROVE_LOCK_DIR, else /run/lock.
+    static std::filesystem::path LockFolder();
+
+protected:
+    // Where the window comes in: the document template, the frame and the view, shown. Without a window
+    // there is nothing to make (the program starts the interfaces itself). False ends the start-up silently.
+    virtual bool CreateShell() { return true; }
+
+private:
+    // The single-instance check; false when another instance runs (told to the operator outside service mode).
+    bool TakeInstanceLock();
+    // Reports a start-up failure: through the error reporter, and in service mode (nobody reads a box) to
+    // standard error as well.
+    void ReportStartup(const std::string& text, bool log) const;
+
+    CAppModeFlags& m_ModeFlags;
+    CLockFile m_hInstanceMutex;        // the lock of this mode, while held
+    bool m_bStartedAsService = false;  // the command line holds "/started_as_service"
+    bool m_bStartedByLauncher = false; // the launcher passed a device id
+    std::string m_DeviceId;            // the launcher's device id; empty otherwise
+};
+
+// The socket layer's start-up: Linux sockets need none, but a write to a vanished peer must fail with EPIPE
+// rather than end the process. True.
+bool StartWinsock();
+// The text with its last four characters replaced by "XXXX" when it has at least four; else unchanged.
+std::string MaskLast4(const std::string& text);
+// The device id between the first "[" and the first "]" at or after "/device_id=" in |commandLine|, when at
+// least two characters stand between them; else empty.
+std::string ParseDeviceId(const std::string& commandLine);

@@ -1,0 +1,787 @@
+// The interface start-up and shut-down against stand-in pieces, a scripted presenter and a recording view:
+// the order of the steps, what is reported and logged, which stop sequence runs, and the client wait.
+
+#include "app/InterfaceController.h"
+
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+#include "foundation/AppMode.h"
+#include "foundation/Logger.h"
+#include "foundation/ParamStore.h"
+#include "foundation/Presenter.h"
+#include "platform/Clock.h"
+#include "platform/ProcessSignals.h"
+#include "transaction/TransactionQueue.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+// Everything the stand-ins, the view and the presenter see, in the order it happened.
+class CJournal {
+public:
+    void Add(const std::string& entry) {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Entries.push_back(entry);
+    }
+    std::vector<std::string> Entries() const {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        return m_Entries;
+    }
+    bool Contains(const std::string& entry) const {
+        for (const std::string& e : Entries()) {
+            if (e == entry) {
+                return true;
+            }
+        }
+        return false;
+    }
+    // Position of the first |entry|, or -1.
+    int IndexOf(const std::string& entry) const {
+        const std::vector<std::string> entries = Entries();
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i] == entry) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<std::string> m_Entries;
+};
+
+// Results a stand-in gives to its successive Start calls; the last one repeats.
+class CStartScript {
+public:
+    explicit CStartScript(std::vector<bool> results = {true}) : m_Results(std::move(results)) {}
+    bool Next() {
+        const bool result = m_Results.at(std::min(m_Calls, m_Results.size() - 1));
+        ++m_Calls;
+        return result;
+    }
+    void Set(std::vector<bool> results) {
+        m_Results = std::move(results);
+        m_Calls = 0;
+    }
+
+private:
+    std::vector<bool> m_Results;
+    size_t m_Calls = 0;
+};
+
+class CFakeReverseWorker final : public IReversalWorkerPart {
+public:
+    explicit CFakeReverseWorker(CJournal& journal) : m_Journal(journal) {}
+    bool Start() override {
+        m_Journal.Add("ReverseWorker.Start");
+        return script.Next();
+    }
+    void Stop() override { m_Journal.Add("ReverseWorker.Stop"); }
+    CStartScript script;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CFakeHostInterface final : public IHostInterfacePart {
+public:
+    explicit CFakeHostInterface(CJournal& journal) : m_Journal(journal) {}
+    bool Start() override {
+        m_Journal.Add("RuvuzUvir.Start");
+        return script.Next();
+    }
+    void Stop() override { m_Journal.Add("RuvuzUvir.Stop"); }
+    std::string GetLastErrorText() const override { return "Host unreachable"; }
+    CStartScript script;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CFakeDialBackup final : public IDialBackupPart {
+public:
+    explicit CFakeDialBackup(CJournal& journal) : m_Journal(journal) {}
+    bool Start(int comPort) override {
+        m_Journal.Add("DialBackup.Start(" + std::to_string(comPort) + ")");
+        return script.Next();
+    }
+    void Stop() override { m_Journal.Add("DialBackup.Stop"); }
+    std::string GetLastErrorText() const override { return "COM 04 could not be opened."; }
+    bool IsRunning() const override { return false; }
+    CStartScript script;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CFakeServiceDiscovery final : public IServiceDiscoveryPart {
+public:
+    explicit CFakeServiceDiscovery(CJournal& journal) : m_Journal(journal) {}
+    bool Start() override {
+        m_Journal.Add("ServiceDiscovery.Start");
+        return script.Next();
+    }
+    void Stop() override { m_Journal.Add("ServiceDiscovery.Stop"); }
+    CStartScript script;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CFakePipe final : public ILauncherPipePart {
+public:
+    explicit CFakePipe(CJournal& journal) : m_Journal(journal) {}
+    bool Start(const std::string& pipeName) override {
+        m_Journal.Add("Pipe.Start(" + pipeName + ")");
+        return script.Next();
+    }
+    int GetLastErrorCode() const override { return 5; }
+    void Stop() override { m_Journal.Add("Pipe.Stop"); }
+    CStartScript script;
+
+private:
+    CJournal& m_Journal;
+};
+
+// How the stand-in server's session count moves: a function of the clock seam's time.
+using ActiveCountScript = std::function<int(uint64_t tick)>;
+
+// Makes stand-in servers that read its settings while they live, so a test can change them mid-way.
+class CFakeServerFactory final : public IClientServerFactory {
+public:
+    explicit CFakeServerFactory(CJournal& journal) : m_Journal(journal) {}
+    std::unique_ptr<IClientServerPart> Create() override;
+
+    bool failAllocation = false;
+    int startResult = 0;
+    int stopResult = 0;
+    ActiveCountScript activeCount;
+    uint64_t destroyedAtTick = 0;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CFakeServer final : public IClientServerPart {
+public:
+    CFakeServer(CJournal& journal, CFakeServerFactory& factory) : m_Journal(journal), m_Factory(factory) {}
+    ~CFakeServer() override {
+        m_Factory.destroyedAtTick = GetClock().TickMs();
+        m_Journal.Add("Server.Destroy");
+    }
+    void SetMaxConnections(int count) override {
+        m_Journal.Add("Server.SetMaxConnections(" + std::to_string(count) + ")");
+    }
+    int Start() override {
+        m_Journal.Add("Server.Start");
+        m_Started = m_Factory.startResult == 0;
+        return m_Factory.startResult;
+    }
+    int Stop() override {
+        m_Journal.Add("Server.Stop");
+        return m_Factory.stopResult;
+    }
+    int GetActiveCount() const override {
+        return m_Factory.activeCount ? m_Factory.activeCount(GetClock().TickMs()) : 0;
+    }
+    void SetGoingOffline() override { m_Journal.Add("Server.GoingOffline"); }
+    int GetPort() const override { return m_Started ? 9100 : -1; }
+
+private:
+    CJournal& m_Journal;
+    CFakeServerFactory& m_Factory;
+    bool m_Started = false;
+};
+
+std::unique_ptr<IClientServerPart> CFakeServerFactory::Create() {
+    m_Journal.Add("Server.Create");
+    if (failAllocation) {
+        return nullptr;
+    }
+    return std::make_unique<CFakeServer>(m_Journal, *this);
+}
+
+// Stands in for the management-service download; may store a new parameter set as a real one would.
+class CFakeDownload final : public IParameterDownloadPart {
+public:
+    explicit CFakeDownload(CJournal& journal) : m_Journal(journal) {}
+    void Run() override {
+        m_Journal.Add("Download.Run");
+        ranOnOtherThread = std::this_thread::get_id() != mainThread;
+        if (store != nullptr) {
+            CParamStore::Instance().SetParams(*store);
+        }
+    }
+    std::thread::id mainThread = std::this_thread::get_id();
+    bool ranOnOtherThread = false;
+    const CParamSettings* store = nullptr;
+
+private:
+    CJournal& m_Journal;
+};
+
+class CRecordingView final : public IInterfaceView {
+public:
+    explicit CRecordingView(CJournal& journal) : m_Journal(journal) {}
+    void PostOfflineTitle() override { m_Journal.Add("View.OfflineTitle"); }
+    void BeginProgress() override { m_Journal.Add("View.BeginProgress"); }
+    void SetProgress(const std::string& text) override { m_Journal.Add("Progress: " + text); }
+    void EndProgress() override { m_Journal.Add("View.EndProgress"); }
+    void StartTitleTimer() override { m_Journal.Add("View.StartTitleTimer"); }
+    void KillTitleTimer() override { m_Journal.Add("View.KillTitleTimer"); }
+
+private:
+    CJournal& m_Journal;
+};
+
+// Answers boxes from a script (the box's default once it runs dry) and records each one.
+class CScriptedPresenter final : public IPresenter {
+public:
+    explicit CScriptedPresenter(CJournal& journal) : m_Journal(journal) {}
+    int ShowBox(const CBoxRequest& request) override {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        const char* kind = request.kind == EBoxKind::YesNo ? "YesNo" : "Ok";
+        m_Journal.Add(std::string("Box[") + kind + "," + std::to_string(request.defaultButton) +
+                      "]: " + request.message);
+        if (m_Answers.empty()) {
+            return request.defaultButton;
+        }
+        const int answer = m_Answers.front();
+        m_Answers.pop_front();
+        return answer;
+    }
+    int WaitAndPump(const std::vector<CEvent*>& events) override { return m_Waits.WaitAndPump(events); }
+    void PostQuit() override { m_Waits.PostQuit(); }
+    bool QuitPosted() const override { return m_Waits.QuitPosted(); }
+    void Answer(std::vector<int> answers) {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Answers.assign(answers.begin(), answers.end());
+    }
+
+private:
+    CJournal& m_Journal;
+    std::mutex m_Lock;
+    std::deque<int> m_Answers;
+    CHeadlessPresenter m_Waits;
+};
+
+// A configured parameter set (not the defaults) with the given transport, COM port and lanes.
+CParamSettings ConfiguredSettings(const std::string& transport = "0", const std::string& lanes = "2",
+                                  const std::string& comPort = "4") {
+    CParamSettings settings;
+    settings.BuildDefaults();
+    CParamMap map = settings.GetParamMap();
+    auto put = [&map](unsigned index, const std::string& value) {
+        const CParamEntry* entry = map.FindEntry(index);
+        // Written as an entry of its own, so a value the type would refuse (an empty lane count) can be tried.
+        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
+    };
+    put(kParamMerchantId, "MERCHANT001");
+    put(kParamTerminalId, "0001");
+    put(kParamTransportMethod, transport);
+    put(kParamModemComPort, comPort);
+    put(kParamNumberOfLanes, lanes);
+    settings.SetParamMap(map);
+    return settings;
+}
+
+std::string ReadLog() {
+    CLogger::Instance().Flush();
+    std::string all;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS", ec)) {
+        all += ReadFileBytes(entry.path());
+    }
+    return all;
+}
+
+const std::vector<std::string> kStopSequence = {
+    "View.KillTitleTimer",
+    "View.BeginProgress",
+    "Progress: Stopping New Client Connections ...",
+    "Progress: Shutting down the Server Transaction Reversal Thread ...",
+    "ReverseWorker.Stop",
+    "Progress: Shutting down RUVUZUVIR Interface ...",
+    "RuvuzUvir.Stop",
+    "Progress: Shutting down Service Discovery ...",
+    "ServiceDiscovery.Stop",
+    "Progress: Shutting down Dial Backup...",
+    "DialBackup.Stop",
+    "Progress: Shutting down Clients...",
+};
+
+class InterfaceControllerTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory("CORVANE_LOGS");
+        // Every wait of the start-up and shut-down (the 50 ms pause, the client wait) jumps at once.
+        m_Clock.SetAutoAdvance(true);
+        AppModeFlags().SetStartedAsService(false);
+        AppModeFlags().SetStartedByLauncher(false);
+        // Most tests look at later steps; the download tests clear it themselves.
+        g_bParametersRetrievedOnce.store(true);
+        g_TransactionQueue.RemoveAll();
+        Configure(ConfiguredSettings());
+    }
+    void TearDown() override {
+        AppModeFlags().SetStartedAsService(false);
+        AppModeFlags().SetStartedByLauncher(false);
+        g_TransactionQueue.RemoveAll();
+    }
+
+    static void Configure(const CParamSettings& settings) { ASSERT_TRUE(CParamStore::Instance().SetParams(settings)); }
+
+    CInterfaceController& Controller() {
+        if (!m_Controller) {
+            m_Controller = std::make_unique<CInterfaceController>(
+                CInterfaceParts{m_Reverse, m_Host, m_Dial, m_Discovery, m_Pipe, m_Factory, m_Download}, m_View,
+                AppModeFlags());
+        }
+        return *m_Controller;
+    }
+
+    // The journal from the first entry equal to |from| on.
+    std::vector<std::string> JournalFrom(const std::string& from) const {
+        const std::vector<std::string> all = m_Journal.Entries();
+        const int at = m_Journal.IndexOf(from);
+        return at < 0 ? std::vector<std::string>{} : std::vector<std::string>(all.begin() + at, all.end());
+    }
+
+    CManualClock m_Clock;
+    CScopedClock m_ClockScope{m_Clock};
+    CJournal m_Journal;
+    CFakeReverseWorker m_Reverse{m_Journal};
+    CFakeHostInterface m_Host{m_Journal};
+    CFakeDialBackup m_Dial{m_Journal};
+    CFakeServiceDiscovery m_Discovery{m_Journal};
+    CFakePipe m_Pipe{m_Journal};
+    CFakeServerFactory m_Factory{m_Journal};
+    CFakeDownload m_Download{m_Journal};
+    CRecordingView m_View{m_Journal};
+    CScriptedPresenter m_Presenter{m_Journal};
+    CScopedPresenter m_PresenterScope{m_Presenter};
+    std::unique_ptr<CInterfaceController> m_Controller;
+};
+
+struct TransportCase {
+    std::string transport;
+    std::vector<std::string> expected;
+};
+
+class TransportMethodTest : public InterfaceControllerTest, public ::testing::WithParamInterface<TransportCase> {};
+
+TEST_P(TransportMethodTest, StartsThePiecesOfTheTransportInOrder) {
+    Configure(ConfiguredSettings(GetParam().transport));
+    EXPECT_EQ(0, Controller().StartInterfaces());
+    EXPECT_THAT(m_Journal.Entries(), ElementsAreArray(GetParam().expected));
+    const std::string log = ReadLog();
+    EXPECT_THAT(log, HasSubstr("TCP/IP Server (9100) initialized successfully."));
+    EXPECT_THAT(log, HasSubstr("Interfaces initialized successfully."));
+    EXPECT_TRUE(Controller().ServerRunning());
+}
+
+std::vector<std::string> Sequence(const std::string& hostText, bool dial, bool discovery) {
+    std::vector<std::string> s = {
+        "View.OfflineTitle",   "View.BeginProgress",    "Progress: Starting the Server Transaction Reversal Thread ...",
+        "ReverseWorker.Start", "Progress: " + hostText, "RuvuzUvir.Start"};
+    if (dial) {
+        s.insert(s.end(), {"Progress: Starting Dial Backup Support...", "DialBackup.Start(4)"});
+    }
+    if (discovery) {
+        s.insert(s.end(), {"Progress: Performing Service Discovery ...", "ServiceDiscovery.Start"});
+    }
+    s.insert(s.end(), {"Progress: Initializing Client TCP/IP Interface....", "Server.Create",
+                       "Server.SetMaxConnections(200)", "Server.Start", "View.StartTitleTimer", "View.EndProgress"});
+    return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, TransportMethodTest,
+    ::testing::Values(TransportCase{"0", Sequence("Attempting to Connect to RuvuzUvir ...", false, true)},
+                      TransportCase{"1", Sequence("Attempting to Connect to RuvuzUvir ...", true, true)},
+                      TransportCase{"2", Sequence("Attempting to Start Main Worker...", true, false)},
+                      TransportCase{"7", Sequence("Attempting to Connect to RuvuzUvir ...", false, true)}),
+    [](const auto& info) { return "Method" + info.param.transport; });
+
+struct LanesCase {
+    std::string name;
+    std::string lanes;
+    int maxConnections;
+};
+
+class LanesTest : public InterfaceControllerTest, public ::testing::WithParamInterface<LanesCase> {};
+
+TEST_P(LanesTest, OneLaneLimitsTheServerToOneClient) {
+    Configure(ConfiguredSettings("0", GetParam().lanes));
+    Controller().StartInterfaces();
+    EXPECT_TRUE(m_Journal.Contains("Server.SetMaxConnections(" + std::to_string(GetParam().maxConnections) + ")"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lanes, LanesTest,
+                         ::testing::Values(LanesCase{"One", "1", 1}, LanesCase{"ZeroOne", "01", 1},
+                                           LanesCase{"Two", "2", 200}, LanesCase{"Empty", "", 200}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(InterfaceControllerTest, StartEmptiesTheTransactionQueue) {
+    CTransaction stale;
+    g_TransactionQueue.Add(stale);
+    ASSERT_EQ(1, g_TransactionQueue.GetCount());
+    Controller().StartInterfaces();
+    EXPECT_EQ(0, g_TransactionQueue.GetCount());
+}
+
+TEST_F(InterfaceControllerTest, UnsetConfigurationEndsTheStartWithoutStopSequence) {
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    Configure(defaults);
+    Controller().StartInterfaces();
+    EXPECT_THAT(m_Journal.Entries(),
+                ElementsAre("View.OfflineTitle", "View.BeginProgress",
+                            "Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters", "View.EndProgress"));
+    EXPECT_FALSE(Controller().ServerRunning());
+}
+
+TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequence) {
+    m_Reverse.script.Set({false});
+    Controller().StartInterfaces();
+    EXPECT_THAT(JournalFrom("ReverseWorker.Start"),
+                ElementsAre("ReverseWorker.Start", "Box[Ok,1]: Failed to Server Transaction Reversal Thread!",
+                            "View.EndProgress"));
+    EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
+    EXPECT_THAT(ReadLog(), Not(HasSubstr("Interfaces Stopped.")));
+}
+
+TEST_F(InterfaceControllerTest, HostInterfaceFailureIsRetriedWhileTheOperatorSaysYes) {
+    m_Host.script.Set({false, false, true});
+    m_Presenter.Answer({kIdYes, kIdYes});
+    Controller().StartInterfaces();
+    const std::string question = "Box[YesNo,6]: Host unreachable\r\n   Retry?";
+    EXPECT_THAT(JournalFrom("RuvuzUvir.Start"), testing::IsSupersetOf({question}));
+    int starts = 0;
+    for (const std::string& e : m_Journal.Entries()) {
+        starts += e == "RuvuzUvir.Start";
+    }
+    EXPECT_EQ(3, starts);
+    EXPECT_TRUE(Controller().ServerRunning());
+}
+
+enum class EFail { Host, Dial, Discovery, Allocation, ServerStart };
+
+struct FailureCase {
+    std::string name;
+    std::string transport;
+    bool service;
+    bool launcher;
+    EFail fail;
+    bool answerNo;
+    std::vector<std::string> expectedFromFailure; // the journal from the failing step on
+    std::vector<std::string> logged;
+    std::vector<std::string> notLogged;
+    bool serverRunning;
+};
+
+class StartFailureTest : public InterfaceControllerTest, public ::testing::WithParamInterface<FailureCase> {
+protected:
+    void Arrange(const FailureCase& c) {
+        switch (c.fail) {
+        case EFail::Host:
+            m_Host.script.Set({false});
+            break;
+        case EFail::Dial:
+            m_Dial.script.Set({false});
+            break;
+        case EFail::Discovery:
+            m_Discovery.script.Set({false});
+            break;
+        case EFail::Allocation:
+            m_Factory.failAllocation = true;
+            break;
+        case EFail::ServerStart:
+            m_Factory.startResult = 3;
+            break;
+        }
+        if (c.answerNo) {
+            m_Presenter.Answer({kIdNo});
+        }
+    }
+};
+
+std::vector<std::string> Then(std::vector<std::string> head, const std::vector<std::string>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+// The stop sequence run from a failed start, then the end of the stop and the end of the start.
+const std::vector<std::string> kStopAndEnd = Then(kStopSequence, {"View.EndProgress", "View.EndProgress"});
+
+TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
+    const FailureCase& c = GetParam();
+    AppModeFlags().SetStartedAsService(c.service);
+    AppModeFlags().SetStartedByLauncher(c.launcher);
+    Configure(ConfiguredSettings(c.transport));
+    Arrange(c);
+    Controller().StartInterfaces();
+    EXPECT_THAT(JournalFrom(c.expectedFromFailure.front()), ElementsAreArray(c.expectedFromFailure));
+    const std::string log = ReadLog();
+    for (const std::string& line : c.logged) {
+        EXPECT_THAT(log, HasSubstr(line));
+    }
+    for (const std::string& line : c.notLogged) {
+        EXPECT_THAT(log, Not(HasSubstr(line)));
+    }
+    EXPECT_EQ(c.serverRunning, Controller().ServerRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StartFailureTest,
+    ::testing::Values(
+        FailureCase{"HostAnsweredNo",
+                    "0",
+                    false,
+                    false,
+                    EFail::Host,
+                    true,
+                    Then({"RuvuzUvir.Start", "Box[YesNo,6]: Host unreachable\r\n   Retry?"}, kStopAndEnd),
+                    {"Interfaces Stopped."},
+                    {"Interfaces initialized successfully."},
+                    false},
+        FailureCase{"HostInServiceModeGivesUpAtOnce",
+                    "0",
+                    true,
+                    false,
+                    EFail::Host,
+                    false,
+                    Then({"RuvuzUvir.Start"}, kStopAndEnd),
+                    {"Interfaces Stopped."},
+                    {},
+                    false},
+        FailureCase{"DialReportedAndStopped",
+                    "1",
+                    false,
+                    false,
+                    EFail::Dial,
+                    false,
+                    Then({"DialBackup.Start(4)", "Box[Ok,1]: COM 04 could not be opened."}, kStopAndEnd),
+                    {"COM 04 could not be opened.", "Interfaces Stopped."},
+                    {},
+                    false},
+        FailureCase{"DialInLauncherModeOnlyLogged",
+                    "1",
+                    false,
+                    true,
+                    EFail::Dial,
+                    false,
+                    {"DialBackup.Start(4)", "Progress: Performing Service Discovery ...", "ServiceDiscovery.Start",
+                     "Progress: Initializing Client TCP/IP Interface....", "Server.Create",
+                     "Server.SetMaxConnections(200)", "Server.Start", "View.StartTitleTimer", "View.EndProgress"},
+                    {"COM 04 could not be opened.", "Interfaces initialized successfully."},
+                    {"Interfaces Stopped."},
+                    true},
+        FailureCase{
+            "DiscoveryAnsweredNo",
+            "0",
+            false,
+            false,
+            EFail::Discovery,
+            true,
+            Then({"ServiceDiscovery.Start", "Box[YesNo,6]: Service Discovery failed.\r\n   Retry?"}, kStopAndEnd),
+            {"Interfaces Stopped."},
+            {},
+            false},
+        FailureCase{"DiscoveryInServiceModeGivesUpAtOnce",
+                    "1",
+                    true,
+                    false,
+                    EFail::Discovery,
+                    false,
+                    Then({"ServiceDiscovery.Start"}, kStopAndEnd),
+                    {"Interfaces Stopped."},
+                    {},
+                    false},
+        FailureCase{
+            "ServerAllocationStopsThenReports",
+            "0",
+            false,
+            false,
+            EFail::Allocation,
+            false,
+            Then(Then({"Server.Create"}, kStopSequence),
+                 {"View.EndProgress", "Box[Ok,1]: Failed to Allocate memory for TCP/IP Server!", "View.EndProgress"}),
+            {"Interfaces Stopped.", "Failed to Allocate memory for TCP/IP Server!"},
+            {},
+            false},
+        FailureCase{
+            "ServerStartReportsDeletesStopsLogs",
+            "0",
+            false,
+            false,
+            EFail::ServerStart,
+            false,
+            Then({"Server.Start", "Box[Ok,1]: Failed to start TCP/IP Server(9100)!", "Server.Destroy"}, kStopAndEnd),
+            {"Interfaces Stopped.", "Failed to initialize TCP/IP Server (9100) interface return code: 3."},
+            {"Failed to start TCP/IP Server(9100)!"},
+            false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(InterfaceControllerTest, FirstStartDownloadsOnAWorkerThreadAndLaterStartsDoNot) {
+    g_bParametersRetrievedOnce.store(false);
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    Configure(defaults);
+    // The download brings the configuration, so the check after it passes.
+    const CParamSettings downloaded = ConfiguredSettings();
+    m_Download.store = &downloaded;
+
+    Controller().StartInterfaces();
+    EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Progress: Retrieving Parameters ...", "Download.Run"}));
+    EXPECT_LT(m_Journal.IndexOf("Download.Run"), m_Journal.IndexOf("ReverseWorker.Start"));
+    EXPECT_TRUE(m_Download.ranOnOtherThread);
+    EXPECT_TRUE(g_bParametersRetrievedOnce.load());
+    EXPECT_TRUE(Controller().ServerRunning());
+
+    const size_t before = m_Journal.Entries().size();
+    Controller().RestartInterfaces();
+    const std::vector<std::string> all = m_Journal.Entries();
+    const std::vector<std::string> restart(all.begin() + static_cast<long>(before), all.end());
+    EXPECT_THAT(restart, Not(testing::Contains("Progress: Retrieving Parameters ...")));
+    EXPECT_THAT(restart, Not(testing::Contains("Download.Run")));
+    EXPECT_THAT(restart, testing::Contains("Server.Start"));
+}
+
+TEST_F(InterfaceControllerTest, LauncherModeStartsThePipeAndLogsItsFailure) {
+    AppModeFlags().SetStartedByLauncher(true);
+    m_Pipe.script.Set({false});
+    Controller().StartInterfaces();
+    const std::string name = EncodeIdLetters(static_cast<unsigned>(CurrentProcessId())) + "_CorvaneAppDirectory";
+    EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Pipe.Start(" + name + ")"}));
+    EXPECT_EQ(1, m_Journal.IndexOf("Pipe.Start(" + name + ")"));
+    EXPECT_THAT(ReadLog(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
+    EXPECT_TRUE(Controller().ServerRunning());
+}
+
+TEST_F(InterfaceControllerTest, PipeIsNotStartedOutsideLauncherMode) {
+    Controller().StartInterfaces();
+    for (const std::string& e : m_Journal.Entries()) {
+        EXPECT_THAT(e, Not(HasSubstr("Pipe.")));
+    }
+}
+
+TEST(EncodeIdLettersTest, WritesReversedDigitsAsLetters) {
+    EXPECT_EQ("CJBA", EncodeIdLetters(1203));
+    EXPECT_EQ("J", EncodeIdLetters(0));
+    EXPECT_EQ("IHGFEDCBA", EncodeIdLetters(123456789));
+}
+
+TEST(ParamTextToIntTest, ReadsLeadingDigitsAndCountsTheRestAsZero) {
+    EXPECT_EQ(1, ParamTextToInt("01"));
+    EXPECT_EQ(0, ParamTextToInt(""));
+    EXPECT_EQ(0, ParamTextToInt("X"));
+    EXPECT_EQ(12, ParamTextToInt("12X"));
+    EXPECT_EQ(0, ParamTextToInt("99999999999999999999"));
+}
+
+TEST_F(InterfaceControllerTest, StopWaitsForClientsAndASessionThatStartsLate) {
+    // Two sessions that end 1500 ms into the stop, then one that starts late, at +3000, for a second.
+    std::optional<uint64_t> stopAt;
+    m_Factory.activeCount = [&stopAt](uint64_t tick) {
+        if (!stopAt) {
+            return 2;
+        }
+        const uint64_t t = tick - *stopAt;
+        return t < 1500 ? 2 : (t >= 3000 && t < 4000) ? 1 : 0;
+    };
+    Controller().StartInterfaces();
+    ASSERT_TRUE(Controller().ServerRunning());
+    stopAt = m_Clock.TickMs();
+    Controller().StopInterfaces();
+
+    EXPECT_THAT(JournalFrom("View.KillTitleTimer"),
+                ElementsAreArray(Then({"View.KillTitleTimer", "View.BeginProgress",
+                                       "Progress: Stopping New Client Connections ...", "Server.Stop"},
+                                      Then(std::vector<std::string>(kStopSequence.begin() + 3, kStopSequence.end()),
+                                           {"Server.GoingOffline", "Server.Destroy", "View.EndProgress"}))));
+    // The count reached 0 at +1500; the settle period ran 5000 ms from there, waiting out the late session.
+    EXPECT_EQ(6500u, m_Factory.destroyedAtTick - *stopAt);
+    EXPECT_FALSE(Controller().ServerRunning());
+    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+}
+
+TEST_F(InterfaceControllerTest, AcceptThreadThatHadToBeEndedIsReportedAndTheStopGoesOn) {
+    m_Factory.stopResult = 1;
+    Controller().StartInterfaces();
+    Controller().StopInterfaces();
+    EXPECT_THAT(JournalFrom("Server.Stop"), testing::IsSupersetOf({"Box[Ok,1]: Error Stopping TCP/IP Accept thread!",
+                                                                   "ReverseWorker.Stop", "DialBackup.Stop"}));
+    EXPECT_LT(m_Journal.IndexOf("Box[Ok,1]: Error Stopping TCP/IP Accept thread!"),
+              m_Journal.IndexOf("ReverseWorker.Stop"));
+    EXPECT_THAT(ReadLog(), HasSubstr("Error Stopping TCP/IP Accept thread!"));
+}
+
+TEST_F(InterfaceControllerTest, StopOfPiecesThatNeverStartedIsHarmless) {
+    Controller().StopInterfaces();
+    EXPECT_THAT(m_Journal.Entries(), ElementsAreArray(Then(kStopSequence, {"View.EndProgress"})));
+    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+}
+
+TEST_F(InterfaceControllerTest, CaptionShowsCountsOnlyWhileTheServerExists) {
+    EXPECT_FALSE(Controller().RefreshTitle().has_value());
+    m_Factory.activeCount = [](uint64_t) { return 3; };
+    Controller().StartInterfaces();
+    CTransaction a;
+    CTransaction b;
+    g_TransactionQueue.Add(a);
+    g_TransactionQueue.Add(b);
+    const std::optional<std::string> caption = Controller().RefreshTitle();
+    ASSERT_TRUE(caption.has_value());
+    EXPECT_THAT(*caption,
+                testing::MatchesRegex("  Kestrove XML 5\\.0 \\(RuvuzUvir\\) #Requests-> 2    #Sockets-> 3     "
+                                      "[0-9][0-9]:[0-9][0-9]:[0-9][0-9]"));
+    m_Factory.activeCount = nullptr;
+    Controller().StopInterfaces();
+    EXPECT_FALSE(Controller().RefreshTitle().has_value());
+}
+
+TEST_F(InterfaceControllerTest, RefusedCloseKeepsEverythingRunning) {
+    m_Factory.activeCount = [](uint64_t) { return 1; };
+    Controller().StartInterfaces();
+    m_Presenter.Answer({kIdNo});
+    EXPECT_FALSE(Controller().OnStopInterfaces());
+    EXPECT_TRUE(m_Journal.Contains(
+        "Box[YesNo,6]: There are Client connections in Process.\rAre you SURE you want to do this?"));
+    EXPECT_FALSE(m_Journal.Contains("ReverseWorker.Stop"));
+    EXPECT_TRUE(Controller().ServerRunning());
+}
+
+TEST_F(InterfaceControllerTest, CloseInServiceModeStopsWithoutAskingAndStopsThePipeInLauncherMode) {
+    AppModeFlags().SetStartedAsService(true);
+    AppModeFlags().SetStartedByLauncher(true);
+    int polls = 0;
+    m_Factory.activeCount = [&polls](uint64_t) { return ++polls < 3 ? 1 : 0; };
+    Controller().StartInterfaces();
+    EXPECT_TRUE(Controller().OnStopInterfaces());
+    for (const std::string& e : m_Journal.Entries()) {
+        EXPECT_THAT(e, Not(HasSubstr("Box[")));
+    }
+    EXPECT_EQ("Pipe.Stop", m_Journal.Entries().back());
+    EXPECT_TRUE(m_Journal.Contains("ReverseWorker.Stop"));
+    EXPECT_FALSE(Controller().ServerRunning());
+}
+
+} // namespace

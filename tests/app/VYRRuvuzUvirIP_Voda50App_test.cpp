@@ -1,0 +1,314 @@
+// The application object's start-up and exit, run as the real program: command lines, the single-instance
+// locks in both modes, the log folder, unreadable parameters and a crypto object that cannot start.
+
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "common/TempDir.h"
+#include "platform/LockFile.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing_child::CChildProcess;
+using testing_child::KestroveProgram;
+using testing_child::ReadLogFolder;
+using testing_child::WaitUntil;
+
+namespace {
+
+constexpr int kStartTimeoutMs = 30000;
+constexpr char kStartupLine[] = "Server Startup: RuvuzUvir Kestrove - VL 5.06";
+constexpr char kShutdownLine[] = "Server Shutdown . . .";
+constexpr char kOneInstanceText[] = "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time!";
+constexpr char kOtherIsServiceText[] = "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time! The other "
+                                       "instance is running as a Service.";
+constexpr char kOverseerText[] = "Overseer Device Id is missing from command line!";
+
+std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// Each instance runs in a folder of its own; all of them share one lock folder, as on one machine.
+class AppProcessTest : public TempDirTest {
+protected:
+    void SetUp() override { std::filesystem::create_directory(LockFolder()); }
+
+    std::filesystem::path LockFolder() const { return m_TempDir.Path() / "locks"; }
+
+    std::filesystem::path Folder(const std::string& name) const {
+        const std::filesystem::path folder = m_TempDir.Path() / name;
+        std::filesystem::create_directories(folder);
+        return folder;
+    }
+
+    std::unique_ptr<CChildProcess> Start(const std::filesystem::path& folder, const std::vector<std::string>& args,
+                                         const std::filesystem::path& lockFolder = {}) {
+        auto child = std::make_unique<CChildProcess>();
+        const std::map<std::string, std::string> env{
+            {"KESTROVE_LOCK_DIR", (lockFolder.empty() ? LockFolder() : lockFolder).string()},
+            {"KESTROVE_POS_PORT", "0"}};
+        EXPECT_TRUE(child->Start(KestroveProgram(), args, folder, env, "kestrove"));
+        return child;
+    }
+
+    // Waits until the instance in |folder| has logged |text|, or has ended.
+    static bool WaitForLog(const std::filesystem::path& folder, CChildProcess& child, const std::string& text) {
+        return WaitUntil([&] { return ReadLogFolder(folder).find(text) != std::string::npos || child.Wait(0); },
+                         kStartTimeoutMs);
+    }
+
+    // Waits until the start-up of the instance in |folder| has reached the configuration check (the folder's
+    // parameters are never set here): logged in service mode, told on the terminal otherwise.
+    static bool WaitForConfigurationCheck(const std::filesystem::path& folder, CChildProcess& child) {
+        return WaitUntil(
+            [&] {
+                return ReadLogFolder(folder).find("Configuration not Set!") != std::string::npos ||
+                       child.Stderr().find("Configuration not Set!") != std::string::npos || child.Wait(0);
+            },
+            kStartTimeoutMs);
+    }
+
+    // Whether another process holds the lock file |name| in the lock folder.
+    bool LockHeldElsewhere(const std::string& name) const {
+        CLockFile probe;
+        return probe.TryAcquire(LockFolder() / name) == ELockResult::HeldElsewhere;
+    }
+
+    // Stops a running instance the way a service manager does and checks that it ended cleanly.
+    static void Terminate(CChildProcess& child, const std::filesystem::path& folder) {
+        ASSERT_TRUE(child.Signal(SIGTERM));
+        ASSERT_TRUE(child.Wait(kStartTimeoutMs));
+        EXPECT_EQ(0, child.ExitCode());
+        EXPECT_THAT(ReadLogFolder(folder), HasSubstr(kShutdownLine));
+    }
+};
+
+struct CommandLineCase {
+    std::string name;
+    std::vector<std::string> args;
+    bool runs;
+    bool service;
+    bool launcher;
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CommandLineTest : public AppProcessTest, public ::testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(CommandLineTest, DecidesModesAndDeviceIdFromTheCommandLine) {
+    const CommandLineCase& c = GetParam();
+    const std::filesystem::path folder = Folder("instance");
+    auto child = Start(folder, c.args);
+    if (!c.runs) {
+        ASSERT_TRUE(child->Wait(kStartTimeoutMs));
+        EXPECT_EQ(1, child->ExitCode());
+        EXPECT_THAT(child->Stderr(), HasSubstr(kOverseerText));
+        EXPECT_THAT(ReadLogFolder(folder), Not(HasSubstr(kOverseerText)));
+        EXPECT_FALSE(LockHeldElsewhere(kInstanceLockName));
+        EXPECT_FALSE(LockHeldElsewhere(kServiceInstanceLockName));
+        return;
+    }
+    ASSERT_TRUE(WaitForConfigurationCheck(folder, *child)) << child->Stderr();
+    ASSERT_EQ(-1, child->ExitCode()) << child->Stderr();
+    EXPECT_TRUE(LockHeldElsewhere(c.service ? kServiceInstanceLockName : kInstanceLockName));
+    EXPECT_FALSE(LockHeldElsewhere(c.service ? kInstanceLockName : kServiceInstanceLockName));
+    const std::string log = ReadLogFolder(folder);
+    EXPECT_THAT(log, HasSubstr(kStartupLine));
+    // The pipe link is tried in launcher mode only (and is not there yet, so its failure is logged).
+    EXPECT_EQ(c.launcher,
+              log.find("Failed to initialize Pipe Server. Interface return code: 38.") != std::string::npos);
+    // The unset configuration is told on the terminal by hand, only logged in service mode.
+    EXPECT_EQ(!c.service, child->Stderr().find("Configuration not Set!") != std::string::npos) << child->Stderr();
+    Terminate(*child, folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineTest,
+    ::testing::Values(
+        CommandLineCase{"NoArguments", {}, true, false, false},
+        CommandLineCase{"OneCharacterDeviceIdIsMissing", {"/device_id=[A]"}, false, false, false},
+        CommandLineCase{"TwoCharacterDeviceIdIsAccepted", {"/device_id=[AB]"}, true, false, true},
+        CommandLineCase{"BracketsBeforeTheSwitchDoNotCount", {"[AB]", "/device_id="}, false, false, false},
+        CommandLineCase{"BracketsInTheNextArgumentCount", {"/device_id=", "[AB]"}, true, false, true},
+        CommandLineCase{"ClosingBracketFirstGivesNoId", {"/device_id=]AB["}, false, false, false},
+        CommandLineCase{"EmptySwitchGivesNoId", {"/device_id="}, false, false, false},
+        CommandLineCase{"ServiceSwitchInsideAnotherArgument", {"x/started_as_servicey"}, true, true, false},
+        CommandLineCase{"ServiceSwitchIsCaseSensitive", {"/STARTED_AS_SERVICE"}, true, false, false},
+        CommandLineCase{"ServiceAndLauncher", {"/started_as_service", "/device_id=[DEV42]"}, true, true, true},
+        CommandLineCase{
+            "ServiceWithMissingIdTellsStandardError", {"/started_as_service", "/device_id=[X]"}, false, true, false}),
+    [](const auto& info) { return info.param.name; });
+
+struct TwoInstancesCase {
+    std::string name;
+    bool firstService;
+    bool secondService;
+    std::string secondStderr; // exactly, without the final line end
+};
+
+void PrintTo(const TwoInstancesCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TwoInstancesTest : public AppProcessTest, public ::testing::WithParamInterface<TwoInstancesCase> {};
+
+TEST_P(TwoInstancesTest, SecondInstanceIsRefused) {
+    const TwoInstancesCase& c = GetParam();
+    const auto args = [](bool service) {
+        return service ? std::vector<std::string>{"/started_as_service"} : std::vector<std::string>{};
+    };
+    const std::filesystem::path first = Folder("first");
+    auto running = Start(first, args(c.firstService));
+    ASSERT_TRUE(WaitForLog(first, *running, kStartupLine));
+    ASSERT_EQ(-1, running->ExitCode()) << running->Stderr();
+
+    const std::filesystem::path second = Folder("second");
+    auto refused = Start(second, args(c.secondService));
+    ASSERT_TRUE(refused->Wait(kStartTimeoutMs));
+    EXPECT_EQ(1, refused->ExitCode());
+    EXPECT_EQ(c.secondStderr, Trimmed(refused->Stderr()));
+    EXPECT_THAT(ReadLogFolder(second), Not(HasSubstr(kStartupLine)));
+    EXPECT_THAT(ReadLogFolder(second), Not(HasSubstr("Only one instance")));
+
+    // The first one goes on, and its lock goes with it.
+    EXPECT_EQ(-1, running->ExitCode());
+    Terminate(*running, first);
+    EXPECT_FALSE(LockHeldElsewhere(kInstanceLockName));
+    EXPECT_FALSE(LockHeldElsewhere(kServiceInstanceLockName));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, TwoInstancesTest,
+                         ::testing::Values(TwoInstancesCase{"ServiceThenService", true, true, ""},
+                                           TwoInstancesCase{"ServiceThenNormal", true, false, kOtherIsServiceText},
+                                           TwoInstancesCase{"NormalThenNormal", false, false, kOneInstanceText},
+                                           TwoInstancesCase{"NormalThenService", false, true, ""}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(AppProcessTest, CrashedInstanceDoesNotBlockTheNextStart) {
+    const std::filesystem::path first = Folder("first");
+    auto crashed = Start(first, {"/started_as_service"});
+    ASSERT_TRUE(WaitForLog(first, *crashed, kStartupLine));
+    ASSERT_TRUE(crashed->Signal(SIGKILL));
+    ASSERT_TRUE(crashed->Wait(kStartTimeoutMs));
+
+    const std::filesystem::path second = Folder("second");
+    auto next = Start(second, {"/started_as_service"});
+    ASSERT_TRUE(WaitForLog(second, *next, kStartupLine));
+    EXPECT_EQ(-1, next->ExitCode()) << next->Stderr();
+    Terminate(*next, second);
+}
+
+TEST_F(AppProcessTest, LockThatCannotBeTakenRefusesTheStartAndSaysWhy) {
+    const std::filesystem::path folder = Folder("instance");
+    const std::filesystem::path notAFolder = m_TempDir.Path() / "lockfile-in-the-way";
+    WriteFileBytes(notAFolder, "x");
+    auto child = Start(folder, {}, notAFolder);
+    ASSERT_TRUE(child->Wait(kStartTimeoutMs));
+    EXPECT_EQ(1, child->ExitCode());
+    EXPECT_THAT(child->Stderr(), HasSubstr("Instance lock not available: cannot open"));
+    EXPECT_THAT(child->Stderr(), HasSubstr(kOneInstanceText));
+}
+
+TEST_F(AppProcessTest, MissingLockFolderIsMade) {
+    const std::filesystem::path folder = Folder("instance");
+    const std::filesystem::path locks = m_TempDir.Path() / "not" / "yet";
+    auto child = Start(folder, {"/started_as_service"}, locks);
+    ASSERT_TRUE(WaitForLog(folder, *child, kStartupLine));
+    EXPECT_TRUE(std::filesystem::exists(locks / kServiceInstanceLockName));
+    Terminate(*child, folder);
+}
+
+TEST_F(AppProcessTest, ExistingLogFolderIsNotAnError) {
+    const std::filesystem::path folder = Folder("instance");
+    std::filesystem::create_directory(folder / "CORVANE_LOGS");
+    auto child = Start(folder, {});
+    ASSERT_TRUE(WaitForConfigurationCheck(folder, *child));
+    EXPECT_THAT(child->Stderr(), Not(HasSubstr("Unable to create Log Directory")));
+    Terminate(*child, folder);
+}
+
+TEST_F(AppProcessTest, LogFolderThatCannotBeMadeIsToldAndTheStartGoesOn) {
+    const std::filesystem::path folder = Folder("instance");
+    WriteFileBytes(folder / "CORVANE_LOGS", "not a folder");
+    auto child = Start(folder, {});
+    // Without a log, the terminal shows how far it got: the configuration check comes after the start-up.
+    ASSERT_TRUE(
+        WaitUntil([&] { return child->Stderr().find("Configuration not Set!") != std::string::npos; }, kStartTimeoutMs))
+        << child->Stderr();
+    EXPECT_THAT(child->Stderr(), HasSubstr("Unable to create Log Directory - logging disabled!"));
+    ASSERT_TRUE(child->Signal(SIGTERM));
+    ASSERT_TRUE(child->Wait(kStartTimeoutMs));
+    EXPECT_EQ(0, child->ExitCode());
+}
+
+struct FatalStartCase {
+    std::string name;
+    std::string blocker; // a folder of this name stands where the program expects a file, or the reverse
+    bool blockerIsFolder;
+    std::string report; // told on standard error and logged
+};
+
+void PrintTo(const FatalStartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FatalStartTest : public AppProcessTest, public ::testing::WithParamInterface<FatalStartCase> {};
+
+TEST_P(FatalStartTest, ServiceStartFailsWithItsReportOnStandardErrorAndInTheLog) {
+    const FatalStartCase& c = GetParam();
+    const std::filesystem::path folder = Folder("instance");
+    if (c.blockerIsFolder) {
+        std::filesystem::create_directory(folder / c.blocker);
+    } else {
+        WriteFileBytes(folder / c.blocker, "in the way");
+    }
+    auto child = Start(folder, {"/started_as_service"});
+    ASSERT_TRUE(child->Wait(kStartTimeoutMs));
+    EXPECT_EQ(1, child->ExitCode());
+    EXPECT_THAT(child->Stderr(), HasSubstr(c.report));
+    const std::string log = ReadLogFolder(folder);
+    EXPECT_THAT(log, HasSubstr(c.report));
+    EXPECT_THAT(log, Not(HasSubstr(kStartupLine)));
+    EXPECT_THAT(log, HasSubstr(kShutdownLine));
+    EXPECT_FALSE(LockHeldElsewhere(kServiceInstanceLockName));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FatalStartTest,
+                         ::testing::Values(FatalStartCase{"UnreadableParameters", "MerchantParams.dat", true,
+                                                          "Failed ->Unable to read Param Settings"},
+                                           FatalStartCase{"CryptoCannotStart", "CORVANE_KEYS", false,
+                                                          "Could Not Start Crypto API"}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(ParseDeviceIdTest, TakesTheTextBetweenTheBracketsAfterTheSwitch) {
+    EXPECT_EQ("AB", ParseDeviceId("kestrove /device_id=[AB]"));
+    EXPECT_EQ("", ParseDeviceId("kestrove /device_id=[A]"));
+    EXPECT_EQ("DEV 7", ParseDeviceId("[x] kestrove /device_id= [DEV 7] ]"));
+    EXPECT_EQ("", ParseDeviceId("[AB] /device_id="));
+    EXPECT_EQ("", ParseDeviceId("/device_id=]AB["));
+    EXPECT_EQ("", ParseDeviceId("kestrove [AB]"));
+}
+
+TEST(MaskLast4Test, ReplacesTheLastFourCharacters) {
+    EXPECT_EQ("1234XXXX", MaskLast4("12345678"));
+    EXPECT_EQ("XXXX", MaskLast4("1234"));
+    EXPECT_EQ("123", MaskLast4("123"));
+}
+
+} // namespace
