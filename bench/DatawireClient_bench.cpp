@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchFolder.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/DatawireClient.h"
@@ -21,29 +22,6 @@
 #include "transaction/Transaction.h"
 
 namespace {
-// The parameter store keeps its file in the current directory: give the run a folder of its own.
-class CBenchFolder {
-public:
-    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-dw-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        m_Path = pattern;
-        std::filesystem::current_path(m_Path);
-    }
-    ~CBenchFolder() {
-        std::error_code ec;
-        std::filesystem::current_path(m_Previous, ec);
-        std::filesystem::remove_all(m_Path, ec);
-    }
-    const std::filesystem::path& Path() const { return m_Path; }
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
-};
-
 // Made once for the run: the trusted test root, the credential, the merchant parameters, the Datawire endpoint
 // and a bare TLS server with the same certificate.
 struct CFixture {

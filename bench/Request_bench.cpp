@@ -11,34 +11,12 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "bench/BenchFolder.h"
 #include "foundation/Request.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
 
 namespace {
-// The crypto object keeps its key in the current directory: give it a folder of its own for the run.
-class CBenchFolder {
-public:
-    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_Path = pattern;
-            std::filesystem::current_path(m_Path);
-        }
-    }
-    ~CBenchFolder() {
-        std::error_code ec;
-        std::filesystem::current_path(m_Previous, ec);
-        if (!m_Path.empty()) {
-            std::filesystem::remove_all(m_Path, ec);
-        }
-    }
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
-};
-
 struct CFixture {
     CBenchFolder folder;
     CRequest crypto;

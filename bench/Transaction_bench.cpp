@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/BenchFolder.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -20,31 +21,6 @@
 #include "transaction/Transaction.h"
 
 namespace {
-
-// The process's singletons keep their files in the current directory: give them a folder of their own.
-class CBenchFolder {
-public:
-    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_Path = pattern;
-            std::filesystem::current_path(m_Path);
-        }
-    }
-    ~CBenchFolder() {
-        std::error_code ec;
-        std::filesystem::current_path(m_Previous, ec);
-        if (!m_Path.empty()) {
-            std::filesystem::remove_all(m_Path, ec);
-        }
-    }
-    CBenchFolder(const CBenchFolder&) = delete;
-    CBenchFolder& operator=(const CBenchFolder&) = delete;
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
-};
 
 const std::string kFS(1, kCharFS);
 

@@ -1,8 +1,5 @@
 #include "foundation/ErrorReporter.h"
 
-#include <cstdarg>
-#include <cstdio>
-
 #include "foundation/Logger.h"
 
 void ReportError(const std::string& message, bool log, bool noUserInterface, uint32_t timeoutMs) {
@@ -36,20 +33,4 @@ int TimedMessageBox(const std::string& message, bool noUserInterface, int defaul
 
 int WaitAndPumpMessages(const std::vector<CEvent*>& events) {
     return GetPresenter().WaitAndPump(events);
-}
-
-std::string FormatText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        text.resize(static_cast<size_t>(needed));
-        std::vsnprintf(text.data(), text.size() + 1, format, args);
-    }
-    va_end(args);
-    return text;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/Presenter.h"
+#include "foundation/TextHelpers.h" // FormatText, which the callers of the reporter use for their messages
 #include "platform/Event.h"
 
 // Writes |message| to the log when |log| is set; unless |noUserInterface| (callers pass the service-mode
@@ -22,6 +23,3 @@ int TimedMessageBox(const std::string& message, bool noUserInterface, int defaul
 // Waits without limit for one of |events| while window messages keep being dispatched: returns the index
 // 0..n-1 of the signalled event, or -1 when a quit message was posted (see IPresenter::PostQuit).
 int WaitAndPumpMessages(const std::vector<CEvent*>& events);
-
-// printf-style formatting into a string of whatever length the text needs.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -21,19 +22,6 @@ std::tm LocalNow() {
     std::tm local{};
     localtime_r(&now, &local);
     return local;
-}
-
-std::string FormatArgs(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        text.resize(static_cast<size_t>(needed));
-        std::vsnprintf(text.data(), text.size() + 1, format, args);
-    }
-    return text;
 }
 
 std::string LogFileName(const std::string& prefix, const std::tm& local, bool fallback) {
@@ -111,7 +99,7 @@ bool CLogger::LogLine(const char* format, ...) {
     std::strftime(stamp, sizeof(stamp), "[%H:%M:%S]", &local);
     va_list args;
     va_start(args, format);
-    std::string line = stamp + FormatArgs(format, args);
+    std::string line = stamp + FormatV(format, args);
     va_end(args);
     AddLine(line);
     m_WakeEvent.Set();

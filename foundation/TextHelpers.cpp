@@ -1,11 +1,36 @@
 #include "foundation/TextHelpers.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+std::string FormatV(const char* format, va_list args) {
+    // Measure on a copy: the real pass needs |args| unread.
+    va_list copy;
+    va_copy(copy, args);
+    const int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (needed > 0) {
+        text.resize(static_cast<size_t>(needed));
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    return text;
+}
+
+std::string FormatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
 
 bool SplitToItems(char separator, const std::string& text, CItemMap& items) {
     items.clear();
@@ -51,6 +76,38 @@ std::string SafeMid(const std::string& text, int start) {
 
 bool IsAllDigits(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int64_t LeadingInt64(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (value > (INT64_MAX - digit) / 10) {
+            return negative ? INT64_MIN : INT64_MAX;
+        }
+        value = value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+int LeadingInt(const std::string& text) {
+    const int64_t value = LeadingInt64(text);
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<int>(value);
 }
 
 std::string IntToString(int value) {

@@ -3,6 +3,7 @@
 // text, map lookups), the amount text rules shared by request parsing and reply writing, and the system's
 // text for an error code. Free functions without state: any thread may call them.
 
+#include <cstdarg>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -30,6 +31,11 @@ std::string SafeMid(const std::string& text, int start);
 bool IsAllDigits(const std::string& text);
 // The number as "%d".
 std::string IntToString(int value);
+// The decimal value of the leading "[white space][sign]digits" of |text|, read the way the C library reads a
+// number, 0 when there are none; held at the range of the result type instead of overflowing, so that no
+// text from a file or a peer can overflow it.
+int64_t LeadingInt64(const std::string& text);
+int LeadingInt(const std::string& text);
 // The value stored under |key|, or "" when there is none.
 std::string LookupText(const CStringMap& map, const std::string& key);
 
@@ -47,6 +53,11 @@ long AmountToCents(const std::string& text);
 std::string FormatAmount(const std::string& text);
 // FormatAmount of the number of cents: 12345 -> "123.45", -5 -> "-0.05", 0 -> "0.00".
 std::string CentsToAmount(long cents);
+
+// printf-style formatting into a string of whatever length the text needs ("" when the format fails).
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same over an argument list; |args| is consumed, as by vsnprintf.
+std::string FormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // The system's text for |code|, with its trailing "\r\n": strerror texts for errno values, and the texts of
 // the crypto and certificate codes of ErrorCodes.h. "" for a code the system has no text for.

@@ -1,10 +1,6 @@
 #include "foundation/TimeStamp.h"
 
 #include <chrono>
-#include <climits>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 
 #include "foundation/TextHelpers.h"
@@ -17,24 +13,6 @@ constexpr int kFirstYear = 1601;
 constexpr int kLastYear = 30827;
 constexpr int kValidFirstYear = 2010;
 constexpr int kValidLastYear = 2115;
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(length));
-    }
-    va_end(args);
-    return text;
-}
 
 bool IsLeapYear(int year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
@@ -68,18 +46,6 @@ void CivilFromDays(int64_t days, int& year, int& month, int& day) {
 }
 
 const int64_t kDaysFrom1601To1970 = -DaysFromCivil(kFirstYear, 1, 1);
-
-// The C conversion: leading blanks and a sign, then digits up to the first other character; "" reads as 0.
-int ReadDecimal(const std::string& text) {
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
-}
 
 // The local calendar time of a tick count; false when the C library cannot convert it.
 bool ToLocalTime(uint64_t ticks, std::tm& local) {
@@ -169,27 +135,27 @@ bool CTimeStamp::IsValid() const {
 
 std::string CTimeStamp::FormatCompact() const {
     const STimeFields t = GetSystemTime();
-    return Printf("%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
+    return FormatText("%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
 }
 
 std::string CTimeStamp::FormatFields() const {
     const STimeFields t = GetSystemTime();
-    return Printf("%d:%d:%d:%d:%d:%d:%d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
+    return FormatText("%d:%d:%d:%d:%d:%d:%d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second, t.Millisecond);
 }
 
 std::string CTimeStamp::FormatDateTime() const {
     const STimeFields t = GetSystemTime();
-    return Printf("%d/%d/%d %d:%02d:%02d", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second);
+    return FormatText("%d/%d/%d %d:%02d:%02d", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second);
 }
 
 std::string CTimeStamp::FormatDateTimeShort() const {
     const STimeFields t = GetSystemTime();
-    return Printf("%d/%d/%d %02d:%02d:%d", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second);
+    return FormatText("%d/%d/%d %02d:%02d:%d", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second);
 }
 
 std::string CTimeStamp::FormatDate() const {
     const STimeFields t = GetSystemTime();
-    return Printf("%d/%d/%d", t.Month, t.Day, t.Year);
+    return FormatText("%d/%d/%d", t.Month, t.Day, t.Year);
 }
 
 std::string CTimeStamp::FormatLocalDate() const {
@@ -197,25 +163,26 @@ std::string CTimeStamp::FormatLocalDate() const {
     if (!ToLocalTime(m_Ticks, local)) {
         return FormatDate();
     }
-    return Printf("%d/%d/%d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    return FormatText("%d/%d/%d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
 }
 
 std::string CTimeStamp::FormatLocalDateTimeZone() const {
     std::tm local{};
     if (!ToLocalTime(m_Ticks, local)) {
         const STimeFields t = GetSystemTime();
-        return Printf("%d/%d/%d %d:%02d:%02d %s (%d)", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second, "UTC", 0);
+        return FormatText("%d/%d/%d %d:%02d:%02d %s (%d)", t.Month, t.Day, t.Year, t.Hour, t.Minute, t.Second, "UTC",
+                          0);
     }
     const char* zone = local.tm_zone != nullptr ? local.tm_zone : "";
     const long biasMinutes = -local.tm_gmtoff / 60;
-    return Printf("%d/%d/%d %d:%02d:%02d %s (%d)", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour,
-                  local.tm_min, local.tm_sec, zone, static_cast<int>(biasMinutes / 60));
+    return FormatText("%d/%d/%d %d:%02d:%02d %s (%d)", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
+                      local.tm_hour, local.tm_min, local.tm_sec, zone, static_cast<int>(biasMinutes / 60));
 }
 
 bool CTimeStamp::ParseCompact(const std::string& text) {
-    const CTimeStamp parsed(ReadDecimal(SafeMid(text, 0, 4)), ReadDecimal(SafeMid(text, 4, 2)),
-                            ReadDecimal(SafeMid(text, 6, 2)), ReadDecimal(SafeMid(text, 8, 2)),
-                            ReadDecimal(SafeMid(text, 10, 2)), ReadDecimal(SafeMid(text, 12, 2)), 0);
+    const CTimeStamp parsed(LeadingInt(SafeMid(text, 0, 4)), LeadingInt(SafeMid(text, 4, 2)),
+                            LeadingInt(SafeMid(text, 6, 2)), LeadingInt(SafeMid(text, 8, 2)),
+                            LeadingInt(SafeMid(text, 10, 2)), LeadingInt(SafeMid(text, 12, 2)), 0);
     m_Ticks = parsed.m_Ticks;
     return IsValid();
 }
@@ -224,10 +191,9 @@ bool CTimeStamp::ParseFields(const std::string& text) {
     CItemMap items;
     SplitToItems(':', text, items);
     // Built from tick 0 like ParseCompact: a refused date must not leave an earlier valid instant behind.
-    const CTimeStamp parsed(ReadDecimal(GetItem(items, 1)), ReadDecimal(GetItem(items, 2)),
-                            ReadDecimal(GetItem(items, 3)), ReadDecimal(GetItem(items, 4)),
-                            ReadDecimal(GetItem(items, 5)), ReadDecimal(GetItem(items, 6)),
-                            ReadDecimal(GetItem(items, 7)));
+    const CTimeStamp parsed(LeadingInt(GetItem(items, 1)), LeadingInt(GetItem(items, 2)), LeadingInt(GetItem(items, 3)),
+                            LeadingInt(GetItem(items, 4)), LeadingInt(GetItem(items, 5)), LeadingInt(GetItem(items, 6)),
+                            LeadingInt(GetItem(items, 7)));
     m_Ticks = parsed.m_Ticks;
     return IsValid();
 }

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
-#include <cstdio>
 
+#include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
@@ -12,16 +12,7 @@
 std::string FormatHostText(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        text.resize(static_cast<size_t>(needed) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<size_t>(needed));
-    }
+    std::string text = FormatV(format, args);
     va_end(args);
     return text;
 }

@@ -75,5 +75,5 @@ private:
     uint32_t m_SendTimeoutMs = kDefaultSendTimeoutMs;
 };
 
-// printf into a std::string, for the error texts of the host transport.
+// printf into a std::string, for the error texts of the host transport: FormatText (foundation/TextHelpers.h).
 std::string FormatHostText(const char* format, ...) __attribute__((format(printf, 1, 2)));

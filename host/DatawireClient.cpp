@@ -9,6 +9,7 @@
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
+#include "platform/HexDigit.h"
 #include "transaction/Transaction.h"
 
 namespace {
@@ -175,19 +176,6 @@ std::string DropScheme(const std::string& url) {
     return url;
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool IsLetterOrDigit(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -248,57 +236,54 @@ std::string CDatawireClient::BuildClientIdBlock(const std::string& did, int32_t 
     return block;
 }
 
+std::string CDatawireClient::BuildRequestHeaderLines() const {
+    std::string lines = std::string("User-Agent: ") + kUserAgent + "\r\n";
+    lines += "Host: " + m_Host + "\r\n";
+    lines += "Accept: */*\r\n";
+    lines += "Connection: Keep-Alive\r\n";
+    lines += "Cache-Control: no-cache\r\n";
+    lines += "Content-Type: text/xml\r\n";
+    return lines;
+}
+
 std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
     std::string header;
     header += "POST " + (m_UrlPath.empty() ? std::string("/sd") : m_UrlPath) + " HTTP/1.1\r\n";
-    header += std::string("User-Agent: ") + kUserAgent + "\r\n";
-    header += "Host: " + m_Host + "\r\n";
-    header += "Accept: */*\r\n";
-    header += "Connection: Keep-Alive\r\n";
-    header += "Cache-Control: no-cache\r\n";
-    header += "Content-Type: text/xml\r\n";
+    header += BuildRequestHeaderLines();
     header += FormatHostText("Content-Length: %zu\r\n", contentLength);
     header += "\r\n";
     return header;
 }
 
-bool CDatawireClient::BuildTransactionRequest(const CTransaction& transaction, int32_t stan) {
-    const std::string did = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
-    std::string envelope = kXmlDeclaration;
-    envelope += "<Request>\r\n";
-    envelope += BuildClientIdBlock(did, stan);
-    envelope += "\t<Transaction>\r\n";
-    envelope += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
-    envelope += "\t\t<Payload>" + PipeHexEncode(transaction.m_HostRequest) + "</Payload>\r\n";
-    envelope += "\t</Transaction>\r\n";
-    envelope += "</Request>\r\n";
-    m_RequestBuffer = BuildHttpPostHeader(envelope.size()) + envelope;
-    return true;
-}
-
-bool CDatawireClient::BuildServiceDiscoveryRequest() {
-    std::string request = "GET /sd/" + m_ServiceID + " HTTP/1.1\r\n";
-    request += std::string("User-Agent: ") + kUserAgent + "\r\n";
-    request += "Host: " + m_Host + "\r\n";
-    request += "Accept: */*\r\n";
-    request += "Connection: Keep-Alive\r\n";
-    request += "Cache-Control: no-cache\r\n";
-    request += "Content-Type: text/xml\r\n";
-    request += "\r\n";
-    m_RequestBuffer = request;
-    return true;
-}
-
-bool CDatawireClient::BuildPingRequest(int32_t clientRef) {
+std::string CDatawireClient::BuildPostedRequest(int32_t clientRef, const std::string& body) const {
     const std::string did = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
     std::string envelope = kXmlDeclaration;
     envelope += "<Request>\r\n";
     envelope += BuildClientIdBlock(did, clientRef);
-    envelope += "\t<Ping>\r\n";
-    envelope += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
-    envelope += "\t</Ping>\r\n";
+    envelope += body;
     envelope += "</Request>\r\n";
-    m_RequestBuffer = BuildHttpPostHeader(envelope.size()) + envelope;
+    return BuildHttpPostHeader(envelope.size()) + envelope;
+}
+
+bool CDatawireClient::BuildTransactionRequest(const CTransaction& transaction, int32_t stan) {
+    std::string body = "\t<Transaction>\r\n";
+    body += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
+    body += "\t\t<Payload>" + PipeHexEncode(transaction.m_HostRequest) + "</Payload>\r\n";
+    body += "\t</Transaction>\r\n";
+    m_RequestBuffer = BuildPostedRequest(stan, body);
+    return true;
+}
+
+bool CDatawireClient::BuildServiceDiscoveryRequest() {
+    m_RequestBuffer = "GET /sd/" + m_ServiceID + " HTTP/1.1\r\n" + BuildRequestHeaderLines() + "\r\n";
+    return true;
+}
+
+bool CDatawireClient::BuildPingRequest(int32_t clientRef) {
+    std::string body = "\t<Ping>\r\n";
+    body += "\t\t<ServiceID>" + m_ServiceID + "</ServiceID>\r\n";
+    body += "\t</Ping>\r\n";
+    m_RequestBuffer = BuildPostedRequest(clientRef, body);
     return true;
 }
 
@@ -578,8 +563,9 @@ std::string CDatawireClient::PipeHexDecode(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '|' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        if (text[i] == '|' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

@@ -115,7 +115,11 @@ public:
 
 private:
     std::string BuildClientIdBlock(const std::string& did, int32_t clientRef) const;
+    // The header lines that the service discovery and the POSTs of the service share, in their order.
+    std::string BuildRequestHeaderLines() const;
     std::string BuildHttpPostHeader(size_t contentLength) const;
+    // The whole POST of a request envelope with the client id of |clientRef| and then |body|.
+    std::string BuildPostedRequest(int32_t clientRef, const std::string& body) const;
     std::string BuildRegistrationEnvelope(const std::string& element, int32_t clientRef) const;
     // Sends the request buffer and reads the answer into m_ResponseText: its length, or 0 or less for none.
     int SendRequestAndRead(bool transaction);

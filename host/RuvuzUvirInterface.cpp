@@ -1,7 +1,6 @@
 #include "host/RuvuzUvirInterface.h"
 
 #include <cctype>
-#include <cstdlib>
 
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
@@ -33,11 +32,6 @@ bool IsBlankText(const std::string& text) {
     return true;
 }
 
-// The leading decimal number of |text| (blanks skipped, 0 when there is none), as the C library reads it.
-int DecimalValue(const std::string& text) {
-    return std::atoi(text.c_str());
-}
-
 // Ends |transaction| as a host error answered with |text| (|fallback| when that is blank, so a POS client is
 // never answered 4003 with an empty text) and logs it.
 void EndAsHostError(CTransaction& transaction, const std::string& text, const std::string& fallback) {
@@ -45,24 +39,6 @@ void EndAsHostError(CTransaction& transaction, const std::string& text, const st
     transaction.m_HostErrorText = IsBlankText(text) ? fallback : text;
     CLogger::Instance().LogLine("RESPONSE from RuvuzUvir INTERFACE ->[%s] for %s", transaction.m_HostErrorText.c_str(),
                                 transaction.m_ClientAddress.c_str());
-}
-
-// Every member of the host result block cleared but the host message, for another attempt.
-void ClearHostResultKeepRequest(CTransaction& transaction) {
-    transaction.m_Approved = false;
-    transaction.m_Captured = false;
-    transaction.m_HostSpareFlag = false;
-    transaction.m_HostResponse.clear();
-    transaction.m_HostAuthCode.clear();
-    transaction.m_HostRefNo.clear();
-    transaction.m_HostVLinkRefNo.clear();
-    transaction.m_HostErrorText.clear();
-    transaction.m_ResponseText.clear();
-    transaction.m_Balance.clear();
-    transaction.m_IssueCurrency.clear();
-    transaction.m_PrevBalance.clear();
-    transaction.m_EndBalance.clear();
-    transaction.m_ExchangeRate.clear();
 }
 
 // The hand-over to the dial backup through the queue: state 8, then the backup's answer 9, 10 or 11.
@@ -92,18 +68,14 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
         if (state == kTranStateDialSendFailed || state == kTranStateDialFailed) {
             const bool retryLeft = transaction.m_DialRetry > 0;
             transaction.m_DialRetry = 0;
-            if (state == kTranStateDialFailed && IsReversibleTranCode(transaction.m_TranCode)) {
+            // A failed exchange of a transaction that may have moved money is reversed and not tried again.
+            const bool reversed = state == kTranStateDialFailed && IsReversibleTranCode(transaction.m_TranCode);
+            if (reversed) {
                 AddReversal(transaction, kReversalReasonRuvuzUvirTimeout);
                 CLogger::Instance().LogLine("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[%s] for %s",
                                             transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
-                transaction.m_State = kTranStateHostError;
-                if (IsBlankText(transaction.m_HostErrorText)) {
-                    transaction.m_HostErrorText = kDialFailedText;
-                }
-                PostViewMessage(WM_AUTH_RESPONSE_DIAL);
-                return true;
             }
-            if (!retryLeft) {
+            if (reversed || !retryLeft) {
                 transaction.m_State = kTranStateHostError;
                 if (IsBlankText(transaction.m_HostErrorText)) {
                     transaction.m_HostErrorText = kDialFailedText;
@@ -115,7 +87,7 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
                 PostViewMessage(WM_AUTH_RESPONSE_DIAL);
                 return true;
             }
-            ClearHostResultKeepRequest(transaction);
+            transaction.ClearHostResultKeepRequest();
             transaction.m_State = kTranStateDial;
             g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
             PostViewMessage(WM_SENDING_AUTH_DIAL);
@@ -338,7 +310,7 @@ int HostRequestWorker(CHostRequestRecord record) {
 
 bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
     const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const int method = DecimalValue(params.GetValue(kParamTransportMethod));
+    const int method = LeadingInt(params.GetValue(kParamTransportMethod));
     const bool dialAllowed = method == 1 || method == 2;
     if (dialAllowed && (g_DialConnectedEvent.IsSet() || method == 2)) {
         return SendOverDial(transaction, dialBackupRunning);

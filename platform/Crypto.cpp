@@ -20,6 +20,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/HexDigit.h"
 
 void EvpPkeyDeleter::operator()(evp_pkey_st* key) const {
     EVP_PKEY_free(key);
@@ -72,6 +73,32 @@ uint32_t GetLe32(const uint8_t* p) {
            static_cast<uint32_t>(p[3]) << 24;
 }
 
+// The first four bytes every key blob starts with: its type, the blob version and two reserved zero bytes.
+void StartBlob(std::vector<uint8_t>& blob, uint8_t type) {
+    blob.clear();
+    blob.push_back(type);
+    blob.push_back(kCurBlobVersion);
+    blob.push_back(0);
+    blob.push_back(0);
+}
+
+// Checks the length (at least |minLength|) and the first four bytes of a blob of |type|.
+CryptStatus CheckBlobStart(const uint8_t* blob, size_t length, size_t minLength, uint8_t type) {
+    if (blob == nullptr || length < minLength) {
+        return kCryptBadLen;
+    }
+    if (blob[0] != type) {
+        return kCryptBadType;
+    }
+    if (blob[1] != kCurBlobVersion) {
+        return kCryptBadVersion;
+    }
+    if (blob[2] != 0 || blob[3] != 0) {
+        return kCryptBadData;
+    }
+    return kCryptOk;
+}
+
 // Strict hex: both cases, nothing else. A DC1 ... DC2 frame around it is allowed.
 bool DecodeHexText(const std::string& text, std::vector<uint8_t>* bytes) {
     std::string hex = text;
@@ -85,23 +112,11 @@ bool DecodeHexText(const std::string& text, std::vector<uint8_t>* bytes) {
     if (hex.size() % 2 != 0) {
         return false;
     }
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'A' && c <= 'F') {
-            return c - 'A' + 10;
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        return -1;
-    };
     bytes->clear();
     bytes->reserve(hex.size() / 2);
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = nibble(hex[i]);
-        const int low = nibble(hex[i + 1]);
+        const int high = HexDigitValue(hex[i]);
+        const int low = HexDigitValue(hex[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
@@ -204,17 +219,9 @@ CryptStatus CRsaKey::FromPrivatePem(const std::string& pem, CRsaKey* key) {
 }
 
 CryptStatus CRsaKey::FromPublicKeyBlob(const uint8_t* blob, size_t length, CRsaKey* key) {
-    if (blob == nullptr || length < kBlobHeaderSize + kRsaPubKeySize) {
-        return kCryptBadLen;
-    }
-    if (blob[0] != kPublicKeyBlob) {
-        return kCryptBadType;
-    }
-    if (blob[1] != kCurBlobVersion) {
-        return kCryptBadVersion;
-    }
-    if (blob[2] != 0 || blob[3] != 0) {
-        return kCryptBadData;
+    if (const CryptStatus status = CheckBlobStart(blob, length, kBlobHeaderSize + kRsaPubKeySize, kPublicKeyBlob);
+        status != kCryptOk) {
+        return status;
     }
     if (GetLe32(blob + 4) != kCalgRsaKeyx) {
         return kCryptBadAlgId;
@@ -306,11 +313,7 @@ CryptStatus CRsaKey::ExportPublicKeyBlob(std::vector<uint8_t>* blob) const {
     }
     const uint32_t bits = static_cast<uint32_t>(BN_num_bits(modulus.get()));
     const size_t modulusBytes = (bits + 7) / 8;
-    blob->clear();
-    blob->push_back(kPublicKeyBlob);
-    blob->push_back(kCurBlobVersion);
-    blob->push_back(0);
-    blob->push_back(0);
+    StartBlob(*blob, kPublicKeyBlob);
     PutLe32(*blob, kCalgRsaKeyx);
     PutLe32(*blob, kRsa1Magic);
     PutLe32(*blob, bits);
@@ -540,17 +543,8 @@ CryptStatus ImportSimpleBlob(const CRsaKey& exchangeKey, const uint8_t* blob, si
     if (exchangeKey.Empty()) {
         return kCryptNoKey;
     }
-    if (blob == nullptr || length < kBlobHeaderSize + 4) {
-        return kCryptBadLen;
-    }
-    if (blob[0] != kSimpleBlob) {
-        return kCryptBadType;
-    }
-    if (blob[1] != kCurBlobVersion) {
-        return kCryptBadVersion;
-    }
-    if (blob[2] != 0 || blob[3] != 0) {
-        return kCryptBadData;
+    if (const CryptStatus status = CheckBlobStart(blob, length, kBlobHeaderSize + 4, kSimpleBlob); status != kCryptOk) {
+        return status;
     }
     // Only RC4: a block-cipher key would pass here and fail only when the reply is encrypted, after the
     // money has moved.
@@ -596,11 +590,7 @@ CryptStatus BuildSimpleBlob(const CRsaKey& publicKey, const uint8_t* keyBytes, s
         return status;
     }
     std::reverse(cipher.begin(), cipher.end());
-    blob->clear();
-    blob->push_back(kSimpleBlob);
-    blob->push_back(kCurBlobVersion);
-    blob->push_back(0);
-    blob->push_back(0);
+    StartBlob(*blob, kSimpleBlob);
     PutLe32(*blob, kCalgRc4);
     PutLe32(*blob, kCalgRsaKeyx);
     blob->insert(blob->end(), cipher.begin(), cipher.end());

@@ -1,12 +1,12 @@
 #include "platform/Socket.h"
 
 #include "platform/Clock.h"
+#include "platform/TcpClient.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -37,6 +37,30 @@ void CSocketFd::Close() {
 }
 
 namespace {
+// Closes |fd| and leaves errno as the failure that made the caller give it up.
+void CloseKeepingErrno(CSocketFd& fd) {
+    const int saved = errno;
+    fd.Close();
+    errno = saved;
+}
+
+sockaddr_in Ipv4SocketAddress(uint32_t networkOrderAddress, int port) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = networkOrderAddress;
+    return addr;
+}
+
+long RecvRetryingEintr(int fd, void* data, size_t size, int flags) {
+    for (;;) {
+        const ssize_t n = ::recv(fd, data, size, flags);
+        if (n >= 0 || errno != EINTR) {
+            return static_cast<long>(n);
+        }
+    }
+}
+
 PollResult PollFor(int fd, short events, int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
@@ -69,35 +93,11 @@ PollResult PollWritable(int fd, int ms) {
 }
 
 long SendAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    size_t sent = 0;
-    while (sent < size) {
-        const ssize_t n = ::send(fd, p + sent, size - sent, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                // A non-blocking socket whose buffer is full: wait for room rather than fail a half-sent reply.
-                if (PollWritable(fd, 30000) == PollResult::Ready) {
-                    continue;
-                }
-                errno = ETIMEDOUT;
-            }
-            return -1;
-        }
-        sent += static_cast<size_t>(n);
-    }
-    return static_cast<long>(sent);
+    return SendAll(fd, data, size, 0);
 }
 
 long RecvSome(int fd, void* data, size_t size) {
-    for (;;) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return RecvRetryingEintr(fd, data, size, 0);
 }
 
 bool SetNonBlocking(int fd, bool on) {
@@ -110,6 +110,11 @@ bool SetNonBlocking(int fd, bool on) {
 }
 
 CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep) {
+    return ListenTcpOn(htonl(INADDR_ANY), port, backlog, protocol, boundPort, failedStep);
+}
+
+CSocketFd ListenTcpOn(uint32_t networkOrderAddress, int port, int backlog, int protocol, int* boundPort,
+                      int* failedStep) {
     CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol));
     if (!fd.Valid()) {
         *failedStep = 2;
@@ -117,22 +122,15 @@ CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* fa
     }
     const int one = 1;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    sockaddr_in addr = Ipv4SocketAddress(networkOrderAddress, port);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         *failedStep = 3;
-        const int saved = errno;
-        fd.Close();
-        errno = saved;
+        CloseKeepingErrno(fd);
         return fd;
     }
     if (::listen(fd.Get(), backlog) != 0) {
         *failedStep = 4;
-        const int saved = errno;
-        fd.Close();
-        errno = saved;
+        CloseKeepingErrno(fd);
         return fd;
     }
     socklen_t len = sizeof addr;
@@ -179,15 +177,10 @@ CSocketFd ConnectTcp(uint32_t networkOrderAddress, int port, int timeoutMs) {
     if (!fd.Valid()) {
         return fd;
     }
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = networkOrderAddress;
-    if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    const sockaddr_in addr = Ipv4SocketAddress(networkOrderAddress, port);
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         if (errno != EINPROGRESS) {
-            const int saved = errno;
-            fd.Close();
-            errno = saved;
+            CloseKeepingErrno(fd);
             return fd;
         }
         if (PollWritable(fd.Get(), timeoutMs) != PollResult::Ready) {
@@ -223,6 +216,7 @@ long SendAll(int fd, const void* data, size_t size, int flags) {
                 continue;
             }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                // A non-blocking socket whose buffer is full: wait for room rather than fail a half-sent reply.
                 if (PollWritable(fd, 30000) == PollResult::Ready) {
                     continue;
                 }
@@ -236,13 +230,7 @@ long SendAll(int fd, const void* data, size_t size, int flags) {
 }
 
 long PeekSome(int fd, void* data, size_t size, bool dontWait) {
-    const int flags = MSG_PEEK | (dontWait ? MSG_DONTWAIT : 0);
-    for (;;) {
-        const ssize_t n = ::recv(fd, data, size, flags);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return RecvRetryingEintr(fd, data, size, MSG_PEEK | (dontWait ? MSG_DONTWAIT : 0));
 }
 
 long BytesReadable(int fd) {
@@ -309,12 +297,10 @@ bool TextToIpv4(const std::string& dotted, uint32_t* networkOrderAddress) {
 }
 
 bool ReverseLookupIpv4(uint32_t networkOrderAddress, std::string* name) {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = networkOrderAddress;
+    const sockaddr_in addr = Ipv4SocketAddress(networkOrderAddress, 0);
     char host[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<sockaddr*>(&addr), sizeof addr, host, sizeof host, nullptr, 0, NI_NAMEREQD) !=
-        0) {
+    if (::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host, sizeof host, nullptr, 0,
+                      NI_NAMEREQD) != 0) {
         return false;
     }
     *name = host;
@@ -322,14 +308,5 @@ bool ReverseLookupIpv4(uint32_t networkOrderAddress, std::string* name) {
 }
 
 bool LookupIpv4(const std::string& host, uint32_t* networkOrderAddress) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
-        return false;
-    }
-    std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(found, &::freeaddrinfo);
-    *networkOrderAddress = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
-    return true;
+    return !host.empty() && ResolveHostIpv4(host, networkOrderAddress) == 0;
 }

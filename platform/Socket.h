@@ -46,6 +46,9 @@ bool SetNonBlocking(int fd, bool on);
 // socket and stores the port it got in |boundPort|; on failure returns an invalid socket with errno set and
 // |failedStep| 2 (socket), 3 (bind) or 4 (listen).
 CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep);
+// The same on one local address (in network order) instead of all of them.
+CSocketFd ListenTcpOn(uint32_t networkOrderAddress, int port, int backlog, int protocol, int* boundPort,
+                      int* failedStep);
 
 // "a.b.c.d" of an IPv4 address in network order.
 std::string Ipv4ToText(uint32_t networkOrderAddress);

@@ -2,15 +2,12 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
     addrinfo hints{};
@@ -98,30 +95,16 @@ bool ReadableNow(int fd) {
 }
 
 long PendingReadBytes(int fd) {
-    int count = 0;
-    if (::ioctl(fd, FIONREAD, &count) != 0) {
-        return -1;
-    }
-    return count;
+    return BytesReadable(fd);
 }
 
 long PeekOneByteNow(int fd) {
     char byte = 0;
-    for (;;) {
-        const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return PeekSome(fd, &byte, 1, true);
 }
 
 long RecvOnce(int fd, void* data, size_t size) {
-    for (;;) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return RecvSome(fd, data, size);
 }
 
 long SendSomeNow(int fd, const void* data, size_t size) {
@@ -134,9 +117,7 @@ long SendSomeNow(int fd, const void* data, size_t size) {
 }
 
 void ShutdownSocket(int fd) {
-    if (fd >= 0) {
-        ::shutdown(fd, SHUT_RDWR);
-    }
+    ShutdownBoth(fd);
 }
 
 bool SetTcpNoDelay(int fd) {
@@ -145,36 +126,10 @@ bool SetTcpNoDelay(int fd) {
 }
 
 CSocketFd ListenOnLoopback(int port, int backlog, int* boundPort) {
-    CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd.Valid()) {
-        return fd;
-    }
-    const int one = 1;
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd.Get(), backlog) != 0) {
-        const int saved = errno;
-        fd.Close();
-        errno = saved;
-        return fd;
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(fd.Get(), reinterpret_cast<sockaddr*>(&addr), &len);
-    *boundPort = ntohs(addr.sin_port);
-    return fd;
+    int failedStep = 0;
+    return ListenTcpOn(LoopbackIpv4(), port, backlog, 0, boundPort, &failedStep);
 }
 
 CSocketFd AcceptOne(int listenFd) {
-    for (;;) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            return CSocketFd(fd);
-        }
-        if (errno != EINTR) {
-            return CSocketFd();
-        }
-    }
+    return AcceptTcp(listenFd, nullptr);
 }

@@ -368,6 +368,17 @@ TlsStep CTlsSession::Fail(int sslError) {
     return TlsStep::Failed;
 }
 
+TlsStep CTlsSession::Unfinished(int rc) {
+    const int error = SSL_get_error(m_Ssl.get(), rc);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        return TlsStep::NeedInput;
+    }
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        return TlsStep::Closed;
+    }
+    return Fail(error);
+}
+
 TlsStep CTlsSession::Handshake() {
     if (!m_Ssl) {
         m_Failure = TlsFailureKind::NoSession;
@@ -378,14 +389,7 @@ TlsStep CTlsSession::Handshake() {
     if (rc == 1) {
         return TlsStep::Done;
     }
-    const int error = SSL_get_error(m_Ssl.get(), rc);
-    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-        return TlsStep::NeedInput;
-    }
-    if (error == SSL_ERROR_ZERO_RETURN) {
-        return TlsStep::Closed;
-    }
-    return Fail(error);
+    return Unfinished(rc);
 }
 
 TlsStep CTlsSession::Read(std::string* plain) {
@@ -402,14 +406,7 @@ TlsStep CTlsSession::Read(std::string* plain) {
             plain->append(buffer, got);
             continue;
         }
-        const int error = SSL_get_error(m_Ssl.get(), rc);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            return TlsStep::NeedInput;
-        }
-        if (error == SSL_ERROR_ZERO_RETURN) {
-            return TlsStep::Closed;
-        }
-        return Fail(error);
+        return Unfinished(rc);
     }
 }
 

@@ -146,6 +146,8 @@ public:
 
 private:
     TlsStep Fail(int sslError);
+    // The step that a handshake or read call which returned |rc| (not success) ends in.
+    TlsStep Unfinished(int rc);
     void ScanRecords(const unsigned char* data, size_t size);
 
     tls::SslPtr m_Ssl;

@@ -22,40 +22,6 @@ constexpr uint64_t kReversalStepMs = 100;
 // However the wall clock moves, the hold never keeps a host worker longer than this.
 constexpr uint64_t kReversalMaxHoldMs = (kReversalHoldSeconds + 1) * 1000;
 
-// The decimal value of the leading "[white space][sign]digits" of |text|, read the way the C library reads
-// a number, 0 when there are none; clamped to the range of int64_t so that no answer from the host can
-// overflow it.
-int64_t LeadingInt(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])) != 0) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        const int digit = text[i] - '0';
-        if (value > (INT64_MAX - digit) / 10) {
-            return negative ? INT64_MIN : INT64_MAX;
-        }
-        value = value * 10 + digit;
-    }
-    return negative ? -value : value;
-}
-
-int ClampToInt(int64_t value) {
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
-}
-
 // The local time and date of now, "%H%M%S" and "%m%d%Y".
 void LocalTimeAndDate(std::string& time, std::string& date) {
     const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
@@ -115,7 +81,7 @@ std::string HostMessageType(int tranCode) {
 }
 
 std::string CurrencyField(const std::string& merchantCurrency) {
-    switch (LeadingInt(merchantCurrency)) {
+    switch (LeadingInt64(merchantCurrency)) {
     case 1:
         return "C0124";
     case 2:
@@ -337,7 +303,7 @@ void CTransaction::ParseHostResponse() {
         m_HostVLinkRefNo = std::string(masked, '*') + account.substr(masked);
         m_HostRefNo = account.substr(0, 12) + "****";
     } else {
-        m_ResponseText = HostResponseText(ClampToInt(LeadingInt(field("39"))));
+        m_ResponseText = HostResponseText(LeadingInt(field("39")));
     }
 
     m_Balance = FormatAmount(field("76"));
@@ -345,8 +311,8 @@ void CTransaction::ParseHostResponse() {
     if (m_TranCode == kTranNumBalance) {
         m_Authorize = "0";
     } else if (m_TranCode == kTranNumNoNSFSale || m_TranCode == kTranNumCashOut) {
-        const int64_t before = LeadingInt(field("75"));
-        const int64_t after = LeadingInt(field("76"));
+        const int64_t before = LeadingInt64(field("75"));
+        const int64_t after = LeadingInt64(field("76"));
         int64_t authorized = 0;
         if (__builtin_sub_overflow(before, after, &authorized)) {
             authorized = after < 0 ? INT64_MAX : INT64_MIN;

@@ -33,21 +33,8 @@ void QueueReversal(CTransaction transaction, const std::string& reason, uint64_t
 } // namespace
 
 CTransaction MakeReversalRecord(CTransaction transaction) {
-    transaction.m_Approved = false;
-    transaction.m_Captured = false;
-    transaction.m_HostSpareFlag = false;
     // m_HostRequest stays: it is the host message of the transaction being reversed.
-    transaction.m_HostResponse.clear();
-    transaction.m_HostAuthCode.clear();
-    transaction.m_HostRefNo.clear();
-    transaction.m_HostVLinkRefNo.clear();
-    transaction.m_HostErrorText.clear();
-    transaction.m_ResponseText.clear();
-    transaction.m_Balance.clear();
-    transaction.m_IssueCurrency.clear();
-    transaction.m_PrevBalance.clear();
-    transaction.m_EndBalance.clear();
-    transaction.m_ExchangeRate.clear();
+    transaction.ClearHostResultKeepRequest();
     if (transaction.m_TranCode != kTranNumReversal) {
         transaction.m_OrigTranCode = transaction.m_TranCode;
     }

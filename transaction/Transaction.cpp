@@ -63,6 +63,23 @@ int64_t CTransaction::SecondsSinceCreated() const {
     return (CreatedTimeNow() - m_Created) / 1000;
 }
 
+void CTransaction::ClearHostResultKeepRequest() {
+    m_Approved = false;
+    m_Captured = false;
+    m_HostSpareFlag = false;
+    m_HostResponse.clear();
+    m_HostAuthCode.clear();
+    m_HostRefNo.clear();
+    m_HostVLinkRefNo.clear();
+    m_HostErrorText.clear();
+    m_ResponseText.clear();
+    m_Balance.clear();
+    m_IssueCurrency.clear();
+    m_PrevBalance.clear();
+    m_EndBalance.clear();
+    m_ExchangeRate.clear();
+}
+
 void CTransaction::SetRequest(const std::string& text) {
     m_Request = text;
     UnframeRequest();

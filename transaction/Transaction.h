@@ -100,6 +100,9 @@ public:
 
     // Copies every member of |other|; the same as assignment, for callers that copy a record in place.
     void CopyFrom(const CTransaction& other) { *this = other; }
+    // Empties the host result block but for m_HostRequest, the host message that another attempt or the
+    // reversal of this transaction sends again.
+    void ClearHostResultKeepRequest();
 
     // The creation time of a transaction made now: milliseconds of the clock seam's wall time since
     // 1 January 1970 (UTC). A wall time, so that a reversal kept on disk still counts from the original

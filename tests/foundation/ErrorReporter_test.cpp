@@ -286,12 +286,4 @@ TEST(WaitAndPumpMessagesTest, QuitPostedDuringTheWaitEndsIt) {
     poster.join();
 }
 
-TEST(FormatTextTest, FormatsTextsOfAnyLength) {
-    EXPECT_EQ(FormatText("Failed to initialize Pipe Server. Interface return code: %d.", 5),
-              "Failed to initialize Pipe Server. Interface return code: 5.");
-    const std::string big(70000, 'z');
-    EXPECT_EQ(FormatText("<%s>", big.c_str()), "<" + big + ">");
-    EXPECT_EQ(FormatText("%s", ""), "");
-}
-
 } // namespace

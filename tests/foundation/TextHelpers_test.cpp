@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdarg>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -202,5 +204,65 @@ TEST(TextHelpers, GetErrorTextIsEmptyForUnknownCodes) {
     for (uint64_t code :
          {uint64_t{99999}, uint64_t{0x80090001}, uint64_t{0x800B0100}, uint64_t{0xFFFFFFFF}, uint64_t{0x1FFFFFFFF}}) {
         EXPECT_EQ(GetErrorText(code), "") << std::hex << code;
+    }
+}
+
+namespace {
+// The argument-list form, called the way the logger and the host transport call it.
+std::string FormatThroughArgumentList(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatThroughArgumentList(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = FormatV(format, args);
+    va_end(args);
+    return text;
+}
+} // namespace
+
+TEST(TextHelpers, FormatTextAndFormatVWriteTextsOfAnyLength) {
+    const std::string big(70000, 'z');
+    struct Case {
+        std::string viaText;
+        std::string viaArguments;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {FormatText("Failed to initialize Pipe Server. Interface return code: %d.", 5),
+         FormatThroughArgumentList("Failed to initialize Pipe Server. Interface return code: %d.", 5),
+         "Failed to initialize Pipe Server. Interface return code: 5."},
+        {FormatText("<%s>", big.c_str()), FormatThroughArgumentList("<%s>", big.c_str()), "<" + big + ">"},
+        {FormatText("%s", ""), FormatThroughArgumentList("%s", ""), ""},
+        {FormatText("%s|%d|%s", "a", -7, "b"), FormatThroughArgumentList("%s|%d|%s", "a", -7, "b"), "a|-7|b"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.viaText, c.expected);
+        EXPECT_EQ(c.viaArguments, c.expected);
+    }
+}
+
+TEST(TextHelpers, LeadingIntReadsAsTheCLibraryAndHoldsAtTheRange) {
+    struct Case {
+        std::string text;
+        int64_t wide;
+        int narrow;
+    };
+    const Case cases[] = {
+        {"", 0, 0},
+        {"abc", 0, 0},
+        {"42", 42, 42},
+        {"  \t\n-17xyz", -17, -17},
+        {"+8", 8, 8},
+        {"- 5", 0, 0},
+        {"007", 7, 7},
+        {"12.50", 12, 12},
+        {"2147483648", 2147483648LL, INT_MAX},
+        {"-2147483649", -2147483649LL, INT_MIN},
+        {"9223372036854775807", INT64_MAX, INT_MAX},
+        {"99999999999999999999999", INT64_MAX, INT_MAX},
+        {"-99999999999999999999999", INT64_MIN, INT_MIN},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LeadingInt64(c.text), c.wide) << c.text;
+        EXPECT_EQ(LeadingInt(c.text), c.narrow) << c.text;
     }
 }

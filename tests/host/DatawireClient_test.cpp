@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "HostTestSupport.h"
 #include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -30,36 +31,20 @@ constexpr char kHostAnswer[] = "HOST ANSWER 00.APPROVED";
 // folder with its own merchant parameters and a Datawire endpoint on loopback.
 class DatawireClientTest : public TempDirTest {
 protected:
-    static void SetUpTestSuite() {
-        s_Pki = std::make_unique<CTestPki>();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-dw-trust-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        s_TrustDir = pattern;
-        ASSERT_TRUE(s_Pki->TrustRootForThisProcess(s_TrustDir));
-        ASSERT_TRUE(g_SspiProvider.Init());
-    }
-    static void TearDownTestSuite() {
-        g_SspiProvider.Free();
-        std::error_code ec;
-        std::filesystem::remove_all(s_TrustDir, ec);
-        s_Pki.reset();
-    }
+    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
     void SetUp() override {
+        ASSERT_TRUE(s_Pki->Ok());
         g_ShutdownEvent.Reset();
         SetParams("Y");
     }
 
     static void SetParams(const std::string& verify, const std::string& connectSeconds = "3") {
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        ASSERT_TRUE(map.FindEntry(kParamMerchantId)->SetValue(kMerchantId));
-        ASSERT_TRUE(map.FindEntry(kParamAlternateMerchantId)->SetValue(kAlternateMerchantId));
-        ASSERT_TRUE(map.FindEntry(kParamDatawireId)->SetValue(kDid));
-        ASSERT_TRUE(map.FindEntry(kParamVerifySslCertificate)->SetValue(verify));
-        ASSERT_TRUE(map.FindEntry(kParamIpConnectTimeout)->SetValue(connectSeconds));
-        settings.SetParamMap(map);
-        ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
+        hosttest::SetMerchantParams({{kParamMerchantId, kMerchantId},
+                                     {kParamAlternateMerchantId, kAlternateMerchantId},
+                                     {kParamDatawireId, kDid},
+                                     {kParamVerifySslCertificate, verify},
+                                     {kParamIpConnectTimeout, connectSeconds}});
     }
 
     std::unique_ptr<CDatawireEndpoint> StartEndpoint(TestLeaf leaf = TestLeaf::LoopbackIp) {
@@ -112,11 +97,9 @@ protected:
                "\t</ReqClientID>\r\n";
     }
 
-    static std::unique_ptr<CTestPki> s_Pki;
-    static std::filesystem::path s_TrustDir;
+    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTestPki> DatawireClientTest::s_Pki;
-std::filesystem::path DatawireClientTest::s_TrustDir;
+std::unique_ptr<hosttest::CTrustedPki> DatawireClientTest::s_Pki;
 } // namespace
 
 // --- Texts and searches ---
@@ -691,19 +674,13 @@ TEST_F(DatawireClientTest, OversizedAnswerIsRefused) {
 
 TEST_F(DatawireClientTest, HttpErrorTextReplacesAnEarlierConnectError) {
     auto endpoint = StartEndpoint();
-    int closedPort = 0;
-    {
-        CDatawireEndpoint gone(s_Pki->Leaf(TestLeaf::LoopbackIp));
-        ASSERT_TRUE(gone.Start());
-        closedPort = gone.Port();
-    }
     CDatawireAnswer unavailable;
     unavailable.httpStatus = 503;
     endpoint->SetAnswer(DatawireRequestKind::ServiceDiscovery, unavailable);
 
     CDatawireClient client;
     client.SetServiceID("104");
-    client.SetHost("127.0.0.1:" + std::to_string(closedPort));
+    client.SetHost(hosttest::RefusingHostAndPort(*s_Pki));
     ASSERT_FALSE(client.Connect());
     ASSERT_FALSE(client.GetLastErrorText().empty());
     client.SetHost(endpoint->HostAndPort());

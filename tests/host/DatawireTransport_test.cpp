@@ -43,14 +43,6 @@ protected:
         EXPECT_TRUE(endpoint->Start());
         return endpoint;
     }
-    // A loopback port where nothing listens.
-    static std::string RefusingHost() {
-        CDatawireEndpoint closed(s_Pki->Loopback());
-        EXPECT_TRUE(closed.Start());
-        const std::string host = closed.HostAndPort();
-        closed.Stop();
-        return host;
-    }
     // A ping hook that jumps |clock| by |ms| before the answer goes out, so the round trip is exactly that.
     static void PingTakes(CDatawireEndpoint& endpoint, CJumpClock& clock, uint64_t ms) {
         endpoint.SetRequestHook([&clock, ms](const CDatawireRequest& request, CDatawireAnswer*) {
@@ -100,7 +92,7 @@ TEST_F(DatawireTransportTest, PingFailuresReportTheirCodeAndOrigin) {
         int code;
         bool datawire;
     } cases[] = {
-        {RefusingHost() + "/sd", CClientSocket::kConnectFailed, false},
+        {RefusingHostAndPort(*s_Pki) + "/sd", CClientSocket::kConnectFailed, false},
         {provider->HostAndPort() + "/sd", 50011, true},
         {"0", -1, false},
         {"https:///sd", -1, false},
@@ -166,7 +158,7 @@ TEST_F(DatawireTransportTest, EqualRoundTripsKeepTheOrderOfTheAnswer) {
 
 TEST_F(DatawireTransportTest, DiscoveryStartsWithTheHostTheClockPicksAndAlternates) {
     auto discovery = Endpoint();
-    const std::string refusing = RefusingHost();
+    const std::string refusing = RefusingHostAndPort(*s_Pki);
     SetMerchantParams({{kParamPrimaryUrl, refusing}, {kParamSecondaryUrl, discovery->HostAndPort()}});
     for (const uint64_t parity : {0u, 1u}) {
         SCOPED_TRACE(parity);
@@ -186,7 +178,7 @@ TEST_F(DatawireTransportTest, DiscoveryStartsWithTheHostTheClockPicksAndAlternat
 }
 
 TEST_F(DatawireTransportTest, DiscoveryHostsThatFailOrAreUnsetLeaveTheListAsItWas) {
-    const std::string refusing = RefusingHost();
+    const std::string refusing = RefusingHostAndPort(*s_Pki);
     auto discovery = Endpoint();
     CDatawireAnswer noSuchService;
     noSuchService.statusWord = "UnknownServiceID";
@@ -311,7 +303,7 @@ TEST_F(DatawireTransportTest, RegistrationGivesUpAfterFiveRetriesOrAnUnreachable
     EXPECT_EQ(KindsOf(*service, DatawireRequestKind::Activation).size(), 1u);
     EXPECT_EQ(transport.GetLastResult().m_Code, 50058);
 
-    const std::string refusing = RefusingHost();
+    const std::string refusing = RefusingHostAndPort(*s_Pki);
     EXPECT_FALSE(transport.MerchantRegistration(refusing));
     EXPECT_EQ(transport.GetLastResult().m_Code, CClientSocket::kConnectFailed);
     EXPECT_EQ(CountLogLines("[MerchantRegistration] RuvuzUvir Data/Datawire/Connect ERROR-> [(" + refusing + "): "), 1);

@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the host-interface tests: a clock that runs in real time but can be made to jump, a pump
-// that keeps it jumping, the merchant parameters of a test, the process's trust in the test CA, and a look
-// into the day's log file.
+// that keeps it jumping, the merchant parameters of a test, the process's trust in the test CA, a loopback
+// port that refuses connections, and a look into the day's log file.
 
 #include <algorithm>
 #include <atomic>
@@ -25,6 +25,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
+#include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
 #include "platform/Clock.h"
 
@@ -153,12 +154,23 @@ public:
     bool Ok() const { return m_Ok; }
     // The certificate of a provider at 127.0.0.1.
     const CTestIdentity& Loopback() const { return m_Pki->Leaf(TestLeaf::LoopbackIp); }
+    // Any certificate the test CA issued.
+    const CTestIdentity& Leaf(TestLeaf leaf) const { return m_Pki->Leaf(leaf); }
 
 private:
     std::unique_ptr<CTestPki> m_Pki;
     std::filesystem::path m_TrustDir;
     bool m_Ok = false;
 };
+
+// "127.0.0.1:<port>" of a loopback port where nothing listens: an endpoint was started there and stopped.
+inline std::string RefusingHostAndPort(const CTrustedPki& pki) {
+    CDatawireEndpoint closed(pki.Loopback());
+    EXPECT_TRUE(closed.Start());
+    const std::string host = closed.HostAndPort();
+    closed.Stop();
+    return host;
+}
 
 // Makes the folder the logger writes into (the application makes it at start-up).
 inline void PrepareLogFolder() {

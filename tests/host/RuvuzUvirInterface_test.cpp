@@ -171,13 +171,7 @@ protected:
         return endpoint;
     }
     static std::string UrlOf(const CDatawireEndpoint& endpoint) { return endpoint.HostAndPort() + "/sd"; }
-    static std::string RefusingUrl() {
-        CDatawireEndpoint closed(s_Pki->Loopback());
-        EXPECT_TRUE(closed.Start());
-        const std::string url = UrlOf(closed);
-        closed.Stop();
-        return url;
-    }
+    static std::string RefusingUrl() { return RefusingHostAndPort(*s_Pki) + "/sd"; }
     static int TransactionsAt(const CDatawireEndpoint& endpoint) {
         int count = 0;
         for (const CDatawireRequest& request : endpoint.Requests()) {

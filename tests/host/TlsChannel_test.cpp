@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "HostTestSupport.h"
 #include "common/TempDir.h"
 #include "host/SspiProvider.h"
 #include "peers/TestPki.h"
@@ -24,21 +25,12 @@ constexpr int kTls13 = 0x0304;
 // The process trusts the test root (through SSL_CERT_FILE) and holds the credential for the whole suite.
 class TlsChannelTest : public TempDirTest {
 protected:
-    static void SetUpTestSuite() {
-        s_Pki = std::make_unique<CTestPki>();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-trust-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        s_TrustDir = pattern;
-        ASSERT_TRUE(s_Pki->TrustRootForThisProcess(s_TrustDir));
-        ASSERT_TRUE(g_SspiProvider.Init());
+    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
+    void SetUp() override {
+        ASSERT_TRUE(s_Pki->Ok());
+        g_ShutdownEvent.Reset();
     }
-    static void TearDownTestSuite() {
-        g_SspiProvider.Free();
-        std::error_code ec;
-        std::filesystem::remove_all(s_TrustDir, ec);
-        s_Pki.reset();
-    }
-    void SetUp() override { g_ShutdownEvent.Reset(); }
 
     // A server with |leaf| running |scenario| (the default echo loop when empty).
     std::unique_ptr<CTlsTestServer> Serve(TestLeaf leaf, TlsScenario scenario = {}, int minVersion = kTls12,
@@ -51,11 +43,9 @@ protected:
         return server;
     }
 
-    static std::unique_ptr<CTestPki> s_Pki;
-    static std::filesystem::path s_TrustDir;
+    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTestPki> TlsChannelTest::s_Pki;
-std::filesystem::path TlsChannelTest::s_TrustDir;
+std::unique_ptr<hosttest::CTrustedPki> TlsChannelTest::s_Pki;
 
 // Reads until |want| bytes of data have come or a result other than 0 (for callers that expect more).
 int ReceiveAtLeast(CTlsChannel& channel, size_t want, std::string* text, uint32_t timeoutMs = 5000) {

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -180,16 +181,26 @@ protected:
     }
 
     // Sends |request| and expects its "Queued" reply; returns the record's sequence number.
+    // The record is found by its number, not by the queue's size: another session may purge its own
+    // record at the same moment.
     int32_t Queue(CPosClient& client, const SPosRequest& request) {
-        const int before = g_TransactionQueue.GetCount();
+        const int32_t newestBefore = NewestQueueSeq();
         SPosReply reply;
         EXPECT_TRUE(client.SendRequest(request));
         EXPECT_TRUE(client.ReadReply(&reply)) << client.LastError();
         EXPECT_EQ(reply.returnCode, 0);
         EXPECT_EQ(reply.textResponse.rfind("Queued:045:", 0), 0u) << reply.textResponse;
-        EXPECT_TRUE(WaitUntil([&] { return g_TransactionQueue.GetCount() > before; }));
-        const CTransactionList records = QueueRecords();
-        return records.empty() ? -1 : records.back().m_QueueSeq;
+        EXPECT_TRUE(WaitUntil([&] { return NewestQueueSeq() > newestBefore; }));
+        const int32_t newest = NewestQueueSeq();
+        return newest > newestBefore ? newest : -1;
+    }
+
+    static int32_t NewestQueueSeq() {
+        int32_t newest = 0;
+        for (const CTransaction& record : QueueRecords()) {
+            newest = std::max(newest, record.m_QueueSeq);
+        }
+        return newest;
     }
 
     std::unique_ptr<CManualClock> m_Clock;
