@@ -97,15 +97,18 @@ std::string MaskRequestForLog(const std::string& request) {
                 text[i] = kMaskChar;
             }
         }
-    } else {
-        const size_t account = text.find(kAcctNoKey);
-        if (account != std::string::npos) {
-            const size_t from = account + std::char_traits<char>::length(kAcctNoKey);
-            const size_t end = FieldEnd(text, from);
-            if (end - from > kKeptAccountChars) {
-                MaskRange(text, from, end - kKeptAccountChars);
-            }
+    }
+    // The account field is masked also beside a track: a request that carries both must not leave a whole
+    // card number in the log.
+    const size_t account = text.find(kAcctNoKey);
+    if (account != std::string::npos) {
+        const size_t from = account + std::char_traits<char>::length(kAcctNoKey);
+        const size_t end = FieldEnd(text, from);
+        if (end - from > kKeptAccountChars) {
+            MaskRange(text, from, end - kKeptAccountChars);
         }
+    }
+    if (track == std::string::npos) {
         MaskWholeValue(text, kExpDateKey);
     }
     MaskWholeValue(text, kCvvDataKey);
@@ -136,17 +139,24 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     if (m_ClientGone) {
         return -1;
     }
-    const int seconds = static_cast<int>(std::min<uint64_t>(ms / 1000, 0x7FFFFFFF));
-    const int microseconds = static_cast<int>((ms % 1000) * 1000);
-    if (WaitReadable(seconds, microseconds)) {
-        // Not readable in time; a failed wait on a socket that is gone shows in IsConnected.
-        return ClientConnected() ? 0 : -1;
+    const PollResult ready = WaitReadableOnClock(Socket(), ms);
+    if (ready != PollResult::Ready) {
+        // A failed wait on a socket that is gone shows in IsConnected. Any other failure comes back at once,
+        // so a short pause keeps the loop from spinning on it.
+        if (!ClientConnected()) {
+            return -1;
+        }
+        if (ready == PollResult::Error) {
+            GetClock().SleepMs(1);
+        }
+        return 0;
     }
     const int got = Receive(buffer, size);
     if (got > 0) {
         return got;
     }
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        GetClock().SleepMs(1);
         return 0; // the socket's own receive time-out
     }
     // An orderly close or a reset: the client has gone, and nothing sent from now on can reach it.
@@ -309,6 +319,9 @@ void CPosSession::Run() {
     verified += kCharRS;
     verified += answer;
     verified += kCharUS;
+    // The idle hour counts from the login. It is set before the reply goes out, so that whatever the client
+    // does on seeing the reply is measured against it.
+    ResetIdleDeadline();
     SendSessionReply(kPosReplyLoginVerified, 'S', verified);
     RequestLoop();
 }
@@ -323,19 +336,22 @@ void CPosSession::RunRefused() {
     }
 }
 
+void CPosSession::ResetIdleDeadline() {
+    m_IdleDeadline = (GetClock().TickMs() + m_Timings.idleMs) / 1000;
+}
+
 void CPosSession::RequestLoop() {
     IClock& clock = GetClock();
-    const auto resetIdle = [this, &clock] { m_IdleDeadline = (clock.TickMs() + m_Timings.idleMs) / 1000; };
     std::string request;
     std::array<char, kPosReceiveChunk + 1> chunk{};
-    resetIdle();
     for (;;) {
         const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.receiveWaitMs);
         if (got <= 0) {
             // Replies go out only while the client is quiet, so they never interleave with a request.
             DeliverResults();
             PurgeDelivered();
-            if (!ClientConnected() || clock.TickMs() / 1000 >= m_IdleDeadline) {
+            // The deadline has passed once its whole second is over: never less than the idle period.
+            if (!ClientConnected() || clock.TickMs() / 1000 > m_IdleDeadline) {
                 WaitOutstanding();
                 break;
             }
@@ -349,7 +365,7 @@ void CPosSession::RequestLoop() {
                 // An ETX ends the request; so does a byte past the longest request, which is dropped.
                 HandleRequest(request);
                 request.clear();
-                resetIdle();
+                ResetIdleDeadline();
             }
             if (!ClientConnected()) {
                 WaitOutstanding();

@@ -87,9 +87,10 @@ struct SPosSessionTimings {
     uint64_t holdStepMs = 250;        // pace of the hold
 };
 
-// The request text as the log may show it: the account in "Track2=" or "AcctNo=" replaced by "X" but for its
-// last four characters (and the track's "=" separators), "ExpDate=" and "CVVData=" values replaced whole.
-// A field that runs to the end of the text is masked like one that ends at an FS.
+// The request text as the log may show it: the account in "Track2=" and in "AcctNo=" replaced by "X" but for
+// its last four characters (and the track's "=" separators), the "CVVData=" value replaced whole, and the
+// "ExpDate=" value too when there is no track. A field that runs to the end of the text is masked like one
+// that ends at an FS.
 std::string MaskRequestForLog(const std::string& request);
 
 // Whether an approved transaction of |tranCode| must be reversed when its reply cannot be delivered.
@@ -154,7 +155,10 @@ private:
     int Greet(std::string& clientData);
     // Sends the reply of a failed login (2002, 2009, 2010 or 2020).
     void AnswerLoginFailure(int login);
+    // Runs the requests of a logged-in client; the idle deadline must be set.
     void RequestLoop();
+    // The idle deadline becomes now + the idle period.
+    void ResetIdleDeadline();
     // Sends a whole reply document of the session with origin "Server", framed plain.
     int SendSessionReply(int code, char status, const std::string& text, const std::string& traceData = "");
     // On a one-lane configuration, holds a money-moving request until the hold period has passed since the

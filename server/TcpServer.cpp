@@ -367,6 +367,8 @@ bool CTcpSession::IsConnected() const {
     return !(readable == PollResult::Ready && peeked == 0);
 }
 
+// Only a text that ends in CR or LF is cut: testing the next-to-last character alone would also cut "A\rB"
+// to "A" and lose a character that is no line end.
 size_t CTcpSession::TrimLineEnd(std::string& text) {
     const size_t n = text.size();
     if (n > 0 && IsLineEnd(text[n - 1])) {
