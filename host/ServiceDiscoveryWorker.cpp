@@ -30,7 +30,9 @@ bool CServiceDiscoveryWorker::Start() {
     if (signalled == 1) {
         return true;
     }
-    m_pThread->Join();
+    // A failed discovery has ended the thread already; after a quit it may still be discovering, or past
+    // a discovery that succeeded and in its loop, which only the stop event ends: waiting for it alone
+    // could last for ever.
     Stop();
     return false;
 }
@@ -57,12 +59,13 @@ bool CServiceDiscoveryWorker::RunDiscovery() {
 }
 
 int CServiceDiscoveryWorker::Run() {
-    // The period counts from the moment each discovery began.
-    uint64_t lastDiscovery = GetClock().TickMs();
     if (!RunDiscovery()) {
         m_FailedEvent.Set();
         return 0;
     }
+    // The first period counts from the end of the start-up discovery, every later one from the moment its
+    // discovery began. Noted before Start hears of the success, so the period holds from Start's return.
+    uint64_t lastDiscovery = GetClock().TickMs();
     m_StartedEvent.Set();
     for (;;) {
         const int signalled = WaitForAnyEvent({&m_StopEvent, &g_ServiceDiscoveryRequest}, kServiceDiscoveryWaitMs);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -9,6 +10,7 @@
 
 #include "HostTestSupport.h"
 #include "common/TempDir.h"
+#include "foundation/Presenter.h"
 #include "host/ServiceProviderList.h"
 #include "peers/DatawireEndpoint.h"
 #include "platform/ProcessEvents.h"
@@ -16,6 +18,8 @@
 using namespace hosttest;
 
 namespace {
+constexpr uint64_t kHour = 3600000;
+
 class ServiceDiscoveryWorkerTest : public TempDirTest {
 protected:
     void SetUp() override {
@@ -41,6 +45,9 @@ protected:
     // Gives the thread time for a few of its waits, so a discovery it was going to run has begun.
     static void LetItLoop() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
 
+    // Declared before the worker: its thread waits on this clock until TearDown has stopped it.
+    CJumpClock m_Clock;
+    CScopedClock m_ScopedClock{m_Clock};
     CServiceDiscoveryWorker m_Worker;
     std::atomic<int> m_Runs{0};
     std::atomic<bool> m_LaterResult{true};
@@ -83,31 +90,63 @@ TEST_F(ServiceDiscoveryWorkerTest, ARequestRunsADiscoveryAtOnceWhateverItsOutcom
 }
 
 TEST_F(ServiceDiscoveryWorkerTest, SixHoursAfterTheLastDiscoveryBeganAnotherRuns) {
-    CJumpClock clock;
-    CScopedClock scoped(clock);
     UseStandIn(true);
     ASSERT_TRUE(m_Worker.Start());
-    constexpr uint64_t kHour = 3600000;
-    clock.Jump(5 * kHour);
+    m_Clock.Jump(5 * kHour);
     g_ServiceDiscoveryRequest.Set(); // a requested discovery restarts the period
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
-    clock.Jump(2 * kHour); // 7 h after the first, 2 h after the last
+    m_Clock.Jump(2 * kHour); // 7 h after the first, 2 h after the last
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 2);
-    clock.Jump(4 * kHour + 1000);
+    m_Clock.Jump(4 * kHour + 1000);
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 3; }));
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 3);
 }
 
+TEST_F(ServiceDiscoveryWorkerTest, TheFirstPeriodCountsFromTheEndOfTheStartUpDiscovery) {
+    m_Worker.SetDiscoveryForTesting([this] {
+        if (++m_Runs == 1) {
+            m_Clock.Jump(2 * kHour); // a start-up discovery that takes two hours
+        }
+        return true;
+    });
+    ASSERT_TRUE(m_Worker.Start());
+    m_Clock.Jump(5 * kHour); // 7 h after it began, 5 h after it ended
+    LetItLoop();
+    EXPECT_EQ(m_Runs.load(), 1);
+    m_Clock.Jump(kHour + 1000);
+    ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
+}
+
 TEST_F(ServiceDiscoveryWorkerTest, ThePeriodCanBeSetShorter) {
-    CJumpClock clock;
-    CScopedClock scoped(clock);
     UseStandIn(true);
     m_Worker.SetPeriodMs(60000);
     ASSERT_TRUE(m_Worker.Start());
-    clock.Jump(60001);
+    m_Clock.Jump(30000);
+    LetItLoop();
+    EXPECT_EQ(m_Runs.load(), 1);
+    m_Clock.Jump(30001);
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
+}
+
+TEST_F(ServiceDiscoveryWorkerTest, AQuitDuringTheStartStopsTheThreadInsteadOfWaitingForIt) {
+    UseStandIn(true);
+    GetPresenter().PostQuit(); // the window closes while the start-up waits
+    std::atomic<bool> returned{false};
+    std::atomic<bool> started{true};
+    std::thread starter([&] {
+        started = m_Worker.Start();
+        returned = true;
+    });
+    if (!WaitUntil([&] { return returned.load(); }, 5000)) {
+        ADD_FAILURE() << "Start waits for a thread that nothing ends";
+        std::_Exit(1);
+    }
+    starter.join();
+    EXPECT_FALSE(started.load());
+    EXPECT_FALSE(m_Worker.IsRunning());
+    EXPECT_LE(m_Runs.load(), 1);
 }
 
 TEST_F(ServiceDiscoveryWorkerTest, AThreadThatCannotStartIsReportedAsFatal) {
