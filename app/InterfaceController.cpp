@@ -252,11 +252,11 @@ void CInterfaceController::WaitForClientsToEnd() {
     }
 }
 
-bool CInterfaceController::OnStopInterfaces() {
+bool CInterfaceController::OnStopInterfaces(bool canAskOperator) {
     if (m_pServer != nullptr && m_pServer->GetActiveCount() >= 1) {
         const int answer =
             TimedMessageBox("There are Client connections in Process.\rAre you SURE you want to do this?",
-                            m_Mode.StartedAsService(), kIdYes, 0);
+                            m_Mode.StartedAsService() || !canAskOperator, kIdYes, 0);
         if (answer == kIdNo) {
             return false;
         }

@@ -49,7 +49,10 @@ public:
 
     // The main window is closing: asks first when POS clients are connected (answer No: returns false and
     // everything keeps running), then stops the interfaces and, in launcher mode, the pipe link.
-    bool OnStopInterfaces();
+    bool OnStopInterfaces() { return OnStopInterfaces(true); }
+    // The same; with |canAskOperator| false nobody can answer (a stop requested by a signal with no terminal),
+    // so the question takes its default, Yes, as it does in service mode.
+    bool OnStopInterfaces(bool canAskOperator);
     // After the Setup dialog changed the parameters: stop, then start again (without a new download).
     void RestartInterfaces();
 

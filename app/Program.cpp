@@ -99,7 +99,10 @@ int RunKestrove(int argc, char** argv) {
         for (;;) {
             const int signal = WaitForTerminationSignal();
             CLogger::Instance().LogLine("Shut-down requested (signal %d).", signal);
-            if (controller.OnStopInterfaces()) {
+            // A signal is the operator's or the service manager's request to stop. Only someone at the
+            // terminal can be asked about connected clients; unasked, an unanswerable "No" would make the
+            // process deaf to SIGTERM for as long as a lane stays connected.
+            if (controller.OnStopInterfaces(!service && StandardInputIsTerminal())) {
                 break;
             }
         }

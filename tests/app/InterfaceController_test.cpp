@@ -225,12 +225,14 @@ public:
     void Run() override {
         m_Journal.Add("Download.Run");
         ranOnOtherThread = std::this_thread::get_id() != mainThread;
+        flagSetBeforeRun = g_bParametersRetrievedOnce.load();
         if (store != nullptr) {
             CParamStore::Instance().SetParams(*store);
         }
     }
     std::thread::id mainThread = std::this_thread::get_id();
     bool ranOnOtherThread = false;
+    bool flagSetBeforeRun = false;
     const CParamSettings* store = nullptr;
 
 private:
@@ -300,6 +302,20 @@ CParamSettings ConfiguredSettings(const std::string& transport = "0", const std:
     put(kParamNumberOfLanes, lanes);
     settings.SetParamMap(map);
     return settings;
+}
+
+// Whether |lines| stand in |log| in this order.
+::testing::AssertionResult LoggedInOrder(const std::string& log, const std::vector<std::string>& lines) {
+    size_t from = 0;
+    for (const std::string& line : lines) {
+        const size_t at = log.find(line, from);
+        if (at == std::string::npos) {
+            return ::testing::AssertionFailure() << "\"" << line << "\" is not logged after the lines before it in:\n"
+                                                 << log;
+        }
+        from = at + line.size();
+    }
+    return ::testing::AssertionSuccess();
 }
 
 std::string ReadLog() {
@@ -389,11 +405,13 @@ class TransportMethodTest : public InterfaceControllerTest, public ::testing::Wi
 
 TEST_P(TransportMethodTest, StartsThePiecesOfTheTransportInOrder) {
     Configure(ConfiguredSettings(GetParam().transport));
+    const uint64_t before = m_Clock.TickMs();
     EXPECT_EQ(0, Controller().StartInterfaces());
     EXPECT_THAT(m_Journal.Entries(), ElementsAreArray(GetParam().expected));
-    const std::string log = ReadLog();
-    EXPECT_THAT(log, HasSubstr("TCP/IP Server (9100) initialized successfully."));
-    EXPECT_THAT(log, HasSubstr("Interfaces initialized successfully."));
+    // The one pause of the start-up, after the progress box comes up.
+    EXPECT_EQ(50u, m_Clock.TickMs() - before);
+    EXPECT_TRUE(LoggedInOrder(
+        ReadLog(), {"TCP/IP Server (9100) initialized successfully.", "Interfaces initialized successfully."}));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 
@@ -492,7 +510,7 @@ struct FailureCase {
     EFail fail;
     bool answerNo;
     std::vector<std::string> expectedFromFailure; // the journal from the failing step on
-    std::vector<std::string> logged;
+    std::vector<std::string> logged;              // in this order
     std::vector<std::string> notLogged;
     bool serverRunning;
 };
@@ -540,9 +558,7 @@ TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
     Controller().StartInterfaces();
     EXPECT_THAT(JournalFrom(c.expectedFromFailure.front()), ElementsAreArray(c.expectedFromFailure));
     const std::string log = ReadLog();
-    for (const std::string& line : c.logged) {
-        EXPECT_THAT(log, HasSubstr(line));
-    }
+    EXPECT_TRUE(LoggedInOrder(log, c.logged));
     for (const std::string& line : c.notLogged) {
         EXPECT_THAT(log, Not(HasSubstr(line)));
     }
@@ -650,9 +666,13 @@ TEST_F(InterfaceControllerTest, FirstStartDownloadsOnAWorkerThreadAndLaterStarts
     m_Download.store = &downloaded;
 
     Controller().StartInterfaces();
-    EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Progress: Retrieving Parameters ...", "Download.Run"}));
-    EXPECT_LT(m_Journal.IndexOf("Download.Run"), m_Journal.IndexOf("ReverseWorker.Start"));
+    const std::vector<std::string> first = m_Journal.Entries();
+    ASSERT_GE(first.size(), 5u);
+    EXPECT_THAT(std::vector<std::string>(first.begin(), first.begin() + 5),
+                ElementsAre("View.OfflineTitle", "View.BeginProgress", "Progress: Retrieving Parameters ...",
+                            "Download.Run", "Progress: Starting the Server Transaction Reversal Thread ..."));
     EXPECT_TRUE(m_Download.ranOnOtherThread);
+    EXPECT_TRUE(m_Download.flagSetBeforeRun);
     EXPECT_TRUE(g_bParametersRetrievedOnce.load());
     EXPECT_TRUE(Controller().ServerRunning());
 
@@ -767,6 +787,20 @@ TEST_F(InterfaceControllerTest, RefusedCloseKeepsEverythingRunning) {
         "Box[YesNo,6]: There are Client connections in Process.\rAre you SURE you want to do this?"));
     EXPECT_FALSE(m_Journal.Contains("ReverseWorker.Stop"));
     EXPECT_TRUE(Controller().ServerRunning());
+}
+
+TEST_F(InterfaceControllerTest, StopThatNobodyCanBeAskedAboutTakesTheDefaultYes) {
+    int polls = 0;
+    m_Factory.activeCount = [&polls](uint64_t) { return ++polls < 3 ? 1 : 0; };
+    Controller().StartInterfaces();
+    // Were the question shown, this answer would refuse the stop.
+    m_Presenter.Answer({kIdNo});
+    EXPECT_TRUE(Controller().OnStopInterfaces(false));
+    for (const std::string& e : m_Journal.Entries()) {
+        EXPECT_THAT(e, Not(HasSubstr("Box[")));
+    }
+    EXPECT_TRUE(m_Journal.Contains("ReverseWorker.Stop"));
+    EXPECT_FALSE(Controller().ServerRunning());
 }
 
 TEST_F(InterfaceControllerTest, CloseInServiceModeStopsWithoutAskingAndStopsThePipeInLauncherMode) {

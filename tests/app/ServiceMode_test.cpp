@@ -74,14 +74,14 @@ protected:
         ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
     }
 
-    bool StartServer() {
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
         const std::map<std::string, std::string> env{
             {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
             {"KESTROVE_POS_PORT", "0"},
             {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
             {"SSL_CERT_DIR", m_Folder.string()},
         };
-        return m_Server.Start(KestroveProgram(), {"/started_as_service"}, m_Folder, env, "kestrove");
+        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
     // The port the server logged once its start-up had finished; -1 when it did not finish.
@@ -144,6 +144,27 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
     EXPECT_EQ("", m_Server.Stderr());
+}
+
+TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected) {
+    // Started without the service switch and with no terminal to answer the question about connected clients.
+    ASSERT_TRUE(StartServer({}));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+
+    CPosClient lane;
+    SPosReply reply;
+    ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
+    ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
+    ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << "SIGTERM was refused while a lane was connected";
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    const std::string log = ReadLogFolder(m_Folder);
+    EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
+    EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
+    EXPECT_THAT(m_Server.Stderr(), Not(HasSubstr("Are you SURE")));
 }
 
 TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKeepsNoInterface) {

@@ -128,14 +128,15 @@ TEST_P(CommandLineTest, DecidesModesAndDeviceIdFromTheCommandLine) {
     ASSERT_EQ(-1, child->ExitCode()) << child->Stderr();
     EXPECT_TRUE(LockHeldElsewhere(c.service ? kServiceInstanceLockName : kInstanceLockName));
     EXPECT_FALSE(LockHeldElsewhere(c.service ? kInstanceLockName : kServiceInstanceLockName));
+    // The unset configuration is told on the terminal by hand, only logged in service mode.
+    EXPECT_EQ(!c.service, child->Stderr().find("Configuration not Set!") != std::string::npos) << child->Stderr();
+    Terminate(*child, folder);
+    // The log writer works on its own thread: the whole log is on disk only once the program has ended.
     const std::string log = ReadLogFolder(folder);
     EXPECT_THAT(log, HasSubstr(kStartupLine));
     // The pipe link is tried in launcher mode only (and is not there yet, so its failure is logged).
     EXPECT_EQ(c.launcher,
               log.find("Failed to initialize Pipe Server. Interface return code: 38.") != std::string::npos);
-    // The unset configuration is told on the terminal by hand, only logged in service mode.
-    EXPECT_EQ(!c.service, child->Stderr().find("Configuration not Set!") != std::string::npos) << child->Stderr();
-    Terminate(*child, folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(
