@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -127,28 +126,6 @@ bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
     return true;
 }
 
-// The number at the start of |text| after blanks, with an optional sign, as the C library's atoi reads it, but
-// held at the int range instead of overflowing. 0 when no digit follows.
-int ParseDecimal(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    long long value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        value = std::min<long long>(value * 10 + (text[i] - '0'), static_cast<long long>(INT_MAX) + 1);
-    }
-    if (negative) {
-        value = -value;
-    }
-    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
-}
-
 // The Content-Length value: the digits after any blanks, held below overflow (a length no body reaches).
 size_t ParseContentLength(const std::string& value) {
     size_t i = 0;
@@ -198,7 +175,7 @@ void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostNa
     if (digits.empty() || digits.size() > 5 || !IsAllDigits(digits)) {
         return;
     }
-    const int value = ParseDecimal(digits);
+    const int value = LeadingInt(digits);
     if (value < 1 || value > 65535) {
         return;
     }
@@ -208,7 +185,7 @@ void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostNa
 
 bool CDatawireClient::Connect() {
     const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const int seconds = ParseDecimal(params.GetValue(kParamIpConnectTimeout));
+    const int seconds = LeadingInt(params.GetValue(kParamIpConnectTimeout));
     const uint32_t timeoutMs = seconds <= 0 ? 0 : static_cast<uint32_t>(std::min(seconds, 4000000)) * 1000U;
     std::string hostName;
     int port = kDefaultPort;
@@ -418,7 +395,7 @@ CDatawireResult CDatawireClient::DatawireFailure(int code) {
 CDatawireResult CDatawireClient::DecodeCommon() {
     int status = -1;
     if (m_ResponseText.compare(0, 5, "HTTP/") == 0) {
-        status = ParseDecimal(SafeMid(m_ResponseText, 9, 3));
+        status = LeadingInt(SafeMid(m_ResponseText, 9, 3));
     }
     if (status != 200) {
         // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
@@ -430,7 +407,7 @@ CDatawireResult CDatawireClient::DecodeCommon() {
     if (word != "OK") {
         return DatawireFailure(DatawireStatusWordCode(word));
     }
-    const int returnCode = ParseDecimal(GetElementText(m_ResponseText, "ReturnCode", 1));
+    const int returnCode = LeadingInt(GetElementText(m_ResponseText, "ReturnCode", 1));
     if (returnCode != 0) {
         return DatawireFailure(returnCode);
     }
@@ -500,7 +477,7 @@ CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
     if (!common.ok) {
         return common;
     }
-    *milliseconds = ParseDecimal(GetElementText(m_ResponseText, "TransactionTimeMs", 1));
+    *milliseconds = LeadingInt(GetElementText(m_ResponseText, "TransactionTimeMs", 1));
     if (*milliseconds <= 0) {
         return DatawireFailure(kCodeBadResponse);
     }

@@ -288,6 +288,10 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
         return kReceiveDecryptFailed;
     }
     m_ReadBuffer.resize(kReadBufferSize);
+    // Whether this call has read records of its own since the last handshake: once they are used up, the call is
+    // over even when they carried no data (a key update, a session ticket), so a caller's budget still holds
+    // against a server that sends nothing else.
+    bool readRecords = false;
     for (;;) {
         // Records already held (also those that came with the end of the handshake) are decrypted first.
         std::string plain;
@@ -317,9 +321,10 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
                 m_LastErrorText = "Error occured during Renegotiate attempt requested by server.";
                 return kReceiveRenegotiationFailed;
             }
+            readRecords = false;
             continue;
         }
-        if (*count > 0 && !m_Session->HoldsPartialRecord()) {
+        if ((*count > 0 || readRecords) && !m_Session->HoldsPartialRecord()) {
             return kReceiveOk;
         }
         const int n = Receive(m_ReadBuffer.data(), m_ReadBuffer.size(), timeoutMs);
@@ -336,6 +341,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
             return kReceiveTimeout;
         }
         m_Session->Feed(m_ReadBuffer.data(), static_cast<size_t>(n));
+        readRecords = true;
     }
 }
 

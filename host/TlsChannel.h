@@ -71,9 +71,10 @@ public:
     // Sends |length| bytes (at most kMaxMessage) as one record.
     bool EncryptSend(const char* data, size_t length);
     bool EncryptSend(const std::string& data) { return EncryptSend(data.data(), data.size()); }
-    // Reads and decrypts until the records received so far are used up and at least one byte of data came, or
-    // a result other than kReceiveOk: appends the data to |text| and stores its length in |count|. Each read
-    // waits at most |timeoutMs|. A failure leaves the connection open; the caller closes it.
+    // Reads and decrypts until the records received so far are used up, or a result other than kReceiveOk:
+    // appends the data to |text| and stores its length in |count|, which is 0 when the records carried none (a
+    // key update, a session ticket); a caller that expects more calls again. Each read waits at most |timeoutMs|.
+    // A failure leaves the connection open; the caller closes it.
     int ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeoutMs);
     // Sends the close-notify.
     void Shutdown();

@@ -526,6 +526,9 @@ TEST_F(DatawireClientTest, TransactionAnswersDecodeByTheTable) {
          "DW:11 Response Timed Out (DataWire)"},
         {"long return code", Answer([](CDatawireAnswer& a) { a.returnCode = "50205"; }), false, 50205, true, false,
          "DW:50205 No Response (Datawire)"},
+        // Read as the C library reads a number: white space of any kind before the digits.
+        {"return code on a line of its own", Answer([](CDatawireAnswer& a) { a.returnCode = "\r\n\t\t\t011\r\n\t\t"; }),
+         false, 11, true, false, "DW:11 Response Timed Out (DataWire)"},
         {"return code zero", Answer([](CDatawireAnswer& a) { a.returnCode = "0"; }), true, 0, false, false, nullptr},
         {"no return code", Answer([](CDatawireAnswer& a) { a.returnCode = ""; }), true, 0, false, false, nullptr},
         {"missing payload", Answer([](CDatawireAnswer& a) { a.omitResult = true; }), false, 50048, true, false,
@@ -654,7 +657,41 @@ TEST_F(DatawireClientTest, SilentHostWaitsOutThirtyFiveSecondsOnTheClock) {
     EXPECT_LT(waited, 36000u);
     EXPECT_TRUE(client->IsAwaitingResponse());
     EXPECT_FALSE(client->IsDatawireStatus());
+    EXPECT_TRUE(endpoint->WaitForRequests(1)); // the endpoint's thread may record it after the client gave up
     EXPECT_EQ(endpoint->Requests().size(), 1u);
+}
+
+TEST_F(DatawireClientTest, RecordsWithoutDataDoNotStretchTheBudget) {
+    // A server that never answers but keeps the connection busy with key updates until the client goes away
+    // (bounded at about a minute of real time, however slow the client's manual-clock wait runs).
+    CTlsTestServer server(s_Pki->Leaf(TestLeaf::LoopbackIp), 0x0304, 0x0304);
+    server.SetScenario([](CTlsTestConnection& conn) {
+        std::string request;
+        if (!conn.Handshake() || !conn.ReadPlain(&request, 1)) {
+            return;
+        }
+        for (int i = 0; i < 12000 && !conn.WaitForPeerClose(1); ++i) {
+            if (!conn.KeyUpdate(false) || !conn.SendRaw(conn.Session().TakeOutput())) {
+                return;
+            }
+        }
+    });
+    ASSERT_TRUE(server.Start());
+    auto client = Connected("127.0.0.1:" + std::to_string(server.Port()));
+    ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
+
+    CManualClock clock;
+    clock.SetAutoAdvance(true);
+    const uint64_t start = clock.TickMs();
+    {
+        CScopedClock scoped(clock);
+        EXPECT_FALSE(client->SendAndReceive());
+    }
+    const uint64_t waited = clock.TickMs() - start;
+    EXPECT_GE(waited, 35000u);
+    EXPECT_LT(waited, 36000u);
+    EXPECT_TRUE(client->IsAwaitingResponse());
+    client->Close();
 }
 
 TEST_F(DatawireClientTest, OversizedAnswerIsRefused) {

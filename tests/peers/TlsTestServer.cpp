@@ -302,6 +302,8 @@ bool CBacklogFullListener::Start() {
         StartTcpConnect(filler.Get(), loopback, static_cast<uint16_t>(m_Port));
         m_Fillers.push_back(std::move(filler));
     }
-    PauseMs(20); // let the fillers' handshakes land in the queue
+    // The first filler's handshake fills the queue; a loaded machine may take a while to finish it.
+    PollWritable(m_Fillers[0].Get(), 2000);
+    PauseMs(20); // and its last ACK to land on the listening side
     return true;
 }
