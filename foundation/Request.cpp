@@ -88,7 +88,9 @@ bool CRequest::FailStart(uint32_t code, const char* suffix) {
 bool CRequest::StartCrypto() {
     std::lock_guard<std::mutex> lock(m_Lock);
     CLogger& log = CLogger::Instance();
-    m_ExchangeKey = CRsaKey(); // a second start must not publish the key of the first
+    // A second start must not publish the key of the first, not even its text when this start fails early.
+    m_ExchangeKey = CRsaKey();
+    m_PublicKeyText.clear();
 
     log.LogLine("Trying ::CtAcCt('A')");
     CryptStatus status = m_Provider.Acquire(kKeyContainerName, 0);

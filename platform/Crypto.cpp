@@ -61,6 +61,9 @@ constexpr unsigned kMaxBlobBits = 16384;
 constexpr size_t kMinSessionKeyBytes = 5;
 constexpr size_t kMaxSessionKeyBytes = 16;
 constexpr size_t kSaltedKeyBytes = 16;
+// Far above the largest private key we could write (about 13 KB for 16384 bits): anything bigger is not ours,
+// and reading it whole at start-up would only cost memory.
+constexpr size_t kMaxKeyFileBytes = 64 * 1024;
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) {
@@ -125,6 +128,13 @@ bool DecodeHexText(const std::string& text, std::vector<uint8_t>* bytes) {
     return true;
 }
 
+// OpenSSL keeps its errors per thread; one left behind here would be read later as a TLS failure of the same
+// thread, so every failure path empties the queue.
+CryptStatus ClearedFailure(CryptStatus status) {
+    ERR_clear_error();
+    return status;
+}
+
 // OpenSSL must never stop to ask a terminal for a pass phrase: an encrypted file is simply not our key.
 int RefusePassphrase(char*, int, int, void*) {
     return -1;
@@ -182,22 +192,26 @@ CryptStatus CRsaKey::Generate(unsigned bits, CRsaKey* key) {
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     if (!ctx || EVP_PKEY_keygen_init(ctx.get()) != 1 ||
         EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) != 1) {
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     BnPtr exponent(BN_new());
     if (!exponent || BN_set_word(exponent.get(), RSA_F4) != 1 ||
         EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), exponent.get()) != 1) {
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     EVP_PKEY* raw = nullptr;
     if (EVP_PKEY_generate(ctx.get(), &raw) != 1) {
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     *key = CRsaKey(raw);
     return kCryptOk;
 }
 
 CryptStatus CRsaKey::FromPrivatePem(const std::string& pem, CRsaKey* key) {
+    // A memory BIO takes an int length; a negative one would make it read up to a zero byte instead.
+    if (pem.size() > kMaxKeyFileBytes) {
+        return kCryptBadKeyState;
+    }
     BioPtr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) {
         return kCryptFail;
@@ -241,7 +255,7 @@ CryptStatus CRsaKey::FromPublicKeyBlob(const uint8_t* blob, size_t length, CRsaK
     BnPtr modulus(BN_lebin2bn(blob + kBlobHeaderSize + kRsaPubKeySize, static_cast<int>(modulusBytes), nullptr));
     BnPtr exponent(BN_new());
     if (!modulus || !exponent || BN_set_word(exponent.get(), exponentValue) != 1) {
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     if (static_cast<uint32_t>(BN_num_bits(modulus.get())) != bits) {
         return kCryptBadData;
@@ -249,7 +263,7 @@ CryptStatus CRsaKey::FromPublicKeyBlob(const uint8_t* blob, size_t length, CRsaK
     std::unique_ptr<OSSL_PARAM_BLD, ParamBldDeleter> builder(OSSL_PARAM_BLD_new());
     if (!builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, modulus.get()) != 1 ||
         OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, exponent.get()) != 1) {
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     std::unique_ptr<OSSL_PARAM, ParamDeleter> params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
@@ -322,7 +336,7 @@ CryptStatus CRsaKey::ExportPublicKeyBlob(std::vector<uint8_t>* blob) const {
     blob->resize(start + modulusBytes);
     if (BN_bn2lebinpad(modulus.get(), blob->data() + start, static_cast<int>(modulusBytes)) < 0) {
         blob->clear();
-        return kCryptFail;
+        return ClearedFailure(kCryptFail);
     }
     return kCryptOk;
 }
@@ -482,7 +496,7 @@ CryptStatus CMd5Hash::HashData(const uint8_t* data, size_t length) {
         return kCryptBadHashState;
     }
     if (length > 0 && (data == nullptr || EVP_DigestUpdate(m_Ctx.get(), data, length) != 1)) {
-        return kCryptBadData;
+        return ClearedFailure(kCryptBadData);
     }
     return kCryptOk;
 }
@@ -494,7 +508,7 @@ CryptStatus CMd5Hash::Finish() {
     if (!m_Finished) {
         unsigned int size = 0;
         if (EVP_DigestFinal_ex(m_Ctx.get(), m_Digest.data(), &size) != 1 || size != m_Digest.size()) {
-            return kCryptFail;
+            return ClearedFailure(kCryptFail);
         }
         m_Finished = true;
     }
@@ -673,7 +687,7 @@ CryptStatus CKeyContainer::OpenExisting(const std::filesystem::path& file) {
         return errno == ENOENT ? kCryptBadKeyset : kCryptBadKeyState;
     }
     std::string pem;
-    if (!S_ISREG(st.st_mode) || !ReadWholeFile(file, &pem)) {
+    if (!S_ISREG(st.st_mode) || static_cast<uintmax_t>(st.st_size) > kMaxKeyFileBytes || !ReadWholeFile(file, &pem)) {
         return kCryptBadKeyState;
     }
     CRsaKey key;

@@ -223,6 +223,18 @@ TEST_F(RequestTest, KeysetThatCannotBeMovedAsideEndsTheStart) {
     EXPECT_TRUE(crypto.StopCrypto());
 }
 
+TEST_F(RequestTest, FailedRestartPublishesNoStaleKey) {
+    CRequest crypto;
+    ASSERT_TRUE(crypto.StartCrypto());
+    ASSERT_EQ(crypto.GetPublicKeyHex().size(), 298u);
+    crypto.StopCrypto();
+    // The key folder gives way to a plain file: the next start cannot open, create or move anything.
+    std::filesystem::rename("CORVANE_KEYS", "keys-elsewhere");
+    WriteFileBytes("CORVANE_KEYS", "operator's file");
+    EXPECT_FALSE(crypto.StartCrypto());
+    EXPECT_EQ(crypto.GetPublicKeyHex(), "");
+}
+
 // ---- session keys ----
 
 TEST_F(RequestTest, SessionKeysEncryptChallengesAsTheirPeersExpect) {

@@ -383,6 +383,8 @@ TEST_F(KeyContainerTest, BadKeyFilesAreBadKeyStateAndAreMovedAsideNeverDeleted) 
         {"not RSA", ecPem, false},
         {"encrypted", encryptedPem, false},
         {"folder", "", true},
+        // A real key buried in a file far too big to be one we wrote.
+        {"oversized", goodPem + std::string(70000, '\n'), false},
     };
     CManualClock clock(1000, std::chrono::system_clock::from_time_t(1772880000)); // 2026-03-07 10:40:00 UTC
     CScopedClock scoped(clock);
