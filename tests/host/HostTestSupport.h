@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -98,19 +99,6 @@ private:
     std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };
-
-// Waits in real time (at most |timeoutMs|) until |condition| holds.
-inline bool WaitUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 10000) {
-    CSystemClock real; // real time, whatever clock the test has put in place
-    const uint64_t deadline = real.TickMs() + timeoutMs;
-    while (!condition()) {
-        if (real.TickMs() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Makes the current parameter set: a valid merchant with the given values (index -> value) on top.
 inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {

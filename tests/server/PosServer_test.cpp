@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -30,25 +31,6 @@
 #include "transaction/TransactionQueue.h"
 
 namespace {
-
-int CountEntries(const char* folder) {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
-        ++count;
-    }
-    return count;
-}
-
-// Polls |done| in real time for at most |ms|.
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    for (int i = 0; i < ms; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
 
 // Moves a manual clock on by |step| every real millisecond, so long session waits pass quickly.
 class CClockPump {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
+#include "common/Wait.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"
@@ -20,29 +21,11 @@
 
 namespace {
 
-int CountEntries(const char* folder) {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) {
-        ++count;
-    }
-    return count;
-}
 int OpenFds() {
     return CountEntries("/proc/self/fd");
 }
 int Threads() {
     return CountEntries("/proc/self/task");
-}
-
-// Polls |done| in real time, for at most five seconds.
-bool WaitUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 5000; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
 }
 
 CSocketFd Connect(int port) {
