@@ -1,0 +1,70 @@
+#pragma once
+// The library's request/reply server on a local pipe: a SOCK_SEQPACKET socket named after the pipe in the
+// pipe folder, so every request and every reply stays one message, as on a message-mode pipe. One thread runs
+// Run; it accepts any number of clients, reads one request at a time from each, hands it to the callback,
+// sends the reply (with its terminating NUL) and waits for the client's next request, until the stop event is
+// set. Run then closes every client and removes the socket file.
+//
+// The pipe folder is $KESTROVE_PIPE_DIR, else $XDG_RUNTIME_DIR, else /tmp: the program and the launcher that
+// started it share their environment, so both find the same folder; SocketPath gives a client the path.
+//
+// Threads: configure with the setters, then one thread calls Run; the callback runs on that thread, never
+// concurrently with itself. Any thread may set the stop event.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "kxlib/kxString.h"
+#include "platform/PollableEvent.h"
+
+// The request handler: |request| is the request text (up to its first NUL); |reply| holds "" on entry and
+// takes a NUL-terminated reply of at most |replySize| - 1 characters. |replySize| is always
+// kxNamedPipeServer::kMessageSize.
+using kxPipeCallback = void (*)(uintptr_t userData, const char* request, char* reply, size_t replySize);
+
+class kxNamedPipeServer {
+public:
+    // The largest request and reply, the reply's NUL included. A longer request drops its client.
+    static constexpr size_t kMessageSize = 4096;
+    static constexpr uint32_t kDefaultTimeoutMs = 2000;
+    static constexpr const char* kFolderVariable = "KESTROVE_PIPE_DIR";
+
+    // |stopEvent| stays the owner's and must outlive Run. |secure| makes the socket file mode 0666 (everyone
+    // may connect), otherwise 0600 (the owner alone).
+    kxNamedPipeServer(CPollableEvent& stopEvent, const kxString& pipeName, bool secure);
+    kxNamedPipeServer(const kxNamedPipeServer&) = delete;
+    kxNamedPipeServer& operator=(const kxNamedPipeServer&) = delete;
+
+    // Kept for the owner's sake: a client of a local socket waits in the listen backlog instead of timing out
+    // on a busy pipe, so the server does not use it.
+    void SetTimeout(uint32_t ms) { m_TimeoutMs = ms; }
+    uint32_t Timeout() const { return m_TimeoutMs; }
+    void SetSecure(bool secure) { m_Secure = secure; }
+    void SetUserData(uintptr_t userData) { m_UserData = userData; }
+    void SetCallback(kxPipeCallback callback) { m_Callback = callback; }
+
+    // Serves until the stop event is set, then returns true. Returns false at once when the stop event has
+    // no descriptor, the socket path cannot be made, a live server already serves the name, or the socket
+    // cannot be set up; and later when the readiness wait itself fails.
+    bool Run();
+
+    // $KESTROVE_PIPE_DIR, else $XDG_RUNTIME_DIR, else "/tmp" (a trailing "/" left out).
+    static kxString Folder();
+    // The folder, "/" and the pipe name, the name cut so that the whole fits a socket address; "" when the
+    // name is empty or nothing of it fits.
+    static kxString SocketPath(const kxString& pipeName);
+
+private:
+    struct Instance;
+    // Reads one request and answers it; false when the client is to be dropped.
+    bool OnReadable(Instance& instance);
+    // Sends the pending reply; false when the client is to be dropped.
+    static bool SendReply(Instance& instance);
+
+    CPollableEvent& m_StopEvent;
+    bool m_Secure;
+    uint32_t m_TimeoutMs = kDefaultTimeoutMs;
+    kxString m_PipeName;
+    uintptr_t m_UserData = 0;
+    kxPipeCallback m_Callback = nullptr;
+};
