@@ -48,6 +48,13 @@ kxString WithoutTrailingSeparators(kxString path) {
     return path.Left(length);
 }
 
+// The file system's sizes for |path|; all 0 when they cannot be told.
+fs::space_info SpaceOf(const kxString& path) {
+    std::error_code ec;
+    const fs::space_info space = path.Length() == 0 ? fs::space_info{} : fs::space(path.Str(), ec);
+    return ec ? fs::space_info{} : space;
+}
+
 bool Found(const kxString& path, bool followLinks, CFileInfo& info) {
     return path.Length() > 0 && GetFileInfo(path.Str(), followLinks, info);
 }
@@ -120,15 +127,11 @@ kxString GetDriveOf(const kxString& /*path*/, bool /*withRoot*/) {
 }
 
 uint64_t GetDiskTotalBytes(const kxString& path) {
-    std::error_code ec;
-    const fs::space_info space = path.Length() == 0 ? fs::space_info{} : fs::space(path.Str(), ec);
-    return ec ? 0 : space.capacity;
+    return SpaceOf(path).capacity;
 }
 
 uint64_t GetDiskFreeBytes(const kxString& path) {
-    std::error_code ec;
-    const fs::space_info space = path.Length() == 0 ? fs::space_info{} : fs::space(path.Str(), ec);
-    return ec ? 0 : space.available;
+    return SpaceOf(path).available;
 }
 
 bool IsNetworkDrive(const kxString& path) {

@@ -172,6 +172,14 @@ std::vector<kxString> kxIniFile::ReadLines(bool* crlf) const {
     return lines;
 }
 
+std::vector<kxString> kxIniFile::ReadLinesOrThrow(bool& crlf, const kxString& failure) const {
+    try {
+        return ReadLines(&crlf);
+    } catch (const kxException&) {
+        throw kxException(failure);
+    }
+}
+
 kxIniFile::Pairs kxIniFile::ReadSection(const std::vector<kxString>& lines, const kxString& section,
                                         const kxString& delimiter) const {
     Pairs pairs;
@@ -263,13 +271,9 @@ bool kxIniFile::WriteLines(const std::vector<kxString>& lines, bool crlf) const 
 
 void kxIniFile::WriteString(const kxString& section, const kxString& key, const kxString& value) {
     Validate(false, &section, &key);
+    const kxString failure = kxFormatString("Failed to write: %s, into INI file: %s", value.c_str(), m_Path.c_str());
     bool crlf = false;
-    std::vector<kxString> lines;
-    try {
-        lines = ReadLines(&crlf);
-    } catch (const kxException&) {
-        throw kxException(kxFormatString("Failed to write: %s, into INI file: %s", value.c_str(), m_Path.c_str()));
-    }
+    std::vector<kxString> lines = ReadLinesOrThrow(crlf, failure);
     const kxString entry = key + "=" + value;
     const size_t body = SectionBody(lines, section);
     if (body == kxString::npos) {
@@ -295,20 +299,16 @@ void kxIniFile::WriteString(const kxString& section, const kxString& key, const 
         }
     }
     if (!WriteLines(lines, crlf)) {
-        throw kxException(kxFormatString("Failed to write: %s, into INI file: %s", value.c_str(), m_Path.c_str()));
+        throw kxException(failure);
     }
 }
 
 void kxIniFile::WriteSection(const kxString& section, const Pairs& pairs) {
     Validate(false, &section, nullptr);
+    const kxString failure =
+        kxFormatString("Failed to write section: %s, into INI file: %s", section.c_str(), m_Path.c_str());
     bool crlf = false;
-    std::vector<kxString> lines;
-    try {
-        lines = ReadLines(&crlf);
-    } catch (const kxException&) {
-        throw kxException(
-            kxFormatString("Failed to write section: %s, into INI file: %s", section.c_str(), m_Path.c_str()));
-    }
+    std::vector<kxString> lines = ReadLinesOrThrow(crlf, failure);
     std::vector<kxString> entries;
     for (const auto& [key, value] : pairs) {
         if (key.Length() > 0) {
@@ -330,7 +330,6 @@ void kxIniFile::WriteSection(const kxString& section, const Pairs& pairs) {
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(body), entries.begin(), entries.end());
     }
     if (!WriteLines(lines, crlf)) {
-        throw kxException(
-            kxFormatString("Failed to write section: %s, into INI file: %s", section.c_str(), m_Path.c_str()));
+        throw kxException(failure);
     }
 }

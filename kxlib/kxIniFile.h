@@ -54,6 +54,8 @@ private:
     void Validate(bool mustExist, const kxString* section, const kxString* key) const;
     // The file's lines without their line ends; |crlf| tells whether they ended in CR LF.
     std::vector<kxString> ReadLines(bool* crlf = nullptr) const;
+    // ReadLines for a write: a file that cannot be read throws |failure|, the write's own text.
+    std::vector<kxString> ReadLinesOrThrow(bool& crlf, const kxString& failure) const;
     // Collects the section's entries in file order.
     Pairs ReadSection(const std::vector<kxString>& lines, const kxString& section, const kxString& delimiter) const;
     bool WriteLines(const std::vector<kxString>& lines, bool crlf) const;

@@ -19,8 +19,8 @@ namespace {
 // File time of 1970-01-01 UTC.
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ULL;
 constexpr uint64_t kTicksPerSecond = 10000000;
-// Days from 0000-03-01 (the proleptic calendar's start of a leap cycle) to 1601-01-01.
-constexpr int64_t kDaysTo1601 = 584694;
+// Days from 1601-01-01 to 1970-01-01.
+constexpr int64_t kDaysFrom1601To1970 = 134774;
 
 uint64_t FileTimeOfNanoseconds(int64_t ns) {
     const int64_t ticks = ns / 100; // negative before 1970
@@ -65,18 +65,6 @@ bool Examine(const kxString& path, const kxString& name, kxFoundFile& found) {
     found.LastAccessTime = FileTimeOfNanoseconds(self.AccessNs);
     found.LastWriteTime = FileTimeOfNanoseconds(self.WriteNs);
     return true;
-}
-
-// Howard Hinnant's days-to-civil, counted from 0000-03-01.
-void CivilFromDays(int64_t days, int& year, int& month, int& day) {
-    const int64_t era = days / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
 }
 
 struct CommandShell {
@@ -144,18 +132,15 @@ kxString GetCommandShell(bool fullPath, bool throwIfMissing) {
 
 bool FileTimeToFields(uint64_t fileTime, kxFileTimeFields& fields) {
     const uint64_t ms = fileTime / 10000;
-    const int64_t days = static_cast<int64_t>(ms / 86400000);
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    CivilFromDays(days + kDaysTo1601, year, month, day);
-    if (year > 9999) {
+    const int64_t days = static_cast<int64_t>(ms / 86400000) - kDaysFrom1601To1970;
+    const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
+    if (static_cast<int>(date.year()) > 9999) {
         return false;
     }
     const uint64_t msOfDay = ms % 86400000;
-    fields.Year = year;
-    fields.Month = month;
-    fields.Day = day;
+    fields.Year = static_cast<int>(date.year());
+    fields.Month = static_cast<int>(static_cast<unsigned>(date.month()));
+    fields.Day = static_cast<int>(static_cast<unsigned>(date.day()));
     fields.Hour = static_cast<int>(msOfDay / 3600000);
     fields.Minute = static_cast<int>(msOfDay / 60000 % 60);
     fields.Second = static_cast<int>(msOfDay / 1000 % 60);

@@ -41,10 +41,14 @@ void CFileHandle::Close() {
     }
 }
 
-int64_t CFileHandle::Read(void* data, size_t size) {
+namespace {
+// Reads until |size| bytes or the end of the file, from |offset| (negative: the file position).
+int64_t ReadUntilEnd(int fd, void* data, size_t size, int64_t offset) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(m_Fd, static_cast<char*>(data) + done, size - done);
+        char* into = static_cast<char*>(data) + done;
+        const ssize_t n = offset < 0 ? ::read(fd, into, size - done)
+                                     : ::pread(fd, into, size - done, static_cast<off_t>(offset) + done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -58,30 +62,12 @@ int64_t CFileHandle::Read(void* data, size_t size) {
     }
     return static_cast<int64_t>(done);
 }
+} // namespace
 
-int64_t CFileHandle::ReadAt(int64_t offset, void* data, size_t size) const {
+bool WriteEvery(int fd, const void* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(m_Fd, static_cast<char*>(data) + done, size - done,
-                                  static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
-}
-
-bool CFileHandle::Write(const void* data, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(m_Fd, static_cast<const char*>(data) + done, size - done);
+        const ssize_t n = ::write(fd, static_cast<const char*>(data) + done, size - done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -91,6 +77,18 @@ bool CFileHandle::Write(const void* data, size_t size) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+int64_t CFileHandle::Read(void* data, size_t size) {
+    return ReadUntilEnd(m_Fd, data, size, -1);
+}
+
+int64_t CFileHandle::ReadAt(int64_t offset, void* data, size_t size) const {
+    return offset < 0 ? -1 : ReadUntilEnd(m_Fd, data, size, offset);
+}
+
+bool CFileHandle::Write(const void* data, size_t size) {
+    return WriteEvery(m_Fd, data, size);
 }
 
 int64_t CFileHandle::Seek(int64_t offset, EFrom from) {

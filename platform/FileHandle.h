@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <string>
 
+// Writes every byte to |fd|, looping over short writes and EINTR; false with errno set.
+bool WriteEvery(int fd, const void* data, size_t size);
+
 // Owns one file descriptor (close-on-exec) and closes it. Not thread-safe: one owner uses it. Movable.
 class CFileHandle {
 public:

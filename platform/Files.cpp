@@ -6,26 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileHandle.h"
 #include "platform/Socket.h"
 
 namespace {
 std::string ErrnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {
@@ -51,7 +37,8 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
         }
         return false;
     }
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+    bool ok =
+        ::fchmod(fd.Get(), mode) == 0 && WriteEvery(fd.Get(), bytes.data(), bytes.size()) && ::fsync(fd.Get()) == 0;
     if (ok) {
         fd.Close();
         ok = ::rename(pattern.c_str(), path.c_str()) == 0;
@@ -69,7 +56,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
+    if (!fd.Valid() || !WriteEvery(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0) {
         if (error != nullptr) {
             *error = ErrnoText("cannot append to", path);
         }

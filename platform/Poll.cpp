@@ -4,13 +4,7 @@
 #include <chrono>
 #include <poll.h>
 
-int PollItems(std::vector<CPollItem>& items, int ms) {
-    std::vector<pollfd> fds(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        fds[i].fd = items[i].Fd;
-        fds[i].events = static_cast<short>((items[i].WantRead ? POLLIN : 0) | (items[i].WantWrite ? POLLOUT : 0));
-        items[i].Readable = items[i].Writable = items[i].Broken = false;
-    }
+int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
@@ -19,17 +13,27 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-        const int rc = ::poll(fds.data(), fds.size(), wait);
-        if (rc < 0 && errno == EINTR) {
-            continue;
+        const int rc = ::poll(fds, count, wait);
+        if (rc >= 0 || errno != EINTR) {
+            return rc;
         }
-        if (rc > 0) {
-            for (size_t i = 0; i < items.size(); ++i) {
-                items[i].Readable = (fds[i].revents & POLLIN) != 0;
-                items[i].Writable = (fds[i].revents & POLLOUT) != 0;
-                items[i].Broken = (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
-            }
-        }
-        return rc;
     }
+}
+
+int PollItems(std::vector<CPollItem>& items, int ms) {
+    std::vector<pollfd> fds(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        fds[i].fd = items[i].Fd;
+        fds[i].events = static_cast<short>((items[i].WantRead ? POLLIN : 0) | (items[i].WantWrite ? POLLOUT : 0));
+        items[i].Readable = items[i].Writable = items[i].Broken = false;
+    }
+    const int rc = PollWithDeadline(fds.data(), fds.size(), ms);
+    if (rc > 0) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            items[i].Readable = (fds[i].revents & POLLIN) != 0;
+            items[i].Writable = (fds[i].revents & POLLOUT) != 0;
+            items[i].Broken = (fds[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        }
+    }
+    return rc;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A readiness wait over many descriptors at once, for the threads that serve several sockets alone.
 
+#include <cstddef>
 #include <vector>
 
 // One descriptor of a PollItems call: what to wait for, and what was found.
@@ -13,6 +14,12 @@ struct CPollItem {
     // Error or hang-up: the next call on the descriptor tells which.
     bool Broken = false;
 };
+
+struct pollfd;
+
+// poll() over |count| descriptors, EINTR retried against one deadline of |ms| real milliseconds (negative:
+// without limit): the number of ready descriptors, 0 on time-out, -1 with errno set.
+int PollWithDeadline(pollfd* fds, size_t count, int ms);
 
 // Waits until one of |items| is ready, or |ms| real milliseconds (negative: without limit), and fills in the
 // result flags. Returns the number of ready items, 0 on time-out, -1 with errno set. EINTR is retried.

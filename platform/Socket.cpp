@@ -1,6 +1,7 @@
 #include "platform/Socket.h"
 
 #include "platform/Clock.h"
+#include "platform/Poll.h"
 #include "platform/TcpClient.h"
 
 #include <arpa/inet.h>
@@ -62,26 +63,12 @@ long RecvRetryingEintr(int fd, void* data, size_t size, int flags) {
 }
 
 PollResult PollFor(int fd, short events, int ms) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    for (;;) {
-        int wait = -1;
-        if (ms >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            wait = left > 0 ? static_cast<int>(left) : 0;
-        }
-        pollfd p{fd, events, 0};
-        const int rc = ::poll(&p, 1, wait);
-        if (rc > 0) {
-            return PollResult::Ready; // includes POLLERR/POLLHUP: the next call on fd tells what happened
-        }
-        if (rc == 0) {
-            return PollResult::Timeout;
-        }
-        if (errno != EINTR) {
-            return PollResult::Error;
-        }
+    pollfd p{fd, events, 0};
+    const int rc = PollWithDeadline(&p, 1, ms);
+    if (rc > 0) {
+        return PollResult::Ready; // includes POLLERR/POLLHUP: the next call on fd tells what happened
     }
+    return rc == 0 ? PollResult::Timeout : PollResult::Error;
 }
 } // namespace
 

@@ -1,45 +1,19 @@
 #include "kxlib/kxFileFunctions.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedEnvironment.h"
 #include "common/TempDir.h"
-#include "kxlib/kxException.h"
+#include "kxlib/kxTestSupport.h"
 
 namespace fs = std::filesystem;
+using kx_test::ThrownText;
 
 namespace {
-
-// Sets an environment variable for one scope and puts the old value back.
-class CScopedVariable {
-public:
-    CScopedVariable(const char* name, const char* value) : m_Name(name) {
-        const char* old = std::getenv(name);
-        m_HadValue = old != nullptr;
-        m_Old = m_HadValue ? old : "";
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~CScopedVariable() {
-        if (m_HadValue) {
-            ::setenv(m_Name.c_str(), m_Old.c_str(), 1);
-        } else {
-            ::unsetenv(m_Name.c_str());
-        }
-    }
-
-private:
-    std::string m_Name;
-    std::string m_Old;
-    bool m_HadValue = false;
-};
 
 class kxFileFunctionsTest : public TempDirTest {
 protected:
@@ -112,20 +86,20 @@ TEST_F(kxFileFunctionsTest, SpecialFoldersFollowTheirVariablesAndExistOrAreEmpty
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Index);
         const std::string folder = Here("special" + std::to_string(c.Index));
-        CScopedVariable variable(c.Variable, (folder + "/").c_str());
+        CScopedEnvironmentVariable variable(c.Variable, (folder + "/").c_str());
         EXPECT_EQ(GetSpecialFolderPath(c.Index), ""); // not there yet
         fs::create_directory(folder);
         EXPECT_EQ(GetSpecialFolderPath(c.Index), folder);
     }
     {
         // A relative value is not a base directory: the default holds.
-        CScopedVariable home("HOME", m_TempDir.Path().c_str());
-        CScopedVariable variable("XDG_CONFIG_HOME", "relative/config");
+        CScopedEnvironmentVariable home("HOME", m_TempDir.Path().c_str());
+        CScopedEnvironmentVariable variable("XDG_CONFIG_HOME", "relative/config");
         fs::create_directory(".config");
         EXPECT_EQ(GetSpecialFolderPath(0), Here(".config"));
     }
     {
-        CScopedVariable variable("KESTROVE_COMMON_DOCUMENTS_DIR", nullptr);
+        CScopedEnvironmentVariable variable("KESTROVE_COMMON_DOCUMENTS_DIR", nullptr);
         EXPECT_EQ(GetSpecialFolderPath(2), fs::is_directory("/var/tmp") ? "/var/tmp" : "");
     }
     for (const int index : {-1, 8, 9, 10}) {
@@ -134,7 +108,7 @@ TEST_F(kxFileFunctionsTest, SpecialFoldersFollowTheirVariablesAndExistOrAreEmpty
 }
 
 TEST_F(kxFileFunctionsTest, TempFolderAndTempFilesLiveWhereTmpdirSays) {
-    CScopedVariable tmpdir("TMPDIR", (m_TempDir.Path().string() + "/").c_str());
+    CScopedEnvironmentVariable tmpdir("TMPDIR", (m_TempDir.Path().string() + "/").c_str());
     EXPECT_EQ(GetTempFolder(true), m_TempDir.Path().string() + "/");
     EXPECT_EQ(GetTempFolder(false), m_TempDir.Path().string());
 
@@ -150,19 +124,10 @@ TEST_F(kxFileFunctionsTest, TempFolderAndTempFilesLiveWhereTmpdirSays) {
     }
     fs::create_directory("elsewhere");
     EXPECT_EQ(GetPathFolder(GetTempFileName("kx", Here("elsewhere/"))), Here("elsewhere"));
-    try {
-        GetTempFileName("kx", Here("missing"));
-        FAIL() << "no exception";
-    } catch (const kxException& e) {
-        EXPECT_EQ(e, "Unable to create a temporary file in folder: (" + Here("missing") + ").");
-    }
-    CScopedVariable unusable("TMPDIR", Here("missing").c_str());
-    try {
-        GetTempFolder(false);
-        FAIL() << "no exception";
-    } catch (const kxException& e) {
-        EXPECT_EQ(e, "Unable to get \"Windows\" temporary folder.");
-    }
+    EXPECT_EQ(ThrownText([&] { GetTempFileName("kx", Here("missing")); }),
+              "Unable to create a temporary file in folder: (" + Here("missing") + ").");
+    CScopedEnvironmentVariable unusable("TMPDIR", Here("missing").c_str());
+    EXPECT_EQ(ThrownText([] { GetTempFolder(false); }), "Unable to get \"Windows\" temporary folder.");
 }
 
 TEST_F(kxFileFunctionsTest, EmptyFolderRemovesLinksButNeverWhatTheyPointAt) {

@@ -1,6 +1,5 @@
 #include "kxlib/kxFile.h"
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,19 +7,12 @@
 
 #include "common/TempDir.h"
 #include "common/Wait.h"
-#include "kxlib/kxException.h"
 #include "kxlib/kxFileFunctions.h"
+#include "kxlib/kxTestSupport.h"
+
+using kx_test::ThrownText;
 
 namespace {
-
-std::string ExpectThrow(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const kxException& e) {
-        return e.Str();
-    }
-    return "<no exception>";
-}
 
 // Every line one pass of ReadLine returns.
 std::vector<std::string> Lines(kxFile& file, const kxString& endOfLine) {
@@ -55,7 +47,7 @@ TEST_F(kxFileTest, WriteAppendsUnlessTruncating) {
     EXPECT_EQ(ReadFileBytes("once.txt"), "12");
 
     kxFile nowhere("missing/out.txt");
-    EXPECT_EQ(ExpectThrow([&] { nowhere.Write("x", 1); }), "Failed to create/open file: (missing/out.txt).");
+    EXPECT_EQ(ThrownText([&] { nowhere.Write("x", 1); }), "Failed to create/open file: (missing/out.txt).");
 }
 
 TEST_F(kxFileTest, ReadTakesTheWholeFileOrItsStartFromTheBeginning) {
@@ -72,7 +64,7 @@ TEST_F(kxFileTest, ReadTakesTheWholeFileOrItsStartFromTheBeginning) {
     EXPECT_EQ(text, "");
 
     kxFile missing("missing.bin");
-    EXPECT_EQ(ExpectThrow([&] { missing.Read(text); }), "Failed to open file: (missing.bin).");
+    EXPECT_EQ(ThrownText([&] { missing.Read(text); }), "Failed to open file: (missing.bin).");
 }
 
 TEST_F(kxFileTest, ReadLineSplitsAtEveryEndOfLineIncludingOnesAcrossBlocks) {
@@ -140,10 +132,10 @@ TEST_F(kxFileTest, ReadLinePositionsCountsAndSeeks) {
     EXPECT_TRUE(fresh.IsAtEnd());
     EXPECT_FALSE(fresh.ReadLine(line, "\n"));
 
-    EXPECT_EQ(ExpectThrow([&] { file.ReadLine(line, ""); }), "The end of line (EOL) parameter cannot be empty.");
+    EXPECT_EQ(ThrownText([&] { file.ReadLine(line, ""); }), "The end of line (EOL) parameter cannot be empty.");
     kxFile missing("missing.txt");
-    EXPECT_EQ(ExpectThrow([&] { missing.ReadLine(line, "\n"); }), "Failed to open file: (missing.txt).");
-    EXPECT_EQ(ExpectThrow([&] { missing.SeekToBegin(); }), "Failed to open file: (missing.txt).");
+    EXPECT_EQ(ThrownText([&] { missing.ReadLine(line, "\n"); }), "Failed to open file: (missing.txt).");
+    EXPECT_EQ(ThrownText([&] { missing.SeekToBegin(); }), "Failed to open file: (missing.txt).");
 }
 
 TEST_F(kxFileTest, TruncateAndCloseWithDeletion) {

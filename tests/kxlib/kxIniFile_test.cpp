@@ -1,7 +1,6 @@
 #include "kxlib/kxIniFile.h"
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -9,28 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
-#include "kxlib/kxException.h"
+#include "kxlib/kxTestSupport.h"
 
 namespace fs = std::filesystem;
+using kx_test::Texts;
+using kx_test::ThrownText;
 
 namespace {
-
-std::string ExpectThrow(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const kxException& e) {
-        return e.Str();
-    }
-    return "<no exception>";
-}
-
-std::vector<std::string> Texts(const std::vector<kxString>& items) {
-    std::vector<std::string> texts;
-    for (const kxString& item : items) {
-        texts.push_back(item.Str());
-    }
-    return texts;
-}
 
 class kxIniFileTest : public TempDirTest {};
 
@@ -116,19 +100,19 @@ TEST_F(kxIniFileTest, SectionsAndTheirNames) {
 
 TEST_F(kxIniFileTest, RefusalsNameTheirReason) {
     const kxIniFile missing("missing.ini");
-    EXPECT_EQ(ExpectThrow([&] { missing.GetString("A", "k"); }), "Cannot find INI file: (missing.ini)");
+    EXPECT_EQ(ThrownText([&] { missing.GetString("A", "k"); }), "Cannot find INI file: (missing.ini)");
     std::vector<kxString> names;
-    EXPECT_EQ(ExpectThrow([&] { missing.GetSectionNames(names); }), "Cannot find INI file: (missing.ini)");
+    EXPECT_EQ(ThrownText([&] { missing.GetSectionNames(names); }), "Cannot find INI file: (missing.ini)");
     WriteFileBytes("test.ini", "[A]\n");
     kxIniFile ini("test.ini");
-    EXPECT_EQ(ExpectThrow([&] { ini.GetString("", "k"); }), "Section name cannot be empty.");
-    EXPECT_EQ(ExpectThrow([&] { ini.GetString("A", ""); }), "Key name cannot be empty.");
-    EXPECT_EQ(ExpectThrow([&] { ini.WriteString("A", "", "v"); }), "Key name cannot be empty.");
-    EXPECT_EQ(ExpectThrow([&] { kxIniFile("").WriteSection("A", {}); }), "Filename cannot be empty.");
+    EXPECT_EQ(ThrownText([&] { ini.GetString("", "k"); }), "Section name cannot be empty.");
+    EXPECT_EQ(ThrownText([&] { ini.GetString("A", ""); }), "Key name cannot be empty.");
+    EXPECT_EQ(ThrownText([&] { ini.WriteString("A", "", "v"); }), "Key name cannot be empty.");
+    EXPECT_EQ(ThrownText([&] { kxIniFile("").WriteSection("A", {}); }), "Filename cannot be empty.");
     kxIniFile unwritable("missing/test.ini");
-    EXPECT_EQ(ExpectThrow([&] { unwritable.WriteString("A", "k", "v"); }),
+    EXPECT_EQ(ThrownText([&] { unwritable.WriteString("A", "k", "v"); }),
               "Failed to write: v, into INI file: missing/test.ini");
-    EXPECT_EQ(ExpectThrow([&] { unwritable.WriteSection("A", {}); }),
+    EXPECT_EQ(ThrownText([&] { unwritable.WriteSection("A", {}); }),
               "Failed to write section: A, into INI file: missing/test.ini");
 }
 

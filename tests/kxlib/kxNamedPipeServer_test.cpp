@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedEnvironment.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
 #include "platform/LocalSocket.h"
@@ -70,14 +71,10 @@ std::string Reply(const std::string& text) {
 class kxNamedPipeServerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        ::setenv(kxNamedPipeServer::kFolderVariable, m_TempDir.Path().c_str(), 1);
         g_HoldReply = false;
         g_Calls = 0;
     }
-    void TearDown() override {
-        Stop();
-        ::unsetenv(kxNamedPipeServer::kFolderVariable);
-    }
+    void TearDown() override { Stop(); }
 
     // Runs a server for |name| on its own thread and waits until it takes connections.
     void Start(bool secure = false, const kxString& name = "CJBA_CorvaneAppDirectory") {
@@ -97,6 +94,7 @@ protected:
         return m_Result;
     }
 
+    CScopedEnvironmentVariable m_Folder{kxNamedPipeServer::kFolderVariable, m_TempDir.Path().c_str()};
     CPollableEvent m_Stop;
     std::unique_ptr<kxNamedPipeServer> m_Server;
     std::thread m_Thread;
@@ -111,9 +109,11 @@ TEST_F(kxNamedPipeServerTest, SocketPathLiesInThePipeFolderAndFitsTheAddress) {
     EXPECT_EQ(kxNamedPipeServer::SocketPath(""), "");
     const kxString longPath = kxNamedPipeServer::SocketPath(kxString(300, 'x'));
     EXPECT_EQ(longPath.Length(), MaxLocalSocketPath());
-    ::setenv(kxNamedPipeServer::kFolderVariable, "/run/somewhere/", 1);
-    EXPECT_EQ(kxNamedPipeServer::Folder(), "/run/somewhere");
-    ::unsetenv(kxNamedPipeServer::kFolderVariable);
+    {
+        CScopedEnvironmentVariable other(kxNamedPipeServer::kFolderVariable, "/run/somewhere/");
+        EXPECT_EQ(kxNamedPipeServer::Folder(), "/run/somewhere");
+    }
+    CScopedEnvironmentVariable none(kxNamedPipeServer::kFolderVariable, nullptr);
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(kxNamedPipeServer::Folder(), runtime != nullptr && *runtime != '\0' ? runtime : "/tmp");
 }

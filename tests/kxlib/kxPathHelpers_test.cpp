@@ -1,20 +1,21 @@
 #include "kxlib/kxPathHelpers.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedEnvironment.h"
 #include "common/TempDir.h"
 #include "kxlib/PeImageBuilder.h"
-#include "kxlib/kxException.h"
+#include "kxlib/kxTestSupport.h"
 #include "platform/Clock.h"
 
 namespace fs = std::filesystem;
+using kx_test::Texts;
+using kx_test::ThrownText;
 
 namespace {
 
@@ -38,38 +39,6 @@ uint64_t FileTimeOf(std::chrono::system_clock::time_point t) {
     using namespace std::chrono;
     return kUnixEpochFileTime + static_cast<uint64_t>(duration_cast<nanoseconds>(t.time_since_epoch()).count() / 100);
 }
-
-std::vector<std::string> Texts(const std::vector<kxString>& parts) {
-    std::vector<std::string> texts;
-    for (const kxString& part : parts) {
-        texts.push_back(part.Str());
-    }
-    return texts;
-}
-
-// Puts the zone |tz| in place for one scope.
-class CScopedZone {
-public:
-    explicit CScopedZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        m_Had = old != nullptr;
-        m_Old = m_Had ? old : "";
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~CScopedZone() {
-        if (m_Had) {
-            ::setenv("TZ", m_Old.c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-
-private:
-    bool m_Had = false;
-    std::string m_Old;
-};
 
 class kxPathHelpersTest : public TempDirTest {};
 
@@ -99,8 +68,8 @@ TEST(kxPathHelpers, SplitPathCutsAtEitherSeparator) {
 
 TEST(kxPathHelpers, EnvironmentTextsComeWhole) {
     const std::string big(5000, 'v');
-    ::setenv("KX_TEST_BIG", big.c_str(), 1);
-    ::setenv("KX_TEST_EMPTY", "", 1);
+    CScopedEnvironmentVariable bigValue("KX_TEST_BIG", big.c_str());
+    CScopedEnvironmentVariable emptyValue("KX_TEST_EMPTY", "");
     bool found = false;
     EXPECT_EQ(GetEnvironmentText("KX_TEST_BIG", &found), big);
     EXPECT_TRUE(found);
@@ -110,8 +79,6 @@ TEST(kxPathHelpers, EnvironmentTextsComeWhole) {
     EXPECT_FALSE(found);
     EXPECT_EQ(GetEnvironmentText("", &found), "");
     EXPECT_FALSE(found);
-    ::unsetenv("KX_TEST_BIG");
-    ::unsetenv("KX_TEST_EMPTY");
 
     const char* shell = std::getenv("SHELL");
     const std::string expected = shell != nullptr && *shell != '\0' ? shell : "/bin/sh";
@@ -160,7 +127,7 @@ TEST(kxPathHelpers, FileTimeFieldsAndDosTimes) {
 TEST(kxPathHelpers, NowComesFromTheClockSeamInEitherZone) {
     CManualClock clock(1000, Utc(2012, 3, 15, 8, 5, 9, 7));
     CScopedClock scoped(clock);
-    CScopedZone zone("XST-2"); // two hours east of UTC, no daylight saving
+    CScopedEnvironmentVariable zone("TZ", "XST-2"); // two hours east of UTC, no daylight saving
     const uint64_t universal = FileTimeOf(Utc(2012, 3, 15, 8, 5, 9, 7));
     EXPECT_EQ(GetNowFileTime(true), universal);
     EXPECT_EQ(GetNowFileTime(false), universal + 2ULL * 3600 * 10000000);
@@ -275,11 +242,6 @@ TEST_F(kxPathHelpersTest, ImageCheckExaminesOnlyExecutablesAndNamesTheFile) {
         {"", "Filename cannot be empty."},
     };
     for (const auto& r : refusals) {
-        try {
-            kxImageCheck(r.Path);
-            ADD_FAILURE() << "no exception for " << r.Path;
-        } catch (const kxException& e) {
-            EXPECT_EQ(e, r.Message);
-        }
+        EXPECT_EQ(ThrownText([&] { kxImageCheck(r.Path); }), r.Message);
     }
 }

@@ -10,19 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
-#include "kxlib/kxException.h"
+#include "kxlib/kxTestSupport.h"
+
+using kx_test::Texts;
+using kx_test::ThrownText;
 
 namespace {
 
 constexpr const char* kShell = "/bin/sh";
-
-std::vector<std::string> Texts(const std::vector<kxString>& items) {
-    std::vector<std::string> texts;
-    for (const kxString& item : items) {
-        texts.push_back(item.Str());
-    }
-    return texts;
-}
 
 // Runs |script| in the shell and answers its exit code.
 uint32_t RunShell(const std::string& script) {
@@ -107,11 +102,7 @@ TEST_F(kxProcessTest, RefusesAnEmptyPathAndNamesAProgramThatCannotStart) {
     EXPECT_EQ(process.ProcessId(), 0);
     WriteFileBytes("not-executable", "#!/bin/sh\n");
     for (const std::string program : {"/no/such/program", "not-executable"}) {
-        try {
-            process.Start(program, "a \"b c\"");
-            ADD_FAILURE() << "no exception for " << program;
-        } catch (const kxException& e) {
-            EXPECT_EQ(e, "Failed to start application (" + program + ") with command line (a \"b c\").");
-        }
+        EXPECT_EQ(ThrownText([&] { process.Start(program, "a \"b c\""); }),
+                  "Failed to start application (" + program + ") with command line (a \"b c\").");
     }
 }

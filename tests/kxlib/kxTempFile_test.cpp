@@ -1,34 +1,24 @@
 #include "kxlib/kxTempFile.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedEnvironment.h"
 #include "common/TempDir.h"
-#include "kxlib/kxException.h"
 #include "kxlib/kxFileFunctions.h"
+#include "kxlib/kxTestSupport.h"
 
 namespace fs = std::filesystem;
+using kx_test::ThrownText;
 
 namespace {
 
 class kxTempFileTest : public TempDirTest {
 protected:
-    void SetUp() override { ::setenv("TMPDIR", m_TempDir.Path().c_str(), 1); }
-    void TearDown() override { ::unsetenv("TMPDIR"); }
+    CScopedEnvironmentVariable m_Tmpdir{"TMPDIR", m_TempDir.Path().c_str()};
 };
-
-std::string ExpectThrow(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const kxException& e) {
-        return e.Str();
-    }
-    return "<no exception>";
-}
 
 } // namespace
 
@@ -70,10 +60,10 @@ TEST_F(kxTempFileTest, DataRoundTripsAndEachCreateReplacesTheLastFile) {
 
 TEST_F(kxTempFileTest, LoadNamesWhatIsMissing) {
     kxTempFile file;
-    EXPECT_EQ(ExpectThrow([&] { file.Load(); }), "Filename variable \"m_FileName\" is empty.");
+    EXPECT_EQ(ThrownText([&] { file.Load(); }), "Filename variable \"m_FileName\" is empty.");
     const kxString path = file.Create();
     fs::remove(path.Str());
-    EXPECT_EQ(ExpectThrow([&] { file.Load(); }), "Cannot find file: (" + path.Str() + ")");
-    ::setenv("TMPDIR", (m_TempDir.Path() / "missing").c_str(), 1);
-    EXPECT_EQ(ExpectThrow([&] { file.Create(); }), "Unable to get \"Windows\" temporary folder.");
+    EXPECT_EQ(ThrownText([&] { file.Load(); }), "Cannot find file: (" + path.Str() + ")");
+    CScopedEnvironmentVariable unusable("TMPDIR", (m_TempDir.Path() / "missing").c_str());
+    EXPECT_EQ(ThrownText([&] { file.Create(); }), "Unable to get \"Windows\" temporary folder.");
 }
