@@ -3,6 +3,7 @@
 // host interface, the service-discovery thread and the POS client server.
 
 #include <memory>
+#include <string>
 
 #include "app/InterfaceParts.h"
 #include "host/RuvuzUvirInterface.h"
@@ -48,14 +49,20 @@ class CPosServerPart final : public IClientServerPart {
 public:
     explicit CPosServerPart(int port) : m_Port(port) {}
     void SetMaxConnections(int count) override { m_Server.SetMaxConnections(count); }
-    int Start() override { return m_Server.Start(m_Port); }
+    int Start() override {
+        m_LastStartResult = m_Server.Start(m_Port);
+        return m_LastStartResult;
+    }
     int Stop() override { return m_Server.Stop(); }
     int GetActiveCount() const override { return m_Server.GetActiveCount(); }
     void SetGoingOffline() override { m_Server.m_bGoingOffline.store(true); }
     int GetPort() const override { return m_Server.GetPort(); }
+    int GetRequestedPort() const override { return m_Port; }
+    std::string GetLastErrorText() const override;
 
 private:
     const int m_Port;
+    int m_LastStartResult = 0;
     CPosServer m_Server;
 };
 

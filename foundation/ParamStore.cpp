@@ -195,17 +195,22 @@ void TellOperator(const std::string& message) {
 
 } // namespace
 
-bool CheckConfiguration(const CParamStore& store) {
+bool CheckConfiguration(const CParamStore& store, std::string* problem) {
     CParamSettings defaults;
     defaults.BuildDefaults();
     const CParamSettings current = store.GetParams();
+    const char* message = nullptr;
     if (current.GetParamMap().Equals(defaults.GetParamMap()) && current.GetVersion() == defaults.GetVersion()) {
-        TellOperator(kConfigurationNotSetText);
-        return false;
+        message = kConfigurationNotSetText;
+    } else if (current.GetVersion() != defaults.GetVersion()) {
+        message = kConfigurationProblemText;
     }
-    if (current.GetVersion() == defaults.GetVersion()) {
+    if (problem != nullptr) {
+        *problem = message != nullptr ? message : "";
+    }
+    if (message == nullptr) {
         return true;
     }
-    TellOperator(kConfigurationProblemText);
+    TellOperator(message);
     return false;
 }

@@ -79,4 +79,5 @@ inline constexpr char kConfigurationProblemText[] =
 
 // Whether the interfaces may start with |store|'s current set: false, after telling the operator (nothing is
 // shown in service mode), when the set still equals the defaults or its version is not "4".
-bool CheckConfiguration(const CParamStore& store = CParamStore::Instance());
+// |problem| (when given) receives the message told, "" when the set may be used.
+bool CheckConfiguration(const CParamStore& store = CParamStore::Instance(), std::string* problem = nullptr);

@@ -171,6 +171,7 @@ public:
 
     bool failAllocation = false;
     int startResult = 0;
+    int requestedPort = 9100;
     int stopResult = 0;
     ActiveCountScript activeCount;
     uint64_t destroyedAtTick = 0;
@@ -202,7 +203,11 @@ public:
         return m_Factory.activeCount ? m_Factory.activeCount(GetClock().TickMs()) : 0;
     }
     void SetGoingOffline() override { m_Journal.Add("Server.GoingOffline"); }
-    int GetPort() const override { return m_Started ? 9100 : -1; }
+    int GetPort() const override { return m_Started ? m_Factory.requestedPort : -1; }
+    int GetRequestedPort() const override { return m_Factory.requestedPort; }
+    std::string GetLastErrorText() const override {
+        return m_Factory.startResult == 0 ? "" : "bind: Address already in use";
+    }
 
 private:
     CJournal& m_Journal;
@@ -474,6 +479,7 @@ TEST_F(InterfaceControllerTest, UnsetConfigurationEndsTheStartWithoutStopSequenc
                 ElementsAre("View.OfflineTitle", "View.BeginProgress",
                             "Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters", "View.EndProgress"));
     EXPECT_FALSE(Controller().ServerRunning());
+    EXPECT_EQ(kConfigurationNotSetText, Controller().StartFailure());
 }
 
 TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequence) {
@@ -484,6 +490,24 @@ TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequenc
                             "View.EndProgress"));
     EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
     EXPECT_THAT(ReadLog(), Not(HasSubstr("Interfaces Stopped.")));
+    EXPECT_EQ("Failed to Server Transaction Reversal Thread!", Controller().StartFailure());
+}
+
+TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSystemsReason) {
+    m_Factory.requestedPort = 9101;
+    m_Factory.startResult = 3;
+    Controller().StartInterfaces();
+    EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Failed to start TCP/IP Server(9101)!"));
+    EXPECT_TRUE(LoggedInOrder(ReadLog(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
+                                          "TCP/IP Server (9101): bind: Address already in use"}));
+    EXPECT_EQ("Failed to start TCP/IP Server(9101)! bind: Address already in use", Controller().StartFailure());
+
+    // The next start that gets the server listening has nothing left to tell.
+    m_Factory.startResult = 0;
+    Controller().RestartInterfaces();
+    EXPECT_TRUE(Controller().ServerRunning());
+    EXPECT_EQ("", Controller().StartFailure());
+    EXPECT_THAT(ReadLog(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
 }
 
 TEST_F(InterfaceControllerTest, HostInterfaceFailureIsRetriedWhileTheOperatorSaysYes) {
@@ -513,6 +537,7 @@ struct FailureCase {
     std::vector<std::string> logged;              // in this order
     std::vector<std::string> notLogged;
     bool serverRunning;
+    std::string startFailure; // what a service would end with
 };
 
 class StartFailureTest : public InterfaceControllerTest, public ::testing::WithParamInterface<FailureCase> {
@@ -563,6 +588,7 @@ TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
         EXPECT_THAT(log, Not(HasSubstr(line)));
     }
     EXPECT_EQ(c.serverRunning, Controller().ServerRunning());
+    EXPECT_EQ(c.startFailure, Controller().StartFailure());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -577,7 +603,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"RuvuzUvir.Start", "Box[YesNo,6]: Host unreachable\r\n   Retry?"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {"Interfaces initialized successfully."},
-                    false},
+                    false,
+                    "Host unreachable"},
         FailureCase{"HostInServiceModeGivesUpAtOnce",
                     "0",
                     true,
@@ -587,7 +614,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"RuvuzUvir.Start"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "Host unreachable"},
         FailureCase{"DialReportedAndStopped",
                     "1",
                     false,
@@ -597,7 +625,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"DialBackup.Start(4)", "Box[Ok,1]: COM 04 could not be opened."}, kStopAndEnd),
                     {"COM 04 could not be opened.", "Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "COM 04 could not be opened."},
         FailureCase{"DialInLauncherModeOnlyLogged",
                     "1",
                     false,
@@ -609,7 +638,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "Server.SetMaxConnections(200)", "Server.Start", "View.StartTitleTimer", "View.EndProgress"},
                     {"COM 04 could not be opened.", "Interfaces initialized successfully."},
                     {"Interfaces Stopped."},
-                    true},
+                    true,
+                    ""},
         FailureCase{
             "DiscoveryAnsweredNo",
             "0",
@@ -620,7 +650,8 @@ INSTANTIATE_TEST_SUITE_P(
             Then({"ServiceDiscovery.Start", "Box[YesNo,6]: Service Discovery failed.\r\n   Retry?"}, kStopAndEnd),
             {"Interfaces Stopped."},
             {},
-            false},
+            false,
+            "Service Discovery failed."},
         FailureCase{"DiscoveryInServiceModeGivesUpAtOnce",
                     "1",
                     true,
@@ -630,7 +661,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"ServiceDiscovery.Start"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "Service Discovery failed."},
         FailureCase{
             "ServerAllocationStopsThenReports",
             "0",
@@ -642,7 +674,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"View.EndProgress", "Box[Ok,1]: Failed to Allocate memory for TCP/IP Server!", "View.EndProgress"}),
             {"Interfaces Stopped.", "Failed to Allocate memory for TCP/IP Server!"},
             {},
-            false},
+            false,
+            "Failed to Allocate memory for TCP/IP Server!"},
         FailureCase{
             "ServerStartReportsDeletesStopsLogs",
             "0",
@@ -651,9 +684,11 @@ INSTANTIATE_TEST_SUITE_P(
             EFail::ServerStart,
             false,
             Then({"Server.Start", "Box[Ok,1]: Failed to start TCP/IP Server(9100)!", "Server.Destroy"}, kStopAndEnd),
-            {"Interfaces Stopped.", "Failed to initialize TCP/IP Server (9100) interface return code: 3."},
+            {"Interfaces Stopped.", "Failed to initialize TCP/IP Server (9100) interface return code: 3.",
+             "TCP/IP Server (9100): bind: Address already in use"},
             {"Failed to start TCP/IP Server(9100)!"},
-            false}),
+            false,
+            "Failed to start TCP/IP Server(9100)! bind: Address already in use"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(InterfaceControllerTest, FirstStartDownloadsOnAWorkerThreadAndLaterStartsDoNot) {

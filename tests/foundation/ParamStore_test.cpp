@@ -340,8 +340,14 @@ TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
     CScopedPresenter scoped(presenter);
     AppModeFlags().SetStartedAsService(true);
     ASSERT_TRUE(m_Store.ClearParams());
-    EXPECT_FALSE(CheckConfiguration(m_Store));
+    // The caller learns what was told too: a service ends its start-up with it.
+    std::string problem = "stale";
+    EXPECT_FALSE(CheckConfiguration(m_Store, &problem));
+    EXPECT_EQ(problem, "Configuration not Set! - Use Setup | Merchant Parameters");
     EXPECT_TRUE(presenter.m_Boxes.empty());
+    ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamTerminalId, "0042"}})));
+    EXPECT_TRUE(CheckConfiguration(m_Store, &problem));
+    EXPECT_EQ(problem, "");
     EXPECT_NE(LogText().find("Configuration not Set! - Use Setup | Merchant Parameters"), std::string::npos);
 }
 
