@@ -40,9 +40,18 @@ struct Options {
     bool quiet = false;
 };
 
-void Usage() {
-    std::fprintf(stderr, "usage: hostsim [--port P] [--cert FILE --key FILE] [--ca-out FILE] "
-                         "[--name 127.0.0.1|localhost] [--card ACCOUNT=CENTS ...] [--quiet]\n");
+// The usage with the defaults; on standard output for --help, else standard error.
+void Usage(std::FILE* out = stderr) {
+    const Options defaults;
+    std::fprintf(out,
+                 "usage: hostsim [--port P] [--cert FILE --key FILE] [--ca-out FILE] [--name 127.0.0.1|localhost]\n"
+                 "               [--card ACCOUNT=CENTS ...] [--quiet] [--help]\n"
+                 "The card host simulator: service discovery (GET /sd/104), pings and transactions on one TLS port\n"
+                 "of 127.0.0.1; the first line on standard output is that port. SIGINT or SIGTERM ends it.\n"
+                 "defaults: --port %d (0: the system chooses) --name %s; without --cert and --key a test CA of\n"
+                 "          its own (written with --ca-out); no cards until a card is issued; every exchange\n"
+                 "          shown on standard error unless --quiet\n",
+                 defaults.port, defaults.name.c_str());
 }
 
 bool ParseArguments(int argc, char** argv, Options* options) {
@@ -204,6 +213,12 @@ void PrintExchange(const CHostExchange& exchange) {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        }
+    }
     Options options;
     if (!ParseArguments(argc, argv, &options)) {
         Usage();
