@@ -202,6 +202,8 @@ int RunKestrove(int argc, char** argv) {
         failedServiceStart = service && !controller.ServerRunning();
         if (failedServiceStart) {
             ReportFailedServiceStart(controller.StartFailure());
+            // As when a window closes after a failed start: the launcher pipe goes too.
+            controller.OnStopInterfaces(false);
         } else {
             ServeUntilStopped(controller, service);
         }
