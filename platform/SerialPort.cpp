@@ -90,7 +90,7 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
     }
     termios tio{};
     if (::tcgetattr(m_Fd.Get(), &tio) != 0) {
-        return fail("not a serial device:");
+        return fail("cannot read the line settings of");
     }
     ::cfmakeraw(&tio);
     tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | PARMRK | IGNPAR);
@@ -109,8 +109,12 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
     // Reads return at once with what is queued.
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0 ||
-        ::tcsetattr(m_Fd.Get(), TCSANOW, &tio) != 0) {
+    if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0) {
+        return fail("cannot set the line settings of");
+    }
+    // The C library reports EINVAL when the driver kept some of the settings from taking (a pty keeps the
+    // speed but always reports 8 data bits without parity): what counts is read back below.
+    if (::tcsetattr(m_Fd.Get(), TCSANOW, &tio) != 0 && errno != EINVAL) {
         return fail("cannot set the line settings of");
     }
     // tcsetattr succeeds when any one of the settings took; the speed is the one that a driver refuses.
@@ -118,9 +122,7 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
     if (::tcgetattr(m_Fd.Get(), &check) != 0) {
         return fail("cannot read back the line settings of");
     }
-    const tcflag_t wanted = CSIZE | PARENB | PARODD | CSTOPB;
-    if (::cfgetospeed(&check) != speed || ::cfgetispeed(&check) != speed ||
-        (check.c_cflag & wanted) != (tio.c_cflag & wanted)) {
+    if (::cfgetospeed(&check) != speed || ::cfgetispeed(&check) != speed) {
         errno = EINVAL;
         return fail("line settings did not take on");
     }
@@ -140,6 +142,11 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
 
 void CSerialPort::Close() {
     m_Lines.reset();
+    if (m_Fd.Valid()) {
+        // The claim outlives this descriptor while another one keeps the device open (a simulator holding a
+        // pty), which would refuse the next open.
+        ::ioctl(m_Fd.Get(), TIOCNXCL);
+    }
     m_Fd.Close();
 }
 
