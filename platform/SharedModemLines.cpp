@@ -10,11 +10,12 @@
 #include "platform/Socket.h"
 
 namespace {
-// "KSML", a version byte, padding, then one byte a line in the order of the kLine* bits.
+// "KSML", a version byte, padding, one byte a line in the order of the kLine* bits, then the DTR drop count.
 constexpr char kMagic[4] = {'K', 'S', 'M', 'L'};
 constexpr unsigned char kVersion = 1;
 constexpr size_t kFirstLineOffset = 8;
 constexpr size_t kLineCount = 5;
+constexpr size_t kDtrDropsOffset = kFirstLineOffset + kLineCount;
 constexpr size_t kFileSize = 16;
 
 std::string ErrnoText(const char* what, const std::string& path) {
@@ -112,8 +113,15 @@ bool CSharedModemLines::GetLines(unsigned* lines) {
 }
 
 bool CSharedModemLines::SetDtr(bool on) {
+    if (!on && IsLine(kLineDtr)) {
+        __atomic_fetch_add(m_Map + kDtrDropsOffset, static_cast<unsigned char>(1), __ATOMIC_SEQ_CST);
+    }
     SetLine(kLineDtr, on);
     return true;
+}
+
+unsigned CSharedModemLines::DtrDrops() const {
+    return __atomic_load_n(m_Map + kDtrDropsOffset, __ATOMIC_SEQ_CST);
 }
 
 bool CSharedModemLines::SetRts(bool on) {

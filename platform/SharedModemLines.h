@@ -34,6 +34,8 @@ public:
     // Raises or drops any of the lines (the modem side's DCD, DSR and CTS); |line| is one kLine* bit.
     void SetLine(unsigned line, bool on);
     bool IsLine(unsigned line) const;
+    // How many times DTR was dropped (modulo 256), so a modem side that looks now and then misses no drop.
+    unsigned DtrDrops() const;
 
 private:
     unsigned char* LineByte(unsigned line) const;

@@ -159,8 +159,10 @@ void CModemSimulator::Serve() {
                 Take(buffer[i]);
             }
         }
-        const bool dtr = m_Lines->IsLine(kLineDtr);
-        if (m_Dtr && !dtr) {
+        // The port's drops are counted, so one shorter than this loop's pass is not missed.
+        const unsigned drops = m_Lines->DtrDrops();
+        if (drops != m_SeenDtrDrops) {
+            m_SeenDtrDrops = drops;
             ++m_DtrDrops;
             if (m_Script.hangUpOnDtrDrop) {
                 // With &D2 the modem hangs up and returns to command mode.
@@ -168,7 +170,6 @@ void CModemSimulator::Serve() {
                 Answer("OK");
             }
         }
-        m_Dtr = dtr;
         RunDueOutput();
     }
 }

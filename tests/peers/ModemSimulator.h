@@ -152,7 +152,7 @@ private:
     int m_Pluses = 0;            // guarded by m_Lock
     int m_NaksLeft = 0;          // guarded by m_Lock
     std::string m_PendingAnswer; // the good answer frame until the server ACKs it; guarded by m_Lock
-    bool m_Dtr = false;          // guarded by m_Lock
+    unsigned m_SeenDtrDrops = 0; // guarded by m_Lock
     std::vector<std::string> m_Commands, m_Dialled, m_Frames, m_Answers; // guarded by m_Lock
     std::string m_DataBytes;                                             // guarded by m_Lock
     int m_DtrDrops = 0;                                                  // guarded by m_Lock
