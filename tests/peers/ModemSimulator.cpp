@@ -15,6 +15,7 @@
 
 namespace {
 constexpr uint32_t kPollMs = 1;
+constexpr uint32_t kVanishDelayMs = 200;
 
 std::string Upper(std::string text) {
     for (char& c : text) {
@@ -97,6 +98,12 @@ void CModemSimulator::SetScript(const CModemScript& script) {
 CModemScript CModemSimulator::Script() const {
     std::lock_guard<std::mutex> lock(m_Lock);
     return m_Script;
+}
+
+void CModemSimulator::LoseCarrier() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    HangUp();
+    Answer("NO CARRIER");
 }
 
 void CModemSimulator::SetLine(unsigned line, bool on) {
@@ -290,7 +297,15 @@ void CModemSimulator::DialNumber(const std::string& number) {
         m_Frame = Frame::Idle;
         m_NaksLeft = m_Script.nakFrames;
         std::string connect = "\r\n" + m_Script.connectText + "\r\n";
-        if (m_Script.enq && m_Script.enqBehindConnect) {
+        if (m_Script.vanishOnConnect) {
+            // Gone a moment later, once the port has read the CONNECT line (a hang-up of the pty flushes what
+            // the port has not read yet).
+            Send(connect);
+            Send(std::string(), kVanishDelayMs, [this] {
+                ::close(m_Master);
+                m_Master = -1;
+            });
+        } else if (m_Script.enq && m_Script.enqBehindConnect) {
             Send(connect + kDialEnq);
         } else {
             Send(connect);

@@ -64,6 +64,8 @@ struct CModemScript {
     std::function<std::string(const std::string& request)> answerer;
     uint32_t answerDelayMs = 0; // real time between the ACK and the answer
     bool hangUpOnDtrDrop = true;
+    // The modem goes away 200 ms after its CONNECT (unplugged): the server's next write fails.
+    bool vanishOnConnect = false;
     // Whether the card host books a message whose answer it does not give (ModemHostAnswer::None).
     bool hostApplies = true;
 };
@@ -90,6 +92,8 @@ public:
 
     void SetScript(const CModemScript& script);
     CModemScript Script() const;
+    // The line drops the call: the carrier goes, "NO CARRIER", and the modem is back in command mode.
+    void LoseCarrier();
     // Raises or drops DSR, CTS or DCD (a kLine* bit) at once.
     void SetLine(unsigned line, bool on);
     bool Line(unsigned line) const;
