@@ -28,7 +28,7 @@ struct CProgramInterfaces {
     }
 
     CReverseWorkerPart reverseWorker;
-    CNoDialBackup dialBackup;
+    CDialBackupPart dialBackup;
     CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
     CServiceDiscoveryPart serviceDiscovery;
     CNoLauncherPipe pipeServerThread;
