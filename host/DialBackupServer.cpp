@@ -384,6 +384,8 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
                     response += c;
                 }
             } else if (CheckLrc(response, c)) {
+                // What came behind the frame (the host's ENQ for the next one) stays for the next exchange.
+                m_Port.Unread(bytes.substr(i + 1));
                 m_Port.Write(&kDialAck, 1, m_Timings.writeMs);
                 transaction.m_HostResponse = response;
                 return true;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ProgramTestSupport.h"
 #include "common/TempDir.h"
 #include "foundation/ParamStore.h"
 #include "host/ComPort.h"
@@ -61,29 +61,14 @@ protected:
     }
 
     void WriteParameters(const std::string& transportMethod) {
-        const std::string primary = m_Simulator ? m_Simulator->DiscoveryHost(0) : "0";
-        const std::string secondary = m_Simulator ? m_Simulator->DiscoveryHost(1) : "0";
-        const std::vector<std::pair<unsigned, std::string>> values = {
-            {kParamMerchantId, kE2eMerchantId},
-            {kParamAlternateMerchantId, kE2eAltMerchantId},
-            {kParamTerminalId, kE2eTerminalId},
-            {kParamDatawireId, kE2eDatawireId},
-            {kParamPrimaryUrl, primary},
-            {kParamSecondaryUrl, secondary},
-            {kParamTransportMethod, transportMethod},
-            {kParamModemComPort, std::to_string(kComPort)},
-            {kParamAuthorizationPhoneNumber, kPhone},
-            {kParamNumberOfLanes, "8"},
-        };
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
-        }
-        settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
+        testing_child::WriteProgramParameters(
+            m_Folder, {
+                          {kParamPrimaryUrl, m_Simulator ? m_Simulator->DiscoveryHost(0) : "0"},
+                          {kParamSecondaryUrl, m_Simulator ? m_Simulator->DiscoveryHost(1) : "0"},
+                          {kParamTransportMethod, transportMethod},
+                          {kParamModemComPort, std::to_string(kComPort)},
+                          {kParamAuthorizationPhoneNumber, kPhone},
+                      });
     }
 
     // Starts the server in service mode and returns the POS port it logged, -1 when its start-up did not finish.
@@ -101,21 +86,7 @@ protected:
         if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, m_Folder, env, "kestrove")) {
             return -1;
         }
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
+        return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs);
     }
 
     // Logs a lane in, sends a Sale of 12.50 on the card and reads its final reply.
@@ -175,12 +146,7 @@ TEST_F(DialEndToEndTest, ASaleGoesByDialOnlyWithTransportMethodTwo) {
 
 TEST_F(DialEndToEndTest, ASaleGoesByDialWhenEveryProviderRefusesWithTransportMethodOne) {
     ASSERT_TRUE(EndToEndPki().WriteRootFile(m_Folder / "ca.pem"));
-    CHostSimulatorOptions options;
-    options.merchantId = kE2eMerchantId;
-    options.altMerchantId = kE2eAltMerchantId;
-    options.terminalId = kE2eTerminalId;
-    options.datawireId = kE2eDatawireId;
-    m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
+    m_Simulator = testing_child::MakeProgramHostSimulator();
     ASSERT_TRUE(m_Simulator->Start());
     // One card host behind both paths, so the balance is the same whichever path a transaction takes.
     m_Simulator->Host().AddCard(kCard, 5000);

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ProgramTestSupport.h"
 #include "common/TempDir.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
@@ -40,12 +40,7 @@ protected:
         std::filesystem::create_directories(m_Folder);
         ASSERT_TRUE(EndToEndPki().WriteRootFile(m_Folder / "ca.pem"));
 
-        CHostSimulatorOptions options;
-        options.merchantId = kE2eMerchantId;
-        options.altMerchantId = kE2eAltMerchantId;
-        options.terminalId = kE2eTerminalId;
-        options.datawireId = kE2eDatawireId;
-        m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
+        m_Simulator = testing_child::MakeProgramHostSimulator();
         ASSERT_TRUE(m_Simulator->Start());
         m_Simulator->Host().AddCard(kCard, 5000);
         WriteParameters();
@@ -53,25 +48,11 @@ protected:
 
     // The merchant's parameters in the server's folder, with the discovery hosts at the simulator.
     void WriteParameters() {
-        const std::vector<std::pair<unsigned, std::string>> values = {
-            {kParamMerchantId, kE2eMerchantId},
-            {kParamAlternateMerchantId, kE2eAltMerchantId},
-            {kParamTerminalId, kE2eTerminalId},
-            {kParamDatawireId, kE2eDatawireId},
-            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
-            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
-            {kParamTransportMethod, "0"},
-            {kParamNumberOfLanes, "8"},
-        };
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
-        }
-        settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
+        testing_child::WriteProgramParameters(m_Folder, {
+                                                            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
+                                                            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
+                                                            {kParamTransportMethod, "0"},
+                                                        });
     }
 
     bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
@@ -85,23 +66,7 @@ protected:
     }
 
     // The port the server logged once its start-up had finished; -1 when it did not finish.
-    int WaitForPort() {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
-    }
+    int WaitForPort() { return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs); }
 
     std::filesystem::path m_Folder;
     std::unique_ptr<CHostSimulator> m_Simulator;

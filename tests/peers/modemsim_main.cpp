@@ -9,18 +9,17 @@
 // modem lines: DCD, DSR and CTS live there). Start the server with COM port N (MODEM COM PORT, default 1) moved
 // there: KESTROVE_COM<N>=<pty> KESTROVE_COM<N>_LINES=<file>. SIGINT or SIGTERM ends it.
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "peers/CardHost.h"
 #include "peers/ModemSimulator.h"
+#include "platform/ProcessSignals.h"
 
 namespace {
 
@@ -145,11 +144,8 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // Before the modem's thread exists, so the signals wait for the loop below.
+    BlockTerminationSignals();
 
     if (options.lines.empty()) {
         options.lines = (std::filesystem::temp_directory_path() /
@@ -173,8 +169,7 @@ int main(int argc, char** argv) {
     size_t commands = 0;
     size_t exchanges = 0;
     for (;;) {
-        const timespec slice{0, 200 * 1000 * 1000};
-        const int signal = sigtimedwait(&signals, nullptr, &slice);
+        const int signal = WaitForTerminationSignalMs(200);
         if (!options.quiet) {
             const auto seen = modem.Commands();
             for (; commands < seen.size(); ++commands) {
@@ -189,7 +184,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(done[exchanges].balanceAfter), Shown(done[exchanges].request).c_str());
             }
         }
-        if (signal == SIGINT || signal == SIGTERM) {
+        if (signal != 0) {
             break;
         }
     }
