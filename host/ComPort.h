@@ -88,6 +88,9 @@ public:
     // DTR and RTS; false when closed or refused.
     bool SetDtr(bool on);
     bool SetRts(bool on);
+    // The output lines as last set.
+    bool GetDtr() const { return m_DtrOn; }
+    bool GetRts() const { return m_RtsOn; }
 
     // Sends |text| and, with |addCr|, a CR after a short settle that drops the text's echo.
     int SendCommand(const std::string& text, bool addCr);

@@ -228,6 +228,8 @@ TEST_F(ComPortTest, TheCommEventThreadReportsLineChangesAndCloseDropsDtr) {
     OpenPort();
     EXPECT_TRUE(m_Modem->Line(kLineDtr));
     EXPECT_TRUE(m_Modem->Line(kLineRts));
+    EXPECT_TRUE(m_Port.GetDtr());
+    EXPECT_TRUE(m_Port.GetRts());
     EXPECT_TRUE(m_Port.IsDsr());
     EXPECT_TRUE(m_Port.IsCts());
     EXPECT_FALSE(m_Port.WaitForCarrier(20));
