@@ -1,11 +1,12 @@
 #pragma once
 // The real interfaces of the server behind the start-up's small views of them: the reversal worker, the
-// host interface, the service-discovery thread and the POS client server.
+// host interface, the dial backup, the service-discovery thread and the POS client server.
 
 #include <memory>
 #include <string>
 
 #include "app/InterfaceParts.h"
+#include "host/DialBackupServer.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
 #include "server/PosServer.h"
@@ -19,6 +20,19 @@ public:
 
 private:
     CReverseWorker m_Worker;
+};
+
+// Owns the dial backup on the merchant's COM port. For the start-up thread; IsRunning may be asked from the
+// host workers.
+class CDialBackupPart final : public IDialBackupPart {
+public:
+    bool Start(int comPort) override { return m_Server.Start(comPort); }
+    void Stop() override { m_Server.Stop(); }
+    std::string GetLastErrorText() const override { return m_Server.GetLastErrorText(); }
+    bool IsRunning() const override { return m_Server.IsRunning(); }
+
+private:
+    CDialBackupServer m_Server;
 };
 
 // Owns the host interface; its workers ask |dialBackup| whether the dial path is served. For the start-up

@@ -12,8 +12,3 @@ bool CNoLauncherPipe::Start(const std::string& /*pipeName*/) {
 void CNoParameterDownload::Run() {
     CLogger::Instance().LogLine("Parameter download is not available in this version; the stored parameters are used.");
 }
-
-bool CNoDialBackup::Start(int /*comPort*/) {
-    m_LastError = kDialBackupUnavailableText;
-    return false;
-}

@@ -29,7 +29,7 @@ struct CProgramInterfaces {
     }
 
     CReverseWorkerPart reverseWorker;
-    CNoDialBackup dialBackup;
+    CDialBackupPart dialBackup;
     CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
     CServiceDiscoveryPart serviceDiscovery;
     CNoLauncherPipe pipeServerThread;

@@ -51,27 +51,13 @@ protected:
         std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
         env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
         env["KESTROVE_POS_PORT"] = posPort;
+        // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
+        env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();
         return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
     // The port the server logged once its start-up had finished; -1 when it did not finish.
-    int WaitForPort() {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
-    }
+    int WaitForPort() { return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs); }
 
     std::filesystem::path m_Folder;
     CTestHostSide m_HostSide;
@@ -212,12 +198,12 @@ INSTANTIATE_TEST_SUITE_P(
                           "PosPortTaken",
                           [](CTestHostSide&, const std::filesystem::path&) { return std::string("taken"); },
                           "Failed to start TCP/IP Server(<port>)! bind: Address already in use"},
-                      FailedServiceCase{"TransportThisBuildCannotServe",
+                      FailedServiceCase{"DialBackupCannotStart",
                                         [](CTestHostSide& host, const std::filesystem::path& folder) {
                                             EXPECT_TRUE(host.PrepareFolder(folder, "1"));
                                             return std::string("0");
                                         },
-                                        "Dial Backup Support is not available in this version."}),
+                                        "Could not Open Com Port 1."}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

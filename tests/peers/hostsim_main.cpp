@@ -9,7 +9,6 @@
 // test CA of its own and, with --ca-out, writes the CA certificate there. SIGINT or SIGTERM ends it.
 
 #include <poll.h>
-#include <signal.h>
 
 #include <atomic>
 #include <cstdio>
@@ -24,6 +23,7 @@
 
 #include "peers/HostSimulator.h"
 #include "peers/TestPki.h"
+#include "platform/ProcessSignals.h"
 #include "platform/Socket.h"
 #include "platform/TcpClient.h"
 #include "platform/WorkerThread.h"
@@ -224,13 +224,9 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    // The signals end the program through sigtimedwait below, not through a handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    // The signals end the program through the timed wait below, not through a handler.
+    BlockTerminationSignals();
+    IgnoreBrokenPipeSignal();
 
     std::unique_ptr<CTestPki> pki;
     CLoadedIdentity loaded;
@@ -282,8 +278,7 @@ int main(int argc, char** argv) {
     size_t shown = 0;
     size_t shownProblems = 0;
     for (;;) {
-        const timespec slice{0, 200 * 1000 * 1000};
-        const int signal = sigtimedwait(&signals, nullptr, &slice);
+        const int signal = WaitForTerminationSignalMs(200);
         if (!options.quiet) {
             const auto exchanges = simulator.Exchanges();
             for (; shown < exchanges.size(); ++shown) {
@@ -294,7 +289,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "hostsim: BAD REQUEST: %s\n", problems[shownProblems].c_str());
             }
         }
-        if (signal == SIGINT || signal == SIGTERM) {
+        if (signal != 0) {
             break;
         }
     }
