@@ -10,6 +10,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "kxlib/kxDate.h"
 #include "kxlib/kxNarrowBuffer.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
@@ -170,6 +171,7 @@ kxString::kxString(long long value) : m_Text(SignedText(value)) {}
 kxString::kxString(unsigned long long value) : m_Text(IntegerText(value, false)) {}
 kxString::kxString(float value) : m_Text(DoubleText(value)) {}
 kxString::kxString(double value) : m_Text(DoubleText(value)) {}
+kxString::kxString(const kxDate& date) : kxString(date.FormatDate(1, '-', true)) {}
 
 char kxString::GetAt(size_t position) const {
     return position < m_Text.size() ? m_Text[position] : '\0';
@@ -272,6 +274,9 @@ kxString& kxString::Append(float value) {
 }
 kxString& kxString::Append(double value) {
     return Append(kxString(value));
+}
+kxString& kxString::Append(const kxDate& date) {
+    return Append(kxString(date));
 }
 
 kxString& kxString::Append(const char16_t* text) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+class kxDate;
+
 class kxString {
 public:
     static constexpr size_t npos = std::string::npos;
@@ -59,6 +61,8 @@ public:
     // "%+2.15f": the sign always, 15 decimals.
     explicit kxString(float value);
     explicit kxString(double value);
+    // The date in its format type 1, the ISO form with time ("" for no date).
+    explicit kxString(const kxDate& date);
 
     kxString& operator=(const char* text) { return Assign(text); }
     kxString& operator=(const std::string& text) { return Assign(text); }
@@ -99,6 +103,8 @@ public:
     kxString& Append(bool value);
     kxString& Append(float value);
     kxString& Append(double value);
+    // Format type 1.
+    kxString& Append(const kxDate& date);
     // The low byte of every unit up to the zero unit; a null text changes nothing.
     kxString& Append(const char16_t* text);
 
