@@ -12,6 +12,7 @@
 
 #include "kxlib/kxDate.h"
 #include "kxlib/kxNarrowBuffer.h"
+#include "kxlib/kxTime.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
 #include "platform/Uuid.h"
@@ -172,6 +173,7 @@ kxString::kxString(unsigned long long value) : m_Text(IntegerText(value, false))
 kxString::kxString(float value) : m_Text(DoubleText(value)) {}
 kxString::kxString(double value) : m_Text(DoubleText(value)) {}
 kxString::kxString(const kxDate& date) : kxString(date.FormatDate(1, '-', true)) {}
+kxString::kxString(const kxTime& time) : kxString(time.Format(true, false, ':')) {}
 
 char kxString::GetAt(size_t position) const {
     return position < m_Text.size() ? m_Text[position] : '\0';
@@ -277,6 +279,9 @@ kxString& kxString::Append(double value) {
 }
 kxString& kxString::Append(const kxDate& date) {
     return Append(kxString(date));
+}
+kxString& kxString::Append(const kxTime& time) {
+    return Append(kxString(time));
 }
 
 kxString& kxString::Append(const char16_t* text) {

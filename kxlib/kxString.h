@@ -20,6 +20,7 @@
 #include <vector>
 
 class kxDate;
+class kxTime;
 
 class kxString {
 public:
@@ -63,6 +64,8 @@ public:
     explicit kxString(double value);
     // The date in its format type 1, the ISO form with time ("" for no date).
     explicit kxString(const kxDate& date);
+    // The time zero-padded on the 24-hour clock with ":" ("" when unset).
+    explicit kxString(const kxTime& time);
 
     kxString& operator=(const char* text) { return Assign(text); }
     kxString& operator=(const std::string& text) { return Assign(text); }
@@ -105,6 +108,8 @@ public:
     kxString& Append(double value);
     // Format type 1.
     kxString& Append(const kxDate& date);
+    // Zero-padded, 24-hour, ":".
+    kxString& Append(const kxTime& time);
     // The low byte of every unit up to the zero unit; a null text changes nothing.
     kxString& Append(const char16_t* text);
 
