@@ -241,42 +241,10 @@ kxString& kxString::Append(char c) {
     return *this;
 }
 
-kxString& kxString::Append(unsigned char value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(short value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned short value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(int value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned int value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(long long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned long long value) {
-    return Append(kxString(value));
-}
 kxString& kxString::Append(bool value) {
     return Append(value ? "true" : "false");
 }
-kxString& kxString::Append(float value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(double value) {
-    return Append(kxString(value));
-}
+
 kxString& kxString::Append(const kxDate& date) {
     return Append(kxString(date));
 }

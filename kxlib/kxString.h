@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 class kxDate;
@@ -93,19 +94,14 @@ public:
     kxString& Append(const kxString& text);
     kxString& Append(const kxString& source, size_t position, size_t count);
     kxString& Append(char c);
-    kxString& Append(unsigned char value);
-    kxString& Append(short value);
-    kxString& Append(unsigned short value);
-    kxString& Append(int value);
-    kxString& Append(unsigned int value);
-    kxString& Append(long value);
-    kxString& Append(unsigned long value);
-    kxString& Append(long long value);
-    kxString& Append(unsigned long long value);
     // "true" / "false".
     kxString& Append(bool value);
-    kxString& Append(float value);
-    kxString& Append(double value);
+    // Any number, as its constructor writes it: decimal digits, or "%+2.15f".
+    template <typename Number>
+    requires(std::is_arithmetic_v<Number> && !std::is_same_v<Number, bool> &&
+             !std::is_same_v<Number, char>) kxString& Append(Number value) {
+        return Append(kxString(value));
+    }
     // Format type 1.
     kxString& Append(const kxDate& date);
     // Zero-padded, 24-hour, ":".
