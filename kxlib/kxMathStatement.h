@@ -29,7 +29,7 @@ public:
     bool HasOperator() const { return HasOperator(*this); }
     static bool HasOperator(const kxString& text);
 
-    // Building blocks of Evaluate, offered on their own.
+    // Steps of the evaluation, offered on their own.
     // Fills |groups| with the text of every parenthesised group, from its "(" to its matching ")", in the
     // order of the opening parentheses (the whole text when there is none); returns how many. Throws the
     // unbalanced-parenthesis exception.

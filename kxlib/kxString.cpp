@@ -82,11 +82,6 @@ std::string DoubleText(double value) {
     return FormatText("%+2.15f", value);
 }
 
-// Where |needle| stands in |hay| at or after |from| (compared as given); npos when nowhere.
-size_t FindIn(const std::string& hay, const std::string& needle, size_t from) {
-    return hay.find(needle, from);
-}
-
 // Every non-overlapping occurrence of |needle| from |from|, left to right, at most |maximum|.
 std::vector<size_t> Occurrences(const std::string& text, const std::string& find, bool caseSensitive, size_t maximum,
                                 size_t from = 0) {
@@ -97,8 +92,8 @@ std::vector<size_t> Occurrences(const std::string& text, const std::string& find
     try {
         const std::string hay = caseSensitive ? text : LowerCopy(text);
         const std::string needle = caseSensitive ? find : LowerCopy(find);
-        for (size_t at = FindIn(hay, needle, from); at != std::string::npos && found.size() < maximum;
-             at = FindIn(hay, needle, at + needle.size())) {
+        for (size_t at = hay.find(needle, from); at != std::string::npos && found.size() < maximum;
+             at = hay.find(needle, at + needle.size())) {
             found.push_back(at);
         }
     } catch (const std::bad_alloc&) {
