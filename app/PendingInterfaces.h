@@ -1,7 +1,7 @@
 #pragma once
-// Stand-ins for the pieces of the start-up that are not built yet: the launcher's pipe link, the parameter
-// download from the management service and the dial backup. Each does nothing and says so honestly, so the
-// start-up takes the path it takes when the real piece fails; the real pieces replace them one by one.
+// Stand-ins for the pieces of the start-up that are not built yet: the launcher's pipe link and the dial backup.
+// Each does nothing and says so honestly, so the start-up takes the path it takes when the real piece fails; the
+// real pieces replace them one by one.
 
 #include <string>
 
@@ -17,13 +17,6 @@ public:
 
 private:
     int m_LastErrorCode = 0;
-};
-
-// No download: the stored parameters stay as they are. Logs one line so the operator knows none was tried.
-// Thread-safe (stateless).
-class CNoParameterDownload final : public IParameterDownloadPart {
-public:
-    void Run() override;
 };
 
 // No modem support: Start fails with a text that the start-up shows, so a merchant configured for dial never

@@ -18,6 +18,7 @@
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/HostSimulator.h"
+#include "peers/ManagementService.h"
 #include "peers/PosClient.h"
 #include "peers/TestPki.h"
 
@@ -51,8 +52,8 @@ protected:
         WriteParameters();
     }
 
-    // The merchant's parameters in the server's folder, with the discovery hosts at the simulator.
-    void WriteParameters() {
+    // The merchant's parameters, with the discovery hosts at the simulator.
+    CParamSettings MerchantSettings() const {
         const std::vector<std::pair<unsigned, std::string>> values = {
             {kParamMerchantId, kE2eMerchantId},
             {kParamAlternateMerchantId, kE2eAltMerchantId},
@@ -67,20 +68,29 @@ protected:
         settings.BuildDefaults();
         CParamMap map = settings.GetParamMap();
         for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
+            EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
         }
         settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
+        return settings;
     }
 
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
-        const std::map<std::string, std::string> env{
+    // The merchant's parameters in the server's folder.
+    void WriteParameters() {
+        CParamStore store(m_Folder / kParamStoreFileName);
+        ASSERT_TRUE(store.SetParams(MerchantSettings())) << store.GetLastErrorText();
+    }
+
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"},
+                     const std::string& managementHosts = "") {
+        std::map<std::string, std::string> env{
             {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
             {"KESTROVE_POS_PORT", "0"},
             {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
             {"SSL_CERT_DIR", m_Folder.string()},
         };
+        if (!managementHosts.empty()) {
+            env["KESTROVE_NQMS_HOSTS"] = managementHosts;
+        }
         return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
@@ -143,6 +153,39 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
+    EXPECT_EQ("", m_Server.Stderr());
+}
+
+TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
+    std::filesystem::remove(m_Folder / kParamStoreFileName);
+    CManagementService service(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+    ASSERT_TRUE(service.Start());
+    service.SetParams(MerchantSettings());
+    ASSERT_TRUE(StartServer({"/started_as_service"}, "127.0.0.1:1," + service.HostAndPort()));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+
+    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), MerchantSettings().ToString());
+    ASSERT_TRUE(service.WaitForSessions(1));
+    const CNqmsSession session = service.Sessions().at(0);
+    EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
+    EXPECT_FALSE(session.Field("DEVID").empty());
+    EXPECT_EQ(session.laterMessages, std::vector<std::string>{"OK"});
+    {
+        CPosClient lane;
+        SPosReply reply;
+        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
+        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        EXPECT_EQ("Approved", reply.cmdStatus);
+        lane.Close();
+    }
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_EQ("", m_Server.Stderr());
 }
 
