@@ -19,10 +19,8 @@
 #include <string>
 #include <vector>
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include "peers/HostSimulator.h"
+#include "peers/LoadedIdentity.h"
 #include "peers/TestPki.h"
 #include "platform/Socket.h"
 #include "platform/TcpClient.h"
@@ -81,41 +79,6 @@ bool ParseArguments(int argc, char** argv, Options* options) {
     }
     return options->certFile.empty() == options->keyFile.empty();
 }
-
-// A certificate file (the leaf, then any chain) and its key, loaded as the identity the endpoint shows.
-class CLoadedIdentity {
-public:
-    bool Load(const std::string& certFile, const std::string& keyFile, std::string* error) {
-        std::unique_ptr<BIO, decltype(&BIO_free)> certs(BIO_new_file(certFile.c_str(), "r"), BIO_free);
-        if (!certs) {
-            *error = "cannot read " + certFile;
-            return false;
-        }
-        for (X509* cert; (cert = PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr)) != nullptr;) {
-            m_Certs.emplace_back(cert);
-        }
-        std::unique_ptr<BIO, decltype(&BIO_free)> key(BIO_new_file(keyFile.c_str(), "r"), BIO_free);
-        if (key) {
-            m_Key.reset(PEM_read_bio_PrivateKey(key.get(), nullptr, nullptr, nullptr));
-        }
-        if (m_Certs.empty() || !m_Key) {
-            *error = m_Certs.empty() ? "no certificate in " + certFile : "no private key in " + keyFile;
-            return false;
-        }
-        m_Identity.cert = m_Certs[0].get();
-        m_Identity.key = m_Key.get();
-        for (size_t i = 1; i < m_Certs.size(); ++i) {
-            m_Identity.chain.push_back(m_Certs[i].get());
-        }
-        return true;
-    }
-    const CTestIdentity& Identity() const { return m_Identity; }
-
-private:
-    std::vector<tls::X509Ptr> m_Certs;
-    tls::EvpPkeyPtr m_Key;
-    CTestIdentity m_Identity;
-};
 
 // Carries connections from the port the user asked for to the endpoint's own port (the endpoint always takes a
 // port of the system's choosing). One thread accepts; each connection gets a thread that copies both ways.
@@ -217,24 +180,13 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    std::unique_ptr<CTestPki> pki;
-    CLoadedIdentity loaded;
-    const CTestIdentity* identity = nullptr;
-    if (options.certFile.empty()) {
-        pki = std::make_unique<CTestPki>();
-        identity = &pki->Leaf(options.name == "localhost" ? TestLeaf::Localhost : TestLeaf::LoopbackIp);
-        if (!options.caOut.empty() && !pki->WriteRootFile(options.caOut)) {
-            std::fprintf(stderr, "hostsim: cannot write %s\n", options.caOut.c_str());
-            return 1;
-        }
-    } else {
-        std::string error;
-        if (!loaded.Load(options.certFile, options.keyFile, &error)) {
-            std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-            return 1;
-        }
-        identity = &loaded.Identity();
+    CProgramIdentity programIdentity;
+    std::string error;
+    if (!programIdentity.Prepare(options.certFile, options.keyFile, options.caOut, options.name, &error)) {
+        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+        return 1;
     }
+    const CTestIdentity* identity = &programIdentity.Identity();
 
     CHostSimulatorOptions simulatorOptions;
     simulatorOptions.providers = 1;
