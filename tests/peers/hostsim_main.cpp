@@ -9,7 +9,6 @@
 // test CA of its own and, with --ca-out, writes the CA certificate there. SIGINT or SIGTERM ends it.
 
 #include <poll.h>
-#include <signal.h>
 
 #include <atomic>
 #include <cstdio>
@@ -21,6 +20,7 @@
 
 #include "peers/HostSimulator.h"
 #include "peers/LoadedIdentity.h"
+#include "peers/PeerProgram.h"
 #include "peers/TestPki.h"
 #include "platform/Socket.h"
 #include "platform/TcpClient.h"
@@ -46,13 +46,7 @@ void Usage() {
 bool ParseArguments(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
+        auto value = [&](std::string* out) { return TakeArgument(argc, argv, &i, out); };
         std::string text;
         if (arg == "--port" && value(&text)) {
             char* end = nullptr;
@@ -172,13 +166,7 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
-    // The signals end the program through sigtimedwait below, not through a handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    CStopSignals stopSignals;
 
     CProgramIdentity programIdentity;
     std::string error;
@@ -218,9 +206,7 @@ int main(int argc, char** argv) {
 
     size_t shown = 0;
     size_t shownProblems = 0;
-    for (;;) {
-        const timespec slice{0, 200 * 1000 * 1000};
-        const int signal = sigtimedwait(&signals, nullptr, &slice);
+    stopSignals.RunUntilStop([&] {
         if (!options.quiet) {
             const auto exchanges = simulator.Exchanges();
             for (; shown < exchanges.size(); ++shown) {
@@ -231,10 +217,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "hostsim: BAD REQUEST: %s\n", problems[shownProblems].c_str());
             }
         }
-        if (signal == SIGINT || signal == SIGTERM) {
-            break;
-        }
-    }
+    });
     forwarder.Stop();
     simulator.Stop();
     std::fprintf(stderr, "hostsim: stopped\n");

@@ -12,11 +12,8 @@
 // as the text), wrong-answer, no-answer, wrong-type, wrong-length, invalid-value, 21-pairs, 23-pairs, cut-short,
 // odd-challenge, silent, silent-after-request, oversized, close-with-message. SIGINT or SIGTERM ends it.
 
-#include <signal.h>
-
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,6 +23,7 @@
 #include "foundation/ParamSettings.h"
 #include "peers/LoadedIdentity.h"
 #include "peers/ManagementService.h"
+#include "peers/PeerProgram.h"
 
 namespace {
 
@@ -77,13 +75,7 @@ bool ParseFault(const std::string& name, NqmsFault* fault) {
 bool ParseArguments(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
+        auto value = [&](std::string* out) { return TakeArgument(argc, argv, &i, out); };
         std::string text;
         if (arg == "--cert" && value(&options->certFile)) {
         } else if (arg == "--key" && value(&options->keyFile)) {
@@ -158,13 +150,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "nqmssim: %s\n", error.c_str());
         return 2;
     }
-    // The signals end the program through sigtimedwait below, not through a handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    CStopSignals stopSignals;
 
     CProgramIdentity identity;
     if (!identity.Prepare(options.certFile, options.keyFile, options.caOut, options.name, &error)) {
@@ -184,19 +170,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "nqmssim: management service at %s:%d\n", options.name.c_str(), service.Port());
 
     size_t shown = 0;
-    for (;;) {
-        const timespec slice{0, 200 * 1000 * 1000};
-        const int signal = sigtimedwait(&signals, nullptr, &slice);
+    stopSignals.RunUntilStop([&] {
         if (!options.quiet) {
             const std::vector<CNqmsSession> sessions = service.Sessions();
             for (; shown < sessions.size(); ++shown) {
                 PrintSession(sessions[shown]);
             }
         }
-        if (signal == SIGINT || signal == SIGTERM) {
-            break;
-        }
-    }
+    });
     service.Stop();
     std::fprintf(stderr, "nqmssim: stopped\n");
     return 0;
