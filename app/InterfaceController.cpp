@@ -8,12 +8,11 @@
 #include <new>
 #include <vector>
 
+#include "app/ParameterDownload.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "platform/Clock.h"
-#include "platform/Event.h"
 #include "platform/ProcessSignals.h"
-#include "platform/WorkerThread.h"
 #include "transaction/TransactionQueue.h"
 
 std::atomic<bool> g_bParametersRetrievedOnce{false};
@@ -206,17 +205,9 @@ void CInterfaceController::StartSequence() {
 }
 
 void CInterfaceController::RetrieveParametersAtStartup() {
-    CEvent done(true, false);
-    CWorkerThread thread("ParameterRetrieval", [this, &done] {
-        m_Parts.parameterDownload.Run();
-        done.Set();
-        return 0;
-    });
-    if (thread.Start()) {
-        std::vector<CEvent*> events{&done};
-        WaitAndPumpMessages(events);
-    }
-    // The thread object goes before the download client; its destructor waits for the thread to end.
+    // The outcome is not looked at: a good download has replaced the stored set, a failed one left it, and the
+    // configuration check that follows decides either way.
+    RunWorkerAndPump("ParameterRetrieval", [this] { m_Parts.parameterDownload.Run(); });
 }
 
 void CInterfaceController::StopInterfaces() {

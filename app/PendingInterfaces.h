@@ -1,7 +1,6 @@
 #pragma once
-// Stand-ins for the pieces of the start-up that are not built yet: the launcher's pipe link and the parameter
-// download from the management service. Each does nothing and says so honestly, so the start-up takes the path
-// it takes when the real piece fails; the real pieces replace them one by one.
+// Stand-in for the one piece of the start-up that is not built yet: the launcher's pipe link. It does nothing
+// and says so honestly, so the start-up takes the path it takes when the real piece fails.
 
 #include <string>
 
@@ -17,11 +16,4 @@ public:
 
 private:
     int m_LastErrorCode = 0;
-};
-
-// No download: the stored parameters stay as they are. Logs one line so the operator knows none was tried.
-// Thread-safe (stateless).
-class CNoParameterDownload final : public IParameterDownloadPart {
-public:
-    void Run() override;
 };

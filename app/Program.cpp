@@ -10,6 +10,7 @@
 #include "app/HeadlessView.h"
 #include "app/InterfaceAdapters.h"
 #include "app/InterfaceController.h"
+#include "app/ParameterDownload.h"
 #include "app/PendingInterfaces.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 #include "foundation/AppMode.h"
@@ -21,7 +22,8 @@ namespace {
 
 // The interface objects the window's view would own, built in its order and destroyed in the reverse.
 struct CProgramInterfaces {
-    explicit CProgramInterfaces(int posPort) : serverFactory(posPort) {}
+    CProgramInterfaces(int posPort, const CVYRRuvuzUvirIP_Voda50App& app)
+        : parameterDownload([&app] { return app.GetDeviceId(); }), serverFactory(posPort) {}
 
     CInterfaceParts Parts() {
         return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
@@ -33,7 +35,7 @@ struct CProgramInterfaces {
     CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
     CServiceDiscoveryPart serviceDiscovery;
     CNoLauncherPipe pipeServerThread;
-    CNoParameterDownload parameterDownload;
+    CParameterDownload parameterDownload;
     CPosServerFactory serverFactory;
 };
 
@@ -195,7 +197,7 @@ int RunKestrove(int argc, char** argv) {
     {
         CHeadlessView view(!service);
         CScopedTrafficView traffic(view);
-        CProgramInterfaces interfaces(PosPortFromEnvironment());
+        CProgramInterfaces interfaces(PosPortFromEnvironment(), app);
         CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
         controller.StartInterfaces();
         // By hand, the operator has been told and may still stop the process; a service must not idle on.

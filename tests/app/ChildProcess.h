@@ -97,6 +97,9 @@ public:
                 merged[entry.substr(0, eq)] = entry.substr(eq + 1);
             }
         }
+        // No child ever asks a real management service: unless a test names one, the download meets a closed
+        // loopback port.
+        merged["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";
         for (const auto& [key, value] : env) {
             merged[key] = value;
         }

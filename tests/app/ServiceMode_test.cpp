@@ -21,6 +21,7 @@
 #include "common/TempDir.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
+#include "peers/ManagementService.h"
 #include "peers/PosClient.h"
 #include "platform/Socket.h"
 
@@ -47,12 +48,16 @@ protected:
         ASSERT_TRUE(m_HostSide.PrepareFolder(m_Folder));
     }
 
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0") {
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
+                     const std::string& managementHosts = "") {
         std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
         env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
         env["KESTROVE_POS_PORT"] = posPort;
         // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
         env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();
+        if (!managementHosts.empty()) {
+            env["KESTROVE_NQMS_HOSTS"] = managementHosts;
+        }
         return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
@@ -99,6 +104,39 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
+    EXPECT_EQ("", m_Server.Stderr());
+}
+
+TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
+    std::filesystem::remove(m_Folder / kParamStoreFileName);
+    CManagementService service(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+    ASSERT_TRUE(service.Start());
+    service.SetParams(m_HostSide.MerchantSettings());
+    ASSERT_TRUE(StartServer({"/started_as_service"}, "0", "127.0.0.1:1," + service.HostAndPort()));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+
+    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
+    ASSERT_TRUE(service.WaitForSessions(1));
+    const CNqmsSession session = service.Sessions().at(0);
+    EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
+    EXPECT_FALSE(session.Field("DEVID").empty());
+    EXPECT_EQ(session.laterMessages, std::vector<std::string>{"OK"});
+    {
+        CPosClient lane;
+        SPosReply reply;
+        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
+        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        EXPECT_EQ("Approved", reply.cmdStatus);
+        lane.Close();
+    }
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_EQ("", m_Server.Stderr());
 }
 

@@ -21,9 +21,9 @@
 
 namespace testing_child {
 
-// Saves the end-to-end world's merchant (ids, eight lanes) with |values| on top as |folder|'s parameter file.
-inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::path& folder,
-                                                         const std::vector<std::pair<unsigned, std::string>>& values) {
+// The end-to-end world's merchant (ids, eight lanes) with |values| on top; a value a parameter refuses fails
+// the test that asked.
+inline CParamSettings ProgramSettings(const std::vector<std::pair<unsigned, std::string>>& values) {
     std::vector<std::pair<unsigned, std::string>> all = {
         {kParamMerchantId, kE2eMerchantId}, {kParamAlternateMerchantId, kE2eAltMerchantId},
         {kParamTerminalId, kE2eTerminalId}, {kParamDatawireId, kE2eDatawireId},
@@ -34,13 +34,17 @@ inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::
     settings.BuildDefaults();
     CParamMap map = settings.GetParamMap();
     for (const auto& [index, value] : all) {
-        if (!map.FindEntry(index)->SetValue(value)) {
-            return ::testing::AssertionFailure() << "parameter " << index << " refuses " << value;
-        }
+        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << "parameter " << index << " refuses " << value;
     }
     settings.SetParamMap(map);
+    return settings;
+}
+
+// Saves ProgramSettings(|values|) as |folder|'s parameter file.
+inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::path& folder,
+                                                         const std::vector<std::pair<unsigned, std::string>>& values) {
     CParamStore store(folder / kParamStoreFileName);
-    if (!store.SetParams(settings)) {
+    if (!store.SetParams(ProgramSettings(values))) {
         return ::testing::AssertionFailure() << store.GetLastErrorText();
     }
     return ::testing::AssertionSuccess();
@@ -91,11 +95,20 @@ public:
         if (!EndToEndPki().WriteRootFile(folder / "ca.pem")) {
             return ::testing::AssertionFailure() << "cannot write the CA file into " << folder;
         }
-        return WriteProgramParameters(folder, {
-                                                  {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
-                                                  {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
-                                                  {kParamTransportMethod, transport},
-                                              });
+        CParamStore store(folder / kParamStoreFileName);
+        if (!store.SetParams(MerchantSettings(transport))) {
+            return ::testing::AssertionFailure() << store.GetLastErrorText();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // The merchant's parameters with discovery at the simulator and |transport| as the transport method.
+    CParamSettings MerchantSettings(const std::string& transport = "0") const {
+        return ProgramSettings({
+            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
+            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
+            {kParamTransportMethod, transport},
+        });
     }
 
     // The variables that make a child in |folder| trust the simulator.

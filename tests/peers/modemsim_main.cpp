@@ -19,7 +19,7 @@
 
 #include "peers/CardHost.h"
 #include "peers/ModemSimulator.h"
-#include "platform/ProcessSignals.h"
+#include "peers/PeerProgram.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     // Before the modem's thread exists, so the signals wait for the loop below.
-    BlockTerminationSignals();
+    CStopSignals stopSignals;
 
     if (options.lines.empty()) {
         options.lines = (std::filesystem::temp_directory_path() /
@@ -168,8 +168,7 @@ int main(int argc, char** argv) {
 
     size_t commands = 0;
     size_t exchanges = 0;
-    for (;;) {
-        const int signal = WaitForTerminationSignalMs(200);
+    stopSignals.RunUntilStop([&] {
         if (!options.quiet) {
             const auto seen = modem.Commands();
             for (; commands < seen.size(); ++commands) {
@@ -184,10 +183,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(done[exchanges].balanceAfter), Shown(done[exchanges].request).c_str());
             }
         }
-        if (signal != 0) {
-            break;
-        }
-    }
+    });
     modem.Stop();
     std::filesystem::remove(options.lines);
     std::fprintf(stderr, "modemsim: stopped\n");
