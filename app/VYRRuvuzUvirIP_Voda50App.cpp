@@ -93,12 +93,12 @@ bool CVYRRuvuzUvirIP_Voda50App::TakeInstanceLock() {
         CLogger::Instance().LogLine("Instance lock not available: %s", error.c_str());
         std::cerr << "Instance lock not available: " << error << std::endl;
     }
-    if (!m_bStartedAsService) {
-        ReportStartup(otherIsService ? "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time! The other "
-                                       "instance is running as a Service."
-                                     : "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time!",
-                      false);
-    }
+    // Never logged. A service, which shows no box, says it on standard error, so that the service manager's
+    // journal shows why this start ended.
+    ReportStartup(otherIsService ? "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time! The other "
+                                   "instance is running as a Service."
+                                 : "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time!",
+                  false);
     return false;
 }
 
@@ -152,7 +152,7 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
         return false;
     }
 
-    CLogger::Instance().LogLine("Server Startup: %s %s - %s", "RuvuzUvir", "Kestrove", "VL 5.06");
+    CLogger::Instance().LogLine("Server Startup: %s %s - %s", "RuvuzUvir", "Kestrove", kStartupVersionText);
     return true;
 }
 

@@ -252,3 +252,11 @@ std::string GetErrorText(uint64_t code) {
     const std::string text = OsErrorText(code);
     return text.empty() ? text : text + "\r\n";
 }
+
+std::string GetErrorTextInline(uint64_t code) {
+    std::string text = GetErrorText(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text.empty() ? "error " + std::to_string(code) : text;
+}

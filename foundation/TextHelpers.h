@@ -58,3 +58,5 @@ std::string CentsToAmount(long cents);
 // The system's text for |code|, with its trailing "\r\n": strerror texts for errno values, and the texts of
 // the crypto and certificate codes of ErrorCodes.h. "" for a code the system has no text for.
 std::string GetErrorText(uint64_t code);
+// The same for the middle of a line: without the line end, and "error <code>" when the system has no text.
+std::string GetErrorTextInline(uint64_t code);

@@ -7,6 +7,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
+#include "host/ContentLengthHeader.h"
 #include "platform/Clock.h"
 #include "platform/HexDigit.h"
 #include "transaction/Transaction.h"
@@ -124,22 +125,6 @@ bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
         }
     }
     return true;
-}
-
-// The Content-Length value: the digits after any blanks, held below overflow (a length no body reaches).
-size_t ParseContentLength(const std::string& value) {
-    size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
-        ++i;
-    }
-    size_t length = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        if (length > (SIZE_MAX - 9) / 10) {
-            return SIZE_MAX;
-        }
-        length = length * 10 + static_cast<size_t>(value[i] - '0');
-    }
-    return length;
 }
 
 // Drops a leading "https://" or "http://", whatever its case.
@@ -355,35 +340,14 @@ int CDatawireClient::ReadResponse() {
 }
 
 size_t CDatawireClient::CompleteResponseLength(const std::string& text, bool sessionEnded) {
-    bool haveLength = false;
-    size_t expected = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t lf = text.find('\n', pos);
-        if (lf == std::string::npos) {
-            return 0; // the header has not ended yet
-        }
-        size_t end = lf;
-        if (end > pos && text[end - 1] == '\r') {
-            --end;
-        }
-        if (end == pos) {
-            // The first empty line ends the header; the body's own lines are never read as header lines.
-            const size_t bodyStart = lf + 1;
-            const size_t body = text.size() - bodyStart;
-            if (haveLength) {
-                return body >= expected ? bodyStart + expected : 0;
-            }
-            return sessionEnded ? text.size() : 0;
-        }
-        const std::string line = text.substr(pos, end - pos);
-        if (StartsWithIgnoreCase(line, "CONTENT-LENGTH:")) {
-            haveLength = true;
-            expected = ParseContentLength(line.substr(15));
-        }
-        pos = lf + 1;
+    const CFramedHeader header = ScanFramedHeader(text);
+    if (!header.ended) {
+        return 0;
     }
-    return 0;
+    if (header.haveLength) {
+        return text.size() - header.bodyStart >= header.contentLength ? header.bodyStart + header.contentLength : 0;
+    }
+    return sessionEnded ? text.size() : 0;
 }
 
 CDatawireResult CDatawireClient::DatawireFailure(int code) {

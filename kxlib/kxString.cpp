@@ -10,7 +10,9 @@
 #include <set>
 #include <stdexcept>
 
+#include "kxlib/kxDate.h"
 #include "kxlib/kxNarrowBuffer.h"
+#include "kxlib/kxTime.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
 #include "platform/Uuid.h"
@@ -80,11 +82,6 @@ std::string DoubleText(double value) {
     return FormatText("%+2.15f", value);
 }
 
-// Where |needle| stands in |hay| at or after |from| (compared as given); npos when nowhere.
-size_t FindIn(const std::string& hay, const std::string& needle, size_t from) {
-    return hay.find(needle, from);
-}
-
 // Every non-overlapping occurrence of |needle| from |from|, left to right, at most |maximum|.
 std::vector<size_t> Occurrences(const std::string& text, const std::string& find, bool caseSensitive, size_t maximum,
                                 size_t from = 0) {
@@ -95,8 +92,8 @@ std::vector<size_t> Occurrences(const std::string& text, const std::string& find
     try {
         const std::string hay = caseSensitive ? text : LowerCopy(text);
         const std::string needle = caseSensitive ? find : LowerCopy(find);
-        for (size_t at = FindIn(hay, needle, from); at != std::string::npos && found.size() < maximum;
-             at = FindIn(hay, needle, at + needle.size())) {
+        for (size_t at = hay.find(needle, from); at != std::string::npos && found.size() < maximum;
+             at = hay.find(needle, at + needle.size())) {
             found.push_back(at);
         }
     } catch (const std::bad_alloc&) {
@@ -170,6 +167,8 @@ kxString::kxString(long long value) : m_Text(SignedText(value)) {}
 kxString::kxString(unsigned long long value) : m_Text(IntegerText(value, false)) {}
 kxString::kxString(float value) : m_Text(DoubleText(value)) {}
 kxString::kxString(double value) : m_Text(DoubleText(value)) {}
+kxString::kxString(const kxDate& date) : kxString(date.FormatDate(1, '-', true)) {}
+kxString::kxString(const kxTime& time) : kxString(time.Format(true, false, ':')) {}
 
 char kxString::GetAt(size_t position) const {
     return position < m_Text.size() ? m_Text[position] : '\0';
@@ -237,41 +236,15 @@ kxString& kxString::Append(char c) {
     return *this;
 }
 
-kxString& kxString::Append(unsigned char value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(short value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned short value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(int value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned int value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(long long value) {
-    return Append(kxString(value));
-}
-kxString& kxString::Append(unsigned long long value) {
-    return Append(kxString(value));
-}
 kxString& kxString::Append(bool value) {
     return Append(value ? "true" : "false");
 }
-kxString& kxString::Append(float value) {
-    return Append(kxString(value));
+
+kxString& kxString::Append(const kxDate& date) {
+    return Append(kxString(date));
 }
-kxString& kxString::Append(double value) {
-    return Append(kxString(value));
+kxString& kxString::Append(const kxTime& time) {
+    return Append(kxString(time));
 }
 
 kxString& kxString::Append(const char16_t* text) {

@@ -17,7 +17,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+class kxDate;
+class kxTime;
 
 class kxString {
 public:
@@ -59,6 +63,10 @@ public:
     // "%+2.15f": the sign always, 15 decimals.
     explicit kxString(float value);
     explicit kxString(double value);
+    // The date in its format type 1, the ISO form with time ("" for no date).
+    explicit kxString(const kxDate& date);
+    // The time zero-padded on the 24-hour clock with ":" ("" when unset).
+    explicit kxString(const kxTime& time);
 
     kxString& operator=(const char* text) { return Assign(text); }
     kxString& operator=(const std::string& text) { return Assign(text); }
@@ -86,19 +94,18 @@ public:
     kxString& Append(const kxString& text);
     kxString& Append(const kxString& source, size_t position, size_t count);
     kxString& Append(char c);
-    kxString& Append(unsigned char value);
-    kxString& Append(short value);
-    kxString& Append(unsigned short value);
-    kxString& Append(int value);
-    kxString& Append(unsigned int value);
-    kxString& Append(long value);
-    kxString& Append(unsigned long value);
-    kxString& Append(long long value);
-    kxString& Append(unsigned long long value);
     // "true" / "false".
     kxString& Append(bool value);
-    kxString& Append(float value);
-    kxString& Append(double value);
+    // Any number, as its constructor writes it: decimal digits, or "%+2.15f".
+    template <typename Number>
+    requires(std::is_arithmetic_v<Number> && !std::is_same_v<Number, bool> &&
+             !std::is_same_v<Number, char>) kxString& Append(Number value) {
+        return Append(kxString(value));
+    }
+    // Format type 1.
+    kxString& Append(const kxDate& date);
+    // Zero-padded, 24-hour, ":".
+    kxString& Append(const kxTime& time);
     // The low byte of every unit up to the zero unit; a null text changes nothing.
     kxString& Append(const char16_t* text);
 

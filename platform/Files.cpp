@@ -1,17 +1,61 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/FileHandle.h"
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 
 namespace {
 std::string ErrnoText(const char* what, const std::filesystem::path& path) {
     return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+std::string UtcStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
+    return text;
+}
+
+// Renames without ever replacing an existing file; false with errno set on failure (EEXIST when taken).
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // The file system cannot refuse the replacement itself; we are the only writer of the folder.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {
@@ -37,8 +81,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
         }
         return false;
     }
-    bool ok =
-        ::fchmod(fd.Get(), mode) == 0 && WriteEvery(fd.Get(), bytes.data(), bytes.size()) && ::fsync(fd.Get()) == 0;
+    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
     if (ok) {
         fd.Close();
         ok = ::rename(pattern.c_str(), path.c_str()) == 0;
@@ -56,7 +99,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    if (!fd.Valid() || !WriteEvery(fd.Get(), bytes.data(), bytes.size()) || ::fsync(fd.Get()) != 0) {
+    if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
         if (error != nullptr) {
             *error = ErrnoText("cannot append to", path);
         }
@@ -91,4 +134,26 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
         }
         bytes->append(buffer, static_cast<size_t>(n));
     }
+}
+
+int MoveFileAside(const std::filesystem::path& path, std::filesystem::path* movedTo) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return errno;
+    }
+    const std::string base = path.string() + ".bad-" + UtcStamp();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        if (RenameNoReplace(path, target)) {
+            SyncFolderOf(path);
+            if (movedTo != nullptr) {
+                *movedTo = target;
+            }
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
 }

@@ -17,3 +17,9 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
+
+// Keeps a damaged state file for the operator instead of deleting it: renames |path| to
+// "<path>.bad-<UTC time stamp %Y%m%d%H%M%S>" (clock-seam time), adding "-1", "-2", ... when that name is taken, and
+// never replaces an existing file. Returns 0 with the new name in |movedTo| (when given), else the errno of the
+// failure (ENOENT when |path| does not exist).
+int MoveFileAside(const std::filesystem::path& path, std::filesystem::path* movedTo = nullptr);

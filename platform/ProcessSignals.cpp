@@ -35,6 +35,13 @@ int WaitForTerminationSignal() {
     }
 }
 
+int WaitForTerminationSignalMs(unsigned ms) {
+    const sigset_t set = TerminationSet();
+    const timespec slice{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    const int number = sigtimedwait(&set, nullptr, &slice);
+    return number > 0 ? number : 0;
+}
+
 void IgnoreBrokenPipeSignal() {
     std::signal(SIGPIPE, SIG_IGN);
 }

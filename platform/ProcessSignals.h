@@ -9,6 +9,10 @@ void BlockTerminationSignals();
 // Waits without limit for SIGTERM or SIGINT (blocked beforehand) and returns its number.
 int WaitForTerminationSignal();
 
+// Waits at most |ms| real milliseconds for SIGTERM or SIGINT (blocked beforehand): its number, or 0 when none
+// came.
+int WaitForTerminationSignalMs(unsigned ms);
+
 // Makes a write to a pipe or socket whose reader has gone fail with EPIPE instead of ending the process.
 void IgnoreBrokenPipeSignal();
 

@@ -1,11 +1,14 @@
 // The program in service mode, end to end: kestrove runs as a child process in its own folder against the host
 // simulator (real TLS on loopback, the test CA through SSL_CERT_FILE), a POS client makes a Sale, and SIGTERM
-// runs the whole shut-down: exit status 0, the shut-down lines in the log and no thread left behind.
+// runs the whole shut-down: exit status 0, the shut-down lines in the log and no thread left behind. A service
+// whose interfaces cannot all start ends by itself, non-zero, with the reason on standard error and in the log.
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,16 +17,18 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "TestHostSide.h"
 #include "common/TempDir.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
-#include "peers/HostSimulator.h"
+#include "peers/ManagementService.h"
 #include "peers/PosClient.h"
-#include "peers/TestPki.h"
+#include "platform/Socket.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
+using testing_child::CTestHostSide;
 using testing_child::KestroveProgram;
 using testing_child::ReadLogFolder;
 using testing_child::WaitUntil;
@@ -38,73 +43,29 @@ protected:
     void SetUp() override {
         m_Folder = m_TempDir.Path() / "server";
         std::filesystem::create_directories(m_Folder);
-        ASSERT_TRUE(EndToEndPki().WriteRootFile(m_Folder / "ca.pem"));
-
-        CHostSimulatorOptions options;
-        options.merchantId = kE2eMerchantId;
-        options.altMerchantId = kE2eAltMerchantId;
-        options.terminalId = kE2eTerminalId;
-        options.datawireId = kE2eDatawireId;
-        m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
-        ASSERT_TRUE(m_Simulator->Start());
-        m_Simulator->Host().AddCard(kCard, 5000);
-        WriteParameters();
+        ASSERT_TRUE(m_HostSide.Started());
+        m_HostSide.Simulator().Host().AddCard(kCard, 5000);
+        ASSERT_TRUE(m_HostSide.PrepareFolder(m_Folder));
     }
 
-    // The merchant's parameters in the server's folder, with the discovery hosts at the simulator.
-    void WriteParameters() {
-        const std::vector<std::pair<unsigned, std::string>> values = {
-            {kParamMerchantId, kE2eMerchantId},
-            {kParamAlternateMerchantId, kE2eAltMerchantId},
-            {kParamTerminalId, kE2eTerminalId},
-            {kParamDatawireId, kE2eDatawireId},
-            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
-            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
-            {kParamTransportMethod, "0"},
-            {kParamNumberOfLanes, "8"},
-        };
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
+                     const std::string& managementHosts = "") {
+        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
+        env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
+        env["KESTROVE_POS_PORT"] = posPort;
+        // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
+        env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();
+        if (!managementHosts.empty()) {
+            env["KESTROVE_NQMS_HOSTS"] = managementHosts;
         }
-        settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
-    }
-
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
-        const std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
-            {"KESTROVE_POS_PORT", "0"},
-            {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
-            {"SSL_CERT_DIR", m_Folder.string()},
-        };
         return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
     // The port the server logged once its start-up had finished; -1 when it did not finish.
-    int WaitForPort() {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
-    }
+    int WaitForPort() { return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs); }
 
     std::filesystem::path m_Folder;
-    std::unique_ptr<CHostSimulator> m_Simulator;
+    CTestHostSide m_HostSide;
     CChildProcess m_Server;
 };
 
@@ -129,9 +90,9 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
         EXPECT_EQ("37.50", XmlElement(reply.document, "Balance"));
         lane.Close();
     }
-    EXPECT_EQ(3750, m_Simulator->Host().Balance(kCard));
-    ASSERT_EQ(1u, m_Simulator->Exchanges().size());
-    EXPECT_EQ("0200", m_Simulator->Exchanges()[0].type);
+    EXPECT_EQ(3750, m_HostSide.Simulator().Host().Balance(kCard));
+    ASSERT_EQ(1u, m_HostSide.Simulator().Exchanges().size());
+    EXPECT_EQ("0200", m_HostSide.Simulator().Exchanges()[0].type);
 
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
@@ -143,6 +104,39 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
+    EXPECT_EQ("", m_Server.Stderr());
+}
+
+TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
+    std::filesystem::remove(m_Folder / kParamStoreFileName);
+    CManagementService service(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+    ASSERT_TRUE(service.Start());
+    service.SetParams(m_HostSide.MerchantSettings());
+    ASSERT_TRUE(StartServer({"/started_as_service"}, "0", "127.0.0.1:1," + service.HostAndPort()));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+
+    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
+    ASSERT_TRUE(service.WaitForSessions(1));
+    const CNqmsSession session = service.Sessions().at(0);
+    EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
+    EXPECT_FALSE(session.Field("DEVID").empty());
+    EXPECT_EQ(session.laterMessages, std::vector<std::string>{"OK"});
+    {
+        CPosClient lane;
+        SPosReply reply;
+        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
+        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        EXPECT_EQ("Approved", reply.cmdStatus);
+        lane.Close();
+    }
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_EQ("", m_Server.Stderr());
 }
 
@@ -167,19 +161,87 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
     EXPECT_THAT(m_Server.Stderr(), Not(HasSubstr("Are you SURE")));
 }
 
-TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKeepsNoInterface) {
-    m_Simulator->StopDiscoveryHost(0);
-    m_Simulator->StopDiscoveryHost(1);
-    ASSERT_TRUE(StartServer());
+TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
+    // Without the service switch the operator is asked (no terminal here: "No" is taken) and then decides.
+    m_HostSide.Simulator().StopDiscoveryHost(0);
+    m_HostSide.Simulator().StopDiscoveryHost(1);
+    ASSERT_TRUE(StartServer({}));
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || m_Server.Wait(0); },
         kTimeoutMs));
-    const std::string log = ReadLogFolder(m_Folder);
-    EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
+    EXPECT_EQ(-1, m_Server.ExitCode()) << m_Server.Stderr();
+    EXPECT_THAT(m_Server.Stderr(), HasSubstr("Service Discovery failed."));
+    EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("Interfaces initialized successfully.")));
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
     EXPECT_EQ(0, m_Server.ExitCode());
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Threads left after the shut-down: 0."));
 }
+
+struct FailedServiceCase {
+    std::string name;
+    // Breaks the world before the server starts; returns the POS port to use ("taken": one the test holds).
+    std::function<std::string(CTestHostSide&, const std::filesystem::path&)> arrange;
+    std::string reason; // told on standard error and logged
+};
+
+void PrintTo(const FailedServiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailedServiceStartTest : public ServiceModeTest, public ::testing::WithParamInterface<FailedServiceCase> {
+protected:
+    CSocketFd m_Blocker; // a POS port already taken
+};
+
+TEST_P(FailedServiceStartTest, EndsByItselfNonZeroWithTheReasonOnStandardErrorAndInTheLog) {
+    const FailedServiceCase& c = GetParam();
+    std::string posPort = c.arrange(m_HostSide, m_Folder);
+    if (posPort == "taken") {
+        int port = -1;
+        int step = 0;
+        m_Blocker = ListenTcp(0, 1, 0, &port, &step);
+        ASSERT_TRUE(m_Blocker.Valid());
+        posPort = std::to_string(port);
+    }
+    ASSERT_TRUE(StartServer({"/started_as_service"}, posPort));
+    // No signal: a service that cannot serve must not idle on.
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << ReadLogFolder(m_Folder);
+    EXPECT_EQ(1, m_Server.ExitCode());
+    const std::string reason = std::regex_replace(c.reason, std::regex("<port>"), posPort);
+    EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: service start-up failed: " + reason));
+    const std::string log = ReadLogFolder(m_Folder);
+    EXPECT_THAT(log, HasSubstr("Service start-up failed: " + reason));
+    EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
+    EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
+    EXPECT_THAT(log, HasSubstr("Server Shutdown . . ."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedServiceStartTest,
+    ::testing::Values(FailedServiceCase{"ConfigurationNotSet",
+                                        [](CTestHostSide&, const std::filesystem::path& folder) {
+                                            std::filesystem::remove(folder / kParamStoreFileName);
+                                            return std::string("0");
+                                        },
+                                        "Configuration not Set! - Use Setup | Merchant Parameters"},
+                      FailedServiceCase{"NoDiscoveryHostAnswers",
+                                        [](CTestHostSide& host, const std::filesystem::path&) {
+                                            host.Simulator().StopDiscoveryHost(0);
+                                            host.Simulator().StopDiscoveryHost(1);
+                                            return std::string("0");
+                                        },
+                                        "Service Discovery failed."},
+                      FailedServiceCase{
+                          "PosPortTaken",
+                          [](CTestHostSide&, const std::filesystem::path&) { return std::string("taken"); },
+                          "Failed to start TCP/IP Server(<port>)! bind: Address already in use"},
+                      FailedServiceCase{"DialBackupCannotStart",
+                                        [](CTestHostSide& host, const std::filesystem::path& folder) {
+                                            EXPECT_TRUE(host.PrepareFolder(folder, "1"));
+                                            return std::string("0");
+                                        },
+                                        "Could not Open Com Port 1."}),
+    [](const auto& info) { return info.param.name; });
 
 } // namespace
