@@ -209,38 +209,57 @@ TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {
 
 TEST(RuvuzUvirReversalRulesTest, AFailedIpSendIsReversedOnlyWhenItsOutcomeIsOpen) {
     const struct {
-        bool awaiting;
+        bool sent;     // the whole request went out
+        bool awaiting; // no whole response came back
+        int http;      // the status of the response that came
         int code;
         bool datawire;
         const char* reason;
     } cases[] = {
-        {true, -1, false, "of TIMEOUT (IP) from Datawire."},
-        {true, 50011, true, "of TIMEOUT (IP) from Datawire."}, // unanswered wins over the code
-        {false, 50008, true, "of 8 error from datawire."},
-        {false, 50011, true, "of 11 error from datawire."},
-        {false, 50201, true, "of 201 error from datawire."},
-        {false, 50203, true, "of 203 error from datawire."},
-        {false, 50204, true, "of 204 error from datawire."},
-        {false, 50205, true, "of 205 error from datawire."},
-        {false, 50206, true, "of 206 error from datawire."},
-        {false, 50405, true, "of 405 error from datawire."},
-        {false, 50505, true, "of 505 error from datawire."},
-        {false, 205, true, "of 205 error from datawire."}, // a ReturnCode given without the 50000
-        {false, 100011, true, "of 11 error from datawire."},
-        {false, -50011, true, ""}, // the remainder of a signed division: -11
-        {false, 50011, false, ""}, // the same number from the connection is no Datawire verdict
-        {false, 50013, true, ""},
-        {false, 50202, true, ""},
-        {false, 50207, true, ""},
-        {false, 50000, true, ""},
-        {false, 3006, false, ""},
+        {true, true, 0, -1, false, "of TIMEOUT (IP) from Datawire."},
+        {true, true, 0, 50011, true, "of TIMEOUT (IP) from Datawire."}, // unanswered wins over the code
+        {true, false, 200, 50008, true, "of 8 error from datawire."},
+        {true, false, 200, 50011, true, "of 11 error from datawire."},
+        {true, false, 200, 50201, true, "of 201 error from datawire."},
+        {true, false, 200, 50203, true, "of 203 error from datawire."},
+        {true, false, 200, 50204, true, "of 204 error from datawire."},
+        {true, false, 200, 50205, true, "of 205 error from datawire."},
+        {true, false, 200, 50206, true, "of 206 error from datawire."},
+        {true, false, 200, 50405, true, "of 405 error from datawire."},
+        {true, false, 200, 50505, true, "of 505 error from datawire."},
+        {true, false, 200, 205, true, "of 205 error from datawire."}, // a ReturnCode given without the 50000
+        {true, false, 200, 100011, true, "of 11 error from datawire."},
+        // Once the request is out, whatever else Datawire answers leaves it open whether the host booked it.
+        {true, false, 200, -50011, true, "of -11 error from datawire."}, // the remainder of a signed division
+        {true, false, 200, 50202, true, "of 202 error from datawire."},
+        {true, false, 200, 50207, true, "of 207 error from datawire."},
+        {true, false, 200, 50048, true, "of 48 error from datawire."}, // OK without a payload
+        {true, false, 200, 50050, true, "of 50 error from datawire."},
+        // ... but for the words that refuse the request at the door.
+        {true, false, 200, 50001, true, ""},
+        {true, false, 200, 50013, true, ""},
+        {true, false, 200, 50035, true, ""},
+        {true, false, 200, 50040, true, ""},
+        {true, false, 200, 50041, true, ""},
+        {true, false, 200, 50046, true, ""},
+        {true, false, 200, 50058, true, ""},
+        {true, false, 200, 50059, true, ""},
+        // An HTTP status of the server's failure, or an answer that is no HTTP at all.
+        {true, false, 500, 0, false, "of HTTP 500 from Datawire."},
+        {true, false, 503, 0, false, "of HTTP 503 from Datawire."},
+        {true, false, -1, 0, false, "of HTTP -1 from Datawire."},
+        {true, false, 404, 0, false, ""},
+        {true, false, 302, 0, false, ""},
+        // Nothing (or not all) went out: the host cannot have booked it.
+        {false, false, 0, 50011, false, ""},
+        {false, false, 0, 3006, false, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
+        SCOPED_TRACE(std::to_string(c.code) + " HTTP " + std::to_string(c.http));
         CTransportResult result;
         result.m_Code = c.code;
         result.m_IsDatawireStatus = c.datawire;
-        EXPECT_EQ(IpFailureReversalReason(c.awaiting, result), c.reason);
+        EXPECT_EQ(IpFailureReversalReason(CIpSendFacts{c.sent, c.awaiting, c.http}, result), c.reason);
     }
 }
 
@@ -294,6 +313,8 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
     };
     CDatawireAnswer http500;
     http500.httpStatus = 500;
+    CDatawireAnswer http404;
+    http404.httpStatus = 404;
     CDatawireAnswer closeAfterRequest;
     closeAfterRequest.raw = std::string();
     closeAfterRequest.ending = DatawireEnding::CloseTcp;
@@ -313,9 +334,10 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         {"Sale, status AuthenticationError", kTranNumSale, word("AuthenticationError"), false, ""},
         {"CashOut, ReturnCode 205", kTranNumCashOut, returnCode("205"), false, "of 205 error from datawire."},
         {"Issue, ReturnCode 50505", kTranNumIssue, returnCode("50505"), false, "of 505 error from datawire."},
-        {"Sale, ReturnCode 50202", kTranNumSale, returnCode("50202"), false, ""},
+        {"Sale, ReturnCode 50202", kTranNumSale, returnCode("50202"), false, "of 202 error from datawire."},
         {"Balance, status Timeout", kTranNumBalance, word("Timeout"), false, ""},
-        {"Sale, HTTP 500", kTranNumSale, http500, false, ""},
+        {"Sale, HTTP 500", kTranNumSale, http500, false, "of HTTP 500 from Datawire."},
+        {"Sale, HTTP 404", kTranNumSale, http404, false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,5 +1,6 @@
 #include "transaction/ReverseWorker.h"
 
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "foundation/Presenter.h"
 #include "foundation/SharedConstants.h"
 #include "platform/Clock.h"
+#include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
@@ -91,6 +93,28 @@ std::vector<std::string> JournalLines() {
     return lines;
 }
 
+// The key the process's journal uses in the current folder (made when there is none).
+CSealingKey JournalKey() {
+    CSealingKey key;
+    ESealingKeyOrigin origin = ESealingKeyOrigin::Loaded;
+    std::string error;
+    EXPECT_TRUE(CSealingKey::LoadOrCreate(kReversalJournalKeyFileName, &key, &origin, &error)) << error;
+    return key;
+}
+
+std::string LineOf(const CJournalEntry& entry, const CSealingKey& key) {
+    std::string line;
+    EXPECT_TRUE(EncodeJournalLine(entry, key, &line));
+    return line;
+}
+
+// A key of one repeated byte, for line tests.
+CSealingKey KeyOf(uint8_t fill) {
+    std::array<uint8_t, CSealingKey::kKeyBytes> bytes{};
+    bytes.fill(fill);
+    return CSealingKey::FromBytes(bytes);
+}
+
 // Shows nothing; remembers the boxes it was asked to show.
 class CRecordingPresenter final : public IPresenter {
 public:
@@ -156,8 +180,9 @@ protected:
         return StepUntil([count] { return Reversals(g_TransactionQueue).size() == count; });
     }
 
-    // Plays the host interface: the one queued reversal ends in |state|.
-    void AnswerTheReversal(int state) {
+    // Plays the host interface: the one queued reversal ends in |state|, answered with |hostCode| when it
+    // completed.
+    void AnswerTheReversal(int state, int hostCode = 0) {
         const std::vector<CTransaction> reversals = Reversals(g_TransactionQueue);
         ASSERT_EQ(reversals.size(), 1u);
         CTransaction record = reversals[0];
@@ -166,9 +191,19 @@ protected:
         if (state == kTranStateHostError) {
             record.m_HostErrorText = "Host Link Timed Out";
         } else {
-            record.m_HostResponse = "approved reversal";
+            Answer(record, hostCode);
         }
         ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
+    }
+
+    // What ParseHostResponse leaves in a reversal the host answered with |hostCode|.
+    static void Answer(CTransaction& record, int hostCode) {
+        record.m_HostResponse = "39" + std::string(hostCode < 10 ? "0" : "") + std::to_string(hostCode);
+        record.m_Approved = hostCode == 0;
+        record.m_Captured = hostCode == 0;
+        if (hostCode != 0) {
+            record.m_ResponseText = HostResponseText(hostCode);
+        }
     }
 
     CManualClock m_Clock{1000000};
@@ -260,6 +295,7 @@ struct TrackedEndCase {
     int32_t resultCode; // and its result code
     bool queuedAgainAtOnce;
     bool retriedAfterAMinute;
+    int hostCode = 0; // the host's answer of a completed one
 };
 
 class TrackedReversalEndTest : public ReverseWorkerTest, public ::testing::WithParamInterface<TrackedEndCase> {};
@@ -272,6 +308,9 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
     CTransaction record = Reversals(g_TransactionQueue)[0];
     record.m_State = c.state;
     record.m_ResultCode = c.resultCode;
+    if (c.state == kTranStateCompleted) {
+        Answer(record, c.hostCode);
+    }
     ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
 
     if (c.queuedAgainAtOnce) {
@@ -306,6 +345,12 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrackedReversalEndTest,
     ::testing::Values(TrackedEndCase{"Completed", kTranStateCompleted, kResultNew, false, false},
+                      // An earlier attempt, cut off before its answer, reversed it already.
+                      TrackedEndCase{"AlreadyReversed", kTranStateCompleted, kResultNew, false, false, 34},
+                      // The host never booked what it reverses.
+                      TrackedEndCase{"NoPreviousTransaction", kTranStateCompleted, kResultNew, false, false, 33},
+                      // Any other answer leaves the reversed transaction standing: tried again.
+                      TrackedEndCase{"DeclinedByTheHost", kTranStateCompleted, kResultNew, false, true, 9},
                       TrackedEndCase{"HostError", kTranStateHostError, kResultNew, false, true},
                       // The host interface had no thread for it: nothing went out.
                       TrackedEndCase{"NotTakenByTheHost", kTranStateCodeSet, kResultAuthThreadFailed, false, true},
@@ -365,11 +410,13 @@ TEST_F(ReverseWorkerTest, ReversalsOfAnEarlierRunAreQueuedAtStartWithTheirCreati
         EXPECT_EQ(record.m_ReversalAttempts, 1u);
         EXPECT_EQ(record.m_OrigTranCode, kTranNumSale);
         EXPECT_EQ(record.m_State, kTranStateQueued);
-        EXPECT_EQ(record.m_HostRequest, old.m_HostRequest);
+        EXPECT_EQ(record.m_Account, old.m_Account);
+        // The reversed transaction's host message carries the whole card number: the journal never keeps it.
+        EXPECT_EQ(record.m_HostRequest, "");
     }
     // The old one's hold has long passed: its host message is written at once.
     EXPECT_TRUE(replayed[0].BuildHostRequest());
-    EXPECT_NE(replayed[0].m_HostRequest, old.m_HostRequest);
+    EXPECT_NE(replayed[0].m_HostRequest.find(old.m_Account), std::string::npos);
 }
 
 TEST_F(ReverseWorkerTest, ReversalTakenByTheHostSurvivesARestartOfTheInterfaces) {
@@ -405,6 +452,7 @@ TEST_F(ReverseWorkerTest, NewWorkerTakesOverAReversalStillQueuedInsteadOfSending
     for (const CTransaction& record : Reversals(g_TransactionQueue)) {
         CTransaction done = record;
         done.m_State = kTranStateCompleted;
+        Answer(done, 0);
         g_TransactionQueue.ReplaceBySeq(done.m_QueueSeq, done);
     }
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
@@ -435,7 +483,7 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
     CJournalEntry entry;
     entry.id = 7;
     entry.record = MakeReversalRecord(ApprovedSale());
-    const std::string good = EncodeJournalLine(entry);
+    const std::string good = LineOf(entry, JournalKey());
     std::string flipped = good;
     flipped[flipped.find("Purchase=1000") + 9] = '9';
     const std::string truncated = good.substr(0, good.size() / 2);
@@ -479,35 +527,86 @@ TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
     EXPECT_TRUE(m_Worker.Start());
 }
 
-TEST(JournalLineTest, EveryValueSurvivesTheRoundTripAndNoneBreaksTheLine) {
+TEST(JournalLineTest, KeptValuesSurviveTheRoundTripAndNoneBreaksTheLine) {
+    const CSealingKey key = KeyOf(0x5A);
     CJournalEntry entry;
     entry.id = 42;
     entry.failedAtMs = 1700000000123;
+    entry.inDoubt = true;
     entry.record = MakeReversalRecord(ApprovedSale());
-    entry.record.m_Request = std::string("TStream=Transaction\x1c"
-                                         "Memo=a\tb\r\nc%41=\x00\xff",
-                                         37);
-    entry.record.m_Reply = "\x1c"
-                           "000\x02<RStream>\x03";
-    entry.record.m_Memo = "%%%";
-    entry.record.m_HostErrorText = "sum=00000000";
-    entry.record.m_QueueSeq = -1;
+    entry.record.m_Header = "lane\t7\r\n%41\xff";
+    entry.record.m_OperatorID = "%%%";
+    entry.record.m_Swiped = true;
+    entry.record.m_Track2 = "6035710012341234=2512101";
     entry.record.m_ReversalAttempts = 4294967295u;
-    const std::string line = EncodeJournalLine(entry);
+    const std::string line = LineOf(entry, key);
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
 
     CJournalEntry decoded;
-    ASSERT_TRUE(DecodeJournalLine(line, decoded));
+    ASSERT_EQ(DecodeJournalLine(line, key, decoded), EJournalLine::Entry);
     EXPECT_EQ(decoded.id, 42u);
     EXPECT_EQ(decoded.failedAtMs, entry.failedAtMs);
-    EXPECT_EQ(decoded.record.m_Request, entry.record.m_Request);
+    EXPECT_TRUE(decoded.inDoubt);
+    EXPECT_EQ(decoded.record.m_Header, entry.record.m_Header);
+    EXPECT_EQ(decoded.record.m_Account, entry.record.m_Account);
+    EXPECT_EQ(decoded.record.m_Track2, entry.record.m_Track2);
     EXPECT_EQ(decoded.record.m_ReversalAttempts, 4294967295u);
-    EXPECT_EQ(EncodeJournalLine(decoded), line); // every member came back
+    // Every kept member came back: the reversal's host message is the one the full record gives.
+    CTransaction full = entry.record;
+    CTransaction kept = decoded.record;
+    full.m_Created = kept.m_Created = CTransaction::CreatedTimeNow() - 60000;
+    ASSERT_TRUE(full.BuildHostRequest());
+    ASSERT_TRUE(kept.BuildHostRequest());
+    EXPECT_EQ(kept.m_HostRequest, full.m_HostRequest);
 
     // Fields of a later version are passed over.
     const std::string body = line.substr(0, line.rfind('\t'));
-    ASSERT_TRUE(DecodeJournalLine(SignJournalLine(body + "\tLaterField=x"), decoded));
-    EXPECT_EQ(EncodeJournalLine(decoded), line);
+    ASSERT_EQ(DecodeJournalLine(SignJournalLine(body + "\tLaterField=x"), key, decoded), EJournalLine::Entry);
+    EXPECT_EQ(decoded.record.m_Track2, entry.record.m_Track2);
+}
+
+TEST(JournalLineTest, NeitherTheRequestNorTheCardDataIsWrittenInTheClear) {
+    CJournalEntry entry;
+    entry.id = 9;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    entry.record.m_Request = "TStream=Transaction\x1c"
+                             "AcctNo=6035710012341234\x1c"
+                             "CVVData=987";
+    entry.record.m_RequestKey = "0102A0B0C0D0E0F0";
+    entry.record.m_Reply = "\x1c"
+                           "200\x02"
+                           "ABCDEF\x03";
+    entry.record.m_ExpDate = "1225";
+    entry.record.m_Memo = "memo text";
+    const std::string line = LineOf(entry, KeyOf(1));
+    // (Short values such as the CVV itself could stand in the hex of the sealed fields by chance: the fields that
+    // would carry them are looked for instead.)
+    for (const std::string& secret : {std::string("6035710012341234"), std::string("CVVData"), std::string("AcctNo"),
+                                      std::string("0102A0B0C0D0E0F0"), std::string("ExpDate"), std::string("Memo"),
+                                      std::string("memo text"), std::string("SV.host message"), std::string("Request"),
+                                      std::string("Reply"), std::string("HostRequest"), std::string("HostResponse")}) {
+        EXPECT_EQ(line.find(secret), std::string::npos) << secret;
+    }
+    CJournalEntry decoded;
+    ASSERT_EQ(DecodeJournalLine(line, KeyOf(1), decoded), EJournalLine::Entry);
+    EXPECT_EQ(decoded.record.m_Request, "");
+    EXPECT_EQ(decoded.record.m_RequestKey, "");
+    EXPECT_EQ(decoded.record.m_HostRequest, "");
+    EXPECT_EQ(decoded.record.m_ExpDate, "");
+    EXPECT_EQ(decoded.record.m_Account, "6035710012341234");
+}
+
+TEST(JournalLineTest, SealedFieldsOpenOnlyWithTheirKeyAndInTheirOwnEntry) {
+    CJournalEntry entry;
+    entry.id = 3;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    const std::string line = LineOf(entry, KeyOf(1));
+    CJournalEntry decoded;
+    EXPECT_EQ(DecodeJournalLine(line, KeyOf(2), decoded), EJournalLine::Undecryptable);
+    // The sealed account of entry 3 copied into a line of entry 4 does not open there.
+    std::string body = line.substr(0, line.rfind('\t'));
+    body.replace(body.find("\tid=3"), 5, "\tid=4");
+    EXPECT_EQ(DecodeJournalLine(SignJournalLine(body), KeyOf(1), decoded), EJournalLine::Undecryptable);
 }
 
 // |line| with |from| replaced by |to| and signed again.
@@ -528,9 +627,9 @@ TEST_P(DamagedJournalLineTest, IsRefused) {
     CJournalEntry entry;
     entry.id = 3;
     entry.record = MakeReversalRecord(ApprovedSale());
-    const std::string line = GetParam().damage(EncodeJournalLine(entry));
+    const std::string line = GetParam().damage(LineOf(entry, KeyOf(7)));
     CJournalEntry decoded;
-    EXPECT_FALSE(DecodeJournalLine(line, decoded));
+    EXPECT_EQ(DecodeJournalLine(line, KeyOf(7), decoded), EJournalLine::Damaged);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -545,7 +644,9 @@ INSTANTIATE_TEST_SUITE_P(
                             return d;
                         }},
         DamagedLineCase{"NoChecksum", [](const std::string& l) { return l.substr(0, l.rfind('\t')); }},
-        DamagedLineCase{"OtherTag", [](const std::string& l) { return Resign(l, "REV1", "REV2"); }},
+        DamagedLineCase{"OtherTag", [](const std::string& l) { return Resign(l, "REV2", "REV9"); }},
+        DamagedLineCase{"SealedFieldNotHex",
+                        [](const std::string& l) { return Resign(l, "\tAccount=", "\tAccount=zz"); }},
         // Correctly signed lines whose fields do not fit.
         DamagedLineCase{"BadNumber", [](const std::string& l) { return Resign(l, "State=1", "State=x"); }},
         DamagedLineCase{"NumberOutOfRange",
