@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/ProcessEvents.h"
 #include "transaction/CardHelpers.h"
 #include "transaction/Replies.h"
+#include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
 
 using namespace hosttest;
@@ -153,6 +155,7 @@ protected:
         g_TransactionQueue.RemoveAll();
         g_ReversalQueue.RemoveAll();
         g_ServiceProviderList.RemoveAll();
+        CReversalJournal::Instance().ResetForTesting();
     }
 
     void StartInterface(DialBackupProbe probe = {}) {
@@ -371,6 +374,105 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         EXPECT_EQ(reversals[0].m_HostRequest, done.m_HostRequest);
         EXPECT_GE(CountLogLines("-- because " + c.reason), 1);
     }
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSendUntilItsOutcomeSettlesIt) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const std::string declined = std::string("SV.MERCH000001") + kFs + "3901" + kFs + "70" + kAccount;
+    const struct {
+        const char* name;
+        int tranCode;
+        std::string answer; // "" : the provider refuses the connection
+        bool staysInDoubt;  // until its reply is delivered
+    } cases[] = {
+        {"approved Sale", kTranNumSale, ApprovedAnswer(), true},
+        {"declined Sale", kTranNumSale, declined, false},
+        {"approved Reload", kTranNumReload, ApprovedAnswer(), true},
+        {"Balance", kTranNumBalance, ApprovedAnswer(), false},
+        {"Sale that never reached a provider", kTranNumSale, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        journal.ResetForTesting();
+        std::filesystem::remove(kReversalJournalFileName);
+        g_ServiceProviderList.SetProviders({c.answer.empty() ? RefusingUrl() : UrlOf(*provider)});
+        provider->SetHostAnswer(c.answer);
+        CDatawireAnswer held;
+        held.delayMs = 300; // long enough to look at the journal while the host has it
+        provider->SetAnswer(DatawireRequestKind::Transaction, held);
+        const int before = TransactionsAt(*provider);
+        const int32_t seq = Queue(MakeTransaction(c.tranCode));
+        if (!c.answer.empty() && c.tranCode != kTranNumBalance) {
+            ASSERT_TRUE(WaitUntil([&] { return TransactionsAt(*provider) == before + 1; }));
+            // On disk before the host has it, with the time and date the host got.
+            const std::vector<CJournalEntry> entries = journal.Entries();
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_TRUE(entries[0].inDoubt);
+            EXPECT_EQ(entries[0].record.m_TranCode, kTranNumReversal);
+            EXPECT_EQ(entries[0].record.m_OrigTranCode, c.tranCode);
+            EXPECT_EQ(entries[0].record.m_Account, kAccount);
+            EXPECT_NE(provider->Requests().back().hostMessage.find("12" + entries[0].record.m_HostTime),
+                      std::string::npos);
+            CReversalJournal fromDisk;
+            ASSERT_EQ(fromDisk.Entries().size(), 1u);
+            EXPECT_TRUE(fromDisk.Entries()[0].inDoubt);
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            const int32_t state = Record(seq).m_State;
+            return state == kTranStateCompleted || state == kTranStateHostError;
+        }));
+        ASSERT_TRUE(WaitForIdle());
+        const std::vector<CJournalEntry> entries = journal.Entries();
+        ASSERT_EQ(entries.size(), c.staysInDoubt ? 1u : 0u);
+        if (c.staysInDoubt) {
+            EXPECT_TRUE(entries[0].inDoubt);
+            EXPECT_EQ(Record(seq).m_JournalId, entries[0].id);
+        }
+        EXPECT_TRUE(Reversals().empty());
+        g_TransactionQueue.RemoveBySeq(seq);
+        provider->SetAnswer(DatawireRequestKind::Transaction, CDatawireAnswer());
+    }
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AnApprovalWhoseRecordLeftTheQueueMeanwhileIsReversed) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    CDatawireAnswer held;
+    held.delayMs = 200;
+    provider->SetAnswer(DatawireRequestKind::Transaction, held);
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitUntil([&] { return TransactionsAt(*provider) == 1; }));
+    // The session of a vanished lane gave up on it.
+    ASSERT_TRUE(g_TransactionQueue.RemoveBySeq(seq));
+    ASSERT_TRUE(WaitForIdle());
+    const CTransactionList reversals = Reversals();
+    ASSERT_EQ(reversals.size(), 1u);
+    EXPECT_EQ(reversals[0].m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(CountLogLines("-- because UndeliverableToClient"), 1);
+    // The entry in doubt became the reversal: one entry, not two.
+    const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_FALSE(entries[0].inDoubt);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AResponseLoggedFromTheHostShowsNoCardNumber) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    ASSERT_TRUE(WaitForIdle());
+    CLogger::Instance().Flush();
+    EXPECT_EQ(CountLogLines(kAccount), 0);
+    EXPECT_EQ(CountLogLines("RESPONSE from RuvuzUvir ->["), 1);
+    EXPECT_EQ(CountLogLines(std::string(1, kFs) + "70XXXXXXXXXXXX7890"), 1);
     StopInterface();
 }
 

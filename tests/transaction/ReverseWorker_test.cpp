@@ -1,6 +1,7 @@
 #include "transaction/ReverseWorker.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "common/TempDir.h"
 #include "foundation/AppMode.h"
@@ -69,6 +71,14 @@ std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
         }
     }
     return reversals;
+}
+
+int Count(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
 }
 
 std::string ReadLogs() {
@@ -513,6 +523,170 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
     Steps(3);
     EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
     EXPECT_EQ(JournalLines(), lines);
+}
+
+TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCreationTimeAndLoggedOnce) {
+    CTransaction sale = ApprovedSale();
+    sale.m_Created = CTransaction::CreatedTimeNow() - 20000; // sent 20 s before the crash
+    CReversalJournal::Instance().AddInDoubt(MakeReversalRecord(sale));
+    ForgetProcessState(); // killed while the host had it
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const CTransaction revived = Reversals(g_TransactionQueue)[0];
+    EXPECT_EQ(revived.m_Created, sale.m_Created); // so the 35-second hold counts from the Sale
+    EXPECT_EQ(revived.m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(revived.m_ReversalAttempts, 1u);
+    EXPECT_EQ(revived.m_Account, sale.m_Account);
+    EXPECT_EQ(revived.m_HostTime, sale.m_HostTime);
+    const std::string line = "Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                             "because " +
+                             kReversalReasonLeftInDoubt;
+    EXPECT_NE(ReadLogs().find(line), std::string::npos);
+    ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+    EXPECT_FALSE(CReversalJournal::Instance().Entries()[0].inDoubt);
+
+    // Killed again before the reversal went out: it is sent again, but not logged as revived a second time.
+    m_Worker.Stop();
+    ForgetProcessState();
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const std::string logs = ReadLogs();
+    EXPECT_EQ(logs.find(line), logs.rfind(line));
+    AnswerTheReversal(kTranStateCompleted, 34); // the host had it already
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+}
+
+TEST_F(ReverseWorkerTest, ATransactionInDoubtIsSettledOrBecomesItsReversalInOneEntry) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    CTransaction delivered = ApprovedSale();
+    delivered.m_JournalId = journal.AddInDoubt(MakeReversalRecord(delivered));
+    CTransaction undelivered = ApprovedSale();
+    undelivered.m_JournalId = journal.AddInDoubt(MakeReversalRecord(undelivered));
+    ASSERT_EQ(journal.Entries().size(), 2u);
+
+    journal.SettleInDoubt(delivered.m_JournalId);
+    AddReversal(undelivered, kReversalReasonUndeliverableToClient);
+    std::vector<CJournalEntry> entries = journal.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].id, undelivered.m_JournalId);
+    EXPECT_FALSE(entries[0].inDoubt);
+    EXPECT_EQ(Reversals(g_ReversalQueue).size(), 1u);
+    EXPECT_EQ(Reversals(g_ReversalQueue)[0].m_JournalId, 0u);
+
+    // A late settle of what is now a reversal leaves it alone; a second reversal of it is an entry of its own.
+    journal.SettleInDoubt(undelivered.m_JournalId);
+    AddReversal(undelivered, kReversalReasonUndeliverableToClient);
+    EXPECT_EQ(journal.Entries().size(), 2u);
+    // What the file holds agrees.
+    CReversalJournal fromDisk;
+    EXPECT_EQ(fromDisk.Entries().size(), 2u);
+}
+
+TEST_F(ReverseWorkerTest, AJournalOfTheEarlierFormIsReadAndKeptFromThenOnWithoutTheRequest) {
+    // A line as the earlier form wrote it: the decrypted request (its CVV too), its key and the host message.
+    const std::string body =
+        "REV1\tid=4\tfailed=0\tCreated=" + std::to_string(CTransaction::CreatedTimeNow() - 60000) +
+        "\tReversalAttempts=1\tResultCode=1003\tTranCode=50\tOrigTranCode=62\tState=1\tCryptMode=0"
+        "\tQueueSeq=3\tQueueSubSeq=3\tDialRetry=0\tSwiped=0\tApproved=0\tCaptured=0\tHostSpareFlag=0"
+        "\tRequestKey=0102ABCDEF\tRequest=TStream=Transaction%1CAcctNo=6035710012341234%1CCVVData=987"
+        "%1CPurchase=10.00\tHostTime=101500\tHostDate=03142024\tTranCodeName=Reversal"
+        "\tClientAddress=127.0.0.1:0007\tAccount=6035710012341234\tTrack2=6035710012341234"
+        "\tPurchase=1000\tAuthorize=1000\tHostRequest=SV.X%1C706035710012341234";
+    WriteFileBytes(kReversalJournalFileName, SignJournalLine(body) + "\n");
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const CTransaction reversal = Reversals(g_TransactionQueue)[0];
+    EXPECT_EQ(reversal.m_Account, "6035710012341234");
+    EXPECT_EQ(reversal.m_ClientAddress, "127.0.0.1:0007");
+    EXPECT_EQ(reversal.m_Request, "");
+    EXPECT_NE(ReadLogs().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
+    const std::string file = ReadFileBytes(kReversalJournalFileName);
+    EXPECT_EQ(file.rfind("REV2\t", 0), 0u);
+    for (const char* gone : {"6035710012341234", "CVVData", "0102ABCDEF", "REV1"}) {
+        EXPECT_EQ(file.find(gone), std::string::npos) << gone;
+    }
+}
+
+TEST_F(ReverseWorkerTest, AJournalThatCannotBeDecryptedIsMovedAsideAndLoggedNotDropped) {
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    const std::string sealed = ReadFileBytes(kReversalJournalFileName);
+    ASSERT_FALSE(sealed.empty());
+    ForgetProcessState();
+    // The key is lost (a restored backup without it, say): a new one is made, the old entries cannot be opened.
+    fs::remove(kReversalJournalKeyFileName);
+
+    ASSERT_TRUE(m_Worker.Start());
+    Steps(3);
+    EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+    const std::string logs = ReadLogs();
+    EXPECT_NE(logs.find("Reversal journal holds 1 entr(ies) that cannot be decrypted with its key: the file was "
+                        "moved aside to Reversals.dat.undecryptable-"),
+              std::string::npos);
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        if (entry.path().filename().string().rfind("Reversals.dat.undecryptable-", 0) == 0) {
+            aside.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(aside[0]), sealed);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+
+    // New reversals go on in a journal of the new key.
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    m_Worker.Stop();
+    ForgetProcessState();
+    EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+}
+
+TEST_F(ReverseWorkerTest, AKeyFileThatIsNoKeyIsMovedAsideAndReplaced) {
+    fs::create_directory("CORVANE_KEYS");
+    WriteFileBytes(kReversalJournalKeyFileName, "not a key");
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    EXPECT_EQ(ReadFileBytes(kReversalJournalKeyFileName).size(), CSealingKey::kKeyBytes);
+    int movedAside = 0;
+    for (const auto& entry : fs::directory_iterator("CORVANE_KEYS")) {
+        if (entry.path().filename().string().rfind("ReversalJournal.key.bad-", 0) == 0) {
+            EXPECT_EQ(ReadFileBytes(entry.path()), "not a key");
+            ++movedAside;
+        }
+    }
+    EXPECT_EQ(movedAside, 1);
+    EXPECT_NE(ReadLogs().find("was not a key: moved aside"), std::string::npos);
+}
+
+TEST_F(ReverseWorkerTest, TheJournalAndItsKeyAreTheOwnersAloneWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ::umask(previous);
+    EXPECT_EQ(fs::status(kReversalJournalFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(kReversalJournalKeyFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status("CORVANE_KEYS").permissions(), fs::perms::owner_all);
+    // The account is in the file only sealed.
+    EXPECT_EQ(ReadFileBytes(kReversalJournalFileName).find("6035710012341234"), std::string::npos);
+}
+
+TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttempt) {
+    std::atomic<bool> route{false};
+    m_Worker.SetRouteProbe([&route] { return route.load(); });
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(m_Worker.Start());
+    // However long discovery takes, the reversal waits where it is: no attempt, no 60-second retry.
+    m_Clock.Advance(5 * kReversalRetryDelayMs);
+    Steps(5);
+    EXPECT_EQ(g_ReversalQueue.GetCount(), 1);
+    EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+    EXPECT_EQ(Count(ReadLogs(), "Reversals wait for a Service Provider to send them to."), 1);
+
+    route = true;
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 1u);
+    AnswerTheReversal(kTranStateCompleted);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
 }
 
 TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
