@@ -4,18 +4,15 @@
 
 #include <csignal>
 #include <filesystem>
-#include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
+#include "ProgramWorld.h"
 #include "common/TempDir.h"
-#include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/HostSimulator.h"
 #include "peers/PosClient.h"
@@ -24,94 +21,37 @@
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
+using testing_child::CProgramWorld;
 using testing_child::KestroveProgram;
 using testing_child::ReadLogFolder;
 using testing_child::WaitUntil;
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
+constexpr int kTimeoutMs = testing_child::kProgramTimeoutMs;
 const std::string kCard = "6006491111111111";
 
 class ServiceModeTest : public TempDirTest {
 protected:
     void SetUp() override {
-        m_Folder = m_TempDir.Path() / "server";
-        std::filesystem::create_directories(m_Folder);
-        ASSERT_TRUE(EndToEndPki().WriteRootFile(m_Folder / "ca.pem"));
-
-        CHostSimulatorOptions options;
-        options.merchantId = kE2eMerchantId;
-        options.altMerchantId = kE2eAltMerchantId;
-        options.terminalId = kE2eTerminalId;
-        options.datawireId = kE2eDatawireId;
-        m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
-        ASSERT_TRUE(m_Simulator->Start());
+        ASSERT_TRUE(m_World.Ok());
+        m_Simulator = &m_World.Simulator();
         m_Simulator->Host().AddCard(kCard, 5000);
-        WriteParameters();
     }
 
-    // The merchant's parameters in the server's folder, with the discovery hosts at the simulator.
-    void WriteParameters() {
-        const std::vector<std::pair<unsigned, std::string>> values = {
-            {kParamMerchantId, kE2eMerchantId},
-            {kParamAlternateMerchantId, kE2eAltMerchantId},
-            {kParamTerminalId, kE2eTerminalId},
-            {kParamDatawireId, kE2eDatawireId},
-            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
-            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
-            {kParamTransportMethod, "0"},
-            {kParamNumberOfLanes, "8"},
-        };
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
-        }
-        settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
-    }
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) { return m_World.Start(args); }
+    int WaitForPort() { return m_World.WaitForPort(); }
 
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
-        const std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
-            {"KESTROVE_POS_PORT", "0"},
-            {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
-            {"SSL_CERT_DIR", m_Folder.string()},
-        };
-        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
-    }
-
-    // The port the server logged once its start-up had finished; -1 when it did not finish.
-    int WaitForPort() {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
-    }
-
-    std::filesystem::path m_Folder;
-    std::unique_ptr<CHostSimulator> m_Simulator;
-    CChildProcess m_Server;
+    CProgramWorld m_World{m_TempDir.Path() / "server", m_TempDir.Path()};
+    const std::filesystem::path m_Folder = m_World.Folder();
+    CHostSimulator* m_Simulator = nullptr;
+    CChildProcess& Server() { return m_World.Server(); }
 };
 
 TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     ASSERT_TRUE(StartServer());
     const int port = WaitForPort();
-    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << Server().Stderr();
 
     {
         CPosClient lane;
@@ -133,9 +73,9 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     ASSERT_EQ(1u, m_Simulator->Exchanges().size());
     EXPECT_EQ("0200", m_Simulator->Exchanges()[0].type);
 
-    ASSERT_TRUE(m_Server.Signal(SIGTERM));
-    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
-    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    ASSERT_TRUE(Server().Signal(SIGTERM));
+    ASSERT_TRUE(Server().Wait(kTimeoutMs));
+    EXPECT_EQ(0, Server().ExitCode()) << Server().Stderr();
     const std::string log = ReadLogFolder(m_Folder);
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
     EXPECT_THAT(log, HasSubstr("Server Shutdown . . ."));
@@ -143,14 +83,14 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
-    EXPECT_EQ("", m_Server.Stderr());
+    EXPECT_EQ("", Server().Stderr());
 }
 
 TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected) {
     // Started without the service switch and with no terminal to answer the question about connected clients.
     ASSERT_TRUE(StartServer({}));
     const int port = WaitForPort();
-    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << Server().Stderr();
 
     CPosClient lane;
     SPosReply reply;
@@ -158,13 +98,13 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
     ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
     ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
 
-    ASSERT_TRUE(m_Server.Signal(SIGTERM));
-    ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << "SIGTERM was refused while a lane was connected";
-    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    ASSERT_TRUE(Server().Signal(SIGTERM));
+    ASSERT_TRUE(Server().Wait(kTimeoutMs)) << "SIGTERM was refused while a lane was connected";
+    EXPECT_EQ(0, Server().ExitCode()) << Server().Stderr();
     const std::string log = ReadLogFolder(m_Folder);
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
-    EXPECT_THAT(m_Server.Stderr(), Not(HasSubstr("Are you SURE")));
+    EXPECT_THAT(Server().Stderr(), Not(HasSubstr("Are you SURE")));
 }
 
 TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKeepsNoInterface) {
@@ -172,13 +112,13 @@ TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKee
     m_Simulator->StopDiscoveryHost(1);
     ASSERT_TRUE(StartServer());
     ASSERT_TRUE(WaitUntil(
-        [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || m_Server.Wait(0); },
+        [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || Server().Wait(0); },
         kTimeoutMs));
     const std::string log = ReadLogFolder(m_Folder);
     EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
-    ASSERT_TRUE(m_Server.Signal(SIGTERM));
-    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
-    EXPECT_EQ(0, m_Server.ExitCode());
+    ASSERT_TRUE(Server().Signal(SIGTERM));
+    ASSERT_TRUE(Server().Wait(kTimeoutMs));
+    EXPECT_EQ(0, Server().ExitCode());
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Threads left after the shut-down: 0."));
 }
 

@@ -1,0 +1,145 @@
+#pragma once
+// The kestrove program as a child process in a folder of its own, configured for a host simulator that runs in the
+// test (real TLS on loopback, the test CA through SSL_CERT_FILE), started, stopped and killed as an operator or a
+// crash would, and started again in the same folder. Not thread-safe: the test thread drives it.
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "foundation/ParamStore.h"
+#include "peers/EndToEndFixture.h"
+#include "peers/HostSimulator.h"
+#include "peers/PosClient.h"
+#include "peers/TestPki.h"
+
+namespace testing_child {
+
+// Real-time bound of every wait on the program.
+inline constexpr int kProgramTimeoutMs = 60000;
+
+class CProgramWorld {
+public:
+    // |folder| is made; |lockFolder| holds the single-instance locks.
+    CProgramWorld(std::filesystem::path folder, std::filesystem::path lockFolder,
+                  const CHostSimulatorOptions& simulator = DefaultSimulator())
+        : m_Folder(std::move(folder)), m_LockFolder(std::move(lockFolder)) {
+        std::filesystem::create_directories(m_Folder);
+        m_Ok = EndToEndPki().WriteRootFile(m_Folder / "ca.pem");
+        m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), simulator);
+        m_Ok = m_Ok && m_Simulator->Start() && WriteParameters();
+    }
+
+    static CHostSimulatorOptions DefaultSimulator() {
+        CHostSimulatorOptions options;
+        options.merchantId = kE2eMerchantId;
+        options.altMerchantId = kE2eAltMerchantId;
+        options.terminalId = kE2eTerminalId;
+        options.datawireId = kE2eDatawireId;
+        return options;
+    }
+
+    bool Ok() const { return m_Ok; }
+    const std::filesystem::path& Folder() const { return m_Folder; }
+    CHostSimulator& Simulator() { return *m_Simulator; }
+    CChildProcess& Server() { return *m_Server; }
+
+    // Starts the program (again, in the same folder) with |args| and further environment |env|. The child
+    // before is forgotten: it must have ended.
+    bool Start(const std::vector<std::string>& args = {"/started_as_service"},
+               const std::map<std::string, std::string>& env = {}) {
+        std::map<std::string, std::string> all{
+            {"KESTROVE_LOCK_DIR", m_LockFolder.string()},
+            {"KESTROVE_POS_PORT", "0"},
+            {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
+            {"SSL_CERT_DIR", m_Folder.string()},
+        };
+        for (const auto& [key, value] : env) {
+            all[key] = value;
+        }
+        m_Server = std::make_unique<CChildProcess>();
+        ++m_Runs;
+        m_LogSeen = ReadLogFolder(m_Folder).size();
+        return m_Server->Start(KestroveProgram(), args, m_Folder, all, "kestrove" + std::to_string(m_Runs));
+    }
+
+    // The log written since the last Start.
+    std::string LogOfThisRun() const { return ReadLogFolder(m_Folder).substr(m_LogSeen); }
+
+    // The port this run logged once its start-up had finished; -1 when it did not finish.
+    int WaitForPort() {
+        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
+        int port = -1;
+        WaitUntil(
+            [&] {
+                const std::string log = LogOfThisRun();
+                std::smatch match;
+                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
+                    std::regex_search(log, match, portLine)) {
+                    port = std::stoi(match[1]);
+                    return true;
+                }
+                return m_Server->Wait(0);
+            },
+            kProgramTimeoutMs);
+        return port;
+    }
+
+    // Waits until this run's log holds |text|.
+    bool WaitForLog(const std::string& text, int timeoutMs = kProgramTimeoutMs) {
+        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs);
+    }
+
+    // A lane connected and logged in on |port|; ADD_FAILURE and null when that failed.
+    static std::unique_ptr<CPosClient> Lane(int port) {
+        auto lane = std::make_unique<CPosClient>();
+        SPosReply reply;
+        if (!lane->Connect("127.0.0.1", port) || !lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
+            ADD_FAILURE() << "lane: " << lane->LastError() << " " << reply.textResponse;
+            return nullptr;
+        }
+        return lane;
+    }
+
+private:
+    // The merchant's parameters in the program's folder, with the discovery hosts at the simulator.
+    bool WriteParameters() {
+        const std::vector<std::pair<unsigned, std::string>> values = {
+            {kParamMerchantId, kE2eMerchantId},
+            {kParamAlternateMerchantId, kE2eAltMerchantId},
+            {kParamTerminalId, kE2eTerminalId},
+            {kParamDatawireId, kE2eDatawireId},
+            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
+            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
+            {kParamTransportMethod, "0"},
+            {kParamNumberOfLanes, "8"},
+        };
+        CParamSettings settings;
+        settings.BuildDefaults();
+        CParamMap map = settings.GetParamMap();
+        for (const auto& [index, value] : values) {
+            if (!map.FindEntry(index)->SetValue(value)) {
+                return false;
+            }
+        }
+        settings.SetParamMap(map);
+        CParamStore store(m_Folder / kParamStoreFileName);
+        return store.SetParams(settings);
+    }
+
+    std::filesystem::path m_Folder;
+    std::filesystem::path m_LockFolder;
+    std::unique_ptr<CHostSimulator> m_Simulator;
+    std::unique_ptr<CChildProcess> m_Server;
+    bool m_Ok = false;
+    int m_Runs = 0;
+    size_t m_LogSeen = 0;
+};
+
+} // namespace testing_child
