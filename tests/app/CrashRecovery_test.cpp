@@ -110,8 +110,9 @@ protected:
         HoldTheNextAnswer();
         const int port = StartProgram();
         ASSERT_GT(port, 0);
-        auto lane = CProgramWorld::Lane(port);
-        ASSERT_NE(lane, nullptr);
+        std::string error;
+        auto lane = CProgramWorld::Lane(port, &error);
+        ASSERT_NE(lane, nullptr) << error;
         ASSERT_TRUE(lane->SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50")));
         SPosReply queued;
         ASSERT_TRUE(lane->ReadReply(&queued, kProgramTimeoutMs)) << lane->LastError();

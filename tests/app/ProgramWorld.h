@@ -1,7 +1,7 @@
 #pragma once
 // The kestrove program as a child process in a folder of its own, configured for a host simulator that runs in the
 // test (real TLS on loopback, the test CA through SSL_CERT_FILE), started, stopped and killed as an operator or a
-// crash would, and started again in the same folder. Not thread-safe: the test thread drives it.
+// crash would, and started again in the same folder. Not thread-safe: one thread (a test's, or the soak's) drives it.
 
 #include <filesystem>
 #include <map>
@@ -9,8 +9,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "ChildProcess.h"
 #include "foundation/ParamStore.h"
@@ -96,12 +94,14 @@ public:
         return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs);
     }
 
-    // A lane connected and logged in on |port|; ADD_FAILURE and null when that failed.
-    static std::unique_ptr<CPosClient> Lane(int port) {
+    // A lane connected and logged in on |port|; null, with the reason in |error| when given, when that failed.
+    static std::unique_ptr<CPosClient> Lane(int port, std::string* error = nullptr) {
         auto lane = std::make_unique<CPosClient>();
         SPosReply reply;
         if (!lane->Connect("127.0.0.1", port) || !lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
-            ADD_FAILURE() << "lane: " << lane->LastError() << " " << reply.textResponse;
+            if (error != nullptr) {
+                *error = lane->LastError() + " " + reply.textResponse;
+            }
             return nullptr;
         }
         return lane;
