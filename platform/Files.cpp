@@ -96,6 +96,26 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     return true;
 }
 
+int RemoveStaleTemporaries(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    const std::string prefix = path.filename().string() + ".tmp-";
+    int removed = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // mkstemp's six characters after the prefix, nothing else.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            ::unlink(it->path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {

@@ -11,6 +11,10 @@
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
                          std::string* error = nullptr);
 
+// Removes the temporary files that WriteFileAtomically for |path| left behind when the process ended in the middle
+// of a write. Only for the one writer of |path|, while no write of it is under way. Returns how many went.
+int RemoveStaleTemporaries(const std::filesystem::path& path);
+
 // Appends |bytes| to |path| (creating it with |mode|) and flushes it to disk before returning.
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
                        std::string* error = nullptr);

@@ -451,6 +451,8 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
 }
 
 void CReversalJournal::LoadLocked() {
+    // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
+    RemoveStaleTemporaries(m_FileName);
     std::map<uint64_t, CJournalEntry> loaded;
     std::vector<std::string> damaged;
     std::error_code ec;

@@ -65,3 +65,15 @@ TEST_F(FilesTest, AFileMovedAsideKeepsItsBytesUnderANameNotTaken) {
     EXPECT_FALSE(MoveFileAside("journal", ".bad"));
     EXPECT_EQ(errno, ENOENT);
 }
+
+TEST_F(FilesTest, TemporariesOfAnInterruptedWriteAreRemovedAndNothingElse) {
+    ASSERT_TRUE(WriteFileAtomically("journal", "kept", 0600));
+    WriteFileBytes("journal.tmp-a1B2c3", "left by a crash");
+    WriteFileBytes("journal.tmp-a1B2c3d", "not one of ours");
+    WriteFileBytes("other.tmp-a1B2c3", "another file's");
+    EXPECT_EQ(RemoveStaleTemporaries("journal"), 1);
+    EXPECT_FALSE(fs::exists("journal.tmp-a1B2c3"));
+    EXPECT_TRUE(fs::exists("journal.tmp-a1B2c3d"));
+    EXPECT_TRUE(fs::exists("other.tmp-a1B2c3"));
+    EXPECT_EQ(ReadFileBytes("journal"), "kept");
+}
