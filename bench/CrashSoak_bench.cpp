@@ -68,6 +68,11 @@ public:
     }
 
     const std::vector<std::string>& Cards() const { return m_Cards; }
+    // What the lane sent for |card| and how it ended, one line each.
+    std::vector<std::string> History(const std::string& card) {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        return m_History[card];
+    }
     int64_t Expected(const std::string& card) {
         std::lock_guard<std::mutex> lock(m_Lock);
         return m_Expected[card];
@@ -102,6 +107,12 @@ private:
             if (answered && reply.returnCode == 0 && reply.textResponse.rfind("Queued:", 0) == 0) {
                 answered = lane->ReadReply(&reply, kReplyTimeoutMs);
             }
+            const std::string outcome = !answered ? "unanswered" : reply.cmdStatus + " " + reply.textResponse;
+            {
+                std::lock_guard<std::mutex> lock(m_Lock);
+                m_History[card].push_back(tranCode + " " + amount + " invoice " + std::to_string(invoice) + ": " +
+                                          outcome);
+            }
             if (!answered) {
                 m_Figures.unanswered++;
                 lane.reset(); // the program went away: connect again once it is back
@@ -125,7 +136,8 @@ private:
     const std::atomic<int>& m_Port;
     std::vector<std::string> m_Cards;
     std::mutex m_Lock;
-    std::map<std::string, int64_t> m_Expected; // guarded by m_Lock
+    std::map<std::string, int64_t> m_Expected;                 // guarded by m_Lock
+    std::map<std::string, std::vector<std::string>> m_History; // guarded by m_Lock
     std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };
@@ -272,7 +284,20 @@ int main(int argc, char** argv) {
             if (off != 0) {
                 ++cardsOff;
                 centsOff += off;
-                std::printf("  card %s off by %lld cents\n", card.c_str(), static_cast<long long>(off));
+                std::printf("  card %s off by %lld cents; the lane's requests:\n", card.c_str(),
+                            static_cast<long long>(off));
+                for (const std::string& line : lane->History(card)) {
+                    std::printf("    %s\n", line.c_str());
+                }
+                std::printf("  and what the host did with it:\n");
+                for (const CHostExchange& exchange : world.Simulator().Exchanges()) {
+                    if (exchange.account == card) {
+                        std::printf("    %s%s %lld -> %s%s\n", exchange.type.c_str(),
+                                    exchange.origType.empty() ? "" : ("/" + exchange.origType).c_str(),
+                                    static_cast<long long>(exchange.amountCents), exchange.responseCode.c_str(),
+                                    exchange.applied ? " applied" : "");
+                    }
+                }
             }
         }
     }
@@ -285,5 +310,14 @@ int main(int argc, char** argv) {
                 settled ? "empty" : "NOT EMPTY", (NowMs() - settleStart) / 1000.0, cards, cardsOff,
                 static_cast<long long>(centsOff));
     std::printf("wall time %.1f s\n", (NowMs() - start) / 1000.0);
-    return cardsOff == 0 && settled ? 0 : 1;
+    if (cardsOff != 0 || !settled) {
+        // The folder goes with the bench folder: keep a copy of what the program left for a look.
+        const std::filesystem::path kept =
+            std::filesystem::temp_directory_path() / ("kestrove-soak-" + std::to_string(seed));
+        std::error_code ec;
+        std::filesystem::copy(world.Folder(), kept, std::filesystem::copy_options::recursive, ec);
+        std::printf("the program's folder is kept in %s\n", kept.c_str());
+        return 1;
+    }
+    return 0;
 }

@@ -410,9 +410,9 @@ CReversalJournal& CReversalJournal::Instance() {
 CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
     : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
 
-void CReversalJournal::EnsureLoadedLocked() {
+void CReversalJournal::EnsureLoadedLocked(std::unique_lock<std::mutex>& lock) {
     if (!m_Loaded) {
-        LoadLocked();
+        LoadLocked(lock);
     }
 }
 
@@ -450,7 +450,9 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
     return true;
 }
 
-void CReversalJournal::LoadLocked() {
+void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
+    // What is read must be what was last written, not a file that a write under way is about to replace.
+    m_WriteDone.wait(lock, [this] { return !m_Writing; });
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
     std::map<uint64_t, CJournalEntry> loaded;
@@ -545,48 +547,70 @@ void CReversalJournal::LoadLocked() {
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
     if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
-        WriteLocked();
+        WriteLocked(lock);
     } else {
         m_WriteFailed = false;
     }
 }
 
-void CReversalJournal::WriteLocked() {
+bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     if (m_ReadFailed) {
         m_WriteFailed = true;
-        return;
+        return false;
     }
     std::error_code ec;
     if (m_Entries.empty() && m_DamagedLines.empty() && !std::filesystem::exists(m_FileName, ec)) {
         m_WriteFailed = false;
-        return;
+        return false;
     }
     if (!m_Entries.empty() && !EnsureKeyLocked()) {
         m_WriteFailed = true;
-        return;
+        return false;
     }
-    std::string bytes;
+    bytes->clear();
     for (const auto& [id, entry] : m_Entries) {
         std::string line;
         if (!EncodeJournalLine(entry, m_Key, &line)) {
             LogJournal("Reversal journal could not seal an entry; the file was not written");
             m_WriteFailed = true;
-            return;
+            return false;
         }
-        bytes += line;
-        bytes += '\n';
+        *bytes += line;
+        *bytes += '\n';
     }
     for (const std::string& line : m_DamagedLines) {
-        bytes += line;
-        bytes += '\n';
+        *bytes += line;
+        *bytes += '\n';
     }
-    std::string error;
-    if (!WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error)) {
-        LogJournal("Reversal journal could not be written: " + error);
-        m_WriteFailed = true;
-        return;
+    return true;
+}
+
+void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock) {
+    // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
+    // journal while a write is under way wait for it, and the next write carries all their changes at once.
+    const uint64_t change = ++m_ChangeCount;
+    while (m_WrittenCount < change) {
+        if (m_Writing) {
+            m_WriteDone.wait(lock);
+            continue;
+        }
+        m_Writing = true;
+        const uint64_t covers = m_ChangeCount;
+        std::string bytes;
+        if (BuildFileLocked(&bytes)) {
+            lock.unlock();
+            std::string error;
+            const bool written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error);
+            lock.lock();
+            if (!written) {
+                LogJournal("Reversal journal could not be written: " + error);
+            }
+            m_WriteFailed = !written;
+        }
+        m_Writing = false;
+        m_WrittenCount = covers;
+        m_WriteDone.notify_all();
     }
-    m_WriteFailed = false;
 }
 
 void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue) {
@@ -595,33 +619,33 @@ void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransacti
 }
 
 uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     CJournalEntry entry;
     entry.id = m_NextId++;
     entry.inDoubt = true;
     entry.record = JournalRecordOf(reversal);
     const uint64_t id = entry.id;
     m_Entries[id] = std::move(entry);
-    WriteLocked();
+    WriteLocked(lock);
     return id;
 }
 
 void CReversalJournal::SettleInDoubt(uint64_t id) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     const auto it = m_Entries.find(id);
     if (it == m_Entries.end() || !it->second.inDoubt) {
         return;
     }
     m_Entries.erase(it);
-    WriteLocked();
+    WriteLocked(lock);
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
                                        bool onlyInDoubt) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     if (onlyInDoubt && replacesId != 0) {
         const auto replaced = m_Entries.find(replacesId);
         if (replaced == m_Entries.end() || !replaced->second.inDoubt) {
@@ -637,13 +661,13 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     const uint64_t id = entry.id;
     m_HandedBack.erase(id);
     m_Entries[id] = std::move(entry);
-    WriteLocked();
+    WriteLocked(lock);
     QueueLocked(id, record, reversalQueue);
     return id;
 }
 
 uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     const auto it = m_QueuedIds.find(reversalSeq);
     if (it == m_QueuedIds.end()) {
         return 0;
@@ -654,8 +678,8 @@ uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
 }
 
 uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, int64_t failedAtMs) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     if (id == 0) {
         id = m_NextId++;
     }
@@ -667,21 +691,21 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    WriteLocked();
+    WriteLocked(lock);
     return id;
 }
 
 void CReversalJournal::Remove(uint64_t id) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
-        WriteLocked();
+        WriteLocked(lock);
     }
 }
 
 void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     for (const CAdoptedReversal& reversal : tracked) {
         m_HandedBack[reversal.id] = reversal.seq;
     }
@@ -690,8 +714,8 @@ void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
 void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueue& transactionQueue,
                               std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
                               std::vector<CJournalEntry>& revived) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    LoadLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    LoadLocked(lock);
     adopted.clear();
     retries.clear();
     revived.clear();
@@ -718,7 +742,7 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
         }
     }
     if (!revived.empty()) {
-        WriteLocked();
+        WriteLocked(lock);
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -756,8 +780,8 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
 }
 
 std::vector<CJournalEntry> CReversalJournal::Entries() {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     std::vector<CJournalEntry> entries;
     for (const auto& [id, entry] : m_Entries) {
         entries.push_back(entry);
@@ -766,7 +790,8 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 }
 
 void CReversalJournal::ResetForTesting() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_WriteDone.wait(lock, [this] { return !m_Writing; });
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;

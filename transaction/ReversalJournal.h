@@ -4,6 +4,7 @@
 // restart of the interfaces loses one. The journal keeps only what a reversal message and its log lines need, and
 // keeps the card fields sealed with a key of its own.
 
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -71,7 +72,10 @@ struct CAdoptedReversal {
 // decrypted is logged and moved aside whole, the entries that could be read staying in a new file. It also
 // remembers where each entry is in this process: waiting in the reversal queue (by that queue's sequence number)
 // or handed back by a stopped worker.
-// Thread-safe: every public member takes m_Lock; the one lock taken under it is that of the queue passed in.
+// Changes are written in groups: one write carries every change made while the write before it ran, and each
+// caller returns once its change is on disk.
+// Thread-safe: every public member takes m_Lock; the one lock taken under it is that of the queue passed in. The
+// file is written without m_Lock, by one thread at a time.
 class CReversalJournal {
 public:
     // The journal of the process.
@@ -122,21 +126,31 @@ public:
     void ResetForTesting();
 
 private:
-    void LoadLocked();                                                                     // caller holds m_Lock
-    void EnsureLoadedLocked();                                                             // caller holds m_Lock
-    bool EnsureKeyLocked();                                                                // caller holds m_Lock
-    void WriteLocked();                                                                    // caller holds m_Lock
-    void QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue); // caller holds m_Lock
+    // Each of these is called with m_Lock held through |lock| (or, without one, held by the caller); LoadLocked and
+    // WriteLocked let it go while they wait for a write or write themselves, so the state may have moved on when
+    // they return.
+    void LoadLocked(std::unique_lock<std::mutex>& lock);
+    void EnsureLoadedLocked(std::unique_lock<std::mutex>& lock);
+    // Returns once the file holds every change made so far (or its write failed, which is logged).
+    void WriteLocked(std::unique_lock<std::mutex>& lock);
+    // The whole file as it should now be; false when nothing is to be written.
+    bool BuildFileLocked(std::string* bytes);
+    bool EnsureKeyLocked();
+    void QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue);
     // Moves the file aside after entries could not be decrypted; false when it stays where it is.
     bool MoveAsideLocked(size_t undecryptable); // caller holds m_Lock
 
     std::mutex m_Lock;
+    std::condition_variable m_WriteDone; // a write ended; waited for with m_Lock
     const std::filesystem::path m_FileName;
     const std::filesystem::path m_KeyFileName;
     CSealingKey m_Key;                           // guarded by m_Lock; empty until first needed
     bool m_Loaded = false;                       // guarded by m_Lock
     bool m_ReadFailed = false;                   // the file is not written over; guarded by m_Lock
     bool m_WriteFailed = false;                  // the file lags behind memory; guarded by m_Lock
+    bool m_Writing = false;                      // a write is under way (without m_Lock); guarded by m_Lock
+    uint64_t m_ChangeCount = 0;                  // changes made; guarded by m_Lock
+    uint64_t m_WrittenCount = 0;                 // changes that a finished write covered; guarded by m_Lock
     uint64_t m_NextId = 1;                       // guarded by m_Lock
     std::map<uint64_t, CJournalEntry> m_Entries; // guarded by m_Lock
     std::vector<std::string> m_DamagedLines;     // kept verbatim for the operator; guarded by m_Lock

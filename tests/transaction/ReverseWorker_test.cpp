@@ -1,5 +1,6 @@
 #include "transaction/ReverseWorker.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -681,6 +682,46 @@ TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttemp
     EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 1u);
     AnswerTheReversal(kTranStateCompleted);
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+}
+
+// The ids of the entries the journal file now holds (the file read as it lies, without the journal's help).
+std::vector<uint64_t> IdsOnDisk(const CSealingKey& key) {
+    std::vector<uint64_t> ids;
+    for (const std::string& line : JournalLines()) {
+        CJournalEntry entry;
+        if (!line.empty() && DecodeJournalLine(line, key, entry) == EJournalLine::Entry) {
+            ids.push_back(entry.id);
+        }
+    }
+    return ids;
+}
+
+TEST_F(ReverseWorkerTest, ChangesMadeAtOnceAreEachOnDiskWhenTheirCallReturns) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    journal.Remove(journal.AddInDoubt(MakeReversalRecord(ApprovedSale()))); // makes the key
+    const CSealingKey key = JournalKey();
+    std::atomic<int> missing{0};
+    std::atomic<int> lingering{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                const uint64_t id = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+                std::vector<uint64_t> ids = IdsOnDisk(key);
+                missing += std::find(ids.begin(), ids.end(), id) == ids.end() ? 1 : 0;
+                journal.SettleInDoubt(id);
+                ids = IdsOnDisk(key);
+                lingering += std::find(ids.begin(), ids.end(), id) != ids.end() ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(missing.load(), 0);
+    EXPECT_EQ(lingering.load(), 0);
+    EXPECT_TRUE(journal.Entries().empty());
+    EXPECT_TRUE(IdsOnDisk(key).empty());
 }
 
 TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
