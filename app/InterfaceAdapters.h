@@ -12,9 +12,10 @@
 #include "server/PosServer.h"
 #include "transaction/ReverseWorker.h"
 
-// Owns the reversal worker. For the start-up thread.
+// Owns the reversal worker, which sends nothing while the host interface has no route. For the start-up thread.
 class CReverseWorkerPart final : public IReversalWorkerPart {
 public:
+    CReverseWorkerPart() { m_Worker.SetRouteProbe(HostRouteKnown); }
     bool Start() override { return m_Worker.Start(); }
     void Stop() override { m_Worker.Stop(); }
 

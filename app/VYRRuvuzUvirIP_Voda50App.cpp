@@ -122,11 +122,16 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
 
     StartWinsock();
 
-    // An existing folder is fine; so is one that cannot be made, only the log is then lost.
-    std::error_code ec;
-    std::filesystem::create_directory(kLogFolderName, ec);
-    if (ec || !std::filesystem::is_directory(kLogFolderName, ec)) {
-        ReportStartup("Unable to create Log Directory - logging disabled!", false);
+    // An existing folder is fine (it is made private like a new one); so is one that cannot be made, only the
+    // log is then lost. The log shows the traffic of every lane: only this user may read it.
+    std::string folderError;
+    if (!MakePrivateFolder(kLogFolderName, &folderError)) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(kLogFolderName, ec)) {
+            CLogger::Instance().LogLine("Log Directory could not be made private: %s", folderError.c_str());
+        } else {
+            ReportStartup("Unable to create Log Directory - logging disabled!", false);
+        }
     }
 
     CParamStore& store = CParamStore::Instance();

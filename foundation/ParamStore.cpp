@@ -1,5 +1,6 @@
 #include "foundation/ParamStore.h"
 
+#include <cerrno>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -160,7 +161,7 @@ bool CParamStore::RebuildLocked() {
 bool CParamStore::KeepAsideLocked() {
     CLogger& log = CLogger::Instance();
     std::filesystem::path kept;
-    const int error = MoveFileAside(m_FileName, &kept);
+    const int error = MoveFileAside(m_FileName, ".bad", &kept) ? 0 : errno;
     if (error != 0) {
         log.LogLine("Param Settings: %s is not of version 4 and cannot be kept aside (%s); it is left as it is "
                     "and the defaults are used.",

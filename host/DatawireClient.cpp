@@ -288,6 +288,8 @@ int CDatawireClient::SendRequestAndRead(bool transaction) {
     if (transaction) {
         m_PayloadText.clear();
     }
+    m_RequestWentOut = false;
+    m_HttpStatus = 0;
     // One record carries at most the channel's maximum message; a longer request goes out in several.
     const size_t record = std::max<size_t>(1, MaxMessageSize());
     for (size_t at = 0; at < m_RequestBuffer.size(); at += record) {
@@ -295,6 +297,7 @@ int CDatawireClient::SendRequestAndRead(bool transaction) {
             return -1;
         }
     }
+    m_RequestWentOut = true;
     if (transaction) {
         m_AwaitingResponse = true;
     }
@@ -361,6 +364,7 @@ CDatawireResult CDatawireClient::DecodeCommon() {
     if (m_ResponseText.compare(0, 5, "HTTP/") == 0) {
         status = LeadingInt(SafeMid(m_ResponseText, 9, 3));
     }
+    m_HttpStatus = status;
     if (status != 200) {
         // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
         // not what went wrong now.

@@ -1,5 +1,6 @@
 #include "host/DialBackupServer.h"
 
+#include "foundation/CardDataMask.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -18,37 +19,9 @@ constexpr uint32_t kSliceMs = 1;
 const char* const kDialFailureWords[] = {"NO CARRIER", "ERROR",       "NO DIALTONE", "BUSY",
                                          "NO ANSWER",  "LINE IN USE", "DIGITAL"};
 
-// A host message or answer as the log may show it: the account ("70") and the track ("35") masked but for
-// the account's last four digits; the rest of the track (expiry, service code, discretionary data) never shows.
-std::string MaskHostTextForLog(const std::string& text) {
-    std::string out;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find_first_of("\x1c\x03", start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string token = text.substr(start, end - start);
-        if (token.size() > 2 && token.compare(0, 2, "70") == 0) {
-            token = "70" + MaskAccount(token.substr(2));
-        } else if (token.size() > 2 && token.compare(0, 2, "35") == 0) {
-            const std::string track = token.substr(2);
-            const size_t separator = track.find_first_of("=D");
-            const std::string account = track.substr(0, separator);
-            token = "35" + MaskAccount(account) + std::string(track.size() - account.size(), 'X');
-        }
-        out += token;
-        if (end < text.size()) {
-            out += text[end];
-        }
-        start = end + 1;
-    }
-    return out;
-}
-
 // The one place where a dial exchange's host message or answer goes to the log.
 void LogDialHostText(const char* format, const std::string& hostText, const CTransaction& transaction) {
-    CLogger::Instance().LogLine(format, MaskHostTextForLog(hostText).c_str(), transaction.m_ClientAddress.c_str());
+    CLogger::Instance().LogLine(format, MaskCardData(hostText).c_str(), transaction.m_ClientAddress.c_str());
 }
 
 bool Contains(const std::string& text, const char* part) {

@@ -680,30 +680,18 @@ CryptStatus CKeyContainer::CreateEmpty(const std::filesystem::path& file) {
     if (errno != ENOENT) {
         return StatusFromErrno(errno);
     }
-    if (::mkdir(m_Folder.c_str(), 0700) != 0) {
-        if (errno != EEXIST) {
-            return StatusFromErrno(errno);
-        }
-        if (::stat(m_Folder.c_str(), &st) != 0) {
-            return StatusFromErrno(errno);
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            return StatusFromErrno(ENOTDIR);
-        }
-        // Private keys live here: whoever made the folder, only we may look into it.
-        if ((st.st_mode & 0777) != 0700 && ::chmod(m_Folder.c_str(), 0700) != 0) {
-            return StatusFromErrno(errno);
-        }
+    // Private keys live here: whoever made the folder, only we may look into it.
+    if (!MakePrivateFolder(m_Folder)) {
+        return StatusFromErrno(errno);
     }
     return kCryptOk;
 }
 
 CryptStatus CKeyContainer::MoveAside(const std::filesystem::path& file) {
-    const int error = MoveFileAside(file);
-    if (error == 0) {
+    if (MoveFileAside(file, ".bad")) {
         return kCryptOk;
     }
-    return error == ENOENT ? kCryptBadKeyset : StatusFromErrno(error);
+    return errno == ENOENT ? kCryptBadKeyset : StatusFromErrno(errno);
 }
 
 CryptStatus CKeyContainer::GetUserKey(uint32_t keySpec, CRsaKey* key) const {

@@ -97,6 +97,26 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     return true;
 }
 
+int RemoveStaleTemporaries(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    const std::string prefix = path.filename().string() + ".tmp-";
+    int removed = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // mkstemp's six characters after the prefix, nothing else.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            ::unlink(it->path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
@@ -136,24 +156,67 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
     }
 }
 
-int MoveFileAside(const std::filesystem::path& path, std::filesystem::path* movedTo) {
+bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
+    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return errno;
+    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
+    if (ok && (st.st_mode & 07777) != mode) {
+        ok = ::fchmod(fd.Get(), mode) == 0;
     }
-    const std::string base = path.string() + ".bad-" + UtcStamp();
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        if (RenameNoReplace(path, target)) {
-            SyncFolderOf(path);
-            if (movedTo != nullptr) {
-                *movedTo = target;
+    if (!ok || !WriteAll(fd.Get(), bytes)) {
+        if (error != nullptr) {
+            *error = ErrnoText("cannot append to", path);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) {
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        // The umask may have taken bits away, never added any; set the mode all the same.
+        if (::chmod(folder.c_str(), 0700) == 0) {
+            return true;
+        }
+    } else if (errno == EEXIST) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                errno = ENOTDIR;
+            } else if ((st.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0) {
+                return true;
             }
-            return 0;
-        }
-        if (errno != EEXIST) {
-            return errno;
         }
     }
-    return EEXIST;
+    if (error != nullptr) {
+        *error = ErrnoText("cannot make private folder", folder);
+    }
+    return false;
+}
+
+bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo,
+                   std::string* error) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0) {
+        const std::string base = file.string() + mark + "-" + UtcStamp();
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+            if (RenameNoReplace(file, target)) {
+                SyncFolderOf(file);
+                if (movedTo != nullptr) {
+                    *movedTo = target;
+                }
+                return true;
+            }
+            if (errno != EEXIST) {
+                break;
+            }
+        }
+    }
+    const int saved = errno;
+    if (error != nullptr) {
+        *error = ErrnoText("cannot move aside", file);
+    }
+    errno = saved;
+    return false;
 }

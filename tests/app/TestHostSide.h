@@ -4,6 +4,7 @@
 // that the child trusts through SSL_CERT_FILE; and the wait for the POS port the finished start-up logged.
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -50,27 +51,33 @@ inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::
     return ::testing::AssertionSuccess();
 }
 
-// A host simulator that expects the end-to-end world's merchant, showing the test CA's 127.0.0.1 certificate.
-inline std::unique_ptr<CHostSimulator> MakeProgramHostSimulator() {
+// The options of a host simulator that expects the end-to-end world's merchant.
+inline CHostSimulatorOptions ProgramSimulatorOptions() {
     CHostSimulatorOptions options;
     options.merchantId = kE2eMerchantId;
     options.altMerchantId = kE2eAltMerchantId;
     options.terminalId = kE2eTerminalId;
     options.datawireId = kE2eDatawireId;
+    return options;
+}
+
+// A host simulator with |options|, showing the test CA's 127.0.0.1 certificate.
+inline std::unique_ptr<CHostSimulator>
+MakeProgramHostSimulator(const CHostSimulatorOptions& options = ProgramSimulatorOptions()) {
     return std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
 }
 
-// The port |server| (running in |folder|) logged once its start-up had finished; -1 when it did not finish
-// within |timeoutMs| or the program ended.
-inline int WaitForServedPort(CChildProcess& server, const std::filesystem::path& folder, int timeoutMs) {
+// The port that |server| logged (|log| reads the log that counts) once its start-up had finished; -1 when it
+// did not finish within |timeoutMs| or the program ended.
+inline int WaitForServedPort(CChildProcess& server, const std::function<std::string()>& log, int timeoutMs) {
     const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
     int port = -1;
     WaitUntil(
         [&] {
-            const std::string log = ReadLogFolder(folder);
+            const std::string text = log();
             std::smatch match;
-            if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                std::regex_search(log, match, portLine)) {
+            if (text.find("Interfaces initialized successfully.") != std::string::npos &&
+                std::regex_search(text, match, portLine)) {
                 port = std::stoi(match[1]);
                 return true;
             }
@@ -80,10 +87,19 @@ inline int WaitForServedPort(CChildProcess& server, const std::filesystem::path&
     return port;
 }
 
+// The same for a server whose whole log folder counts.
+inline int WaitForServedPort(CChildProcess& server, const std::filesystem::path& folder, int timeoutMs) {
+    return WaitForServedPort(
+        server, [&] { return ReadLogFolder(folder); }, timeoutMs);
+}
+
 // Owns the simulator, which serves until the object goes. Not thread-safe: the test thread uses it.
 class CTestHostSide {
 public:
-    CTestHostSide() : m_Simulator(MakeProgramHostSimulator()) { m_Started = m_Simulator->Start(); }
+    explicit CTestHostSide(const CHostSimulatorOptions& options = ProgramSimulatorOptions())
+        : m_Simulator(MakeProgramHostSimulator(options)) {
+        m_Started = m_Simulator->Start();
+    }
 
     bool Started() const { return m_Started; }
     CHostSimulator& Simulator() { return *m_Simulator; }
