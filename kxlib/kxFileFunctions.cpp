@@ -7,6 +7,7 @@
 
 #include "kxlib/kxException.h"
 #include "kxlib/kxFormatString.h"
+#include "kxlib/kxPathHelpers.h"
 #include "platform/FileSystem.h"
 
 namespace fs = std::filesystem;
@@ -216,6 +217,25 @@ bool SetReadOnly(const kxString& path, bool readOnly) {
         fs::permissions(path.Str(), fs::perms::owner_write, fs::perm_options::add, ec);
     }
     return !ec;
+}
+
+namespace {
+bool FileDate(const kxString& path, int which, kxDate* date) {
+    const uint64_t fileTime = date == nullptr ? 0 : GetFileTimeOf(path, which);
+    if (fileTime == 0) {
+        return false;
+    }
+    *date = DateOfFileTime(fileTime, false);
+    return true;
+}
+} // namespace
+
+bool GetLastWriteTime(const kxString& path, kxDate* date) {
+    return FileDate(path, kxLastWriteTime, date);
+}
+
+bool GetCreationTime(const kxString& path, kxDate* date) {
+    return FileDate(path, kxCreationTime, date);
 }
 
 bool IsReadOnly(const kxString& path) {

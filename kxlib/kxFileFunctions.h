@@ -26,6 +26,7 @@
 
 #include <cstdint>
 
+#include "kxlib/kxDate.h"
 #include "kxlib/kxString.h"
 
 // The special folder |index| (above), without a trailing "/"; "" for another index or a missing folder.
@@ -69,6 +70,10 @@ bool CopyFileTo(const kxString& source, const kxString& target, bool overwrite);
 bool RenameFile(const kxString& source, const kxString& newName);
 // Takes every write permission away, or gives the owner write permission back.
 bool SetReadOnly(const kxString& path, bool readOnly);
+// The file's last write time / creation time (kxPathHelpers.h says what that is on Linux), in UTC to the
+// second, into |date|; false for a folder, a missing path or a null |date|.
+bool GetLastWriteTime(const kxString& path, kxDate* date);
+bool GetCreationTime(const kxString& path, kxDate* date);
 // An existing file (not a folder) that nobody has write permission on.
 bool IsReadOnly(const kxString& path);
 // Removes a file (a symbolic link itself, never its target); false for a folder or a missing path.

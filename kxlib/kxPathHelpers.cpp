@@ -276,6 +276,45 @@ size_t FindFiles(const kxString& searchText, std::vector<kxFoundFile>& found) {
     return found.size() - before;
 }
 
+kxDate DateOfFileTime(uint64_t fileTime, bool withMilliseconds) {
+    kxFileTimeFields f;
+    if (!FileTimeToFields(fileTime, f)) {
+        return kxDate();
+    }
+    return kxDate(static_cast<uint16_t>(f.Year), static_cast<uint16_t>(f.Month), static_cast<uint16_t>(f.Day),
+                  static_cast<uint16_t>(f.Hour), static_cast<uint16_t>(f.Minute), static_cast<uint16_t>(f.Second),
+                  static_cast<uint16_t>(withMilliseconds ? f.Millisecond : 0));
+}
+
+int kxDirectoryList(const kxString& folder, const kxString& pattern, std::vector<kxDirectoryEntry>& entries) {
+    if (folder.Length() > 0 && !FolderExists(folder)) {
+        return 0;
+    }
+    const kxString where = folder.Length() == 0 ? kxString(".") : folder;
+    const kxString search =
+        pattern.Length() == 0 ? where : (where.EndsWith("/") || where.EndsWith("\\") ? where : where + "/") + pattern;
+    std::vector<kxFoundFile> found;
+    FindFiles(search, found);
+    for (const kxFoundFile& file : found) {
+        kxDirectoryEntry entry;
+        entry.CreationTime = DateOfFileTime(UniversalToLocalFileTime(file.CreationTime));
+        entry.LastAccessTime = DateOfFileTime(UniversalToLocalFileTime(file.LastAccessTime));
+        entry.LastWriteTime = DateOfFileTime(UniversalToLocalFileTime(file.LastWriteTime));
+        entry.Name = file.Name;
+        entry.Attributes = file.Attributes;
+        entries.push_back(entry);
+    }
+    return static_cast<int>(found.size());
+}
+
+int ListDirectoryOf(const kxString& pathWithPattern, std::vector<kxDirectoryEntry>& entries) {
+    if (pathWithPattern.Length() == 0) {
+        return 0;
+    }
+    const kxString folder = GetPathFolder(pathWithPattern);
+    return kxDirectoryList(folder.Length() == 0 ? kxString(".") : folder, GetFileName(pathWithPattern, true), entries);
+}
+
 bool kxImageCheck(const kxString& path) {
     if (path.Length() == 0) {
         throw kxException("Filename cannot be empty.");

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "kxlib/kxDate.h"
 #include "kxlib/kxString.h"
 
 // Attribute flags of a found file (the library's own set). Linux gives a found file kxAttributeDirectory (a
@@ -44,6 +45,15 @@ struct kxFoundFile {
     uint64_t CreationTime = 0;
     uint64_t LastAccessTime = 0;
     uint64_t LastWriteTime = 0;
+};
+
+// One entry of a directory listing, its times converted from UTC to local time.
+struct kxDirectoryEntry {
+    kxDate CreationTime;
+    kxDate LastAccessTime;
+    kxDate LastWriteTime;
+    kxString Name;
+    int Attributes = 0;
 };
 
 // The calendar fields of a file time, in whatever zone the file time counts.
@@ -82,6 +92,14 @@ bool GetFileDosDateTime(const kxString& path, int which, uint16_t* date, uint16_
 // otherwise the one entry it names, if there is one. "." and ".." are never found. Appends to |found| and
 // returns how many were appended.
 size_t FindFiles(const kxString& searchText, std::vector<kxFoundFile>& found);
+// Appends the entries of |folder| (the current folder when empty) that match |pattern| (the folder's own entry
+// when empty), as FindFiles finds them; returns how many were appended. A folder that is not there gives 0.
+int kxDirectoryList(const kxString& folder, const kxString& pattern, std::vector<kxDirectoryEntry>& entries);
+// kxDirectoryList of the folder and the pattern of |pathWithPattern| ("." when it names no folder); 0 for "".
+int ListDirectoryOf(const kxString& pathWithPattern, std::vector<kxDirectoryEntry>& entries);
+// The kxDate of a file time's fields (no conversion between zones); no date for a time past the year 9999.
+kxDate DateOfFileTime(uint64_t fileTime, bool withMilliseconds = true);
+
 // Whether |name| matches the wildcard |pattern| as FindFiles matches (case-sensitive, as Linux names are).
 bool MatchesWildcards(const kxString& pattern, const kxString& name);
 

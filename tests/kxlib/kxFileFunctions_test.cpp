@@ -1,5 +1,6 @@
 #include "kxlib/kxFileFunctions.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -293,4 +294,23 @@ TEST(kxFileFunctions, ModulePathNamesTheProgramAndTheObjectsItLoaded) {
     const kxString library = GetModulePath(reinterpret_cast<const void*>(&std::fclose));
     EXPECT_NE(library, program.string());
     EXPECT_TRUE(FileExists(library));
+}
+
+TEST_F(kxFileFunctionsTest, FileDatesAreUtcToTheSecond) {
+    CScopedEnvironmentVariable zone("TZ", "XST-2"); // the zone must not matter
+    WriteFileBytes("file", "x");
+    fs::create_directory("folder");
+    using namespace std::chrono;
+    const auto written = sys_days(year(2011) / 6 / 1) + hours(12) + minutes(30) + seconds(45) + milliseconds(678);
+    fs::last_write_time("file", file_clock::from_sys(written));
+    kxDate date;
+    ASSERT_TRUE(GetLastWriteTime("file", &date));
+    EXPECT_TRUE(date == kxDate(2011, 6, 1, 12, 30, 45));
+    kxDate created;
+    EXPECT_TRUE(GetCreationTime("file", &created));
+    EXPECT_TRUE(created.HasDate());
+    EXPECT_FALSE(GetLastWriteTime("folder", &date));
+    EXPECT_FALSE(GetCreationTime("missing", &date));
+    EXPECT_FALSE(GetLastWriteTime("file", nullptr));
+    EXPECT_FALSE(GetLastWriteTime("", &date));
 }

@@ -245,3 +245,28 @@ TEST_F(kxPathHelpersTest, ImageCheckExaminesOnlyExecutablesAndNamesTheFile) {
         EXPECT_EQ(ThrownText([&] { kxImageCheck(r.Path); }), r.Message);
     }
 }
+
+TEST_F(kxPathHelpersTest, DirectoryListingsCarryLocalDates) {
+    CScopedEnvironmentVariable zone("TZ", "XST-2"); // two hours east of UTC, no daylight saving
+    fs::create_directory("d");
+    WriteFileBytes("d/a.txt", "a");
+    WriteFileBytes("d/b.txt", "b");
+    WriteFileBytes("d/c.dat", "c");
+    fs::last_write_time("d/a.txt", std::chrono::file_clock::from_sys(Utc(2011, 6, 1, 12, 30, 45, 678)));
+
+    std::vector<kxDirectoryEntry> entries;
+    EXPECT_EQ(kxDirectoryList("d", "*.txt", entries), 2);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].Name, "a.txt");
+    EXPECT_EQ(entries[0].Attributes, kxAttributeNormal);
+    EXPECT_TRUE(entries[0].LastWriteTime == kxDate(2011, 6, 1, 14, 30, 45, 678));
+    EXPECT_TRUE(entries[0].CreationTime.HasDate());
+    EXPECT_TRUE(entries[0].LastAccessTime.HasDate());
+    EXPECT_EQ(ListDirectoryOf("d/*.*", entries), 3); // appended
+    EXPECT_EQ(entries.size(), 5u);
+    EXPECT_EQ(kxDirectoryList("missing", "*", entries), 0);
+    EXPECT_EQ(ListDirectoryOf("", entries), 0);
+    fs::current_path("d");
+    EXPECT_EQ(ListDirectoryOf("*.dat", entries), 1);
+    EXPECT_EQ(kxDirectoryList("", "*.txt", entries), 2); // no folder: the current one
+}
