@@ -1,21 +1,13 @@
 #include "common/ScopedTimeZone.h"
 
-#include <cstdlib>
 #include <ctime>
 
 CScopedTimeZone::CScopedTimeZone(const char* zone) {
-    if (const char* previous = std::getenv("TZ")) {
-        m_Previous = previous;
-    }
-    setenv("TZ", zone, 1);
+    m_Zone.emplace("TZ", zone);
     tzset();
 }
 
 CScopedTimeZone::~CScopedTimeZone() {
-    if (m_Previous) {
-        setenv("TZ", m_Previous->c_str(), 1);
-    } else {
-        unsetenv("TZ");
-    }
+    m_Zone.reset(); // the old value back first, then the C library told of it
     tzset();
 }

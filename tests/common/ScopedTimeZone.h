@@ -3,7 +3,8 @@
 // Not thread-safe: the environment is the process's; use it before any thread reads the local time.
 
 #include <optional>
-#include <string>
+
+#include "common/ScopedEnvironment.h"
 
 class CScopedTimeZone {
 public:
@@ -13,5 +14,5 @@ public:
     CScopedTimeZone& operator=(const CScopedTimeZone&) = delete;
 
 private:
-    std::optional<std::string> m_Previous;
+    std::optional<CScopedEnvironmentVariable> m_Zone;
 };

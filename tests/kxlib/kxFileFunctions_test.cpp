@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedEnvironment.h"
+#include "common/ScopedTimeZone.h"
 #include "common/TempDir.h"
 #include "kxlib/kxTestSupport.h"
 
@@ -297,7 +298,7 @@ TEST(kxFileFunctions, ModulePathNamesTheProgramAndTheObjectsItLoaded) {
 }
 
 TEST_F(kxFileFunctionsTest, FileDatesAreUtcToTheSecond) {
-    CScopedEnvironmentVariable zone("TZ", "XST-2"); // the zone must not matter
+    CScopedTimeZone zone("XST-2"); // the zone must not matter
     WriteFileBytes("file", "x");
     fs::create_directory("folder");
     using namespace std::chrono;

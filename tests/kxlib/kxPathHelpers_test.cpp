@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedEnvironment.h"
+#include "common/ScopedTimeZone.h"
 #include "common/TempDir.h"
 #include "kxlib/PeImageBuilder.h"
 #include "kxlib/kxTestSupport.h"
@@ -127,7 +128,7 @@ TEST(kxPathHelpers, FileTimeFieldsAndDosTimes) {
 TEST(kxPathHelpers, NowComesFromTheClockSeamInEitherZone) {
     CManualClock clock(1000, Utc(2012, 3, 15, 8, 5, 9, 7));
     CScopedClock scoped(clock);
-    CScopedEnvironmentVariable zone("TZ", "XST-2"); // two hours east of UTC, no daylight saving
+    CScopedTimeZone zone("XST-2"); // two hours east of UTC, no daylight saving
     const uint64_t universal = FileTimeOf(Utc(2012, 3, 15, 8, 5, 9, 7));
     EXPECT_EQ(GetNowFileTime(true), universal);
     EXPECT_EQ(GetNowFileTime(false), universal + 2ULL * 3600 * 10000000);
@@ -247,7 +248,7 @@ TEST_F(kxPathHelpersTest, ImageCheckExaminesOnlyExecutablesAndNamesTheFile) {
 }
 
 TEST_F(kxPathHelpersTest, DirectoryListingsCarryLocalDates) {
-    CScopedEnvironmentVariable zone("TZ", "XST-2"); // two hours east of UTC, no daylight saving
+    CScopedTimeZone zone("XST-2"); // two hours east of UTC, no daylight saving
     fs::create_directory("d");
     WriteFileBytes("d/a.txt", "a");
     WriteFileBytes("d/b.txt", "b");
