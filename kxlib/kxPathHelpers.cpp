@@ -130,7 +130,7 @@ kxString GetCommandShell(bool fullPath, bool throwIfMissing) {
     return fullPath ? shell.FullPath : shell.Name;
 }
 
-bool FileTimeToFields(uint64_t fileTime, kxFileTimeFields& fields) {
+bool FileTimeToParts(uint64_t fileTime, kxDateParts& parts) {
     const uint64_t ms = fileTime / 10000;
     const int64_t days = static_cast<int64_t>(ms / 86400000) - kDaysFrom1601To1970;
     const std::chrono::year_month_day date{std::chrono::sys_days{std::chrono::days{days}}};
@@ -138,13 +138,13 @@ bool FileTimeToFields(uint64_t fileTime, kxFileTimeFields& fields) {
         return false;
     }
     const uint64_t msOfDay = ms % 86400000;
-    fields.Year = static_cast<int>(date.year());
-    fields.Month = static_cast<int>(static_cast<unsigned>(date.month()));
-    fields.Day = static_cast<int>(static_cast<unsigned>(date.day()));
-    fields.Hour = static_cast<int>(msOfDay / 3600000);
-    fields.Minute = static_cast<int>(msOfDay / 60000 % 60);
-    fields.Second = static_cast<int>(msOfDay / 1000 % 60);
-    fields.Millisecond = static_cast<int>(msOfDay % 1000);
+    parts.Year = static_cast<uint16_t>(static_cast<int>(date.year()));
+    parts.Month = static_cast<uint16_t>(static_cast<unsigned>(date.month()));
+    parts.Day = static_cast<uint16_t>(static_cast<unsigned>(date.day()));
+    parts.Hour = static_cast<uint16_t>(msOfDay / 3600000);
+    parts.Minute = static_cast<uint16_t>(msOfDay / 60000 % 60);
+    parts.Second = static_cast<uint16_t>(msOfDay / 1000 % 60);
+    parts.Millisecond = static_cast<uint16_t>(msOfDay % 1000);
     return true;
 }
 
@@ -163,12 +163,12 @@ uint64_t UniversalToLocalFileTime(uint64_t fileTime) {
 }
 
 bool FileTimeToDosDateTime(uint64_t fileTime, uint16_t& date, uint16_t& time) {
-    kxFileTimeFields f;
-    if (!FileTimeToFields(fileTime, f) || f.Year < 1980 || f.Year > 2107) {
+    kxDateParts p;
+    if (!FileTimeToParts(fileTime, p) || p.Year < 1980 || p.Year > 2107) {
         return false;
     }
-    date = static_cast<uint16_t>((f.Year - 1980) << 9 | f.Month << 5 | f.Day);
-    time = static_cast<uint16_t>(f.Hour << 11 | f.Minute << 5 | f.Second / 2);
+    date = static_cast<uint16_t>((p.Year - 1980) << 9 | p.Month << 5 | p.Day);
+    time = static_cast<uint16_t>(p.Hour << 11 | p.Minute << 5 | p.Second / 2);
     return true;
 }
 
@@ -277,13 +277,14 @@ size_t FindFiles(const kxString& searchText, std::vector<kxFoundFile>& found) {
 }
 
 kxDate DateOfFileTime(uint64_t fileTime, bool withMilliseconds) {
-    kxFileTimeFields f;
-    if (!FileTimeToFields(fileTime, f)) {
+    kxDateParts parts;
+    if (!FileTimeToParts(fileTime, parts)) {
         return kxDate();
     }
-    return kxDate(static_cast<uint16_t>(f.Year), static_cast<uint16_t>(f.Month), static_cast<uint16_t>(f.Day),
-                  static_cast<uint16_t>(f.Hour), static_cast<uint16_t>(f.Minute), static_cast<uint16_t>(f.Second),
-                  static_cast<uint16_t>(withMilliseconds ? f.Millisecond : 0));
+    if (!withMilliseconds) {
+        parts.Millisecond = 0;
+    }
+    return kxDate(parts);
 }
 
 int kxDirectoryList(const kxString& folder, const kxString& pattern, std::vector<kxDirectoryEntry>& entries) {

@@ -56,17 +56,6 @@ struct kxDirectoryEntry {
     int Attributes = 0;
 };
 
-// The calendar fields of a file time, in whatever zone the file time counts.
-struct kxFileTimeFields {
-    int Year = 0;
-    int Month = 0;
-    int Day = 0;
-    int Hour = 0;
-    int Minute = 0;
-    int Second = 0;
-    int Millisecond = 0;
-};
-
 // Empties |parts|; every "\" or "/" ends a part (an empty one too, for a leading or doubled separator), kept at
 // the end of its part with |keepSeparators|; a non-empty rest is the last part. Returns the number of parts.
 int SplitPath(const kxString& path, std::vector<kxString>& parts, bool keepSeparators);
@@ -103,8 +92,8 @@ kxDate DateOfFileTime(uint64_t fileTime, bool withMilliseconds = true);
 // Whether |name| matches the wildcard |pattern| as FindFiles matches (case-sensitive, as Linux names are).
 bool MatchesWildcards(const kxString& pattern, const kxString& name);
 
-// The fields of a file time; false for a time past the year 9999.
-bool FileTimeToFields(uint64_t fileTime, kxFileTimeFields& fields);
+// The calendar parts of a file time, in whatever zone it counts; false for a time past the year 9999.
+bool FileTimeToParts(uint64_t fileTime, kxDateParts& parts);
 // The UTC file time moved by the local zone's offset at that instant.
 uint64_t UniversalToLocalFileTime(uint64_t fileTime);
 // False for a time outside the DOS years 1980 to 2107.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/Clock.h"
+#include "platform/FileHandle.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -18,18 +19,7 @@ std::string ErrnoText(const char* what, const std::filesystem::path& path) {
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteEvery(fd, bytes.data(), bytes.size());
 }
 
 std::string UtcStamp() {

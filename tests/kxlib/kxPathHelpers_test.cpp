@@ -87,10 +87,10 @@ TEST(kxPathHelpers, EnvironmentTextsComeWhole) {
     EXPECT_EQ(GetCommandShell(false, false), fs::path(expected).filename().string());
 }
 
-TEST(kxPathHelpers, FileTimeFieldsAndDosTimes) {
+TEST(kxPathHelpers, FileTimePartsAndDosTimes) {
     const struct {
         uint64_t Time;
-        kxFileTimeFields Fields;
+        kxDateParts Fields;
     } cases[] = {
         {0, {1601, 1, 1, 0, 0, 0, 0}},
         {kUnixEpochFileTime, {1970, 1, 1, 0, 0, 0, 0}},
@@ -99,8 +99,8 @@ TEST(kxPathHelpers, FileTimeFieldsAndDosTimes) {
         {FileTime(9999, 12, 31, 23, 59, 59, 0), {9999, 12, 31, 23, 59, 59, 0}},
     };
     for (const auto& c : cases) {
-        kxFileTimeFields f;
-        ASSERT_TRUE(FileTimeToFields(c.Time, f));
+        kxDateParts f;
+        ASSERT_TRUE(FileTimeToParts(c.Time, f));
         SCOPED_TRACE(c.Fields.Year);
         EXPECT_EQ(f.Year, c.Fields.Year);
         EXPECT_EQ(f.Month, c.Fields.Month);
@@ -110,8 +110,8 @@ TEST(kxPathHelpers, FileTimeFieldsAndDosTimes) {
         EXPECT_EQ(f.Second, c.Fields.Second);
         EXPECT_EQ(f.Millisecond, c.Fields.Millisecond);
     }
-    kxFileTimeFields f;
-    EXPECT_FALSE(FileTimeToFields(FileTime(9999, 12, 31, 0, 0, 0, 0) + 864000000000ULL, f));
+    kxDateParts f;
+    EXPECT_FALSE(FileTimeToParts(FileTime(9999, 12, 31, 0, 0, 0, 0) + 864000000000ULL, f));
 
     uint16_t date = 0;
     uint16_t time = 0;
