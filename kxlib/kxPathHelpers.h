@@ -86,7 +86,7 @@ size_t FindFiles(const kxString& searchText, std::vector<kxFoundFile>& found);
 int kxDirectoryList(const kxString& folder, const kxString& pattern, std::vector<kxDirectoryEntry>& entries);
 // kxDirectoryList of the folder and the pattern of |pathWithPattern| ("." when it names no folder); 0 for "".
 int ListDirectoryOf(const kxString& pathWithPattern, std::vector<kxDirectoryEntry>& entries);
-// The kxDate of a file time's fields (no conversion between zones); no date for a time past the year 9999.
+// The kxDate of a file time's calendar parts (no conversion between zones); no date for a time past the year 9999.
 kxDate DateOfFileTime(uint64_t fileTime, bool withMilliseconds = true);
 
 // Whether |name| matches the wildcard |pattern| as FindFiles matches (case-sensitive, as Linux names are).
