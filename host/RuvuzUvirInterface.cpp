@@ -14,6 +14,7 @@
 #include "host/ViewSink.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
+#include "platform/ProcessLimits.h"
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
@@ -223,10 +224,21 @@ int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface) {
 int CRuvuzUvirInterface::Run() {
     m_StartedEvent.Set();
     CTransactionList snapshot;
+    IClock& clock = GetClock();
+    bool hadWork = false;
+    uint64_t idleSince = clock.TickMs();
     for (;;) {
         g_TransactionQueue.GetAll(snapshot);
         AbortPass(snapshot);
         DispatchPass(snapshot, ReleaseHeldReversals());
+        // Once a load has drained, what it left free in the allocator goes back to the system.
+        if (!snapshot.empty() || m_Pool.BusyCount() > 0 || !m_HeldReversals.empty()) {
+            hadWork = true;
+            idleSince = clock.TickMs();
+        } else if (hadWork && clock.TickMs() - idleSince >= kReleaseMemoryIdleMs) {
+            ReleaseFreeMemory();
+            hadWork = false;
+        }
         if (WaitForAnyEvent({&m_StopEvent, &m_WakeEvent}, kProcessingPollMs) == 0) {
             // Stop has set g_ShutdownEvent first: whatever is still held ends here, unsent.
             ReleaseHeldReversals();

@@ -27,6 +27,8 @@ inline const std::string kRuvuzUvirStartFailedText =
 
 // The processing loop looks at the queue this often.
 constexpr uint32_t kProcessingPollMs = 50;
+// After a load, the queue empty this long, the processing loop gives the allocator's free memory back.
+constexpr uint64_t kReleaseMemoryIdleMs = 1000;
 // Stop waits at most this long, in steps of kStopTicketStepMs, for the workers' tickets.
 constexpr uint64_t kStopTicketWaitMs = 20000;
 constexpr uint32_t kStopTicketStepMs = 500;
