@@ -2,8 +2,9 @@
 
 #include "foundation/TextHelpers.h"
 
-CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup) {
+CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers) {
     m_Interface.SetDialBackupProbe([&dialBackup] { return dialBackup.IsRunning(); });
+    m_Interface.SetMaxHostWorkers(hostWorkers);
 }
 
 std::string CPosServerPart::GetLastErrorText() const {

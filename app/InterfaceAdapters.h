@@ -36,11 +36,12 @@ private:
     CDialBackupServer m_Server;
 };
 
-// Owns the host interface; its workers ask |dialBackup| whether the dial path is served. For the start-up
-// thread (IsRunning of |dialBackup| is called from the host workers).
+// Owns the host interface, which runs at most |hostWorkers| host exchanges at once; its workers ask
+// |dialBackup| whether the dial path is served. For the start-up thread (IsRunning of |dialBackup| is called
+// from the host workers).
 class CRuvuzUvirInterfacePart final : public IHostInterfacePart {
 public:
-    explicit CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup);
+    explicit CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers = kDefaultHostWorkers);
     bool Start() override { return m_Interface.Start(); }
     void Stop() override { m_Interface.Stop(); }
     std::string GetLastErrorText() const override { return m_Interface.GetLastErrorText(); }

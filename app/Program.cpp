@@ -16,14 +16,16 @@
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
+#include "platform/ProcessLimits.h"
 #include "platform/ProcessSignals.h"
 
 namespace {
 
 // The interface objects the window's view would own, built in its order and destroyed in the reverse.
 struct CProgramInterfaces {
-    CProgramInterfaces(int posPort, const CVYRRuvuzUvirIP_Voda50App& app)
-        : parameterDownload([&app] { return app.GetDeviceId(); }), serverFactory(posPort) {}
+    CProgramInterfaces(int posPort, int hostWorkers, const CVYRRuvuzUvirIP_Voda50App& app)
+        : ruvuzUvirInterface(dialBackup, hostWorkers), parameterDownload([&app] { return app.GetDeviceId(); }),
+          serverFactory(posPort) {}
 
     CInterfaceParts Parts() {
         return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
@@ -32,7 +34,7 @@ struct CProgramInterfaces {
 
     CReverseWorkerPart reverseWorker;
     CDialBackupPart dialBackup;
-    CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
+    CRuvuzUvirInterfacePart ruvuzUvirInterface;
     CServiceDiscoveryPart serviceDiscovery;
     CNoLauncherPipe pipeServerThread;
     CParameterDownload parameterDownload;
@@ -91,6 +93,20 @@ void ServeUntilStopped(CInterfaceController& controller, bool service) {
     }
 }
 
+// A whole number from |variable| within |low|..|high|, or |fallback|.
+int NumberFromEnvironment(const char* variable, long low, long high, int fallback) {
+    const char* text = std::getenv(variable);
+    if (text == nullptr || text[0] == '\0') {
+        return fallback;
+    }
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < low || value > high) {
+        return fallback;
+    }
+    return static_cast<int>(value);
+}
+
 } // namespace
 
 EProgramOptions ReadProgramOptions(int argc, char** argv, std::string* unknown) {
@@ -133,8 +149,8 @@ std::string UsageText() {
                "  ") +
            kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
            "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
-           kDefaultLockFolder +
-           ")\n"
+           kDefaultLockFolder + ")\n" + "  " + kHostWorkersVariable + "\n" +
+           "                       how many host exchanges run at once (default 32, at most 1024)\n"
            "  SSL_CERT_FILE        the CA certificates the host's certificate is checked against, as a file\n"
            "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
            "\n"
@@ -160,16 +176,11 @@ std::string JoinCommandLine(int argc, char** argv) {
 }
 
 int PosPortFromEnvironment() {
-    const char* text = std::getenv(kPosPortVariable);
-    if (text == nullptr || text[0] == '\0') {
-        return 9100;
-    }
-    char* end = nullptr;
-    const long port = std::strtol(text, &end, 10);
-    if (*end != '\0' || port < 0 || port > 65535) {
-        return 9100;
-    }
-    return static_cast<int>(port);
+    return NumberFromEnvironment(kPosPortVariable, 0, 65535, kPosServerPort);
+}
+
+int HostWorkersFromEnvironment() {
+    return NumberFromEnvironment(kHostWorkersVariable, 1, kMaxHostWorkers, kDefaultHostWorkers);
 }
 
 int RunKestrove(int argc, char** argv) {
@@ -178,6 +189,10 @@ int RunKestrove(int argc, char** argv) {
     }
     // Before any thread exists, so every thread inherits the mask and the signals wait for the main thread.
     BlockTerminationSignals();
+    // Also before any thread: a session and a host exchange each hold descriptors, and the system's usual soft
+    // limit of 1024 is far below what 200 lanes and the host workers may need at once.
+    const SDescriptorLimit descriptors = RaiseDescriptorLimit();
+    BoundAllocatorArenas(kAllocatorArenas);
 
     const std::string commandLine = JoinCommandLine(argc, argv);
     const bool service = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
@@ -192,12 +207,21 @@ int RunKestrove(int argc, char** argv) {
         app.ExitInstance();
         return 1;
     }
+    if (!descriptors.ok) {
+        CLogger::Instance().LogLine("Open file limit could not be raised: %llu (hard limit %llu).",
+                                    static_cast<unsigned long long>(descriptors.after),
+                                    static_cast<unsigned long long>(descriptors.hard));
+    } else if (descriptors.after != descriptors.before) {
+        CLogger::Instance().LogLine("Open file limit raised from %llu to %llu.",
+                                    static_cast<unsigned long long>(descriptors.before),
+                                    static_cast<unsigned long long>(descriptors.after));
+    }
 
     bool failedServiceStart = false;
     {
         CHeadlessView view(!service);
         CScopedTrafficView traffic(view);
-        CProgramInterfaces interfaces(PosPortFromEnvironment(), app);
+        CProgramInterfaces interfaces(PosPortFromEnvironment(), HostWorkersFromEnvironment(), app);
         CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
         controller.StartInterfaces();
         // By hand, the operator has been told and may still stop the process; a service must not idle on.

@@ -8,6 +8,11 @@
 
 // Names the POS clients' port (default 9100; 0 lets the system choose, and the log says which port it got).
 inline constexpr char kPosPortVariable[] = "KESTROVE_POS_PORT";
+// How many host exchanges may run at once (default 32, at most 1024).
+inline constexpr char kHostWorkersVariable[] = "KESTROVE_HOST_WORKERS";
+// The allocator keeps at most this many arenas: enough that the host workers and sessions seldom wait for
+// one another, few enough that what a load left free goes back to the system.
+inline constexpr int kAllocatorArenas = 4;
 
 // Runs the whole program; returns the process's exit code: 0 after a signalled shut-down (or after --help and
 // --version), 1 when the start-up failed (in service mode also when the interfaces did not all start), 2 for
@@ -31,3 +36,6 @@ std::string UsageText();
 std::string JoinCommandLine(int argc, char** argv);
 // The POS port from $KESTROVE_POS_PORT, or 9100 when it is unset or not a port number.
 int PosPortFromEnvironment();
+// The number of host workers from $KESTROVE_HOST_WORKERS, or kDefaultHostWorkers when it is unset or not a
+// number from 1 to kMaxHostWorkers.
+int HostWorkersFromEnvironment();

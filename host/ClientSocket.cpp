@@ -50,6 +50,7 @@ bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t time
     const int error = ResolveHostIpv4(hostName, &address);
     if (error != 0) {
         m_LastSocketError = error;
+        m_LocalFailure = IsLocalResourceError(error);
         SetLastError(error, FormatHostText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error));
         return false;
     }
@@ -66,16 +67,19 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     Close(); // one connection at a time: a socket still held is not leaked
     m_PeerAddress = networkOrderAddress;
     m_PeerPort = port;
+    m_LocalFailure = false;
 
     m_Socket = NewTcpSocket();
     if (!m_Socket.Valid()) {
         m_LastSocketError = errno;
+        m_LocalFailure = true; // nothing has left this machine yet
         SetLastError(kSocketCreationFailed, "Socket Creation Failed");
         return false;
     }
     if (!SetNonBlocking()) {
         const int error = errno;
         m_LastSocketError = error;
+        m_LocalFailure = true;
         return FailConnect(error, FormatHostText("Socket ioctl (No Block) Failed with Error %d", error));
     }
     const int started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
@@ -85,6 +89,7 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     }
     if (started != EINPROGRESS) {
         m_LastSocketError = started;
+        m_LocalFailure = IsLocalResourceError(started);
         return FailConnect(started, FormatHostText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", started,
                                                    static_cast<unsigned>(started)));
     }
@@ -100,6 +105,7 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
             return true;
         case ConnectProgress::PollFailed:
             m_LastSocketError = error;
+            m_LocalFailure = IsLocalResourceError(error);
             return FailConnect(error, FormatHostText("Socket Error Trying to Connect [%d]", error));
         case ConnectProgress::Failed:
             // Refused or unreachable: reported as the connect failure, with the system's reason kept aside.

@@ -50,6 +50,10 @@ public:
     std::string GetLastErrorText() const { return m_LastErrorText; }
     // The system's error number of the last socket call that failed (what "Socket Error %d" texts show).
     int GetLastSocketError() const { return m_LastSocketError; }
+    // Whether the last connect failed on this machine (no descriptor, memory or local port; a socket or a TLS
+    // session that could not be made) rather than at the peer or on the way to it. Such a failure must not be
+    // held against the peer.
+    bool IsLocalFailure() const { return m_LocalFailure; }
 
     bool SetNonBlocking();
     bool SetBlocking();
@@ -61,6 +65,7 @@ public:
 
 protected:
     void SetLastError(int code, std::string text);
+    void SetLocalFailure(bool local) { m_LocalFailure = local; }
 
     int m_LastErrorCode = 0;
     std::string m_LastErrorText;
@@ -72,6 +77,7 @@ private:
     uint32_t m_PeerAddress = 0; // network order, zeroed before each connect
     int m_PeerPort = 0;
     int m_LastSocketError = 0;
+    bool m_LocalFailure = false;
     uint32_t m_SendTimeoutMs = kDefaultSendTimeoutMs;
 };
 

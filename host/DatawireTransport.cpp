@@ -25,6 +25,7 @@ CTransportResult FailureOf(const CDatawireClient& client) {
     result.m_Code = client.GetLastError();
     result.m_Detail = client.GetLastErrorText();
     result.m_IsDatawireStatus = client.IsDatawireStatus();
+    result.m_IsLocalFailure = client.IsLocalFailure();
     return result;
 }
 
@@ -41,6 +42,10 @@ void PrepareClient(CDatawireClient& client, const CServiceUrl& endpoint) {
     client.SetServiceID(kDatawireServiceId);
 }
 } // namespace
+
+std::string StanNotStoredText(const std::string& stanError) {
+    return "Transaction Not Sent - " + stanError;
+}
 
 int32_t CDatawireTransport::NextPingReference() {
     static std::atomic<int32_t> s_LastReference{0};
@@ -128,6 +133,8 @@ bool CDatawireTransport::ServiceDiscovery() {
 
     // multimap keeps equal keys in insertion order, so equal round trips keep the order of the answer.
     std::multimap<int, std::string> byRoundTrip;
+    // A ping that could not even be made here says nothing about the provider: it stays listed, last.
+    std::vector<std::string> unmeasured;
     for (const std::string& url : urls) {
         if (url.empty()) {
             continue;
@@ -135,16 +142,19 @@ bool CDatawireTransport::ServiceDiscovery() {
         const int roundTrip = PingServer(url);
         if (roundTrip >= 0) {
             byRoundTrip.emplace(roundTrip, url);
+        } else if (m_LastResult.m_IsLocalFailure) {
+            unmeasured.push_back(url);
         }
     }
     if (byRoundTrip.empty()) {
         return false;
     }
     std::vector<std::string> ordered;
-    ordered.reserve(byRoundTrip.size());
+    ordered.reserve(byRoundTrip.size() + unmeasured.size());
     for (const auto& entry : byRoundTrip) {
         ordered.push_back(entry.second);
     }
+    ordered.insert(ordered.end(), unmeasured.begin(), unmeasured.end());
     g_ServiceProviderList.SetProviders(ordered);
     m_LastResult = CTransportResult();
     return true;
@@ -155,6 +165,13 @@ bool CDatawireTransport::SendTransaction(CDatawireClient& client, const CTransac
     const int32_t stan = CSynchroStanFile::Instance().NextStan(stanError);
     if (!stanError.empty()) {
         CLogger::Instance().LogLine("%s", stanError.c_str());
+        // The number given back after a failure is one already handed out, or one the file does not keep:
+        // sent, it would reach the host twice.
+        m_LastResult = CTransportResult();
+        m_LastResult.m_Detail = StanNotStoredText(stanError);
+        m_LastResult.m_IsLocalFailure = true;
+        client.Close();
+        return false;
     }
     client.BuildTransactionRequest(transaction, stan);
     const bool ok = client.SendAndReceive();

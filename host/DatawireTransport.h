@@ -18,7 +18,12 @@ struct CTransportResult {
     int m_Code = -1;                 // the last error code of the failed step (socket, TLS or Datawire)
     std::string m_Detail;            // the error text
     bool m_IsDatawireStatus = false; // the failure came from a Datawire status or code, not the connection
+    bool m_IsLocalFailure = false;   // the failure happened on this machine: nothing to hold against the peer
 };
+
+// The text a transaction is failed with when its STAN could not be stored (|stanError| says why): it is not
+// sent, since a STAN that is not kept would be handed out again.
+std::string StanNotStoredText(const std::string& stanError);
 
 // Runs one operation at a time and keeps the outcome of the last one. Made on the stack for each use (the
 // host worker for each transaction, the discovery thread for each discovery); each operation makes its own
@@ -43,12 +48,14 @@ public:
     // Asks the discovery hosts (parameters 7 and 8, split as SplitServiceUrl does; "0" or empty is skipped),
     // up to three attempts alternating from the host the clock picks, for the providers, pings each and, when at least
     // one answered, replaces g_ServiceProviderList with the ones that did, shortest round trip first (equal times keep
-    // the order of the answer). False, the list left as it was, otherwise.
+    // the order of the answer), followed by those whose ping failed on this machine (no descriptor, no memory), in the
+    // order of the answer. False, the list left as it was, otherwise.
     bool ServiceDiscovery();
     // Sends |transaction|'s host message (m_HostRequest) over the connected |client| with the next STAN
     // (CSynchroStanFile::NextStan) and reads the answer: the payload in the last result's text, or the
-    // failure. The client is closed afterwards; whether the request went out unanswered stays readable on it
-    // (CDatawireClient::IsAwaitingResponse).
+    // failure. A STAN that could not be stored is not used: nothing is sent, and the failure (a local one) has
+    // StanNotStoredText. The client is closed afterwards; whether the request went out unanswered stays
+    // readable on it (CDatawireClient::IsAwaitingResponse).
     bool SendTransaction(CDatawireClient& client, const CTransaction& transaction);
     // The merchant's self-registration with the Datawire registration service at |url|, tried up to 5 times
     // while it answers "Retry" (5 s apart, cut short by a posted quit or g_ShutdownEvent), then the

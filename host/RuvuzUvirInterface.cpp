@@ -14,6 +14,7 @@
 #include "host/ViewSink.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
+#include "platform/ProcessLimits.h"
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
@@ -149,7 +150,13 @@ std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportR
     return std::string();
 }
 
-CRuvuzUvirInterface::CRuvuzUvirInterface() = default;
+CRuvuzUvirInterface::CRuvuzUvirInterface() {
+    m_Pool.SetJobDoneCallback([this] {
+        if (m_Waiting.load()) {
+            Wake();
+        }
+    });
+}
 
 CRuvuzUvirInterface::~CRuvuzUvirInterface() {
     Stop();
@@ -164,6 +171,7 @@ bool CRuvuzUvirInterface::Start() {
     m_FailedEvent.Reset();
     m_StartedEvent.Reset();
     m_StopEvent.Reset();
+    m_WakeEvent.Reset();
     g_ShutdownEvent.Reset();
     m_pThread =
         std::make_unique<CWorkerThread>("RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); });
@@ -203,14 +211,9 @@ bool CRuvuzUvirInterface::Stop() {
     }
     // Every wait of a worker gives way to g_ShutdownEvent, so this ends as soon as their reads, connects
     // and reversal holds have noticed it.
-    ReapWorkers(true);
+    m_Pool.Stop();
     m_StartedEvent.Reset();
     return true;
-}
-
-int CRuvuzUvirInterface::GetWorkerCount() const {
-    std::lock_guard<std::mutex> lock(m_WorkersLock);
-    return static_cast<int>(m_Workers.size());
 }
 
 int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface) {
@@ -221,12 +224,24 @@ int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface) {
 int CRuvuzUvirInterface::Run() {
     m_StartedEvent.Set();
     CTransactionList snapshot;
+    IClock& clock = GetClock();
+    bool hadWork = false;
+    uint64_t idleSince = clock.TickMs();
     for (;;) {
         g_TransactionQueue.GetAll(snapshot);
         AbortPass(snapshot);
-        DispatchPass(snapshot);
-        ReapWorkers(false);
-        if (m_StopEvent.Wait(kProcessingPollMs)) {
+        DispatchPass(snapshot, ReleaseHeldReversals());
+        // Once a load has drained, what it left free in the allocator goes back to the system.
+        if (!snapshot.empty() || m_Pool.BusyCount() > 0 || !m_HeldReversals.empty()) {
+            hadWork = true;
+            idleSince = clock.TickMs();
+        } else if (hadWork && clock.TickMs() - idleSince >= kReleaseMemoryIdleMs) {
+            ReleaseFreeMemory();
+            hadWork = false;
+        }
+        if (WaitForAnyEvent({&m_StopEvent, &m_WakeEvent}, kProcessingPollMs) == 0) {
+            // Stop has set g_ShutdownEvent first: whatever is still held ends here, unsent.
+            ReleaseHeldReversals();
             return 0;
         }
     }
@@ -251,9 +266,40 @@ void CRuvuzUvirInterface::AbortPass(CTransactionList& snapshot) {
     }
 }
 
-void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot) {
+bool CRuvuzUvirInterface::ReleaseHeldReversals() {
+    for (auto it = m_HeldReversals.begin(); it != m_HeldReversals.end();) {
+        if (g_ShutdownEvent.IsSet()) {
+            // As the reversal's own hold ends at a stop: no message written, nothing sent.
+            EndAsHostError(it->m_Transaction, ShutdownText(), ShutdownText());
+            g_TransactionQueue.ReplaceBySeq(it->m_Transaction.m_QueueSeq, it->m_Transaction);
+            m_TicketList.RemoveTicket(it->m_Ticket);
+            it = m_HeldReversals.erase(it);
+            continue;
+        }
+        if (!it->m_Transaction.ReversalHoldOver(it->m_HeldSinceMs)) {
+            ++it;
+            continue;
+        }
+        // In the order they were taken; one that finds no worker keeps the rest waiting behind it.
+        if (!m_Pool.CanTake() || !StartWorker(it->m_Transaction, it->m_Ticket)) {
+            return true;
+        }
+        it = m_HeldReversals.erase(it);
+    }
+    return false;
+}
+
+void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting) {
     for (CTransaction& transaction : snapshot) {
         if (transaction.m_State != kTranStateQueued || transaction.m_CryptMode != kCryptModeEncrypted) {
+            continue;
+        }
+        const bool reversal = transaction.m_TranCode == kTranNumReversal;
+        // A reversal still within its wait needs no worker yet; anything else waits in state 1 for one.
+        const bool held = reversal && !transaction.ReversalHoldOver(GetClock().TickMs());
+        // Once one waits, the later ones wait behind it, so they go to the host in queue order.
+        if (!held && (waiting || !m_Pool.CanTake()) && !g_ShutdownEvent.IsSet()) {
+            waiting = true;
             continue;
         }
         const uint32_t ticket = m_TicketList.NextTicket();
@@ -264,46 +310,46 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot) {
             continue;
         }
         transaction.m_State = kTranStateTaken;
-        if (transaction.m_TranCode != kTranNumReversal) {
+        if (!reversal) {
             // A reversal keeps the time of the transaction it reverses: its 35-second hold counts from it.
             transaction.m_Created = CTransaction::CreatedTimeNow();
         }
         g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
-
-        auto record = std::make_shared<CHostRequestRecord>();
-        record->m_Transaction = transaction;
-        record->m_Ticket = ticket;
-        record->m_TicketList = &m_TicketList;
-        record->m_DialBackupRunning = m_DialBackupRunning;
-        auto worker = std::make_unique<CWorkerThread>("HostRequestWorker",
-                                                      [record] { return HostRequestWorker(std::move(*record)); });
-        if (!worker->Start()) {
-            m_TicketList.RemoveTicket(ticket);
-            transaction.m_State = kTranStateCodeSet;
-            transaction.m_ResultCode = kResultAuthThreadFailed;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+        if (held) {
+            m_HeldReversals.push_back(CHeldReversal{transaction, ticket, GetClock().TickMs()});
             continue;
         }
-        std::lock_guard<std::mutex> lock(m_WorkersLock);
-        m_Workers.push_back(std::move(worker));
-    }
-}
-
-void CRuvuzUvirInterface::ReapWorkers(bool all) {
-    std::list<std::unique_ptr<CWorkerThread>> ended;
-    {
-        std::lock_guard<std::mutex> lock(m_WorkersLock);
-        for (auto it = m_Workers.begin(); it != m_Workers.end();) {
-            auto next = std::next(it);
-            if (all || !(*it)->IsRunning()) {
-                ended.splice(ended.end(), m_Workers, it);
-            }
-            it = next;
+        if (!StartWorker(transaction, ticket)) {
+            // A worker that could not start while others run: the transaction waits for one of them.
+            m_TicketList.RemoveTicket(ticket);
+            transaction.m_State = kTranStateQueued;
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            waiting = true;
         }
     }
-    for (auto& worker : ended) {
-        worker->Join();
+    m_Waiting = waiting;
+}
+
+bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket) {
+    auto record = std::make_shared<CHostRequestRecord>();
+    record->m_Transaction = transaction;
+    record->m_Ticket = ticket;
+    record->m_TicketList = &m_TicketList;
+    record->m_DialBackupRunning = m_DialBackupRunning;
+    switch (m_Pool.Post([record] { HostRequestWorker(std::move(*record)); })) {
+    case CHostWorkerPool::PostResult::Taken:
+        return true;
+    case CHostWorkerPool::PostResult::Busy:
+        return false;
+    case CHostWorkerPool::PostResult::NoThread:
+        break;
     }
+    // Not one worker runs: nothing would ever take it.
+    m_TicketList.RemoveTicket(ticket);
+    transaction.m_State = kTranStateCodeSet;
+    transaction.m_ResultCode = kResultAuthThreadFailed;
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    return true;
 }
 
 int HostRequestWorker(CHostRequestRecord record) {
@@ -368,6 +414,14 @@ bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBac
                     return true;
                 }
                 lastErrorText = client.GetLastErrorText();
+                if (client.IsLocalFailure()) {
+                    // No descriptor, memory or local port here: the provider is not at fault, so it stays
+                    // listed, no discovery is asked for, and the next provider would fare no better.
+                    CLogger::Instance().LogLine("RuvuzUvir/Datawire/Connect ERROR-> [%s] (failure on this server; "
+                                                "provider kept)",
+                                                lastErrorText.c_str());
+                    break;
+                }
             } else {
                 lastErrorText = "No Host in URL [" + url + "]";
             }

@@ -1,17 +1,19 @@
 #pragma once
 // The host interface of the server: the "RuvuzUvir Processing" thread watches g_TransactionQueue, carries out
-// the POS clients' abort requests, and gives every new transaction a ticket and a worker thread of its own,
-// which sends it to the host over a Datawire provider or hands it to the dial backup, and writes the outcome
-// back into the queue, deciding on a reversal where the outcome is left open.
+// the POS clients' abort requests, and gives every new transaction a ticket and a host worker, which sends it
+// to the host over a Datawire provider or hands it to the dial backup, and writes the outcome back into the
+// queue, deciding on a reversal where the outcome is left open. At most a fixed number of host workers run;
+// transactions beyond them wait in the queue, in their state and in order.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/DatawireTransport.h"
+#include "host/HostWorkerPool.h"
 #include "host/TicketList.h"
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
@@ -25,6 +27,8 @@ inline const std::string kRuvuzUvirStartFailedText =
 
 // The processing loop looks at the queue this often.
 constexpr uint32_t kProcessingPollMs = 50;
+// After a load, the queue empty this long, the processing loop gives the allocator's free memory back.
+constexpr uint64_t kReleaseMemoryIdleMs = 1000;
 // Stop waits at most this long, in steps of kStopTicketStepMs, for the workers' tickets.
 constexpr uint64_t kStopTicketWaitMs = 20000;
 constexpr uint32_t kStopTicketStepMs = 500;
@@ -80,9 +84,11 @@ struct CHostRequestRecord {
     DialBackupProbe m_DialBackupRunning;
 };
 
-// Owns the processing thread, the host workers it started and the ticket list. Start, Stop and the
-// destructor are for the owning thread (the view); the processing thread runs Run; the workers share only
-// the ticket list and the worker list, which guard themselves (m_WorkersLock).
+// Owns the processing thread, the pool of host workers it hands transactions to, the reversals it holds
+// until their wait is over, and the ticket list. Start, Stop, SetMaxHostWorkers and the destructor are for
+// the owning thread (the view); the processing thread runs Run and alone touches m_HeldReversals; the
+// workers share only the ticket list and the pool, which guard themselves. Wake and the counts may be called
+// from any thread.
 class CRuvuzUvirInterface {
 public:
     CRuvuzUvirInterface();
@@ -97,6 +103,12 @@ public:
     // workers' tickets, ends the processing thread, then waits for every worker still running, so none
     // outlives the interface. Always true.
     bool Stop();
+    // How many host exchanges may run at once (kDefaultHostWorkers unless set; 1..kMaxHostWorkers).
+    void SetMaxHostWorkers(int count) { m_Pool.SetMaxWorkers(count); }
+    int GetMaxHostWorkers() const { return m_Pool.GetMaxWorkers(); }
+    // Has the processing loop look at the queue now instead of at its next 50 ms turn, for a caller that has
+    // just added a transaction. The workers call it when one of them frees up while transactions wait.
+    void Wake() { m_WakeEvent.Set(); }
     std::string GetLastErrorText() const { return m_LastError; }
 
     // How the workers learn whether a dial backup serves the queue (set before Start). Without one no dial
@@ -105,35 +117,52 @@ public:
 
     bool IsRunning() const { return m_pThread != nullptr && m_pThread->IsRunning(); }
     int GetTicketCount() const { return m_TicketList.GetCount(); }
-    // Host workers started and not yet reaped.
-    int GetWorkerCount() const;
+    // Host workers busy with a transaction.
+    int GetWorkerCount() const { return m_Pool.BusyCount(); }
+    // Host worker threads running, busy or idle (never more than the maximum).
+    int GetWorkerThreadCount() const { return m_Pool.ThreadCount(); }
 
     // The loop body (the processing thread).
     int Run();
 
 private:
+    // A reversal taken from the queue (state 2, with its ticket) whose wait of more than 35 s since the
+    // reversed transaction is not over: it waits here rather than hold a host worker for that long.
+    struct CHeldReversal {
+        CTransaction m_Transaction;
+        uint32_t m_Ticket = 0;
+        uint64_t m_HeldSinceMs = 0; // clock seam tick when it was taken
+    };
+
     // Aborts the same client's waiting transactions for each abort request of |snapshot|.
     void AbortPass(CTransactionList& snapshot);
-    // Starts a worker for each transaction of |snapshot| waiting for the host.
-    void DispatchPass(CTransactionList& snapshot);
-    // Joins and forgets the workers that have ended; all of them with |all| (waiting for each).
-    void ReapWorkers(bool all);
+    // Hands the held reversals whose wait is over to workers, in the order they were taken; ends them all
+    // when the interface stops. True when one whose wait is over found no worker.
+    bool ReleaseHeldReversals();
+    // Hands each transaction of |snapshot| waiting for the host to a worker, in queue order, while workers are
+    // free; the rest stay waiting in state 1, all of them when |waiting| (held reversals are ahead of them).
+    void DispatchPass(CTransactionList& snapshot, bool waiting);
+    // Gives |transaction| (already in state 2 with |ticket|) to a worker; false when none could take it now.
+    bool StartWorker(CTransaction& transaction, uint32_t ticket);
 
     std::string m_LastError;
     CEvent m_StartedEvent{true, false};
     CEvent m_FailedEvent{false, false}; // part of the start-up wait; nothing sets it
     CEvent m_StopEvent{false, false};
+    CEvent m_WakeEvent{false, false};
     std::unique_ptr<CWorkerThread> m_pThread;
     CTicketList m_TicketList;
     DialBackupProbe m_DialBackupRunning;
-
-    mutable std::mutex m_WorkersLock;
-    std::list<std::unique_ptr<CWorkerThread>> m_Workers; // guarded by m_WorkersLock
+    CHostWorkerPool m_Pool;
+    std::vector<CHeldReversal> m_HeldReversals; // the processing thread's alone
+    // Set by the processing thread when transactions were left waiting for a worker, so a worker that
+    // frees up wakes it.
+    std::atomic<bool> m_Waiting{false};
 };
 
 // The processing thread's procedure: runs |ruvuzUvirInterface|'s loop; returns 0.
 int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface);
-// A host worker's procedure (it owns its record): builds the host message, journals a transaction that would be
+// A host worker's job (it owns its record): builds the host message, journals a transaction that would be
 // reversed as in doubt before it goes to any transport, sends it, settles the journal entry where the outcome
 // allows (a decline, a failure before the host, a reversal decided), writes the record back (reversing an
 // approval whose record has left the queue: nobody is left to deliver it), returns the ticket; returns 0.

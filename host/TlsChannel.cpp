@@ -152,6 +152,8 @@ bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
     if (step == TlsStep::Failed || step == TlsStep::Closed) {
         const uint32_t status = m_Credential == nullptr ? kSecInvalidHandle : StatusOf(m_Session->LastFailure());
         m_LastErrorText = FormatSspiError("InitializeSecurityContext failed (ClientHello)", status);
+        // No credential, or a session the library could not make (memory): nothing went to the server yet.
+        SetLocalFailure(m_Credential == nullptr || !m_Session->Started());
         return false;
     }
     if (!SendPendingOutput()) {
@@ -386,6 +388,7 @@ bool CTlsChannel::VerifyServerCertificate(const std::string& serverName) {
                      "VerifyServerCertificate Failed (C) - The target principal name is incorrect.");
         return false;
     case CertCheckOutcome::SetupFailed:
+        SetLocalFailure(true); // no memory for the chain: the server's certificate is not at fault
         SetLastError(kCertificateCheckFailed,
                      FormatHostText("VerifyServerCertificate Failed (E) - CertGetCertificateChain error %d.", ENOMEM));
         return false;

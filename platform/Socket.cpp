@@ -37,6 +37,19 @@ void CSocketFd::Close() {
     }
 }
 
+bool IsLocalResourceError(int error) {
+    switch (error) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+    case EADDRNOTAVAIL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 namespace {
 // Closes |fd| and leaves errno as the failure that made the caller give it up.
 void CloseKeepingErrno(CSocketFd& fd) {

@@ -42,6 +42,10 @@ long RecvSome(int fd, void* data, size_t size);
 
 bool SetNonBlocking(int fd, bool on);
 
+// Whether |error| (an errno value) says that this machine ran short: no descriptor, no memory, no buffer or no
+// local port left. Such a failure says nothing about the peer that was being reached.
+bool IsLocalResourceError(int error);
+
 // Opens an IPv4 TCP listening socket on all interfaces; |port| 0 lets the system choose. On success returns the
 // socket and stores the port it got in |boundPort|; on failure returns an invalid socket with errno set and
 // |failedStep| 2 (socket), 3 (bind) or 4 (listen).

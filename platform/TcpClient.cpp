@@ -21,8 +21,9 @@ int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
             return errno != 0 ? errno : EIO;
         case EAI_AGAIN:
             return 11002;
-        case EAI_FAIL:
         case EAI_MEMORY:
+            return ENOMEM; // this machine's shortage, not the name's
+        case EAI_FAIL:
             return 11003;
         default:
             return 11001; // no address for that name

@@ -10,8 +10,9 @@
 #include "platform/Socket.h"
 
 // Resolves |host| to its first IPv4 address with getaddrinfo (thread-safe). Returns 0 and stores the address in
-// network order, or an error: errno for a system failure, else 11001 (no such host), 11002 (try again later) or
-// 11003 (the lookup failed for good), the numbers operators know from the name service.
+// network order, or an error: errno for a system failure (ENOMEM when the lookup ran out of memory), else 11001 (no
+// such host), 11002 (try again later) or 11003 (the lookup failed for good), the numbers operators know from the name
+// service.
 int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress);
 
 // A new IPv4 TCP socket, close-on-exec; invalid with errno set on failure.

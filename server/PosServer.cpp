@@ -63,7 +63,8 @@ bool IsReversedWhenUndeliverable(int tranCode) {
 
 // ---- CPosSession ----
 
-CPosSession::CPosSession(const SPosSessionTimings& timings) : m_Timings(timings) {}
+CPosSession::CPosSession(const SPosSessionTimings& timings, const SPosRequestLimits& limits)
+    : m_Timings(timings), m_Limits(limits) {}
 
 bool CPosSession::GoingOffline() const {
     return Server() != nullptr && Server()->m_bGoingOffline.load();
@@ -337,6 +338,9 @@ void CPosSession::HandleTransaction(CTransaction& transaction) {
         SendReply(transaction.BuildErrorReply());
         return;
     }
+    if (!AdmitRequest(transaction)) {
+        return;
+    }
     HoldForSingleLane(transaction.m_TranCode);
     if (transaction.m_CryptMode == kCryptModeEncrypted) {
         if (transaction.m_TranCode == kTranNumInvalid) {
@@ -351,6 +355,31 @@ void CPosSession::HandleTransaction(CTransaction& transaction) {
     transaction.m_State = kTranStateQueued;
     g_TransactionQueue.Add(transaction);
     m_Tickets.push_back(transaction.m_QueueSeq);
+}
+
+bool CPosSession::AdmitRequest(CTransaction& transaction) {
+    if (transaction.m_CryptMode == kCryptModeEncrypted && transaction.m_TranCode == kTranNumInvalid) {
+        return true; // answered 2007 and never queued
+    }
+    CLogger& logger = CLogger::Instance();
+    const bool abort = transaction.m_CryptMode == kCryptModeAbort;
+    const int total = g_TransactionQueue.GetCount();
+    if (m_Tickets.size() >= m_Limits.perLane) {
+        logger.LogLine("%s - %d request(s) outstanding from %s, at most %d.",
+                       abort ? "Abort Request Dropped" : "Request Refused", static_cast<int>(m_Tickets.size()),
+                       m_ClientId.c_str(), static_cast<int>(m_Limits.perLane));
+        transaction.m_ResultCode = kResultLaneBusy;
+    } else if (total >= m_Limits.total) {
+        logger.LogLine("%s - %d request(s) outstanding in all, at most %d; from %s.",
+                       abort ? "Abort Request Dropped" : "Request Refused", total, m_Limits.total, m_ClientId.c_str());
+        transaction.m_ResultCode = kResultServerBusy;
+    } else {
+        return true;
+    }
+    if (!abort) {
+        SendReply(transaction.BuildErrorReply());
+    }
+    return false;
 }
 
 void CPosSession::HoldForSingleLane(int tranCode) {
@@ -519,8 +548,14 @@ SPosSessionTimings CPosServer::GetTimings() const {
     return m_Timings;
 }
 
+void CPosServer::SetRequestLimits(const SPosRequestLimits& limits) {
+    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    m_Limits = limits;
+}
+
 std::unique_ptr<CTcpSession> CPosServer::CreateSession() {
-    return std::make_unique<CPosSession>(GetTimings());
+    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    return std::make_unique<CPosSession>(m_Timings, m_Limits);
 }
 
 void CPosServer::DestroySession(std::unique_ptr<CTcpSession> session) {

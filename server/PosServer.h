@@ -87,6 +87,14 @@ struct SPosSessionTimings {
     uint64_t holdStepMs = 250;        // pace of the hold
 };
 
+// How many requests may wait for their answers at once: from one lane (its tickets) and in all (the records
+// of g_TransactionQueue, reversals included). A request beyond either is answered at once with 4028 or 4029
+// (an abort request, which gets no answer, is dropped) and logged, and nothing is queued for it.
+struct SPosRequestLimits {
+    size_t perLane = 100;
+    int total = 2000;
+};
+
 // Whether an approved transaction of |tranCode| must be reversed when its reply cannot be delivered.
 bool IsReversedWhenUndeliverable(int tranCode);
 
@@ -96,7 +104,8 @@ bool IsReversedWhenUndeliverable(int tranCode);
 // lock; g_TransactionQueue, the crypto object, the logger and the parameter store lock themselves.
 class CPosSession : public CTcpSession {
 public:
-    explicit CPosSession(const SPosSessionTimings& timings = SPosSessionTimings());
+    explicit CPosSession(const SPosSessionTimings& timings = SPosSessionTimings(),
+                         const SPosRequestLimits& limits = SPosRequestLimits());
     ~CPosSession() override = default;
 
     // Greeting, login, then the request loop; a connection over the maximum is greeted, logged in and
@@ -114,9 +123,9 @@ public:
 
     // One request text (everything before its ETX): a transaction is made of it and handled.
     void HandleRequest(const std::string& text);
-    // Handles a transaction made of a request: logs it, answers a refused one at once, holds it on a
-    // one-lane configuration, answers "Queued" (or 2007 for an encrypted request without a TranCode) and
-    // queues it with a ticket.
+    // Handles a transaction made of a request: logs it, answers a refused one at once (also one beyond the
+    // limits on outstanding requests), holds it on a one-lane configuration, answers "Queued" (or 2007 for an
+    // encrypted request without a TranCode) and queues it with a ticket.
     void HandleTransaction(CTransaction& transaction);
 
     // Answers the finished transactions of the tickets (states 3, 4, 5 and 7) and marks them delivered.
@@ -155,6 +164,9 @@ private:
     void ResetIdleDeadline();
     // Sends a whole reply document of the session with origin "Server", framed plain.
     int SendSessionReply(int code, char status, const std::string& text, const std::string& traceData = "");
+    // Whether |transaction| may be queued under the limits on outstanding requests; when not, it has been
+    // answered (or, an abort request, dropped) and logged.
+    bool AdmitRequest(CTransaction& transaction);
     // On a one-lane configuration, holds a money-moving request until the hold period has passed since the
     // last queued transaction.
     void HoldForSingleLane(int tranCode);
@@ -167,6 +179,7 @@ private:
     bool GoingOffline() const;
 
     SPosSessionTimings m_Timings;
+    SPosRequestLimits m_Limits;
     std::string m_ClientId;         // "%s:%04d" of the peer address and the socket number
     uint64_t m_IdleDeadline = 0;    // whole seconds of the clock seam's tick
     CTransactionList m_Snapshot;    // copies of the ticket transactions, refilled at each look
@@ -190,6 +203,8 @@ public:
     // The waits of sessions created from now on.
     void SetTimings(const SPosSessionTimings& timings);
     SPosSessionTimings GetTimings() const;
+    // The limits on outstanding requests of sessions created from now on.
+    void SetRequestLimits(const SPosRequestLimits& limits);
 
 protected:
     std::unique_ptr<CTcpSession> CreateSession() override;
@@ -198,4 +213,5 @@ protected:
 private:
     mutable std::mutex m_TimingsLock;
     SPosSessionTimings m_Timings; // guarded by m_TimingsLock
+    SPosRequestLimits m_Limits;   // guarded by m_TimingsLock
 };

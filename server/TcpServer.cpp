@@ -55,10 +55,6 @@ bool IsTransientAcceptError(int error) {
     }
 }
 
-bool IsResourceShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 } // namespace
 
 // ---- CTcpSession ----
@@ -583,7 +579,7 @@ int CTcpServer::AcceptLoop() {
             if (IsTransientAcceptError(error)) {
                 continue;
             }
-            if (IsResourceShortage(error)) {
+            if (IsLocalResourceError(error)) {
                 m_StopWake.Wait(100); // let sessions end and give their descriptors back
                 continue;
             }
@@ -621,6 +617,12 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
         ShutdownBoth(socket.Get());
         return;
     }
+    // Only the accept thread adds refused sessions, so the count cannot pass the bound behind its back.
+    if (refused && m_RefusedCount.load() >= m_MaxRefusedSessions.load()) {
+        ShutdownBoth(socket.Get());
+        m_DroppedCount.fetch_add(1);
+        return;
+    }
     std::unique_ptr<CTcpSession> session;
     try {
         session = CreateSession();
@@ -642,6 +644,7 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
     entry.session = session.get();
     entry.ownedSession = std::move(session);
     entry.socket = std::move(socket);
+    entry.refused = refused;
     entry.thread =
         std::make_unique<CWorkerThread>("TcpClient", [this, id, refused] { return ClientThread(id, refused); });
     CWorkerThread* thread = entry.thread.get();
@@ -660,6 +663,9 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
                 unused = std::move(it->ownedSession);
                 unusedSocket = std::move(it->socket);
                 unusedThread = std::move(it->thread);
+                if (it->refused) {
+                    m_RefusedCount.fetch_sub(1);
+                }
                 m_Clients.erase(it);
                 break;
             }
@@ -678,6 +684,9 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
 
 void CTcpServer::AddClient(CClientEntry entry) {
     std::lock_guard<std::mutex> lock(m_Lock);
+    if (entry.refused) {
+        m_RefusedCount.fetch_add(1);
+    }
     m_Clients.push_front(std::move(entry));
     m_ActiveCount = static_cast<int>(m_Clients.size());
     m_NoSessions.Reset();
@@ -745,6 +754,9 @@ void CTcpServer::RemoveClient(uint64_t id) {
                 socket = std::move(it->socket);
                 // This thread is still running: whoever reaps next joins it.
                 m_Finished.push_back(std::move(it->thread));
+                if (it->refused) {
+                    m_RefusedCount.fetch_sub(1);
+                }
                 m_Clients.erase(it);
                 break;
             }

@@ -18,6 +18,9 @@
 
 class CTcpServer;
 
+// How many connections over the maximum are served at once unless the owner sets another number.
+inline constexpr int kDefaultMaxRefusedSessions = 4;
+
 // What the default sessions answer.
 inline constexpr std::string_view kConnectSuccessfulText = "Connect Successful ... Now Disconnecting.";
 inline constexpr std::string_view kTooManyConnectionsText = "Too Many Connections, Please Try Later.";
@@ -121,13 +124,13 @@ private:
 };
 
 // Listens on one port on all interfaces and serves every connection on a thread of its own through a session
-// from CreateSession. Owns the listening socket, the accept thread, the connected sockets and the connection
-// threads; sessions are owned by their connection thread while they run.
-// Listen, StartAccept, Stop, StopAndWaitForSessions and the destructor are for the owner's thread; the counts,
-// the maximum and m_bGoingOffline may be used from any thread. The client list is guarded by m_Lock.
-// A derived class must call StopAndWaitForSessions (or Stop and wait until GetActiveCount is 0) in its own
-// destructor: the accept thread calls its CreateSession and each connection thread its DestroySession, and the
-// active count reaches 0 only after the last DestroySession has returned.
+// from CreateSession; of the connections over the maximum, only a few are served (refused) at once, and the
+// others are closed as soon as they are accepted. Owns the listening socket, the accept thread, the connected sockets
+// and the connection threads; sessions are owned by their connection thread while they run. Listen, StartAccept, Stop,
+// StopAndWaitForSessions and the destructor are for the owner's thread; the counts, the maximum and m_bGoingOffline may
+// be used from any thread. The client list is guarded by m_Lock. A derived class must call StopAndWaitForSessions (or
+// Stop and wait until GetActiveCount is 0) in its own destructor: the accept thread calls its CreateSession and each
+// connection thread its DestroySession, and the active count reaches 0 only after the last DestroySession has returned.
 class CTcpServer {
 public:
     CTcpServer();
@@ -169,6 +172,12 @@ public:
     void SetSocketTimeoutMs(int ms) { m_SocketTimeoutMs = ms; }
     void SetStopWaitMs(uint32_t ms) { m_StopWaitMs = ms; }
     void SetRefusalPauseMs(uint32_t ms) { m_RefusalPauseMs = ms; }
+    // How many connections over the maximum are served (RunRefused) at once; one beyond them is closed at
+    // once, so a flood of connections costs no thread each. 0 closes every refused connection.
+    void SetMaxRefusedSessions(int n) { m_MaxRefusedSessions = n < 0 ? 0 : n; }
+    int GetRefusedCount() const { return m_RefusedCount.load(); }
+    // Connections closed at once since the start, for being past the maximum and the refused ones served.
+    uint64_t GetDroppedCount() const { return m_DroppedCount.load(); }
 
     // Set by the owner when it shuts the server down, and by the destructor; sessions end when they see it.
     std::atomic<bool> m_bGoingOffline{false};
@@ -186,6 +195,7 @@ private:
         std::unique_ptr<CTcpSession> ownedSession;
         CSocketFd socket;
         std::unique_ptr<CWorkerThread> thread;
+        bool refused = false; // served by RunRefused; counted in m_RefusedCount
     };
 
     int AcceptLoop();
@@ -209,6 +219,9 @@ private:
     std::atomic<int> m_SocketTimeoutMs{30000};
     std::atomic<uint32_t> m_StopWaitMs{5000};
     std::atomic<uint32_t> m_RefusalPauseMs{1000};
+    std::atomic<int> m_MaxRefusedSessions{kDefaultMaxRefusedSessions};
+    std::atomic<int> m_RefusedCount{0};
+    std::atomic<uint64_t> m_DroppedCount{0};
 
     mutable std::mutex m_Lock;
     std::list<CClientEntry> m_Clients;                      // newest first; guarded by m_Lock

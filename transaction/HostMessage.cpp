@@ -177,12 +177,16 @@ std::string HostResponseText(int code) {
     return buffer;
 }
 
+bool CTransaction::ReversalHoldOver(uint64_t holdStartMs) const {
+    // Count the hold on the steady tick as well: a wall clock set back must not park the worker for hours.
+    return SecondsSinceCreated() > kReversalHoldSeconds || GetClock().TickMs() - holdStartMs >= kReversalMaxHoldMs;
+}
+
 bool CTransaction::BuildHostRequest() {
     const bool reversal = m_TranCode == kTranNumReversal;
     if (reversal) {
-        // Count the hold on the steady tick as well: a wall clock set back must not park the worker for hours.
         const uint64_t holdStart = GetClock().TickMs();
-        while (SecondsSinceCreated() <= kReversalHoldSeconds && GetClock().TickMs() - holdStart < kReversalMaxHoldMs) {
+        while (!ReversalHoldOver(holdStart)) {
             GetClock().SleepMs(kReversalStepMs);
             if (g_ShutdownEvent.IsSet()) {
                 return false;

@@ -35,6 +35,8 @@ const std::map<int, const char*>& CodeTexts() {
         {kResultRefNoMissing, "Reference Number Missing."},
         {kResultAuthThreadFailed, "Internal Server Error - Auth Thread Failed to Start Retry Trans/Restart Kestrove!"},
         {kResultShuttingDown, "Kestrove is Being Requested to ShutDown Restart Kestrove!"},
+        {kResultLaneBusy, "Too Many Requests Outstanding for this Lane - Retry Trans Later!"},
+        {kResultServerBusy, "Kestrove is Busy - Too Many Requests Outstanding - Retry Trans Later!"},
         {kResultUndefined, kUndefinedText},
         {kResultFieldTranType, "Transaction Type"},
         {kResultFieldAccount, "Account Number"},

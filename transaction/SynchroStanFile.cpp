@@ -115,7 +115,9 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
     std::string error;
     if (!present) {
-        if (!WriteFileAtomically(m_FileName, StanFileText(0), kStanFileMode, &error)) {
+        // A file that went away while the process ran starts from the last number handed out, not from 0:
+        // the numbers since the start have gone to the host already.
+        if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
             // A file that could not be made is a failed creation; one made but not written is a file error.
             const int createError = errno;
             if (StartsWith(error, "cannot create")) {

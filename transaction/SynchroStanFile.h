@@ -40,7 +40,8 @@ public:
 
     // Empties |errorText| and returns the next STAN. On trouble one message above is put in |errorText| and
     // the last STAN handed out is returned again (0 before the first success): a failure repeats a number
-    // rather than skipping one.
+    // rather than skipping one, so a caller must not use the number when |errorText| is not empty. A missing
+    // file is made anew holding the last STAN handed out (0 before the first), so the count never goes back.
     int32_t NextStan(std::string& errorText);
 
 private:

@@ -27,7 +27,9 @@ enum EResultCode : int32_t {
     kResultRefNoMissing = 4023,
     kResultAuthThreadFailed = 4024,
     kResultShuttingDown = 4027,
-    kResultUndefined = 8888, // what any code outside the table is replied as
+    kResultLaneBusy = 4028,   // the lane has as many requests outstanding as it may
+    kResultServerBusy = 4029, // the server has as many requests outstanding as it may
+    kResultUndefined = 8888,  // what any code outside the table is replied as
     kResultFieldTranType = 100201,
     kResultFieldAccount = 100204,
     kResultFieldExpDate = 100205,
@@ -138,6 +140,9 @@ public:
     // have passed since m_Created, in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
     // when g_ShutdownEvent ended that wait.
     bool BuildHostRequest();
+    // Whether a reversal's wait is over: more than 35 whole seconds have passed since m_Created, or (however
+    // the wall clock moved) the wait begun at the clock seam tick |holdStartMs| has lasted 36 s.
+    bool ReversalHoldOver(uint64_t holdStartMs) const;
     // Reads m_HostResponse into the host result block and builds the reply (m_Reply).
     void ParseHostResponse();
     // Looks through token numbers |first|..|last| for the first token starting with |code|; true with |out| =

@@ -49,6 +49,29 @@ inline std::string ReadLogFolder(const std::filesystem::path& folder) {
     return all;
 }
 
+// A number field of /proc/<pid>/status ("Threads:", "VmRSS:" and "VmHWM:" in kB, ...); -1 when unreadable.
+inline long ProcessStatusField(pid_t pid, const std::string& name) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, name.size(), name) == 0) {
+            return std::atol(line.c_str() + name.size());
+        }
+    }
+    return -1;
+}
+
+// Descriptors the process holds open now; -1 when they cannot be listed.
+inline long ProcessDescriptorCount(pid_t pid) {
+    std::error_code ec;
+    long count = 0;
+    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        ++count;
+    }
+    return ec ? -1 : count;
+}
+
 // Polls |probe| every 20 ms of real time until it holds or |timeoutMs| passed.
 template <typename Probe> bool WaitUntil(Probe probe, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

@@ -97,8 +97,8 @@ TEST(UsageTextTest, NamesTheSwitchesTheVariablesAndTheFiles) {
     const std::string usage = UsageText();
     for (const char* text :
          {"/started_as_service", "/device_id=[ID]", "--help", "--version", "KESTROVE_POS_PORT", "KESTROVE_LOCK_DIR",
-          "SSL_CERT_FILE", "CORVANE_KEYS/", "MerchantParams.dat", "Reversals.dat", "SynchroStan.dat", "LanesInfo.dat",
-          "CORVANE_LOGS/", "(default /run/lock)"}) {
+          "KESTROVE_HOST_WORKERS", "SSL_CERT_FILE", "CORVANE_KEYS/", "MerchantParams.dat", "Reversals.dat",
+          "SynchroStan.dat", "LanesInfo.dat", "CORVANE_LOGS/", "(default /run/lock)"}) {
         EXPECT_THAT(usage, HasSubstr(text));
     }
 }

@@ -3,6 +3,9 @@
 // runs the whole shut-down: exit status 0, the shut-down lines in the log and no thread left behind. A service
 // whose interfaces cannot all start ends by itself, non-zero, with the reason on standard error and in the log.
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -10,7 +13,9 @@
 #include <memory>
 #include <ostream>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -30,6 +35,7 @@ using ::testing::Not;
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
 using testing_child::KestroveProgram;
+using testing_child::ProcessStatusField;
 using testing_child::ReadLogFolder;
 using testing_child::WaitUntil;
 
@@ -48,8 +54,8 @@ protected:
         ASSERT_TRUE(m_HostSide.PrepareFolder(m_Folder));
     }
 
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
-                     const std::string& managementHosts = "") {
+    std::map<std::string, std::string> Environment(const std::string& posPort = "0",
+                                                   const std::string& managementHosts = "") const {
         std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
         env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
         env["KESTROVE_POS_PORT"] = posPort;
@@ -58,7 +64,19 @@ protected:
         if (!managementHosts.empty()) {
             env["KESTROVE_NQMS_HOSTS"] = managementHosts;
         }
-        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
+        return env;
+    }
+
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
+                     const std::string& managementHosts = "") {
+        return m_Server.Start(KestroveProgram(), args, m_Folder, Environment(posPort, managementHosts), "kestrove");
+    }
+
+    // Starts the service after the shell command |limit| ("ulimit ..."), whose limits the program inherits.
+    bool StartServerUnder(const std::string& limit) {
+        return m_Server.Start("/bin/sh",
+                              {"-c", limit + " && exec \"$0\" /started_as_service", KestroveProgram().string()},
+                              m_Folder, Environment(), "kestrove");
     }
 
     // The port the server logged once its start-up had finished; -1 when it did not finish.
@@ -245,3 +263,116 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 } // namespace
+
+TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
+    // A descriptor limit that one thread and one connection per request would run through many times over.
+    ASSERT_TRUE(StartServerUnder("ulimit -n 512"));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    const std::string floodCard = "6006492222222222";
+    m_HostSide.Simulator().Host().AddCard(floodCard, 1000000);
+
+    std::atomic<bool> sampling{true};
+    std::atomic<long> peakThreads{0};
+    std::thread sampler([&] {
+        while (sampling.load()) {
+            peakThreads = std::max(peakThreads.load(), ProcessStatusField(m_Server.Pid(), "Threads:"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+
+    CPosClient flooder;
+    SPosReply reply;
+    ASSERT_TRUE(flooder.Connect("127.0.0.1", port)) << flooder.LastError();
+    ASSERT_TRUE(flooder.ReadGreeting(&reply)) << flooder.LastError();
+    ASSERT_TRUE(flooder.Login(&reply)) << flooder.LastError();
+    constexpr int kFlood = 2500;
+    std::string flood;
+    for (int i = 0; i < kFlood; ++i) {
+        const std::string frame = flooder.RequestFrame(
+            RequestFields(CEndToEndWorld::Request("Sale", floodCard, "0.01", std::to_string(100000 + i))));
+        ASSERT_FALSE(frame.empty()) << flooder.LastError();
+        flood += frame;
+    }
+    std::atomic<int> answered{0};
+    std::atomic<int> answeredWhenLoggedIn{-1};
+    SPosReply newLaneReply;
+    bool newLaneOk = false;
+    std::thread newLane([&] {
+        WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs);
+        CPosClient lane;
+        SPosReply queued;
+        if (lane.Connect("127.0.0.1", port) && lane.ReadGreeting(&queued) && lane.Login(&queued)) {
+            answeredWhenLoggedIn = answered.load();
+            newLaneOk = lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "1.00", "777")) &&
+                        lane.ReadReply(&queued, kTimeoutMs) && queued.returnCode == 0 &&
+                        lane.ReadReply(&newLaneReply, kTimeoutMs);
+        }
+    });
+    // Sent in one go while the answers are read, as a lane that lost its mind would.
+    SPosFloodReplies replies;
+    const bool complete = FloodRequests(flooder, flood, kFlood, &replies, kTimeoutMs, &answered);
+    newLane.join();
+    sampling = false;
+    sampler.join();
+    ASSERT_TRUE(complete) << replies.error;
+
+    // Every request was answered: served, or refused at once in so many words.
+    EXPECT_EQ(replies.queued + replies.refused[4028] + replies.refused[4029], kFlood);
+    EXPECT_GT(replies.queued, 0);
+    EXPECT_EQ(replies.approved, replies.queued);
+    EXPECT_TRUE(replies.otherFinals.empty()) << replies.otherFinals.front();
+    EXPECT_EQ(replies.refusalTexts,
+              (std::set<std::string>{"Too Many Requests Outstanding for this Lane - Retry Trans Later!"}));
+    EXPECT_EQ(m_HostSide.Simulator().Host().Balance(floodCard), 1000000 - replies.queued);
+
+    // The new lane logged in while the flood was being answered, and was served.
+    EXPECT_GE(answeredWhenLoggedIn.load(), 200);
+    EXPECT_LT(answeredWhenLoggedIn.load(), kFlood);
+    ASSERT_TRUE(newLaneOk);
+    EXPECT_EQ("Approved", newLaneReply.cmdStatus);
+    EXPECT_EQ(4900, m_HostSide.Simulator().Host().Balance(kCard));
+
+    // No STAN reached the host twice, and no provider was given up.
+    std::set<std::string> stans;
+    size_t sent = 0;
+    for (int i = 0; i < m_HostSide.Simulator().ProviderCount(); ++i) {
+        for (const CDatawireRequest& request : m_HostSide.Simulator().Provider(i).Requests()) {
+            if (request.kind == DatawireRequestKind::Transaction) {
+                stans.insert(request.clientRef);
+                ++sent;
+            }
+        }
+    }
+    EXPECT_EQ(sent, static_cast<size_t>(replies.queued + 1));
+    EXPECT_EQ(stans.size(), sent);
+    // The threads stayed bounded: the host workers and a handful of fixed ones, not one per request.
+    EXPECT_LE(peakThreads.load(), 48);
+
+    // (Searched rather than matched: a failure must not print a log of thousands of lines.)
+    const std::string log = ReadLogFolder(m_Folder);
+    for (const char* text : {"(Trying Next Host)", "Service Provider list exhausted", "Synchronized Stan File"}) {
+        EXPECT_EQ(log.find(text), std::string::npos) << text;
+    }
+    EXPECT_NE(log.find("Request Refused - 100 request(s) outstanding from 127.0.0.1:"), std::string::npos);
+
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    EXPECT_NE(ReadLogFolder(m_Folder).find("Threads left after the shut-down: 0."), std::string::npos);
+}
+
+TEST_F(ServiceModeTest, TheDescriptorLimitIsRaisedToTheHardLimitAtStart) {
+    ASSERT_TRUE(StartServerUnder("ulimit -S -n 256"));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    const std::string limits = testing_child::ReadText("/proc/" + std::to_string(m_Server.Pid()) + "/limits");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(limits, match, std::regex("Max open files +([0-9]+) +([0-9]+)"))) << limits;
+    EXPECT_EQ(match[1].str(), match[2].str());
+    EXPECT_GT(std::stol(match[1].str()), 256);
+    EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Open file limit raised from 256 to " + match[1].str() + "."));
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode());
+}

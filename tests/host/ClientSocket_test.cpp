@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/DescriptorExhaustion.h"
 #include "common/TempDir.h"
 #include "peers/TlsTestServer.h"
 #include "platform/Clock.h"
@@ -92,6 +93,30 @@ TEST_F(ClientSocketTest, RefusedConnectFailsWith3006AndLeavesTheSocketClosed) {
     EXPECT_FALSE(socket.IsOpen());
     // A closed object connects again.
     EXPECT_TRUE(socket.Connect(Loopback(), m_Port, 5000));
+}
+
+TEST_F(ClientSocketTest, AFailureOnThisMachineIsToldApartFromTheUnreachablePeer) {
+    CClientSocket socket;
+    const int port = m_Port;
+    const uint32_t loopback = Loopback();
+    EXPECT_FALSE(socket.Connect(loopback, UnusedPort(), 5000)); // the same code once, with descriptors
+    {
+        CDescriptorExhaustion exhausted;
+        ASSERT_TRUE(exhausted.Exhausted());
+        EXPECT_FALSE(socket.Connect(loopback, port, 5000));
+        EXPECT_FALSE(socket.Resolve("127.0.0.1", port, 5000));
+    }
+    EXPECT_EQ(socket.GetLastError(), CClientSocket::kSocketCreationFailed);
+    EXPECT_EQ(socket.GetLastErrorText(), "Socket Creation Failed");
+    EXPECT_EQ(socket.GetLastSocketError(), EMFILE);
+    EXPECT_TRUE(socket.IsLocalFailure());
+
+    EXPECT_FALSE(socket.Connect(Loopback(), UnusedPort(), 5000));
+    EXPECT_FALSE(socket.IsLocalFailure()); // refused by the peer's machine
+    EXPECT_FALSE(socket.Resolve("", m_Port, 1000));
+    EXPECT_FALSE(socket.IsLocalFailure()); // no such name
+    ASSERT_TRUE(socket.Connect(Loopback(), m_Port, 5000));
+    EXPECT_FALSE(socket.IsLocalFailure());
 }
 
 TEST_F(ClientSocketTest, ConnectToAPeerThatNeverAnswersTimesOut) {

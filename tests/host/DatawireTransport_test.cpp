@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
+#include "common/DescriptorExhaustion.h"
 #include "common/TempDir.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
@@ -138,6 +139,37 @@ TEST_F(DatawireTransportTest, DiscoveryOrdersProvidersByRoundTripAndLeavesOutFai
     EXPECT_EQ(discovery->Requests()[0].path, "/sd/104");
     EXPECT_EQ(KindsOf(*broken, DatawireRequestKind::Ping).size(), 1u);
     EXPECT_EQ(slow->Requests().at(0).path, "/sd/slow");
+}
+
+TEST_F(DatawireTransportTest, AProviderWhosePingCouldNotBeMadeHereStaysListedLast) {
+    auto measured = Endpoint();
+    auto unmeasured = Endpoint();
+    auto failed = Endpoint();
+    CDatawireAnswer failedWord;
+    failedWord.statusWord = "Failed";
+    failed->SetAnswer(DatawireRequestKind::Ping, failedWord);
+    // The first ping is answered; from then on this process has no descriptor left, so the second ping
+    // cannot even make its socket.
+    std::unique_ptr<CDescriptorExhaustion> exhausted;
+    measured->SetRequestHook([&exhausted](const CDatawireRequest& request, CDatawireAnswer*) {
+        if (request.kind == DatawireRequestKind::Ping) {
+            exhausted = std::make_unique<CDescriptorExhaustion>();
+        }
+    });
+    auto discovery = Endpoint();
+    const std::vector<std::string> answer = {failed->HostAndPort() + "/sd", measured->HostAndPort() + "/sd",
+                                             unmeasured->HostAndPort() + "/sd"};
+    discovery->SetProviderUrls(answer);
+    SetMerchantParams({{kParamPrimaryUrl, discovery->HostAndPort()}, {kParamSecondaryUrl, discovery->HostAndPort()}});
+    CDatawireTransport transport;
+    const bool discovered = transport.ServiceDiscovery();
+    ASSERT_NE(exhausted, nullptr);
+    EXPECT_TRUE(exhausted->Exhausted());
+    exhausted.reset();
+    ASSERT_TRUE(discovered);
+    // The provider that failed its ping is left out; the one this machine could not reach is not.
+    EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{answer[1], answer[2]}));
+    EXPECT_EQ(unmeasured->ConnectionsAccepted(), 0);
 }
 
 TEST_F(DatawireTransportTest, EqualRoundTripsKeepTheOrderOfTheAnswer) {

@@ -1,5 +1,6 @@
 #include "host/RuvuzUvirInterface.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -12,17 +13,20 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
+#include "common/DescriptorExhaustion.h"
 #include "common/TempDir.h"
 #include "foundation/Presenter.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
 #include "host/ViewSink.h"
+#include "peers/CardHost.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TlsTestServer.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/CardHelpers.h"
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
+#include "transaction/SynchroStanFile.h"
 #include "transaction/TransactionQueue.h"
 
 using namespace hosttest;
@@ -776,5 +780,159 @@ TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEnds) {
     ASSERT_TRUE(WaitForIdle());
     EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
     EXPECT_TRUE(Reversals().empty());
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInOrder) {
+    auto provider = Provider();
+    CDatawireAnswer slow;
+    slow.delayMs = 50;
+    provider->SetAnswer(DatawireRequestKind::Transaction, slow);
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    m_Interface = std::make_unique<CRuvuzUvirInterface>();
+    m_Interface->SetMaxHostWorkers(2);
+    ASSERT_TRUE(m_Interface->Start());
+
+    std::atomic<bool> sampling{true};
+    std::atomic<int> peakTaken{0};
+    std::atomic<int> peakThreads{0};
+    std::thread sampler([&] {
+        CTransactionList snapshot;
+        while (sampling.load()) {
+            g_TransactionQueue.GetAll(snapshot);
+            const int taken = static_cast<int>(std::count_if(
+                snapshot.begin(), snapshot.end(), [](const auto& t) { return t.m_State == kTranStateTaken; }));
+            peakTaken = std::max(peakTaken.load(), taken);
+            peakThreads = std::max(peakThreads.load(), m_Interface->GetWorkerThreadCount());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    auto queueSales = [&](int first, int count) {
+        std::vector<int32_t> seqs;
+        for (int i = first; i < first + count; ++i) {
+            CTransaction sale = MakeTransaction(kTranNumSale);
+            sale.m_InvoiceNo = std::to_string(i);
+            seqs.push_back(Queue(sale));
+        }
+        return seqs;
+    };
+    const std::vector<int32_t> wide = queueSales(2000, 8);
+    for (const int32_t seq : wide) {
+        ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    }
+    EXPECT_EQ(peakTaken.load(), 2);
+    EXPECT_EQ(peakThreads.load(), 2);
+
+    // One at a time, they reach the host exactly in the order they were queued.
+    m_Interface->SetMaxHostWorkers(1);
+    const std::vector<int32_t> narrow = queueSales(3000, 5);
+    for (const int32_t seq : narrow) {
+        ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    }
+    sampling = false;
+    sampler.join();
+    std::vector<std::string> invoices;
+    for (const CDatawireRequest& request : provider->Requests()) {
+        CHostRequestMessage message;
+        std::string problem;
+        if (request.kind == DatawireRequestKind::Transaction &&
+            CHostRequestMessage::Decode(request.hostMessage, &message, &problem) && message.m_Invoice[0] == '3') {
+            invoices.push_back(message.m_Invoice);
+        }
+    }
+    EXPECT_EQ(invoices, (std::vector<std::string>{"3000", "3001", "3002", "3003", "3004"}));
+    EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 2); // kept for the next load, never more
+    StopInterface();
+    EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 0);
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOthers) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    m_Interface = std::make_unique<CRuvuzUvirInterface>();
+    m_Interface->SetMaxHostWorkers(1);
+    ASSERT_TRUE(m_Interface->Start());
+    CTransaction reversal = MakeTransaction(kTranNumReversal);
+    reversal.m_OrigTranCode = kTranNumSale;
+    const int32_t held = Queue(reversal); // created now: held for 35 s
+    ASSERT_TRUE(WaitForState(held, kTranStateTaken));
+    EXPECT_EQ(m_Interface->GetTicketCount(), 1);
+    EXPECT_EQ(m_Interface->GetWorkerCount(), 0);
+
+    const int32_t sale = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(sale, kTranStateCompleted));
+    EXPECT_EQ(Record(held).m_State, kTranStateTaken);
+    EXPECT_EQ(TransactionsAt(*provider), 1);
+
+    m_Clock.Jump(36000);
+    ASSERT_TRUE(WaitForState(held, kTranStateCompleted));
+    const std::string sent = provider->Requests().at(1).hostMessage;
+    EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);
+    ASSERT_TRUE(WaitForIdle());
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AFailureOnThisServerKeepsEveryProviderAndAsksForNoDiscovery) {
+    auto first = Provider();
+    auto second = Provider();
+    const std::vector<std::string> providers = {UrlOf(*first), UrlOf(*second)};
+    g_ServiceProviderList.SetProviders(providers);
+    CTransaction sale = MakeTransaction(kTranNumSale);
+    ASSERT_TRUE(SendRequestToHost(sale)); // the same road once, with descriptors
+    ASSERT_EQ(sale.m_State, kTranStateCompleted);
+    sale = MakeTransaction(kTranNumSale);
+    bool sent = true;
+    {
+        CDescriptorExhaustion exhausted;
+        ASSERT_TRUE(exhausted.Exhausted());
+        sent = SendRequestToHost(sale);
+    }
+    EXPECT_FALSE(sent);
+    EXPECT_EQ(sale.m_State, kTranStateHostError);
+    EXPECT_FALSE(sale.m_HostErrorText.empty());
+    EXPECT_EQ(g_ServiceProviderList.GetProviders(), providers);
+    EXPECT_FALSE(g_ServiceDiscoveryRequest.IsSet());
+    EXPECT_EQ(first->ConnectionsAccepted() + second->ConnectionsAccepted(), 1);
+    EXPECT_TRUE(Reversals().empty()); // nothing went out
+
+    // Descriptors back, the same provider carries the next Sale.
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    EXPECT_EQ(TransactionsAt(*first), 2);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AStanThatCannotBeStoredIsNeverSentAndNoStanGoesOutTwice) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    const int32_t first = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(first, kTranStateCompleted));
+
+    // The STAN file cannot be read or written (a folder stands in its place).
+    std::filesystem::remove(kSynchroStanFileName);
+    std::filesystem::create_directory(kSynchroStanFileName);
+    const int32_t blocked = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(blocked, kTranStateHostError));
+    const std::string text = Record(blocked).m_HostErrorText;
+    EXPECT_EQ(text.rfind("Transaction Not Sent - Synchronized Stan File", 0), 0u) << text;
+    EXPECT_EQ(TransactionsAt(*provider), 1);
+    EXPECT_TRUE(Reversals().empty());
+
+    // The file gone altogether: it is made anew from the last STAN handed out, not from 0.
+    std::filesystem::remove(kSynchroStanFileName);
+    const int32_t after = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(after, kTranStateCompleted));
+    ASSERT_TRUE(WaitForIdle());
+    std::vector<std::string> refs;
+    for (const CDatawireRequest& request : provider->Requests()) {
+        if (request.kind == DatawireRequestKind::Transaction) {
+            refs.push_back(request.clientRef);
+        }
+    }
+    ASSERT_EQ(refs.size(), 2u);
+    EXPECT_NE(refs[0], refs[1]);
+    EXPECT_EQ(std::stoi(refs[1].substr(0, 7)), std::stoi(refs[0].substr(0, 7)) + 1);
     StopInterface();
 }

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "foundation/Request.h"
 #include "platform/Clock.h"
@@ -270,10 +271,11 @@ void CPosClient::NewRequestKey() {
     m_RequestKey = RandomBytes(kRequestKeyBytes);
 }
 
-bool CPosClient::SendRequest(const std::vector<std::pair<std::string, std::string>>& fields,
-                             const std::string& header) {
+std::string CPosClient::RequestFrame(const std::vector<std::pair<std::string, std::string>>& fields,
+                                     const std::string& header) {
     if (m_PublicKeyText.empty()) {
-        return Fail("no public key: read the greeting first");
+        Fail("no public key: read the greeting first");
+        return std::string();
     }
     std::string payload;
     for (const auto& [key, value] : fields) {
@@ -284,12 +286,14 @@ bool CPosClient::SendRequest(const std::vector<std::pair<std::string, std::strin
     }
     std::vector<uint8_t> blob;
     if (BuildSimpleBlobForPublicKeyText(m_PublicKeyText, m_RequestKey.data(), m_RequestKey.size(), &blob) != kCryptOk) {
-        return Fail("cannot wrap the request key for the server's public key");
+        Fail("cannot wrap the request key for the server's public key");
+        return std::string();
     }
     std::vector<uint8_t> bytes(payload.begin(), payload.end());
     CRc4Key key(m_RequestKey.data(), m_RequestKey.size());
     if (key.Crypt(bytes.data(), bytes.size()) != kCryptOk) {
-        return Fail("cannot encrypt the request");
+        Fail("cannot encrypt the request");
+        return std::string();
     }
     std::string frame = header;
     frame += kFS;
@@ -298,7 +302,13 @@ bool CPosClient::SendRequest(const std::vector<std::pair<std::string, std::strin
     frame += kDC1 + BytesToHex(blob) + kDC2;
     frame += BytesToHex(bytes);
     frame += kETX;
-    return SendRaw(frame);
+    return frame;
+}
+
+bool CPosClient::SendRequest(const std::vector<std::pair<std::string, std::string>>& fields,
+                             const std::string& header) {
+    const std::string frame = RequestFrame(fields, header);
+    return !frame.empty() && SendRaw(frame);
 }
 
 bool CPosClient::SendRequest(const SPosRequest& request, const std::string& header) {
@@ -312,4 +322,55 @@ bool CPosClient::SendAbort(const std::string& header) {
     frame += kSTX;
     frame += kETX;
     return SendRaw(frame);
+}
+
+int SPosFloodReplies::Answered() const {
+    int total = queued;
+    for (const auto& [code, count] : refused) {
+        total += count;
+    }
+    return total;
+}
+
+bool FloodRequests(CPosClient& lane, const std::string& frames, int count, SPosFloodReplies* replies, int timeoutMs,
+                   std::atomic<int>* answered) {
+    // The reading below must go on while the frames go out: the server answers each request as it reads it,
+    // and a lane that only writes would stop it once both directions' buffers are full.
+    const int fd = lane.Fd();
+    std::thread writer([fd, &frames] { SendAll(fd, frames.data(), frames.size()); });
+    SPosReply reply;
+    bool complete = true;
+    while (replies->Answered() < count ||
+           replies->approved + static_cast<int>(replies->otherFinals.size()) < replies->queued) {
+        if (!lane.ReadReply(&reply, timeoutMs)) {
+            replies->error = lane.LastError() + " after " + std::to_string(replies->Answered()) + " answers";
+            complete = false;
+            break;
+        }
+        if (reply.encrypted) {
+            if (reply.decrypted && reply.cmdStatus == "Approved") {
+                ++replies->approved;
+            } else {
+                replies->otherFinals.push_back(reply.document);
+            }
+            continue;
+        }
+        if (reply.returnCode == 0 && reply.textResponse.rfind("Queued:", 0) == 0) {
+            ++replies->queued;
+        } else if (replies->Answered() < count && reply.returnCode > 0) {
+            ++replies->refused[reply.returnCode];
+            replies->refusalTexts.insert(reply.textResponse);
+        } else {
+            replies->otherFinals.push_back(reply.frame);
+            continue;
+        }
+        if (answered != nullptr) {
+            answered->store(replies->Answered());
+        }
+    }
+    if (!complete) {
+        ShutdownBoth(fd); // ends a writer the server no longer reads
+    }
+    writer.join();
+    return complete;
 }

@@ -3,7 +3,10 @@
 // key and challenge), logs in with the shared login key, sends encrypted requests and abort requests with a
 // key of its own wrapped for the server's public key, and reads and decrypts the framed replies.
 
+#include <atomic>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,6 +86,10 @@ public:
 
     // A new request key for the requests that follow (each connection starts with a fresh one).
     void NewRequestKey();
+    // The frame of an encrypted request (letter '2') with |header| before the FS, for a caller that sends it
+    // later (SendRaw) or with others at once; empty, with LastError, when it cannot be made.
+    std::string RequestFrame(const std::vector<std::pair<std::string, std::string>>& fields,
+                             const std::string& header = "Lane01");
     // An encrypted request (letter '2') with |header| before the FS.
     bool SendRequest(const std::vector<std::pair<std::string, std::string>>& fields,
                      const std::string& header = "Lane01");
@@ -114,3 +121,22 @@ private:
     bool m_ServerProvedKey = false;
     std::string m_LastError;
 };
+
+// What one lane got back for a flood of requests sent at once.
+struct SPosFloodReplies {
+    int queued = 0;                       // "Queued" replies
+    std::map<int, int> refused;           // immediate error replies, by code
+    std::set<std::string> refusalTexts;   // their texts
+    int approved = 0;                     // final replies: approved
+    std::vector<std::string> otherFinals; // final replies of any other kind, as received
+    std::string error;                    // why the flood ended early; empty when every reply came
+    int Answered() const;                 // requests answered at once, queued or refused
+};
+
+// Sends the |count| request frames in |frames| in one go, from a thread of its own, while reading every
+// reply: the immediate one of each request, then the final one of each queued request (a session delivers
+// finals only once its lane is quiet, so an error reply before all immediate ones came is a refusal).
+// |answered| (may be null) counts the immediate replies as they come. False (with |replies|->error) when a reply did
+// not come within |timeoutMs| of real time.
+bool FloodRequests(CPosClient& lane, const std::string& frames, int count, SPosFloodReplies* replies, int timeoutMs,
+                   std::atomic<int>* answered = nullptr);

@@ -1,6 +1,8 @@
 // poslane: one POS lane driven by hand against a running server.
 //   poslane --host H --port P --trancode Sale --acct 6011000000000012 --purchase 1.00 [options]
 // Connects, logs in, sends one request (or an abort request with --abort) and prints the reply document.
+// With --flood N it sends N such requests at once (invoice numbers counting up from --invoice) and prints how
+// they were answered.
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +25,12 @@ void Usage(std::FILE* out = stderr) {
                  "usage: poslane [--host H] [--port P] [--trancode Sale] [--acct N | --track2 T] [--expdate MMYY]\n"
                  "               [--purchase 1.00] [--invoice N] [--refno N] [--merchant ID] [--authcode C]\n"
                  "               [--terminal ID] [--operator ID] [--memo TEXT] [--field KEY=VALUE]...\n"
-                 "               [--header TEXT] [--password PW] [--abort] [--timeout SECONDS] [--help]\n"
+                 "               [--header TEXT] [--password PW] [--abort] [--flood N] [--timeout SECONDS]\n"
+                 "               [--help]\n"
                  "Logs in to the server as one POS lane, sends one request (or an abort request) and prints the\n"
                  "decrypted reply document; exit 0 when the reply says Approved, 3 otherwise, 1 on a failure.\n"
+                 "With --flood N it sends N such requests at once (invoices counting up) and prints how they\n"
+                 "were answered.\n"
                  "defaults: --host %s --port %d --trancode %s --merchant %s --invoice %s --refno %s\n"
                  "          --header %s --timeout %d; no account, amount, password, terminal or operator\n",
                  kDefaultHost, kDefaultPort, defaults.tranCode.c_str(), defaults.merchantId.c_str(),
@@ -45,6 +50,7 @@ int main(int argc, char** argv) {
     std::string header = kDefaultHeader;
     std::string password;
     bool abort = false;
+    int flood = 0;
     int timeoutSeconds = kDefaultTimeoutSeconds;
     SPosRequest request;
     for (int i = 1; i < argc; ++i) {
@@ -102,6 +108,8 @@ int main(int argc, char** argv) {
             password = value();
         } else if (arg == "--abort") {
             abort = true;
+        } else if (arg == "--flood") {
+            flood = std::atoi(value().c_str());
         } else if (arg == "--timeout") {
             timeoutSeconds = std::atoi(value().c_str());
         } else {
@@ -131,6 +139,30 @@ int main(int argc, char** argv) {
     PrintReply("login", reply);
     std::fprintf(stderr, "server %s the login key\n", client.ServerProvedKey() ? "proved" : "did NOT prove");
 
+    const int timeoutMs = timeoutSeconds * 1000;
+    if (flood > 0) {
+        std::string frames;
+        const long firstInvoice = std::atol(request.invoiceNo.c_str());
+        for (int i = 0; i < flood; ++i) {
+            SPosRequest one = request;
+            one.invoiceNo = std::to_string(firstInvoice + i);
+            frames += client.RequestFrame(RequestFields(one), header);
+        }
+        SPosFloodReplies replies;
+        const bool complete = FloodRequests(client, frames, flood, &replies, timeoutMs);
+        std::printf("queued %d, approved %d, other finals %zu\n", replies.queued, replies.approved,
+                    replies.otherFinals.size());
+        for (const auto& [code, count] : replies.refused) {
+            std::printf("refused %06d: %d\n", code, count);
+        }
+        for (const std::string& text : replies.refusalTexts) {
+            std::printf("  %s\n", text.c_str());
+        }
+        if (!complete) {
+            std::fprintf(stderr, "poslane: %s\n", replies.error.c_str());
+        }
+        return complete ? 0 : 1;
+    }
     if (!(abort ? client.SendAbort(header) : client.SendRequest(request, header))) {
         std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
         return 1;
@@ -141,7 +173,6 @@ int main(int argc, char** argv) {
     }
     // A valid request is answered "Queued" at once and its result after the host answered; an invalid one
     // only with its error.
-    const int timeoutMs = timeoutSeconds * 1000;
     if (!client.ReadReply(&reply, timeoutMs)) {
         std::fprintf(stderr, "poslane: %s\n", client.LastError().c_str());
         return 1;

@@ -506,6 +506,56 @@ TEST_F(PosServerTest, ValidRequestIsAnsweredQueuedAndQueuedWithATicket) {
     EXPECT_EQ(log.find("6011000000000012"), std::string::npos);
 }
 
+TEST_F(PosServerTest, RequestsBeyondTheOutstandingLimitsAreRefusedAtOnceAndNotQueued) {
+    m_Server = std::make_unique<CPosServer>();
+    m_Server->SetTimings(FastTimings());
+    m_Server->SetRequestLimits(SPosRequestLimits{2, 3});
+    ASSERT_EQ(m_Server->Start(0), 0);
+    m_Port = m_Server->GetPort();
+    CPosClient lane;
+    LogIn(lane);
+    const int32_t first = Queue(lane, Sale());
+    Queue(lane, Sale());
+    CCmdResponse expected;
+    const struct {
+        int code;
+        const char* text;
+    } refusals[] = {
+        {kResultLaneBusy, "Too Many Requests Outstanding for this Lane - Retry Trans Later!"},
+        {kResultServerBusy, "Kestrove is Busy - Too Many Requests Outstanding - Retry Trans Later!"},
+    };
+    SPosReply reply;
+    ASSERT_TRUE(lane.SendRequest(Sale(), "Lane05"));
+    ASSERT_TRUE(lane.ReadReply(&reply)) << lane.LastError();
+    EXPECT_EQ(reply.frame,
+              FrameReply(expected.BuildDocument(refusals[0].code, 'E', refusals[0].text, "Lane05"), false));
+    ASSERT_TRUE(lane.SendAbort()); // no answer: dropped
+    EXPECT_FALSE(lane.ReadReply(&reply, 100));
+    EXPECT_EQ(g_TransactionQueue.GetCount(), 2);
+
+    // Another lane may add one; then the server as a whole is full.
+    CPosClient other;
+    LogIn(other);
+    Queue(other, Sale());
+    ASSERT_TRUE(other.SendRequest(Sale(), "Lane06"));
+    ASSERT_TRUE(other.ReadReply(&reply)) << other.LastError();
+    EXPECT_EQ(reply.frame,
+              FrameReply(expected.BuildDocument(refusals[1].code, 'E', refusals[1].text, "Lane06"), false));
+    EXPECT_EQ(g_TransactionQueue.GetCount(), 3);
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Request Refused - 2 request(s) outstanding from 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(log.find("Abort Request Dropped - 2 request(s) outstanding from 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(log.find("Request Refused - 3 request(s) outstanding in all, at most 3; from 127.0.0.1:"),
+              std::string::npos);
+
+    // A request answered and delivered makes room again.
+    Complete(first, CQueueStandInHost::Approve);
+    ASSERT_TRUE(lane.ReadReply(&reply)) << lane.LastError();
+    EXPECT_EQ(reply.cmdStatus, "Approved");
+    ASSERT_TRUE(WaitUntil([] { return g_TransactionQueue.GetCount() == 2; }));
+    Queue(lane, Sale());
+}
+
 TEST_F(PosServerTest, InvalidRequestIsAnsweredAtOnceInPlainText) {
     StartServer();
     CPosClient lane;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include <sys/socket.h>
 
@@ -332,6 +333,48 @@ TEST_F(TcpServerTest, ConnectionsOverTheMaximumAreRefusedAndCounted) {
     EXPECT_EQ(ReadUntilClosed(a.Get()), "served:");
     EXPECT_EQ(ReadUntilClosed(b.Get()), "served:");
     EXPECT_TRUE(server.WaitForSessions(5000));
+}
+
+TEST_F(TcpServerTest, RefusedConnectionsPastASmallBoundAreClosedAtOnceWithoutAThread) {
+    // Served and refused connections alike hold on until released.
+    class CHoldEverySession : public CHoldSession {
+    public:
+        using CHoldSession::CHoldSession;
+        void RunRefused() override { Run(); }
+    };
+    CEvent release(true);
+    CTestServer server([&] { return std::make_unique<CHoldEverySession>(release); });
+    server.SetMaxConnections(1);
+    server.SetRefusalPauseMs(0);
+    server.SetMaxRefusedSessions(2);
+    ASSERT_EQ(server.ListenAndAccept(), 0);
+    CSocketFd served = Connect(server.GetPort());
+    ASSERT_TRUE(WaitUntil([&] { return server.GetActiveCount() == 1; }));
+    std::vector<CSocketFd> refused;
+    for (int i = 0; i < 2; ++i) {
+        refused.push_back(Connect(server.GetPort()));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return server.GetRefusedCount() == 2; }));
+    const int threads = Threads();
+
+    constexpr int kFlood = 30;
+    for (int i = 0; i < kFlood; ++i) {
+        CSocketFd flood = Connect(server.GetPort());
+        ASSERT_TRUE(flood.Valid());
+        EXPECT_EQ(ReadUntilClosed(flood.Get()), ""); // closed at once, nothing said
+    }
+    EXPECT_EQ(server.GetDroppedCount(), static_cast<uint64_t>(kFlood));
+    EXPECT_EQ(server.GetRefusedCount(), 2);
+    EXPECT_EQ(server.GetActiveCount(), 3);
+    EXPECT_LE(Threads(), threads);
+
+    release.Set();
+    EXPECT_EQ(ReadUntilClosed(served.Get()), "served:");
+    for (CSocketFd& fd : refused) {
+        EXPECT_EQ(ReadUntilClosed(fd.Get()), "served:");
+    }
+    EXPECT_TRUE(server.WaitForSessions(5000));
+    EXPECT_EQ(server.GetRefusedCount(), 0);
 }
 
 TEST_F(TcpServerTest, StopEndsAcceptingButLetsRunningSessionsFinish) {

@@ -211,6 +211,8 @@ TEST(ResultCodes, EveryCodeHasItsReplyText) {
         {4023, 4023, "Reference Number Missing."},
         {4024, 4024, "Internal Server Error - Auth Thread Failed to Start Retry Trans/Restart Kestrove!"},
         {4027, 4027, "Kestrove is Being Requested to ShutDown Restart Kestrove!"},
+        {4028, 4028, "Too Many Requests Outstanding for this Lane - Retry Trans Later!"},
+        {4029, 4029, "Kestrove is Busy - Too Many Requests Outstanding - Retry Trans Later!"},
         {100201, 100201, "Invalid Field - Transaction Type"},
         {100204, 100204, "Invalid Field - Account Number"},
         {100205, 100205, "Invalid Field - Expiration Date"},

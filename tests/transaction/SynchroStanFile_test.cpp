@@ -45,6 +45,18 @@ TEST_F(SynchroStanFileTest, FirstCallCreatesTheFileAndReturnsOne) {
     EXPECT_TRUE(StrayFiles().empty());
 }
 
+TEST_F(SynchroStanFileTest, AFileThatWentAwayIsMadeAnewFromTheLastStanHandedOut) {
+    CSynchroStanFile stan;
+    std::string error;
+    for (int32_t expected = 1; expected <= 3; ++expected) {
+        ASSERT_EQ(stan.NextStan(error), expected);
+    }
+    fs::remove(kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 4); // 1 again would reach the host a second time
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "4" + kEnd);
+}
+
 struct StanCase {
     const char* name;
     std::string fileBefore;
