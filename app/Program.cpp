@@ -7,34 +7,16 @@
 
 #include "app/ConsolePresenter.h"
 #include "app/HeadlessView.h"
-#include "app/InterfaceAdapters.h"
 #include "app/InterfaceController.h"
-#include "app/PendingInterfaces.h"
+#include "app/ProgramInterfaces.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
+#include "app/WindowShell.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "platform/ProcessSignals.h"
 
 namespace {
-
-// The interface objects the window's view would own, built in its order and destroyed in the reverse.
-struct CProgramInterfaces {
-    explicit CProgramInterfaces(int posPort) : serverFactory(posPort) {}
-
-    CInterfaceParts Parts() {
-        return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
-                               pipeServerThread, serverFactory,      parameterDownload};
-    }
-
-    CReverseWorkerPart reverseWorker;
-    CNoDialBackup dialBackup;
-    CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
-    CServiceDiscoveryPart serviceDiscovery;
-    CNoLauncherPipe pipeServerThread;
-    CNoParameterDownload parameterDownload;
-    CPosServerFactory serverFactory;
-};
 
 // Threads of this process now (the main thread and the logger's writer included); -1 when unknown.
 int CountProcessThreads() {
@@ -78,6 +60,15 @@ int RunKestrove(int argc, char** argv) {
 
     const std::string commandLine = JoinCommandLine(argc, argv);
     const bool service = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
+
+    // Started by hand on a desktop: the window. A service never opens one.
+    std::string noWindow;
+    if (!service) {
+        if (std::unique_ptr<CWindowShell> window = CWindowShell::Open(argc, argv, &noWindow)) {
+            return window->Run(commandLine);
+        }
+    }
+
     CConsolePresenter console;
     std::optional<CScopedPresenter> presenter;
     if (!service) {
@@ -88,6 +79,9 @@ int RunKestrove(int argc, char** argv) {
     if (!app.InitInstance(commandLine)) {
         app.ExitInstance();
         return 1;
+    }
+    if (!service) {
+        CLogger::Instance().LogLine("%s", noWindow.c_str());
     }
 
     {

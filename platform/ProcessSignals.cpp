@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +33,25 @@ int WaitForTerminationSignal() {
             // The set is valid, so this does not happen; treat it as a request to stop rather than spin.
             return SIGTERM;
         }
+    }
+}
+
+CTerminationSignalFd::CTerminationSignalFd() {
+    const sigset_t set = TerminationSet();
+    m_Fd = CSocketFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+}
+
+int CTerminationSignalFd::Take() {
+    signalfd_siginfo info{};
+    for (;;) {
+        const ssize_t got = ::read(m_Fd.Get(), &info, sizeof info);
+        if (got == static_cast<ssize_t>(sizeof info)) {
+            return static_cast<int>(info.ssi_signo);
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return 0;
     }
 }
 

@@ -14,12 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "common/TempDir.h"
-#include "foundation/ParamStore.h"
-#include "peers/EndToEndFixture.h"
-#include "peers/HostSimulator.h"
+#include "ServerFolderFixture.h"
 #include "peers/PosClient.h"
-#include "peers/TestPki.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -30,83 +26,10 @@ using testing_child::WaitUntil;
 
 namespace {
 
-constexpr int kTimeoutMs = 60000;
-const std::string kCard = "6006491111111111";
+constexpr int kTimeoutMs = kServerFolderTimeoutMs;
+const std::string kCard = kServerFolderCard;
 
-class ServiceModeTest : public TempDirTest {
-protected:
-    void SetUp() override {
-        m_Folder = m_TempDir.Path() / "server";
-        std::filesystem::create_directories(m_Folder);
-        ASSERT_TRUE(EndToEndPki().WriteRootFile(m_Folder / "ca.pem"));
-
-        CHostSimulatorOptions options;
-        options.merchantId = kE2eMerchantId;
-        options.altMerchantId = kE2eAltMerchantId;
-        options.terminalId = kE2eTerminalId;
-        options.datawireId = kE2eDatawireId;
-        m_Simulator = std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
-        ASSERT_TRUE(m_Simulator->Start());
-        m_Simulator->Host().AddCard(kCard, 5000);
-        WriteParameters();
-    }
-
-    // The merchant's parameters in the server's folder, with the discovery hosts at the simulator.
-    void WriteParameters() {
-        const std::vector<std::pair<unsigned, std::string>> values = {
-            {kParamMerchantId, kE2eMerchantId},
-            {kParamAlternateMerchantId, kE2eAltMerchantId},
-            {kParamTerminalId, kE2eTerminalId},
-            {kParamDatawireId, kE2eDatawireId},
-            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
-            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
-            {kParamTransportMethod, "0"},
-            {kParamNumberOfLanes, "8"},
-        };
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : values) {
-            ASSERT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " " << value;
-        }
-        settings.SetParamMap(map);
-        CParamStore store(m_Folder / kParamStoreFileName);
-        ASSERT_TRUE(store.SetParams(settings)) << store.GetLastErrorText();
-    }
-
-    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}) {
-        const std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
-            {"KESTROVE_POS_PORT", "0"},
-            {"SSL_CERT_FILE", (m_Folder / "ca.pem").string()},
-            {"SSL_CERT_DIR", m_Folder.string()},
-        };
-        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
-    }
-
-    // The port the server logged once its start-up had finished; -1 when it did not finish.
-    int WaitForPort() {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        int port = -1;
-        WaitUntil(
-            [&] {
-                const std::string log = ReadLogFolder(m_Folder);
-                std::smatch match;
-                if (log.find("Interfaces initialized successfully.") != std::string::npos &&
-                    std::regex_search(log, match, portLine)) {
-                    port = std::stoi(match[1]);
-                    return true;
-                }
-                return m_Server.Wait(0);
-            },
-            kTimeoutMs);
-        return port;
-    }
-
-    std::filesystem::path m_Folder;
-    std::unique_ptr<CHostSimulator> m_Simulator;
-    CChildProcess m_Server;
-};
+using ServiceModeTest = ServerFolderTest;
 
 TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     ASSERT_TRUE(StartServer());
@@ -144,6 +67,7 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
     // A service shows nothing: standard error stays empty.
     EXPECT_EQ("", m_Server.Stderr());
+    EXPECT_THAT(log, Not(HasSubstr("runs in the terminal")));
 }
 
 TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected) {
@@ -165,6 +89,22 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_THAT(m_Server.Stderr(), Not(HasSubstr("Are you SURE")));
+    // Without a display it ran in the terminal, and said so once.
+    EXPECT_THAT(log, HasSubstr("No display to open (DISPLAY and WAYLAND_DISPLAY are not set): kestrove runs in the "
+                               "terminal."));
+    EXPECT_EQ(std::string::npos, log.find("runs in the terminal", log.find("runs in the terminal") + 1));
+}
+
+TEST_F(ServiceModeTest, ADisplayThatCannotBeOpenedLeavesTheProgramInTheTerminal) {
+    // No X server listens on display 4711: Qt cannot start there, and the program must not end with it.
+    ASSERT_TRUE(StartServer({}, {{"DISPLAY", ":4711"}, {"QT_QPA_PLATFORM", ""}}));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("The display :4711 could not be opened: kestrove runs in the "
+                                                   "terminal."));
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
 }
 
 TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKeepsNoInterface) {
