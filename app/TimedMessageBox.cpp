@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QTimer>
 
+#include "app/OperatorText.h"
 #include "foundation/TimedBoxModel.h"
 
 namespace {
@@ -72,7 +73,8 @@ void CTimedMessageBox::PrepareCaption() {
 
 void CTimedMessageBox::SetMessage(const std::string& text) {
     m_MessageText = text;
-    m_Message.setText(QString::fromStdString(text));
+    // The boxes' texts break lines with "\r\n" or a lone "\r"; a label breaks them at new lines.
+    m_Message.setText(QString::fromStdString(TerminalText(text)));
     m_Message.setAlignment(text.size() <= kCentredMessageChars ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter));
     // The start-up and shut-down change the progress text without pumping in between: paint it now.
     if (isVisible()) {

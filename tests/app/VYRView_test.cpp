@@ -44,7 +44,8 @@ using ::testing::HasSubstr;
 namespace {
 
 constexpr int kWaitMs = 10000;
-const char kCloseQuestion[] = "There are Client connections in Process.\rAre you SURE you want to do this?";
+// The close question as its box shows it: the "\r" breaks the line.
+const char kCloseQuestion[] = "There are Client connections in Process.\nAre you SURE you want to do this?";
 
 // The box on screen now, or null.
 CTimedMessageBox* ShownBox() {
