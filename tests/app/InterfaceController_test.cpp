@@ -96,14 +96,9 @@ const std::vector<std::string> kStopSequence = {
 class InterfaceControllerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        std::filesystem::create_directory("CORVANE_LOGS");
         // Every wait of the start-up and shut-down (the 50 ms pause, the client wait) jumps at once.
         m_Clock.SetAutoAdvance(true);
-        AppModeFlags().SetStartedAsService(false);
-        AppModeFlags().SetStartedByLauncher(false);
-        // Most tests look at later steps; the download tests clear it themselves.
-        g_bParametersRetrievedOnce.store(true);
-        g_TransactionQueue.RemoveAll();
+        PrepareStartUpState();
         Configure(ConfiguredSettings());
     }
     void TearDown() override {

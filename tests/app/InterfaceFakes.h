@@ -15,9 +15,11 @@
 
 #include "app/InterfaceController.h"
 #include "common/TempDir.h"
+#include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
 #include "platform/Clock.h"
+#include "transaction/TransactionQueue.h"
 
 // Everything the stand-ins, the view and the presenter see, in the order it happened.
 class CJournal {
@@ -290,4 +292,15 @@ inline std::string ReadLog() {
         all += ReadFileBytes(entry.path());
     }
     return all;
+}
+
+// The process-wide state a start-up reads, as a test of the start-up wants it: a log folder in the current
+// directory, neither service nor launcher mode, the parameter download already done (the download tests clear
+// it themselves), an empty transaction queue.
+inline void PrepareStartUpState() {
+    std::filesystem::create_directory("CORVANE_LOGS");
+    AppModeFlags().SetStartedAsService(false);
+    AppModeFlags().SetStartedByLauncher(false);
+    g_bParametersRetrievedOnce.store(true);
+    g_TransactionQueue.RemoveAll();
 }
