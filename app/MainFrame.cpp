@@ -139,7 +139,9 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
-    if (m_ClosedHandler) {
+    // A close asked for again after the window has gone (a deferred one) ends nothing a second time.
+    if (m_ClosedHandler && !m_ClosedNotified) {
+        m_ClosedNotified = true;
         m_ClosedHandler();
     }
 }

@@ -77,7 +77,8 @@ private:
     QAction* m_pExitAction = nullptr;  // owned by the menu
     QAction* m_pAboutAction = nullptr; // owned by the menu
     QAction* m_pMerchantParametersAction = nullptr;
-    bool m_Closing = false; // the view has stopped: the next close event is accepted
+    bool m_Closing = false;        // the view has stopped: the next close event is accepted
+    bool m_ClosedNotified = false; // the closed handler has run
     std::function<void()> m_ClosedHandler;
     std::function<bool()> m_TrayAvailable;
 };

@@ -301,6 +301,7 @@ TEST_F(MainWindowTest, CloseAskedForDuringTheStartWaitsUntilTheStartHasEnded) {
         // The operator's Exit arrives while the start is waiting for the host interface.
         QTimer::singleShot(0, [&] {
             m_Frame->close();
+            m_Frame->close(); // asked twice: still one stop, one close
             closeReturnedDuringStart = m_View->Busy();
             release.Set();
         });
@@ -308,6 +309,8 @@ TEST_F(MainWindowTest, CloseAskedForDuringTheStartWaitsUntilTheStartHasEnded) {
     };
     m_View->OnInitialUpdate();
     ASSERT_TRUE(QTest::qWaitFor([this] { return m_Closed == 1; }, kWaitMs));
+    QTest::qWait(20);
+    EXPECT_EQ(1, m_Closed);
     EXPECT_TRUE(closeReturnedDuringStart);
     // The whole start-up ran before the stop began: no stop nested inside it.
     const std::vector<std::string> entries = Journal().Entries();
@@ -317,6 +320,7 @@ TEST_F(MainWindowTest, CloseAskedForDuringTheStartWaitsUntilTheStartHasEnded) {
     ASSERT_GE(stopping, 0);
     EXPECT_LT(started, stopping);
     EXPECT_TRUE(Journal().Contains("Server.Destroy"));
+    EXPECT_EQ(1, std::count(entries.begin(), entries.end(), "ReverseWorker.Stop"));
     EXPECT_FALSE(m_Frame->isVisible());
 }
 
