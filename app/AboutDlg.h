@@ -7,9 +7,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/VYRRuvuzUvirIP_Voda50App.h" // kVersionText
+
 inline constexpr char kAboutCaption[] = "About";
 inline constexpr char kAboutProgramName[] = "Kestrove (RuvuzUvir)";
-inline constexpr char kVersionText[] = "5.00.06-0001";
 
 // Owns its controls. Not thread-safe: for the user-interface thread, shown modally.
 class CAboutDlg final : public QDialog {

@@ -1,23 +1,39 @@
 #pragma once
 // The real interfaces of the server behind the start-up's small views of them: the reversal worker, the
-// host interface, the service-discovery thread and the POS client server.
+// host interface, the dial backup, the service-discovery thread and the POS client server.
 
 #include <memory>
+#include <string>
 
 #include "app/InterfaceParts.h"
+#include "host/DialBackupServer.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
 #include "server/PosServer.h"
 #include "transaction/ReverseWorker.h"
 
-// Owns the reversal worker. For the start-up thread.
+// Owns the reversal worker, which sends nothing while the host interface has no route. For the start-up thread.
 class CReverseWorkerPart final : public IReversalWorkerPart {
 public:
+    CReverseWorkerPart() { m_Worker.SetRouteProbe(HostRouteKnown); }
     bool Start() override { return m_Worker.Start(); }
     void Stop() override { m_Worker.Stop(); }
 
 private:
     CReverseWorker m_Worker;
+};
+
+// Owns the dial backup on the merchant's COM port. For the start-up thread; IsRunning may be asked from the
+// host workers.
+class CDialBackupPart final : public IDialBackupPart {
+public:
+    bool Start(int comPort) override { return m_Server.Start(comPort); }
+    void Stop() override { m_Server.Stop(); }
+    std::string GetLastErrorText() const override { return m_Server.GetLastErrorText(); }
+    bool IsRunning() const override { return m_Server.IsRunning(); }
+
+private:
+    CDialBackupServer m_Server;
 };
 
 // Owns the host interface; its workers ask |dialBackup| whether the dial path is served. For the start-up
@@ -48,14 +64,20 @@ class CPosServerPart final : public IClientServerPart {
 public:
     explicit CPosServerPart(int port) : m_Port(port) {}
     void SetMaxConnections(int count) override { m_Server.SetMaxConnections(count); }
-    int Start() override { return m_Server.Start(m_Port); }
+    int Start() override {
+        m_LastStartResult = m_Server.Start(m_Port);
+        return m_LastStartResult;
+    }
     int Stop() override { return m_Server.Stop(); }
     int GetActiveCount() const override { return m_Server.GetActiveCount(); }
     void SetGoingOffline() override { m_Server.m_bGoingOffline.store(true); }
     int GetPort() const override { return m_Server.GetPort(); }
+    int GetRequestedPort() const override { return m_Port; }
+    std::string GetLastErrorText() const override;
 
 private:
     const int m_Port;
+    int m_LastStartResult = 0;
     CPosServer m_Server;
 };
 

@@ -8,12 +8,11 @@
 #include <new>
 #include <vector>
 
+#include "app/ParameterDownload.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "platform/Clock.h"
-#include "platform/Event.h"
 #include "platform/ProcessSignals.h"
-#include "platform/WorkerThread.h"
 #include "transaction/TransactionQueue.h"
 
 std::atomic<bool> g_bParametersRetrievedOnce{false};
@@ -94,6 +93,7 @@ int CInterfaceController::StartInterfaces() {
     }
     m_View.BeginProgress();
     GetClock().SleepMs(50);
+    m_StartFailure.clear();
     StartSequence();
     m_View.EndProgress();
     return 0;
@@ -107,7 +107,7 @@ void CInterfaceController::StartSequence() {
     }
 
     // It tells the operator itself what is wrong; nothing but the pipe link has started yet.
-    if (!CheckConfiguration(m_Store)) {
+    if (!CheckConfiguration(m_Store, &m_StartFailure)) {
         return;
     }
 
@@ -115,7 +115,8 @@ void CInterfaceController::StartSequence() {
 
     m_View.SetProgress("Starting the Server Transaction Reversal Thread ...");
     if (!m_Parts.reverseWorker.Start()) {
-        Report("Failed to Server Transaction Reversal Thread!", true);
+        m_StartFailure = "Failed to Server Transaction Reversal Thread!";
+        Report(m_StartFailure, true);
         return;
     }
 
@@ -123,7 +124,9 @@ void CInterfaceController::StartSequence() {
     m_View.SetProgress(transport == kTransportDialOnly ? "Attempting to Start Main Worker..."
                                                        : "Attempting to Connect to RuvuzUvir ...");
     while (!m_Parts.ruvuzUvirInterface.Start()) {
-        if (!AskRetry(m_Parts.ruvuzUvirInterface.GetLastErrorText() + "\r\n   Retry?")) {
+        const std::string error = m_Parts.ruvuzUvirInterface.GetLastErrorText();
+        if (!AskRetry(error + "\r\n   Retry?")) {
+            m_StartFailure = error.empty() ? "The RuvuzUvir interface could not be started." : error;
             StopInterfaces();
             return;
         }
@@ -138,6 +141,7 @@ void CInterfaceController::StartSequence() {
                 // The launcher's merchants keep their IP path when the modem is missing.
                 CLogger::Instance().LogLine("%s", error.c_str());
             } else {
+                m_StartFailure = error;
                 Report(error, true);
                 StopInterfaces();
                 return;
@@ -149,6 +153,7 @@ void CInterfaceController::StartSequence() {
         m_View.SetProgress("Performing Service Discovery ...");
         while (!m_Parts.serviceDiscovery.Start()) {
             if (!AskRetry("Service Discovery failed.\r\n   Retry?")) {
+                m_StartFailure = "Service Discovery failed.";
                 StopInterfaces();
                 return;
             }
@@ -163,8 +168,9 @@ void CInterfaceController::StartSequence() {
             m_pServer.reset();
         }
         if (m_pServer == nullptr) {
+            m_StartFailure = "Failed to Allocate memory for TCP/IP Server!";
             StopInterfaces();
-            Report("Failed to Allocate memory for TCP/IP Server!", true);
+            Report(m_StartFailure, true);
             return;
         }
     }
@@ -172,16 +178,24 @@ void CInterfaceController::StartSequence() {
     const int lanes = ReadIntParam(kParamNumberOfLanes);
     m_pServer->SetMaxConnections(lanes == 1 ? kOneLaneMaxConnections : kManyLanesMaxConnections);
 
+    // The texts name the port asked for: 9100, unless an operator or a test moved it.
+    const int port = m_pServer->GetRequestedPort();
     const int code = m_pServer->Start();
     if (code != 0) {
-        Report("Failed to start TCP/IP Server(9100)!", false);
+        const std::string reason = m_pServer->GetLastErrorText();
+        const std::string failed = FormatText("Failed to start TCP/IP Server(%d)!", port);
+        m_StartFailure = reason.empty() ? failed : failed + " " + reason;
+        Report(failed, false);
         m_pServer.reset();
         StopInterfaces();
-        CLogger::Instance().LogLine("Failed to initialize TCP/IP Server (9100) interface return code: %d.", code);
+        CLogger::Instance().LogLine("Failed to initialize TCP/IP Server (%d) interface return code: %d.", port, code);
+        if (!reason.empty()) {
+            CLogger::Instance().LogLine("TCP/IP Server (%d): %s", port, reason.c_str());
+        }
         return;
     }
 
-    CLogger::Instance().LogLine("TCP/IP Server (9100) initialized successfully.");
+    CLogger::Instance().LogLine("TCP/IP Server (%d) initialized successfully.", m_pServer->GetPort());
     if (m_pServer->GetPort() != 9100) {
         // Only a test or an operator's override moves the port; say where the lanes must connect.
         CLogger::Instance().LogLine("POS clients are served on port %d.", m_pServer->GetPort());
@@ -191,17 +205,9 @@ void CInterfaceController::StartSequence() {
 }
 
 void CInterfaceController::RetrieveParametersAtStartup() {
-    CEvent done(true, false);
-    CWorkerThread thread("ParameterRetrieval", [this, &done] {
-        m_Parts.parameterDownload.Run();
-        done.Set();
-        return 0;
-    });
-    if (thread.Start()) {
-        std::vector<CEvent*> events{&done};
-        WaitAndPumpMessages(events);
-    }
-    // The thread object goes before the download client; its destructor waits for the thread to end.
+    // The outcome is not looked at: a good download has replaced the stored set, a failed one left it, and the
+    // configuration check that follows decides either way.
+    RunWorkerAndPump("ParameterRetrieval", [this] { m_Parts.parameterDownload.Run(); });
 }
 
 void CInterfaceController::StopInterfaces() {

@@ -71,6 +71,10 @@ public:
     // Whether the start-up got as far as a listening POS server, and its port (-1 otherwise).
     bool ServerRunning() const { return m_pServer != nullptr; }
     int ServerPort() const;
+    // Why the last StartInterfaces ended before the POS server listened, as told to the operator (with the
+    // system's reason where there is one); "" when it got there. Service mode, where nobody answers a box,
+    // ends the process with it.
+    const std::string& StartFailure() const { return m_StartFailure; }
 
 private:
     void StartPipeLink();
@@ -87,6 +91,7 @@ private:
     const CAppModeFlags& m_Mode;
     CParamStore& m_Store;
     std::unique_ptr<IClientServerPart> m_pServer; // null while the interfaces are stopped
+    std::string m_StartFailure;                   // see StartFailure
 };
 
 // The start-up's decimal reading of a parameter: leading digits as a number, 0 when there are none.

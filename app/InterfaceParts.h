@@ -63,6 +63,10 @@ public:
     virtual void SetGoingOffline() = 0;
     // The port it listens on, -1 before Start.
     virtual int GetPort() const = 0;
+    // The port Start is asked to listen on (0: the system chooses).
+    virtual int GetRequestedPort() const = 0;
+    // What the system said when the last Start failed, as "<step>: <reason>"; "" when it said nothing.
+    virtual std::string GetLastErrorText() const = 0;
 };
 
 // Makes the POS client server; null when it cannot be made.

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
+#include "app/VYRRuvuzUvirIP_Voda50App.h" // kStartupVersionText
 #include "foundation/ParamStore.h"
 
 class CVYRView;
@@ -17,7 +18,7 @@ class QAction;
 
 // The tray icon's id and tip.
 inline constexpr int kTrayIconId = 150;
-inline constexpr char kTrayTip[] = "VL 5.06";
+inline constexpr const char* kTrayTip = kStartupVersionText;
 // The caption until the view sets one: the document template's title.
 inline constexpr char kFrameTitle[] = "Kestrove";
 // Setup > Merchant Parameters.

@@ -1,7 +1,6 @@
 #pragma once
-// Stand-ins for the pieces of the start-up that are not built yet: the launcher's pipe link, the parameter
-// download from the management service and the dial backup. Each does nothing and says so honestly, so the
-// start-up takes the path it takes when the real piece fails; the real pieces replace them one by one.
+// Stand-in for the one piece of the start-up that is not built yet: the launcher's pipe link. It does nothing
+// and says so honestly, so the start-up takes the path it takes when the real piece fails.
 
 #include <string>
 
@@ -18,26 +17,3 @@ public:
 private:
     int m_LastErrorCode = 0;
 };
-
-// No download: the stored parameters stay as they are. Logs one line so the operator knows none was tried.
-// Thread-safe (stateless).
-class CNoParameterDownload final : public IParameterDownloadPart {
-public:
-    void Run() override;
-};
-
-// No modem support: Start fails with a text that the start-up shows, so a merchant configured for dial never
-// believes a backup line is there. Not thread-safe: the start-up thread uses it.
-class CNoDialBackup final : public IDialBackupPart {
-public:
-    bool Start(int comPort) override;
-    void Stop() override {}
-    std::string GetLastErrorText() const override { return m_LastError; }
-    bool IsRunning() const override { return false; }
-
-private:
-    std::string m_LastError;
-};
-
-// The operator's text when the dial backup is asked for.
-inline constexpr char kDialBackupUnavailableText[] = "Dial Backup Support is not available in this version.";

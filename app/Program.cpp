@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <system_error>
 
@@ -28,7 +29,104 @@ int CountProcessThreads() {
     return ec ? -1 : count;
 }
 
+// Answers --help, --version and unknown "-" options before anything is made (no log, key or parameter file):
+// the exit code, or nothing when the server is to run.
+std::optional<int> AnswerProgramOptions(int argc, char** argv) {
+    std::string unknown;
+    switch (ReadProgramOptions(argc, argv, &unknown)) {
+    case EProgramOptions::Run:
+        return std::nullopt;
+    case EProgramOptions::Help:
+        std::cout << UsageText() << std::flush;
+        return 0;
+    case EProgramOptions::Version:
+        std::cout << "kestrove " << kVersionText << " (" << kStartupVersionText << ")" << std::endl;
+        return 0;
+    case EProgramOptions::Unknown:
+        break;
+    }
+    std::cerr << "kestrove: unknown option \"" << unknown << "\"\n\n" << UsageText() << std::flush;
+    return 2;
+}
+
+// A service whose interfaces did not all start has nobody to answer a box and nothing to serve: the reason
+// goes to the log and to standard error, and the process ends non-zero for the service manager to see (and
+// to start it again later).
+void ReportFailedServiceStart(const std::string& reason) {
+    CLogger::Instance().LogLine("Service start-up failed: %s", reason.c_str());
+    std::cerr << "kestrove: service start-up failed: " << TerminalText(reason) << std::endl;
+}
+
+// Runs until a signal's stop has gone through.
+void ServeUntilStopped(CInterfaceController& controller, bool service) {
+    for (;;) {
+        const int signal = WaitForTerminationSignal();
+        CLogger::Instance().LogLine("Shut-down requested (signal %d).", signal);
+        // A signal is the operator's or the service manager's request to stop. Only someone at the
+        // terminal can be asked about connected clients; unasked, an unanswerable "No" would make the
+        // process deaf to SIGTERM for as long as a lane stays connected.
+        if (controller.OnStopInterfaces(!service && StandardInputIsTerminal())) {
+            return;
+        }
+    }
+}
+
 } // namespace
+
+EProgramOptions ReadProgramOptions(int argc, char** argv, std::string* unknown) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.empty() || arg[0] != '-') {
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            return EProgramOptions::Help;
+        }
+        if (arg == "--version") {
+            return EProgramOptions::Version;
+        }
+        if (unknown != nullptr) {
+            *unknown = arg;
+        }
+        return EProgramOptions::Unknown;
+    }
+    return EProgramOptions::Run;
+}
+
+std::string UsageText() {
+    // The names of the variables are 17 characters: the texts line up with the switches'.
+    return std::string(
+               "Usage: kestrove [/started_as_service] [/device_id=[ID]]\n"
+               "       kestrove --help | -h | --version\n"
+               "\n"
+               "The RuvuzUvir gift-card payment server: POS lanes connect on TCP port 9100, requests go to the\n"
+               "card host over HTTPS. It keeps its files in the current folder.\n"
+               "\n"
+               "  /started_as_service  service mode: no window and no questions, reports only logged; a\n"
+               "                       start-up that does not get every interface running exits 1 with\n"
+               "                       its reason on standard error\n"
+               "  /device_id=[ID]      started by the launcher, with its device id (two characters or more)\n"
+               "  -h, --help           this text\n"
+               "  --version            the version\n"
+               "\n"
+               "Environment:\n"
+               "  ") +
+           kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
+           "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
+           kDefaultLockFolder +
+           ")\n"
+           "  SSL_CERT_FILE        the CA certificates the host's certificate is checked against, as a file\n"
+           "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
+           "\n"
+           "Files in the current folder:\n"
+           "  CORVANE_KEYS/        the server's keys, the pending reversals' key among them: back it up\n"
+           "  MerchantParams.dat   the merchant parameters (the client/server password among them)\n"
+           "  Reversals.dat        the reversals the host has not yet taken\n"
+           "  SynchroStan.dat      the system trace audit number\n"
+           "  LanesInfo.dat        the lanes\n"
+           "  DeviceId.dat         this installation's device id\n"
+           "  CORVANE_LOGS/        one log file a day (VYRMMDDYYYY.log)\n";
+}
 
 std::string JoinCommandLine(int argc, char** argv) {
     std::string line;
@@ -55,6 +153,9 @@ int PosPortFromEnvironment() {
 }
 
 int RunKestrove(int argc, char** argv) {
+    if (const std::optional<int> answered = AnswerProgramOptions(argc, argv)) {
+        return *answered;
+    }
     // Before any thread exists, so every thread inherits the mask and the signals wait for the main thread.
     BlockTerminationSignals();
 
@@ -84,26 +185,27 @@ int RunKestrove(int argc, char** argv) {
         CLogger::Instance().LogLine("%s", noWindow.c_str());
     }
 
+    bool failedServiceStart = false;
     {
         CHeadlessView view(!service);
         CScopedTrafficView traffic(view);
-        CProgramInterfaces interfaces(PosPortFromEnvironment());
+        CProgramInterfaces interfaces(PosPortFromEnvironment(), app);
         CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
         controller.StartInterfaces();
-        for (;;) {
-            const int signal = WaitForTerminationSignal();
-            CLogger::Instance().LogLine("Shut-down requested (signal %d).", signal);
-            // A signal is the operator's or the service manager's request to stop. Only someone at the
-            // terminal can be asked about connected clients; unasked, an unanswerable "No" would make the
-            // process deaf to SIGTERM for as long as a lane stays connected.
-            if (controller.OnStopInterfaces(!service && StandardInputIsTerminal())) {
-                break;
-            }
+        // By hand, the operator has been told and may still stop the process; a service must not idle on.
+        failedServiceStart = service && !controller.ServerRunning();
+        if (failedServiceStart) {
+            ReportFailedServiceStart(controller.StartFailure());
+            // As when a window closes after a failed start: the launcher pipe goes too.
+            controller.OnStopInterfaces(false);
+        } else {
+            ServeUntilStopped(controller, service);
         }
     }
 
     // Only the main thread and the log writer may be left once the interfaces are gone.
     const int threads = CountProcessThreads();
     CLogger::Instance().LogLine("Threads left after the shut-down: %d.", threads < 0 ? -1 : threads - 2);
-    return app.ExitInstance();
+    const int exitCode = app.ExitInstance();
+    return failedServiceStart ? 1 : exitCode;
 }

@@ -10,9 +10,23 @@
 // Names the POS clients' port (default 9100; 0 lets the system choose, and the log says which port it got).
 inline constexpr char kPosPortVariable[] = "KESTROVE_POS_PORT";
 
-// Runs the whole program; returns the process's exit code: 0 after a signalled shut-down, 1 when the start-up
-// failed. Must be called by main before any other thread exists.
+// Runs the whole program; returns the process's exit code: 0 after a signalled shut-down (or after --help and
+// --version), 1 when the start-up failed (in service mode also when the interfaces did not all start), 2 for
+// an unknown "-" option. Must be called by main before any other thread exists.
 int RunKestrove(int argc, char** argv);
+
+// What the "-" options of the command line ask for. The switches of the program's own ("/started_as_service",
+// "/device_id=") and any other argument are the application object's business.
+enum class EProgramOptions {
+    Run,     // no "-" option: start the server
+    Help,    // "--help" or "-h": the usage text on standard output, exit 0
+    Version, // "--version": the version on standard output, exit 0
+    Unknown, // any other argument starting with "-": the usage on standard error, exit 2
+};
+// The first "-" argument decides; |unknown| (when given) receives it when it is not one of ours.
+EProgramOptions ReadProgramOptions(int argc, char** argv, std::string* unknown = nullptr);
+// The usage text: the switches, the environment variables and the files kept in the current folder.
+std::string UsageText();
 
 // The command line as one text: the arguments separated by single spaces.
 std::string JoinCommandLine(int argc, char** argv);

@@ -1,17 +1,22 @@
 #pragma once
-// The program's own interface pieces: the real reversal worker, host interface, service discovery and POS
-// client server, and the stand-ins for the pieces not built yet (app/PendingInterfaces.h).
+// The program's own interface pieces: the real reversal worker, host interface, dial backup, service
+// discovery, parameter download and POS client server, and the stand-in for the launcher pipe
+// (app/PendingInterfaces.h).
 
 #include "app/InterfaceAdapters.h"
 #include "app/InterfaceController.h"
+#include "app/ParameterDownload.h"
 #include "app/PendingInterfaces.h"
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
 
 // Built in the order the view would build them and destroyed in the reverse. Not thread-safe: for the
 // user-interface thread (the pieces' own threads work behind them).
 class CProgramInterfaces final : public IInterfaceSet {
 public:
-    // |posPort|: the port the POS clients are served on (0: the system chooses).
-    explicit CProgramInterfaces(int posPort) : serverFactory(posPort) {}
+    // |posPort|: the port the POS clients are served on (0: the system chooses); |app| tells the parameter
+    // download its device id and must outlive the pieces.
+    CProgramInterfaces(int posPort, const CVYRRuvuzUvirIP_Voda50App& app)
+        : parameterDownload([&app] { return app.GetDeviceId(); }), serverFactory(posPort) {}
 
     CInterfaceParts Parts() override {
         return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
@@ -19,10 +24,10 @@ public:
     }
 
     CReverseWorkerPart reverseWorker;
-    CNoDialBackup dialBackup;
+    CDialBackupPart dialBackup;
     CRuvuzUvirInterfacePart ruvuzUvirInterface{dialBackup};
     CServiceDiscoveryPart serviceDiscovery;
     CNoLauncherPipe pipeServerThread;
-    CNoParameterDownload parameterDownload;
+    CParameterDownload parameterDownload;
     CPosServerFactory serverFactory;
 };

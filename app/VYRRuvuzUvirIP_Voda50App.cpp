@@ -93,12 +93,12 @@ bool CVYRRuvuzUvirIP_Voda50App::TakeInstanceLock() {
         CLogger::Instance().LogLine("Instance lock not available: %s", error.c_str());
         std::cerr << "Instance lock not available: " << error << std::endl;
     }
-    if (!m_bStartedAsService) {
-        ReportStartup(otherIsService ? "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time! The other "
-                                       "instance is running as a Service."
-                                     : "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time!",
-                      false);
-    }
+    // Never logged. A service, which shows no box, says it on standard error, so that the service manager's
+    // journal shows why this start ended.
+    ReportStartup(otherIsService ? "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time! The other "
+                                   "instance is running as a Service."
+                                 : "Only one instance of VYR RuvuzUvir TCPIP Gift may be run at a time!",
+                  false);
     return false;
 }
 
@@ -122,11 +122,16 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
 
     StartWinsock();
 
-    // An existing folder is fine; so is one that cannot be made, only the log is then lost.
-    std::error_code ec;
-    std::filesystem::create_directory(kLogFolderName, ec);
-    if (ec || !std::filesystem::is_directory(kLogFolderName, ec)) {
-        ReportStartup("Unable to create Log Directory - logging disabled!", false);
+    // An existing folder is fine (it is made private like a new one); so is one that cannot be made, only the
+    // log is then lost. The log shows the traffic of every lane: only this user may read it.
+    std::string folderError;
+    if (!MakePrivateFolder(kLogFolderName, &folderError)) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(kLogFolderName, ec)) {
+            CLogger::Instance().LogLine("Log Directory could not be made private: %s", folderError.c_str());
+        } else {
+            ReportStartup("Unable to create Log Directory - logging disabled!", false);
+        }
     }
 
     CParamStore& store = CParamStore::Instance();
@@ -152,7 +157,7 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
         return false;
     }
 
-    CLogger::Instance().LogLine("Server Startup: %s %s - %s", "RuvuzUvir", "Kestrove", "VL 5.06");
+    CLogger::Instance().LogLine("Server Startup: %s %s - %s", "RuvuzUvir", "Kestrove", kStartupVersionText);
     return true;
 }
 

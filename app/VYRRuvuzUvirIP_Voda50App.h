@@ -15,6 +15,10 @@ inline constexpr char kDeviceIdSwitch[] = "/device_id=";
 inline constexpr char kDeviceIdOpen[] = "[";
 inline constexpr char kDeviceIdClose[] = "]";
 
+// The version of the About box and the one in the start-up line of the log.
+inline constexpr char kVersionText[] = "5.00.06-0001";
+inline constexpr char kStartupVersionText[] = "VL 5.06";
+
 // The single-instance locks: one file per mode in the lock folder.
 inline constexpr char kInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift.lock";
 inline constexpr char kServiceInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift_SERVICE.lock";

@@ -86,8 +86,8 @@ bool CWindowShell::CreateShell() {
     if (!m_pMainFrame->OnCreate()) {
         return false;
     }
-    auto view =
-        std::make_unique<CVYRView>(std::make_unique<CProgramInterfaces>(PosPortFromEnvironment()), AppModeFlags());
+    auto view = std::make_unique<CVYRView>(std::make_unique<CProgramInterfaces>(PosPortFromEnvironment(), *this),
+                                           AppModeFlags());
     CVYRView& firstView = *view;
     m_pMainFrame->SetView(std::move(view));
     QObject::connect(m_pMainFrame->AboutAction(), &QAction::triggered, m_pMainFrame.get(), [this] { OnAppAbout(); });

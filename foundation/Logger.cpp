@@ -3,10 +3,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 
 namespace {
 constexpr const char* kLogDirectory = "CORVANE_LOGS";
@@ -16,6 +16,7 @@ constexpr const char* kAdminTranType = "TranType=Administrative";
 constexpr const char* kEncryptedMsg = " Encrypted Msg ] ";
 constexpr const char* kEntrySeparator = "----------\n";
 constexpr uint32_t kStopWaitMs = 10000;
+constexpr mode_t kLogFileMode = 0600;
 
 std::tm LocalNow() {
     const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
@@ -154,24 +155,19 @@ void CLogger::WriteBatch() {
     }
 
     const std::tm local = LocalNow();
-    std::ofstream file(LogFileName(m_FilePrefix, local, false), std::ios::binary | std::ios::app);
-    if (!file.is_open()) {
-        file.open(LogFileName(m_FilePrefix, local, true), std::ios::binary | std::ios::app);
-    }
-    if (file.is_open()) {
-        std::string bytes;
-        for (std::string& line : m_WriteLines) {
-            if (line.find(kDroppedMarker) != std::string::npos) {
-                continue;
-            }
-            MaskLogLine(line);
-            StripAdminTranType(line);
-            AppendEntry(bytes, line);
+    std::string bytes;
+    for (std::string& line : m_WriteLines) {
+        if (line.find(kDroppedMarker) != std::string::npos) {
+            continue;
         }
-        // A failed write loses the rest of the batch; the next batch tries the file again.
-        file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        file.flush();
-        file.close();
+        MaskLogLine(line);
+        StripAdminTranType(line);
+        AppendEntry(bytes, line);
+    }
+    // The log is the operator's alone, whatever the umask: a file made by anyone else is set to that too. A
+    // failed write loses the batch; the next batch tries the file again.
+    if (!AppendFile(LogFileName(m_FilePrefix, local, false), bytes, kLogFileMode)) {
+        AppendFile(LogFileName(m_FilePrefix, local, true), bytes, kLogFileMode);
     }
     m_WriteLines.clear();
 }

@@ -76,20 +76,35 @@ bool CParamType::LengthFits(const std::string& value) const {
 }
 
 bool CParamType::IsValid(const std::string& value) const {
-    if (m_TypeCode == kParamTypeNS1) {
-        return LengthFits(value) && std::all_of(value.begin(), value.end(), IsDigit);
-    }
+    return WhyInvalid(value).empty();
+}
+
+std::string CParamType::WhyInvalid(const std::string& value) const {
     if (m_TypeCode == kParamTypeYN1) {
-        return value == "Y" || value == "N";
+        return value == "Y" || value == "N" ? "" : "it is neither \"Y\" nor \"N\"";
     }
-    if (m_TypeCode == kParamTypeAN1) {
-        return LengthFits(value) && std::all_of(value.begin(), value.end(), IsLetterOrDigit);
+    if (m_TypeCode != kParamTypeNS1 && m_TypeCode != kParamTypeAN1 && m_TypeCode != kParamTypeAN2) {
+        return "the parameter has no value type";
+    }
+    if (!LengthFits(value)) {
+        return "its length " + std::to_string(value.size()) + " is outside " + std::to_string(m_MinLen) + ".." +
+               std::to_string(m_MaxLen);
+    }
+    if (m_TypeCode == kParamTypeNS1 && !std::all_of(value.begin(), value.end(), IsDigit)) {
+        return "it holds a character other than the digits 0-9";
+    }
+    if (m_TypeCode == kParamTypeAN1 && !std::all_of(value.begin(), value.end(), IsLetterOrDigit)) {
+        return "it holds a character other than letters and digits";
     }
     if (m_TypeCode == kParamTypeAN2) {
-        return LengthFits(value) &&
-               std::all_of(value.begin(), value.end(), [](char c) { return IsPrintable(c) && c != kItemSeparator; });
+        if (!std::all_of(value.begin(), value.end(), IsPrintable)) {
+            return "it holds a character that is not printable";
+        }
+        if (value.find(kItemSeparator) != std::string::npos) {
+            return "it holds \";\", which the saved text cannot carry";
+        }
     }
-    return false;
+    return "";
 }
 
 std::string CParamType::DefaultValue() const {
@@ -197,7 +212,7 @@ std::string CParamSettings::ToString() const {
     return text;
 }
 
-bool CParamSettings::FromString(const std::string& text) {
+bool CParamSettings::FromString(const std::string& text, std::vector<CParamRefusal>* refusals) {
     CItemMap items;
     SplitToItems(kItemSeparator, text, items);
     BuildDefaults();
@@ -205,10 +220,23 @@ bool CParamSettings::FromString(const std::string& text) {
         return false;
     }
     for (unsigned index = kParamFirstIndex; index <= static_cast<unsigned>(kParamLastIndex); ++index) {
-        if (CParamEntry* entry = m_ParamMap.FindEntry(index)) {
-            // An invalid or missing item leaves the default in place.
-            entry->SetValue(GetItem(items, static_cast<int>(index) + 2));
+        CParamEntry* entry = m_ParamMap.FindEntry(index);
+        if (entry == nullptr) {
+            continue;
         }
+        // An invalid or missing item leaves the default in place.
+        const int number = static_cast<int>(index) + 2;
+        const std::string item = GetItem(items, number);
+        if (entry->SetValue(item) || refusals == nullptr) {
+            continue;
+        }
+        CParamRefusal refusal;
+        refusal.index = index;
+        refusal.name = entry->GetName();
+        refusal.value = item;
+        refusal.missing = items.find(number) == items.end();
+        refusal.reason = refusal.missing ? "the saved text ends before it" : entry->GetType().WhyInvalid(item);
+        refusals->push_back(std::move(refusal));
     }
     return true;
 }

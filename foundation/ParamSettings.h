@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // The value types of a parameter (constants without start-up code, so any static initialiser may use them).
 inline constexpr std::string_view kParamTypeNS1 = "NS1"; // decimal digits
@@ -59,6 +60,9 @@ public:
     // Whether |value| may be stored under this type. "AN2" refuses ";" as well, since the serialised
     // text has no escape for its own separator.
     bool IsValid(const std::string& value) const;
+    // Why |value| may not be stored under this type, for the operator ("" when it may). Names the length or the
+    // kind of character at fault, never the value itself.
+    std::string WhyInvalid(const std::string& value) const;
     // The value an entry of this type takes when nothing else is known.
     std::string DefaultValue() const;
 
@@ -133,6 +137,15 @@ private:
     Entries m_Entries;
 };
 
+// An item of a saved text that FromString could not take, so that parameter kept its default.
+struct CParamRefusal {
+    unsigned index = 0;
+    std::string name;     // the parameter's key
+    std::string value;    // the item offered ("" when the text ended before it)
+    bool missing = false; // the text ended before this item
+    std::string reason;   // CParamType::WhyInvalid, or that the item is missing
+};
+
 // One merchant parameter set: its map and its version "4". A plain value: each user works on its own copy.
 class CParamSettings {
 public:
@@ -152,8 +165,9 @@ public:
     // "4;" then each held value in index order followed by ";".
     std::string ToString() const;
     // Starts from the defaults; false (defaults kept) when the version item is not "4", else every valid
-    // item replaces its default and an invalid or missing one leaves it.
-    bool FromString(const std::string& text);
+    // item replaces its default and an invalid or missing one leaves it. |refusals| (when given) receives the
+    // items left out, in index order.
+    bool FromString(const std::string& text, std::vector<CParamRefusal>* refusals = nullptr);
     // The multi-line text written to the log.
     std::string Dump() const;
 

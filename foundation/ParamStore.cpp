@@ -1,12 +1,15 @@
 #include "foundation/ParamStore.h"
 
+#include <cerrno>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/SharedConstants.h"
+#include "foundation/TextHelpers.h"
 #include "platform/Files.h"
 
 namespace {
@@ -14,9 +17,31 @@ namespace {
 // The file holds the client/server password: only the server's own user may read it.
 constexpr mode_t kParamFileMode = 0600;
 
+// The longest piece of a refused value the log shows.
+constexpr size_t kLoggedValueChars = 60;
+
 bool FileIsAbsent(const std::filesystem::path& path) {
     std::error_code error;
     return std::filesystem::symlink_status(path, error).type() == std::filesystem::file_type::not_found;
+}
+
+// A refused value as the log may show it: control and other non-printable bytes as "?", long ones cut.
+std::string LoggableValue(const std::string& value) {
+    std::string shown;
+    for (const char c : value.substr(0, kLoggedValueChars)) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += byte >= 0x20 && byte < 0x7F ? c : '?';
+    }
+    return value.size() > kLoggedValueChars ? shown + "..." : shown;
+}
+
+// Tells the log which saved value was refused and why; the password's value is never written.
+void LogRefusal(const CParamRefusal& refusal, const std::string& defaultValue) {
+    const bool secret = refusal.index == kParamPassword;
+    const std::string value = refusal.missing || secret ? "" : " \"" + LoggableValue(refusal.value) + "\"";
+    const std::string fallback = secret ? "" : " \"" + defaultValue + "\"";
+    CLogger::Instance().LogLine("Param Settings: No.%u %s%s refused: %s; the default%s is used.", refusal.index,
+                                refusal.name.c_str(), value.c_str(), refusal.reason.c_str(), fallback.c_str());
 }
 
 } // namespace
@@ -63,8 +88,19 @@ bool CParamStore::LoadParams() {
         }
         text.clear();
     }
-    if (!m_Settings.FromString(text)) {
-        RebuildLocked();
+    std::vector<CParamRefusal> refusals;
+    if (!m_Settings.FromString(text, &refusals)) {
+        // An absent or empty file holds nothing to keep; a foreign one holds the operator's text.
+        if (text.empty() || KeepAsideLocked()) {
+            RebuildLocked();
+        }
+        return true;
+    }
+    // The file stays as it is: the refused values remain there for the operator to mend.
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    for (const CParamRefusal& refusal : refusals) {
+        LogRefusal(refusal, defaults.GetParamMap().GetValue(refusal.index));
     }
     return true;
 }
@@ -122,6 +158,21 @@ bool CParamStore::RebuildLocked() {
     return true;
 }
 
+bool CParamStore::KeepAsideLocked() {
+    CLogger& log = CLogger::Instance();
+    std::filesystem::path kept;
+    const int error = MoveFileAside(m_FileName, ".bad", &kept) ? 0 : errno;
+    if (error != 0) {
+        log.LogLine("Param Settings: %s is not of version 4 and cannot be kept aside (%s); it is left as it is "
+                    "and the defaults are used.",
+                    m_FileName.string().c_str(), GetErrorTextInline(static_cast<uint64_t>(error)).c_str());
+        return false;
+    }
+    log.LogLine("Param Settings: %s is not of version 4; it is kept as %s and the defaults are written.",
+                m_FileName.string().c_str(), kept.string().c_str());
+    return true;
+}
+
 bool CParamStore::WriteLocked(const std::string& text) {
     std::string error;
     if (!WriteFileAtomically(m_FileName, text, kParamFileMode, &error)) {
@@ -145,17 +196,22 @@ void TellOperator(const std::string& message) {
 
 } // namespace
 
-bool CheckConfiguration(const CParamStore& store) {
+bool CheckConfiguration(const CParamStore& store, std::string* problem) {
     CParamSettings defaults;
     defaults.BuildDefaults();
     const CParamSettings current = store.GetParams();
+    const char* message = nullptr;
     if (current.GetParamMap().Equals(defaults.GetParamMap()) && current.GetVersion() == defaults.GetVersion()) {
-        TellOperator(kConfigurationNotSetText);
-        return false;
+        message = kConfigurationNotSetText;
+    } else if (current.GetVersion() != defaults.GetVersion()) {
+        message = kConfigurationProblemText;
     }
-    if (current.GetVersion() == defaults.GetVersion()) {
+    if (problem != nullptr) {
+        *problem = message != nullptr ? message : "";
+    }
+    if (message == nullptr) {
         return true;
     }
-    TellOperator(kConfigurationProblemText);
+    TellOperator(message);
     return false;
 }

@@ -41,9 +41,11 @@ public:
     bool SetParams(const CParamSettings& settings);
     // Saves the default set and on success makes it current.
     bool ClearParams();
-    // Loads the current set from the file: each valid value replaces its default; an absent, empty or
-    // foreign-version file is rewritten with the defaults. False only when the file exists but cannot be
-    // read; the current set then holds the defaults and the file is left as it was.
+    // Loads the current set from the file: each valid value replaces its default (a refused one is logged
+    // with its reason, the password's value never); an absent, empty or foreign-version file is rewritten
+    // with the defaults, a foreign one only after it was kept as "MerchantParams.dat.bad-<UTC time>" so that
+    // the operator's text survives. False only when the file exists but cannot be read; the current set then
+    // holds the defaults and the file is left as it was.
     bool LoadParams();
     // Writes |settings| as the saved text without making it current; false with the last error set when
     // the text is longer than 500 characters, lacks one of the 22 parameters, has a value holding ";" or
@@ -59,6 +61,9 @@ private:
     bool SaveLocked(const CParamSettings& settings); // caller holds m_Lock
     bool RebuildLocked();                            // caller holds m_Lock
     bool WriteLocked(const std::string& text);       // caller holds m_Lock
+    // Moves a foreign-version file aside and logs where it went, or that it could not be moved (then false:
+    // the caller must not overwrite it). Caller holds m_Lock.
+    bool KeepAsideLocked();
 
     mutable std::mutex m_Lock;
     const std::filesystem::path m_FileName;
@@ -74,4 +79,5 @@ inline constexpr char kConfigurationProblemText[] =
 
 // Whether the interfaces may start with |store|'s current set: false, after telling the operator (nothing is
 // shown in service mode), when the set still equals the defaults or its version is not "4".
-bool CheckConfiguration(const CParamStore& store = CParamStore::Instance());
+// |problem| (when given) receives the message told, "" when the set may be used.
+bool CheckConfiguration(const CParamStore& store = CParamStore::Instance(), std::string* problem = nullptr);

@@ -10,27 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-std::string FormatV(const char* format, va_list args) {
-    // Measure on a copy: the real pass needs |args| unread.
-    va_list copy;
-    va_copy(copy, args);
-    const int needed = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (needed > 0) {
-        text.resize(static_cast<size_t>(needed));
-        std::vsnprintf(text.data(), text.size() + 1, format, args);
-    }
-    return text;
-}
-
-std::string FormatText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatV(format, args);
-    va_end(args);
-    return text;
-}
+#include "platform/OsError.h"
 
 bool SplitToItems(char separator, const std::string& text, CItemMap& items) {
     items.clear();
@@ -269,14 +249,14 @@ std::string GetErrorText(uint64_t code) {
             return std::string(entry.Text) + "\r\n";
         }
     }
-    if (code > INT_MAX) {
-        return std::string();
+    const std::string text = OsErrorText(code);
+    return text.empty() ? text : text + "\r\n";
+}
+
+std::string GetErrorTextInline(uint64_t code) {
+    std::string text = GetErrorText(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
     }
-    // glibc knows a text for every errno value it defines and answers "Unknown error N" for the rest.
-    char buffer[256] = {};
-    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof(buffer));
-    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) {
-        return std::string();
-    }
-    return std::string(text) + "\r\n";
+    return text.empty() ? "error " + std::to_string(code) : text;
 }

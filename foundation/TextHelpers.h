@@ -9,6 +9,7 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
+#include "platform/TextFormat.h"
 
 // Item number (1, 2, ...) to item text, as SplitToItems fills it.
 using CItemMap = std::map<int, std::string>;
@@ -54,11 +55,8 @@ std::string FormatAmount(const std::string& text);
 // FormatAmount of the number of cents: 12345 -> "123.45", -5 -> "-0.05", 0 -> "0.00".
 std::string CentsToAmount(long cents);
 
-// printf-style formatting into a string of whatever length the text needs ("" when the format fails).
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// The same over an argument list; |args| is consumed, as by vsnprintf.
-std::string FormatV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
-
 // The system's text for |code|, with its trailing "\r\n": strerror texts for errno values, and the texts of
 // the crypto and certificate codes of ErrorCodes.h. "" for a code the system has no text for.
 std::string GetErrorText(uint64_t code);
+// The same for the middle of a line: without the line end, and "error <code>" when the system has no text.
+std::string GetErrorTextInline(uint64_t code);

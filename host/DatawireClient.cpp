@@ -7,6 +7,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
+#include "host/ContentLengthHeader.h"
 #include "platform/Clock.h"
 #include "platform/HexDigit.h"
 #include "transaction/Transaction.h"
@@ -124,22 +125,6 @@ bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
         }
     }
     return true;
-}
-
-// The Content-Length value: the digits after any blanks, held below overflow (a length no body reaches).
-size_t ParseContentLength(const std::string& value) {
-    size_t i = 0;
-    while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) {
-        ++i;
-    }
-    size_t length = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        if (length > (SIZE_MAX - 9) / 10) {
-            return SIZE_MAX;
-        }
-        length = length * 10 + static_cast<size_t>(value[i] - '0');
-    }
-    return length;
 }
 
 // Drops a leading "https://" or "http://", whatever its case.
@@ -303,6 +288,8 @@ int CDatawireClient::SendRequestAndRead(bool transaction) {
     if (transaction) {
         m_PayloadText.clear();
     }
+    m_RequestWentOut = false;
+    m_HttpStatus = 0;
     // One record carries at most the channel's maximum message; a longer request goes out in several.
     const size_t record = std::max<size_t>(1, MaxMessageSize());
     for (size_t at = 0; at < m_RequestBuffer.size(); at += record) {
@@ -310,6 +297,7 @@ int CDatawireClient::SendRequestAndRead(bool transaction) {
             return -1;
         }
     }
+    m_RequestWentOut = true;
     if (transaction) {
         m_AwaitingResponse = true;
     }
@@ -355,35 +343,14 @@ int CDatawireClient::ReadResponse() {
 }
 
 size_t CDatawireClient::CompleteResponseLength(const std::string& text, bool sessionEnded) {
-    bool haveLength = false;
-    size_t expected = 0;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        const size_t lf = text.find('\n', pos);
-        if (lf == std::string::npos) {
-            return 0; // the header has not ended yet
-        }
-        size_t end = lf;
-        if (end > pos && text[end - 1] == '\r') {
-            --end;
-        }
-        if (end == pos) {
-            // The first empty line ends the header; the body's own lines are never read as header lines.
-            const size_t bodyStart = lf + 1;
-            const size_t body = text.size() - bodyStart;
-            if (haveLength) {
-                return body >= expected ? bodyStart + expected : 0;
-            }
-            return sessionEnded ? text.size() : 0;
-        }
-        const std::string line = text.substr(pos, end - pos);
-        if (StartsWithIgnoreCase(line, "CONTENT-LENGTH:")) {
-            haveLength = true;
-            expected = ParseContentLength(line.substr(15));
-        }
-        pos = lf + 1;
+    const CFramedHeader header = ScanFramedHeader(text);
+    if (!header.ended) {
+        return 0;
     }
-    return 0;
+    if (header.haveLength) {
+        return text.size() - header.bodyStart >= header.contentLength ? header.bodyStart + header.contentLength : 0;
+    }
+    return sessionEnded ? text.size() : 0;
 }
 
 CDatawireResult CDatawireClient::DatawireFailure(int code) {
@@ -397,6 +364,7 @@ CDatawireResult CDatawireClient::DecodeCommon() {
     if (m_ResponseText.compare(0, 5, "HTTP/") == 0) {
         status = LeadingInt(SafeMid(m_ResponseText, 9, 3));
     }
+    m_HttpStatus = status;
     if (status != 200) {
         // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
         // not what went wrong now.

@@ -89,6 +89,10 @@ public:
     std::string GetPayloadText() const { return m_PayloadText; }
     // True from the moment a transaction request was sent until a complete response had been read.
     bool IsAwaitingResponse() const { return m_AwaitingResponse; }
+    // True once every byte of the last request had gone out (whatever came back after).
+    bool RequestWentOut() const { return m_RequestWentOut; }
+    // The HTTP status of the last response read: -1 for one that did not start with "HTTP/", 0 before any.
+    int GetHttpStatus() const { return m_HttpStatus; }
     // True once a failure came from a Datawire status word, a non-zero ReturnCode or a missing answer element.
     bool IsDatawireStatus() const { return m_IsDatawireStatus != 0; }
     const std::string& GetRequestBuffer() const { return m_RequestBuffer; }
@@ -136,6 +140,8 @@ private:
     std::string m_ResponseText;
     int32_t m_IsDatawireStatus = 0;
     bool m_AwaitingResponse = false;
+    bool m_RequestWentOut = false;
+    int m_HttpStatus = 0;
     uint32_t m_ResponseBudgetMs = kResponseBudgetMs;
     std::string m_RegistrationDtd = kDefaultRegistrationDtd;
 };

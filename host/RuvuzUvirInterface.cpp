@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "foundation/AppMode.h"
+#include "foundation/CardDataMask.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -14,6 +15,7 @@
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Replies.h"
+#include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
 #include "transaction/TransactionQueue.h"
 
@@ -108,33 +110,43 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
 }
 } // namespace
 
+bool HostRouteKnown() {
+    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    return LeadingInt(params.GetValue(kParamTransportMethod)) == 2 || !g_ServiceProviderList.IsEmpty();
+}
+
 bool IsReversibleTranCode(int tranCode) {
     return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
            tranCode == kTranNumCashOut;
 }
 
-std::string IpFailureReversalReason(bool awaitingResponse, const CTransportResult& result) {
-    if (awaitingResponse) {
+std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportResult& result) {
+    if (facts.awaitingResponse) {
         return kReversalReasonIpTimeout;
     }
-    if (!result.m_IsDatawireStatus) {
+    if (!facts.requestWentOut) {
         return std::string();
     }
-    const int remainder = result.m_Code % 50000;
-    switch (remainder) {
-    case 8:
-    case 11:
-    case 201:
-    case 203:
-    case 204:
-    case 205:
-    case 206:
-    case 405:
-    case 505:
-        return FormatText(kReversalReasonDatawireCodeFormat, remainder);
-    default:
-        return std::string();
+    if (result.m_IsDatawireStatus) {
+        const int remainder = result.m_Code % 50000;
+        switch (remainder) {
+        case 1:
+        case 13:
+        case 35:
+        case 40:
+        case 41:
+        case 46:
+        case 58:
+        case 59:
+            return std::string();
+        default:
+            return FormatText(kReversalReasonDatawireCodeFormat, remainder);
+        }
     }
+    if (facts.httpStatus >= 500 || facts.httpStatus < 0) {
+        return FormatText(kReversalReasonHttpStatusFormat, facts.httpStatus);
+    }
+    return std::string();
 }
 
 CRuvuzUvirInterface::CRuvuzUvirInterface() = default;
@@ -297,13 +309,31 @@ void CRuvuzUvirInterface::ReapWorkers(bool all) {
 int HostRequestWorker(CHostRequestRecord record) {
     CTransaction transaction = std::move(record.m_Transaction);
     if (transaction.BuildHostRequest()) {
+        CReversalJournal& journal = CReversalJournal::Instance();
+        // On disk before any transport has it: a crash from here on leaves a reversal behind, never a Sale that
+        // the host booked and nobody knows of.
+        if (IsReversibleTranCode(transaction.m_TranCode)) {
+            transaction.m_JournalId = journal.AddInDoubt(MakeReversalRecord(transaction));
+        }
         SendRequestToHost(transaction, record.m_DialBackupRunning);
+        // A decline and a host error are settled here (a host error that left the outcome open has already
+        // become a reversal); an approval only once the lane has it; anything else (a dial hand-over cut by the
+        // stop) stays in doubt.
+        const bool declined = transaction.m_State == kTranStateCompleted && !transaction.m_Approved;
+        if (transaction.m_JournalId != 0 && (declined || transaction.m_State == kTranStateHostError)) {
+            journal.SettleInDoubt(transaction.m_JournalId);
+        }
     } else {
         // The stop ended a reversal's hold: no message was written, and the one the record still carries is
         // the reversed transaction's, which must not go out again.
         EndAsHostError(transaction, ShutdownText(), ShutdownText());
     }
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    if (!g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction) &&
+        transaction.m_State == kTranStateCompleted && transaction.m_Approved &&
+        IsReversibleTranCode(transaction.m_TranCode)) {
+        // The session gave up on it (its client gone for longer than it waits): the approval reaches nobody.
+        AddReversal(transaction, kReversalReasonUndeliverableToClient);
+    }
     record.m_TicketList->RemoveTicket(record.m_Ticket);
     return 0;
 }
@@ -375,7 +405,8 @@ bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
     if (transport.SendTransaction(client, transaction)) {
         transaction.m_HostResponse = transport.GetLastResult().m_Text;
         PostViewMessage(WM_AUTH_RESPONSE);
-        CLogger::Instance().LogLine("RESPONSE from RuvuzUvir ->[%s] for %s", transaction.m_HostResponse.c_str(),
+        CLogger::Instance().LogLine("RESPONSE from RuvuzUvir ->[%s] for %s",
+                                    MaskCardData(transaction.m_HostResponse).c_str(),
                                     transaction.m_ClientAddress.c_str());
         transaction.ParseHostResponse();
         transaction.m_State = kTranStateCompleted;
@@ -383,7 +414,8 @@ bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
     }
     const CTransportResult& result = transport.GetLastResult();
     if (IsReversibleTranCode(transaction.m_TranCode)) {
-        const std::string reason = IpFailureReversalReason(client.IsAwaitingResponse(), result);
+        const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
+        const std::string reason = IpFailureReversalReason(facts, result);
         if (!reason.empty()) {
             AddReversal(transaction, reason);
         }

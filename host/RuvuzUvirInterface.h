@@ -47,10 +47,27 @@ inline const std::string kDialFailedText = "Dial Backup Exchange Failed.";
 // Whether a transaction of |tranCode| is reversed when its outcome is left open: Issue to VoidReload,
 // NoNSFSale and CashOut; never Balance (68) nor a reversal (50).
 bool IsReversibleTranCode(int tranCode);
-// The reversal reason after a failed IP send, or "" when the failure queues none: the request went out and
-// no answer came (|awaitingResponse|), or Datawire answered with one of the codes that leave the outcome
-// open (8, 11, 201, 203, 204, 205, 206, 405, 505 after the code modulo 50000).
-std::string IpFailureReversalReason(bool awaitingResponse, const CTransportResult& result);
+inline constexpr char kReversalReasonHttpStatusFormat[] = "of HTTP %d from Datawire.";
+
+// What a failed IP send leaves known about whether the request can have reached the host.
+struct CIpSendFacts {
+    bool requestWentOut = false;   // every byte of the request was sent
+    bool awaitingResponse = false; // and no whole response came back
+    int httpStatus = 0;            // the status of the response that did come (-1: not HTTP)
+};
+
+// The reversal reason after a failed IP send, or "" when the failure queues none. Once the whole request is out
+// the host may have booked it whatever comes back, so every failure after that is reversed but those that say
+// the request was refused at the door: no answer at all (the TIMEOUT reason), a Datawire status word, ReturnCode
+// or missing payload ("of %d error ..." with the code modulo 50000) other than the refusals 1 (bad DID), 13
+// (authentication), 35 (service name), 40 (unknown service), 41 and 46 (XML), 58 (access denied) and 59 (invalid
+// merchant), and an HTTP status of 500 or more or a response that is no HTTP at all ("of HTTP %d ..."). A failure
+// before the request was out (connect, TLS, send) queues none.
+std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportResult& result);
+
+// Whether a transaction queued now has a route to the host: the provider list holds a provider, or the merchant
+// goes by dial only (TRANSPORT METHOD 2). Before the first discovery has found a provider it has none. Any thread.
+bool HostRouteKnown();
 
 // Tells a host worker whether a dial backup serves the queue's state-8 records. Must be thread-safe.
 using DialBackupProbe = std::function<bool()>;
@@ -116,8 +133,10 @@ private:
 
 // The processing thread's procedure: runs |ruvuzUvirInterface|'s loop; returns 0.
 int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface);
-// A host worker's procedure (it owns its record): builds the host message, sends it, writes the record back, returns
-// the ticket; returns 0.
+// A host worker's procedure (it owns its record): builds the host message, journals a transaction that would be
+// reversed as in doubt before it goes to any transport, sends it, settles the journal entry where the outcome
+// allows (a decline, a failure before the host, a reversal decided), writes the record back (reversing an
+// approval whose record has left the queue: nobody is left to deliver it), returns the ticket; returns 0.
 int HostRequestWorker(CHostRequestRecord record);
 // Sends |transaction| over a provider or through the dial backup (by TRANSPORT METHOD, parameter 14) and
 // leaves the outcome in it: true when it went over IP or through the dial path, false when no route was

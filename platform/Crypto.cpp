@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -18,7 +16,6 @@
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
 
-#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/HexDigit.h"
 
@@ -144,31 +141,6 @@ CryptStatus StatusFromErrno(int error) {
     return error != 0 ? static_cast<CryptStatus>(error) : kCryptFail;
 }
 
-std::string UtcStamp() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
-    return text;
-}
-
-// Renames without ever replacing an existing file; false with errno set on failure (EEXIST when taken).
-bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // The file system cannot refuse the replacement itself; we are the only writer of the folder.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
-}
 } // namespace
 
 // ---- CRsaKey ----
@@ -708,40 +680,18 @@ CryptStatus CKeyContainer::CreateEmpty(const std::filesystem::path& file) {
     if (errno != ENOENT) {
         return StatusFromErrno(errno);
     }
-    if (::mkdir(m_Folder.c_str(), 0700) != 0) {
-        if (errno != EEXIST) {
-            return StatusFromErrno(errno);
-        }
-        if (::stat(m_Folder.c_str(), &st) != 0) {
-            return StatusFromErrno(errno);
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            return StatusFromErrno(ENOTDIR);
-        }
-        // Private keys live here: whoever made the folder, only we may look into it.
-        if ((st.st_mode & 0777) != 0700 && ::chmod(m_Folder.c_str(), 0700) != 0) {
-            return StatusFromErrno(errno);
-        }
+    // Private keys live here: whoever made the folder, only we may look into it.
+    if (!MakePrivateFolder(m_Folder)) {
+        return StatusFromErrno(errno);
     }
     return kCryptOk;
 }
 
 CryptStatus CKeyContainer::MoveAside(const std::filesystem::path& file) {
-    struct stat st {};
-    if (::lstat(file.c_str(), &st) != 0) {
-        return errno == ENOENT ? kCryptBadKeyset : StatusFromErrno(errno);
+    if (MoveFileAside(file, ".bad")) {
+        return kCryptOk;
     }
-    const std::string base = file.string() + ".bad-" + UtcStamp();
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        if (RenameNoReplace(file, target)) {
-            return kCryptOk;
-        }
-        if (errno != EEXIST) {
-            return StatusFromErrno(errno);
-        }
-    }
-    return StatusFromErrno(EEXIST);
+    return errno == ENOENT ? kCryptBadKeyset : StatusFromErrno(errno);
 }
 
 CryptStatus CKeyContainer::GetUserKey(uint32_t keySpec, CRsaKey* key) const {

@@ -1,11 +1,15 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/Clock.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -26,6 +30,32 @@ bool WriteAll(int fd, const std::string& bytes) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+std::string UtcStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
+    return text;
+}
+
+// Renames without ever replacing an existing file; false with errno set on failure (EEXIST when taken).
+bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // The file system cannot refuse the replacement itself; we are the only writer of the folder.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {
@@ -67,6 +97,26 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     return true;
 }
 
+int RemoveStaleTemporaries(const std::filesystem::path& path) {
+    std::filesystem::path folder = path.parent_path();
+    if (folder.empty()) {
+        folder = ".";
+    }
+    const std::string prefix = path.filename().string() + ".tmp-";
+    int removed = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // mkstemp's six characters after the prefix, nothing else.
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            ::unlink(it->path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
@@ -104,4 +154,69 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
         }
         bytes->append(buffer, static_cast<size_t>(n));
     }
+}
+
+bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
+    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    struct stat st {};
+    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
+    if (ok && (st.st_mode & 07777) != mode) {
+        ok = ::fchmod(fd.Get(), mode) == 0;
+    }
+    if (!ok || !WriteAll(fd.Get(), bytes)) {
+        if (error != nullptr) {
+            *error = ErrnoText("cannot append to", path);
+        }
+        return false;
+    }
+    return true;
+}
+
+bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) {
+    if (::mkdir(folder.c_str(), 0700) == 0) {
+        // The umask may have taken bits away, never added any; set the mode all the same.
+        if (::chmod(folder.c_str(), 0700) == 0) {
+            return true;
+        }
+    } else if (errno == EEXIST) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode)) {
+                errno = ENOTDIR;
+            } else if ((st.st_mode & 07777) == 0700 || ::chmod(folder.c_str(), 0700) == 0) {
+                return true;
+            }
+        }
+    }
+    if (error != nullptr) {
+        *error = ErrnoText("cannot make private folder", folder);
+    }
+    return false;
+}
+
+bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo,
+                   std::string* error) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) == 0) {
+        const std::string base = file.string() + mark + "-" + UtcStamp();
+        for (int attempt = 0; attempt < 1000; ++attempt) {
+            const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+            if (RenameNoReplace(file, target)) {
+                SyncFolderOf(file);
+                if (movedTo != nullptr) {
+                    *movedTo = target;
+                }
+                return true;
+            }
+            if (errno != EEXIST) {
+                break;
+            }
+        }
+    }
+    const int saved = errno;
+    if (error != nullptr) {
+        *error = ErrnoText("cannot move aside", file);
+    }
+    errno = saved;
+    return false;
 }

@@ -11,9 +11,27 @@
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
                          std::string* error = nullptr);
 
+// Removes the temporary files that WriteFileAtomically for |path| left behind when the process ended in the middle
+// of a write. Only for the one writer of |path|, while no write of it is under way. Returns how many went.
+int RemoveStaleTemporaries(const std::filesystem::path& path);
+
 // Appends |bytes| to |path| (creating it with |mode|) and flushes it to disk before returning.
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
                        std::string* error = nullptr);
 
+// Appends |bytes| to |path|, creating it with |mode|; an existing file whose permissions differ from |mode| is
+// set to |mode| first, so the umask (or whoever made the file) never decides who may read it. Not flushed to disk.
+bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error = nullptr);
+
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
+
+// Makes |folder| with mode 0700, or sets an existing folder to 0700: only this user may look into it. False (with
+// errno set and a reason in |error|) when it cannot be made, is no folder, or its mode cannot be set.
+bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error = nullptr);
+
+// Moves |file| aside to "<file><mark>-<UTC time stamp>" (a "-N" added when that name is taken), never replacing a
+// file, so whatever it holds stays for the operator. False with errno set (ENOENT: there is no such file) and a
+// reason in |error|; |movedTo| gets the new name on success.
+bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo = nullptr,
+                   std::string* error = nullptr);

@@ -36,6 +36,13 @@ int WaitForTerminationSignal() {
     }
 }
 
+int WaitForTerminationSignalMs(unsigned ms) {
+    const sigset_t set = TerminationSet();
+    const timespec slice{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    const int number = sigtimedwait(&set, nullptr, &slice);
+    return number > 0 ? number : 0;
+}
+
 CTerminationSignalFd::CTerminationSignalFd() {
     const sigset_t set = TerminationSet();
     m_Fd = CSocketFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));

@@ -11,6 +11,10 @@ void BlockTerminationSignals();
 // Waits without limit for SIGTERM or SIGINT (blocked beforehand) and returns its number.
 int WaitForTerminationSignal();
 
+// Waits at most |ms| real milliseconds for SIGTERM or SIGINT (blocked beforehand): its number, or 0 when none
+// came.
+int WaitForTerminationSignalMs(unsigned ms);
+
 // SIGTERM and SIGINT (blocked beforehand) as a descriptor, for a program whose main thread runs an event loop
 // on descriptors instead of waiting in WaitForTerminationSignal: it becomes readable while one is pending.
 // Owns the descriptor. Not thread-safe: the thread that runs the loop uses it.

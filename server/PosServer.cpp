@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "foundation/CardDataMask.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -14,41 +15,14 @@
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Replies.h"
+#include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
 
-constexpr char kMaskChar = 'X';
-constexpr size_t kKeptAccountChars = 4;
-constexpr char kTrack2Key[] = "Track2=";
-constexpr char kAcctNoKey[] = "AcctNo=";
-constexpr char kExpDateKey[] = "ExpDate=";
-constexpr char kCvvDataKey[] = "CVVData=";
 // The login answer to the client data is encrypted in a buffer of this size.
 constexpr uint32_t kClientDataBufferBytes = 256;
-
-// End of the field that starts at |from|: the next FS, or the end of the text.
-size_t FieldEnd(const std::string& text, size_t from) {
-    const size_t fs = text.find(kCharFS, from);
-    return fs == std::string::npos ? text.size() : fs;
-}
-
-// Replaces every character of [from, to).
-void MaskRange(std::string& text, size_t from, size_t to) {
-    for (size_t i = from; i < to && i < text.size(); ++i) {
-        text[i] = kMaskChar;
-    }
-}
-
-// Replaces the value of |key| up to the field's end, all of it.
-void MaskWholeValue(std::string& text, const std::string& key) {
-    const size_t at = text.find(key);
-    if (at != std::string::npos) {
-        const size_t from = at + key.size();
-        MaskRange(text, from, FieldEnd(text, from));
-    }
-}
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -81,39 +55,6 @@ bool HeldOnSingleLane(int tranCode) {
 }
 
 } // namespace
-
-std::string MaskRequestForLog(const std::string& request) {
-    std::string text = request;
-    const size_t track = text.find(kTrack2Key);
-    if (track != std::string::npos) {
-        const size_t from = track + std::char_traits<char>::length(kTrack2Key);
-        const size_t end = FieldEnd(text, from);
-        // The last four characters of the account (before the track's first "=") stay readable.
-        const size_t separator = text.find('=', from);
-        const size_t accountEnd = separator != std::string::npos && separator < end ? separator : end;
-        const size_t keepFrom = accountEnd - from > kKeptAccountChars ? accountEnd - kKeptAccountChars : from;
-        for (size_t i = from; i < end; ++i) {
-            if (text[i] != '=' && (i < keepFrom || i >= accountEnd)) {
-                text[i] = kMaskChar;
-            }
-        }
-    }
-    // The account field is masked also beside a track: a request that carries both must not leave a whole
-    // card number in the log.
-    const size_t account = text.find(kAcctNoKey);
-    if (account != std::string::npos) {
-        const size_t from = account + std::char_traits<char>::length(kAcctNoKey);
-        const size_t end = FieldEnd(text, from);
-        if (end - from > kKeptAccountChars) {
-            MaskRange(text, from, end - kKeptAccountChars);
-        }
-    }
-    if (track == std::string::npos) {
-        MaskWholeValue(text, kExpDateKey);
-    }
-    MaskWholeValue(text, kCvvDataKey);
-    return text;
-}
 
 bool IsReversedWhenUndeliverable(int tranCode) {
     return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
@@ -390,7 +331,7 @@ void CPosSession::HandleRequest(const std::string& text) {
 }
 
 void CPosSession::HandleTransaction(CTransaction& transaction) {
-    CLogger::Instance().LogLine("Request ->[%s] from %s", MaskRequestForLog(transaction.GetRequestText()).c_str(),
+    CLogger::Instance().LogLine("Request ->[%s] from %s", MaskCardData(transaction.GetRequestText()).c_str(),
                                 transaction.GetClientAddress().c_str());
     if (transaction.m_CryptMode == kCryptModePlain) {
         SendReply(transaction.BuildErrorReply());
@@ -453,8 +394,13 @@ void CPosSession::DeliverResults() {
             SendReply(copy.BuildErrorReply());
             break;
         case kTranStateCompleted:
-            if (SendReply(copy.GetReply()) == -1 && IsReversedWhenUndeliverable(copy.m_TranCode) && copy.m_Approved) {
-                AddReversal(copy, kReversalReasonUndeliverableToClient);
+            if (SendReply(copy.GetReply()) == -1) {
+                if (IsReversedWhenUndeliverable(copy.m_TranCode) && copy.m_Approved) {
+                    AddReversal(copy, kReversalReasonUndeliverableToClient);
+                }
+            } else if (copy.m_JournalId != 0) {
+                // The lane has its answer: nothing is left in doubt.
+                CReversalJournal::Instance().SettleInDoubt(copy.m_JournalId);
             }
             break;
         default:
@@ -514,11 +460,7 @@ int CPosSession::SendReply(const std::string& framed) {
             m_ClientGone = true;
         }
     }
-    if (result == -1) {
-        CLogger::Instance().LogLine("[%s] sent to %s ** FAILED ** ", framed.c_str(), m_ClientId.c_str());
-    } else {
-        CLogger::Instance().LogLine("[%s] sent to %s", framed.c_str(), m_ClientId.c_str());
-    }
+    LogSent(framed, result);
     return result;
 }
 
@@ -530,13 +472,18 @@ int CPosSession::SendReplyLogWarning(const std::string& framed) {
             m_ClientGone = true;
         }
     }
-    const std::string logged = ReplaceAll(framed, "Error", "Warning");
+    LogSent(ReplaceAll(framed, "Error", "Warning"), result);
+    return result;
+}
+
+void CPosSession::LogSent(const std::string& framed, int result) const {
+    // A plain reply echoes the request's header as its trace data: whatever a lane put there is masked too.
+    const std::string logged = MaskCardData(framed);
     if (result == -1) {
         CLogger::Instance().LogLine("[%s] sent to %s ** FAILED ** ", logged.c_str(), m_ClientId.c_str());
     } else {
         CLogger::Instance().LogLine("[%s] sent to %s", logged.c_str(), m_ClientId.c_str());
     }
-    return result;
 }
 
 void CPosSession::SendDisconnect() {

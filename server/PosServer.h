@@ -87,12 +87,6 @@ struct SPosSessionTimings {
     uint64_t holdStepMs = 250;        // pace of the hold
 };
 
-// The request text as the log may show it: the account in "Track2=" and in "AcctNo=" replaced by "X" but for
-// its last four characters (and the track's "=" separators), the "CVVData=" value replaced whole, and the
-// "ExpDate=" value too when there is no track. A field that runs to the end of the text is masked like one
-// that ends at an FS.
-std::string MaskRequestForLog(const std::string& request);
-
 // Whether an approved transaction of |tranCode| must be reversed when its reply cannot be delivered.
 bool IsReversedWhenUndeliverable(int tranCode);
 
@@ -166,6 +160,8 @@ private:
     void HoldForSingleLane(int tranCode);
     // Waits at most |ms| for input and reads it: bytes read, 0 when nothing came, -1 when the client has gone.
     int ReceiveWithin(char* buffer, int size, uint64_t ms);
+    // Logs a reply that was sent (|result| -1: that failed), its card data masked.
+    void LogSent(const std::string& framed, int result) const;
     // Whether the client is still there, remembering the first sign that it is not.
     bool ClientConnected();
     bool GoingOffline() const;

@@ -473,13 +473,16 @@ int CTcpServer::Listen(int port, int backlog) {
     JoinAcceptThread();
     m_ListenSocket.Close();
     m_Port = -1;
+    m_ListenError = 0;
     if (port < 0 || port > 65535) {
+        m_ListenError = EINVAL;
         return 3;
     }
     int boundPort = -1;
     int failedStep = 0;
     CSocketFd socket = ListenTcp(port, backlog, m_Protocol, &boundPort, &failedStep);
     if (!socket.Valid()) {
+        m_ListenError = errno;
         return failedStep;
     }
     m_ListenSocket = std::move(socket);

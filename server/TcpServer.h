@@ -158,6 +158,9 @@ public:
     void SetProtocol(int n) { m_Protocol = n; }
     // The port Listen got, -1 before.
     int GetPort() const { return m_Port.load(); }
+    // The system's error code (errno) of the last failed Listen, 0 after a successful one; for the owner's
+    // thread.
+    int GetListenError() const { return m_ListenError; }
     bool IsAccepting() const { return m_AcceptRunning.load(); }
 
     // Settable periods (milliseconds): the receive and send time-out set on every connection (30000), the
@@ -195,6 +198,7 @@ private:
     void JoinAcceptThread();
 
     CSocketFd m_ListenSocket;
+    int m_ListenError = 0; // see GetListenError
     std::unique_ptr<CWorkerThread> m_AcceptThread;
     std::atomic<bool> m_AcceptRunning{false};
     std::atomic<bool> m_StopRequested{false};

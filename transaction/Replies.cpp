@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "foundation/CardDataMask.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -200,7 +201,7 @@ std::string CTransaction::FinishReply(const std::string& text) {
     switch (m_CryptMode) {
     case kCryptModeEncrypted: {
         const std::string body = FormatRStream();
-        CLogger::Instance().LogLine("Response Built [%s] for %s", body.c_str(), m_ClientAddress.c_str());
+        CLogger::Instance().LogLine("Response Built [%s] for %s", MaskCardData(body).c_str(), m_ClientAddress.c_str());
         std::string hex;
         if (EncryptResponse(hex, body)) {
             m_Reply = FrameReply(hex, true);

@@ -8,10 +8,12 @@
 #include "platform/Files.h"
 
 namespace {
-constexpr const char* kLineTag = "REV1";
+constexpr const char* kLineTag = "REV2";
+// The earlier form kept every member of the record in the clear; it is still read, never written.
+constexpr const char* kEarlierLineTag = "REV1";
 constexpr const char* kSumKey = "sum=";
 constexpr char kFieldSeparator = '\t';
-// Card data lives in the journal as it does in the queued record: only the owner may read it.
+// Only the owner may read the journal.
 constexpr mode_t kJournalFileMode = 0600;
 
 // The record's members by name; the names are the file's, so they must never change.
@@ -28,7 +30,38 @@ struct CFlagField {
     bool CTransaction::*member;
 };
 
+// What the journal keeps in the clear: what the reversal message, its log lines and its timing need.
 const CTextField kTextFields[] = {
+    {"Header", &CTransaction::m_Header},
+    {"HostTime", &CTransaction::m_HostTime},
+    {"HostDate", &CTransaction::m_HostDate},
+    {"TranCodeName", &CTransaction::m_TranCodeName},
+    {"RefNo", &CTransaction::m_RefNo},
+    {"InvoiceNo", &CTransaction::m_InvoiceNo},
+    {"ClientAddress", &CTransaction::m_ClientAddress},
+    {"Authorize", &CTransaction::m_Authorize},
+    {"Purchase", &CTransaction::m_Purchase},
+    {"OperatorID", &CTransaction::m_OperatorID},
+};
+// What it keeps sealed.
+const CTextField kSealedFields[] = {
+    {"Account", &CTransaction::m_Account},
+    {"Track2", &CTransaction::m_Track2},
+};
+
+const CIntField kIntFields[] = {
+    {"TranCode", &CTransaction::m_TranCode},
+    {"OrigTranCode", &CTransaction::m_OrigTranCode},
+    {"State", &CTransaction::m_State},
+    {"CryptMode", &CTransaction::m_CryptMode},
+};
+
+const CFlagField kFlagFields[] = {
+    {"Swiped", &CTransaction::m_Swiped},
+};
+
+// Every member the earlier form wrote, by its name there; what the journal no longer keeps is read and dropped.
+const CTextField kEarlierTextFields[] = {
     {"RequestKey", &CTransaction::m_RequestKey},
     {"TStream", &CTransaction::m_TStream},
     {"Header", &CTransaction::m_Header},
@@ -64,20 +97,35 @@ const CTextField kTextFields[] = {
     {"EndBalance", &CTransaction::m_EndBalance},
     {"ExchangeRate", &CTransaction::m_ExchangeRate},
 };
-
-const CIntField kIntFields[] = {
+const CIntField kEarlierIntFields[] = {
     {"ResultCode", &CTransaction::m_ResultCode},     {"TranCode", &CTransaction::m_TranCode},
     {"OrigTranCode", &CTransaction::m_OrigTranCode}, {"State", &CTransaction::m_State},
     {"CryptMode", &CTransaction::m_CryptMode},       {"QueueSeq", &CTransaction::m_QueueSeq},
     {"QueueSubSeq", &CTransaction::m_QueueSubSeq},   {"DialRetry", &CTransaction::m_DialRetry},
 };
-
-const CFlagField kFlagFields[] = {
+const CFlagField kEarlierFlagFields[] = {
     {"Swiped", &CTransaction::m_Swiped},
     {"Approved", &CTransaction::m_Approved},
     {"Captured", &CTransaction::m_Captured},
     {"HostSpareFlag", &CTransaction::m_HostSpareFlag},
 };
+
+// The fields one form of line may hold.
+struct CLineForm {
+    const CTextField* texts;
+    size_t textCount;
+    const CTextField* sealed;
+    size_t sealedCount;
+    const CIntField* ints;
+    size_t intCount;
+    const CFlagField* flags;
+    size_t flagCount;
+};
+const CLineForm kCurrentForm = {kTextFields, std::size(kTextFields), kSealedFields, std::size(kSealedFields),
+                                kIntFields,  std::size(kIntFields),  kFlagFields,   std::size(kFlagFields)};
+const CLineForm kEarlierForm = {
+    kEarlierTextFields, std::size(kEarlierTextFields), nullptr, 0, kEarlierIntFields, std::size(kEarlierIntFields),
+    kEarlierFlagFields, std::size(kEarlierFlagFields)};
 
 uint32_t Checksum(const std::string& text) {
     uint32_t hash = 2166136261u; // FNV-1a
@@ -94,16 +142,17 @@ std::string HexOf(uint32_t value) {
     return text;
 }
 
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
 std::string Escape(const std::string& value) {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(value.size());
     for (const char c : value) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte > 0x7E || c == '%') {
             out += '%';
-            out += kHex[byte >> 4];
-            out += kHex[byte & 0x0F];
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0x0F];
         } else {
             out += c;
         }
@@ -146,6 +195,38 @@ bool Unescape(const std::string& text, std::string& out) {
     return true;
 }
 
+std::string HexBytes(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += kHexDigits[byte >> 4];
+        out += kHexDigits[byte & 0x0F];
+    }
+    return out;
+}
+
+bool UnhexBytes(const std::string& hex, std::string& out) {
+    if (hex.size() % 2 != 0) {
+        return false;
+    }
+    out.clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const int high = HexDigit(hex[i]);
+        const int low = HexDigit(hex[i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        out += static_cast<char>(high * 16 + low);
+    }
+    return true;
+}
+
+// What a sealed field of entry |id| is bound to: it opens only there.
+std::string SealContext(uint64_t id, const char* name) {
+    return std::string(kLineTag) + "|" + std::to_string(id) + "|" + name;
+}
+
 template <typename T> bool ParseNumber(const std::string& text, T& out) {
     if (text.empty()) {
         return false;
@@ -162,15 +243,29 @@ void AddField(std::string& line, const char* name, const std::string& value) {
     line += value;
 }
 
+// A line's fields as read, before the sealed ones are opened (they need the entry's id).
+struct CReadFields {
+    bool sawId = false;
+    std::vector<std::pair<const CTextField*, std::string>> sealed; // field, hex text
+};
+
 // Assigns one name=value field to |entry|; false when the value does not fit its member. Unknown names are
 // skipped, so a later version's fields do not make a line unreadable.
-bool AssignField(const std::string& name, const std::string& value, CJournalEntry& entry, bool& sawId) {
+bool AssignField(const CLineForm& form, const std::string& name, const std::string& value, CJournalEntry& entry,
+                 CReadFields& read) {
     if (name == "id") {
-        sawId = ParseNumber(value, entry.id) && entry.id != 0;
-        return sawId;
+        read.sawId = ParseNumber(value, entry.id) && entry.id != 0;
+        return read.sawId;
     }
     if (name == "failed") {
         return ParseNumber(value, entry.failedAtMs);
+    }
+    if (name == "doubt") {
+        if (value != "0" && value != "1") {
+            return false;
+        }
+        entry.inDoubt = value == "1";
+        return true;
     }
     if (name == "Created") {
         return ParseNumber(value, entry.record.m_Created);
@@ -178,23 +273,29 @@ bool AssignField(const std::string& name, const std::string& value, CJournalEntr
     if (name == "ReversalAttempts") {
         return ParseNumber(value, entry.record.m_ReversalAttempts);
     }
-    for (const CIntField& field : kIntFields) {
-        if (name == field.name) {
-            return ParseNumber(value, entry.record.*field.member);
+    for (size_t i = 0; i < form.intCount; ++i) {
+        if (name == form.ints[i].name) {
+            return ParseNumber(value, entry.record.*form.ints[i].member);
         }
     }
-    for (const CFlagField& field : kFlagFields) {
-        if (name == field.name) {
+    for (size_t i = 0; i < form.flagCount; ++i) {
+        if (name == form.flags[i].name) {
             if (value != "0" && value != "1") {
                 return false;
             }
-            entry.record.*field.member = value == "1";
+            entry.record.*form.flags[i].member = value == "1";
             return true;
         }
     }
-    for (const CTextField& field : kTextFields) {
-        if (name == field.name) {
-            return Unescape(value, entry.record.*field.member);
+    for (size_t i = 0; i < form.sealedCount; ++i) {
+        if (name == form.sealed[i].name) {
+            read.sealed.emplace_back(&form.sealed[i], value);
+            return true;
+        }
+    }
+    for (size_t i = 0; i < form.textCount; ++i) {
+        if (name == form.texts[i].name) {
+            return Unescape(value, entry.record.*form.texts[i].member);
         }
     }
     return true;
@@ -205,54 +306,100 @@ void LogJournal(const std::string& text) {
 }
 } // namespace
 
-std::string EncodeJournalLine(const CJournalEntry& entry) {
-    std::string line = kLineTag;
-    AddField(line, "id", std::to_string(entry.id));
-    AddField(line, "failed", std::to_string(entry.failedAtMs));
-    const CTransaction& record = entry.record;
-    AddField(line, "Created", std::to_string(record.m_Created));
-    AddField(line, "ReversalAttempts", std::to_string(record.m_ReversalAttempts));
+CTransaction JournalRecordOf(const CTransaction& record) {
+    CTransaction kept;
+    kept.m_Created = record.m_Created;
+    kept.m_ReversalAttempts = record.m_ReversalAttempts;
     for (const CIntField& field : kIntFields) {
-        AddField(line, field.name, std::to_string(record.*field.member));
+        kept.*field.member = record.*field.member;
     }
     for (const CFlagField& field : kFlagFields) {
-        AddField(line, field.name, record.*field.member ? "1" : "0");
+        kept.*field.member = record.*field.member;
     }
     for (const CTextField& field : kTextFields) {
-        AddField(line, field.name, Escape(record.*field.member));
+        kept.*field.member = record.*field.member;
     }
-    return SignJournalLine(line);
+    for (const CTextField& field : kSealedFields) {
+        kept.*field.member = record.*field.member;
+    }
+    return kept;
+}
+
+bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line) {
+    std::string body = kLineTag;
+    AddField(body, "id", std::to_string(entry.id));
+    AddField(body, "failed", std::to_string(entry.failedAtMs));
+    AddField(body, "doubt", entry.inDoubt ? "1" : "0");
+    const CTransaction& record = entry.record;
+    AddField(body, "Created", std::to_string(record.m_Created));
+    AddField(body, "ReversalAttempts", std::to_string(record.m_ReversalAttempts));
+    for (const CIntField& field : kIntFields) {
+        AddField(body, field.name, std::to_string(record.*field.member));
+    }
+    for (const CFlagField& field : kFlagFields) {
+        AddField(body, field.name, record.*field.member ? "1" : "0");
+    }
+    for (const CTextField& field : kTextFields) {
+        AddField(body, field.name, Escape(record.*field.member));
+    }
+    for (const CTextField& field : kSealedFields) {
+        std::string sealed;
+        if (!key.Seal(record.*field.member, SealContext(entry.id, field.name), &sealed)) {
+            return false;
+        }
+        AddField(body, field.name, HexBytes(sealed));
+    }
+    *line = SignJournalLine(body);
+    return true;
 }
 
 std::string SignJournalLine(const std::string& body) {
     return body + kFieldSeparator + kSumKey + HexOf(Checksum(body));
 }
 
-bool DecodeJournalLine(const std::string& line, CJournalEntry& entry) {
+EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, CJournalEntry& entry) {
     const size_t sumAt = line.rfind(kFieldSeparator);
     if (sumAt == std::string::npos ||
         line.compare(sumAt + 1, std::string::npos, kSumKey + HexOf(Checksum(line.substr(0, sumAt)))) != 0) {
-        return false;
+        return EJournalLine::Damaged;
     }
     const std::string body = line.substr(0, sumAt);
     size_t start = body.find(kFieldSeparator);
-    if (body.substr(0, start) != kLineTag) {
-        return false;
+    const std::string tag = body.substr(0, start);
+    const CLineForm* form = tag == kLineTag ? &kCurrentForm : tag == kEarlierLineTag ? &kEarlierForm : nullptr;
+    if (form == nullptr) {
+        return EJournalLine::Damaged;
     }
     entry = CJournalEntry();
-    bool sawId = false;
+    CReadFields read;
     while (start != std::string::npos) {
         const size_t next = body.find(kFieldSeparator, start + 1);
         const std::string field =
             body.substr(start + 1, next == std::string::npos ? std::string::npos : next - start - 1);
         const size_t equals = field.find('=');
         if (equals == std::string::npos ||
-            !AssignField(field.substr(0, equals), field.substr(equals + 1), entry, sawId)) {
-            return false;
+            !AssignField(*form, field.substr(0, equals), field.substr(equals + 1), entry, read)) {
+            return EJournalLine::Damaged;
         }
         start = next;
     }
-    return sawId;
+    if (!read.sawId) {
+        return EJournalLine::Damaged;
+    }
+    bool opened = true;
+    for (const auto& [field, hex] : read.sealed) {
+        std::string sealed;
+        if (!UnhexBytes(hex, sealed)) {
+            return EJournalLine::Damaged;
+        }
+        // Every field is tried, so a line that is damaged elsewhere is not taken for one of another key.
+        opened = key.Open(sealed, SealContext(entry.id, field->name), &(entry.record.*field->member)) && opened;
+    }
+    if (!opened) {
+        return EJournalLine::Undecryptable;
+    }
+    entry.record = JournalRecordOf(entry.record);
+    return EJournalLine::Entry;
 }
 
 CReversalJournal& CReversalJournal::Instance() {
@@ -260,15 +407,54 @@ CReversalJournal& CReversalJournal::Instance() {
     return journal;
 }
 
-CReversalJournal::CReversalJournal(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
+CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
+    : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
 
-void CReversalJournal::EnsureLoadedLocked() {
+void CReversalJournal::EnsureLoadedLocked(std::unique_lock<std::mutex>& lock) {
     if (!m_Loaded) {
-        LoadLocked();
+        LoadLocked(lock);
     }
 }
 
-void CReversalJournal::LoadLocked() {
+bool CReversalJournal::EnsureKeyLocked() {
+    if (!m_Key.Empty()) {
+        return true;
+    }
+    ESealingKeyOrigin origin = ESealingKeyOrigin::Loaded;
+    std::string error;
+    if (!CSealingKey::LoadOrCreate(m_KeyFileName, &m_Key, &origin, &error)) {
+        LogJournal("Reversal journal key could not be read or made: " + error);
+        return false;
+    }
+    if (origin == ESealingKeyOrigin::Created) {
+        LogJournal("Reversal journal key made: " + m_KeyFileName.string());
+    } else if (origin == ESealingKeyOrigin::ReplacedBadFile) {
+        LogJournal("Reversal journal key " + m_KeyFileName.string() +
+                   " was not a key: moved aside (.bad-<time>) and a new key made");
+    }
+    return true;
+}
+
+bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
+    std::filesystem::path movedTo;
+    std::string error;
+    if (!MoveFileAside(m_FileName, kUndecryptableJournalMark, &movedTo, &error)) {
+        LogJournal("Reversal journal holds " + std::to_string(undecryptable) +
+                   " entr(ies) that cannot be decrypted with its key and could not be moved aside (" + error +
+                   "); it is left as it is and not written over");
+        return false;
+    }
+    LogJournal("Reversal journal holds " + std::to_string(undecryptable) +
+               " entr(ies) that cannot be decrypted with its key: the file was moved aside to " + movedTo.string() +
+               " for the operator; the entries that could be read are kept");
+    return true;
+}
+
+void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
+    // What is read must be what was last written, not a file that a write under way is about to replace.
+    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
+    RemoveStaleTemporaries(m_FileName);
     std::map<uint64_t, CJournalEntry> loaded;
     std::vector<std::string> damaged;
     std::error_code ec;
@@ -285,9 +471,18 @@ void CReversalJournal::LoadLocked() {
         m_Loaded = true;
         return;
     }
+    if (!text.empty() && !EnsureKeyLocked()) {
+        // Without the key no entry can be opened, and none could be written back: leave the file alone.
+        m_ReadFailed = true;
+        m_WriteFailed = true;
+        m_Loaded = true;
+        return;
+    }
     size_t start = 0;
     int lineNumber = 0;
     bool newlyDamaged = false;
+    size_t earlierForm = 0;
+    size_t undecryptable = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) {
@@ -307,15 +502,34 @@ void CReversalJournal::LoadLocked() {
             continue;
         }
         CJournalEntry entry;
+        const EJournalLine read = DecodeJournalLine(line, m_Key, entry);
+        if (read == EJournalLine::Undecryptable) {
+            ++undecryptable;
+            continue;
+        }
         // A second line with an id already read cannot be told from the first: it is set aside, never sent.
-        if (!DecodeJournalLine(line, entry) || loaded.count(entry.id) != 0) {
+        if (read == EJournalLine::Damaged || loaded.count(entry.id) != 0) {
             LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
                        std::to_string(line.size()) + " bytes); it is kept in the file for the operator");
             damaged.push_back(kDamagedLinePrefix + line);
             newlyDamaged = true;
             continue;
         }
+        if (line.rfind(kEarlierLineTag, 0) == 0) {
+            ++earlierForm;
+        }
         loaded.emplace(entry.id, std::move(entry));
+    }
+    if (undecryptable != 0 && !MoveAsideLocked(undecryptable)) {
+        m_ReadFailed = true;
+        m_WriteFailed = true;
+        m_Loaded = true;
+        return;
+    }
+    if (earlierForm != 0) {
+        LogJournal("Reversal journal: " + std::to_string(earlierForm) +
+                   " entr(ies) of the earlier form read; they are kept without the request and with the card "
+                   "fields sealed from now on");
     }
     // Entries that only memory holds (their write failed) must not be lost by reading the file again.
     bool keptFromMemory = false;
@@ -332,66 +546,128 @@ void CReversalJournal::LoadLocked() {
     m_DamagedLines = std::move(damaged);
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
-    if (keptFromMemory || newlyDamaged) {
-        WriteLocked();
+    if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
+        WriteLocked(lock);
     } else {
         m_WriteFailed = false;
     }
 }
 
-void CReversalJournal::WriteLocked() {
-    std::string bytes;
-    for (const auto& [id, entry] : m_Entries) {
-        bytes += EncodeJournalLine(entry);
-        bytes += '\n';
-    }
-    for (const std::string& line : m_DamagedLines) {
-        bytes += line;
-        bytes += '\n';
-    }
+bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     if (m_ReadFailed) {
         m_WriteFailed = true;
-        return;
+        return false;
     }
-    std::string error;
     std::error_code ec;
-    if (bytes.empty() && !std::filesystem::exists(m_FileName, ec)) {
+    if (m_Entries.empty() && m_DamagedLines.empty() && !std::filesystem::exists(m_FileName, ec)) {
         m_WriteFailed = false;
-        return;
+        return false;
     }
-    if (!WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error)) {
-        LogJournal("Reversal journal could not be written: " + error);
+    if (!m_Entries.empty() && !EnsureKeyLocked()) {
         m_WriteFailed = true;
+        return false;
+    }
+    bytes->clear();
+    for (const auto& [id, entry] : m_Entries) {
+        std::string line;
+        if (!EncodeJournalLine(entry, m_Key, &line)) {
+            LogJournal("Reversal journal could not seal an entry; the file was not written");
+            m_WriteFailed = true;
+            return false;
+        }
+        *bytes += line;
+        *bytes += '\n';
+    }
+    for (const std::string& line : m_DamagedLines) {
+        *bytes += line;
+        *bytes += '\n';
+    }
+    return true;
+}
+
+void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock) {
+    // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
+    // journal while a write is under way wait for it, and the next write carries all their changes at once.
+    const uint64_t change = ++m_ChangeCount;
+    while (m_WrittenCount < change) {
+        if (m_Writing) {
+            m_WriteDone.wait(lock);
+            continue;
+        }
+        m_Writing = true;
+        const uint64_t covers = m_ChangeCount;
+        std::string bytes;
+        if (BuildFileLocked(&bytes)) {
+            lock.unlock();
+            std::string error;
+            const bool written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error);
+            lock.lock();
+            if (!written) {
+                LogJournal("Reversal journal could not be written: " + error);
+            }
+            m_WriteFailed = !written;
+        }
+        m_Writing = false;
+        m_WrittenCount = covers;
+        m_WriteDone.notify_all();
+    }
+}
+
+void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue) {
+    reversalQueue.Add(record);
+    m_QueuedIds[record.m_QueueSeq] = id;
+}
+
+uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
+    CJournalEntry entry;
+    entry.id = m_NextId++;
+    entry.inDoubt = true;
+    entry.record = JournalRecordOf(reversal);
+    const uint64_t id = entry.id;
+    m_Entries[id] = std::move(entry);
+    WriteLocked(lock);
+    return id;
+}
+
+void CReversalJournal::SettleInDoubt(uint64_t id) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
+    const auto it = m_Entries.find(id);
+    if (it == m_Entries.end() || !it->second.inDoubt) {
         return;
     }
-    m_WriteFailed = false;
+    m_Entries.erase(it);
+    WriteLocked(lock);
 }
 
-void CReversalJournal::QueueLocked(CJournalEntry& entry, CTransactionQueue& reversalQueue) {
-    reversalQueue.Add(entry.record);
-    m_QueuedIds[entry.record.m_QueueSeq] = entry.id;
-}
-
-uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
+                                       bool onlyInDoubt) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
+    if (onlyInDoubt && replacesId != 0) {
+        const auto replaced = m_Entries.find(replacesId);
+        if (replaced == m_Entries.end() || !replaced->second.inDoubt) {
+            replacesId = 0;
+        }
+    }
     CJournalEntry entry;
     entry.id = replacesId != 0 ? replacesId : m_NextId++;
     if (entry.id >= m_NextId) {
         m_NextId = entry.id + 1;
     }
-    entry.record = record;
-    m_HandedBack.erase(entry.id);
-    m_Entries[entry.id] = entry;
-    WriteLocked();
-    QueueLocked(entry, reversalQueue);
-    record = entry.record;
-    m_Entries[entry.id].record = entry.record;
-    return entry.id;
+    entry.record = JournalRecordOf(record);
+    const uint64_t id = entry.id;
+    m_HandedBack.erase(id);
+    m_Entries[id] = std::move(entry);
+    WriteLocked(lock);
+    QueueLocked(id, record, reversalQueue);
+    return id;
 }
 
 uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     const auto it = m_QueuedIds.find(reversalSeq);
     if (it == m_QueuedIds.end()) {
         return 0;
@@ -402,44 +678,47 @@ uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
 }
 
 uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, int64_t failedAtMs) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     if (id == 0) {
         id = m_NextId++;
     }
     CJournalEntry& entry = m_Entries[id];
     entry.id = id;
-    entry.record = record;
+    entry.inDoubt = false;
+    entry.record = JournalRecordOf(record);
     entry.failedAtMs = failedAtMs;
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    WriteLocked();
+    WriteLocked(lock);
     return id;
 }
 
 void CReversalJournal::Remove(uint64_t id) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
-        WriteLocked();
+        WriteLocked(lock);
     }
 }
 
 void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
     for (const CAdoptedReversal& reversal : tracked) {
         m_HandedBack[reversal.id] = reversal.seq;
     }
 }
 
 void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueue& transactionQueue,
-                              std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    LoadLocked();
+                              std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
+                              std::vector<CJournalEntry>& revived) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    LoadLocked(lock);
     adopted.clear();
     retries.clear();
+    revived.clear();
 
     // Entries still waiting in the reversal queue: the new worker moves them like any other.
     std::map<uint64_t, int32_t> waiting;
@@ -451,6 +730,19 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
         } else {
             it = m_QueuedIds.erase(it);
         }
+    }
+
+    // A transaction still in doubt now was sent and never settled: the process (or the interfaces) ended before
+    // its approval reached the lane. Written as a pending reversal before it is queued, so that it is revived
+    // (and logged) once only.
+    for (auto& [id, entry] : m_Entries) {
+        if (entry.inDoubt) {
+            entry.inDoubt = false;
+            revived.push_back(entry);
+        }
+    }
+    if (!revived.empty()) {
+        WriteLocked(lock);
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -475,9 +767,10 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
             retries.push_back(entry);
             continue;
         }
-        entry.record.m_State = kTranStateQueued;
-        entry.record.m_CryptMode = kCryptModeEncrypted;
-        QueueLocked(entry, reversalQueue);
+        CTransaction record = entry.record;
+        record.m_State = kTranStateQueued;
+        record.m_CryptMode = kCryptModeEncrypted;
+        QueueLocked(id, record, reversalQueue);
         ++requeued;
     }
     if (requeued != 0 || !retries.empty()) {
@@ -487,8 +780,8 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
 }
 
 std::vector<CJournalEntry> CReversalJournal::Entries() {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    EnsureLoadedLocked(lock);
     std::vector<CJournalEntry> entries;
     for (const auto& [id, entry] : m_Entries) {
         entries.push_back(entry);
@@ -497,7 +790,9 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 }
 
 void CReversalJournal::ResetForTesting() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;
     m_WriteFailed = false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "foundation/AppMode.h"
+#include "foundation/CardDataMask.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/SharedConstants.h"
@@ -20,15 +21,25 @@ std::string FirstFour(const std::string& account) {
     return account.substr(0, 4);
 }
 
-// Journals and queues the reversal of |transaction|; |replacesId| names the journal entry of a failed
-// reversal that this retry takes the place of (0: a new reversal).
-void QueueReversal(CTransaction transaction, const std::string& reason, uint64_t replacesId) {
-    CTransaction record = MakeReversalRecord(std::move(transaction));
+void LogAddingReversal(const CTransaction& record, const std::string& reason) {
     CLogger::Instance().LogLine(
         "Adding Reversal (Attempt# %d) for this Transaction Acct:XXX...%s PurchAmt:%s -- because %s",
         static_cast<int>(record.m_ReversalAttempts), LastFour(record.m_Account).c_str(), record.m_Purchase.c_str(),
         reason.c_str());
-    CReversalJournal::Instance().AddAndQueue(record, g_ReversalQueue, replacesId);
+}
+
+// Journals and queues the reversal of |transaction|; |replacesId| names the journal entry that it takes the place
+// of: a failed reversal's (this is its retry), or, with |onlyInDoubt|, the transaction's entry in doubt. 0: a new
+// entry.
+void QueueReversal(CTransaction transaction, const std::string& reason, uint64_t replacesId, bool onlyInDoubt) {
+    CTransaction record = MakeReversalRecord(std::move(transaction));
+    LogAddingReversal(record, reason);
+    CReversalJournal::Instance().AddAndQueue(record, g_ReversalQueue, replacesId, onlyInDoubt);
+}
+
+// The host's response code of an answered reversal ("39"), as ParseHostResponse put it in m_ResponseText.
+bool AnsweredWith(const CTransaction& reversal, int code) {
+    return reversal.m_ResponseText.rfind(HostResponseText(code), 0) == 0;
 }
 } // namespace
 
@@ -43,11 +54,18 @@ CTransaction MakeReversalRecord(CTransaction transaction) {
     transaction.m_State = kTranStateQueued;
     transaction.m_CryptMode = kCryptModeEncrypted;
     transaction.m_ReversalAttempts += 1;
+    // The reversal is journalled in its own right; the entry of the transaction it reverses is its caller's.
+    transaction.m_JournalId = 0;
     return transaction;
 }
 
 void AddReversal(CTransaction transaction, const std::string& reason) {
-    QueueReversal(std::move(transaction), reason, 0);
+    const uint64_t inDoubt = transaction.m_JournalId;
+    QueueReversal(std::move(transaction), reason, inDoubt, true);
+}
+
+bool ReversalAnswerSettles(const CTransaction& reversal) {
+    return reversal.m_Approved || AnsweredWith(reversal, 33) || AnsweredWith(reversal, 34);
 }
 
 CReverseWorker::CReverseWorker() = default;
@@ -69,7 +87,12 @@ bool CReverseWorker::Start() {
 
     // What the journal holds goes first: reversals of an earlier run, or of interfaces restarted since.
     std::vector<CJournalEntry> retries;
-    CReversalJournal::Instance().Replay(g_ReversalQueue, g_TransactionQueue, m_TrackedIds, retries);
+    std::vector<CJournalEntry> revived;
+    CReversalJournal::Instance().Replay(g_ReversalQueue, g_TransactionQueue, m_TrackedIds, retries, revived);
+    for (const CJournalEntry& entry : revived) {
+        LogAddingReversal(entry.record, kReversalReasonLeftInDoubt);
+    }
+    m_WaitLogged = false;
     m_Tracked.clear();
     for (const CAdoptedReversal& adopted : m_TrackedIds) {
         m_Tracked.push_back(adopted.seq);
@@ -135,6 +158,14 @@ int CReverseWorker::Run() {
 }
 
 void CReverseWorker::MoveReversalsToQueue() {
+    if (m_RouteReady && !m_RouteReady()) {
+        if (!m_WaitLogged && g_ReversalQueue.GetCount() > 0) {
+            CLogger::Instance().LogLine("Reversals wait for a Service Provider to send them to.");
+            m_WaitLogged = true;
+        }
+        return;
+    }
+    m_WaitLogged = false;
     g_ReversalQueue.GetAll(m_Scratch);
     for (CTransaction& record : m_Scratch) {
         const int32_t reversalSeq = record.m_QueueSeq;
@@ -164,7 +195,16 @@ void CReverseWorker::CheckReversals() {
     g_TransactionQueue.GetBySeqList(m_Tracked, m_Scratch);
     for (CTransaction& record : m_Scratch) {
         const uint64_t journalId = JournalIdOf(record.m_QueueSeq);
-        if (record.m_State == kTranStateCompleted) {
+        if (record.m_State == kTranStateCompleted && !ReversalAnswerSettles(record)) {
+            // The host answered but did not reverse it: the transaction still stands, so this is a failed attempt.
+            CLogger::Instance().LogLine(
+                "Reversal (Attempt# %d) Declined [%s] for this Transaction Acct:XXX...%s PurchAmt:%s ",
+                static_cast<int>(record.m_ReversalAttempts), record.m_ResponseText.c_str(),
+                LastFour(record.m_Account).c_str(), record.m_Purchase.c_str());
+            HandleFailure(record, journalId);
+            record.m_State = kTranStateDelivered;
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+        } else if (record.m_State == kTranStateCompleted) {
             CLogger::Instance().LogLine(
                 "Completed Reversal (on Attempt# %d) for this Transaction Acct:%s... PurchAmt:%s ",
                 static_cast<int>(record.m_ReversalAttempts), FirstFour(record.m_Account).c_str(),
@@ -181,7 +221,7 @@ void CReverseWorker::CheckReversals() {
                 record.m_ResultCode = kResultHostError;
             }
             const std::string reply = record.BuildErrorReply();
-            CLogger::Instance().LogLine("%s", reply.c_str());
+            CLogger::Instance().LogLine("%s", MaskCardData(reply).c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
             g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
@@ -229,7 +269,7 @@ void CReverseWorker::QueueDueRetries() {
             ++it;
             continue;
         }
-        QueueReversal(it->record, kReversalReasonPreviousReversalFailed, it->journalId);
+        QueueReversal(it->record, kReversalReasonPreviousReversalFailed, it->journalId, false);
         it = m_Retries.erase(it);
     }
 }

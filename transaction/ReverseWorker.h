@@ -4,6 +4,7 @@
 // message "0704") and watched by the reverse worker until it completed, failed for good or was retried.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,13 +30,25 @@ constexpr uint32_t kMaxReversalAttempts = 5;
 CTransaction MakeReversalRecord(CTransaction transaction);
 
 // Makes the reversal of |transaction|, logs it with |reason|, writes it to the reversal journal and queues
-// it in g_ReversalQueue for the reverse worker. Any thread.
+// it in g_ReversalQueue for the reverse worker. A transaction whose outcome the journal holds in doubt
+// (m_JournalId) has that entry turned into the reversal, in the same write. Any thread.
 void AddReversal(CTransaction transaction, const std::string& reason);
+
+// The reason a transaction left in doubt by the end of the process (or of the interfaces) is reversed with.
+inline const std::string kReversalReasonLeftInDoubt = "its outcome was left in doubt when the server stopped";
+
+// Whether a reversal's host answer settles it: approved, or "33" (NO PREVIOUS TRANSACTION: the host never booked
+// what it reverses) or "34" (ALREADY REVERSED: an earlier attempt, cut off before its answer, did it).
+bool ReversalAnswerSettles(const CTransaction& reversal);
+
+// Tells the reverse worker whether a route to the host is there to send reversals on. Must be thread-safe.
+using ReversalRouteProbe = std::function<bool()>;
 
 // Moves reversals from g_ReversalQueue into g_TransactionQueue, logs how each one ends there and removes
 // it: a completed one leaves the journal; a failed one (host error, or not taken by the host interface) is
-// queued again after 60 s until it has been tried 5 times, then given up with a log line for the operator; one
-// that a client's abort caught is queued again at once. At start it first queues what the journal holds.
+// queued again after 60 s until it has been tried 5 times, then given up with a log line for the operator (a
+// host answer other than an approval, "33" or "34" counts as a failure); one that a client's abort caught is
+// queued again at once. At start it first queues what the journal holds, and reverses what it holds in doubt.
 // Start, Stop and the destructor are for the owning thread (the view); everything else runs on the worker's
 // own thread, which alone touches m_Tracked, m_TrackedIds, m_Retries and m_Scratch while it runs.
 class CReverseWorker {
@@ -52,6 +65,10 @@ public:
     // back to the journal. Returns 1.
     int Stop();
     bool IsRunning() const { return m_pThread != nullptr && m_pThread->IsRunning(); }
+    // While |probe| says there is no route (at start-up, before discovery has found a provider), reversals wait
+    // in g_ReversalQueue instead of spending an attempt on a send that cannot go out. Set before Start; without a
+    // probe a route is taken to be there.
+    void SetRouteProbe(ReversalRouteProbe probe) { m_RouteReady = std::move(probe); }
 
 private:
     // A failed reversal waiting for its retry.
@@ -78,4 +95,6 @@ private:
     std::vector<int32_t> m_Tracked;             // seqs in g_TransactionQueue of the reversals moved there
     std::vector<CAdoptedReversal> m_TrackedIds; // journal id of each tracked seq
     std::vector<CRetry> m_Retries;
+    ReversalRouteProbe m_RouteReady;
+    bool m_WaitLogged = false; // "waiting for a route" was logged since the route was last there
 };

@@ -210,6 +210,9 @@ public:
     int32_t m_QueueSubSeq = 0;
     uint32_t m_ReversalAttempts = 0;
     int32_t m_DialRetry = 0;
+    // The reversal journal's entry that holds this transaction while its outcome is in doubt (sent to the host,
+    // the approval not yet delivered); 0 when there is none.
+    uint64_t m_JournalId = 0;
 };
 
 // Transactions held by value, as the queues hand out their snapshots.

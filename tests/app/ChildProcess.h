@@ -100,6 +100,9 @@ public:
         }
         merged.erase("DISPLAY");
         merged.erase("WAYLAND_DISPLAY");
+        // No child ever asks a real management service: unless a test names one, the download meets a closed
+        // loopback port.
+        merged["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";
         for (const auto& [key, value] : env) {
             merged[key] = value;
         }
@@ -113,14 +116,28 @@ public:
         }
         envp.push_back(nullptr);
 
+        // A process group of its own gets a terminal's Ctrl-C as a whole (SignalGroup), with SIGINT and SIGQUIT
+        // at their defaults even when this process was started with them ignored.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (m_OwnProcessGroup) {
+            sigset_t defaults;
+            sigemptyset(&defaults);
+            sigaddset(&defaults, SIGINT);
+            sigaddset(&defaults, SIGQUIT);
+            posix_spawnattr_setsigdefault(&attributes, &defaults);
+            posix_spawnattr_setpgroup(&attributes, 0);
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+        }
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, m_Out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, m_Err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int rc = posix_spawn(&m_Pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+        const int rc = posix_spawn(&m_Pid, argv[0], &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
         if (rc != 0) {
             m_Pid = -1;
             return false;
@@ -129,7 +146,14 @@ public:
         return true;
     }
 
+    // The next Start puts the child into a process group of its own.
+    void SetOwnProcessGroup(bool on) { m_OwnProcessGroup = on; }
+
     bool Signal(int number) const { return m_Pid > 0 && !m_Exited && ::kill(m_Pid, number) == 0; }
+    // Signals the child's whole process group, as a terminal's Ctrl-C does (see SetOwnProcessGroup).
+    bool SignalGroup(int number) const {
+        return m_OwnProcessGroup && m_Pid > 0 && !m_Exited && ::kill(-m_Pid, number) == 0;
+    }
 
     // Waits at most |timeoutMs| of real time for the child to end. True when it has; ExitCode then tells how.
     bool Wait(int timeoutMs) {
@@ -167,6 +191,7 @@ public:
 
 private:
     pid_t m_Pid = -1;
+    bool m_OwnProcessGroup = false;
     bool m_Exited = true;
     int m_Status = 0;
     std::filesystem::path m_Out;

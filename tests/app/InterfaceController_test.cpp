@@ -1,5 +1,7 @@
 // The interface start-up and shut-down against stand-in pieces, a scripted presenter and a recording view:
-// the order of the steps, what is reported and logged, which stop sequence runs, and the client wait.
+// the order of the steps, what is reported and logged, which stop sequence runs, and the client wait; and the
+// parameter download from a management-service fake over real TLS, at the first start-up and from the Setup
+// dialog's "Load New Parameters" with the restart after it.
 
 #include "app/InterfaceController.h"
 
@@ -17,13 +19,20 @@
 #include <gtest/gtest.h>
 
 #include "InterfaceFakes.h"
+#include "app/LanesFile.h"
+#include "app/ParameterDownload.h"
 #include "common/TempDir.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Presenter.h"
+#include "foundation/Request.h"
+#include "host/HostTestSupport.h"
+#include "peers/ManagementService.h"
 #include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
 #include "platform/ProcessSignals.h"
+#include "platform/WorkerThread.h"
 #include "transaction/TransactionQueue.h"
 
 using ::testing::ElementsAre;
@@ -219,6 +228,7 @@ TEST_F(InterfaceControllerTest, UnsetConfigurationEndsTheStartWithoutStopSequenc
                 ElementsAre("View.OfflineTitle", "View.BeginProgress",
                             "Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters", "View.EndProgress"));
     EXPECT_FALSE(Controller().ServerRunning());
+    EXPECT_EQ(kConfigurationNotSetText, Controller().StartFailure());
 }
 
 TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequence) {
@@ -229,6 +239,24 @@ TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequenc
                             "View.EndProgress"));
     EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
     EXPECT_THAT(ReadLog(), Not(HasSubstr("Interfaces Stopped.")));
+    EXPECT_EQ("Failed to Server Transaction Reversal Thread!", Controller().StartFailure());
+}
+
+TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSystemsReason) {
+    m_Factory.requestedPort = 9101;
+    m_Factory.startResult = 3;
+    Controller().StartInterfaces();
+    EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Failed to start TCP/IP Server(9101)!"));
+    EXPECT_TRUE(LoggedInOrder(ReadLog(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
+                                          "TCP/IP Server (9101): bind: Address already in use"}));
+    EXPECT_EQ("Failed to start TCP/IP Server(9101)! bind: Address already in use", Controller().StartFailure());
+
+    // The next start that gets the server listening has nothing left to tell.
+    m_Factory.startResult = 0;
+    Controller().RestartInterfaces();
+    EXPECT_TRUE(Controller().ServerRunning());
+    EXPECT_EQ("", Controller().StartFailure());
+    EXPECT_THAT(ReadLog(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
 }
 
 TEST_F(InterfaceControllerTest, HostInterfaceFailureIsRetriedWhileTheOperatorSaysYes) {
@@ -258,6 +286,7 @@ struct FailureCase {
     std::vector<std::string> logged;              // in this order
     std::vector<std::string> notLogged;
     bool serverRunning;
+    std::string startFailure; // what a service would end with
 };
 
 class StartFailureTest : public InterfaceControllerTest, public ::testing::WithParamInterface<FailureCase> {
@@ -308,6 +337,7 @@ TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
         EXPECT_THAT(log, Not(HasSubstr(line)));
     }
     EXPECT_EQ(c.serverRunning, Controller().ServerRunning());
+    EXPECT_EQ(c.startFailure, Controller().StartFailure());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,7 +352,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"RuvuzUvir.Start", "Box[YesNo,6]: Host unreachable\r\n   Retry?"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {"Interfaces initialized successfully."},
-                    false},
+                    false,
+                    "Host unreachable"},
         FailureCase{"HostInServiceModeGivesUpAtOnce",
                     "0",
                     true,
@@ -332,7 +363,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"RuvuzUvir.Start"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "Host unreachable"},
         FailureCase{"DialReportedAndStopped",
                     "1",
                     false,
@@ -342,7 +374,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"DialBackup.Start(4)", "Box[Ok,1]: COM 04 could not be opened."}, kStopAndEnd),
                     {"COM 04 could not be opened.", "Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "COM 04 could not be opened."},
         FailureCase{"DialInLauncherModeOnlyLogged",
                     "1",
                     false,
@@ -354,7 +387,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "Server.SetMaxConnections(200)", "Server.Start", "View.StartTitleTimer", "View.EndProgress"},
                     {"COM 04 could not be opened.", "Interfaces initialized successfully."},
                     {"Interfaces Stopped."},
-                    true},
+                    true,
+                    ""},
         FailureCase{
             "DiscoveryAnsweredNo",
             "0",
@@ -365,7 +399,8 @@ INSTANTIATE_TEST_SUITE_P(
             Then({"ServiceDiscovery.Start", "Box[YesNo,6]: Service Discovery failed.\r\n   Retry?"}, kStopAndEnd),
             {"Interfaces Stopped."},
             {},
-            false},
+            false,
+            "Service Discovery failed."},
         FailureCase{"DiscoveryInServiceModeGivesUpAtOnce",
                     "1",
                     true,
@@ -375,7 +410,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Then({"ServiceDiscovery.Start"}, kStopAndEnd),
                     {"Interfaces Stopped."},
                     {},
-                    false},
+                    false,
+                    "Service Discovery failed."},
         FailureCase{
             "ServerAllocationStopsThenReports",
             "0",
@@ -387,7 +423,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"View.EndProgress", "Box[Ok,1]: Failed to Allocate memory for TCP/IP Server!", "View.EndProgress"}),
             {"Interfaces Stopped.", "Failed to Allocate memory for TCP/IP Server!"},
             {},
-            false},
+            false,
+            "Failed to Allocate memory for TCP/IP Server!"},
         FailureCase{
             "ServerStartReportsDeletesStopsLogs",
             "0",
@@ -396,9 +433,11 @@ INSTANTIATE_TEST_SUITE_P(
             EFail::ServerStart,
             false,
             Then({"Server.Start", "Box[Ok,1]: Failed to start TCP/IP Server(9100)!", "Server.Destroy"}, kStopAndEnd),
-            {"Interfaces Stopped.", "Failed to initialize TCP/IP Server (9100) interface return code: 3."},
+            {"Interfaces Stopped.", "Failed to initialize TCP/IP Server (9100) interface return code: 3.",
+             "TCP/IP Server (9100): bind: Address already in use"},
             {"Failed to start TCP/IP Server(9100)!"},
-            false}),
+            false,
+            "Failed to start TCP/IP Server(9100)! bind: Address already in use"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(InterfaceControllerTest, FirstStartDownloadsOnAWorkerThreadAndLaterStartsDoNot) {
@@ -564,3 +603,143 @@ TEST_F(InterfaceControllerTest, CloseInServiceModeStopsWithoutAskingAndStopsTheP
 }
 
 } // namespace
+
+// --- The parameter download from the management service ---
+
+namespace {
+const std::string kLaneLine = "1\x1c"
+                              "Front counter\r\n";
+
+// The controller with the real download against a management-service fake. Time runs for real, ten times
+// faster, so the TLS exchanges keep their pace while the shut-down's client wait passes quickly.
+class ParameterDownloadTest : public InterfaceControllerTest {
+protected:
+    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
+
+    void SetUp() override {
+        InterfaceControllerTest::SetUp();
+        ASSERT_TRUE(s_Pki->Ok());
+        ASSERT_TRUE(CRequest::Instance().StartCrypto());
+        g_ShutdownEvent.Reset();
+        g_bParametersRetrievedOnce.store(false);
+        CParamSettings defaults;
+        defaults.BuildDefaults();
+        Configure(defaults);
+        WriteFileBytes("machine-id", "00112233445566778899aabbccddeeff\n");
+        WriteFileBytes(kLanesFileName, kLaneLine);
+        ASSERT_TRUE(m_Service.Start());
+        m_Service.SetParams(ConfiguredSettings("0", "2"));
+        m_RealDownload.SetHosts({{"127.0.0.1", m_Service.Port()}});
+        m_RealDownload.SetMachineIdFile("machine-id");
+        m_DownloadController = std::make_unique<CInterfaceController>(
+            CInterfaceParts{m_Reverse, m_Host, m_Dial, m_Discovery, m_Pipe, m_Factory, m_RealDownload}, m_View,
+            AppModeFlags());
+    }
+    void TearDown() override {
+        m_DownloadController.reset();
+        CRequest::Instance().StopCrypto();
+        g_ShutdownEvent.Reset();
+        InterfaceControllerTest::TearDown();
+    }
+
+    static bool StoreHolds(const CParamSettings& settings) {
+        return CParamStore::Instance().GetParams().GetParamMap().Equals(settings.GetParamMap());
+    }
+
+    hosttest::CJumpClock m_JumpClock;
+    CScopedClock m_JumpScope{m_JumpClock};
+    hosttest::CClockPump m_Pump{m_JumpClock, 10};
+    CManagementService m_Service{s_Pki->Loopback()};
+    CParameterDownload m_RealDownload{[] { return std::string("DEV-0007"); }};
+    std::unique_ptr<CInterfaceController> m_DownloadController;
+    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
+};
+std::unique_ptr<hosttest::CTrustedPki> ParameterDownloadTest::s_Pki;
+} // namespace
+
+TEST_F(ParameterDownloadTest, FirstStartTakesTheSetAndALoadFromSetupRestartsWithTheNewOne) {
+    m_DownloadController->StartInterfaces();
+    EXPECT_TRUE(StoreHolds(ConfiguredSettings("0", "2")));
+    EXPECT_TRUE(m_DownloadController->ServerRunning());
+    EXPECT_TRUE(m_Journal.Contains("Server.SetMaxConnections(200)"));
+    ASSERT_TRUE(m_Service.WaitForSessions(1));
+    EXPECT_EQ(m_Service.Sessions()[0].Field("RUN_AS_SERVICE"), "N");
+    EXPECT_EQ(m_Service.Sessions()[0].Field("DEVID"), "DEV-0007");
+    // The start-up's download leaves the lane descriptions alone.
+    EXPECT_EQ(ReadFileBytes(kLanesFileName), kLaneLine);
+
+    // "Load New Parameters" while the interfaces run, then the restart the dialog's close asks for.
+    m_Service.SetParams(ConfiguredSettings("0", "1"));
+    const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
+    EXPECT_TRUE(result.loaded) << result.errorText;
+    EXPECT_EQ(result.errorText, "");
+    EXPECT_TRUE(StoreHolds(ConfiguredSettings("0", "1")));
+    EXPECT_EQ(ReadFileBytes(kLanesFileName), "");
+    EXPECT_FALSE(g_ShutdownEvent.IsSet());
+
+    const size_t before = m_Journal.Entries().size();
+    m_DownloadController->RestartInterfaces();
+    const std::vector<std::string> all = m_Journal.Entries();
+    const std::vector<std::string> restart(all.begin() + static_cast<long>(before), all.end());
+    EXPECT_THAT(restart, testing::Contains("Server.Destroy"));
+    EXPECT_THAT(restart, testing::Contains("Server.SetMaxConnections(1)"));
+    EXPECT_THAT(restart, Not(testing::Contains("Progress: Retrieving Parameters ...")));
+    EXPECT_TRUE(m_DownloadController->ServerRunning());
+    EXPECT_EQ(m_Service.ConnectionsAccepted(), 2);
+    EXPECT_THAT(ReadLog(), HasSubstr("Parameters Successfully Loaded from NQMS (127.0.0.1)."));
+}
+
+TEST_F(ParameterDownloadTest, ServiceModeDownloadsAtStartUpToo) {
+    AppModeFlags().SetStartedAsService(true);
+    m_DownloadController->StartInterfaces();
+    EXPECT_TRUE(StoreHolds(ConfiguredSettings("0", "2")));
+    EXPECT_TRUE(m_DownloadController->ServerRunning());
+    ASSERT_TRUE(m_Service.WaitForSessions(1));
+    EXPECT_EQ(m_Service.Sessions()[0].Field("RUN_AS_SERVICE"), "Y");
+}
+
+TEST_F(ParameterDownloadTest, FailedDownloadsLeaveTheSetAndTheLanesAndSayWhy) {
+    m_Service.SetFault(NqmsFault::ServiceError);
+    m_Service.SetServiceError("Device not registered");
+    // At the start-up nothing shows the error; the configuration check finds the defaults.
+    m_DownloadController->StartInterfaces();
+    EXPECT_FALSE(m_DownloadController->ServerRunning());
+    EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters"));
+    EXPECT_THAT(ReadLog(), HasSubstr("Parameter Load Failed - Error(NQMS): Device not registered"));
+
+    const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
+    EXPECT_FALSE(result.loaded);
+    EXPECT_EQ(result.errorText, "Error(NQMS): Device not registered");
+    EXPECT_EQ(ParameterLoadFailedText(result.errorText),
+              "Parameter Load Failed - Error(NQMS): Device not registered\r\n\r\n  Try Again?");
+    CParamSettings defaults;
+    defaults.BuildDefaults();
+    EXPECT_TRUE(StoreHolds(defaults));
+    EXPECT_EQ(ReadFileBytes(kLanesFileName), kLaneLine);
+
+    // The next attempt may succeed; the error of the last one is gone then.
+    m_Service.SetFault(NqmsFault::None);
+    const CParameterLoadResult retry = LoadNewParameters(m_RealDownload);
+    EXPECT_TRUE(retry.loaded) << retry.errorText;
+    EXPECT_EQ(retry.errorText, "");
+}
+
+TEST_F(ParameterDownloadTest, LoadWhileTheInterfacesAreStoppedLiftsTheShutdownEventForItsLength) {
+    g_bParametersRetrievedOnce.store(true);
+    g_ShutdownEvent.Set(); // what a stopped host interface leaves behind; the client's reads would end at once
+    const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
+    EXPECT_TRUE(result.loaded) << result.errorText;
+    EXPECT_TRUE(g_ShutdownEvent.IsSet());
+    EXPECT_TRUE(StoreHolds(ConfiguredSettings("0", "2")));
+}
+
+TEST_F(ParameterDownloadTest, WorkerThatCannotStartIsToldAndCountsAsAFailedLoad) {
+    CWorkerThread::FailNextStartsForTesting(1);
+    const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
+    EXPECT_FALSE(result.loaded);
+    EXPECT_EQ(result.errorText, kWorkerNotStartedText);
+    EXPECT_TRUE(m_Journal.Contains(std::string("Box[Ok,1]: ") + kWorkerNotStartedText));
+    EXPECT_EQ(m_Service.ConnectionsAccepted(), 0);
+    EXPECT_EQ(ReadFileBytes(kLanesFileName), kLaneLine);
+}

@@ -165,6 +165,7 @@ public:
 
     bool failAllocation = false;
     int startResult = 0;
+    int requestedPort = 9100;
     int stopResult = 0;
     ActiveCountScript activeCount;
     uint64_t destroyedAtTick = 0;
@@ -196,7 +197,11 @@ public:
         return m_Factory.activeCount ? m_Factory.activeCount(GetClock().TickMs()) : 0;
     }
     void SetGoingOffline() override { m_Journal.Add("Server.GoingOffline"); }
-    int GetPort() const override { return m_Started ? 9100 : -1; }
+    int GetPort() const override { return m_Started ? m_Factory.requestedPort : -1; }
+    int GetRequestedPort() const override { return m_Factory.requestedPort; }
+    std::string GetLastErrorText() const override {
+        return m_Factory.startResult == 0 ? "" : "bind: Address already in use";
+    }
 
 private:
     CJournal& m_Journal;

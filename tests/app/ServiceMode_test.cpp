@@ -1,11 +1,14 @@
 // The program in service mode, end to end: kestrove runs as a child process in its own folder against the host
 // simulator (real TLS on loopback, the test CA through SSL_CERT_FILE), a POS client makes a Sale, and SIGTERM
-// runs the whole shut-down: exit status 0, the shut-down lines in the log and no thread left behind.
+// runs the whole shut-down: exit status 0, the shut-down lines in the log and no thread left behind. A service
+// whose interfaces cannot all start ends by itself, non-zero, with the reason on standard error and in the log.
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,22 +17,61 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "ServerFolderFixture.h"
+#include "TestHostSide.h"
+#include "common/TempDir.h"
+#include "foundation/ParamStore.h"
+#include "peers/EndToEndFixture.h"
+#include "peers/ManagementService.h"
 #include "peers/PosClient.h"
+#include "platform/Socket.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
+using testing_child::CTestHostSide;
 using testing_child::KestroveProgram;
 using testing_child::ReadLogFolder;
 using testing_child::WaitUntil;
 
 namespace {
 
-constexpr int kTimeoutMs = kServerFolderTimeoutMs;
-const std::string kCard = kServerFolderCard;
+constexpr int kTimeoutMs = 60000;
+const std::string kCard = "6006491111111111";
 
-using ServiceModeTest = ServerFolderTest;
+class ServiceModeTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        m_Folder = m_TempDir.Path() / "server";
+        std::filesystem::create_directories(m_Folder);
+        ASSERT_TRUE(m_HostSide.Started());
+        m_HostSide.Simulator().Host().AddCard(kCard, 5000);
+        ASSERT_TRUE(m_HostSide.PrepareFolder(m_Folder));
+    }
+
+    bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
+                     const std::string& managementHosts = "",
+                     const std::map<std::string, std::string>& extraEnvironment = {}) {
+        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
+        env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
+        env["KESTROVE_POS_PORT"] = posPort;
+        // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
+        env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();
+        if (!managementHosts.empty()) {
+            env["KESTROVE_NQMS_HOSTS"] = managementHosts;
+        }
+        for (const auto& [key, value] : extraEnvironment) {
+            env[key] = value;
+        }
+        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
+    }
+
+    // The port the server logged once its start-up had finished; -1 when it did not finish.
+    int WaitForPort() { return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs); }
+
+    std::filesystem::path m_Folder;
+    CTestHostSide m_HostSide;
+    CChildProcess m_Server;
+};
 
 TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     ASSERT_TRUE(StartServer());
@@ -52,9 +94,9 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
         EXPECT_EQ("37.50", XmlElement(reply.document, "Balance"));
         lane.Close();
     }
-    EXPECT_EQ(3750, m_Simulator->Host().Balance(kCard));
-    ASSERT_EQ(1u, m_Simulator->Exchanges().size());
-    EXPECT_EQ("0200", m_Simulator->Exchanges()[0].type);
+    EXPECT_EQ(3750, m_HostSide.Simulator().Host().Balance(kCard));
+    ASSERT_EQ(1u, m_HostSide.Simulator().Exchanges().size());
+    EXPECT_EQ("0200", m_HostSide.Simulator().Exchanges()[0].type);
 
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
@@ -65,9 +107,42 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     // Every worker was joined before the exit: only the main thread and the log writer were left.
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
-    // A service shows nothing: standard error stays empty.
+    // A service shows nothing: standard error stays empty, and it never looks for a display.
     EXPECT_EQ("", m_Server.Stderr());
     EXPECT_THAT(log, Not(HasSubstr("runs in the terminal")));
+}
+
+TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
+    std::filesystem::remove(m_Folder / kParamStoreFileName);
+    CManagementService service(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+    ASSERT_TRUE(service.Start());
+    service.SetParams(m_HostSide.MerchantSettings());
+    ASSERT_TRUE(StartServer({"/started_as_service"}, "0", "127.0.0.1:1," + service.HostAndPort()));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+
+    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
+    ASSERT_TRUE(service.WaitForSessions(1));
+    const CNqmsSession session = service.Sessions().at(0);
+    EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
+    EXPECT_FALSE(session.Field("DEVID").empty());
+    EXPECT_EQ(session.laterMessages, std::vector<std::string>{"OK"});
+    {
+        CPosClient lane;
+        SPosReply reply;
+        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
+        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        EXPECT_EQ("Approved", reply.cmdStatus);
+        lane.Close();
+    }
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    EXPECT_EQ("", m_Server.Stderr());
 }
 
 TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected) {
@@ -97,7 +172,7 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
 
 TEST_F(ServiceModeTest, ADisplayThatCannotBeOpenedLeavesTheProgramInTheTerminal) {
     // No X server listens on display 4711: Qt cannot start there, and the program must not end with it.
-    ASSERT_TRUE(StartServer({}, {{"DISPLAY", ":4711"}, {"QT_QPA_PLATFORM", ""}}));
+    ASSERT_TRUE(StartServer({}, "0", "", {{"DISPLAY", ":4711"}, {"QT_QPA_PLATFORM", ""}}));
     const int port = WaitForPort();
     ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("The display :4711 could not be opened: kestrove runs in the "
@@ -107,19 +182,87 @@ TEST_F(ServiceModeTest, ADisplayThatCannotBeOpenedLeavesTheProgramInTheTerminal)
     EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
 }
 
-TEST_F(ServiceModeTest, UnreachableHostEndsTheStartWithoutAskingAndTheServiceKeepsNoInterface) {
-    m_Simulator->StopDiscoveryHost(0);
-    m_Simulator->StopDiscoveryHost(1);
-    ASSERT_TRUE(StartServer());
+TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
+    // Without the service switch the operator is asked (no terminal here: "No" is taken) and then decides.
+    m_HostSide.Simulator().StopDiscoveryHost(0);
+    m_HostSide.Simulator().StopDiscoveryHost(1);
+    ASSERT_TRUE(StartServer({}));
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || m_Server.Wait(0); },
         kTimeoutMs));
-    const std::string log = ReadLogFolder(m_Folder);
-    EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
+    EXPECT_EQ(-1, m_Server.ExitCode()) << m_Server.Stderr();
+    EXPECT_THAT(m_Server.Stderr(), HasSubstr("Service Discovery failed."));
+    EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("Interfaces initialized successfully.")));
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
     EXPECT_EQ(0, m_Server.ExitCode());
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Threads left after the shut-down: 0."));
 }
+
+struct FailedServiceCase {
+    std::string name;
+    // Breaks the world before the server starts; returns the POS port to use ("taken": one the test holds).
+    std::function<std::string(CTestHostSide&, const std::filesystem::path&)> arrange;
+    std::string reason; // told on standard error and logged
+};
+
+void PrintTo(const FailedServiceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FailedServiceStartTest : public ServiceModeTest, public ::testing::WithParamInterface<FailedServiceCase> {
+protected:
+    CSocketFd m_Blocker; // a POS port already taken
+};
+
+TEST_P(FailedServiceStartTest, EndsByItselfNonZeroWithTheReasonOnStandardErrorAndInTheLog) {
+    const FailedServiceCase& c = GetParam();
+    std::string posPort = c.arrange(m_HostSide, m_Folder);
+    if (posPort == "taken") {
+        int port = -1;
+        int step = 0;
+        m_Blocker = ListenTcp(0, 1, 0, &port, &step);
+        ASSERT_TRUE(m_Blocker.Valid());
+        posPort = std::to_string(port);
+    }
+    ASSERT_TRUE(StartServer({"/started_as_service"}, posPort));
+    // No signal: a service that cannot serve must not idle on.
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << ReadLogFolder(m_Folder);
+    EXPECT_EQ(1, m_Server.ExitCode());
+    const std::string reason = std::regex_replace(c.reason, std::regex("<port>"), posPort);
+    EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: service start-up failed: " + reason));
+    const std::string log = ReadLogFolder(m_Folder);
+    EXPECT_THAT(log, HasSubstr("Service start-up failed: " + reason));
+    EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
+    EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
+    EXPECT_THAT(log, HasSubstr("Server Shutdown . . ."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Causes, FailedServiceStartTest,
+    ::testing::Values(FailedServiceCase{"ConfigurationNotSet",
+                                        [](CTestHostSide&, const std::filesystem::path& folder) {
+                                            std::filesystem::remove(folder / kParamStoreFileName);
+                                            return std::string("0");
+                                        },
+                                        "Configuration not Set! - Use Setup | Merchant Parameters"},
+                      FailedServiceCase{"NoDiscoveryHostAnswers",
+                                        [](CTestHostSide& host, const std::filesystem::path&) {
+                                            host.Simulator().StopDiscoveryHost(0);
+                                            host.Simulator().StopDiscoveryHost(1);
+                                            return std::string("0");
+                                        },
+                                        "Service Discovery failed."},
+                      FailedServiceCase{
+                          "PosPortTaken",
+                          [](CTestHostSide&, const std::filesystem::path&) { return std::string("taken"); },
+                          "Failed to start TCP/IP Server(<port>)! bind: Address already in use"},
+                      FailedServiceCase{"DialBackupCannotStart",
+                                        [](CTestHostSide& host, const std::filesystem::path& folder) {
+                                            EXPECT_TRUE(host.PrepareFolder(folder, "1"));
+                                            return std::string("0");
+                                        },
+                                        "Could not Open Com Port 1."}),
+    [](const auto& info) { return info.param.name; });
 
 } // namespace

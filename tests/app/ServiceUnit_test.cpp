@@ -1,12 +1,17 @@
-// The systemd unit of service mode: it passes systemd's own check (when the machine has systemd-analyze) and
-// says what service mode needs: the switch, the state folder, restarts on failure and time for the shut-down.
+// The systemd unit of service mode: what service mode needs (the switch, the state folder, the lock folder,
+// restarts on failure and time for the shut-down) and how little else it may do; `cmake --install` puts it
+// beside the program with ExecStart at the installed path, and systemd's own checks pass on that copy where
+// the machine has systemd-analyze (verify, and an exposure of 2.0 or lower).
 
 #include <array>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,19 +19,21 @@
 #include "ChildProcess.h"
 #include "common/TempDir.h"
 
-using ::testing::EndsWith;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
 
-std::filesystem::path UnitFile() {
+std::filesystem::path SourceUnitFile() {
     return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "packaging" / "kestrove.service";
 }
 
-// The unit's settings, "Section.Key" -> value (the last one wins, as for systemd's single-value keys).
-std::map<std::string, std::string> ParseUnit(const std::string& text) {
-    std::map<std::string, std::string> settings;
+// The unit's settings, "Section.Key" -> every value given, in order (systemd's single-value keys take the last).
+using UnitSettings = std::map<std::string, std::vector<std::string>>;
+
+UnitSettings ParseUnit(const std::string& text) {
+    UnitSettings settings;
     std::istringstream in(text);
     std::string line;
     std::string section;
@@ -40,10 +47,20 @@ std::map<std::string, std::string> ParseUnit(const std::string& text) {
         }
         const size_t eq = line.find('=');
         if (eq != std::string::npos) {
-            settings[section + "." + line.substr(0, eq)] = line.substr(eq + 1);
+            settings[section + "." + line.substr(0, eq)].push_back(line.substr(eq + 1));
         }
     }
     return settings;
+}
+
+// The value in force for a single-value key; "<unset>" when the unit does not set it.
+std::string Value(const UnitSettings& unit, const std::string& key) {
+    const auto found = unit.find(key);
+    return found == unit.end() ? "<unset>" : found->second.back();
+}
+
+std::string Quoted(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
 }
 
 // Runs |command| through the shell; returns its exit status and fills |output| with stdout and stderr.
@@ -61,42 +78,120 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class ServiceUnitTest : public TempDirTest {};
-
-TEST_F(ServiceUnitTest, RunsTheProgramInServiceModeInItsStateFolder) {
-    const std::string text = testing_child::ReadText(UnitFile());
-    ASSERT_FALSE(text.empty()) << UnitFile();
-    const std::map<std::string, std::string> unit = ParseUnit(text);
-    EXPECT_THAT(unit.at("Service.ExecStart"), EndsWith("/kestrove /started_as_service"));
-    EXPECT_EQ("/var/lib/kestrove", unit.at("Service.WorkingDirectory"));
-    EXPECT_EQ("kestrove", unit.at("Service.StateDirectory"));
-    EXPECT_EQ("on-failure", unit.at("Service.Restart"));
-    EXPECT_EQ("SIGTERM", unit.at("Service.KillSignal"));
-    // The host interface alone may take 20 s, the client settle period 5 s more.
-    EXPECT_GE(std::stoi(unit.at("Service.TimeoutStopSec")), 30);
-    // The single-instance locks must stay writable under the file-system protection.
-    EXPECT_THAT(unit.at("Service.ReadWritePaths"), HasSubstr("/run/lock"));
+bool HaveSystemdAnalyze() {
+    std::string which;
+    return RunCommand("command -v systemd-analyze", &which) == 0;
 }
 
-TEST_F(ServiceUnitTest, PassesSystemdVerification) {
-    std::string which;
-    if (RunCommand("command -v systemd-analyze", &which) != 0) {
-        GTEST_SKIP() << "systemd-analyze is not installed";
+class ServiceUnitTest : public TempDirTest {
+protected:
+    // `cmake --install` of this build into a prefix of the test's own; the installed unit's path.
+    std::filesystem::path Install() {
+        m_Prefix = m_TempDir.Path() / "prefix";
+        std::string output;
+        const int status = RunCommand(Quoted(KESTROVE_CMAKE_COMMAND) + " --install " + Quoted(KESTROVE_BUILD_DIR) +
+                                          " --prefix " + Quoted(m_Prefix),
+                                      &output);
+        EXPECT_EQ(0, status) << output;
+        return m_Prefix / "lib" / "systemd" / "system" / "kestrove.service";
     }
-    // Verified as installed, with the program of this build where the unit expects it.
-    std::string text = testing_child::ReadText(UnitFile());
-    const std::string installed = "/usr/local/bin/kestrove";
-    const size_t at = text.find(installed);
-    ASSERT_NE(std::string::npos, at);
-    text.replace(at, installed.size(), testing_child::KestroveProgram().string());
-    const std::filesystem::path copy = m_TempDir.Path() / "kestrove.service";
-    WriteFileBytes(copy, text);
 
+    std::filesystem::path m_Prefix;
+};
+
+TEST_F(ServiceUnitTest, RunsTheProgramInServiceModeInItsStateFolder) {
+    const std::string text = testing_child::ReadText(SourceUnitFile());
+    ASSERT_FALSE(text.empty()) << SourceUnitFile();
+    const UnitSettings unit = ParseUnit(text);
+    EXPECT_EQ("/usr/local/bin/kestrove /started_as_service", Value(unit, "Service.ExecStart"));
+    EXPECT_EQ("/var/lib/kestrove", Value(unit, "Service.WorkingDirectory"));
+    EXPECT_EQ("kestrove", Value(unit, "Service.StateDirectory"));
+    EXPECT_EQ("on-failure", Value(unit, "Service.Restart"));
+    // Long enough not to hammer a host that is down.
+    EXPECT_GE(std::stoi(Value(unit, "Service.RestartSec")), 30);
+    EXPECT_EQ("SIGTERM", Value(unit, "Service.KillSignal"));
+    // The host interface alone may take 20 s, the client settle period 5 s more.
+    EXPECT_GE(std::stoi(Value(unit, "Service.TimeoutStopSec")), 30);
+    // The single-instance locks go to the unit's own runtime folder, through the program's variable.
+    EXPECT_EQ("kestrove", Value(unit, "Service.RuntimeDirectory"));
+    EXPECT_THAT(unit.at("Service.Environment"), ElementsAre("KESTROVE_LOCK_DIR=/run/kestrove"));
+    EXPECT_EQ("65536", Value(unit, "Service.LimitNOFILE"));
+}
+
+TEST_F(ServiceUnitTest, RunsAsItsOwnUserWithNothingButTheNetworkAndItsFolder) {
+    const UnitSettings unit = ParseUnit(testing_child::ReadText(SourceUnitFile()));
+    const std::map<std::string, std::string> expected = {
+        {"Service.DynamicUser", "yes"},
+        {"Service.StateDirectoryMode", "0700"},
+        {"Service.RuntimeDirectoryMode", "0700"},
+        {"Service.UMask", "0077"},
+        {"Service.CapabilityBoundingSet", ""},
+        {"Service.AmbientCapabilities", ""},
+        {"Service.NoNewPrivileges", "yes"},
+        {"Service.PrivateDevices", "yes"},
+        {"Service.ProtectSystem", "strict"},
+        {"Service.ProtectHome", "yes"},
+        {"Service.ProtectKernelTunables", "yes"},
+        {"Service.ProtectKernelModules", "yes"},
+        {"Service.ProtectKernelLogs", "yes"},
+        {"Service.ProtectControlGroups", "yes"},
+        {"Service.RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX"},
+        {"Service.MemoryDenyWriteExecute", "yes"},
+        {"Service.LockPersonality", "yes"},
+    };
+    for (const auto& [key, value] : expected) {
+        EXPECT_EQ(value, Value(unit, key)) << key;
+    }
+    EXPECT_THAT(unit.at("Service.SystemCallFilter"), ElementsAre("@system-service", "~@privileged"));
+    // The old way of keeping the locks writable is gone with the runtime folder.
+    EXPECT_EQ(0u, unit.count("Service.ReadWritePaths"));
+    // The dial backup's serial port is documented for the merchants who need it.
+    const std::string text = testing_child::ReadText(SourceUnitFile());
+    EXPECT_THAT(text, HasSubstr("#   DeviceAllow=/dev/ttyS0 rw"));
+    EXPECT_THAT(text, HasSubstr("#   SupplementaryGroups=dialout"));
+}
+
+TEST_F(ServiceUnitTest, InstallPutsTheUnitBesideTheProgramWithItsPath) {
+    const std::filesystem::path installed = Install();
+    const std::filesystem::path program = m_Prefix / "bin" / "kestrove";
+    ASSERT_TRUE(std::filesystem::exists(program));
+    EXPECT_NE(std::filesystem::perms::none,
+              std::filesystem::status(program).permissions() & std::filesystem::perms::owner_exec);
+    const std::string text = testing_child::ReadText(installed);
+    ASSERT_FALSE(text.empty()) << installed;
+    EXPECT_EQ(program.string() + " /started_as_service", Value(ParseUnit(text), "Service.ExecStart"));
+    // Nothing else differs from the unit in the source tree.
+    std::string source = testing_child::ReadText(SourceUnitFile());
+    const std::string defaultStart = "ExecStart=/usr/local/bin/kestrove ";
+    source.replace(source.find(defaultStart), defaultStart.size(), "ExecStart=" + program.string() + " ");
+    EXPECT_EQ(source, text);
+}
+
+TEST_F(ServiceUnitTest, InstalledUnitPassesSystemdVerification) {
+    if (!HaveSystemdAnalyze()) {
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd): the unit is not verified";
+    }
+    const std::filesystem::path installed = Install();
     std::string output;
-    const int status = RunCommand("systemd-analyze verify '" + copy.string() + "'", &output);
+    const int status = RunCommand("systemd-analyze verify " + Quoted(installed), &output);
     EXPECT_EQ(0, status) << output;
     // systemd-analyze only warns about keys it cannot parse, naming the file: no such line may appear.
     EXPECT_THAT(output, Not(HasSubstr("kestrove.service"))) << output;
+}
+
+TEST_F(ServiceUnitTest, ExposureIsTwoOrLower) {
+    if (!HaveSystemdAnalyze()) {
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd): the exposure is not measured";
+    }
+    std::string output;
+    const int status = RunCommand("systemd-analyze security --offline=yes " + Quoted(SourceUnitFile()), &output);
+    ASSERT_EQ(0, status) << output;
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(output, match,
+                                  std::regex("Overall exposure level for kestrove\\.service: "
+                                             "([0-9]+\\.[0-9])")))
+        << output;
+    EXPECT_LE(std::stod(match[1]), 2.0) << output;
 }
 
 } // namespace

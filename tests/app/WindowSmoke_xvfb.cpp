@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,10 +32,12 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "ServerFolderFixture.h"
+#include "ProgramWorld.h"
+#include "TestHostSide.h"
 #include "app/MainFrame.h"
 #include "app/VYRView.h"
 #include "app/WindowShell.h"
+#include "common/TempDir.h"
 #include "peers/PosClient.h"
 
 using ::testing::Contains;
@@ -45,7 +48,8 @@ using testing_child::WaitUntil;
 
 namespace {
 
-constexpr int kTimeoutMs = kServerFolderTimeoutMs;
+constexpr int kTimeoutMs = testing_child::kProgramTimeoutMs;
+const std::string kCard = "6006491111111111";
 const char kSendingAuth[] = "Sending Auth Request to RuvuzUvir.";
 const char kAuthResponse[] = "Auth Response Received from RuvuzUvir.";
 // The caption while one lane is connected, and once none is.
@@ -164,7 +168,7 @@ private:
     xcb_connection_t* m_Connection;
 };
 
-class WindowSmokeTest : public ServerFolderTest {
+class WindowSmokeTest : public TempDirTest {
 protected:
     void SetUp() override {
         if (!EnvironmentText("KESTROVE_NO_XVFB").empty()) {
@@ -174,7 +178,11 @@ protected:
         if (EnvironmentText("DISPLAY").empty()) {
             GTEST_SKIP() << "no X server: run this test through ctest, which starts it under xvfb-run";
         }
-        ServerFolderTest::SetUp();
+        m_World =
+            std::make_unique<testing_child::CProgramWorld>(m_TempDir.Path() / "server", m_TempDir.Path() / "locks");
+        ASSERT_TRUE(m_World->Ok());
+        m_World->Simulator().Host().AddCard(kCard, 5000);
+        m_Folder = m_World->Folder();
     }
 
     // Logs a lane in and runs a Sale of 12.50 on the folder's card; the lane stays connected.
@@ -183,7 +191,7 @@ protected:
         ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
         ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
         ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
-        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kServerFolderCard, "12.50"))) << lane.LastError();
+        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
         EXPECT_THAT(reply.textResponse, HasSubstr("Queued:"));
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
@@ -201,15 +209,23 @@ protected:
         }
         return std::stoi(match[1]);
     }
+
+    std::unique_ptr<testing_child::CProgramWorld> m_World;
+    std::filesystem::path m_Folder;
 };
 
 TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanly) {
     // The window runs in this process, in the server folder, with the program's own interface pieces.
     std::filesystem::current_path(m_Folder);
-    for (const auto& [key, value] : ServerEnvironment()) {
+    std::map<std::string, std::string> env = testing_child::CTestHostSide::TrustEnvironment(m_Folder);
+    env["KESTROVE_LOCK_DIR"] = (m_TempDir.Path() / "locks").string();
+    env["KESTROVE_POS_PORT"] = "0";
+    // The one parameter download of the process meets a closed loopback port, never a real service.
+    env["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";
+    env["QT_QPA_PLATFORM"] = "xcb";
+    for (const auto& [key, value] : env) {
         setenv(key.c_str(), value.c_str(), 1);
     }
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     char name[] = "kestrove";
     char* argv[] = {name, nullptr};
     std::string whyNot;
@@ -326,15 +342,15 @@ TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanl
     EXPECT_THAT(log, Not(HasSubstr("runs in the terminal")));
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
     EXPECT_THAT(log, HasSubstr("Server Shutdown . . ."));
-    EXPECT_EQ(3750, m_Simulator->Host().Balance(kServerFolderCard));
+    EXPECT_EQ(3750, m_World->Simulator().Host().Balance(kCard));
 }
 
 TEST_F(WindowSmokeTest, TheProgramOpensItsWindowOnTheDisplayAndSigtermClosesIt) {
     CXDisplay display;
     ASSERT_TRUE(display.Connected());
-    ASSERT_TRUE(StartServer({}, {{"DISPLAY", EnvironmentText("DISPLAY")}, {"QT_QPA_PLATFORM", "xcb"}}));
-    const int port = WaitForPort();
-    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    ASSERT_TRUE(m_World->Start({}, {{"DISPLAY", EnvironmentText("DISPLAY")}, {"QT_QPA_PLATFORM", "xcb"}}));
+    const int port = m_World->WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_World->Server().Stderr();
     EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("runs in the terminal")));
 
     CPosClient lane;
@@ -347,9 +363,9 @@ TEST_F(WindowSmokeTest, TheProgramOpensItsWindowOnTheDisplayAndSigtermClosesIt) 
     }
     lane.Close();
 
-    ASSERT_TRUE(m_Server.Signal(SIGTERM));
-    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
-    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    ASSERT_TRUE(m_World->Server().Signal(SIGTERM));
+    ASSERT_TRUE(m_World->Server().Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_World->Server().ExitCode()) << m_World->Server().Stderr();
     const std::string log = ReadLogFolder(m_Folder);
     EXPECT_THAT(log, HasSubstr("Shut-down requested (signal 15)."));
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
@@ -359,15 +375,15 @@ TEST_F(WindowSmokeTest, TheProgramOpensItsWindowOnTheDisplayAndSigtermClosesIt) 
 TEST_F(WindowSmokeTest, AServiceOpensNoWindowWhereADisplayIsThere) {
     CXDisplay display;
     ASSERT_TRUE(display.Connected());
-    ASSERT_TRUE(StartServer({"/started_as_service"}, {{"DISPLAY", EnvironmentText("DISPLAY")}}));
-    ASSERT_GT(WaitForPort(), 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    ASSERT_TRUE(m_World->Start({"/started_as_service"}, {{"DISPLAY", EnvironmentText("DISPLAY")}}));
+    ASSERT_GT(m_World->WaitForPort(), 0) << ReadLogFolder(m_Folder) << m_World->Server().Stderr();
     for (const auto& [id, caption] : display.Windows()) {
         EXPECT_THAT(caption, Not(HasSubstr("Kestrove"))) << id;
     }
     EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("runs in the terminal")));
-    ASSERT_TRUE(m_Server.Signal(SIGTERM));
-    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
-    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+    ASSERT_TRUE(m_World->Server().Signal(SIGTERM));
+    ASSERT_TRUE(m_World->Server().Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_World->Server().ExitCode()) << m_World->Server().Stderr();
 }
 
 } // namespace

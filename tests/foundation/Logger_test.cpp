@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "common/TempDir.h"
 #include "platform/Clock.h"
@@ -130,6 +131,20 @@ TEST_F(LoggerFileTest, EntryGoesToTheDailyFileWithCrLfAndSeparator) {
     ASSERT_TRUE(m_Logger->Flush());
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("Sale approved for 12.05") + "[12:34:56]two\r\nlines\r\n----------\r\n");
     EXPECT_FALSE(fs::exists(kFallbackFile));
+}
+
+TEST_F(LoggerFileTest, LogFilesAreTheOwnersAloneWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    ASSERT_TRUE(m_Logger->LogLine("new file"));
+    ASSERT_TRUE(m_Logger->Flush());
+    EXPECT_EQ(fs::status(kDailyFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    // A file that an earlier version left readable to all is closed to others by the next batch.
+    fs::permissions(kDailyFile, fs::perms::all);
+    ASSERT_TRUE(m_Logger->LogLine("next batch"));
+    ASSERT_TRUE(m_Logger->Flush());
+    ::umask(previous);
+    EXPECT_EQ(fs::status(kDailyFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("new file") + Entry("next batch"));
 }
 
 TEST_F(LoggerFileTest, LongLineIsWrittenWhole) {

@@ -175,7 +175,38 @@ TEST(ParamTypeTest, ValidityFollowsTheTypeTable) {
         const CParamType type(c.typeCode, c.minLen, c.maxLen);
         EXPECT_EQ(type.IsValid(c.value), c.valid)
             << c.typeCode << " " << c.minLen << ".." << c.maxLen << " [" << c.value << "]";
+        // The reason given for a refusal and the refusal itself never disagree.
+        EXPECT_EQ(type.WhyInvalid(c.value).empty(), c.valid)
+            << c.typeCode << " " << c.minLen << ".." << c.maxLen << " [" << c.value << "]";
     }
+}
+
+TEST(ParamTypeTest, WhyInvalidNamesTheRuleTheValueBreaks) {
+    struct SCase {
+        const char* typeCode;
+        int minLen;
+        int maxLen;
+        std::string value;
+        std::string reason;
+    };
+    const SCase cases[] = {
+        {"NS1", 4, 4, "123", "its length 3 is outside 4..4"},
+        {"NS1", 4, 4, "12a4", "it holds a character other than the digits 0-9"},
+        {"YN1", 0, 0, "y", "it is neither \"Y\" nor \"N\""},
+        {"AN1", 11, 11, "ABC-1234567", "it holds a character other than letters and digits"},
+        // the length is told before the characters
+        {"AN1", 2, 6, "a-", "it holds a character other than letters and digits"},
+        {"AN1", 2, 6, "-", "its length 1 is outside 2..6"},
+        {"AN2", 1, 50, "tab\there", "it holds a character that is not printable"},
+        {"AN2", 1, 50, "a;b", "it holds \";\", which the saved text cannot carry"},
+        {"INV", 0, 0, "", "the parameter has no value type"},
+    };
+    for (const SCase& c : cases) {
+        EXPECT_EQ(CParamType(c.typeCode, c.minLen, c.maxLen).WhyInvalid(c.value), c.reason)
+            << c.typeCode << " [" << c.value << "]";
+    }
+    // The reason never repeats the value (it may be the password).
+    EXPECT_EQ(CParamType("AN2", 0, 12).WhyInvalid("secret;secret").find("secret"), std::string::npos);
 }
 
 TEST(ParamTypeTest, DefaultValueFollowsTheTypeTable) {
@@ -319,6 +350,45 @@ TEST(ParamSettingsTest, FromStringTakesValidItemsAndKeepsDefaultsForInvalidOnes)
     EXPECT_EQ(settings.GetParamMap().GetValue(kParamTerminalId), "0000");
     EXPECT_EQ(settings.GetParamMap().GetValue(kParamMerchantId), "MID00000042");
     EXPECT_EQ(settings.GetParamMap().GetValue(kParamNumberOfLanes), "4");
+}
+
+TEST(ParamSettingsTest, FromStringReportsEachRefusedItemWithItsReason) {
+    std::vector<std::string> items = Items(DefaultTextWith(kParamTerminalId, "12X4"));
+    items[kParamVerifySslCertificate + 1] = "n";
+    items[kParamMerchantId + 1] = "MID00000042"; // taken: not reported
+    std::string text;
+    for (const std::string& item : items) {
+        text += item + ";";
+    }
+    CParamSettings settings;
+    std::vector<CParamRefusal> refusals;
+    ASSERT_TRUE(settings.FromString(text, &refusals));
+    ASSERT_EQ(refusals.size(), 2u);
+    EXPECT_EQ(refusals[0].index, static_cast<unsigned>(kParamTerminalId));
+    EXPECT_EQ(refusals[0].name, "TERMINAL ID");
+    EXPECT_EQ(refusals[0].value, "12X4");
+    EXPECT_FALSE(refusals[0].missing);
+    EXPECT_EQ(refusals[0].reason, "it holds a character other than the digits 0-9");
+    EXPECT_EQ(refusals[1].index, static_cast<unsigned>(kParamVerifySslCertificate));
+    EXPECT_EQ(refusals[1].value, "n");
+    EXPECT_EQ(settings.GetParamMap().GetValue(kParamMerchantId), "MID00000042");
+
+    // A text cut short: the items it lacks are reported as missing, except where "" is a valid value.
+    refusals.clear();
+    ASSERT_TRUE(settings.FromString("4;21;MID00000042;", &refusals));
+    ASSERT_EQ(refusals.size(), 18u);
+    EXPECT_EQ(refusals[0].index, static_cast<unsigned>(kParamAlternateMerchantId));
+    EXPECT_TRUE(refusals[0].missing);
+    EXPECT_EQ(refusals[0].reason, "the saved text ends before it");
+    for (const CParamRefusal& refusal : refusals) {
+        EXPECT_NE(refusal.index, static_cast<unsigned>(kParamPassword));
+        EXPECT_NE(refusal.index, static_cast<unsigned>(kParamDialPrefix));
+    }
+
+    // A foreign version reports nothing: nothing was offered item by item.
+    refusals.clear();
+    EXPECT_FALSE(settings.FromString("3;" + text.substr(2), &refusals));
+    EXPECT_TRUE(refusals.empty());
 }
 
 TEST(ParamSettingsTest, FromStringIgnoresItemsAfterTheLastParameter) {

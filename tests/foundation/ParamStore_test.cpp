@@ -1,17 +1,20 @@
 #include "foundation/ParamStore.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
+#include "platform/Clock.h"
 
 namespace {
 
@@ -171,6 +174,68 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
         EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
         EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
     }
+    // Nothing was kept aside for the absent and the empty file.
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        kept += entry.path().filename().string().rfind(std::string(kParamStoreFileName) + ".bad-", 0) == 0;
+    }
+    EXPECT_EQ(kept, 1);
+}
+
+TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
+    std::filesystem::create_directory("CORVANE_LOGS");
+    // 2026-03-07 10:40:00 UTC on the clock seam names the copies.
+    CManualClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
+    CScopedClock scope(clock);
+    const std::string older = "3;" + DefaultsWith({{kParamMerchantId, "MID00000042"}}).ToString().substr(2);
+    const std::string garbage = "\x01\x02 not a parameter text\n";
+    for (const std::string& text : {older, garbage}) {
+        WriteFileBytes(kParamStoreFileName, text);
+        std::filesystem::permissions(kParamStoreFileName, std::filesystem::perms(0600));
+        CParamStore store;
+        ASSERT_TRUE(store.LoadParams());
+        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+    }
+    // Two in the same second: both survive, byte for byte and with the file's own mode (it holds the password).
+    const std::string first = std::string(kParamStoreFileName) + ".bad-20260307104000";
+    EXPECT_EQ(ReadFileBytes(first), older);
+    EXPECT_EQ(ReadFileBytes(first + "-1"), garbage);
+    EXPECT_EQ(std::filesystem::status(first).permissions(), std::filesystem::perms(0600));
+    const std::string log = LogText();
+    EXPECT_THAT(log, ::testing::HasSubstr("Param Settings: MerchantParams.dat is not of version 4; it is kept as " +
+                                          first + " and the defaults are written."));
+    EXPECT_THAT(log, ::testing::HasSubstr("it is kept as " + first + "-1 and"));
+}
+
+TEST_F(ParamStoreTest, RefusedValuesAreLoggedWithTheirReasonButNeverThePassword) {
+    std::filesystem::create_directory("CORVANE_LOGS");
+    CParamSettings saved = DefaultsWith({{kParamMerchantId, "MID00000042"}});
+    CParamMap map = saved.GetParamMap();
+    const auto put = [&map](unsigned index, const std::string& value) {
+        const CParamEntry* entry = map.FindEntry(index);
+        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
+    };
+    put(kParamTerminalId, "12X4");
+    put(kParamPassword, "TooLongSecret");
+    put(kParamLaneIds, "1\t2");
+    saved.SetParamMap(map);
+    WriteFileBytes(kParamStoreFileName, saved.ToString());
+
+    ASSERT_TRUE(m_Store.LoadParams());
+    EXPECT_EQ(m_Store.GetParams().GetParamMap().GetValue(kParamMerchantId), "MID00000042");
+    const std::string log = LogText();
+    EXPECT_THAT(log, ::testing::HasSubstr("Param Settings: No.3 TERMINAL ID \"12X4\" refused: it holds a character "
+                                          "other than the digits 0-9; the default \"0000\" is used."));
+    EXPECT_THAT(log, ::testing::HasSubstr("Param Settings: No.10 OVEX CLIENT/SERVER PASSWORD refused: its length 13 is "
+                                          "outside 0..12; the default is used."));
+    // A control character reaches the log as "?".
+    EXPECT_THAT(log, ::testing::HasSubstr("No.21 LANE IDS \"1?2\" refused: it holds a character that is not "
+                                          "printable; the default \"0\" is used."));
+    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("TooLongSecret")));
+    // Only refused values are told, and the operator's file is left for them to mend.
+    EXPECT_THAT(log, ::testing::Not(::testing::HasSubstr("MERCHANT ID")));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), saved.ToString());
 }
 
 TEST_F(ParamStoreTest, UnreadableFileFailsTheLoadButLeavesDefaultsAndTheFile) {
@@ -275,8 +340,14 @@ TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
     CScopedPresenter scoped(presenter);
     AppModeFlags().SetStartedAsService(true);
     ASSERT_TRUE(m_Store.ClearParams());
-    EXPECT_FALSE(CheckConfiguration(m_Store));
+    // The caller learns what was told too: a service ends its start-up with it.
+    std::string problem = "stale";
+    EXPECT_FALSE(CheckConfiguration(m_Store, &problem));
+    EXPECT_EQ(problem, "Configuration not Set! - Use Setup | Merchant Parameters");
     EXPECT_TRUE(presenter.m_Boxes.empty());
+    ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamTerminalId, "0042"}})));
+    EXPECT_TRUE(CheckConfiguration(m_Store, &problem));
+    EXPECT_EQ(problem, "");
     EXPECT_NE(LogText().find("Configuration not Set! - Use Setup | Merchant Parameters"), std::string::npos);
 }
 

@@ -3,41 +3,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/ScopedTimeZone.h"
 #include "platform/Clock.h"
-
-namespace {
-
-// Puts a TZ value in place for one scope and restores the previous one.
-class CScopedTimeZone {
-public:
-    explicit CScopedTimeZone(const char* zone) {
-        if (const char* previous = std::getenv("TZ")) {
-            m_Previous = previous;
-        }
-        setenv("TZ", zone, 1);
-        tzset();
-    }
-    ~CScopedTimeZone() {
-        if (m_Previous) {
-            setenv("TZ", m_Previous->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    CScopedTimeZone(const CScopedTimeZone&) = delete;
-    CScopedTimeZone& operator=(const CScopedTimeZone&) = delete;
-
-private:
-    std::optional<std::string> m_Previous;
-};
-
-} // namespace
 
 TEST(TimeStamp, SameFieldsAreEqualAndALaterMillisecondIsGreater) {
     const CTimeStamp a(2026, 3, 7, 14, 30, 5, 250);

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 #include "platform/ProcessEvents.h"
 #include "transaction/CardHelpers.h"
 #include "transaction/Replies.h"
+#include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
 
 using namespace hosttest;
@@ -153,6 +155,7 @@ protected:
         g_TransactionQueue.RemoveAll();
         g_ReversalQueue.RemoveAll();
         g_ServiceProviderList.RemoveAll();
+        CReversalJournal::Instance().ResetForTesting();
     }
 
     void StartInterface(DialBackupProbe probe = {}) {
@@ -209,38 +212,57 @@ TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {
 
 TEST(RuvuzUvirReversalRulesTest, AFailedIpSendIsReversedOnlyWhenItsOutcomeIsOpen) {
     const struct {
-        bool awaiting;
+        bool sent;     // the whole request went out
+        bool awaiting; // no whole response came back
+        int http;      // the status of the response that came
         int code;
         bool datawire;
         const char* reason;
     } cases[] = {
-        {true, -1, false, "of TIMEOUT (IP) from Datawire."},
-        {true, 50011, true, "of TIMEOUT (IP) from Datawire."}, // unanswered wins over the code
-        {false, 50008, true, "of 8 error from datawire."},
-        {false, 50011, true, "of 11 error from datawire."},
-        {false, 50201, true, "of 201 error from datawire."},
-        {false, 50203, true, "of 203 error from datawire."},
-        {false, 50204, true, "of 204 error from datawire."},
-        {false, 50205, true, "of 205 error from datawire."},
-        {false, 50206, true, "of 206 error from datawire."},
-        {false, 50405, true, "of 405 error from datawire."},
-        {false, 50505, true, "of 505 error from datawire."},
-        {false, 205, true, "of 205 error from datawire."}, // a ReturnCode given without the 50000
-        {false, 100011, true, "of 11 error from datawire."},
-        {false, -50011, true, ""}, // the remainder of a signed division: -11
-        {false, 50011, false, ""}, // the same number from the connection is no Datawire verdict
-        {false, 50013, true, ""},
-        {false, 50202, true, ""},
-        {false, 50207, true, ""},
-        {false, 50000, true, ""},
-        {false, 3006, false, ""},
+        {true, true, 0, -1, false, "of TIMEOUT (IP) from Datawire."},
+        {true, true, 0, 50011, true, "of TIMEOUT (IP) from Datawire."}, // unanswered wins over the code
+        {true, false, 200, 50008, true, "of 8 error from datawire."},
+        {true, false, 200, 50011, true, "of 11 error from datawire."},
+        {true, false, 200, 50201, true, "of 201 error from datawire."},
+        {true, false, 200, 50203, true, "of 203 error from datawire."},
+        {true, false, 200, 50204, true, "of 204 error from datawire."},
+        {true, false, 200, 50205, true, "of 205 error from datawire."},
+        {true, false, 200, 50206, true, "of 206 error from datawire."},
+        {true, false, 200, 50405, true, "of 405 error from datawire."},
+        {true, false, 200, 50505, true, "of 505 error from datawire."},
+        {true, false, 200, 205, true, "of 205 error from datawire."}, // a ReturnCode given without the 50000
+        {true, false, 200, 100011, true, "of 11 error from datawire."},
+        // Once the request is out, whatever else Datawire answers leaves it open whether the host booked it.
+        {true, false, 200, -50011, true, "of -11 error from datawire."}, // the remainder of a signed division
+        {true, false, 200, 50202, true, "of 202 error from datawire."},
+        {true, false, 200, 50207, true, "of 207 error from datawire."},
+        {true, false, 200, 50048, true, "of 48 error from datawire."}, // OK without a payload
+        {true, false, 200, 50050, true, "of 50 error from datawire."},
+        // ... but for the words that refuse the request at the door.
+        {true, false, 200, 50001, true, ""},
+        {true, false, 200, 50013, true, ""},
+        {true, false, 200, 50035, true, ""},
+        {true, false, 200, 50040, true, ""},
+        {true, false, 200, 50041, true, ""},
+        {true, false, 200, 50046, true, ""},
+        {true, false, 200, 50058, true, ""},
+        {true, false, 200, 50059, true, ""},
+        // An HTTP status of the server's failure, or an answer that is no HTTP at all.
+        {true, false, 500, 0, false, "of HTTP 500 from Datawire."},
+        {true, false, 503, 0, false, "of HTTP 503 from Datawire."},
+        {true, false, -1, 0, false, "of HTTP -1 from Datawire."},
+        {true, false, 404, 0, false, ""},
+        {true, false, 302, 0, false, ""},
+        // Nothing (or not all) went out: the host cannot have booked it.
+        {false, false, 0, 50011, false, ""},
+        {false, false, 0, 3006, false, ""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.code);
+        SCOPED_TRACE(std::to_string(c.code) + " HTTP " + std::to_string(c.http));
         CTransportResult result;
         result.m_Code = c.code;
         result.m_IsDatawireStatus = c.datawire;
-        EXPECT_EQ(IpFailureReversalReason(c.awaiting, result), c.reason);
+        EXPECT_EQ(IpFailureReversalReason(CIpSendFacts{c.sent, c.awaiting, c.http}, result), c.reason);
     }
 }
 
@@ -294,6 +316,8 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
     };
     CDatawireAnswer http500;
     http500.httpStatus = 500;
+    CDatawireAnswer http404;
+    http404.httpStatus = 404;
     CDatawireAnswer closeAfterRequest;
     closeAfterRequest.raw = std::string();
     closeAfterRequest.ending = DatawireEnding::CloseTcp;
@@ -313,9 +337,10 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         {"Sale, status AuthenticationError", kTranNumSale, word("AuthenticationError"), false, ""},
         {"CashOut, ReturnCode 205", kTranNumCashOut, returnCode("205"), false, "of 205 error from datawire."},
         {"Issue, ReturnCode 50505", kTranNumIssue, returnCode("50505"), false, "of 505 error from datawire."},
-        {"Sale, ReturnCode 50202", kTranNumSale, returnCode("50202"), false, ""},
+        {"Sale, ReturnCode 50202", kTranNumSale, returnCode("50202"), false, "of 202 error from datawire."},
         {"Balance, status Timeout", kTranNumBalance, word("Timeout"), false, ""},
-        {"Sale, HTTP 500", kTranNumSale, http500, false, ""},
+        {"Sale, HTTP 500", kTranNumSale, http500, false, "of HTTP 500 from Datawire."},
+        {"Sale, HTTP 404", kTranNumSale, http404, false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -349,6 +374,105 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         EXPECT_EQ(reversals[0].m_HostRequest, done.m_HostRequest);
         EXPECT_GE(CountLogLines("-- because " + c.reason), 1);
     }
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSendUntilItsOutcomeSettlesIt) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const std::string declined = std::string("SV.MERCH000001") + kFs + "3901" + kFs + "70" + kAccount;
+    const struct {
+        const char* name;
+        int tranCode;
+        std::string answer; // "" : the provider refuses the connection
+        bool staysInDoubt;  // until its reply is delivered
+    } cases[] = {
+        {"approved Sale", kTranNumSale, ApprovedAnswer(), true},
+        {"declined Sale", kTranNumSale, declined, false},
+        {"approved Reload", kTranNumReload, ApprovedAnswer(), true},
+        {"Balance", kTranNumBalance, ApprovedAnswer(), false},
+        {"Sale that never reached a provider", kTranNumSale, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        journal.ResetForTesting();
+        std::filesystem::remove(kReversalJournalFileName);
+        g_ServiceProviderList.SetProviders({c.answer.empty() ? RefusingUrl() : UrlOf(*provider)});
+        provider->SetHostAnswer(c.answer);
+        CDatawireAnswer held;
+        held.delayMs = 300; // long enough to look at the journal while the host has it
+        provider->SetAnswer(DatawireRequestKind::Transaction, held);
+        const int before = TransactionsAt(*provider);
+        const int32_t seq = Queue(MakeTransaction(c.tranCode));
+        if (!c.answer.empty() && c.tranCode != kTranNumBalance) {
+            ASSERT_TRUE(WaitUntil([&] { return TransactionsAt(*provider) == before + 1; }));
+            // On disk before the host has it, with the time and date the host got.
+            const std::vector<CJournalEntry> entries = journal.Entries();
+            ASSERT_EQ(entries.size(), 1u);
+            EXPECT_TRUE(entries[0].inDoubt);
+            EXPECT_EQ(entries[0].record.m_TranCode, kTranNumReversal);
+            EXPECT_EQ(entries[0].record.m_OrigTranCode, c.tranCode);
+            EXPECT_EQ(entries[0].record.m_Account, kAccount);
+            EXPECT_NE(provider->Requests().back().hostMessage.find("12" + entries[0].record.m_HostTime),
+                      std::string::npos);
+            CReversalJournal fromDisk;
+            ASSERT_EQ(fromDisk.Entries().size(), 1u);
+            EXPECT_TRUE(fromDisk.Entries()[0].inDoubt);
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            const int32_t state = Record(seq).m_State;
+            return state == kTranStateCompleted || state == kTranStateHostError;
+        }));
+        ASSERT_TRUE(WaitForIdle());
+        const std::vector<CJournalEntry> entries = journal.Entries();
+        ASSERT_EQ(entries.size(), c.staysInDoubt ? 1u : 0u);
+        if (c.staysInDoubt) {
+            EXPECT_TRUE(entries[0].inDoubt);
+            EXPECT_EQ(Record(seq).m_JournalId, entries[0].id);
+        }
+        EXPECT_TRUE(Reversals().empty());
+        g_TransactionQueue.RemoveBySeq(seq);
+        provider->SetAnswer(DatawireRequestKind::Transaction, CDatawireAnswer());
+    }
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AnApprovalWhoseRecordLeftTheQueueMeanwhileIsReversed) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    CDatawireAnswer held;
+    held.delayMs = 200;
+    provider->SetAnswer(DatawireRequestKind::Transaction, held);
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitUntil([&] { return TransactionsAt(*provider) == 1; }));
+    // The session of a vanished lane gave up on it.
+    ASSERT_TRUE(g_TransactionQueue.RemoveBySeq(seq));
+    ASSERT_TRUE(WaitForIdle());
+    const CTransactionList reversals = Reversals();
+    ASSERT_EQ(reversals.size(), 1u);
+    EXPECT_EQ(reversals[0].m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(CountLogLines("-- because UndeliverableToClient"), 1);
+    // The entry in doubt became the reversal: one entry, not two.
+    const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_FALSE(entries[0].inDoubt);
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AResponseLoggedFromTheHostShowsNoCardNumber) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+    ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
+    ASSERT_TRUE(WaitForIdle());
+    CLogger::Instance().Flush();
+    EXPECT_EQ(CountLogLines(kAccount), 0);
+    EXPECT_EQ(CountLogLines("RESPONSE from RuvuzUvir ->["), 1);
+    EXPECT_EQ(CountLogLines(std::string(1, kFs) + "70XXXXXXXXXXXX7890"), 1);
     StopInterface();
 }
 

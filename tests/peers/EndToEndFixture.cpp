@@ -171,6 +171,7 @@ bool CEndToEndWorld::Start() {
     SetTrafficView(&m_View);
 
     m_ReverseWorker = std::make_unique<CReverseWorker>();
+    m_ReverseWorker->SetRouteProbe(HostRouteKnown);
     if (!m_ReverseWorker->Start()) {
         return Fail("the reverse worker did not start");
     }

@@ -9,7 +9,6 @@
 // test CA of its own and, with --ca-out, writes the CA certificate there. SIGINT or SIGTERM ends it.
 
 #include <poll.h>
-#include <signal.h>
 
 #include <atomic>
 #include <cstdio>
@@ -19,10 +18,9 @@
 #include <string>
 #include <vector>
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include "peers/HostSimulator.h"
+#include "peers/LoadedIdentity.h"
+#include "peers/PeerProgram.h"
 #include "peers/TestPki.h"
 #include "platform/Socket.h"
 #include "platform/TcpClient.h"
@@ -40,21 +38,24 @@ struct Options {
     bool quiet = false;
 };
 
-void Usage() {
-    std::fprintf(stderr, "usage: hostsim [--port P] [--cert FILE --key FILE] [--ca-out FILE] "
-                         "[--name 127.0.0.1|localhost] [--card ACCOUNT=CENTS ...] [--quiet]\n");
+// The usage with the defaults; on standard output for --help, else standard error.
+void Usage(std::FILE* out = stderr) {
+    const Options defaults;
+    std::fprintf(out,
+                 "usage: hostsim [--port P] [--cert FILE --key FILE] [--ca-out FILE] [--name 127.0.0.1|localhost]\n"
+                 "               [--card ACCOUNT=CENTS ...] [--quiet] [--help]\n"
+                 "The card host simulator: service discovery (GET /sd/104), pings and transactions on one TLS port\n"
+                 "of 127.0.0.1; the first line on standard output is that port. SIGINT or SIGTERM ends it.\n"
+                 "defaults: --port %d (0: the system chooses) --name %s; without --cert and --key a test CA of\n"
+                 "          its own (written with --ca-out); no cards until a card is issued; every exchange\n"
+                 "          shown on standard error unless --quiet\n",
+                 defaults.port, defaults.name.c_str());
 }
 
 bool ParseArguments(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
+        auto value = [&](std::string* out) { return TakeArgument(argc, argv, &i, out); };
         std::string text;
         if (arg == "--port" && value(&text)) {
             char* end = nullptr;
@@ -81,41 +82,6 @@ bool ParseArguments(int argc, char** argv, Options* options) {
     }
     return options->certFile.empty() == options->keyFile.empty();
 }
-
-// A certificate file (the leaf, then any chain) and its key, loaded as the identity the endpoint shows.
-class CLoadedIdentity {
-public:
-    bool Load(const std::string& certFile, const std::string& keyFile, std::string* error) {
-        std::unique_ptr<BIO, decltype(&BIO_free)> certs(BIO_new_file(certFile.c_str(), "r"), BIO_free);
-        if (!certs) {
-            *error = "cannot read " + certFile;
-            return false;
-        }
-        for (X509* cert; (cert = PEM_read_bio_X509(certs.get(), nullptr, nullptr, nullptr)) != nullptr;) {
-            m_Certs.emplace_back(cert);
-        }
-        std::unique_ptr<BIO, decltype(&BIO_free)> key(BIO_new_file(keyFile.c_str(), "r"), BIO_free);
-        if (key) {
-            m_Key.reset(PEM_read_bio_PrivateKey(key.get(), nullptr, nullptr, nullptr));
-        }
-        if (m_Certs.empty() || !m_Key) {
-            *error = m_Certs.empty() ? "no certificate in " + certFile : "no private key in " + keyFile;
-            return false;
-        }
-        m_Identity.cert = m_Certs[0].get();
-        m_Identity.key = m_Key.get();
-        for (size_t i = 1; i < m_Certs.size(); ++i) {
-            m_Identity.chain.push_back(m_Certs[i].get());
-        }
-        return true;
-    }
-    const CTestIdentity& Identity() const { return m_Identity; }
-
-private:
-    std::vector<tls::X509Ptr> m_Certs;
-    tls::EvpPkeyPtr m_Key;
-    CTestIdentity m_Identity;
-};
 
 // Carries connections from the port the user asked for to the endpoint's own port (the endpoint always takes a
 // port of the system's choosing). One thread accepts; each connection gets a thread that copies both ways.
@@ -204,37 +170,26 @@ void PrintExchange(const CHostExchange& exchange) {
 } // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        }
+    }
     Options options;
     if (!ParseArguments(argc, argv, &options)) {
         Usage();
         return 2;
     }
-    // The signals end the program through sigtimedwait below, not through a handler.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    CStopSignals stopSignals;
 
-    std::unique_ptr<CTestPki> pki;
-    CLoadedIdentity loaded;
-    const CTestIdentity* identity = nullptr;
-    if (options.certFile.empty()) {
-        pki = std::make_unique<CTestPki>();
-        identity = &pki->Leaf(options.name == "localhost" ? TestLeaf::Localhost : TestLeaf::LoopbackIp);
-        if (!options.caOut.empty() && !pki->WriteRootFile(options.caOut)) {
-            std::fprintf(stderr, "hostsim: cannot write %s\n", options.caOut.c_str());
-            return 1;
-        }
-    } else {
-        std::string error;
-        if (!loaded.Load(options.certFile, options.keyFile, &error)) {
-            std::fprintf(stderr, "hostsim: %s\n", error.c_str());
-            return 1;
-        }
-        identity = &loaded.Identity();
+    CProgramIdentity programIdentity;
+    std::string error;
+    if (!programIdentity.Prepare(options.certFile, options.keyFile, options.caOut, options.name, &error)) {
+        std::fprintf(stderr, "hostsim: %s\n", error.c_str());
+        return 1;
     }
+    const CTestIdentity* identity = &programIdentity.Identity();
 
     CHostSimulatorOptions simulatorOptions;
     simulatorOptions.providers = 1;
@@ -266,9 +221,7 @@ int main(int argc, char** argv) {
 
     size_t shown = 0;
     size_t shownProblems = 0;
-    for (;;) {
-        const timespec slice{0, 200 * 1000 * 1000};
-        const int signal = sigtimedwait(&signals, nullptr, &slice);
+    stopSignals.RunUntilStop([&] {
         if (!options.quiet) {
             const auto exchanges = simulator.Exchanges();
             for (; shown < exchanges.size(); ++shown) {
@@ -279,10 +232,7 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "hostsim: BAD REQUEST: %s\n", problems[shownProblems].c_str());
             }
         }
-        if (signal == SIGINT || signal == SIGTERM) {
-            break;
-        }
-    }
+    });
     forwarder.Stop();
     simulator.Stop();
     std::fprintf(stderr, "hostsim: stopped\n");

@@ -11,12 +11,25 @@
 
 namespace {
 
-void Usage() {
-    std::fprintf(stderr,
+constexpr char kDefaultHost[] = "127.0.0.1";
+constexpr int kDefaultPort = 9100;
+constexpr char kDefaultHeader[] = "Lane01";
+constexpr int kDefaultTimeoutSeconds = 120;
+
+// The usage with the defaults the options start from; on standard output for --help, else standard error.
+void Usage(std::FILE* out = stderr) {
+    const SPosRequest defaults;
+    std::fprintf(out,
                  "usage: poslane [--host H] [--port P] [--trancode Sale] [--acct N | --track2 T] [--expdate MMYY]\n"
                  "               [--purchase 1.00] [--invoice N] [--refno N] [--merchant ID] [--authcode C]\n"
                  "               [--terminal ID] [--operator ID] [--memo TEXT] [--field KEY=VALUE]...\n"
-                 "               [--header TEXT] [--password PW] [--abort] [--timeout SECONDS]\n");
+                 "               [--header TEXT] [--password PW] [--abort] [--timeout SECONDS] [--help]\n"
+                 "Logs in to the server as one POS lane, sends one request (or an abort request) and prints the\n"
+                 "decrypted reply document; exit 0 when the reply says Approved, 3 otherwise, 1 on a failure.\n"
+                 "defaults: --host %s --port %d --trancode %s --merchant %s --invoice %s --refno %s\n"
+                 "          --header %s --timeout %d; no account, amount, password, terminal or operator\n",
+                 kDefaultHost, kDefaultPort, defaults.tranCode.c_str(), defaults.merchantId.c_str(),
+                 defaults.invoiceNo.c_str(), defaults.refNo.c_str(), kDefaultHeader, kDefaultTimeoutSeconds);
 }
 
 void PrintReply(const char* what, const SPosReply& reply) {
@@ -27,12 +40,12 @@ void PrintReply(const char* what, const SPosReply& reply) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string host = "127.0.0.1";
-    int port = 9100;
-    std::string header = "Lane01";
+    std::string host = kDefaultHost;
+    int port = kDefaultPort;
+    std::string header = kDefaultHeader;
     std::string password;
     bool abort = false;
-    int timeoutSeconds = 120;
+    int timeoutSeconds = kDefaultTimeoutSeconds;
     SPosRequest request;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -43,6 +56,10 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        }
         if (arg == "--host") {
             host = value();
         } else if (arg == "--port") {

@@ -1,5 +1,8 @@
 #include "transaction/ReverseWorker.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -9,6 +12,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "common/TempDir.h"
 #include "foundation/AppMode.h"
@@ -16,6 +20,7 @@
 #include "foundation/Presenter.h"
 #include "foundation/SharedConstants.h"
 #include "platform/Clock.h"
+#include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
@@ -69,6 +74,14 @@ std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
     return reversals;
 }
 
+int Count(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++count;
+    }
+    return count;
+}
+
 std::string ReadLogs() {
     CLogger::Instance().Flush();
     std::string text;
@@ -89,6 +102,28 @@ std::vector<std::string> JournalLines() {
         start = end == std::string::npos ? text.size() : end + 1;
     }
     return lines;
+}
+
+// The key the process's journal uses in the current folder (made when there is none).
+CSealingKey JournalKey() {
+    CSealingKey key;
+    ESealingKeyOrigin origin = ESealingKeyOrigin::Loaded;
+    std::string error;
+    EXPECT_TRUE(CSealingKey::LoadOrCreate(kReversalJournalKeyFileName, &key, &origin, &error)) << error;
+    return key;
+}
+
+std::string LineOf(const CJournalEntry& entry, const CSealingKey& key) {
+    std::string line;
+    EXPECT_TRUE(EncodeJournalLine(entry, key, &line));
+    return line;
+}
+
+// A key of one repeated byte, for line tests.
+CSealingKey KeyOf(uint8_t fill) {
+    std::array<uint8_t, CSealingKey::kKeyBytes> bytes{};
+    bytes.fill(fill);
+    return CSealingKey::FromBytes(bytes);
 }
 
 // Shows nothing; remembers the boxes it was asked to show.
@@ -156,8 +191,9 @@ protected:
         return StepUntil([count] { return Reversals(g_TransactionQueue).size() == count; });
     }
 
-    // Plays the host interface: the one queued reversal ends in |state|.
-    void AnswerTheReversal(int state) {
+    // Plays the host interface: the one queued reversal ends in |state|, answered with |hostCode| when it
+    // completed.
+    void AnswerTheReversal(int state, int hostCode = 0) {
         const std::vector<CTransaction> reversals = Reversals(g_TransactionQueue);
         ASSERT_EQ(reversals.size(), 1u);
         CTransaction record = reversals[0];
@@ -166,9 +202,19 @@ protected:
         if (state == kTranStateHostError) {
             record.m_HostErrorText = "Host Link Timed Out";
         } else {
-            record.m_HostResponse = "approved reversal";
+            Answer(record, hostCode);
         }
         ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
+    }
+
+    // What ParseHostResponse leaves in a reversal the host answered with |hostCode|.
+    static void Answer(CTransaction& record, int hostCode) {
+        record.m_HostResponse = "39" + std::string(hostCode < 10 ? "0" : "") + std::to_string(hostCode);
+        record.m_Approved = hostCode == 0;
+        record.m_Captured = hostCode == 0;
+        if (hostCode != 0) {
+            record.m_ResponseText = HostResponseText(hostCode);
+        }
     }
 
     CManualClock m_Clock{1000000};
@@ -260,6 +306,7 @@ struct TrackedEndCase {
     int32_t resultCode; // and its result code
     bool queuedAgainAtOnce;
     bool retriedAfterAMinute;
+    int hostCode = 0; // the host's answer of a completed one
 };
 
 class TrackedReversalEndTest : public ReverseWorkerTest, public ::testing::WithParamInterface<TrackedEndCase> {};
@@ -272,6 +319,9 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
     CTransaction record = Reversals(g_TransactionQueue)[0];
     record.m_State = c.state;
     record.m_ResultCode = c.resultCode;
+    if (c.state == kTranStateCompleted) {
+        Answer(record, c.hostCode);
+    }
     ASSERT_TRUE(g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record));
 
     if (c.queuedAgainAtOnce) {
@@ -306,6 +356,12 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrackedReversalEndTest,
     ::testing::Values(TrackedEndCase{"Completed", kTranStateCompleted, kResultNew, false, false},
+                      // An earlier attempt, cut off before its answer, reversed it already.
+                      TrackedEndCase{"AlreadyReversed", kTranStateCompleted, kResultNew, false, false, 34},
+                      // The host never booked what it reverses.
+                      TrackedEndCase{"NoPreviousTransaction", kTranStateCompleted, kResultNew, false, false, 33},
+                      // Any other answer leaves the reversed transaction standing: tried again.
+                      TrackedEndCase{"DeclinedByTheHost", kTranStateCompleted, kResultNew, false, true, 9},
                       TrackedEndCase{"HostError", kTranStateHostError, kResultNew, false, true},
                       // The host interface had no thread for it: nothing went out.
                       TrackedEndCase{"NotTakenByTheHost", kTranStateCodeSet, kResultAuthThreadFailed, false, true},
@@ -365,11 +421,13 @@ TEST_F(ReverseWorkerTest, ReversalsOfAnEarlierRunAreQueuedAtStartWithTheirCreati
         EXPECT_EQ(record.m_ReversalAttempts, 1u);
         EXPECT_EQ(record.m_OrigTranCode, kTranNumSale);
         EXPECT_EQ(record.m_State, kTranStateQueued);
-        EXPECT_EQ(record.m_HostRequest, old.m_HostRequest);
+        EXPECT_EQ(record.m_Account, old.m_Account);
+        // The reversed transaction's host message carries the whole card number: the journal never keeps it.
+        EXPECT_EQ(record.m_HostRequest, "");
     }
     // The old one's hold has long passed: its host message is written at once.
     EXPECT_TRUE(replayed[0].BuildHostRequest());
-    EXPECT_NE(replayed[0].m_HostRequest, old.m_HostRequest);
+    EXPECT_NE(replayed[0].m_HostRequest.find(old.m_Account), std::string::npos);
 }
 
 TEST_F(ReverseWorkerTest, ReversalTakenByTheHostSurvivesARestartOfTheInterfaces) {
@@ -405,6 +463,7 @@ TEST_F(ReverseWorkerTest, NewWorkerTakesOverAReversalStillQueuedInsteadOfSending
     for (const CTransaction& record : Reversals(g_TransactionQueue)) {
         CTransaction done = record;
         done.m_State = kTranStateCompleted;
+        Answer(done, 0);
         g_TransactionQueue.ReplaceBySeq(done.m_QueueSeq, done);
     }
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
@@ -435,7 +494,7 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
     CJournalEntry entry;
     entry.id = 7;
     entry.record = MakeReversalRecord(ApprovedSale());
-    const std::string good = EncodeJournalLine(entry);
+    const std::string good = LineOf(entry, JournalKey());
     std::string flipped = good;
     flipped[flipped.find("Purchase=1000") + 9] = '9';
     const std::string truncated = good.substr(0, good.size() / 2);
@@ -467,6 +526,204 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
     EXPECT_EQ(JournalLines(), lines);
 }
 
+TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCreationTimeAndLoggedOnce) {
+    CTransaction sale = ApprovedSale();
+    sale.m_Created = CTransaction::CreatedTimeNow() - 20000; // sent 20 s before the crash
+    CReversalJournal::Instance().AddInDoubt(MakeReversalRecord(sale));
+    ForgetProcessState(); // killed while the host had it
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const CTransaction revived = Reversals(g_TransactionQueue)[0];
+    EXPECT_EQ(revived.m_Created, sale.m_Created); // so the 35-second hold counts from the Sale
+    EXPECT_EQ(revived.m_OrigTranCode, kTranNumSale);
+    EXPECT_EQ(revived.m_ReversalAttempts, 1u);
+    EXPECT_EQ(revived.m_Account, sale.m_Account);
+    EXPECT_EQ(revived.m_HostTime, sale.m_HostTime);
+    const std::string line = "Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                             "because " +
+                             kReversalReasonLeftInDoubt;
+    EXPECT_NE(ReadLogs().find(line), std::string::npos);
+    ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+    EXPECT_FALSE(CReversalJournal::Instance().Entries()[0].inDoubt);
+
+    // Killed again before the reversal went out: it is sent again, but not logged as revived a second time.
+    m_Worker.Stop();
+    ForgetProcessState();
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const std::string logs = ReadLogs();
+    EXPECT_EQ(logs.find(line), logs.rfind(line));
+    AnswerTheReversal(kTranStateCompleted, 34); // the host had it already
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+}
+
+TEST_F(ReverseWorkerTest, ATransactionInDoubtIsSettledOrBecomesItsReversalInOneEntry) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    CTransaction delivered = ApprovedSale();
+    delivered.m_JournalId = journal.AddInDoubt(MakeReversalRecord(delivered));
+    CTransaction undelivered = ApprovedSale();
+    undelivered.m_JournalId = journal.AddInDoubt(MakeReversalRecord(undelivered));
+    ASSERT_EQ(journal.Entries().size(), 2u);
+
+    journal.SettleInDoubt(delivered.m_JournalId);
+    AddReversal(undelivered, kReversalReasonUndeliverableToClient);
+    std::vector<CJournalEntry> entries = journal.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].id, undelivered.m_JournalId);
+    EXPECT_FALSE(entries[0].inDoubt);
+    EXPECT_EQ(Reversals(g_ReversalQueue).size(), 1u);
+    EXPECT_EQ(Reversals(g_ReversalQueue)[0].m_JournalId, 0u);
+
+    // A late settle of what is now a reversal leaves it alone; a second reversal of it is an entry of its own.
+    journal.SettleInDoubt(undelivered.m_JournalId);
+    AddReversal(undelivered, kReversalReasonUndeliverableToClient);
+    EXPECT_EQ(journal.Entries().size(), 2u);
+    // What the file holds agrees.
+    CReversalJournal fromDisk;
+    EXPECT_EQ(fromDisk.Entries().size(), 2u);
+}
+
+TEST_F(ReverseWorkerTest, AJournalOfTheEarlierFormIsReadAndKeptFromThenOnWithoutTheRequest) {
+    // A line as the earlier form wrote it: the decrypted request (its CVV too), its key and the host message.
+    const std::string body =
+        "REV1\tid=4\tfailed=0\tCreated=" + std::to_string(CTransaction::CreatedTimeNow() - 60000) +
+        "\tReversalAttempts=1\tResultCode=1003\tTranCode=50\tOrigTranCode=62\tState=1\tCryptMode=0"
+        "\tQueueSeq=3\tQueueSubSeq=3\tDialRetry=0\tSwiped=0\tApproved=0\tCaptured=0\tHostSpareFlag=0"
+        "\tRequestKey=0102ABCDEF\tRequest=TStream=Transaction%1CAcctNo=6035710012341234%1CCVVData=987"
+        "%1CPurchase=10.00\tHostTime=101500\tHostDate=03142024\tTranCodeName=Reversal"
+        "\tClientAddress=127.0.0.1:0007\tAccount=6035710012341234\tTrack2=6035710012341234"
+        "\tPurchase=1000\tAuthorize=1000\tHostRequest=SV.X%1C706035710012341234";
+    WriteFileBytes(kReversalJournalFileName, SignJournalLine(body) + "\n");
+
+    ASSERT_TRUE(m_Worker.Start());
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    const CTransaction reversal = Reversals(g_TransactionQueue)[0];
+    EXPECT_EQ(reversal.m_Account, "6035710012341234");
+    EXPECT_EQ(reversal.m_ClientAddress, "127.0.0.1:0007");
+    EXPECT_EQ(reversal.m_Request, "");
+    EXPECT_NE(ReadLogs().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
+    const std::string file = ReadFileBytes(kReversalJournalFileName);
+    EXPECT_EQ(file.rfind("REV2\t", 0), 0u);
+    for (const char* gone : {"6035710012341234", "CVVData", "0102ABCDEF", "REV1"}) {
+        EXPECT_EQ(file.find(gone), std::string::npos) << gone;
+    }
+}
+
+TEST_F(ReverseWorkerTest, AJournalThatCannotBeDecryptedIsMovedAsideAndLoggedNotDropped) {
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    const std::string sealed = ReadFileBytes(kReversalJournalFileName);
+    ASSERT_FALSE(sealed.empty());
+    ForgetProcessState();
+    // The key is lost (a restored backup without it, say): a new one is made, the old entries cannot be opened.
+    fs::remove(kReversalJournalKeyFileName);
+
+    ASSERT_TRUE(m_Worker.Start());
+    Steps(3);
+    EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+    const std::string logs = ReadLogs();
+    EXPECT_NE(logs.find("Reversal journal holds 1 entr(ies) that cannot be decrypted with its key: the file was "
+                        "moved aside to Reversals.dat.undecryptable-"),
+              std::string::npos);
+    std::vector<fs::path> aside;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        if (entry.path().filename().string().rfind("Reversals.dat.undecryptable-", 0) == 0) {
+            aside.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(aside.size(), 1u);
+    EXPECT_EQ(ReadFileBytes(aside[0]), sealed);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+
+    // New reversals go on in a journal of the new key.
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    m_Worker.Stop();
+    ForgetProcessState();
+    EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+}
+
+TEST_F(ReverseWorkerTest, AKeyFileThatIsNoKeyIsMovedAsideAndReplaced) {
+    fs::create_directory("CORVANE_KEYS");
+    WriteFileBytes(kReversalJournalKeyFileName, "not a key");
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    // (Where the old file went is the key's own business.)
+    EXPECT_EQ(ReadFileBytes(kReversalJournalKeyFileName).size(), CSealingKey::kKeyBytes);
+    EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+    EXPECT_NE(ReadLogs().find("was not a key: moved aside"), std::string::npos);
+}
+
+TEST_F(ReverseWorkerTest, TheJournalAndItsKeyAreTheOwnersAloneWhateverTheUmask) {
+    const mode_t previous = ::umask(0);
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ::umask(previous);
+    EXPECT_EQ(fs::status(kReversalJournalFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status(kReversalJournalKeyFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(fs::status("CORVANE_KEYS").permissions(), fs::perms::owner_all);
+    // The account is in the file only sealed.
+    EXPECT_EQ(ReadFileBytes(kReversalJournalFileName).find("6035710012341234"), std::string::npos);
+}
+
+TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttempt) {
+    std::atomic<bool> route{false};
+    m_Worker.SetRouteProbe([&route] { return route.load(); });
+    AddReversal(ApprovedSale(), kReversalReasonRuvuzUvirTimeout);
+    ASSERT_TRUE(m_Worker.Start());
+    // However long discovery takes, the reversal waits where it is: no attempt, no 60-second retry.
+    m_Clock.Advance(5 * kReversalRetryDelayMs);
+    Steps(5);
+    EXPECT_EQ(g_ReversalQueue.GetCount(), 1);
+    EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
+    EXPECT_EQ(Count(ReadLogs(), "Reversals wait for a Service Provider to send them to."), 1);
+
+    route = true;
+    ASSERT_TRUE(ReversalsInHostQueue(1));
+    EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 1u);
+    AnswerTheReversal(kTranStateCompleted);
+    ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+}
+
+// The ids of the entries the journal file now holds (the file read as it lies, without the journal's help).
+std::vector<uint64_t> IdsOnDisk(const CSealingKey& key) {
+    std::vector<uint64_t> ids;
+    for (const std::string& line : JournalLines()) {
+        CJournalEntry entry;
+        if (!line.empty() && DecodeJournalLine(line, key, entry) == EJournalLine::Entry) {
+            ids.push_back(entry.id);
+        }
+    }
+    return ids;
+}
+
+TEST_F(ReverseWorkerTest, ChangesMadeAtOnceAreEachOnDiskWhenTheirCallReturns) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    journal.Remove(journal.AddInDoubt(MakeReversalRecord(ApprovedSale()))); // makes the key
+    const CSealingKey key = JournalKey();
+    std::atomic<int> missing{0};
+    std::atomic<int> lingering{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 10; ++i) {
+                const uint64_t id = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+                std::vector<uint64_t> ids = IdsOnDisk(key);
+                missing += std::find(ids.begin(), ids.end(), id) == ids.end() ? 1 : 0;
+                journal.SettleInDoubt(id);
+                ids = IdsOnDisk(key);
+                lingering += std::find(ids.begin(), ids.end(), id) != ids.end() ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(missing.load(), 0);
+    EXPECT_EQ(lingering.load(), 0);
+    EXPECT_TRUE(journal.Entries().empty());
+    EXPECT_TRUE(IdsOnDisk(key).empty());
+}
+
 TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
@@ -479,35 +736,86 @@ TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
     EXPECT_TRUE(m_Worker.Start());
 }
 
-TEST(JournalLineTest, EveryValueSurvivesTheRoundTripAndNoneBreaksTheLine) {
+TEST(JournalLineTest, KeptValuesSurviveTheRoundTripAndNoneBreaksTheLine) {
+    const CSealingKey key = KeyOf(0x5A);
     CJournalEntry entry;
     entry.id = 42;
     entry.failedAtMs = 1700000000123;
+    entry.inDoubt = true;
     entry.record = MakeReversalRecord(ApprovedSale());
-    entry.record.m_Request = std::string("TStream=Transaction\x1c"
-                                         "Memo=a\tb\r\nc%41=\x00\xff",
-                                         37);
-    entry.record.m_Reply = "\x1c"
-                           "000\x02<RStream>\x03";
-    entry.record.m_Memo = "%%%";
-    entry.record.m_HostErrorText = "sum=00000000";
-    entry.record.m_QueueSeq = -1;
+    entry.record.m_Header = "lane\t7\r\n%41\xff";
+    entry.record.m_OperatorID = "%%%";
+    entry.record.m_Swiped = true;
+    entry.record.m_Track2 = "6035710012341234=2512101";
     entry.record.m_ReversalAttempts = 4294967295u;
-    const std::string line = EncodeJournalLine(entry);
+    const std::string line = LineOf(entry, key);
     EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos);
 
     CJournalEntry decoded;
-    ASSERT_TRUE(DecodeJournalLine(line, decoded));
+    ASSERT_EQ(DecodeJournalLine(line, key, decoded), EJournalLine::Entry);
     EXPECT_EQ(decoded.id, 42u);
     EXPECT_EQ(decoded.failedAtMs, entry.failedAtMs);
-    EXPECT_EQ(decoded.record.m_Request, entry.record.m_Request);
+    EXPECT_TRUE(decoded.inDoubt);
+    EXPECT_EQ(decoded.record.m_Header, entry.record.m_Header);
+    EXPECT_EQ(decoded.record.m_Account, entry.record.m_Account);
+    EXPECT_EQ(decoded.record.m_Track2, entry.record.m_Track2);
     EXPECT_EQ(decoded.record.m_ReversalAttempts, 4294967295u);
-    EXPECT_EQ(EncodeJournalLine(decoded), line); // every member came back
+    // Every kept member came back: the reversal's host message is the one the full record gives.
+    CTransaction full = entry.record;
+    CTransaction kept = decoded.record;
+    full.m_Created = kept.m_Created = CTransaction::CreatedTimeNow() - 60000;
+    ASSERT_TRUE(full.BuildHostRequest());
+    ASSERT_TRUE(kept.BuildHostRequest());
+    EXPECT_EQ(kept.m_HostRequest, full.m_HostRequest);
 
     // Fields of a later version are passed over.
     const std::string body = line.substr(0, line.rfind('\t'));
-    ASSERT_TRUE(DecodeJournalLine(SignJournalLine(body + "\tLaterField=x"), decoded));
-    EXPECT_EQ(EncodeJournalLine(decoded), line);
+    ASSERT_EQ(DecodeJournalLine(SignJournalLine(body + "\tLaterField=x"), key, decoded), EJournalLine::Entry);
+    EXPECT_EQ(decoded.record.m_Track2, entry.record.m_Track2);
+}
+
+TEST(JournalLineTest, NeitherTheRequestNorTheCardDataIsWrittenInTheClear) {
+    CJournalEntry entry;
+    entry.id = 9;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    entry.record.m_Request = "TStream=Transaction\x1c"
+                             "AcctNo=6035710012341234\x1c"
+                             "CVVData=987";
+    entry.record.m_RequestKey = "0102A0B0C0D0E0F0";
+    entry.record.m_Reply = "\x1c"
+                           "200\x02"
+                           "ABCDEF\x03";
+    entry.record.m_ExpDate = "1225";
+    entry.record.m_Memo = "memo text";
+    const std::string line = LineOf(entry, KeyOf(1));
+    // (Short values such as the CVV itself could stand in the hex of the sealed fields by chance: the fields that
+    // would carry them are looked for instead.)
+    for (const std::string& secret : {std::string("6035710012341234"), std::string("CVVData"), std::string("AcctNo"),
+                                      std::string("0102A0B0C0D0E0F0"), std::string("ExpDate"), std::string("Memo"),
+                                      std::string("memo text"), std::string("SV.host message"), std::string("Request"),
+                                      std::string("Reply"), std::string("HostRequest"), std::string("HostResponse")}) {
+        EXPECT_EQ(line.find(secret), std::string::npos) << secret;
+    }
+    CJournalEntry decoded;
+    ASSERT_EQ(DecodeJournalLine(line, KeyOf(1), decoded), EJournalLine::Entry);
+    EXPECT_EQ(decoded.record.m_Request, "");
+    EXPECT_EQ(decoded.record.m_RequestKey, "");
+    EXPECT_EQ(decoded.record.m_HostRequest, "");
+    EXPECT_EQ(decoded.record.m_ExpDate, "");
+    EXPECT_EQ(decoded.record.m_Account, "6035710012341234");
+}
+
+TEST(JournalLineTest, SealedFieldsOpenOnlyWithTheirKeyAndInTheirOwnEntry) {
+    CJournalEntry entry;
+    entry.id = 3;
+    entry.record = MakeReversalRecord(ApprovedSale());
+    const std::string line = LineOf(entry, KeyOf(1));
+    CJournalEntry decoded;
+    EXPECT_EQ(DecodeJournalLine(line, KeyOf(2), decoded), EJournalLine::Undecryptable);
+    // The sealed account of entry 3 copied into a line of entry 4 does not open there.
+    std::string body = line.substr(0, line.rfind('\t'));
+    body.replace(body.find("\tid=3"), 5, "\tid=4");
+    EXPECT_EQ(DecodeJournalLine(SignJournalLine(body), KeyOf(1), decoded), EJournalLine::Undecryptable);
 }
 
 // |line| with |from| replaced by |to| and signed again.
@@ -528,9 +836,9 @@ TEST_P(DamagedJournalLineTest, IsRefused) {
     CJournalEntry entry;
     entry.id = 3;
     entry.record = MakeReversalRecord(ApprovedSale());
-    const std::string line = GetParam().damage(EncodeJournalLine(entry));
+    const std::string line = GetParam().damage(LineOf(entry, KeyOf(7)));
     CJournalEntry decoded;
-    EXPECT_FALSE(DecodeJournalLine(line, decoded));
+    EXPECT_EQ(DecodeJournalLine(line, KeyOf(7), decoded), EJournalLine::Damaged);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -545,7 +853,9 @@ INSTANTIATE_TEST_SUITE_P(
                             return d;
                         }},
         DamagedLineCase{"NoChecksum", [](const std::string& l) { return l.substr(0, l.rfind('\t')); }},
-        DamagedLineCase{"OtherTag", [](const std::string& l) { return Resign(l, "REV1", "REV2"); }},
+        DamagedLineCase{"OtherTag", [](const std::string& l) { return Resign(l, "REV2", "REV9"); }},
+        DamagedLineCase{"SealedFieldNotHex",
+                        [](const std::string& l) { return Resign(l, "\tAccount=", "\tAccount=zz"); }},
         // Correctly signed lines whose fields do not fit.
         DamagedLineCase{"BadNumber", [](const std::string& l) { return Resign(l, "State=1", "State=x"); }},
         DamagedLineCase{"NumberOutOfRange",

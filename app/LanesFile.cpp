@@ -1,0 +1,68 @@
+#include "app/LanesFile.h"
+
+#include "foundation/Logger.h"
+#include "platform/Files.h"
+
+namespace {
+constexpr char kFieldSeparator = 0x1C; // FS
+constexpr char kLineEnd[] = "\r\n";
+} // namespace
+
+bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file) {
+    lanes.clear();
+    std::string text;
+    if (!ReadWholeFile(file, &text)) {
+        return true; // no file yet: no descriptions
+    }
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        const size_t next = end == std::string::npos ? text.size() : end + 1;
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            break;
+        }
+        const size_t separator = line.find(kFieldSeparator);
+        if (separator != std::string::npos) {
+            lanes[line.substr(0, separator)] = line.substr(separator + 1);
+        }
+        pos = next;
+    }
+    return true;
+}
+
+bool CLanesFile::WriteLanesFile(const CStringMap& lanes, const std::filesystem::path& file) {
+    std::string text;
+    for (const auto& [id, description] : lanes) {
+        text += id + kFieldSeparator + description + kLineEnd;
+    }
+    std::string error;
+    if (!WriteFileAtomically(file, text, 0644, &error)) {
+        CLogger::Instance().LogLine("Exception Writing Lanes File - Unknown");
+        CLogger::Instance().LogLine("%s", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool CLanesFile::ClearLanesFile(const std::filesystem::path& file) {
+    return WriteLanesFile(CStringMap(), file);
+}
+
+std::string CheckLaneIds(const std::string& laneIds, CItemMap& ids) {
+    if (!SplitToMap(kLaneIdSeparator, laneIds, ids) || ids.empty()) {
+        return kNoLaneIdsText;
+    }
+    for (const auto& [number, id] : ids) {
+        if (id.empty() || id.size() > kMaxLaneIdLength) {
+            return kLaneIdsMalformedText;
+        }
+    }
+    return "";
+}

@@ -1,0 +1,381 @@
+#include "host/DialBackupServer.h"
+
+#include "foundation/CardDataMask.h"
+#include "foundation/ErrorReporter.h"
+#include "foundation/Logger.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/ParamStore.h"
+#include "foundation/TextHelpers.h"
+#include "platform/Clock.h"
+#include "platform/ProcessEvents.h"
+#include "transaction/Replies.h"
+#include "transaction/TransactionQueue.h"
+
+namespace {
+constexpr int kDialBaud = 19200;
+constexpr uint32_t kSliceMs = 1;
+
+// The answers of a dial attempt that name why it failed.
+const char* const kDialFailureWords[] = {"NO CARRIER", "ERROR",       "NO DIALTONE", "BUSY",
+                                         "NO ANSWER",  "LINE IN USE", "DIGITAL"};
+
+// The one place where a dial exchange's host message or answer goes to the log.
+void LogDialHostText(const char* format, const std::string& hostText, const CTransaction& transaction) {
+    CLogger::Instance().LogLine(format, MaskCardData(hostText).c_str(), transaction.m_ClientAddress.c_str());
+}
+
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string WithoutCommandBreaks(const std::string& text, bool* stripped) {
+    std::string clean;
+    for (const char c : text) {
+        if (c == '\r' || c == '\n' || c == ';') {
+            *stripped = true;
+        } else {
+            clean += c;
+        }
+    }
+    return clean;
+}
+} // namespace
+
+char DialFrameLrc(const std::string& body) {
+    unsigned char lrc = static_cast<unsigned char>(kDialEtx);
+    for (const char c : body) {
+        lrc ^= static_cast<unsigned char>(c);
+    }
+    return static_cast<char>(lrc);
+}
+
+std::string BuildDialFrame(const std::string& message) {
+    std::string frame;
+    frame.reserve(message.size() + 3);
+    frame += kDialStx;
+    frame += message;
+    frame += kDialEtx;
+    frame += DialFrameLrc(message);
+    return frame;
+}
+
+bool CheckLrc(const std::string& body, char received) {
+    return DialFrameLrc(body) == received;
+}
+
+std::string BuildDialString(const std::string& prefix, const std::string& number, bool* stripped) {
+    *stripped = false;
+    return "ATDT" + WithoutCommandBreaks(prefix, stripped) + WithoutCommandBreaks(number, stripped);
+}
+
+CDialBackupServer::CDialBackupServer(const SDialTimings& timings) : m_Timings(timings), m_Port(timings) {}
+
+CDialBackupServer::~CDialBackupServer() {
+    Stop();
+    m_Port.Close();
+}
+
+std::string CDialBackupServer::GetLastErrorText() const {
+    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    return m_LastError;
+}
+
+void CDialBackupServer::SetLastError(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    m_LastError = text;
+}
+
+bool CDialBackupServer::Start(int comPort) {
+    Stop();
+    m_ComPortNumber = comPort;
+    m_PortName = FormatText("COM %02d", comPort);
+    SetLastError(std::string());
+    m_FailedEvent.Reset();
+    m_StartedEvent.Reset();
+    m_StopEvent.Reset();
+    m_pThread = std::make_unique<CWorkerThread>("DialBackupServer", [this] { return Run(); });
+    if (!m_pThread->Start()) {
+        m_pThread.reset();
+        SetLastError(kDialThreadFailedText);
+        return false;
+    }
+    if (WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent}) == 1) {
+        return true;
+    }
+    Stop();
+    return false;
+}
+
+void CDialBackupServer::Stop() {
+    m_StopEvent.Set();
+    if (m_pThread != nullptr) {
+        m_pThread->Join();
+        m_pThread.reset();
+    }
+    m_StartedEvent.Reset();
+}
+
+void CDialBackupServer::Fail(const std::string& text) {
+    SetLastError(text);
+    m_Port.Close();
+    m_FailedEvent.Set();
+}
+
+int CDialBackupServer::Run() {
+    g_DialConnectedEvent.Reset();
+    m_Port.SetCancelEvent(&m_StopEvent);
+    const int port = m_ComPortNumber;
+    if (!m_Port.Open(port, kDialBaud, 'E', '7', '1')) {
+        Fail(FormatText(kDialOpenFailedFormat, port));
+        return 0;
+    }
+    if (!m_Port.IsDsr()) {
+        Fail(FormatText(kDialDsrInactiveFormat, port));
+        return 0;
+    }
+    if (!m_Port.IsCts()) {
+        Fail(FormatText(kDialCtsInactiveFormat, port));
+        return 0;
+    }
+    std::string text;
+    if (m_Port.CheckModemIdentity(&text, m_Timings.identityMs) != kComSuccess) {
+        Fail(FormatText(kDialDeviceFailedFormat, port, text.c_str()));
+        return 0;
+    }
+    m_LastFailureNotReversal = false;
+    m_Serving.store(true);
+    m_StartedEvent.Set();
+
+    CTransactionList snapshot;
+    for (;;) {
+        g_TransactionQueue.GetAll(snapshot);
+        for (const CTransaction& listed : snapshot) {
+            if (m_StopEvent.IsSet()) {
+                break;
+            }
+            if (listed.m_State != kTranStateDial || listed.m_CryptMode != kCryptModeEncrypted) {
+                continue;
+            }
+            // The snapshot may be many seconds old by now (an exchange takes up to 35 s): the record is taken
+            // again, and left alone when the host interface has given up on it meanwhile.
+            CTransaction transaction;
+            if (!g_TransactionQueue.GetBySeq(listed.m_QueueSeq, transaction) || transaction.m_State != kTranStateDial ||
+                transaction.m_CryptMode != kCryptModeEncrypted) {
+                continue;
+            }
+            Serve(transaction);
+        }
+        if (m_StopEvent.Wait(m_Timings.servicePassMs)) {
+            break;
+        }
+        if (!m_Port.IsCarrier() && g_DialConnectedEvent.IsSet()) {
+            g_DialConnectedEvent.Reset();
+        }
+    }
+    m_Serving.store(false);
+    // Closing drops DTR, which ends a call still up.
+    g_DialConnectedEvent.Reset();
+    m_Port.Close();
+    return 0;
+}
+
+void CDialBackupServer::EndFailed(CTransaction& transaction, int32_t state) {
+    transaction.m_State = state;
+    // The POS client is answered 4003 with this text.
+    transaction.m_HostErrorText = GetLastErrorText();
+    CLogger::Instance().LogLine("RESPONSE from RuvuzUvir (Dial) ERROR ->[%s] for %s",
+                                transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
+}
+
+void CDialBackupServer::Serve(CTransaction& transaction) {
+    const bool reversal = transaction.m_TranCode == kTranNumReversal;
+    if (m_Port.IsCarrier() && !m_LastFailureNotReversal && reversal) {
+        // A reversal goes out on a call of its own.
+        if (!HangUp() && !HangUp()) {
+            SetLastError(kDialHangUpFailedText);
+            EndFailed(transaction, kTranStateDialSendFailed);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            return;
+        }
+    }
+    if (!m_Port.IsCarrier()) {
+        m_LastFailureNotReversal = false;
+        if (!InitModem() || !Dial()) {
+            EndFailed(transaction, kTranStateDialSendFailed);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            return;
+        }
+    }
+    if (!m_Port.IsCarrier()) {
+        return;
+    }
+    g_DialConnectedEvent.Set();
+    if (ExchangeFrame(transaction)) {
+        LogDialHostText("RESPONSE from RuvuzUvir (Dial) ->[%s] for %s", transaction.m_HostResponse, transaction);
+        transaction.ParseHostResponse();
+        transaction.m_State = kTranStateDialParsed;
+    } else {
+        EndFailed(transaction, kTranStateDialFailed);
+        m_LastFailureNotReversal = !reversal;
+        HangUp();
+    }
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+}
+
+bool CDialBackupServer::InitModem() {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_Port.PurgeInput();
+        if (m_Port.SendCommand(kModemInitCommand, true) != kComSuccess) {
+            SetLastError(kDialTransmitFailedText);
+            return false;
+        }
+        std::string line;
+        if (m_Port.ReadLine(m_Timings.initAnswerMs, &line) == kComSuccess) {
+            // A modem that still echoes answers its own command first; the second try finds the echo off.
+            SetLastError(line);
+            if (Contains(line, "OK")) {
+                return true;
+            }
+        } else {
+            SetLastError(kDialNoInitResponseText);
+        }
+    }
+    return false;
+}
+
+bool CDialBackupServer::Dial() {
+    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    bool stripped = false;
+    const std::string command =
+        BuildDialString(params.GetValue(kParamDialPrefix), params.GetValue(kParamAuthorizationPhoneNumber), &stripped);
+    if (stripped) {
+        CLogger::Instance().LogLine("DIAL PREFIX or AUTHORIZATION PHONE NUMBER holds CR, LF or ';': removed from the "
+                                    "dial command.");
+    }
+    if (m_Port.SendCommand(command, true) != kComSuccess) {
+        SetLastError(kDialTransmitFailedText);
+        return false;
+    }
+    std::string line;
+    if (m_Port.ReadLine(m_Timings.dialAnswerMs, &line) != kComSuccess) {
+        SetLastError(kDialNoDialResponseText);
+        return false;
+    }
+    if (Contains(line, "CONNECT") && m_Port.WaitForCarrier(m_Timings.connectCarrierMs)) {
+        return true;
+    }
+    for (const char* word : kDialFailureWords) {
+        if (Contains(line, word)) {
+            SetLastError(line);
+            return false;
+        }
+    }
+    SetLastError(kDialFailedToConnectText);
+    return false;
+}
+
+bool CDialBackupServer::WaitForEnq() {
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    while (clock.TickMs() - start < m_Timings.enqMs && !m_StopEvent.IsSet() && m_Port.IsCarrier()) {
+        if (m_Port.BytesAvailable() > 0) {
+            const int count = m_Port.Read(-1);
+            const std::string bytes(m_Port.GetReceiveBuffer(), static_cast<size_t>(count < 0 ? 0 : count));
+            const size_t enq = bytes.find(kDialEnq);
+            if (enq != std::string::npos) {
+                m_Port.Unread(bytes.substr(enq + 1));
+                return true;
+            }
+        }
+        m_Port.WaitCancel(kSliceMs);
+    }
+    return false;
+}
+
+void CDialBackupServer::RejectResponse(const char* text) {
+    m_Port.WaitCancel(m_Timings.nakPauseMs);
+    m_Port.PurgeInput();
+    m_Port.Write(&kDialNak, 1, m_Timings.writeMs);
+    SetLastError(text);
+}
+
+bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
+    const std::string frame = BuildDialFrame(transaction.m_HostRequest);
+    LogDialHostText("SENDING to RuvuzUvir (Dial) -> [%s] for %s", "{Truncated}", transaction);
+    // The frame goes out after the host's ENQ, or after the wait for it all the same.
+    WaitForEnq();
+    if (m_Port.Write(frame.data(), frame.size(), m_Timings.writeMs) != kComSuccess) {
+        SetLastError(kDialTransmitFailedText);
+        return false;
+    }
+    SetLastError(kDialResponseTimeoutText);
+    enum class Receive { Stx, Body, Lrc } receive = Receive::Stx;
+    std::string response;
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    while (clock.TickMs() - start < m_Timings.responseMs) {
+        if (m_Port.WaitCancel(kSliceMs) == kComCancelled) {
+            SetLastError(kDialShuttingDownText);
+            return false;
+        }
+        if (!m_Port.IsCarrier()) {
+            SetLastError(kDialLostCarrierText);
+            return false;
+        }
+        if (m_Port.BytesAvailable() <= 0) {
+            continue;
+        }
+        const int count = m_Port.Read(-1);
+        // A copy: a resend reads the port's buffer again.
+        const std::string bytes(m_Port.GetReceiveBuffer(), static_cast<size_t>(count < 0 ? 0 : count));
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            if (receive == Receive::Stx) {
+                if (c == kDialStx) {
+                    receive = Receive::Body;
+                } else if (c == kDialNak) {
+                    // The host rejected the frame: it goes again after the host's next ENQ.
+                    m_Port.Unread(bytes.substr(i + 1));
+                    if (WaitForEnq()) {
+                        m_Port.PurgeInput();
+                        if (m_Port.Write(frame.data(), frame.size(), m_Timings.writeMs) != kComSuccess) {
+                            SetLastError(kDialTransmitFailedText);
+                            return false;
+                        }
+                    }
+                    break;
+                }
+            } else if (receive == Receive::Body) {
+                if (c == kDialEtx) {
+                    receive = Receive::Lrc;
+                } else if (response.size() >= kDialResponseLimit) {
+                    response.clear();
+                    RejectResponse(kDialResponseTooLongText);
+                    receive = Receive::Stx;
+                    break;
+                } else {
+                    response += c;
+                }
+            } else if (CheckLrc(response, c)) {
+                // What came behind the frame (the host's ENQ for the next one) stays for the next exchange.
+                m_Port.Unread(bytes.substr(i + 1));
+                m_Port.Write(&kDialAck, 1, m_Timings.writeMs);
+                transaction.m_HostResponse = response;
+                return true;
+            } else {
+                response.clear();
+                RejectResponse(kDialBadLrcText);
+                receive = Receive::Stx;
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+bool CDialBackupServer::HangUp() {
+    if (g_DialConnectedEvent.IsSet()) {
+        g_DialConnectedEvent.Reset();
+    }
+    return m_Port.HangUp();
+}

@@ -1,0 +1,50 @@
+#include "platform/MachineId.h"
+
+#include <openssl/evp.h>
+
+#include <vector>
+
+#include "platform/Files.h"
+#include "platform/HexDigit.h"
+
+namespace {
+constexpr size_t kMachineIdDigits = 32;
+
+bool Fail(std::string* error, const std::string& text) {
+    if (error != nullptr) {
+        *error = text;
+    }
+    return false;
+}
+} // namespace
+
+bool MachineAppSpecificId(const std::array<uint8_t, 16>& appId, CAppSpecificId* id, std::string* error,
+                          const std::filesystem::path& machineIdFile) {
+    std::string text;
+    std::string readError;
+    if (!ReadWholeFile(machineIdFile, &text, &readError)) {
+        return Fail(error, readError);
+    }
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    if (text.size() != kMachineIdDigits) {
+        return Fail(error, machineIdFile.string() + " does not hold a machine id");
+    }
+    std::array<uint8_t, kMachineIdDigits / 2> machine{};
+    for (size_t i = 0; i < machine.size(); ++i) {
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return Fail(error, machineIdFile.string() + " does not hold a machine id");
+        }
+        machine[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    size_t length = 0;
+    if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, appId.data(), appId.size(), machine.data(),
+                  machine.size(), id->data(), id->size(), &length) == nullptr ||
+        length != id->size()) {
+        return Fail(error, "HMAC-SHA-256 failed");
+    }
+    return true;
+}

@@ -1,0 +1,8 @@
+#pragma once
+// The operating system's own text for an error number. A free function without state: any thread may call it.
+
+#include <cstdint>
+#include <string>
+
+// The C library's text for the errno value |code|, without a line end; "" for a code it has no text for.
+std::string OsErrorText(uint64_t code);

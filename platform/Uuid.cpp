@@ -1,0 +1,21 @@
+#include "platform/Uuid.h"
+
+#include <cerrno>
+#include <sys/random.h>
+
+bool NewRandomUuid(CUuidBytes& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = getrandom(bytes.data() + done, bytes.size() - done, 0);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    bytes[6] = static_cast<uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    return true;
+}

@@ -1,0 +1,217 @@
+// The program killed at the worst moments: kestrove runs as a child process against the host simulator, which books
+// a transaction and holds its answer; SIGKILL ends the program while it waits; started again in the same folder,
+// it must leave every card's balance exactly as the lanes saw it approved (reversed once, never twice).
+//
+// A reversal waits until more than 35 seconds have passed since the transaction it reverses. The restarted program
+// runs with its wall clock 40 seconds ahead (libfaketime; its steady clock is left alone), so that hold has passed
+// at once instead of after half a minute of real time.
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ProgramWorld.h"
+#include "common/CardDataScan.h"
+#include "common/TempDir.h"
+#include "transaction/ReversalJournal.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing_child::CProgramWorld;
+using testing_child::kProgramTimeoutMs;
+using testing_child::ReadLogFolder;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kCard = "6006497777777777";
+constexpr int64_t kStartBalance = 5000;
+
+// Where Debian puts the multi-threaded libfaketime.
+fs::path FakeTimeLibrary() {
+    for (const char* path :
+         {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
+          "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1", "/usr/lib/faketime/libfaketimeMT.so.1"}) {
+        if (fs::exists(path)) {
+            return path;
+        }
+    }
+    return {};
+}
+
+// The environment that runs the program |seconds| ahead of the wall clock.
+std::map<std::string, std::string> AheadOfTheWallClock(int seconds) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // The preloaded library comes before the sanitizer's runtime; that is fine for a clock.
+    const std::string asanOptions = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
+    return {{"LD_PRELOAD", FakeTimeLibrary().string()},
+            {"FAKETIME", "+" + std::to_string(seconds)},
+            {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
+            {"ASAN_OPTIONS", asanOptions}};
+}
+
+CHostSimulatorOptions OneProvider() {
+    CHostSimulatorOptions options = CProgramWorld::DefaultSimulator();
+    options.providers = 1; // every exchange goes where the test's script is
+    return options;
+}
+
+class CrashRecoveryTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(FakeTimeLibrary().empty()) << "libfaketime is missing: run scripts/setup";
+        ASSERT_TRUE(m_World.Ok());
+        m_World.Simulator().Host().AddCard(kCard, kStartBalance);
+    }
+
+    // The provider books the next transaction and never answers it.
+    void HoldTheNextAnswer() {
+        CProviderScript script;
+        script.fault = ProviderFault::Timeout;
+        script.hostApplies = true;
+        script.count = 1;
+        m_World.Simulator().ScriptProvider(0, script);
+    }
+
+    int StartProgram(const std::map<std::string, std::string>& env = {}) {
+        // Whatever the umask, the program's files are its own.
+        const mode_t previous = ::umask(0);
+        const bool started = m_World.Start({"/started_as_service"}, env);
+        ::umask(previous);
+        EXPECT_TRUE(started);
+        const int port = m_World.WaitForPort();
+        EXPECT_GT(port, 0) << m_World.LogOfThisRun() << m_World.Server().Stderr();
+        return port;
+    }
+
+    void Kill() {
+        ASSERT_TRUE(m_World.Server().Signal(SIGKILL));
+        ASSERT_TRUE(m_World.Server().Wait(kProgramTimeoutMs));
+        EXPECT_EQ(m_World.Server().ExitCode(), 128 + SIGKILL);
+    }
+
+    void StopCleanly() {
+        ASSERT_TRUE(m_World.Server().Signal(SIGTERM));
+        ASSERT_TRUE(m_World.Server().Wait(kProgramTimeoutMs));
+        EXPECT_EQ(m_World.Server().ExitCode(), 0) << m_World.Server().Stderr();
+    }
+
+    // Run 1: a lane's Sale of 12.50 that the host books and holds, and the program killed while it waits.
+    void KillWhileTheHostHoldsTheSale() {
+        HoldTheNextAnswer();
+        const int port = StartProgram();
+        ASSERT_GT(port, 0);
+        std::string error;
+        auto lane = CProgramWorld::Lane(port, &error);
+        ASSERT_NE(lane, nullptr) << error;
+        ASSERT_TRUE(lane->SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50")));
+        SPosReply queued;
+        ASSERT_TRUE(lane->ReadReply(&queued, kProgramTimeoutMs)) << lane->LastError();
+        EXPECT_THAT(queued.textResponse, HasSubstr("Queued:"));
+        ASSERT_TRUE(m_World.Simulator().WaitForExchanges(1, kProgramTimeoutMs));
+        EXPECT_EQ(m_World.Simulator().Host().Balance(kCard), kStartBalance - 1250);
+        Kill();
+        // The lane saw no approval; the journal knows what the host may have booked.
+        const std::vector<CJournalEntry> entries = Journal().Entries();
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_TRUE(entries[0].inDoubt);
+        EXPECT_EQ(entries[0].record.m_Account, kCard);
+    }
+
+    // The journal the program left, read as the next run will read it.
+    CReversalJournal Journal() const {
+        return CReversalJournal(m_World.Folder() / kReversalJournalFileName,
+                                m_World.Folder() / kReversalJournalKeyFileName);
+    }
+
+    std::vector<CHostExchange> Exchanges() { return m_World.Simulator().Exchanges(); }
+
+    // What every run leaves: the balance the lanes saw, an empty journal, files for the owner alone and no card
+    // number in any of them.
+    void ExpectSettled() {
+        EXPECT_EQ(m_World.Simulator().Host().Balance(kCard), kStartBalance);
+        EXPECT_TRUE(Journal().Entries().empty());
+        const fs::path folder = m_World.Folder();
+        EXPECT_EQ(fs::status(folder / "CORVANE_LOGS").permissions(), fs::perms::owner_all);
+        for (const auto& entry : fs::directory_iterator(folder / "CORVANE_LOGS")) {
+            EXPECT_EQ(entry.status().permissions(), fs::perms::owner_read | fs::perms::owner_write) << entry.path();
+        }
+        EXPECT_EQ(fs::status(folder / kReversalJournalFileName).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::status(folder / "CORVANE_KEYS").permissions(), fs::perms::owner_all);
+        EXPECT_EQ(fs::status(folder / kReversalJournalKeyFileName).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        for (const std::string& found : CardDataFoundIn(folder, {kCard})) {
+            ADD_FAILURE() << found;
+        }
+    }
+
+    static int Count(const std::string& text, const std::string& what) {
+        int count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+            ++count;
+        }
+        return count;
+    }
+
+    CProgramWorld m_World{m_TempDir.Path() / "server", m_TempDir.Path(), OneProvider()};
+};
+
+} // namespace
+
+TEST_F(CrashRecoveryTest, ASaleBookedWhenTheProgramWasKilledIsReversedOnceAfterTheRestart) {
+    KillWhileTheHostHoldsTheSale();
+
+    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_TRUE(m_World.WaitForLog("Completed Reversal (on Attempt# 1)")) << m_World.LogOfThisRun();
+    const std::vector<CHostExchange> exchanges = Exchanges();
+    ASSERT_EQ(exchanges.size(), 2u);
+    EXPECT_EQ(exchanges[1].type, "0704");
+    EXPECT_EQ(exchanges[1].origType, "0200");
+    EXPECT_EQ(exchanges[1].responseCode, "00");
+    EXPECT_TRUE(exchanges[1].applied);
+    const std::string log = m_World.LogOfThisRun();
+    EXPECT_EQ(Count(log, "-- because its outcome was left in doubt when the server stopped"), 1);
+    // It waited for the first provider list rather than fail for want of one.
+    EXPECT_THAT(log, Not(HasSubstr("Failed for this Transaction")));
+    StopCleanly();
+    ExpectSettled();
+    EXPECT_EQ(Exchanges().size(), 2u);
+}
+
+TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversedAnswerSettlesIt) {
+    KillWhileTheHostHoldsTheSale();
+
+    // Run 2: the host books the reversal and holds its answer; the program is killed again.
+    HoldTheNextAnswer();
+    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_TRUE(m_World.Simulator().WaitForExchanges(2, kProgramTimeoutMs));
+    EXPECT_EQ(Exchanges()[1].type, "0704");
+    EXPECT_EQ(m_World.Simulator().Host().Balance(kCard), kStartBalance);
+    Kill();
+    const std::vector<CJournalEntry> entries = Journal().Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_FALSE(entries[0].inDoubt);
+
+    // Run 3: sent again; the host has done it already and says so.
+    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_TRUE(m_World.WaitForLog("Completed Reversal (on Attempt# 1)")) << m_World.LogOfThisRun();
+    const std::vector<CHostExchange> exchanges = Exchanges();
+    ASSERT_EQ(exchanges.size(), 3u);
+    EXPECT_EQ(exchanges[2].type, "0704");
+    EXPECT_EQ(exchanges[2].responseCode, "34");
+    EXPECT_FALSE(exchanges[2].applied);
+    // Revived from doubt once, in run 2; run 3 only queued the journal's reversal again.
+    EXPECT_EQ(Count(ReadLogFolder(m_World.Folder()), "-- because its outcome was left in doubt"), 1);
+    StopCleanly();
+    ExpectSettled();
+}

@@ -1,0 +1,92 @@
+#pragma once
+// The kestrove program as a child process in a folder of its own, configured for a host simulator that runs in the
+// test (real TLS on loopback, the test CA through SSL_CERT_FILE), started, stopped and killed as an operator or a
+// crash would, and started again in the same folder. Not thread-safe: one thread (a test's, or the soak's) drives it.
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "TestHostSide.h"
+#include "peers/HostSimulator.h"
+#include "peers/PosClient.h"
+
+namespace testing_child {
+
+// Real-time bound of every wait on the program.
+inline constexpr int kProgramTimeoutMs = 60000;
+
+class CProgramWorld {
+public:
+    // |folder| is made; |lockFolder| holds the single-instance locks.
+    CProgramWorld(std::filesystem::path folder, std::filesystem::path lockFolder,
+                  const CHostSimulatorOptions& simulator = DefaultSimulator())
+        : m_Folder(std::move(folder)), m_LockFolder(std::move(lockFolder)), m_HostSide(simulator) {
+        std::filesystem::create_directories(m_Folder);
+        m_Ok = m_HostSide.Started() && m_HostSide.PrepareFolder(m_Folder);
+    }
+
+    static CHostSimulatorOptions DefaultSimulator() { return ProgramSimulatorOptions(); }
+
+    bool Ok() const { return m_Ok; }
+    const std::filesystem::path& Folder() const { return m_Folder; }
+    CHostSimulator& Simulator() { return m_HostSide.Simulator(); }
+    CChildProcess& Server() { return *m_Server; }
+
+    // Starts the program (again, in the same folder) with |args| and further environment |env|. The child
+    // before is forgotten: it must have ended.
+    bool Start(const std::vector<std::string>& args = {"/started_as_service"},
+               const std::map<std::string, std::string>& env = {}) {
+        std::map<std::string, std::string> all = CTestHostSide::TrustEnvironment(m_Folder);
+        all["KESTROVE_LOCK_DIR"] = m_LockFolder.string();
+        all["KESTROVE_POS_PORT"] = "0";
+        for (const auto& [key, value] : env) {
+            all[key] = value;
+        }
+        m_Server = std::make_unique<CChildProcess>();
+        ++m_Runs;
+        m_LogSeen = ReadLogFolder(m_Folder).size();
+        return m_Server->Start(KestroveProgram(), args, m_Folder, all, "kestrove" + std::to_string(m_Runs));
+    }
+
+    // The log written since the last Start.
+    std::string LogOfThisRun() const { return ReadLogFolder(m_Folder).substr(m_LogSeen); }
+
+    // The port this run logged once its start-up had finished; -1 when it did not finish.
+    int WaitForPort() {
+        return WaitForServedPort(
+            *m_Server, [&] { return LogOfThisRun(); }, kProgramTimeoutMs);
+    }
+
+    // Waits until this run's log holds |text|.
+    bool WaitForLog(const std::string& text, int timeoutMs = kProgramTimeoutMs) {
+        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs);
+    }
+
+    // A lane connected and logged in on |port|; null, with the reason in |error| when given, when that failed.
+    static std::unique_ptr<CPosClient> Lane(int port, std::string* error = nullptr) {
+        auto lane = std::make_unique<CPosClient>();
+        SPosReply reply;
+        if (!lane->Connect("127.0.0.1", port) || !lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
+            if (error != nullptr) {
+                *error = lane->LastError() + " " + reply.textResponse;
+            }
+            return nullptr;
+        }
+        return lane;
+    }
+
+private:
+    std::filesystem::path m_Folder;
+    std::filesystem::path m_LockFolder;
+    CTestHostSide m_HostSide;
+    std::unique_ptr<CChildProcess> m_Server;
+    bool m_Ok = false;
+    int m_Runs = 0;
+    size_t m_LogSeen = 0;
+};
+
+} // namespace testing_child

@@ -1,0 +1,140 @@
+#pragma once
+// The host side that a kestrove child process needs to start every interface: the host simulator on loopback
+// (real TLS, the test CA), and in each server folder the merchant parameters that point at it and the CA file
+// that the child trusts through SSL_CERT_FILE; and the wait for the POS port the finished start-up logged.
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "foundation/ParamStore.h"
+#include "peers/EndToEndFixture.h"
+#include "peers/HostSimulator.h"
+#include "peers/TestPki.h"
+
+namespace testing_child {
+
+// The end-to-end world's merchant (ids, eight lanes) with |values| on top; a value a parameter refuses fails
+// the test that asked.
+inline CParamSettings ProgramSettings(const std::vector<std::pair<unsigned, std::string>>& values) {
+    std::vector<std::pair<unsigned, std::string>> all = {
+        {kParamMerchantId, kE2eMerchantId}, {kParamAlternateMerchantId, kE2eAltMerchantId},
+        {kParamTerminalId, kE2eTerminalId}, {kParamDatawireId, kE2eDatawireId},
+        {kParamNumberOfLanes, "8"},
+    };
+    all.insert(all.end(), values.begin(), values.end());
+    CParamSettings settings;
+    settings.BuildDefaults();
+    CParamMap map = settings.GetParamMap();
+    for (const auto& [index, value] : all) {
+        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << "parameter " << index << " refuses " << value;
+    }
+    settings.SetParamMap(map);
+    return settings;
+}
+
+// Saves ProgramSettings(|values|) as |folder|'s parameter file.
+inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::path& folder,
+                                                         const std::vector<std::pair<unsigned, std::string>>& values) {
+    CParamStore store(folder / kParamStoreFileName);
+    if (!store.SetParams(ProgramSettings(values))) {
+        return ::testing::AssertionFailure() << store.GetLastErrorText();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// The options of a host simulator that expects the end-to-end world's merchant.
+inline CHostSimulatorOptions ProgramSimulatorOptions() {
+    CHostSimulatorOptions options;
+    options.merchantId = kE2eMerchantId;
+    options.altMerchantId = kE2eAltMerchantId;
+    options.terminalId = kE2eTerminalId;
+    options.datawireId = kE2eDatawireId;
+    return options;
+}
+
+// A host simulator with |options|, showing the test CA's 127.0.0.1 certificate.
+inline std::unique_ptr<CHostSimulator>
+MakeProgramHostSimulator(const CHostSimulatorOptions& options = ProgramSimulatorOptions()) {
+    return std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
+}
+
+// The port that |server| logged (|log| reads the log that counts) once its start-up had finished; -1 when it
+// did not finish within |timeoutMs| or the program ended.
+inline int WaitForServedPort(CChildProcess& server, const std::function<std::string()>& log, int timeoutMs) {
+    const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
+    int port = -1;
+    WaitUntil(
+        [&] {
+            const std::string text = log();
+            std::smatch match;
+            if (text.find("Interfaces initialized successfully.") != std::string::npos &&
+                std::regex_search(text, match, portLine)) {
+                port = std::stoi(match[1]);
+                return true;
+            }
+            return server.Wait(0);
+        },
+        timeoutMs);
+    return port;
+}
+
+// The same for a server whose whole log folder counts.
+inline int WaitForServedPort(CChildProcess& server, const std::filesystem::path& folder, int timeoutMs) {
+    return WaitForServedPort(
+        server, [&] { return ReadLogFolder(folder); }, timeoutMs);
+}
+
+// Owns the simulator, which serves until the object goes. Not thread-safe: the test thread uses it.
+class CTestHostSide {
+public:
+    explicit CTestHostSide(const CHostSimulatorOptions& options = ProgramSimulatorOptions())
+        : m_Simulator(MakeProgramHostSimulator(options)) {
+        m_Started = m_Simulator->Start();
+    }
+
+    bool Started() const { return m_Started; }
+    CHostSimulator& Simulator() { return *m_Simulator; }
+
+    // Writes the merchant's parameters (discovery at the simulator, several lanes, |transport| as the transport
+    // method) and the CA file into |folder|.
+    ::testing::AssertionResult PrepareFolder(const std::filesystem::path& folder,
+                                             const std::string& transport = "0") const {
+        if (!EndToEndPki().WriteRootFile(folder / "ca.pem")) {
+            return ::testing::AssertionFailure() << "cannot write the CA file into " << folder;
+        }
+        CParamStore store(folder / kParamStoreFileName);
+        if (!store.SetParams(MerchantSettings(transport))) {
+            return ::testing::AssertionFailure() << store.GetLastErrorText();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // The merchant's parameters with discovery at the simulator and |transport| as the transport method.
+    CParamSettings MerchantSettings(const std::string& transport = "0") const {
+        return ProgramSettings({
+            {kParamPrimaryUrl, m_Simulator->DiscoveryHost(0)},
+            {kParamSecondaryUrl, m_Simulator->DiscoveryHost(1)},
+            {kParamTransportMethod, transport},
+        });
+    }
+
+    // The variables that make a child in |folder| trust the simulator.
+    static std::map<std::string, std::string> TrustEnvironment(const std::filesystem::path& folder) {
+        return {{"SSL_CERT_FILE", (folder / "ca.pem").string()}, {"SSL_CERT_DIR", folder.string()}};
+    }
+
+private:
+    std::unique_ptr<CHostSimulator> m_Simulator;
+    bool m_Started = false;
+};
+
+} // namespace testing_child

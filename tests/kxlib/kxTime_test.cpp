@@ -1,0 +1,217 @@
+#include "kxlib/kxTime.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "common/ScopedTimeZone.h"
+#include "kxlib/kxDate.h"
+#include "platform/Clock.h"
+
+namespace {
+
+// The time as "HH:MM:SS", or "unset".
+std::string Text(const kxTime& time) {
+    return time.IsSet() ? time.Format(true, false, ':').Str() : "unset";
+}
+
+} // namespace
+
+TEST(kxTime, ParseReadsLooseTextAndRefusesBadValues) {
+    const struct {
+        const char* Text;
+        bool Result;
+        const char* Expected;
+    } cases[] = {
+        {"9:05:03 pm", true, "21:05:03"},
+        {"090503", true, "09:05:03"},
+        {"7", true, "07:00:00"},
+        {"12:30 am", true, "12:30:00"},
+        {"12:30 pm", true, "12:30:00"},
+        {"11:59:59 PM", true, "23:59:59"},
+        {"9.05.03", true, "09:05:03"},
+        {"9 5", true, "09:05:00"},  // a blank counts toward a field's two characters
+        {"9::5", true, "09:00:05"}, // an empty field is 0
+        {"1234567", true, "12:34:56"},
+        {"  9:05  ", true, "09:05:00"}, // white space around the text does not shift the fields
+        {"10:60", true, "11:00:00"},
+        {"24:00:00", true, "24:00:00"},
+        {"24:00:01", false, "unset"}, // past the end of the day
+        {"24:30", false, "unset"},
+        {"25:00", false, "unset"},
+        {"10:61", false, "unset"},
+        {"13:00 pm", true, "13:00:00"},
+        {"", false, "unset"},
+        {" \t ", false, "unset"},
+        {"abc", false, "unset"},
+        {"pm", false, "unset"},
+    };
+    for (const auto& c : cases) {
+        kxTime time(3600);
+        EXPECT_EQ(time.Parse(c.Text), c.Result) << c.Text;
+        EXPECT_EQ(Text(time), c.Expected) << c.Text;
+        EXPECT_EQ(Text(kxTime(c.Text)), c.Expected) << c.Text;
+    }
+}
+
+TEST(kxTime, FormatPadsAndUsesTheTwelveHourClock) {
+    const struct {
+        int32_t Seconds;
+        bool Pad;
+        bool TwelveHour;
+        char Separator;
+        const char* Expected;
+    } cases[] = {
+        {9 * 3600 + 5 * 60 + 3, true, true, ':', "09:05:03 am"},
+        {12 * 3600, true, true, ':', "12:00:00 pm"},
+        {0, true, true, ':', "12:00:00 am"},
+        {86400, true, true, ':', "12:00:00 am"}, // 24:00:00 is midnight, not noon
+        {86400, true, false, ':', "24:00:00"},
+        {13 * 3600 + 5 * 60 + 7, false, true, '.', "1.5.7 pm"},
+        {23 * 3600 + 59 * 60 + 59, true, true, ':', "11:59:59 pm"},
+        {11 * 3600, false, true, ':', "11:0:0 am"},
+        {9 * 3600 + 5 * 60 + 3, true, false, '\0', "090503"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(kxTime(c.Seconds).Format(c.Pad, c.TwelveHour, c.Separator).Str(), c.Expected) << c.Seconds;
+    }
+    const kxTime time(9 * 3600 + 5 * 60 + 3);
+    EXPECT_EQ(time.FormatCompact().Str(), "090503");
+    EXPECT_EQ(time.FormatHour(false).Str(), "9");
+    EXPECT_EQ(time.FormatMinute(true).Str(), "05");
+    EXPECT_EQ(kxTime(36000).FormatHour(true).Str(), "10");
+    const kxTime unset;
+    EXPECT_EQ(unset.Format(true, true, ':').Str(), "");
+    EXPECT_EQ(unset.FormatCompact().Str(), "");
+    EXPECT_EQ(unset.FormatSecond(true).Str(), "");
+    EXPECT_EQ(kxString(time).Str(), "09:05:03");
+    EXPECT_EQ(kxString("at ").Append(time).Str(), "at 09:05:03");
+    EXPECT_EQ(kxString(unset).Str(), "");
+}
+
+TEST(kxTime, ConstructionKeepsOnlyTheDay) {
+    const struct {
+        kxTime Time;
+        const char* Expected;
+    } cases[] = {
+        {kxTime(static_cast<int32_t>(0)), "00:00:00"},
+        {kxTime(static_cast<int32_t>(86400)), "24:00:00"},
+        {kxTime(static_cast<int32_t>(86401)), "unset"},
+        {kxTime(static_cast<int32_t>(-1)), "unset"},
+        {kxTime(static_cast<int64_t>(1) << 40), "unset"},
+        {kxTime(-0.5), "00:00:00"},
+        {kxTime(-1.0), "unset"},
+        {kxTime(86399.9), "23:59:59"},
+        {kxTime(86400.5), "unset"},
+        {kxTime(std::numeric_limits<double>::quiet_NaN()), "unset"},
+        {kxTime(), "unset"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Text(c.Time), c.Expected);
+    }
+    const kxTime end(static_cast<int32_t>(86400));
+    EXPECT_EQ(end.GetHour(), 24);
+    EXPECT_EQ(end.GetMinute(), 0);
+    EXPECT_EQ(end.GetSecond(), 0);
+    EXPECT_EQ(kxTime().GetHour(), 0);
+}
+
+TEST(kxTime, SettersRefuseValuesPastTheDay) {
+    kxTime time(10 * 3600 + 30 * 60);
+    EXPECT_FALSE(time.SetMinute(60));
+    EXPECT_FALSE(time.SetSecond(60));
+    EXPECT_FALSE(time.SetHour(25));
+    EXPECT_FALSE(time.SetHour(-1));
+    EXPECT_FALSE(time.SetHour(65560)); // never taken modulo 65536
+    EXPECT_FALSE(time.SetHour(24));    // 24:30:00 does not exist
+    EXPECT_EQ(Text(time), "10:30:00");
+    EXPECT_TRUE(time.SetMinute(0));
+    EXPECT_TRUE(time.SetHour(24));
+    EXPECT_EQ(Text(time), "24:00:00");
+    EXPECT_FALSE(time.SetSecond(1));
+    EXPECT_EQ(Text(time), "24:00:00");
+
+    kxTime unset;
+    EXPECT_FALSE(unset.SetMinute(75));
+    EXPECT_FALSE(unset.IsSet());
+    EXPECT_TRUE(unset.SetMinute(7));
+    EXPECT_EQ(Text(unset), "00:07:00");
+
+    const struct {
+        int Hour, Minute, Second;
+        bool Result;
+        const char* Expected;
+    } sets[] = {
+        {24, 0, 1, false, "unset"},    {24, 0, 0, true, "24:00:00"}, {23, 59, 59, true, "23:59:59"},
+        {10, 60, 0, true, "11:00:00"}, {23, 60, 60, false, "unset"}, {25, 0, 0, false, "unset"},
+        {10, 61, 0, false, "unset"},   {-1, 0, 0, false, "unset"},
+    };
+    for (const auto& c : sets) {
+        kxTime t(100);
+        EXPECT_EQ(t.Set(c.Hour, c.Minute, c.Second), c.Result) << c.Hour << ":" << c.Minute << ":" << c.Second;
+        EXPECT_EQ(Text(t), c.Expected) << c.Hour << ":" << c.Minute << ":" << c.Second;
+    }
+}
+
+TEST(kxTime, DayFractionRoundsToTheNearestSecond) {
+    // Truncating fraction * 86400 loses a second for about a quarter of the seconds of the day.
+    for (int32_t s = 0; s < 86400; ++s) {
+        kxTime time;
+        time.SetDayFraction(s / 86400.0);
+        ASSERT_EQ(time.Seconds(), s);
+        ASSERT_DOUBLE_EQ(kxTime(s).GetDayFraction(), s / 86400.0);
+    }
+    // The fraction a kxDate keeps comes back as the same time of day.
+    for (int h = 0; h < 24; ++h) {
+        for (int m = 0; m < 60; m += 7) {
+            const kxDate date(2012, 3, 15, static_cast<uint16_t>(h), static_cast<uint16_t>(m), 59);
+            kxTime time;
+            time.SetDayFraction(date.TimeFraction());
+            EXPECT_EQ(time.Seconds(), h * 3600 + m * 60 + 59);
+        }
+    }
+    const struct {
+        double Fraction;
+        const char* Expected;
+    } cases[] = {
+        {1.0, "00:00:00"},         {1.5, "12:00:00"},       {7.25, "06:00:00"},
+        {-0.1, "unset"},           {std::nan(""), "unset"}, {std::numeric_limits<double>::infinity(), "unset"},
+        {0.999999999, "24:00:00"},
+    };
+    for (const auto& c : cases) {
+        kxTime time(3600);
+        time.SetDayFraction(c.Fraction);
+        EXPECT_EQ(Text(time), c.Expected) << c.Fraction;
+    }
+    EXPECT_EQ(kxTime().GetDayFraction(), 0.0);
+    EXPECT_DOUBLE_EQ(kxTime(43200).GetDayFraction(), 0.5);
+}
+
+TEST(kxTime, IsWithinAndCompare) {
+    const kxTime ten(36000);
+    const kxTime tenFour(36000 + 240);
+    EXPECT_TRUE(ten.IsWithin(tenFour, 300));
+    EXPECT_FALSE(ten.IsWithin(tenFour, 200));
+    EXPECT_TRUE(tenFour.IsWithin(ten, 240));
+    EXPECT_FALSE(tenFour.IsWithin(ten, -5));
+    EXPECT_TRUE(ten.IsWithin(kxTime(), 0));
+    EXPECT_TRUE(kxTime().IsWithin(ten, 0));
+    EXPECT_TRUE(ten.IsWithin(ten, 0));
+    EXPECT_TRUE(kxTime(0).IsWithin(kxTime(86400), 100000));
+    EXPECT_FALSE(kxTime(0).IsWithin(kxTime(86400), 86399));
+    EXPECT_EQ(ten.Compare(tenFour), -1);
+    EXPECT_EQ(tenFour.Compare(ten), 1);
+    EXPECT_EQ(ten.Compare(kxTime(36000)), 0);
+    EXPECT_EQ(kxTime().Compare(kxTime(0)), -1);
+}
+
+TEST(kxTime, NowIsTheLocalTimeOfTheProcessClock) {
+    const CScopedTimeZone zone("EST5");
+    CManualClock clock(1000, std::chrono::system_clock::time_point(std::chrono::seconds(1331813109)));
+    const CScopedClock scoped(clock);
+    EXPECT_EQ(Text(kxTime::Now()), "07:05:09"); // 12:05:09 UTC
+}

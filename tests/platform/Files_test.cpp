@@ -1,0 +1,79 @@
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "common/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+class FilesTest : public TempDirTest {
+protected:
+    void SetUp() override { m_PreviousUmask = ::umask(0); }
+    void TearDown() override { ::umask(m_PreviousUmask); }
+    mode_t m_PreviousUmask = 0;
+};
+
+const fs::perms kOwnerReadWrite = fs::perms::owner_read | fs::perms::owner_write;
+} // namespace
+
+TEST_F(FilesTest, AppendedFilesGetTheirModeWhateverTheUmaskOrTheirMaker) {
+    ASSERT_TRUE(AppendFile("new.log", "one\n", 0600));
+    EXPECT_EQ(fs::status("new.log").permissions(), kOwnerReadWrite);
+    WriteFileBytes("old.log", "earlier\n");
+    fs::permissions("old.log", fs::perms::all);
+    ASSERT_TRUE(AppendFile("old.log", "later\n", 0600));
+    EXPECT_EQ(fs::status("old.log").permissions(), kOwnerReadWrite);
+    EXPECT_EQ(ReadFileBytes("old.log"), "earlier\nlater\n");
+    std::string error;
+    EXPECT_FALSE(AppendFile(fs::path("missing") / "x.log", "x", 0600, &error));
+    EXPECT_NE(error.find("missing"), std::string::npos);
+}
+
+TEST_F(FilesTest, APrivateFolderIsMadeOrMadePrivate) {
+    ASSERT_TRUE(MakePrivateFolder("made"));
+    EXPECT_EQ(fs::status("made").permissions(), fs::perms::owner_all);
+    fs::create_directory("open");
+    fs::permissions("open", fs::perms::all);
+    ASSERT_TRUE(MakePrivateFolder("open"));
+    EXPECT_EQ(fs::status("open").permissions(), fs::perms::owner_all);
+    WriteFileBytes("file", "x");
+    std::string error;
+    EXPECT_FALSE(MakePrivateFolder("file", &error));
+    EXPECT_EQ(errno, ENOTDIR);
+}
+
+TEST_F(FilesTest, AFileMovedAsideKeepsItsBytesUnderANameNotTaken) {
+    WriteFileBytes("journal", "first");
+    fs::path first;
+    ASSERT_TRUE(MoveFileAside("journal", ".bad", &first));
+    EXPECT_FALSE(fs::exists("journal"));
+    EXPECT_EQ(first.filename().string().rfind("journal.bad-", 0), 0u);
+    EXPECT_EQ(ReadFileBytes(first), "first");
+    // A second one within the same second does not replace the first.
+    WriteFileBytes("journal", "second");
+    fs::path second;
+    ASSERT_TRUE(MoveFileAside("journal", ".bad", &second));
+    EXPECT_NE(second, first);
+    EXPECT_EQ(ReadFileBytes(first), "first");
+    EXPECT_EQ(ReadFileBytes(second), "second");
+    EXPECT_FALSE(MoveFileAside("journal", ".bad"));
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(FilesTest, TemporariesOfAnInterruptedWriteAreRemovedAndNothingElse) {
+    ASSERT_TRUE(WriteFileAtomically("journal", "kept", 0600));
+    WriteFileBytes("journal.tmp-a1B2c3", "left by a crash");
+    WriteFileBytes("journal.tmp-a1B2c3d", "not one of ours");
+    WriteFileBytes("other.tmp-a1B2c3", "another file's");
+    EXPECT_EQ(RemoveStaleTemporaries("journal"), 1);
+    EXPECT_FALSE(fs::exists("journal.tmp-a1B2c3"));
+    EXPECT_TRUE(fs::exists("journal.tmp-a1B2c3d"));
+    EXPECT_TRUE(fs::exists("other.tmp-a1B2c3"));
+    EXPECT_EQ(ReadFileBytes("journal"), "kept");
+}

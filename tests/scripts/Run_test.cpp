@@ -1,0 +1,121 @@
+// scripts/run, the demo, run as a person would run it but on this build's programs (nothing is set up or built)
+// and in a temporary folder: a summary line above each raw reply, a second demo refused while one runs (without
+// touching the first one's files), and Ctrl-C waiting for the server's clean shut-down.
+
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/ChildProcess.h"
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
+#include "common/TempDir.h"
+#include "platform/LockFile.h"
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using testing_child::CChildProcess;
+using testing_child::ReadLogFolder;
+using testing_child::ReadText;
+using testing_child::TestBinaryFolder;
+using testing_child::WaitUntil;
+
+namespace {
+
+constexpr int kDemoTimeoutMs = 180000;
+constexpr int kStopTimeoutMs = 60000;
+constexpr char kDemoRunning[] = "Ctrl-C stops both.";
+
+std::filesystem::path RunScript() {
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts" / "run";
+}
+
+class RunScriptTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        m_RunDir = m_TempDir.Path() / "run";
+        m_Env = {{"KESTROVE_RUN_DIR", m_RunDir.string()},
+                 {"KESTROVE_BUILD_DIR", TestBinaryFolder().parent_path().string()},
+                 {"KESTROVE_POS_PORT", "0"}};
+    }
+    // A demo that a failed check left running still stops its server and simulator through its own trap.
+    void TearDown() override {
+        if (m_Demo.Signal(SIGTERM)) {
+            m_Demo.Wait(kStopTimeoutMs);
+        }
+    }
+
+    std::filesystem::path m_RunDir;
+    std::map<std::string, std::string> m_Env;
+    CChildProcess m_Demo;
+};
+
+// The lines of |text| that start with one of the demo's step labels.
+std::vector<std::string> SummaryLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        const std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        for (const char* label : {"Issue ", "Sale ", "Balance:", "Reload ", "VoidSale "}) {
+            if (line.rfind(label, 0) == 0) {
+                lines.push_back(line);
+            }
+        }
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnCtrlC) {
+    m_Demo.SetOwnProcessGroup(true);
+    ASSERT_TRUE(m_Demo.Start(RunScript(), {}, m_TempDir.Path(), m_Env, "demo"));
+    ASSERT_TRUE(WaitUntil([&] { return m_Demo.Stdout().find(kDemoRunning) != std::string::npos || m_Demo.Wait(0); },
+                          kDemoTimeoutMs))
+        << m_Demo.Stdout() << m_Demo.Stderr();
+    ASSERT_EQ(-1, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
+
+    // One line a person can read for each step, above the raw reply of that step.
+    const std::string out = m_Demo.Stdout();
+    const std::vector<std::string> summaries = SummaryLines(out);
+    ASSERT_EQ(5u, summaries.size()) << out;
+    EXPECT_THAT(summaries[0], MatchesRegex("Issue 50\\.00: Approved, balance 50\\.00, auth [0-9]+"));
+    EXPECT_THAT(summaries[1], MatchesRegex("Sale 12\\.50: Approved, balance 37\\.50, auth [0-9]+"));
+    EXPECT_THAT(summaries[2], MatchesRegex("Balance: Approved, balance 37\\.50.*"));
+    EXPECT_THAT(summaries[3], MatchesRegex("Reload 20\\.00: Approved, balance 57\\.50, auth [0-9]+"));
+    EXPECT_THAT(summaries[4], MatchesRegex("VoidSale 12\\.50: Approved, balance 70\\.00, auth [0-9]+"));
+    for (const std::string& summary : summaries) {
+        const size_t at = out.find(summary);
+        const size_t reply = out.find("<RStream>", at);
+        ASSERT_NE(std::string::npos, reply) << summary;
+        EXPECT_EQ(std::string::npos, out.substr(at, reply - at).find("===")) << "no reply below: " << summary;
+    }
+
+    // A second demo is refused and names the process that holds the first; the first one's files stay.
+    const std::string certificate = ReadText(m_RunDir / "ca.pem");
+    const std::string parameters = ReadText(m_RunDir / "demo" / "MerchantParams.dat");
+    CChildProcess second;
+    ASSERT_TRUE(second.Start(RunScript(), {}, m_TempDir.Path(), m_Env, "second"));
+    ASSERT_TRUE(second.Wait(kStopTimeoutMs));
+    EXPECT_EQ(1, second.ExitCode());
+    EXPECT_THAT(second.Stderr(), HasSubstr("another scripts/run (process " + std::to_string(m_Demo.Pid()) + ")"));
+    EXPECT_EQ(certificate, ReadText(m_RunDir / "ca.pem"));
+    EXPECT_EQ(parameters, ReadText(m_RunDir / "demo" / "MerchantParams.dat"));
+    EXPECT_EQ(-1, m_Demo.ExitCode());
+
+    // Ctrl-C: the script waits for the server's shut-down, says how it ended and ends with it.
+    ASSERT_TRUE(m_Demo.SignalGroup(SIGINT));
+    ASSERT_TRUE(m_Demo.Wait(kStopTimeoutMs));
+    EXPECT_EQ(0, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
+    EXPECT_THAT(m_Demo.Stdout(), HasSubstr("kestrove stopped (exit 0)"));
+    EXPECT_THAT(ReadLogFolder(m_RunDir / "demo"), HasSubstr("Server Shutdown . . ."));
+    // The server is gone: its instance lock is free again.
+    CLockFile probe;
+    EXPECT_EQ(ELockResult::Acquired, probe.TryAcquire(m_RunDir / "demo" / kServiceInstanceLockName));
+}
+
+} // namespace
