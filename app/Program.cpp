@@ -8,11 +8,10 @@
 
 #include "app/ConsolePresenter.h"
 #include "app/HeadlessView.h"
-#include "app/InterfaceAdapters.h"
 #include "app/InterfaceController.h"
-#include "app/ParameterDownload.h"
-#include "app/PendingInterfaces.h"
+#include "app/ProgramInterfaces.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
+#include "app/WindowShell.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
@@ -20,26 +19,6 @@
 #include "platform/ProcessSignals.h"
 
 namespace {
-
-// The interface objects the window's view would own, built in its order and destroyed in the reverse.
-struct CProgramInterfaces {
-    CProgramInterfaces(int posPort, int hostWorkers, const CVYRRuvuzUvirIP_Voda50App& app)
-        : ruvuzUvirInterface(dialBackup, hostWorkers), parameterDownload([&app] { return app.GetDeviceId(); }),
-          serverFactory(posPort) {}
-
-    CInterfaceParts Parts() {
-        return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
-                               pipeServerThread, serverFactory,      parameterDownload};
-    }
-
-    CReverseWorkerPart reverseWorker;
-    CDialBackupPart dialBackup;
-    CRuvuzUvirInterfacePart ruvuzUvirInterface;
-    CServiceDiscoveryPart serviceDiscovery;
-    CNoLauncherPipe pipeServerThread;
-    CParameterDownload parameterDownload;
-    CPosServerFactory serverFactory;
-};
 
 // Threads of this process now (the main thread and the logger's writer included); -1 when unknown.
 int CountProcessThreads() {
@@ -196,6 +175,15 @@ int RunKestrove(int argc, char** argv) {
 
     const std::string commandLine = JoinCommandLine(argc, argv);
     const bool service = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
+
+    // Started by hand on a desktop: the window. A service never opens one.
+    std::string noWindow;
+    if (!service) {
+        if (std::unique_ptr<CWindowShell> window = CWindowShell::Open(argc, argv, &noWindow)) {
+            return window->Run(commandLine);
+        }
+    }
+
     CConsolePresenter console;
     std::optional<CScopedPresenter> presenter;
     if (!service) {
@@ -215,6 +203,9 @@ int RunKestrove(int argc, char** argv) {
         CLogger::Instance().LogLine("Open file limit raised from %llu to %llu.",
                                     static_cast<unsigned long long>(descriptors.before),
                                     static_cast<unsigned long long>(descriptors.after));
+    }
+    if (!service) {
+        CLogger::Instance().LogLine("%s", noWindow.c_str());
     }
 
     bool failedServiceStart = false;
