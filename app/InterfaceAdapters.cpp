@@ -1,5 +1,6 @@
 #include "app/InterfaceAdapters.h"
 
+#include "app/PipeCommandHandler.h"
 #include "foundation/TextHelpers.h"
 
 CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers) {
@@ -27,4 +28,20 @@ std::string CPosServerPart::GetLastErrorText() const {
     }
     const int error = m_Server.GetListenError();
     return std::string(step) + ": " + GetErrorTextInline(static_cast<uint64_t>(error));
+}
+
+CLauncherPipePart::CLauncherPipePart(CLauncherViewCopy& view) : m_View(view) {
+    m_Thread.SetSecure(true);
+    m_Thread.SetOwner(reinterpret_cast<uintptr_t>(&m_View));
+    m_Thread.SetCallback(PipeCommandHandler);
+}
+
+bool CLauncherPipePart::Start(const std::string& pipeName) {
+    m_View.AllowSnapshots();
+    return m_Thread.Start(kxString(pipeName));
+}
+
+void CLauncherPipePart::Stop() {
+    m_View.CancelSnapshots();
+    m_Thread.Stop();
 }

@@ -1,11 +1,13 @@
 #pragma once
 // The real interfaces of the server behind the start-up's small views of them: the reversal worker, the
-// host interface, the dial backup, the service-discovery thread and the POS client server.
+// host interface, the dial backup, the service-discovery thread, the POS client server and the launcher pipe.
 
 #include <memory>
 #include <string>
 
 #include "app/InterfaceParts.h"
+#include "app/LauncherViewCopy.h"
+#include "app/PipeServerThread.h"
 #include "host/DialBackupServer.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
@@ -90,4 +92,24 @@ public:
 
 private:
     const int m_Port;
+};
+
+// Owns the launcher pipe's thread, which answers the launcher's commands from |view| (PipeCommandHandler);
+// everyone may connect to it. For the start-up thread; |view| must outlive it.
+class CLauncherPipePart final : public ILauncherPipePart {
+public:
+    explicit CLauncherPipePart(CLauncherViewCopy& view);
+    ~CLauncherPipePart() override { Stop(); }
+    CLauncherPipePart(const CLauncherPipePart&) = delete;
+    CLauncherPipePart& operator=(const CLauncherPipePart&) = delete;
+    bool Start(const std::string& pipeName) override;
+    int GetLastErrorCode() const override { return m_Thread.GetLastErrorCode(); }
+    // A snapshot the pipe thread waits for is given up first: the window's thread, which would make it, is
+    // the one stopping the pipe.
+    void Stop() override;
+    bool IsRunning() const { return m_Thread.IsRunning(); }
+
+private:
+    CLauncherViewCopy& m_View;
+    PipeServerThread m_Thread;
 };

@@ -14,6 +14,8 @@
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
 
+class CLauncherViewCopy;
+
 // Set just before the first start-up's parameter download; never cleared, so restarts do not download again.
 extern std::atomic<bool> g_bParametersRetrievedOnce;
 
@@ -35,11 +37,14 @@ class IInterfaceSet {
 public:
     virtual ~IInterfaceSet() = default;
     virtual CInterfaceParts Parts() = 0;
+    // The copy of the caption and the traffic lines that the launcher pipe answers from, which the view keeps
+    // up to date; null when the set has no launcher pipe that reads one.
+    virtual CLauncherViewCopy* LauncherView() { return nullptr; }
 };
 
 // Owns the POS client server object between a start-up that made it and the shut-down that deletes it; uses
 // the other pieces it is given. Not thread-safe: every member is for the one user-interface thread (the timer
-// callback included); the pieces' own threads never call it.
+// callback included, RefreshTitle aside); the pieces' own threads never call it.
 class CInterfaceController {
 public:
     CInterfaceController(const CInterfaceParts& parts, IInterfaceView& view, const CAppModeFlags& mode,
@@ -65,7 +70,8 @@ public:
     void RestartInterfaces();
 
     // Timer 52's caption: the queue and socket counts with the time, or nothing while no server exists (the
-    // caption then keeps what it shows).
+    // caption then keeps what it shows). Without a window the timer is a thread of its own: it may call this
+    // between StartTitleTimer and KillTitleTimer, while the server object stays as it is.
     std::optional<std::string> RefreshTitle() const;
 
     // Whether the start-up got as far as a listening POS server, and its port (-1 otherwise).

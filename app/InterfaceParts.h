@@ -1,7 +1,7 @@
 #pragma once
 // The pieces that the interface start-up brings up and the shut-down takes down, each seen through the few
-// calls the start-up makes on it. The real workers plug in through app/InterfaceAdapters.h; pieces that are
-// not built yet have do-nothing stand-ins in app/PendingInterfaces.h; tests hand in their own.
+// calls the start-up makes on it. The real workers plug in through app/InterfaceAdapters.h; tests hand in
+// their own.
 //
 // Every Stop must be harmless on a piece that is not running: the shut-down stops all of them, whatever the
 // start-up reached. All calls come from the thread that runs the start-up and shut-down.
@@ -95,6 +95,11 @@ public:
     virtual ~IParameterDownloadPart() = default;
     virtual void Run() = 0;
 };
+
+// The main window's caption from the start of the start-up until the interfaces run.
+inline constexpr char kOfflineCaption[] = "Kestrove (RuvuzUvir)      OFFLINE       OFFLINE";
+// Timer 52: the caption refresh.
+inline constexpr int kTitleTimerMs = 500;
 
 // What the start-up and shut-down show while they run, and the window's title timer. The window implements
 // it; without a window the calls only go where an operator may see them, or nowhere.

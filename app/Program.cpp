@@ -210,10 +210,12 @@ int RunKestrove(int argc, char** argv) {
 
     bool failedServiceStart = false;
     {
-        CHeadlessView view(!service);
-        CScopedTrafficView traffic(view);
         CProgramInterfaces interfaces(PosPortFromEnvironment(), HostWorkersFromEnvironment(), app);
+        // Without a window the launcher pipe still answers what the window would show.
+        CHeadlessView view(!service, interfaces.LauncherView());
+        CScopedTrafficView traffic(view);
         CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
+        view.SetTitleSource([&controller] { return controller.RefreshTitle(); });
         controller.StartInterfaces();
         // By hand, the operator has been told and may still stop the process; a service must not idle on.
         failedServiceStart = service && !controller.ServerRunning();

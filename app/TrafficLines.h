@@ -1,10 +1,14 @@
 #pragma once
 // The texts of the traffic list, shared by the window's view and the terminal's: the line each view message
-// adds, and the time stamp every line starts with.
+// adds, the time stamp every line starts with, and how many lines the list keeps.
 
 #include <string>
 
 #include "host/ViewSink.h"
+
+// The list grows to 51 lines and is cut back to the newest 25.
+inline constexpr int kTrafficMostLines = 50;
+inline constexpr int kTrafficKeptLines = 25;
 
 // The traffic-list text of a view message, or "" for the messages that add no traffic line.
 std::string TrafficLineText(EViewMessage message);

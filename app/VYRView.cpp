@@ -5,6 +5,8 @@
 #include <QEvent>
 #include <QHeaderView>
 
+#include "app/DialogSnapshot.h"
+#include "app/SetupDialogFactory.h"
 #include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
 
@@ -36,16 +38,32 @@ CVYRView::CVYRView(std::unique_ptr<IInterfaceSet> interfaces, const CAppModeFlag
     m_TitleTimer.setInterval(kTitleTimerMs);
     // TitleTimerProc: the refresh goes through the view's queue like every other view message.
     connect(&m_TitleTimer, &QTimer::timeout, this, [this] { PostViewMessage(WM_REFRESH_TITLE); });
+
+    m_pLauncherView = m_Interfaces->LauncherView();
+    if (m_pLauncherView != nullptr) {
+        // The pipe thread asks; this thread makes the dialog and its picture, from its event loop.
+        m_pLauncherView->ConnectWindow(
+            [this](std::function<void()> work) {
+                QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
+            },
+            [] { return MakeSettingsFormSnapshot(CreateSetupDialog); });
+    }
 }
 
 CVYRView::~CVYRView() {
     // No worker may post into a view that is going; then the members go in reverse order: the progress boxes,
     // the timer, the controller with its POS server, and the pieces.
     m_TrafficView.reset();
+    if (m_pLauncherView != nullptr) {
+        m_pLauncherView->DisconnectWindow();
+    }
 }
 
 void CVYRView::OnInitialUpdate() {
     setHeaderLabels({QString(kTrafficColumnTitle)});
+    if (m_pLauncherView != nullptr) {
+        m_pLauncherView->SetCaption(window()->windowTitle().toStdString());
+    }
     m_TrafficView = std::make_unique<CScopedTrafficView>(*this);
     PostViewMessage(WM_START_INTERFACES);
 }
@@ -90,7 +108,11 @@ int CVYRView::WindowProc(EViewMessage message) {
 }
 
 void CVYRView::AddTrafficLine(const std::string& text) {
-    auto item = std::make_unique<QTreeWidgetItem>(QStringList{QString::fromStdString(StampTrafficLine(text))});
+    const std::string line = StampTrafficLine(text);
+    if (m_pLauncherView != nullptr) {
+        m_pLauncherView->AddTrafficLine(line);
+    }
+    auto item = std::make_unique<QTreeWidgetItem>(QStringList{QString::fromStdString(line)});
     insertTopLevelItem(0, item.release()); // the list owns its items
     if (topLevelItemCount() > kTrafficMostLines) {
         setUpdatesEnabled(false);
@@ -117,6 +139,9 @@ void CVYRView::RefreshTitle() {
 
 void CVYRView::SetCaption(const std::string& text) {
     window()->setWindowTitle(QString::fromStdString(text));
+    if (m_pLauncherView != nullptr) {
+        m_pLauncherView->SetCaption(text);
+    }
 }
 
 void CVYRView::OnStartInterfaces() {

@@ -4,7 +4,8 @@
 // view messages that worker threads post (as Qt events of the messages' own numbers).
 //
 // The caption of the main window and the traffic lines change in one place each (SetCaption, AddTrafficLine),
-// on the user-interface thread.
+// on the user-interface thread, which also keeps the launcher pipe's copy of them (app/LauncherViewCopy.h) and
+// makes the pipe's Setup-dialog snapshots.
 
 #include <functional>
 #include <memory>
@@ -17,6 +18,8 @@
 
 #include "app/InterfaceController.h"
 #include "app/InterfaceParts.h"
+#include "app/LauncherViewCopy.h"
+#include "app/TrafficLines.h"
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
 #include "host/ViewSink.h"
@@ -24,12 +27,6 @@
 class CTimedMessageBox;
 
 inline constexpr char kTrafficColumnTitle[] = "Internet Traffic";
-inline constexpr char kOfflineCaption[] = "Kestrove (RuvuzUvir)      OFFLINE       OFFLINE";
-// The list grows to 51 lines and is cut back to the newest 25.
-inline constexpr int kTrafficMostLines = 50;
-inline constexpr int kTrafficKeptLines = 25;
-// Timer 52: the caption refresh.
-inline constexpr int kTitleTimerMs = 500;
 
 // How a stop asked for by the main window's close ended.
 enum class EStopResult {
@@ -39,7 +36,7 @@ enum class EStopResult {
 };
 
 // Owns the interface pieces (|interfaces|) and the controller for its lifetime; the destructor disconnects
-// the view messages first, then deletes the server and the pieces.
+// the view messages and the launcher pipe's copy first, then deletes the server and the pieces.
 // Thread-safety: PostViewMessage may be called from any thread; everything else is for the user-interface
 // thread, which alone touches the widgets.
 class CVYRView final : public QTreeWidget, public IInterfaceView, public IViewSink {
@@ -100,6 +97,7 @@ private:
 
     std::unique_ptr<IInterfaceSet> m_Interfaces;
     CInterfaceController m_Controller;                 // made from m_Interfaces, so declared after it
+    CLauncherViewCopy* m_pLauncherView = nullptr;      // m_Interfaces's, when it has a launcher pipe
     std::unique_ptr<CScopedTrafficView> m_TrafficView; // connected from the first update on
     QTimer m_TitleTimer;
     std::vector<std::unique_ptr<CTimedMessageBox>> m_ProgressBoxes; // one for each handler under way

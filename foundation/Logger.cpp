@@ -9,7 +9,6 @@
 #include "platform/Files.h"
 
 namespace {
-constexpr const char* kLogDirectory = "CORVANE_LOGS";
 constexpr const char* kDirectorySeparator = "/";
 constexpr const char* kDroppedMarker = "TStream=Corvane";
 constexpr const char* kAdminTranType = "TranType=Administrative";

@@ -13,6 +13,9 @@
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
 
+// The folder of the daily files, relative to the current directory the lines are written in.
+inline constexpr char kLogDirectory[] = "CORVANE_LOGS";
+
 // Queue of finished lines between the callers and the writer.
 // Thread-safe: AddLine and TakeLines take m_Lock; m_WriteLines and m_TakenThrough belong to the writer thread.
 class CLogQueue {

@@ -126,6 +126,9 @@ public:
         // No child ever asks a real management service: unless a test names one, the download meets a closed
         // loopback port.
         merged["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";
+        // Nor does it leave its launcher pipe or a Setup-dialog snapshot outside its folder.
+        merged["KESTROVE_PIPE_DIR"] = folder.string();
+        merged["KESTROVE_COMMON_DOCUMENTS_DIR"] = folder.string();
         for (const auto& [key, value] : env) {
             merged[key] = value;
         }

@@ -1,8 +1,0 @@
-#include "app/PendingInterfaces.h"
-
-#include <cerrno>
-
-bool CNoLauncherPipe::Start(const std::string& /*pipeName*/) {
-    m_LastErrorCode = ENOSYS;
-    return false;
-}
