@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "app/InterfaceController.h"
+#include "app/LauncherViewCopy.h"
 #include "common/TempDir.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -244,6 +245,10 @@ public:
     CInterfaceParts Parts() override {
         return CInterfaceParts{reverse, host, dial, discovery, pipe, factory, download};
     }
+    CLauncherViewCopy* LauncherView() override { return &launcherView; }
+
+    // What a launcher pipe would answer from; the stand-in pipe itself reads nothing.
+    CLauncherViewCopy launcherView;
 
     CJournal journal;
     CFakeReverseWorker reverse{journal};

@@ -1,12 +1,15 @@
 // The main window and its traffic view on Qt's offscreen platform, with stand-in interface pieces: the traffic
 // list and its trim, the captions, view messages posted from worker threads, the start-up behind its modal
 // progress box, the close with its question, closes and restarts asked for while a start is under way, the
-// tray icon and the minimise rule, the menus and bars.
+// tray icon and the minimise rule, the menus and bars; the launcher pipe's copy of the caption and the lines,
+// and its snapshot made through the window's queue.
 
 #include "app/VYRView.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <regex>
 #include <string>
@@ -30,10 +33,12 @@
 #include "InterfaceFakes.h"
 #include "QtTestSupport.h"
 #include "app/AboutDlg.h"
+#include "app/LauncherViewCopy.h"
 #include "app/MainFrame.h"
 #include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
 #include "app/WindowPresenter.h"
+#include "common/ScopedEnvironment.h"
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
 #include "transaction/TransactionQueue.h"
@@ -434,6 +439,61 @@ TEST_F(MainWindowTest, MenusBarsTrayIconAndAbout) {
     CAboutDlg about;
     EXPECT_EQ("About", about.windowTitle().toStdString());
     EXPECT_EQ("5.00.06-0001", about.VersionControl().text().toStdString());
+}
+
+TEST_F(MainWindowTest, TheLauncherCopyFollowsTheCaptionAndTheLines) {
+    CLauncherViewCopy& copy = m_Fakes->launcherView;
+    StartUp();
+    QCoreApplication::processEvents(); // the OFFLINE caption the start-up posted
+    EXPECT_EQ(Caption(), copy.Caption());
+    m_Fakes->factory.activeCount = [](uint64_t) { return 2; };
+    m_View->RefreshTitle();
+    EXPECT_THAT(copy.Caption(), HasSubstr("#Sockets-> 2"));
+    EXPECT_EQ(Caption(), copy.Caption());
+    for (int i = 1; i <= 51; ++i) {
+        m_View->AddTrafficLine("line " + std::to_string(i));
+        ASSERT_EQ(m_View->TrafficLines(), copy.TrafficLines()) << i;
+    }
+    EXPECT_EQ(25u, copy.TrafficLines().size());
+}
+
+TEST_F(MainWindowTest, TheCopyStartsWithTheCaptionTheWindowShows) {
+    m_View->OnInitialUpdate();
+    EXPECT_EQ("Kestrove", m_Fakes->launcherView.Caption());
+}
+
+TEST_F(MainWindowTest, TheSnapshotIsMadeOnTheUserInterfaceThreadThroughItsQueue) {
+    // A documents folder that is not there: only the snapshot run on this thread says so.
+    CScopedEnvironmentVariable folder("KESTROVE_COMMON_DOCUMENTS_DIR", (m_TempDir.Path() / "missing").c_str());
+    std::future<std::string> reply =
+        std::async(std::launch::async, [this] { return m_Fakes->launcherView.MakeSettingsForm(); });
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, kWaitMs));
+    EXPECT_EQ("ERROR\x1E"
+              "Cannot determine common documents folder for BMP file.",
+              reply.get());
+}
+
+TEST_F(MainWindowTest, AUserInterfaceThreadThatDoesNotAnswerInTimeGivesTheErrorReply) {
+    CScopedEnvironmentVariable folder("KESTROVE_COMMON_DOCUMENTS_DIR", (m_TempDir.Path() / "missing").c_str());
+    m_Fakes->launcherView.SetSnapshotWaitMs(100);
+    // This thread is busy (as in a shut-down's client wait) and takes no events until the reply is in.
+    std::future<std::string> reply =
+        std::async(std::launch::async, [this] { return m_Fakes->launcherView.MakeSettingsForm(); });
+    // The wait runs on the clock seam: the fixture's clock moves only when told.
+    bool answered = false;
+    for (int step = 0; step < 1000 && !answered; ++step) {
+        m_Clock.Advance(20);
+        answered = reply.wait_for(std::chrono::milliseconds(10)) == std::future_status::ready;
+    }
+    if (!answered) {
+        m_Fakes->launcherView.CancelSnapshots(); // so the asker ends and the test reports instead of hanging
+    }
+    ASSERT_TRUE(answered);
+    EXPECT_EQ("ERROR\x1E"
+              "Failed to create dialog window.",
+              reply.get());
+    QCoreApplication::processEvents(); // the late request finds nobody waiting and makes nothing
 }
 
 } // namespace
