@@ -229,6 +229,8 @@ public:
             CParamStore::Instance().SetParams(*store);
         }
     }
+    bool Succeeded() const override { return true; }
+    std::string GetLastErrorText() const override { return ""; }
     std::thread::id mainThread = std::this_thread::get_id();
     bool ranOnOtherThread = false;
     bool flagSetBeforeRun = false;

@@ -414,7 +414,7 @@ TEST_F(MainWindowTest, MenusBarsTrayIconAndAbout) {
     EXPECT_EQ("E&xit", m_Frame->ExitAction()->text().toStdString());
     EXPECT_EQ("&Merchant Parameters", m_Frame->MerchantParametersAction()->text().toStdString());
     EXPECT_EQ(kMerchantParametersCommand, m_Frame->MerchantParametersAction()->data().toInt());
-    EXPECT_FALSE(m_Frame->MerchantParametersAction()->isEnabled());
+    EXPECT_TRUE(m_Frame->MerchantParametersAction()->isEnabled());
     EXPECT_EQ("&About", m_Frame->AboutAction()->text().toStdString());
     EXPECT_NE(nullptr, m_Frame->findChild<QToolBar*>("toolbar128"));
 
