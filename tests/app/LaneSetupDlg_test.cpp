@@ -33,14 +33,9 @@ protected:
         UseLaneIds("1$2$3");
     }
 
-    // Parameter 21 as given, written as an entry of its own so that values its type refuses ("") can be tried.
+    // Parameter 21 as given (values its type refuses, "", too).
     static void UseLaneIds(const std::string& laneIds) {
-        CParamSettings settings = ConfiguredSettings();
-        CParamMap map = settings.GetParamMap();
-        const CParamEntry* entry = map.FindEntry(kParamLaneIds);
-        map.SetAt(kParamLaneIds, CParamEntry(entry->GetType(), entry->GetName(), laneIds));
-        settings.SetParamMap(map);
-        ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
+        ASSERT_TRUE(CParamStore::Instance().SetParams(WithValues(ConfiguredSettings(), {{kParamLaneIds, laneIds}})));
     }
     static std::vector<std::string> Rows(CLaneSetupDlg& dialog) {
         std::vector<std::string> rows;

@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 
 #include "InterfaceFakes.h"
+#include "MainWindowSupport.h"
 #include "ModalSteps.h"
 #include "QtTestSupport.h"
 #include "ScriptedPresenter.h"
@@ -59,17 +60,9 @@ const std::string kRetryQuestion =
     "Box[YesNo,6]: Parameter Load Failed - Error(NQMS): Device not registered\r\n\r\n  Try Again?";
 const std::string kLoadedBox = std::string("Box[Ok,1]: ") + kParametersLoadedText;
 
-// The configured set with |values| on top, written as entries of their own so that values the types refuse
-// ("y", "") can be shown too.
+// The configured set with |values| on top.
 CParamSettings SettingsWith(const std::map<unsigned, std::string>& values) {
-    CParamSettings settings = ConfiguredSettings();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        const CParamEntry* entry = map.FindEntry(index);
-        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    }
-    settings.SetParamMap(map);
-    return settings;
+    return WithValues(ConfiguredSettings(), values);
 }
 
 // What the fake service hands out: another merchant, one lane.
@@ -557,16 +550,9 @@ class SetupMenuTest : public SetupDialogTest {
 protected:
     void SetUp() override {
         SetupDialogTest::SetUp();
-        InitWindowResources();
         auto interfaces = std::make_unique<CFakesWithDownload>(m_Download);
         m_Fakes = &interfaces->fakes;
-        m_Frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(m_Frame->OnCreate());
-        auto view = std::make_unique<CVYRView>(std::move(interfaces), AppModeFlags());
-        m_View = view.get();
-        m_Frame->SetView(std::move(view));
-        m_Frame->SetClosedHandler([this] { ++m_Closed; });
-        m_Frame->show();
+        m_Frame = ShowMainWindow(std::move(interfaces), &m_View, &m_Closed);
         m_View->OnInitialUpdate();
         ASSERT_TRUE(
             QTest::qWaitFor([this] { return m_View->Controller().ServerRunning() && !m_View->Busy(); }, kWaitMs));

@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "InterfaceFakes.h"
+#include "MainWindowSupport.h"
 #include "QtTestSupport.h"
 #include "app/AboutDlg.h"
 #include "app/MainFrame.h"
@@ -73,17 +74,9 @@ protected:
         m_Clock.SetAutoAdvance(true);
         PrepareStartUpState();
         Configure();
-        InitWindowResources();
-
         auto interfaces = std::make_unique<CFakeInterfaces>();
         m_Fakes = interfaces.get();
-        m_Frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(m_Frame->OnCreate());
-        auto view = std::make_unique<CVYRView>(std::move(interfaces), AppModeFlags());
-        m_View = view.get();
-        m_Frame->SetView(std::move(view));
-        m_Frame->SetClosedHandler([this] { ++m_Closed; });
-        m_Frame->show();
+        m_Frame = ShowMainWindow(std::move(interfaces), &m_View, &m_Closed);
     }
     void TearDown() override {
         m_Frame.reset();
