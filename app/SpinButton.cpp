@@ -15,7 +15,7 @@ constexpr int kArrowInset = 3;
 CSpinButton::CSpinButton(QWidget* parent) : QAbstractSlider(parent) {
     setOrientation(Qt::Vertical);
     setFocusPolicy(Qt::NoFocus);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
 CSpinButton::~CSpinButton() = default;
@@ -38,8 +38,9 @@ void CSpinButton::Step(int delta) {
 }
 
 QSize CSpinButton::sizeHint() const {
+    // As tall as the edit it sits beside.
     const int width = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
-    return {width, 2 * width};
+    return {width, m_pBuddy != nullptr ? m_pBuddy->sizeHint().height() : 2 * width};
 }
 
 void CSpinButton::paintEvent(QPaintEvent* /*event*/) {
