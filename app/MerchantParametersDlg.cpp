@@ -240,7 +240,15 @@ void CMerchantParametersDlg::CloseWindow() {
     done(QDialog::Rejected);
 }
 
+void CMerchantParametersDlg::showEvent(QShowEvent* event) {
+    if (!m_bInitialized) {
+        OnInitDialog();
+    }
+    QDialog::showEvent(event);
+}
+
 bool CMerchantParametersDlg::OnInitDialog() {
+    m_bInitialized = true;
     m_DisplayFont = QFont(kDialogFontFace);
     m_DisplayFont.setStyleHint(QFont::SansSerif);
     m_DisplayFont.setPixelSize(kDisplayFontPixels);
@@ -248,8 +256,8 @@ bool CMerchantParametersDlg::OnInitDialog() {
          {&m_TerminalIdEdit, &m_DialPrefixEdit, &m_AuthPhoneEdit, &m_CommPortEdit, &m_ConnectTimeoutEdit}) {
         edit->setFont(m_DisplayFont);
     }
-    m_CommPortSpin.setRange(kComPortSpinMin, kComPortSpinMax);
-    m_ConnectTimeoutSpin.setRange(kConnectTimeoutSpinMin, kConnectTimeoutSpinMax);
+    m_CommPortSpin.SetRange(kComPortSpinMin, kComPortSpinMax);
+    m_ConnectTimeoutSpin.SetRange(kConnectTimeoutSpinMin, kConnectTimeoutSpinMax);
     FillFromParameters();
     DoDataExchange(false);
     return true;

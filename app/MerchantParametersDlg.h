@@ -64,6 +64,7 @@ public:
     void CloseWindow();
 
     // The display font on its edits, the spin ranges, the values from the parameters, into the controls. True.
+    // A dialog shown without DoModal or Create runs it as it first shows.
     bool OnInitDialog();
     // Moves the values into the controls, or (|saveAndValidate|) the controls' contents into the values.
     void DoDataExchange(bool saveAndValidate);
@@ -108,6 +109,9 @@ public:
     };
     const CValues& Values() const { return m_Values; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // A label and its control in one row of a group.
     void AddRow(QGridLayout& grid, int row, QLabel& label, QWidget& control);
@@ -118,6 +122,7 @@ private:
     CValues m_Values;
     bool m_bParametersReloaded = false;
     bool m_bWindowClosed = false; // CloseWindow ended the dialog
+    bool m_bInitialized = false;  // OnInitDialog has run
 
     // The controls, in the dialog's order; the layouts hold them, the members own them.
     QGridLayout m_Layout;

@@ -2,26 +2,41 @@
 
 #include <algorithm>
 
-#include <QLineEdit>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QStyle>
-#include <QStyleOptionButton>
 
-namespace {
-constexpr int kArrowInset = 3;
-} // namespace
-
-CSpinButton::CSpinButton(QWidget* parent) : QAbstractSlider(parent) {
-    setOrientation(Qt::Vertical);
-    setFocusPolicy(Qt::NoFocus);
+CSpinButton::CSpinButton(QWidget* parent) : QWidget(parent), m_Layout(this) {
+    m_Layout.setContentsMargins(0, 0, 0, 0);
+    m_Layout.setSpacing(0);
+    for (QToolButton* button : {&m_Up, &m_Down}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoRepeat(true);
+        button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        m_Layout.addWidget(button);
+    }
+    m_Up.setArrowType(Qt::UpArrow);
+    m_Down.setArrowType(Qt::DownArrow);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    connect(&m_Up, &QToolButton::clicked, this, [this] { Step(1); });
+    connect(&m_Down, &QToolButton::clicked, this, [this] { Step(-1); });
 }
 
+// The buttons and the layout are members: each leaves its parent as it is destroyed, before QWidget's own
+// destructor looks for children to delete.
 CSpinButton::~CSpinButton() = default;
 
+void CSpinButton::SetRange(int minimum, int maximum) {
+    m_Minimum = std::min(minimum, maximum);
+    m_Maximum = std::max(minimum, maximum);
+    m_Value = std::clamp(m_Value, m_Minimum, m_Maximum);
+}
+
+void CSpinButton::SetBuddy(QLineEdit* buddy) {
+    m_pBuddy = buddy;
+    updateGeometry();
+}
+
 void CSpinButton::Step(int delta) {
-    int current = value();
+    long long current = m_Value;
     if (m_pBuddy != nullptr) {
         bool numeric = false;
         const int typed = m_pBuddy->text().toInt(&numeric);
@@ -29,11 +44,9 @@ void CSpinButton::Step(int delta) {
             current = typed;
         }
     }
-    const auto next =
-        static_cast<int>(std::clamp<long long>(static_cast<long long>(current) + delta, minimum(), maximum()));
-    setValue(next);
+    m_Value = static_cast<int>(std::clamp<long long>(current + delta, m_Minimum, m_Maximum));
     if (m_pBuddy != nullptr) {
-        m_pBuddy->setText(QString::number(next));
+        m_pBuddy->setText(QString::number(m_Value));
     }
 }
 
@@ -41,30 +54,4 @@ QSize CSpinButton::sizeHint() const {
     // As tall as the edit it sits beside.
     const int width = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     return {width, m_pBuddy != nullptr ? m_pBuddy->sizeHint().height() : 2 * width};
-}
-
-void CSpinButton::paintEvent(QPaintEvent* /*event*/) {
-    QPainter painter(this);
-    const int half = height() / 2;
-    const QRect halves[] = {QRect(0, 0, width(), half), QRect(0, half, width(), height() - half)};
-    const QStyle::PrimitiveElement arrows[] = {QStyle::PE_IndicatorArrowUp, QStyle::PE_IndicatorArrowDown};
-    for (int i = 0; i < 2; ++i) {
-        QStyleOptionButton button;
-        button.initFrom(this);
-        button.rect = halves[i];
-        style()->drawPrimitive(QStyle::PE_PanelButtonBevel, &button, &painter, this);
-        QStyleOption arrow;
-        arrow.initFrom(this);
-        arrow.rect = halves[i].adjusted(kArrowInset, kArrowInset, -kArrowInset, -kArrowInset);
-        style()->drawPrimitive(arrows[i], &arrow, &painter, this);
-    }
-}
-
-void CSpinButton::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        QAbstractSlider::mousePressEvent(event);
-        return;
-    }
-    Step(event->position().y() < height() / 2.0 ? 1 : -1);
-    event->accept();
 }

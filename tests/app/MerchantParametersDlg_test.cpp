@@ -274,8 +274,8 @@ TEST_F(SetupDialogTest, ShowsEveryParameterInItsControlAndTakesNoInput) {
     }
     CSpinButton& comPort = Control<CSpinButton>(dialog, "1018");
     CSpinButton& timeout = Control<CSpinButton>(dialog, "1023");
-    EXPECT_EQ(std::make_pair(1, 254), std::make_pair(comPort.minimum(), comPort.maximum()));
-    EXPECT_EQ(std::make_pair(3, 40), std::make_pair(timeout.minimum(), timeout.maximum()));
+    EXPECT_EQ(std::make_pair(1, 254), std::make_pair(comPort.Minimum(), comPort.Maximum()));
+    EXPECT_EQ(std::make_pair(3, 40), std::make_pair(timeout.Minimum(), timeout.Maximum()));
     EXPECT_EQ(&Control<QLineEdit>(dialog, "1016"), comPort.Buddy());
     EXPECT_EQ(&Control<QLineEdit>(dialog, "1022"), timeout.Buddy());
 
@@ -362,21 +362,25 @@ TEST_F(SetupDialogTest, YesNoParametersCountOnlyWhenExactlyY) {
     }
 }
 
-TEST(SpinButtonTest, StepsItsBuddyWithinTheRange) {
+TEST(SpinButtonTest, ArrowsStepTheBuddyWithinTheRange) {
     QLineEdit buddy("253");
     CSpinButton spin;
-    spin.setRange(kComPortSpinMin, kComPortSpinMax);
+    spin.SetRange(kComPortSpinMin, kComPortSpinMax);
     spin.SetBuddy(&buddy);
-    spin.Step(1);
+    spin.show();
+    QTest::mouseClick(&spin.UpButton(), Qt::LeftButton);
     EXPECT_EQ("254", buddy.text().toStdString());
-    spin.Step(1);
+    QTest::mouseClick(&spin.UpButton(), Qt::LeftButton);
     EXPECT_EQ("254", buddy.text().toStdString());
     buddy.setText("2147483647");
     spin.Step(1);
     EXPECT_EQ("254", buddy.text().toStdString());
     buddy.setText("1");
-    spin.Step(-1);
+    QTest::mouseClick(&spin.DownButton(), Qt::LeftButton);
     EXPECT_EQ("1", buddy.text().toStdString());
+    buddy.setText("no number");
+    spin.Step(1); // from its own value
+    EXPECT_EQ("2", buddy.text().toStdString());
 }
 
 // --- OK, Esc and the modeless dialog ---
@@ -438,6 +442,14 @@ TEST_F(SetupDialogTest, ModelessDialogForASnapshotFindsItsControlsByKindAndClose
     EXPECT_FALSE(dialog->isVisible());
     dialog.reset();
     EXPECT_EQ(nullptr, QApplication::activeModalWidget());
+
+    // Shown without Create, it fills itself as it first shows.
+    CMerchantParametersDlg shown;
+    shown.setAttribute(Qt::WA_DontShowOnScreen);
+    shown.show();
+    EXPECT_EQ("MERCHANT001", Text(shown, "1010"));
+    EXPECT_EQ(kDisplayFontPixels, Control<QLineEdit>(shown, "1000").font().pixelSize());
+    shown.CloseWindow();
 }
 
 // --- Load New Parameters ---
