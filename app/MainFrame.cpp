@@ -56,8 +56,6 @@ CMainFrame::CMainFrame(CParamStore& store)
     QMenu* setup = menuBar()->addMenu("Setup");
     m_pMerchantParametersAction = setup->addAction("&Merchant Parameters");
     m_pMerchantParametersAction->setData(kMerchantParametersCommand);
-    // The Setup dialog plugs in here; until then the entry stays disabled.
-    m_pMerchantParametersAction->setEnabled(false);
     QMenu* help = menuBar()->addMenu("&Help");
     m_pAboutAction = help->addAction("&About");
     m_pAboutAction->setStatusTip("Display program information and version");
@@ -99,6 +97,8 @@ void CMainFrame::SetView(std::unique_ptr<CVYRView> view) {
     m_pView = std::move(view);
     setCentralWidget(m_pView.get());
     m_pView->SetCloseHandler([this](bool canAskOperator) { RequestClose(canAskOperator); });
+    CVYRView* shown = m_pView.get();
+    connect(m_pMerchantParametersAction, &QAction::triggered, shown, [shown] { shown->OnMerchantParameters(); });
 }
 
 bool CMainFrame::UpdateTrayIcon(ETrayOperation operation) {

@@ -9,6 +9,7 @@
 #include "app/ConsolePresenter.h"
 #include "app/HeadlessView.h"
 #include "app/InterfaceController.h"
+#include "app/NQMSClient.h"
 #include "app/ProgramInterfaces.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 #include "app/WindowShell.h"
@@ -17,6 +18,7 @@
 #include "foundation/Presenter.h"
 #include "platform/ProcessLimits.h"
 #include "platform/ProcessSignals.h"
+#include "platform/SerialPort.h"
 
 namespace {
 
@@ -129,8 +131,20 @@ std::string UsageText() {
            kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
            "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
            kDefaultLockFolder + ")\n" + "  " + kHostWorkersVariable + "\n" +
-           "                       how many host exchanges run at once (default 32, at most 1024)\n"
-           "  SSL_CERT_FILE        the CA certificates the host's certificate is checked against, as a file\n"
+           "                       how many host exchanges run at once (default 32, at most 1024)\n" + "  " +
+           kNqmsHostsVariable + "\n" +
+           "                       the management service that hands out the merchant parameters, as\n"
+           "                       host:port[,host:port] (default " +
+           CNQMSClient::kPrimaryHost + ":" + std::to_string(CNQMSClient::kServicePort) + ", then\n" +
+           "                       " + CNQMSClient::kSecondaryHost + ":" + std::to_string(CNQMSClient::kServicePort) +
+           "); its certificate must be trusted and\n"
+           "                       match the name\n"
+           "  " +
+           kComPortVariablePrefix + "<n>      the device of COM port n (default /dev/ttyS<n-1>)\n" + "  " +
+           kComPortVariablePrefix + "<n>" + kComPortLinesSuffix + "\n" +
+           "                       a file that carries COM port n's modem lines, for a device without\n"
+           "                       them (a pty)\n"
+           "  SSL_CERT_FILE        the CA certificates the servers' certificates are checked against, as a file\n"
            "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
            "\n"
            "Files in the current folder:\n"

@@ -1,6 +1,11 @@
 #include "app/SetupDialogFactory.h"
 
-std::unique_ptr<QDialog> CreateSetupDialog() {
-    // The Setup dialog is not built yet: the snapshot answers that its dialog could not be made.
-    return nullptr;
+#include "app/MerchantParametersDlg.h"
+
+std::unique_ptr<QDialog> CreateSetupDialog(CParamStore& store) {
+    auto dialog = std::make_unique<CMerchantParametersDlg>(nullptr, nullptr, store);
+    if (!dialog->Create()) {
+        return nullptr;
+    }
+    return dialog;
 }

@@ -5,6 +5,9 @@
 
 #include <QDialog>
 
-// The Setup dialog (the merchant parameters), made without a parent and not shown; null when it cannot be
+#include "foundation/ParamStore.h"
+
+// The Setup dialog (CMerchantParametersDlg) made modeless without a parent and filled from |store|, laid out
+// but not shown; nothing in it can download ("Load New Parameters" stays disabled). Null when it cannot be
 // made.
-std::unique_ptr<QDialog> CreateSetupDialog();
+std::unique_ptr<QDialog> CreateSetupDialog(CParamStore& store = CParamStore::Instance());

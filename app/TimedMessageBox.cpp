@@ -27,6 +27,15 @@ QWidget* ApplicationMainWindow() {
     return nullptr;
 }
 
+std::unique_ptr<CTimedMessageBox> ShowProgressBox() {
+    auto box = std::make_unique<CTimedMessageBox>();
+    box->Create();
+    box->PrepareCaption();
+    box->SetMessage("");
+    box->show();
+    return box;
+}
+
 void CTimedMessageBox::SetTimeDivisorForTesting(int divisor) {
     g_TimeDivisor.store(std::max(1, divisor));
 }

@@ -5,6 +5,7 @@
 // The rules (default word, count-down, who answers what) are those of foundation/TimedBoxModel.h.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <QDialog>
@@ -75,6 +76,10 @@ private:
     CTimedBoxModel* m_pModel = nullptr; // while Run runs
     QEventLoop* m_pLoop = nullptr;      // while Run runs
 };
+
+// A progress box: modal for the whole application, with the caption and an empty message, shown (while the main
+// window is). The caller sets its text as the work goes on and destroys it at the end.
+std::unique_ptr<CTimedMessageBox> ShowProgressBox();
 
 // The main window of the application (the first visible or hidden top-level main window), or null.
 QWidget* ApplicationMainWindow();

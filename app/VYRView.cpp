@@ -6,9 +6,11 @@
 #include <QHeaderView>
 
 #include "app/DialogSnapshot.h"
+#include "app/MerchantParametersDlg.h"
 #include "app/SetupDialogFactory.h"
 #include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
+#include "foundation/Presenter.h"
 
 class CVYRView::CBusyScope {
 public:
@@ -27,7 +29,7 @@ private:
 
 CVYRView::CVYRView(std::unique_ptr<IInterfaceSet> interfaces, const CAppModeFlags& mode, QWidget* parent,
                    CParamStore& store)
-    : QTreeWidget(parent), m_Interfaces(std::move(interfaces)),
+    : QTreeWidget(parent), m_Store(store), m_Interfaces(std::move(interfaces)),
       m_Controller(m_Interfaces->Parts(), *this, mode, store) {
     // The report style: one column with its header, no tree decoration.
     setColumnCount(1);
@@ -46,7 +48,7 @@ CVYRView::CVYRView(std::unique_ptr<IInterfaceSet> interfaces, const CAppModeFlag
             [this](std::function<void()> work) {
                 QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
             },
-            [] { return MakeSettingsFormSnapshot(CreateSetupDialog); });
+            [this] { return MakeSettingsFormSnapshot([this] { return CreateSetupDialog(m_Store); }); });
     }
 }
 
@@ -166,7 +168,26 @@ EStopResult CVYRView::StopForClose(bool canAskOperator) {
         return EStopResult::Refused;
     }
     m_Closed = true;
+    // The window goes: so does a Setup dialog left open (by a close that nobody could be asked about).
+    if (m_pSetupDialog != nullptr) {
+        m_pSetupDialog->CloseWindow();
+    }
     return EStopResult::Stopped;
+}
+
+void CVYRView::OnMerchantParameters() {
+    if (m_Closed || Busy() || m_pSetupDialog != nullptr) {
+        return;
+    }
+    CMerchantParametersDlg dialog(nullptr, &m_Interfaces->Parts().parameterDownload, m_Store);
+    m_pSetupDialog = &dialog;
+    const int result = dialog.DoModal();
+    m_pSetupDialog = nullptr;
+    // New values take effect only through a restart. A load stores its set the moment it succeeds, so a dialog
+    // left after a load attempt restarts whatever button ended it.
+    if (result == kIdOk || dialog.ParametersReloaded()) {
+        RequestRestart();
+    }
 }
 
 void CVYRView::RequestRestart() {
@@ -208,12 +229,7 @@ void CVYRView::PostOfflineTitle() {
 }
 
 void CVYRView::BeginProgress() {
-    auto box = std::make_unique<CTimedMessageBox>();
-    box->Create();
-    box->PrepareCaption();
-    box->SetMessage("");
-    box->show();
-    m_ProgressBoxes.push_back(std::move(box));
+    m_ProgressBoxes.push_back(ShowProgressBox());
     QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 

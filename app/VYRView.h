@@ -24,6 +24,7 @@
 #include "foundation/ParamStore.h"
 #include "host/ViewSink.h"
 
+class CMerchantParametersDlg;
 class CTimedMessageBox;
 
 inline constexpr char kTrafficColumnTitle[] = "Internet Traffic";
@@ -66,6 +67,12 @@ public:
     EStopResult StopForClose(bool canAskOperator);
     // Stop and start again (after the Setup dialog); deferred like a close while a start or stop runs.
     void RequestRestart();
+    // Command 32772, Setup > Merchant Parameters: the Setup dialog, modal; when it ends with OK or after a load
+    // was tried from it, the interfaces restart. Not while a start or stop is under way (its progress box keeps
+    // the menu out of reach then). A close of the window meanwhile ends the dialog too.
+    void OnMerchantParameters();
+    // The Setup dialog while it shows, or null.
+    CMerchantParametersDlg* SetupDialog() const { return m_pSetupDialog; }
     // How a deferred close comes back to the main window.
     void SetCloseHandler(std::function<void(bool canAskOperator)> handler) { m_CloseHandler = std::move(handler); }
     // A start, stop or restart is under way (its waits pump the event loop).
@@ -95,6 +102,7 @@ private:
     void RunDeferred();
     void OnStartInterfaces();
 
+    CParamStore& m_Store;
     std::unique_ptr<IInterfaceSet> m_Interfaces;
     CInterfaceController m_Controller;                 // made from m_Interfaces, so declared after it
     CLauncherViewCopy* m_pLauncherView = nullptr;      // m_Interfaces's, when it has a launcher pipe
@@ -106,4 +114,5 @@ private:
     std::optional<bool> m_DeferredClose; // a close asked for while busy; whether the operator may be asked
     bool m_DeferredRestart = false;
     std::function<void(bool)> m_CloseHandler;
+    CMerchantParametersDlg* m_pSetupDialog = nullptr; // while OnMerchantParameters shows it
 };

@@ -5,11 +5,9 @@
 
 #include "app/InterfaceController.h"
 
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "InterfaceFakes.h"
+#include "ScriptedPresenter.h"
 #include "app/LanesFile.h"
 #include "app/ParameterDownload.h"
 #include "common/TempDir.h"
@@ -54,37 +53,6 @@ public:
 
 private:
     CJournal& m_Journal;
-};
-
-// Answers boxes from a script (the box's default once it runs dry) and records each one.
-class CScriptedPresenter final : public IPresenter {
-public:
-    explicit CScriptedPresenter(CJournal& journal) : m_Journal(journal) {}
-    int ShowBox(const CBoxRequest& request) override {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        const char* kind = request.kind == EBoxKind::YesNo ? "YesNo" : "Ok";
-        m_Journal.Add(std::string("Box[") + kind + "," + std::to_string(request.defaultButton) +
-                      "]: " + request.message);
-        if (m_Answers.empty()) {
-            return request.defaultButton;
-        }
-        const int answer = m_Answers.front();
-        m_Answers.pop_front();
-        return answer;
-    }
-    int WaitAndPump(const std::vector<CEvent*>& events) override { return m_Waits.WaitAndPump(events); }
-    void PostQuit() override { m_Waits.PostQuit(); }
-    bool QuitPosted() const override { return m_Waits.QuitPosted(); }
-    void Answer(std::vector<int> answers) {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        m_Answers.assign(answers.begin(), answers.end());
-    }
-
-private:
-    CJournal& m_Journal;
-    std::mutex m_Lock;
-    std::deque<int> m_Answers;
-    CHeadlessPresenter m_Waits;
 };
 
 const std::vector<std::string> kStopSequence = {

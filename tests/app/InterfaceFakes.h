@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -230,6 +231,8 @@ public:
             CParamStore::Instance().SetParams(*store);
         }
     }
+    bool Succeeded() const override { return true; }
+    std::string GetLastErrorText() const override { return ""; }
     std::thread::id mainThread = std::this_thread::get_id();
     bool ranOnOtherThread = false;
     bool flagSetBeforeRun = false;
@@ -260,24 +263,28 @@ public:
     CFakeDownload download{journal};
 };
 
+// |settings| with |values| (index -> value) in place, each written as an entry of its own, so that values the
+// types would refuse (an empty lane count, "y") can be tried too.
+inline CParamSettings WithValues(CParamSettings settings, const std::map<unsigned, std::string>& values) {
+    CParamMap map = settings.GetParamMap();
+    for (const auto& [index, value] : values) {
+        const CParamEntry* entry = map.FindEntry(index);
+        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
+    }
+    settings.SetParamMap(map);
+    return settings;
+}
+
 // A configured parameter set (not the defaults) with the given transport, COM port and lanes.
 inline CParamSettings ConfiguredSettings(const std::string& transport = "0", const std::string& lanes = "2",
                                          const std::string& comPort = "4") {
     CParamSettings settings;
     settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    auto put = [&map](unsigned index, const std::string& value) {
-        const CParamEntry* entry = map.FindEntry(index);
-        // Written as an entry of its own, so a value the type would refuse (an empty lane count) can be tried.
-        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    };
-    put(kParamMerchantId, "MERCHANT001");
-    put(kParamTerminalId, "0001");
-    put(kParamTransportMethod, transport);
-    put(kParamModemComPort, comPort);
-    put(kParamNumberOfLanes, lanes);
-    settings.SetParamMap(map);
-    return settings;
+    return WithValues(settings, {{kParamMerchantId, "MERCHANT001"},
+                                 {kParamTerminalId, "0001"},
+                                 {kParamTransportMethod, transport},
+                                 {kParamModemComPort, comPort},
+                                 {kParamNumberOfLanes, lanes}});
 }
 
 // Whether |lines| stand in |log| in this order.

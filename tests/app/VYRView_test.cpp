@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -31,10 +33,12 @@
 #include <gtest/gtest.h>
 
 #include "InterfaceFakes.h"
+#include "MainWindowSupport.h"
 #include "QtTestSupport.h"
 #include "app/AboutDlg.h"
 #include "app/LauncherViewCopy.h"
 #include "app/MainFrame.h"
+#include "app/MerchantParametersDlg.h"
 #include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
 #include "app/WindowPresenter.h"
@@ -78,17 +82,9 @@ protected:
         m_Clock.SetAutoAdvance(true);
         PrepareStartUpState();
         Configure();
-        InitWindowResources();
-
         auto interfaces = std::make_unique<CFakeInterfaces>();
         m_Fakes = interfaces.get();
-        m_Frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(m_Frame->OnCreate());
-        auto view = std::make_unique<CVYRView>(std::move(interfaces), AppModeFlags());
-        m_View = view.get();
-        m_Frame->SetView(std::move(view));
-        m_Frame->SetClosedHandler([this] { ++m_Closed; });
-        m_Frame->show();
+        m_Frame = ShowMainWindow(std::move(interfaces), &m_View, &m_Closed);
     }
     void TearDown() override {
         m_Frame.reset();
@@ -419,7 +415,7 @@ TEST_F(MainWindowTest, MenusBarsTrayIconAndAbout) {
     EXPECT_EQ("E&xit", m_Frame->ExitAction()->text().toStdString());
     EXPECT_EQ("&Merchant Parameters", m_Frame->MerchantParametersAction()->text().toStdString());
     EXPECT_EQ(kMerchantParametersCommand, m_Frame->MerchantParametersAction()->data().toInt());
-    EXPECT_FALSE(m_Frame->MerchantParametersAction()->isEnabled());
+    EXPECT_TRUE(m_Frame->MerchantParametersAction()->isEnabled());
     EXPECT_EQ("&About", m_Frame->AboutAction()->text().toStdString());
     EXPECT_NE(nullptr, m_Frame->findChild<QToolBar*>("toolbar128"));
 
@@ -462,16 +458,32 @@ TEST_F(MainWindowTest, TheCopyStartsWithTheCaptionTheWindowShows) {
     EXPECT_EQ("Kestrove", m_Fakes->launcherView.Caption());
 }
 
-TEST_F(MainWindowTest, TheSnapshotIsMadeOnTheUserInterfaceThreadThroughItsQueue) {
-    // A documents folder that is not there: only the snapshot run on this thread says so.
-    CScopedEnvironmentVariable folder("KESTROVE_COMMON_DOCUMENTS_DIR", (m_TempDir.Path() / "missing").c_str());
+TEST_F(MainWindowTest, TheSnapshotOfTheSetupDialogIsMadeOnTheUserInterfaceThreadThroughItsQueue) {
+    const std::filesystem::path documents = m_TempDir.Path() / "documents";
+    std::filesystem::create_directory(documents);
+    CScopedEnvironmentVariable folder("KESTROVE_COMMON_DOCUMENTS_DIR", documents.c_str());
+    const QWidgetList before = QApplication::topLevelWidgets();
     std::future<std::string> reply =
         std::async(std::launch::async, [this] { return m_Fakes->launcherView.MakeSettingsForm(); });
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return reply.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, kWaitMs));
-    EXPECT_EQ("ERROR\x1E"
-              "Cannot determine common documents folder for BMP file.",
-              reply.get());
+    const std::filesystem::path file = reply.get();
+    EXPECT_EQ(documents, file.parent_path());
+    EXPECT_EQ(".tmp", file.extension());
+    // The Setup dialog's picture: as wide and high as the dialog itself.
+    CMerchantParametersDlg measure;
+    ASSERT_TRUE(measure.Create());
+    const std::string bytes = ReadFileBytes(file);
+    ASSERT_GT(bytes.size(), 54u);
+    EXPECT_EQ("BM", bytes.substr(0, 2));
+    int32_t width = 0;
+    int32_t height = 0;
+    std::memcpy(&width, bytes.data() + 18, 4);
+    std::memcpy(&height, bytes.data() + 22, 4);
+    EXPECT_EQ(measure.width(), width);
+    EXPECT_EQ(measure.height(), height);
+    // No dialog is left behind once it is drawn.
+    EXPECT_EQ(before.size() + 1, QApplication::topLevelWidgets().size()); // the one measured here
 }
 
 TEST_F(MainWindowTest, AUserInterfaceThreadThatDoesNotAnswerInTimeGivesTheErrorReply) {
