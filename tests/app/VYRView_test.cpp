@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <future>
 #include <memory>
@@ -32,6 +30,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "BitmapFileCheck.h"
 #include "InterfaceFakes.h"
 #include "MainWindowSupport.h"
 #include "QtTestSupport.h"
@@ -473,15 +472,10 @@ TEST_F(MainWindowTest, TheSnapshotOfTheSetupDialogIsMadeOnTheUserInterfaceThread
     // The Setup dialog's picture: as wide and high as the dialog itself.
     CMerchantParametersDlg measure;
     ASSERT_TRUE(measure.Create());
-    const std::string bytes = ReadFileBytes(file);
-    ASSERT_GT(bytes.size(), 54u);
-    EXPECT_EQ("BM", bytes.substr(0, 2));
-    int32_t width = 0;
-    int32_t height = 0;
-    std::memcpy(&width, bytes.data() + 18, 4);
-    std::memcpy(&height, bytes.data() + 22, 4);
-    EXPECT_EQ(measure.width(), width);
-    EXPECT_EQ(measure.height(), height);
+    QImage image;
+    ASSERT_TRUE(testing_bitmap::IsBitmapFile(ReadFileBytes(file), &image));
+    EXPECT_EQ(measure.size(), image.size());
+    EXPECT_TRUE(testing_bitmap::ShowsText(image));
     // No dialog is left behind once it is drawn.
     EXPECT_EQ(before.size() + 1, QApplication::topLevelWidgets().size()); // the one measured here
 }

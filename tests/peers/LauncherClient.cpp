@@ -13,6 +13,13 @@ constexpr char kRequestPrefix[] = "COMMAND\x1E";
 constexpr char kPipeSuffix[] = "_CorvaneAppDirectory";
 // The largest reply the program sends, its NUL included; a longer message would be the program's fault.
 constexpr size_t kReplyLimit = 4096;
+constexpr char kClosedText[] = "the program closed the pipe";
+
+// A program that ends with a request of ours unread resets the connection instead of closing it; one that has
+// ended refuses the next send.
+bool ClosedByProgram(int error) {
+    return error == ECONNRESET || error == EPIPE;
+}
 } // namespace
 
 std::string CLauncherClient::PipeName(long processId) {
@@ -49,7 +56,7 @@ bool CLauncherClient::SendRaw(const std::string& request) {
         return false;
     }
     if (SendMessage(m_Socket.Get(), request.data(), request.size(), false) != static_cast<long>(request.size())) {
-        m_LastError = std::string("send failed: ") + std::strerror(errno);
+        m_LastError = ClosedByProgram(errno) ? kClosedText : std::string("send failed: ") + std::strerror(errno);
         return false;
     }
     return true;
@@ -68,7 +75,8 @@ bool CLauncherClient::ReceiveRaw(std::string* message, int timeoutMs) {
     bool truncated = false;
     const long n = ReceiveMessage(m_Socket.Get(), buffer.data(), buffer.size(), &truncated, false);
     if (n <= 0) {
-        m_LastError = n == 0 ? "the program closed the pipe" : std::string("receive failed: ") + std::strerror(errno);
+        const bool closed = n == 0 || ClosedByProgram(errno);
+        m_LastError = closed ? kClosedText : std::string("receive failed: ") + std::strerror(errno);
         return false;
     }
     if (truncated || static_cast<size_t>(n) > kReplyLimit) {
@@ -102,5 +110,6 @@ bool CLauncherClient::WaitForClose(int timeoutMs) {
     }
     char byte = 0;
     bool truncated = false;
-    return ReceiveMessage(m_Socket.Get(), &byte, 1, &truncated, true) == 0;
+    const long n = ReceiveMessage(m_Socket.Get(), &byte, 1, &truncated, true);
+    return n == 0 || (n < 0 && ClosedByProgram(errno));
 }

@@ -20,13 +20,14 @@ public:
     // Connects to the pipe of |processId|; false with LastError set.
     bool Connect(long processId);
     bool ConnectPath(const std::string& socketPath);
-    // Sends the command and reads its reply (without the NUL) within |timeoutMs|; false with LastError set.
+    // Sends the command and reads its reply (without the NUL) within |timeoutMs|; false with LastError set
+    // ("the program closed the pipe" when it did).
     bool Ask(const std::string& command, std::string* reply, int timeoutMs = 10000);
     // Sends |request| as it stands, as one message.
     bool SendRaw(const std::string& request);
     // The next message as it came, NUL included; false with LastError set when none came in time.
     bool ReceiveRaw(std::string* message, int timeoutMs = 10000);
-    // True when the program has closed this connection (checked within |timeoutMs|).
+    // True when the program has closed (or reset) this connection within |timeoutMs|.
     bool WaitForClose(int timeoutMs);
     void Close() { m_Socket = CSocketFd(); }
     const std::string& LastError() const { return m_LastError; }
