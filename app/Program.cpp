@@ -144,6 +144,10 @@ std::string UsageText() {
            kComPortVariablePrefix + "<n>" + kComPortLinesSuffix + "\n" +
            "                       a file that carries COM port n's modem lines, for a device without\n"
            "                       them (a pty)\n"
+           "  KESTROVE_PIPE_DIR    the folder of the launcher pipe's socket in launcher mode (default\n"
+           "                       $XDG_RUNTIME_DIR, else /tmp); the launcher must see the same\n"
+           "  KESTROVE_COMMON_DOCUMENTS_DIR\n"
+           "                       where the launcher's Setup-dialog snapshots are left (default /var/tmp)\n"
            "  SSL_CERT_FILE        the CA certificates the servers' certificates are checked against, as a file\n"
            "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
            "\n"
