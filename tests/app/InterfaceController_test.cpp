@@ -18,15 +18,20 @@
 
 #include "InterfaceFakes.h"
 #include "ScriptedPresenter.h"
+#include "app/InterfaceAdapters.h"
 #include "app/LanesFile.h"
+#include "app/LauncherViewCopy.h"
 #include "app/ParameterDownload.h"
+#include "common/ScopedEnvironment.h"
 #include "common/TempDir.h"
+#include "common/Wait.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Presenter.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
+#include "peers/LauncherClient.h"
 #include "peers/ManagementService.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
@@ -453,6 +458,37 @@ TEST_F(InterfaceControllerTest, PipeIsNotStartedOutsideLauncherMode) {
     for (const std::string& e : m_Journal.Entries()) {
         EXPECT_THAT(e, Not(HasSubstr("Pipe.")));
     }
+}
+
+TEST_F(InterfaceControllerTest, RestartsInLauncherModeKeepTheOnePipeThreadServing) {
+    CScopedEnvironmentVariable pipeFolder("KESTROVE_PIPE_DIR", m_TempDir.Path().c_str());
+    AppModeFlags().SetStartedByLauncher(true);
+    CLauncherViewCopy copy;
+    CLauncherPipePart pipe(copy);
+    CInterfaceController controller(
+        CInterfaceParts{m_Reverse, m_Host, m_Dial, m_Discovery, pipe, m_Factory, m_Download}, m_View, AppModeFlags());
+    controller.StartInterfaces();
+    const std::string path = CLauncherClient::SocketPath(CurrentProcessId());
+    CLauncherClient launcher;
+    ASSERT_TRUE(WaitUntil([&] { return launcher.ConnectPath(path); }));
+    std::string reply;
+    ASSERT_TRUE(launcher.Ask("APP NAME", &reply)) << launcher.LastError();
+
+    // Every restart (after the Setup dialog) starts the pipe again: the thread that serves it stays.
+    const int threads = CountEntries("/proc/self/task");
+    for (int restart = 0; restart < 3; ++restart) {
+        controller.RestartInterfaces();
+        EXPECT_EQ(threads, CountEntries("/proc/self/task")) << restart;
+    }
+    ASSERT_TRUE(launcher.Ask("APP NAME", &reply)) << launcher.LastError();
+    EXPECT_EQ("Kestrove 5.00 for RuvuzUvir", reply);
+    EXPECT_THAT(ReadLog(), Not(HasSubstr("Failed to initialize Pipe Server.")));
+
+    // The window's close stops it: the launcher's connection ends and the socket goes.
+    EXPECT_TRUE(controller.OnStopInterfaces());
+    EXPECT_FALSE(pipe.IsRunning());
+    EXPECT_TRUE(launcher.WaitForClose(10000));
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 TEST(EncodeIdLettersTest, WritesReversedDigitsAsLetters) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -125,41 +126,43 @@ TEST(LauncherViewCopyTest, AWindowThatDoesNotAnswerInTimeGetsAnErrorAndLaterMake
     EXPECT_EQ(0, made);
 }
 
-TEST(LauncherViewCopyTest, CancellingEndsAWaitAtOnceAndRefusesNewOnesUntilAllowed) {
-    CLauncherViewCopy view;
-    CWindowQueue window;
-    view.ConnectWindow(window.Poster(), [] { return std::string("/var/tmp/shot.tmp"); });
-    view.SetSnapshotWaitMs(kInfinite - 1);
-    {
-        CAsker asker(view);
-        ASSERT_TRUE(WaitUntil([&] { return window.Waiting() == 1; }));
-        view.CancelSnapshots();
-        ASSERT_TRUE(asker.Done(10000));
-        EXPECT_EQ(kNoDialog, asker.Reply());
+// A copy whose window answers "/var/tmp/shot.tmp" once the test runs its queue, and a request already waiting
+// for it without a time limit.
+class WaitingSnapshotTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_View.ConnectWindow(m_Window.Poster(), [] { return std::string("/var/tmp/shot.tmp"); });
+        m_View.SetSnapshotWaitMs(kInfinite - 1);
+        m_Asker = std::make_unique<CAsker>(m_View);
+        ASSERT_TRUE(WaitUntil([&] { return m_Window.Waiting() == 1; }));
     }
-    window.RunAll();
-    EXPECT_EQ(kNoDialog, view.MakeSettingsForm());
-    EXPECT_EQ(0u, window.Waiting());
 
-    view.AllowSnapshots();
-    CAsker asker(view);
-    ASSERT_TRUE(WaitUntil([&] { return window.Waiting() == 1; }));
-    window.RunAll();
+    CLauncherViewCopy m_View;
+    CWindowQueue m_Window;
+    std::unique_ptr<CAsker> m_Asker;
+};
+
+TEST_F(WaitingSnapshotTest, CancellingEndsTheWaitAtOnceAndRefusesNewOnesUntilAllowed) {
+    m_View.CancelSnapshots();
+    ASSERT_TRUE(m_Asker->Done(10000));
+    EXPECT_EQ(kNoDialog, m_Asker->Reply());
+    m_Window.RunAll();
+    EXPECT_EQ(kNoDialog, m_View.MakeSettingsForm());
+    EXPECT_EQ(0u, m_Window.Waiting());
+
+    m_View.AllowSnapshots();
+    CAsker asker(m_View);
+    ASSERT_TRUE(WaitUntil([&] { return m_Window.Waiting() == 1; }));
+    m_Window.RunAll();
     ASSERT_TRUE(asker.Done(10000));
     EXPECT_EQ("/var/tmp/shot.tmp", asker.Reply());
 }
 
-TEST(LauncherViewCopyTest, DisconnectingTheWindowEndsAWait) {
-    CLauncherViewCopy view;
-    CWindowQueue window;
-    view.ConnectWindow(window.Poster(), [] { return std::string("/var/tmp/shot.tmp"); });
-    view.SetSnapshotWaitMs(kInfinite - 1);
-    CAsker asker(view);
-    ASSERT_TRUE(WaitUntil([&] { return window.Waiting() == 1; }));
-    view.DisconnectWindow();
-    ASSERT_TRUE(asker.Done(10000));
-    EXPECT_EQ(kNoDialog, asker.Reply());
-    EXPECT_EQ(kNoDialog, view.MakeSettingsForm());
+TEST_F(WaitingSnapshotTest, DisconnectingTheWindowEndsTheWait) {
+    m_View.DisconnectWindow();
+    ASSERT_TRUE(m_Asker->Done(10000));
+    EXPECT_EQ(kNoDialog, m_Asker->Reply());
+    EXPECT_EQ(kNoDialog, m_View.MakeSettingsForm());
 }
 
 TEST(LauncherViewCopyTest, ASnapshotTheWindowHasBegunIsWaitedForToItsEnd) {

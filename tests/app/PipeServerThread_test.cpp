@@ -63,15 +63,20 @@ protected:
         return reply;
     }
 
+    // A new client's request is answered with the owner and the request.
+    void ExpectServes(const std::string& request) {
+        CLauncherClient client;
+        ASSERT_TRUE(Connect(client));
+        EXPECT_EQ("42:" + request + '\0', Ask(client, request));
+    }
+
     CScopedEnvironmentVariable m_PipeFolder{"KESTROVE_PIPE_DIR", m_TempDir.Path().c_str()};
     PipeServerThread m_Thread;
 };
 
 TEST_F(PipeServerThreadTest, ServesWithItsOwnerAndEndsInOrder) {
     ASSERT_TRUE(m_Thread.Start(kxString(kPipeName)));
-    CLauncherClient client;
-    ASSERT_TRUE(Connect(client));
-    EXPECT_EQ(std::string("42:hello\0", 9), Ask(client, "hello"));
+    ExpectServes("hello");
     EXPECT_TRUE(m_Thread.IsRunning());
     EXPECT_TRUE(m_Thread.Stop());
     EXPECT_FALSE(m_Thread.IsRunning());
@@ -111,9 +116,7 @@ TEST_F(PipeServerThreadTest, StartWhileItServesKeepsTheOneThread) {
     // Once stopped, a start makes a new thread that serves again.
     EXPECT_TRUE(m_Thread.Stop());
     ASSERT_TRUE(m_Thread.Start(kxString(kPipeName)));
-    CLauncherClient again;
-    ASSERT_TRUE(Connect(again));
-    EXPECT_EQ(std::string("42:again\0", 9), Ask(again, "again"));
+    ExpectServes("again");
     EXPECT_TRUE(m_Thread.Stop());
 }
 
@@ -126,9 +129,7 @@ TEST_F(PipeServerThreadTest, ANameServedByAnotherEndsTheThreadAndALaterStartRepl
 
     other.Close();
     ASSERT_TRUE(m_Thread.Start(kxString(kPipeName)));
-    CLauncherClient client;
-    ASSERT_TRUE(Connect(client));
-    EXPECT_EQ(std::string("42:mine\0", 8), Ask(client, "mine"));
+    ExpectServes("mine");
     EXPECT_TRUE(m_Thread.Stop());
 }
 
