@@ -84,7 +84,7 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
             return noDialog;
         }
         waitMs = m_SnapshotWaitMs;
-        m_Post([call, snapshot = m_Snapshot] {
+        m_Post([call, snapshot = m_Snapshot, noDialog] {
             {
                 std::lock_guard<std::mutex> callGuard(call->lock);
                 if (call->abandoned) {
@@ -92,7 +92,12 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
                 }
                 call->started = true;
             }
-            std::string reply = snapshot();
+            std::string reply;
+            try {
+                reply = snapshot();
+            } catch (...) {
+                reply = noDialog; // nothing thrown may reach the window's event loop, and the asker is answered
+            }
             {
                 std::lock_guard<std::mutex> callGuard(call->lock);
                 call->reply = std::move(reply);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -53,8 +52,8 @@ void PipeCommandHandler(uintptr_t view, const char* request, char* reply, size_t
     std::string text;
     try {
         text = Answer(reinterpret_cast<CLauncherViewCopy*>(view), request + prefixLength, replySize);
-    } catch (const std::exception&) {
-        text.clear(); // nothing may leave the pipe thread: the launcher gets the empty reply
+    } catch (...) {
+        text.clear(); // nothing may leave the pipe thread (the library's exceptions included): the empty reply
     }
     const size_t length = std::min(text.size(), replySize - 1);
     std::memcpy(reply, text.data(), length);

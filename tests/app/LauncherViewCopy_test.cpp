@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Wait.h"
+#include "kxlib/kxException.h"
 #include "platform/Event.h"
 
 namespace {
@@ -105,6 +106,17 @@ TEST(LauncherViewCopyTest, TheWindowsThreadMakesTheSnapshot) {
     ASSERT_TRUE(asker.Done(10000));
     EXPECT_EQ("/var/tmp/shot.tmp", asker.Reply());
     EXPECT_EQ(std::this_thread::get_id(), madeOn);
+}
+
+TEST(LauncherViewCopyTest, ASnapshotThatThrowsIsAnsweredAndTheWindowNeverSeesIt) {
+    CLauncherViewCopy view;
+    CWindowQueue window;
+    view.ConnectWindow(window.Poster(), []() -> std::string { throw kxException("Unable to get the folder."); });
+    CAsker asker(view);
+    ASSERT_TRUE(WaitUntil([&] { return window.Waiting() == 1; }));
+    EXPECT_NO_THROW(window.RunAll());
+    ASSERT_TRUE(asker.Done(10000));
+    EXPECT_EQ(kNoDialog, asker.Reply());
 }
 
 TEST(LauncherViewCopyTest, AWindowThatDoesNotAnswerInTimeGetsAnErrorAndLaterMakesNothing) {
