@@ -21,6 +21,7 @@
 #include "app/LanesFile.h"
 #include "app/ParameterDownload.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
@@ -28,7 +29,6 @@
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/ProcessSignals.h"
 #include "platform/WorkerThread.h"
@@ -362,7 +362,7 @@ protected:
     void SetUp() override {
         std::filesystem::create_directory("CORVANE_LOGS");
         // Every wait of the start-up and shut-down (the 50 ms pause, the client wait) jumps at once.
-        m_Clock.SetAutoAdvance(true);
+        m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         AppModeFlags().SetStartedAsService(false);
         AppModeFlags().SetStartedByLauncher(false);
         // Most tests look at later steps; the download tests clear it themselves.
@@ -394,7 +394,7 @@ protected:
         return at < 0 ? std::vector<std::string>{} : std::vector<std::string>(all.begin() + at, all.end());
     }
 
-    CManualClock m_Clock;
+    CTestClock m_Clock;
     CScopedClock m_ClockScope{m_Clock};
     CJournal m_Journal;
     CFakeReverseWorker m_Reverse{m_Journal};
@@ -907,9 +907,9 @@ protected:
         return CParamStore::Instance().GetParams().GetParamMap().Equals(settings.GetParamMap());
     }
 
-    hosttest::CJumpClock m_JumpClock;
+    CTestClock m_JumpClock{CTestClock::SRealTime{}};
     CScopedClock m_JumpScope{m_JumpClock};
-    hosttest::CClockPump m_Pump{m_JumpClock, 10};
+    CClockPump m_Pump{m_JumpClock, 10};
     CManagementService m_Service{s_Pki->Loopback()};
     CParameterDownload m_RealDownload{[] { return std::string("DEV-0007"); }};
     std::unique_ptr<CInterfaceController> m_DownloadController;

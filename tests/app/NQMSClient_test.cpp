@@ -15,12 +15,12 @@
 #include "app/LanesFile.h"
 #include "app/NQMSResponse.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 
 namespace {
@@ -265,8 +265,8 @@ TEST_F(NQMSClientTest, EachMessageWaitsTwentySecondsOnTheClock) {
         auto client = Client({At(*service)});
         ASSERT_TRUE(client->CTlsChannel::Connect("127.0.0.1", service->Port(), 10000, 10000))
             << client->GetLastErrorText();
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         const uint64_t start = clock.TickMs();
         {
             CScopedClock scoped(clock);

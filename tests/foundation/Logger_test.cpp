@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 #include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/TestClock.h"
 #include "platform/WorkerThread.h"
 
 namespace {
@@ -120,7 +120,7 @@ class LoggerFileTest : public TempDirTest {
 protected:
     LoggerFileTest() { fs::create_directory("CORVANE_LOGS"); }
 
-    CManualClock m_Clock{1000000, kMarch7};
+    CTestClock m_Clock{1000000, kMarch7};
     CScopedClock m_ScopedClock{m_Clock};
     std::unique_ptr<CLogger> m_Logger = CLogger::CreateForTesting();
 };

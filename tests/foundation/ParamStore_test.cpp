@@ -11,10 +11,10 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
-#include "platform/Clock.h"
 
 namespace {
 
@@ -185,7 +185,7 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
 TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
     std::filesystem::create_directory("CORVANE_LOGS");
     // 2026-03-07 10:40:00 UTC on the clock seam names the copies.
-    CManualClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
+    CTestClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
     CScopedClock scope(clock);
     const std::string older = "3;" + DefaultsWith({{kParamMerchantId, "MID00000042"}}).ToString().substr(2);
     const std::string garbage = "\x01\x02 not a parameter text\n";

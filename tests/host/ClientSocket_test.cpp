@@ -9,8 +9,8 @@
 
 #include "common/DescriptorExhaustion.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
 
@@ -122,8 +122,8 @@ TEST_F(ClientSocketTest, AFailureOnThisMachineIsToldApartFromTheUnreachablePeer)
 TEST_F(ClientSocketTest, ConnectToAPeerThatNeverAnswersTimesOut) {
     CBacklogFullListener silent;
     ASSERT_TRUE(silent.Start());
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     CScopedClock scoped(clock);
     for (uint32_t timeout : {0u, 1u, 30000u}) {
         CClientSocket socket;
@@ -156,7 +156,7 @@ TEST_F(ClientSocketTest, ReceiveWithTimeoutZeroPollsAndReadsWhatIsThere) {
     CClientSocket socket;
     ConnectPair(socket);
     char buffer[64];
-    CManualClock clock; // a Receive that waited would block here: this clock does not move by itself
+    CTestClock clock; // a Receive that waited would block here: this clock does not move by itself
     CScopedClock scoped(clock);
     EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 0), 0);
     PeerSends("hello");
@@ -169,8 +169,8 @@ TEST_F(ClientSocketTest, ReceiveWithTimeoutZeroPollsAndReadsWhatIsThere) {
 TEST_F(ClientSocketTest, ReceiveOnAQuietConnectionWaitsOutItsTimeoutOnTheClock) {
     CClientSocket socket;
     ConnectPair(socket);
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     CScopedClock scoped(clock);
     char buffer[64];
     const uint64_t before = clock.TickMs();
@@ -246,8 +246,8 @@ TEST_F(ClientSocketTest, SendPutsOutEveryByteOfALargeBuffer) {
 TEST_F(ClientSocketTest, SendToAPeerThatStopsReadingFailsAfterItsTimeout) {
     CClientSocket socket;
     ConnectPair(socket);
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     CScopedClock scoped(clock);
     const std::string big(64 * 1024 * 1024, 'x'); // far more than the socket buffers hold
     EXPECT_EQ(socket.Send(big), -1);

@@ -11,13 +11,13 @@
 
 #include "HostTestSupport.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Transaction.h"
 
@@ -645,8 +645,8 @@ TEST_F(DatawireClientTest, SilentHostWaitsOutThirtyFiveSecondsOnTheClock) {
     EXPECT_EQ(client->GetResponseBudgetMs(), 35000u);
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     const uint64_t start = clock.TickMs();
     {
         CScopedClock scoped(clock);
@@ -680,8 +680,8 @@ TEST_F(DatawireClientTest, RecordsWithoutDataDoNotStretchTheBudget) {
     auto client = Connected("127.0.0.1:" + std::to_string(server.Port()));
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     const uint64_t start = clock.TickMs();
     {
         CScopedClock scoped(clock);

@@ -456,7 +456,7 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
     ASSERT_TRUE(laneA && laneB);
 
     // With the clock held, the processing loop cannot take anything, so the abort finds the Sales still queued.
-    m_World->Clock()->Hold(true);
+    m_World->Clock()->Hold();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     SPosReply reply;
     ASSERT_TRUE(laneA->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "1.00", "3001")));
@@ -470,7 +470,7 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     ASSERT_EQ(g_TransactionQueue.GetCount(), 4);
-    m_World->Clock()->Hold(false);
+    m_World->Clock()->Run();
 
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(laneA->ReadReply(&reply)) << laneA->LastError();

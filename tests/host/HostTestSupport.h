@@ -1,7 +1,6 @@
 #pragma once
-// Shared pieces of the host-interface tests: a clock that runs in real time but can be made to jump, a pump
-// that keeps it jumping, the merchant parameters of a test, the process's trust in the test CA, a loopback
-// port that refuses connections, and a look into the day's log file.
+// Shared pieces of the host-interface tests: the merchant parameters of a test, the process's trust in the test
+// CA, a loopback port that refuses connections, and a look into the day's log file.
 
 #include <algorithm>
 #include <atomic>
@@ -21,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -28,77 +28,8 @@
 #include "host/SspiProvider.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
-#include "platform/Clock.h"
 
 namespace hosttest {
-
-// Real time plus an offset that a test moves forward at will. Sleeps and event waits wake when it jumps, so
-// a 20-second or 35-second wait passes the moment the test says so, while everything else (connects,
-// handshakes, reads) keeps its real pace. Frozen, its time stands still but for the jumps, and a sleep passes
-// in a moment of real time without moving it: measured durations are then exactly the jumps made meanwhile.
-// Thread-safe.
-class CJumpClock final : public IClock {
-public:
-    explicit CJumpClock(bool frozen = false) : m_Frozen(frozen), m_FrozenTick(m_Real.TickMs()) {}
-
-    uint64_t TickMs() override { return (m_Frozen ? m_FrozenTick : m_Real.TickMs()) + m_OffsetMs.load(); }
-    std::chrono::system_clock::time_point WallNow() override {
-        return m_Real.WallNow() + std::chrono::milliseconds(m_OffsetMs.load());
-    }
-    void SleepMs(uint64_t ms) override {
-        if (m_Frozen) {
-            std::this_thread::sleep_for(std::chrono::microseconds(ms == 0 ? 0 : 200));
-            return;
-        }
-        const uint64_t until = TickMs() + ms;
-        std::unique_lock<std::mutex> lock(m_Lock);
-        for (uint64_t now = TickMs(); now < until; now = TickMs()) {
-            m_Jumped.wait_for(lock, std::chrono::milliseconds(std::min<uint64_t>(until - now, 5)));
-        }
-    }
-    std::chrono::milliseconds RealSlice(uint64_t remainingMs) override {
-        return std::chrono::milliseconds(std::min<uint64_t>(remainingMs, 2));
-    }
-    void Jump(uint64_t ms) {
-        m_OffsetMs.fetch_add(ms);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Jumped.notify_all();
-    }
-
-private:
-    CSystemClock m_Real;
-    const bool m_Frozen;
-    const uint64_t m_FrozenTick;
-    std::atomic<uint64_t> m_OffsetMs{0};
-    std::mutex m_Lock;
-    std::condition_variable m_Jumped;
-};
-
-// Jumps a clock by |stepMs| every real millisecond while it lives, so polling loops of 250 ms and waits of
-// a second run at many times their speed.
-class CClockPump {
-public:
-    CClockPump(CJumpClock& clock, uint64_t stepMs) : m_Clock(clock), m_StepMs(stepMs) {
-        m_Thread = std::thread([this] {
-            while (!m_Stop.load()) {
-                m_Clock.Jump(m_StepMs);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    ~CClockPump() {
-        m_Stop.store(true);
-        m_Thread.join();
-    }
-    CClockPump(const CClockPump&) = delete;
-    CClockPump& operator=(const CClockPump&) = delete;
-
-private:
-    CJumpClock& m_Clock;
-    uint64_t m_StepMs;
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
-};
 
 // Makes the current parameter set: a valid merchant with the given values (index -> value) on top.
 inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {

@@ -15,6 +15,7 @@
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/Presenter.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
@@ -196,7 +197,7 @@ protected:
         return WaitUntil([&] { return m_Interface->GetTicketCount() == 0 && m_Interface->GetWorkerCount() == 0; });
     }
 
-    CJumpClock m_Clock;
+    CTestClock m_Clock{CTestClock::SRealTime{}};
     CScopedClock m_ScopedClock{m_Clock};
     CQueuedViewSink m_View;
     CScopedTrafficView m_ConnectedView{m_View};
@@ -603,7 +604,7 @@ TEST_F(RuvuzUvirInterfaceTest, AReversalGoesOutOnceItsHoldHasPassed) {
     const int32_t seq = Queue(reversal);
     StartInterface();
     ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
-    m_Clock.Jump(36000);
+    m_Clock.Advance(36000);
     ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
     const std::string sent = provider->Requests().at(0).hostMessage;
     EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);
@@ -631,7 +632,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAHandshakeKeepsTheProviderAndAsksForNo
 
 TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaitsForTheWorker) {
     // Time moves only by the steps Stop sleeps (and the dial polls this test ends), so the cap is exact.
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     SetMerchantParams({{kParamTransportMethod, "2"}});
     std::atomic<bool> entered{false};
@@ -651,7 +652,7 @@ TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaits
     }));
     EXPECT_EQ(m_Interface->GetTicketCount(), 1);
 
-    clock.SetAutoAdvance(true);
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     const uint64_t stopBegan = clock.TickMs();
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
@@ -864,7 +865,7 @@ TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOth
     EXPECT_EQ(Record(held).m_State, kTranStateTaken);
     EXPECT_EQ(TransactionsAt(*provider), 1);
 
-    m_Clock.Jump(36000);
+    m_Clock.Advance(36000);
     ASSERT_TRUE(WaitForState(held, kTranStateCompleted));
     const std::string sent = provider->Requests().at(1).hostMessage;
     EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);

@@ -12,10 +12,10 @@
 
 #include "HostTestSupport.h"
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "host/SspiProvider.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 
 namespace {
@@ -150,8 +150,8 @@ TEST_F(TlsChannelTest, HandshakeFailuresStore3101AndLeaveTheChannelClosed) {
     for (const HandshakeFailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto server = Serve(TestLeaf::Localhost, c.scenario);
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         std::unique_ptr<CScopedClock> scoped;
         if (c.manualClock) {
             scoped = std::make_unique<CScopedClock>(clock);
@@ -282,8 +282,8 @@ TEST_F(TlsChannelTest, ReceiveAndDecryptResults) {
             kTls12, c.maxVersion);
         CTlsChannel channel;
         ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000)) << channel.GetLastErrorText();
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         std::unique_ptr<CScopedClock> scoped;
         if (c.manualClock) {
             scoped = std::make_unique<CScopedClock>(clock);

@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/TestClock.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -52,7 +53,7 @@ CWorldFolder::~CWorldFolder() {
 CEndToEndWorld::CEndToEndWorld(CEndToEndOptions options) : m_Options(std::move(options)) {
     m_Folder = std::make_unique<CWorldFolder>();
     if (m_Options.clockFactor > 0) {
-        m_Clock = std::make_unique<CFastClock>(m_Options.clockFactor);
+        m_Clock = std::make_unique<CTestClock>(CTestClock::SRealTime{m_Options.clockFactor});
         m_ClockScope = std::make_unique<CScopedClock>(*m_Clock);
     }
     if (!m_Options.externalDiscovery.empty()) {
@@ -81,7 +82,7 @@ bool CEndToEndWorld::Fail(const std::string& text) {
 
 void CEndToEndWorld::Jump(uint64_t ms) {
     if (m_Clock) {
-        m_Clock->Jump(ms);
+        m_Clock->Advance(ms);
     }
 }
 
@@ -203,7 +204,7 @@ void CEndToEndWorld::Stop() {
     }
     m_Started = false;
     if (m_Clock) {
-        m_Clock->Hold(false); // a held clock would keep every timed wait of the shut-down waiting
+        m_Clock->Run(); // a held clock would keep every timed wait of the shut-down waiting
     }
     // The interface shut-down's order: no new clients, then the reverse worker, the host interface and the
     // discovery thread, then the sessions are waited for.

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "common/TestClock.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
 #include "host/ViewSink.h"
-#include "peers/FastClock.h"
 #include "peers/HostSimulator.h"
 #include "peers/PosClient.h"
 #include "peers/TestPki.h"
@@ -86,8 +86,8 @@ public:
     void Stop();
     const std::string& LastError() const { return m_LastError; }
 
-    // The fast clock, or null when the system clock runs.
-    CFastClock* Clock() { return m_Clock.get(); }
+    // The sped-up clock, or null when the system clock runs.
+    CTestClock* Clock() { return m_Clock.get(); }
     // Moves the clock seam forward (nothing with the system clock).
     void Jump(uint64_t ms);
     const std::filesystem::path& Folder() const { return m_Folder->Path(); }
@@ -122,7 +122,7 @@ private:
     CEndToEndOptions m_Options;
     std::string m_LastError;
     std::unique_ptr<CWorldFolder> m_Folder;
-    std::unique_ptr<CFastClock> m_Clock;
+    std::unique_ptr<CTestClock> m_Clock;
     std::unique_ptr<CScopedClock> m_ClockScope;
     std::unique_ptr<CHostSimulator> m_Simulator;
     CQueuedViewSink m_View;

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -24,36 +25,12 @@
 #include "foundation/Request.h"
 #include "peers/PosClient.h"
 #include "peers/QueueStandInHost.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/Socket.h"
 #include "transaction/Replies.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
-
-// Moves a manual clock on by |step| every real millisecond, so long session waits pass quickly.
-class CClockPump {
-public:
-    CClockPump(CManualClock& clock, uint64_t step) {
-        m_Thread = std::thread([this, &clock, step] {
-            while (!m_Stop.load()) {
-                clock.Advance(step);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    ~CClockPump() {
-        m_Stop = true;
-        m_Thread.join();
-    }
-    CClockPump(const CClockPump&) = delete;
-    CClockPump& operator=(const CClockPump&) = delete;
-
-private:
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
-};
 
 void SetParam(unsigned index, const std::string& value) {
     CParamSettings settings = CParamStore::Instance().GetParams();
@@ -135,8 +112,8 @@ protected:
 
     // A clock that moves only when the test says, put in place until the test's end. It starts well after
     // the queue's construction, so the first request is not held on one lane.
-    CManualClock& UseManualClock() {
-        m_Clock = std::make_unique<CManualClock>(CSystemClock().TickMs() + 60000);
+    CTestClock& UseManualClock() {
+        m_Clock = std::make_unique<CTestClock>(CSystemClock().TickMs() + 60000);
         m_ScopedClock = std::make_unique<CScopedClock>(*m_Clock);
         // The queue remembers its last addition on whatever clock was in place then.
         CTransaction dummy;
@@ -185,7 +162,7 @@ protected:
         return newest;
     }
 
-    std::unique_ptr<CManualClock> m_Clock;
+    std::unique_ptr<CTestClock> m_Clock;
     std::unique_ptr<CScopedClock> m_ScopedClock;
     std::unique_ptr<CPosServer> m_Server;
     int m_Port = -1;
@@ -325,7 +302,7 @@ TEST_F(PosServerTest, PasswordRightBeforeAnEtxTooEarlyInTheTextFails) {
 }
 
 TEST_F(PosServerTest, LoginTimesOutAfterThirtySecondsOfTheClock) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient client;
     SPosReply reply;
@@ -650,7 +627,7 @@ TEST_F(PosServerTest, AbortRequestCancelsTheLanesWaitingTransactions) {
 // ---- Delivery ----
 
 TEST_F(PosServerTest, CompletedTransactionIsDeliveredAfterASecondOfQuietThenPurged) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);
@@ -732,7 +709,7 @@ TEST_F(PosServerTest, UndeliverableApprovedSaleIsReversedButNotABalance) {
     // The clock stands still while a case is set up, so no reply can leave (after its second of quiet) before
     // the lane has gone: the session first hears of the result after the close. It moves only while the
     // session settles.
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     const std::vector<SUndeliveredCase> cases = {
         {"Sale", true, true}, {"Balance", true, false}, {"Sale", false, false}, {"Reload", true, true}};
@@ -777,7 +754,7 @@ TEST_F(PosServerTest, UndeliverableApprovedSaleIsReversedButNotABalance) {
 }
 
 TEST_F(PosServerTest, VanishedLanesUnansweredTransactionsAreDroppedAfterFiveMinutes) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);
@@ -791,7 +768,7 @@ TEST_F(PosServerTest, VanishedLanesUnansweredTransactionsAreDroppedAfterFiveMinu
 }
 
 TEST_F(PosServerTest, IdleConnectionIsClosedAfterAnHour) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     // Half-way through a second, so an hour rounded to whole seconds would show as closing early.
     clock.Advance(1500 - clock.TickMs() % 1000);
     StartServer(SPosSessionTimings());
@@ -813,7 +790,7 @@ TEST_F(PosServerTest, IdleConnectionIsClosedAfterAnHour) {
 
 TEST_F(PosServerTest, OneLaneHoldsTheSecondSaleForThirtySecondsButNotABalance) {
     SetParam(kParamNumberOfLanes, "1");
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);

@@ -15,11 +15,11 @@
 #include <sys/stat.h>
 
 #include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "foundation/SharedConstants.h"
-#include "platform/Clock.h"
 #include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
 #include "transaction/ReversalJournal.h"
@@ -217,7 +217,7 @@ protected:
         }
     }
 
-    CManualClock m_Clock{1000000};
+    CTestClock m_Clock{1000000};
     CScopedClock m_ScopedClock{m_Clock};
     CReverseWorker m_Worker;
 };

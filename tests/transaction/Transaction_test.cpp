@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/TestClock.h"
 #include "transaction/TransactionTestSupport.h"
 
 using testsupport::CPosClient;
@@ -52,7 +52,7 @@ protected:
 };
 
 TEST(TransactionDefaults, NewTransactionStartsInvalidAndPlain) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     const CTransaction transaction;
     EXPECT_EQ(transaction.m_ResultCode, 1000);
