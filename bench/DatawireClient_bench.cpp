@@ -10,7 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchFolder.h"
+#include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/DatawireClient.h"
@@ -25,13 +25,16 @@ namespace {
 // Made once for the run: the trusted test root, the credential, the merchant parameters, the Datawire endpoint
 // and a bare TLS server with the same certificate.
 struct CFixture {
-    CBenchFolder folder;
+    CScopedTempDir folder{"kestrove-bench"};
     CTestPki pki;
     std::unique_ptr<CDatawireEndpoint> endpoint;
     std::unique_ptr<CTlsTestServer> tlsServer;
     CTransaction transaction;
 
     CFixture() {
+        if (folder.Path().empty()) {
+            std::abort(); // measured in the caller's folder, the run would write its files there
+        }
         if (!pki.TrustRootForThisProcess(folder.Path()) || !g_SspiProvider.Init()) {
             std::abort();
         }

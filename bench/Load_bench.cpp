@@ -24,6 +24,7 @@
 
 #include "app/ChildProcess.h"
 #include "app/TestHostSide.h"
+#include "common/Wait.h"
 #include "peers/EndToEndFixture.h"
 
 namespace {
@@ -31,8 +32,6 @@ namespace {
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
 using testing_child::KestroveProgram;
-using testing_child::ProcessDescriptorCount;
-using testing_child::ProcessStatusField;
 
 constexpr int kTimeoutMs = 120000;
 constexpr long long kCardCents = 100000000;
@@ -135,7 +134,7 @@ public:
     }
 
 private:
-    CWorldFolder m_Folder;
+    CScopedTempDir m_Folder{"kestrove-load"};
     CTestHostSide m_HostSide;
     CChildProcess m_Server;
     int m_Port = -1;

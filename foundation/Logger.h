@@ -1,6 +1,6 @@
 #pragma once
 // The one process-wide logger: any thread queues printf-style lines; a writer thread appends them, in
-// batches and masked, to one file a day in CORVANE_LOGS under the current directory.
+// batches and masked, to one file a day in its folder (kFolderName) under the current directory.
 
 #include <condition_variable>
 #include <cstdint>
@@ -45,6 +45,9 @@ class CLogger : public CLogQueue {
     };
 
 public:
+    // The folder under the current directory that holds the daily files.
+    static constexpr char kFolderName[] = "CORVANE_LOGS";
+
     // The process's logger, started on the first call and stopped at exit.
     static CLogger& Instance();
     // A logger of its own, for tests that need a fresh or a stopped one.

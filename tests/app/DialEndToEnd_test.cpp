@@ -16,7 +16,8 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/ParamStore.h"
 #include "host/ComPort.h"
 #include "peers/CardHost.h"
@@ -29,8 +30,6 @@
 using ::testing::HasSubstr;
 using testing_child::CChildProcess;
 using testing_child::KestroveProgram;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
 
 namespace {
 

@@ -20,7 +20,8 @@
 
 #include "app/LanesFile.h"
 #include "app/ParameterDownload.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -332,16 +333,6 @@ CParamSettings ConfiguredSettings(const std::string& transport = "0", const std:
     return ::testing::AssertionSuccess();
 }
 
-std::string ReadLog() {
-    CLogger::Instance().Flush();
-    std::string all;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS", ec)) {
-        all += ReadFileBytes(entry.path());
-    }
-    return all;
-}
-
 const std::vector<std::string> kStopSequence = {
     "View.KillTitleTimer",
     "View.BeginProgress",
@@ -360,7 +351,7 @@ const std::vector<std::string> kStopSequence = {
 class InterfaceControllerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        std::filesystem::create_directory("CORVANE_LOGS");
+        std::filesystem::create_directory(CLogger::kFolderName);
         // Every wait of the start-up and shut-down (the 50 ms pause, the client wait) jumps at once.
         m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         AppModeFlags().SetStartedAsService(false);
@@ -425,7 +416,7 @@ TEST_P(TransportMethodTest, StartsThePiecesOfTheTransportInOrder) {
     // The one pause of the start-up, after the progress box comes up.
     EXPECT_EQ(50u, m_Clock.TickMs() - before);
     EXPECT_TRUE(LoggedInOrder(
-        ReadLog(), {"TCP/IP Server (9100) initialized successfully.", "Interfaces initialized successfully."}));
+        LogText(), {"TCP/IP Server (9100) initialized successfully.", "Interfaces initialized successfully."}));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 
@@ -497,8 +488,8 @@ TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequenc
     EXPECT_THAT(JournalFrom("ReverseWorker.Start"),
                 ElementsAre("ReverseWorker.Start", "Box[Ok,1]: Failed to Server Transaction Reversal Thread!",
                             "View.EndProgress"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
-    EXPECT_THAT(ReadLog(), Not(HasSubstr("Interfaces Stopped.")));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
+    EXPECT_THAT(LogText(), Not(HasSubstr("Interfaces Stopped.")));
     EXPECT_EQ("Failed to Server Transaction Reversal Thread!", Controller().StartFailure());
 }
 
@@ -507,7 +498,7 @@ TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSyst
     m_Factory.startResult = 3;
     Controller().StartInterfaces();
     EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Failed to start TCP/IP Server(9101)!"));
-    EXPECT_TRUE(LoggedInOrder(ReadLog(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
+    EXPECT_TRUE(LoggedInOrder(LogText(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
                                           "TCP/IP Server (9101): bind: Address already in use"}));
     EXPECT_EQ("Failed to start TCP/IP Server(9101)! bind: Address already in use", Controller().StartFailure());
 
@@ -516,7 +507,7 @@ TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSyst
     Controller().RestartInterfaces();
     EXPECT_TRUE(Controller().ServerRunning());
     EXPECT_EQ("", Controller().StartFailure());
-    EXPECT_THAT(ReadLog(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
+    EXPECT_THAT(LogText(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
 }
 
 TEST_F(InterfaceControllerTest, HostInterfaceFailureIsRetriedWhileTheOperatorSaysYes) {
@@ -591,7 +582,7 @@ TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
     Arrange(c);
     Controller().StartInterfaces();
     EXPECT_THAT(JournalFrom(c.expectedFromFailure.front()), ElementsAreArray(c.expectedFromFailure));
-    const std::string log = ReadLog();
+    const std::string log = LogText();
     EXPECT_TRUE(LoggedInOrder(log, c.logged));
     for (const std::string& line : c.notLogged) {
         EXPECT_THAT(log, Not(HasSubstr(line)));
@@ -736,7 +727,7 @@ TEST_F(InterfaceControllerTest, LauncherModeStartsThePipeAndLogsItsFailure) {
     const std::string name = EncodeIdLetters(static_cast<unsigned>(CurrentProcessId())) + "_CorvaneAppDirectory";
     EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Pipe.Start(" + name + ")"}));
     EXPECT_EQ(1, m_Journal.IndexOf("Pipe.Start(" + name + ")"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 
@@ -784,7 +775,7 @@ TEST_F(InterfaceControllerTest, StopWaitsForClientsAndASessionThatStartsLate) {
     // The count reached 0 at +1500; the settle period ran 5000 ms from there, waiting out the late session.
     EXPECT_EQ(6500u, m_Factory.destroyedAtTick - *stopAt);
     EXPECT_FALSE(Controller().ServerRunning());
-    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+    EXPECT_THAT(LogText(), HasSubstr("Interfaces Stopped."));
 }
 
 TEST_F(InterfaceControllerTest, AcceptThreadThatHadToBeEndedIsReportedAndTheStopGoesOn) {
@@ -795,13 +786,13 @@ TEST_F(InterfaceControllerTest, AcceptThreadThatHadToBeEndedIsReportedAndTheStop
                                                                    "ReverseWorker.Stop", "DialBackup.Stop"}));
     EXPECT_LT(m_Journal.IndexOf("Box[Ok,1]: Error Stopping TCP/IP Accept thread!"),
               m_Journal.IndexOf("ReverseWorker.Stop"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Error Stopping TCP/IP Accept thread!"));
+    EXPECT_THAT(LogText(), HasSubstr("Error Stopping TCP/IP Accept thread!"));
 }
 
 TEST_F(InterfaceControllerTest, StopOfPiecesThatNeverStartedIsHarmless) {
     Controller().StopInterfaces();
     EXPECT_THAT(m_Journal.Entries(), ElementsAreArray(Then(kStopSequence, {"View.EndProgress"})));
-    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+    EXPECT_THAT(LogText(), HasSubstr("Interfaces Stopped."));
 }
 
 TEST_F(InterfaceControllerTest, CaptionShowsCountsOnlyWhileTheServerExists) {
@@ -947,7 +938,7 @@ TEST_F(ParameterDownloadTest, FirstStartTakesTheSetAndALoadFromSetupRestartsWith
     EXPECT_THAT(restart, Not(testing::Contains("Progress: Retrieving Parameters ...")));
     EXPECT_TRUE(m_DownloadController->ServerRunning());
     EXPECT_EQ(m_Service.ConnectionsAccepted(), 2);
-    EXPECT_THAT(ReadLog(), HasSubstr("Parameters Successfully Loaded from NQMS (127.0.0.1)."));
+    EXPECT_THAT(LogText(), HasSubstr("Parameters Successfully Loaded from NQMS (127.0.0.1)."));
 }
 
 TEST_F(ParameterDownloadTest, ServiceModeDownloadsAtStartUpToo) {
@@ -966,7 +957,7 @@ TEST_F(ParameterDownloadTest, FailedDownloadsLeaveTheSetAndTheLanesAndSayWhy) {
     m_DownloadController->StartInterfaces();
     EXPECT_FALSE(m_DownloadController->ServerRunning());
     EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Parameter Load Failed - Error(NQMS): Device not registered"));
+    EXPECT_THAT(LogText(), HasSubstr("Parameter Load Failed - Error(NQMS): Device not registered"));
 
     const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
     EXPECT_FALSE(result.loaded);

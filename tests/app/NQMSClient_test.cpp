@@ -14,7 +14,8 @@
 
 #include "app/LanesFile.h"
 #include "app/NQMSResponse.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
@@ -66,7 +67,7 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
-        hosttest::PrepareLogFolder();
+        PrepareLogFolder();
         g_ShutdownEvent.Reset();
         AppModeFlags().SetStartedAsService(false);
         ASSERT_TRUE(m_Crypto.StartCrypto());

@@ -11,6 +11,8 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
+#include "common/LogFolder.h"
+#include "common/Wait.h"
 #include "peers/HostSimulator.h"
 #include "peers/PosClient.h"
 
@@ -63,7 +65,7 @@ public:
 
     // Waits until this run's log holds |text|.
     bool WaitForLog(const std::string& text, int timeoutMs = kProgramTimeoutMs) {
-        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs);
+        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs, kChildPollMs);
     }
 
     // A lane connected and logged in on |port|; null, with the reason in |error| when given, when that failed.

@@ -23,7 +23,9 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/ManagementService.h"
@@ -34,10 +36,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
+using testing_child::kChildPollMs;
 using testing_child::KestroveProgram;
-using testing_child::ProcessStatusField;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -134,7 +134,7 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     const int port = WaitForPort();
     ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
 
-    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
+    EXPECT_EQ(ReadFileBytes(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
     ASSERT_TRUE(service.WaitForSessions(1));
     const CNqmsSession session = service.Sessions().at(0);
     EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
@@ -186,7 +186,7 @@ TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
     ASSERT_TRUE(StartServer({}));
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || m_Server.Wait(0); },
-        kTimeoutMs));
+        kTimeoutMs, kChildPollMs));
     EXPECT_EQ(-1, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_THAT(m_Server.Stderr(), HasSubstr("Service Discovery failed."));
     EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("Interfaces initialized successfully.")));
@@ -299,7 +299,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
     SPosReply newLaneReply;
     bool newLaneOk = false;
     std::thread newLane([&] {
-        WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs);
+        WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs, kChildPollMs);
         CPosClient lane;
         SPosReply queued;
         if (lane.Connect("127.0.0.1", port) && lane.ReadGreeting(&queued) && lane.Login(&queued)) {
@@ -366,7 +366,7 @@ TEST_F(ServiceModeTest, TheDescriptorLimitIsRaisedToTheHardLimitAtStart) {
     ASSERT_TRUE(StartServerUnder("ulimit -S -n 256"));
     const int port = WaitForPort();
     ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
-    const std::string limits = testing_child::ReadText("/proc/" + std::to_string(m_Server.Pid()) + "/limits");
+    const std::string limits = ReadFileBytes("/proc/" + std::to_string(m_Server.Pid()) + "/limits");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(limits, match, std::regex("Max open files +([0-9]+) +([0-9]+)"))) << limits;
     EXPECT_EQ(match[1].str(), match[2].str());

@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "common/LogFolder.h"
+#include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/HostSimulator.h"
@@ -83,7 +85,7 @@ inline int WaitForServedPort(CChildProcess& server, const std::function<std::str
             }
             return server.Wait(0);
         },
-        timeoutMs);
+        timeoutMs, kChildPollMs);
     return port;
 }
 

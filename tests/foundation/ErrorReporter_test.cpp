@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "foundation/TimedBoxModel.h"
@@ -19,21 +20,7 @@ namespace fs = std::filesystem;
 // Every log file the process logger wrote into the current folder, joined.
 std::string LoggedBytes() {
     EXPECT_TRUE(CLogger::Instance().Flush());
-    std::string bytes;
-    if (fs::exists("CORVANE_LOGS")) {
-        for (const auto& entry : fs::directory_iterator("CORVANE_LOGS")) {
-            bytes += ReadFileBytes(entry.path());
-        }
-    }
-    return bytes;
-}
-
-size_t Count(const std::string& haystack, const std::string& needle) {
-    size_t count = 0;
-    for (size_t pos = haystack.find(needle); pos != std::string::npos; pos = haystack.find(needle, pos + 1)) {
-        ++count;
-    }
-    return count;
+    return LogText();
 }
 
 // Stands in for the window: records each box and answers what the test says.
@@ -56,7 +43,7 @@ public:
 // A temporary folder with a log directory, so what the reporter logs can be read back.
 class ErrorReporterTest : public TempDirTest {
 protected:
-    ErrorReporterTest() { fs::create_directory("CORVANE_LOGS"); }
+    ErrorReporterTest() { fs::create_directory(CLogger::kFolderName); }
 };
 
 TEST(TimedBoxRulesTest, DefaultWordIsTheQuotedButtonName) {
@@ -208,7 +195,7 @@ TEST_F(ErrorReporterTest, ServiceModeReportErrorOnlyLogs) {
     EXPECT_TRUE(presenter.m_Boxes.empty());
     // The message is text, not a format: its "%" signs reach the log unchanged.
     EXPECT_EQ(
-        Count(LoggedBytes(), "]The ReverseWorker thread could NOT be started.\r\r\nThis error is FATAL! 100% %s\r\n"),
+        CountOf(LoggedBytes(), "]The ReverseWorker thread could NOT be started.\r\r\nThis error is FATAL! 100% %s\r\n"),
         1u);
 }
 
@@ -254,9 +241,9 @@ TEST_F(ErrorReporterTest, HeadlessBoxesAnswerTheirDefaultAndAreLoggedOnce) {
     ReportError("shown only", false, false, 0);
     EXPECT_EQ(TimedMessageBox("Retry?", false, kIdNo, 10000), kIdNo);
     const std::string log = LoggedBytes();
-    EXPECT_EQ(Count(log, "]shown and logged\r\n"), 1u);
-    EXPECT_EQ(Count(log, "]shown only\r\n"), 1u);
-    EXPECT_EQ(Count(log, "]Retry? [\"No\" is automatically selected]\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]shown and logged\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]shown only\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]Retry? [\"No\" is automatically selected]\r\n"), 1u);
 }
 
 TEST(WaitAndPumpMessagesTest, ReturnsTheIndexOfTheEventSetByAnotherThread) {

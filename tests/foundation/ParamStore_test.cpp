@@ -10,7 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -45,17 +46,6 @@ CParamSettings LongestStorableSet() {
 
 bool SameSet(const CParamSettings& a, const CParamSettings& b) {
     return a.GetVersion() == b.GetVersion() && a.GetParamMap().Equals(b.GetParamMap());
-}
-
-// Everything written to today's log so far.
-std::string LogText() {
-    CLogger::Instance().Flush();
-    std::string all;
-    std::error_code error;
-    for (const auto& file : std::filesystem::directory_iterator("CORVANE_LOGS", error)) {
-        all += ReadFileBytes(file.path());
-    }
-    return all;
 }
 
 class ParamStoreTest : public TempDirTest {
@@ -183,7 +173,7 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
 }
 
 TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     // 2026-03-07 10:40:00 UTC on the clock seam names the copies.
     CTestClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
     CScopedClock scope(clock);
@@ -209,7 +199,7 @@ TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
 }
 
 TEST_F(ParamStoreTest, RefusedValuesAreLoggedWithTheirReasonButNeverThePassword) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     CParamSettings saved = DefaultsWith({{kParamMerchantId, "MID00000042"}});
     CParamMap map = saved.GetParamMap();
     const auto put = [&map](unsigned index, const std::string& value) {
@@ -286,7 +276,7 @@ TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {
 class CheckConfigurationTest : public ParamStoreTest {
 protected:
     // The application makes the log folder at start-up; the logger writes nothing without it.
-    CheckConfigurationTest() { std::filesystem::create_directory("CORVANE_LOGS"); }
+    CheckConfigurationTest() { std::filesystem::create_directory(CLogger::kFolderName); }
     void TearDown() override {
         AppModeFlags().SetStartedAsService(false);
         CLogger::Instance().Flush(); // this test's lines land in this test's folder

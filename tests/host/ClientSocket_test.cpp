@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "peers/TlsTestServer.h"
 #include "platform/ProcessEvents.h"

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"

@@ -10,8 +10,10 @@
 
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "foundation/Logger.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
 #include "host/ViewSink.h"

@@ -10,8 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
@@ -330,7 +332,7 @@ TEST_F(DialBackupServerTest, EveryDialAndExchangeFailureEndsTheTransactionWithIt
         m_Server.reset();
         m_Modem.reset();
         g_TransactionQueue.RemoveAll();
-        ASSERT_TRUE(std::filesystem::remove_all("CORVANE_LOGS") > 0);
+        ASSERT_TRUE(std::filesystem::remove_all(CLogger::kFolderName) > 0);
         PrepareLogFolder();
     }
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "common/CardDataScan.h"
+#include "common/LogFolder.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
 #include "peers/EndToEndFixture.h"
@@ -82,14 +83,6 @@ protected:
             }
         }
         return false;
-    }
-
-    static int Count(const std::string& text, const std::string& what) {
-        int count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-            ++count;
-        }
-        return count;
     }
 
     std::unique_ptr<CEndToEndWorld> m_World;
@@ -381,7 +374,7 @@ TEST_F(EndToEndTest, RefusingProviderIsDroppedAndTheNextOneUsed) {
     // The next Sale goes to the remaining provider at once.
     ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "1.00", "1002"), &reply));
     EXPECT_EQ(reply.cmdStatus, "Approved");
-    EXPECT_EQ(Count(m_World->LogText(), "(Trying Next Host)"), 1);
+    EXPECT_EQ(CountOf(m_World->LogText(), "(Trying Next Host)"), 1u);
     EXPECT_EQ(m_World->Host().Balance(kCardA), 3900);
 }
 
@@ -520,7 +513,7 @@ TEST_F(EndToEndTest, DatawireFailuresAfterTheSendDecideTheReversal) {
         script.count = 1;
         m_World->Simulator().ScriptProvider(0, script);
         const size_t before = m_World->Host().ExchangeCount();
-        const int reasonsBefore = c.reason == nullptr ? 0 : Count(m_World->LogText(), c.reason);
+        const size_t reasonsBefore = c.reason == nullptr ? 0 : CountOf(m_World->LogText(), c.reason);
         SPosReply reply;
         ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "1.00", std::to_string(++invoice)),
                                       &reply));
@@ -532,7 +525,7 @@ TEST_F(EndToEndTest, DatawireFailuresAfterTheSendDecideTheReversal) {
         if (c.reason != nullptr) {
             ASSERT_TRUE(m_World->Simulator().WaitForExchanges(before + 2)) << "no reversal reached the host";
             EXPECT_EQ(m_World->Host().Exchanges()[before + 1].type, "0704");
-            EXPECT_EQ(Count(m_World->LogText(), c.reason), reasonsBefore + 1);
+            EXPECT_EQ(CountOf(m_World->LogText(), c.reason), reasonsBefore + 1);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             EXPECT_EQ(m_World->Host().ExchangeCount(), before + 1);
@@ -656,9 +649,9 @@ TEST_F(EndToEndTest, DiscoveryHostThatIsDownIsPassedOver) {
     EXPECT_TRUE(m_World->DiscoverySucceeded());
     EXPECT_EQ(m_World->Simulator().DiscoveriesAt(1), 1);
     // The fast clock's ticks are even, so discovery starts with parameter 7, the host that is down.
-    EXPECT_EQ(Count(m_World->LogText(),
-                    "(Trying Next SD URL) ERROR-> [SD Attempt (" + m_World->Simulator().DiscoveryHost(0) + "): "),
-              1);
+    EXPECT_EQ(CountOf(m_World->LogText(),
+                      "(Trying Next SD URL) ERROR-> [SD Attempt (" + m_World->Simulator().DiscoveryHost(0) + "): "),
+              1u);
     EXPECT_EQ(g_ServiceProviderList.GetProviders().size(), 2u);
     m_World->Host().AddCard(kCardA, 100);
     auto lane = Lane();

@@ -1,28 +1,15 @@
 #pragma once
 // Shared pieces of the host-interface tests: the merchant parameters of a test, the process's trust in the test
-// CA, a loopback port that refuses connections, and a look into the day's log file.
+// CA and a loopback port that refuses connections.
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "common/TestClock.h"
-#include "common/Wait.h"
-#include "foundation/Logger.h"
+#include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
@@ -55,19 +42,13 @@ inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {
 // The test CA trusted by the process and the credential made, once for a test suite.
 class CTrustedPki {
 public:
-    CTrustedPki() {
+    CTrustedPki() : m_TrustDir("kestrove-hostif", CScopedTempDir::Current::Leave) {
         m_Pki = std::make_unique<CTestPki>();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-hostif-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_TrustDir = pattern;
-            m_Ok = m_Pki->TrustRootForThisProcess(m_TrustDir) && g_SspiProvider.Init();
+        if (!m_TrustDir.Path().empty()) {
+            m_Ok = m_Pki->TrustRootForThisProcess(m_TrustDir.Path()) && g_SspiProvider.Init();
         }
     }
-    ~CTrustedPki() {
-        g_SspiProvider.Free();
-        std::error_code ec;
-        std::filesystem::remove_all(m_TrustDir, ec);
-    }
+    ~CTrustedPki() { g_SspiProvider.Free(); }
     CTrustedPki(const CTrustedPki&) = delete;
     CTrustedPki& operator=(const CTrustedPki&) = delete;
     bool Ok() const { return m_Ok; }
@@ -78,7 +59,7 @@ public:
 
 private:
     std::unique_ptr<CTestPki> m_Pki;
-    std::filesystem::path m_TrustDir;
+    CScopedTempDir m_TrustDir;
     bool m_Ok = false;
 };
 
@@ -89,36 +70,6 @@ inline std::string RefusingHostAndPort(const CTrustedPki& pki) {
     const std::string host = closed.HostAndPort();
     closed.Stop();
     return host;
-}
-
-// Makes the folder the logger writes into (the application makes it at start-up).
-inline void PrepareLogFolder() {
-    CLogger::Instance().Flush();
-    std::error_code ec;
-    std::filesystem::create_directory("CORVANE_LOGS", ec);
-}
-
-// Every line of the log files in the current directory's CORVANE_LOGS, after the logger has written what
-// it was given.
-inline std::vector<std::string> LogLines() {
-    CLogger::Instance().Flush();
-    std::vector<std::string> lines;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS", ec)) {
-        std::ifstream file(entry.path(), std::ios::binary);
-        std::string line;
-        while (std::getline(file, line)) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-// How many log lines hold |text|.
-inline int CountLogLines(const std::string& text) {
-    const std::vector<std::string> lines = LogLines();
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                          [&](const std::string& line) { return line.find(text) != line.npos; }));
 }
 
 } // namespace hosttest

@@ -14,8 +14,11 @@
 
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"

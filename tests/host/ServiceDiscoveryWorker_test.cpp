@@ -9,8 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "host/ServiceProviderList.h"
 #include "peers/DatawireEndpoint.h"

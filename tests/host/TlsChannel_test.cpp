@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "host/SspiProvider.h"
 #include "peers/TestPki.h"

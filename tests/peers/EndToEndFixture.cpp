@@ -7,7 +7,9 @@
 #include <system_error>
 #include <thread>
 
+#include "common/LogFolder.h"
 #include "common/TestClock.h"
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -19,14 +21,8 @@
 #include "transaction/TransactionQueue.h"
 
 namespace {
-constexpr uint32_t kPollMs = 5;
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+// How often WaitForLog reads the log folder again.
+constexpr uint32_t kLogPollMs = 50;
 } // namespace
 
 const CTestPki& EndToEndPki() {
@@ -34,26 +30,12 @@ const CTestPki& EndToEndPki() {
     return pki;
 }
 
-CWorldFolder::CWorldFolder() : m_Previous(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        m_Path = pattern;
-        std::filesystem::current_path(m_Path);
-    }
-}
-
-CWorldFolder::~CWorldFolder() {
-    std::error_code ec;
-    std::filesystem::current_path(m_Previous, ec);
-    if (!m_Path.empty()) {
-        std::filesystem::remove_all(m_Path, ec);
-    }
-}
-
 CEndToEndWorld::CEndToEndWorld(CEndToEndOptions options) : m_Options(std::move(options)) {
-    m_Folder = std::make_unique<CWorldFolder>();
+    m_Folder = std::make_unique<CScopedTempDir>("kestrove-e2e");
     if (m_Options.clockFactor > 0) {
-        m_Clock = std::make_unique<CTestClock>(CTestClock::SRealTime{m_Options.clockFactor});
+        // From an even tick: ticks stay even at an even speed, which decides the first discovery host.
+        m_Clock = std::make_unique<CTestClock>();
+        m_Clock->Run(m_Options.clockFactor);
         m_ClockScope = std::make_unique<CScopedClock>(*m_Clock);
     }
     if (!m_Options.externalDiscovery.empty()) {
@@ -156,7 +138,7 @@ bool CEndToEndWorld::Start() {
     }
     // The application object makes the log folder before anything logs.
     std::error_code ec;
-    std::filesystem::create_directory(m_Folder->Path() / "CORVANE_LOGS", ec);
+    std::filesystem::create_directory(m_Folder->Path() / CLogger::kFolderName, ec);
     CLogger::Instance();
     if (!CRequest::Instance().StartCrypto()) {
         return Fail("the crypto object did not start");
@@ -277,21 +259,9 @@ bool CEndToEndWorld::Transact(CPosClient& lane, const SPosRequest& request, SPos
 
 std::string CEndToEndWorld::LogText() {
     CLogger::Instance().Flush();
-    std::string text;
-    std::error_code ec;
-    const std::filesystem::path folder = m_Folder->Path() / "CORVANE_LOGS";
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        text += ReadAll(entry.path());
-    }
-    return text;
+    return ReadLogFolder(m_Folder->Path());
 }
 
 bool CEndToEndWorld::WaitForLog(const std::string& text, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kPollMs * 10) {
-        if (LogText().find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs * 10));
-    }
-    return false;
+    return WaitUntil([&] { return LogText().find(text) != std::string::npos; }, timeoutMs, kLogPollMs);
 }

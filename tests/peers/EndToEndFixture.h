@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/TempDir.h"
 #include "common/TestClock.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
@@ -48,21 +49,6 @@ struct CEndToEndOptions {
     // Whether Start fails when the first discovery finds no provider.
     bool requireDiscovery = true;
     SPosSessionTimings sessionTimings;
-};
-
-// A temporary folder made the current directory while it lives, removed afterwards.
-// Not thread-safe: the current directory belongs to the whole process.
-class CWorldFolder {
-public:
-    CWorldFolder();
-    ~CWorldFolder();
-    CWorldFolder(const CWorldFolder&) = delete;
-    CWorldFolder& operator=(const CWorldFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_Path; }
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
 };
 
 // One end-to-end world. The process-wide objects of the server (queues, provider list, parameter store, crypto
@@ -121,7 +107,7 @@ private:
 
     CEndToEndOptions m_Options;
     std::string m_LastError;
-    std::unique_ptr<CWorldFolder> m_Folder;
+    std::unique_ptr<CScopedTempDir> m_Folder;
     std::unique_ptr<CTestClock> m_Clock;
     std::unique_ptr<CScopedClock> m_ClockScope;
     std::unique_ptr<CHostSimulator> m_Simulator;

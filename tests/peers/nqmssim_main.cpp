@@ -14,8 +14,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +22,7 @@
 #include "peers/LoadedIdentity.h"
 #include "peers/ManagementService.h"
 #include "peers/PeerProgram.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -108,10 +107,8 @@ bool ParseArguments(int argc, char** argv, Options* options) {
 bool BuildSettings(const Options& options, CParamSettings* settings, std::string* error) {
     settings->BuildDefaults();
     if (!options.paramsFile.empty()) {
-        std::ifstream in(options.paramsFile, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (!in || !settings->FromString(text.str())) {
+        std::string text;
+        if (!ReadWholeFile(options.paramsFile, &text) || !settings->FromString(text)) {
             *error = "cannot read a parameter text of version 4 from " + options.paramsFile;
             return false;
         }

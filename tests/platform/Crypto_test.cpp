@@ -11,7 +11,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 
 namespace {

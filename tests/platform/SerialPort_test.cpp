@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedModemLines.h"

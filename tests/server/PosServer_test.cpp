@@ -16,7 +16,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
@@ -43,17 +44,6 @@ void SetParam(unsigned index, const std::string& value) {
     ASSERT_TRUE(entry->SetValue(value)) << index << "=" << value;
     settings.SetParamMap(map);
     ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
-}
-
-std::string LogText() {
-    CLogger::Instance().Flush();
-    std::string text;
-    if (std::filesystem::exists("CORVANE_LOGS")) {
-        for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
-            text += ReadFileBytes(entry.path());
-        }
-    }
-    return text;
 }
 
 CTransactionList QueueRecords() {
@@ -89,7 +79,7 @@ SPosSessionTimings FastTimings() {
 class PosServerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        std::filesystem::create_directory("CORVANE_LOGS");
+        std::filesystem::create_directory(CLogger::kFolderName);
         ASSERT_TRUE(CRequest::Instance().StartCrypto());
         SetParam(kParamNumberOfLanes, "2");
         SetParam(kParamUsePassword, "N");

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "common/Wait.h"
 #include "platform/Event.h"

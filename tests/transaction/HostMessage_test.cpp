@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Transaction.h"

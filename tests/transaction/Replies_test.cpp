@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
@@ -156,13 +157,10 @@ TEST_F(RepliesTest, TranResponseWritesOnlyTheLinesThatHoldAValue) {
 }
 
 TEST_F(RepliesTest, EncryptedReplyIsLoggedWithTheClient) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     const CTransaction sale = AnsweredSale("3905");
     ASSERT_TRUE(CLogger::Instance().Flush());
-    std::string logged;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
-        logged += ReadFileBytes(entry.path());
-    }
+    const std::string logged = LogText();
     // The log file is a text file: each "\n" of the line is stored as "\r\n".
     std::string expected;
     for (const char c : "Response Built [" + sale.FormatRStream() + "] for 127.0.0.1:1") {

@@ -14,7 +14,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -72,23 +73,6 @@ std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
         }
     }
     return reversals;
-}
-
-int Count(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
-        ++count;
-    }
-    return count;
-}
-
-std::string ReadLogs() {
-    CLogger::Instance().Flush();
-    std::string text;
-    for (const auto& entry : fs::directory_iterator("CORVANE_LOGS")) {
-        text += ReadFileBytes(entry.path());
-    }
-    return text;
 }
 
 // Journal lines in the file, damaged ones included.
@@ -152,7 +136,7 @@ private:
 class ReverseWorkerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        fs::create_directory("CORVANE_LOGS");
+        fs::create_directory(CLogger::kFolderName);
         ForgetProcessState();
     }
     void TearDown() override {
@@ -263,8 +247,8 @@ TEST_F(ReverseWorkerTest, AddReversalLogsTheMaskedAccountJournalsAndQueues) {
     ASSERT_EQ(waiting.size(), 1u);
     EXPECT_EQ(waiting[0].m_State, kTranStateQueued);
     EXPECT_EQ(waiting[0].m_QueueSeq, 1);
-    EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
-                              "because UndeliverableToClient"),
+    EXPECT_NE(LogText().find("Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                             "because UndeliverableToClient"),
               std::string::npos);
     ASSERT_EQ(JournalLines().size(), 1u);
     EXPECT_EQ(fs::status(kReversalJournalFileName).permissions() & fs::perms::others_read, fs::perms::none);
@@ -283,7 +267,7 @@ TEST_F(ReverseWorkerTest, MovesACompletedReversalLogsItAndDropsIt) {
     EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
     AnswerTheReversal(kTranStateCompleted);
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
-    EXPECT_NE(ReadLogs().find("Completed Reversal (on Attempt# 1) for this Transaction Acct:6035... PurchAmt:1000 "),
+    EXPECT_NE(LogText().find("Completed Reversal (on Attempt# 1) for this Transaction Acct:6035... PurchAmt:1000 "),
               std::string::npos);
     EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
     EXPECT_TRUE(JournalLines().empty());
@@ -333,7 +317,7 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
         EXPECT_EQ(again.m_QueueSeq, record.m_QueueSeq);
         EXPECT_EQ(again.m_ReversalAttempts, 1u);
         EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
-        EXPECT_NE(ReadLogs().find("Acct:XXX...1234 PurchAmt:1000 was caught by a client abort -- queued again"),
+        EXPECT_NE(LogText().find("Acct:XXX...1234 PurchAmt:1000 was caught by a client abort -- queued again"),
                   std::string::npos);
         return;
     }
@@ -344,8 +328,8 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
     if (c.retriedAfterAMinute) {
         ASSERT_TRUE(ReversalsInHostQueue(1));
         EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 2u);
-        EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 2) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
-                                  "because PreviousReversalFailed"),
+        EXPECT_NE(LogText().find("Adding Reversal (Attempt# 2) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                                 "because PreviousReversalFailed"),
                   std::string::npos);
     } else {
         Steps(3);
@@ -390,7 +374,7 @@ TEST_F(ReverseWorkerTest, FailedReversalIsRetriedEverySixtySecondsUntilFiveAttem
             m_Clock.Advance(1000);
         }
     }
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_NE(logs.find("Adding Reversal (Attempt# 5) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- because "
                         "PreviousReversalFailed"),
               std::string::npos);
@@ -503,7 +487,7 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
 
     ASSERT_TRUE(m_Worker.Start());
     ASSERT_TRUE(ReversalsInHostQueue(1));
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     for (const char* line : {"line 1 is", "line 3 is", "line 5 is", "line 6 is", "line 7 is"}) {
         EXPECT_NE(logs.find(std::string("Reversal journal ") + line + " damaged"), std::string::npos) << line;
     }
@@ -543,7 +527,7 @@ TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCrea
     const std::string line = "Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
                              "because " +
                              kReversalReasonLeftInDoubt;
-    EXPECT_NE(ReadLogs().find(line), std::string::npos);
+    EXPECT_NE(LogText().find(line), std::string::npos);
     ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
     EXPECT_FALSE(CReversalJournal::Instance().Entries()[0].inDoubt);
 
@@ -552,7 +536,7 @@ TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCrea
     ForgetProcessState();
     ASSERT_TRUE(m_Worker.Start());
     ASSERT_TRUE(ReversalsInHostQueue(1));
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_EQ(logs.find(line), logs.rfind(line));
     AnswerTheReversal(kTranStateCompleted, 34); // the host had it already
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
@@ -603,7 +587,7 @@ TEST_F(ReverseWorkerTest, AJournalOfTheEarlierFormIsReadAndKeptFromThenOnWithout
     EXPECT_EQ(reversal.m_Account, "6035710012341234");
     EXPECT_EQ(reversal.m_ClientAddress, "127.0.0.1:0007");
     EXPECT_EQ(reversal.m_Request, "");
-    EXPECT_NE(ReadLogs().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
+    EXPECT_NE(LogText().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
     const std::string file = ReadFileBytes(kReversalJournalFileName);
     EXPECT_EQ(file.rfind("REV2\t", 0), 0u);
     for (const char* gone : {"6035710012341234", "CVVData", "0102ABCDEF", "REV1"}) {
@@ -622,7 +606,7 @@ TEST_F(ReverseWorkerTest, AJournalThatCannotBeDecryptedIsMovedAsideAndLoggedNotD
     ASSERT_TRUE(m_Worker.Start());
     Steps(3);
     EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_NE(logs.find("Reversal journal holds 1 entr(ies) that cannot be decrypted with its key: the file was "
                         "moved aside to Reversals.dat.undecryptable-"),
               std::string::npos);
@@ -651,7 +635,7 @@ TEST_F(ReverseWorkerTest, AKeyFileThatIsNoKeyIsMovedAsideAndReplaced) {
     // (Where the old file went is the key's own business.)
     EXPECT_EQ(ReadFileBytes(kReversalJournalKeyFileName).size(), CSealingKey::kKeyBytes);
     EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
-    EXPECT_NE(ReadLogs().find("was not a key: moved aside"), std::string::npos);
+    EXPECT_NE(LogText().find("was not a key: moved aside"), std::string::npos);
 }
 
 TEST_F(ReverseWorkerTest, TheJournalAndItsKeyAreTheOwnersAloneWhateverTheUmask) {
@@ -675,7 +659,7 @@ TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttemp
     Steps(5);
     EXPECT_EQ(g_ReversalQueue.GetCount(), 1);
     EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
-    EXPECT_EQ(Count(ReadLogs(), "Reversals wait for a Service Provider to send them to."), 1);
+    EXPECT_EQ(CountOf(LogText(), "Reversals wait for a Service Provider to send them to."), 1u);
 
     route = true;
     ASSERT_TRUE(ReversalsInHostQueue(1));
@@ -732,7 +716,7 @@ TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
     EXPECT_FALSE(m_Worker.Start());
     EXPECT_FALSE(m_Worker.IsRunning());
     EXPECT_EQ(presenter.Messages(), (std::vector<std::string>{kReverseWorkerStartFailedText}));
-    EXPECT_NE(ReadLogs().find("The ReverseWorker thread could NOT be started."), std::string::npos);
+    EXPECT_NE(LogText().find("The ReverseWorker thread could NOT be started."), std::string::npos);
     EXPECT_TRUE(m_Worker.Start());
 }
 
