@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "common/LogFolder.h"
+#include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
@@ -53,26 +54,10 @@ SDialTimings FastTimings() {
 }
 
 CTransaction MakeTransaction(int tranCode, const std::string& amount = "250") {
-    CTransaction transaction;
+    CTransaction transaction = SampleTransaction(tranCode, kAccount, amount);
     transaction.m_State = kTranStateDial;
-    transaction.m_CryptMode = kCryptModeEncrypted;
-    transaction.m_TranCode = tranCode;
-    transaction.m_TranCodeName = TranCodeName(tranCode);
-    transaction.m_Account = kAccount;
-    transaction.m_Authorize = amount;
-    transaction.m_Purchase = amount;
-    transaction.m_InvoiceNo = "1234";
-    transaction.m_OperatorID = "OP";
-    transaction.m_CardType = "PrePaid";
     transaction.m_ClientAddress = kClient;
     return transaction;
-}
-
-CTransaction Record(int32_t seq) {
-    CTransaction out;
-    out.m_State = -1;
-    g_TransactionQueue.GetBySeq(seq, out);
-    return out;
 }
 
 bool Answered(int32_t state) {
@@ -155,8 +140,9 @@ protected:
     }
     // The record once the dial backup has answered it (state 9, 10 or 11).
     static CTransaction WaitForAnswer(int32_t seq, uint32_t timeoutMs = 10000) {
-        EXPECT_TRUE(WaitUntil([&] { return Answered(Record(seq).m_State); }, timeoutMs)) << Record(seq).m_State;
-        return Record(seq);
+        EXPECT_TRUE(WaitUntil([&] { return Answered(QueuedRecord(seq).m_State); }, timeoutMs))
+            << QueuedRecord(seq).m_State;
+        return QueuedRecord(seq);
     }
 
     CCardHost m_Host;
@@ -204,7 +190,7 @@ TEST_F(DialBackupServerTest, ASaleGoesOverTheDialLineByteForByte) {
     EXPECT_TRUE(m_Server->IsRunning());
     EXPECT_EQ(m_Server->GetPortName(), "COM 03");
     const int32_t seq = QueueForDial(MakeTransaction(kTranNumSale));
-    const std::string request = Record(seq).m_HostRequest;
+    const std::string request = QueuedRecord(seq).m_HostRequest;
     const CTransaction done = WaitForAnswer(seq);
 
     ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
@@ -457,7 +443,7 @@ TEST_F(DialBackupServerTest, AStopDuringAnExchangeEndsItAtOnce) {
     m_Server->Stop();
     EXPECT_LT(real.TickMs() - start, 5000u);
     EXPECT_FALSE(m_Server->IsRunning());
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_EQ(done.m_State, kTranStateDialFailed);
     EXPECT_EQ(done.m_HostErrorText, kDialShuttingDownText);
     // DTR was raised again after the hang-up that the stop cut short, then dropped by the close.
@@ -478,8 +464,8 @@ TEST_F(DialBackupServerTest, AStopDuringADialEndsItAtOnce) {
     const uint64_t start = real.TickMs();
     m_Server->Stop();
     EXPECT_LT(real.TickMs() - start, 5000u);
-    EXPECT_EQ(Record(seq).m_State, kTranStateDialSendFailed);
-    EXPECT_EQ(Record(seq).m_HostErrorText, kDialNoDialResponseText);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateDialSendFailed);
+    EXPECT_EQ(QueuedRecord(seq).m_HostErrorText, kDialNoDialResponseText);
 }
 
 TEST_F(DialBackupServerTest, ARecordThatLeftTheDialPathMeanwhileIsNotSent) {
@@ -490,13 +476,13 @@ TEST_F(DialBackupServerTest, ARecordThatLeftTheDialPathMeanwhileIsNotSent) {
     const int32_t second = QueueForDial(MakeTransaction(kTranNumSale, "100"));
     ASSERT_TRUE(WaitUntil([&] { return m_Modem->Frames().size() == 1; }));
     // The host interface gives up on the second while the first is on the line.
-    CTransaction gaveUp = Record(second);
+    CTransaction gaveUp = QueuedRecord(second);
     gaveUp.m_State = kTranStateHostError;
     g_TransactionQueue.ReplaceBySeq(second, gaveUp);
     EXPECT_EQ(WaitForAnswer(first).m_State, kTranStateDialParsed);
     CSystemClock().SleepMs(100);
     EXPECT_EQ(m_Modem->Frames().size(), 1u);
-    EXPECT_EQ(Record(second).m_State, kTranStateHostError);
+    EXPECT_EQ(QueuedRecord(second).m_State, kTranStateHostError);
 }
 
 TEST_F(DialBackupServerTest, CommandBreaksInTheDialParametersAreRemovedAndLogged) {
@@ -533,8 +519,8 @@ TEST_F(DialBackupServerTest, TheHostInterfaceHandsOverAndTheLaneGetsTheOutcome) 
     CTransaction sale = MakeTransaction(kTranNumSale);
     sale.m_State = kTranStateQueued;
     g_TransactionQueue.Add(sale);
-    ASSERT_TRUE(WaitUntil([&] { return Record(sale.m_QueueSeq).m_State == kTranStateCompleted; }));
-    EXPECT_TRUE(Record(sale.m_QueueSeq).m_Approved);
+    ASSERT_TRUE(WaitUntil([&] { return QueuedRecord(sale.m_QueueSeq).m_State == kTranStateCompleted; }));
+    EXPECT_TRUE(QueuedRecord(sale.m_QueueSeq).m_Approved);
     EXPECT_EQ(m_Host.Balance(kAccount), 4750);
 
     // A failed dial reaches the lane as 4003 with the modem's reason.
@@ -545,8 +531,8 @@ TEST_F(DialBackupServerTest, TheHostInterfaceHandsOverAndTheLaneGetsTheOutcome) 
     CTransaction balance = MakeTransaction(kTranNumBalance);
     balance.m_State = kTranStateQueued;
     g_TransactionQueue.Add(balance);
-    ASSERT_TRUE(WaitUntil([&] { return Record(balance.m_QueueSeq).m_State == kTranStateHostError; }));
-    CTransaction failed = Record(balance.m_QueueSeq);
+    ASSERT_TRUE(WaitUntil([&] { return QueuedRecord(balance.m_QueueSeq).m_State == kTranStateHostError; }));
+    CTransaction failed = QueuedRecord(balance.m_QueueSeq);
     EXPECT_EQ(failed.m_HostErrorText, "BUSY");
     failed.m_ResultCode = kResultHostError;
     const std::string reply = failed.BuildErrorReply();

@@ -15,6 +15,7 @@
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
 #include "common/LogFolder.h"
+#include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "common/Wait.h"
@@ -48,18 +49,7 @@ std::string ApprovedAnswer() {
 }
 
 CTransaction MakeTransaction(int tranCode, const std::string& client = kClientA) {
-    CTransaction transaction;
-    transaction.m_State = kTranStateQueued;
-    transaction.m_CryptMode = kCryptModeEncrypted;
-    transaction.m_TranCode = tranCode;
-    transaction.m_TranCodeName = TranCodeName(tranCode);
-    transaction.m_Account = kAccount;
-    transaction.m_Track2 = kAccount;
-    transaction.m_Authorize = "250";
-    transaction.m_Purchase = "250";
-    transaction.m_InvoiceNo = "1234";
-    transaction.m_OperatorID = "OP";
-    transaction.m_CardType = "PrePaid";
+    CTransaction transaction = SampleTransaction(tranCode, kAccount, "250");
     transaction.m_ClientAddress = client;
     return transaction;
 }
@@ -69,16 +59,9 @@ int32_t Queue(CTransaction transaction) {
     return transaction.m_QueueSeq;
 }
 
-CTransaction Record(int32_t seq) {
-    CTransaction out;
-    out.m_State = -1;
-    g_TransactionQueue.GetBySeq(seq, out);
-    return out;
-}
-
 // Waits until the record's state is |state|.
 bool WaitForState(int32_t seq, int32_t state, uint32_t timeoutMs = 10000) {
-    return WaitUntil([&] { return Record(seq).m_State == state; }, timeoutMs);
+    return WaitUntil([&] { return QueuedRecord(seq).m_State == state; }, timeoutMs);
 }
 
 // Stands in for the dial backup: takes each record the host interface hands over (state 8, crypt mode 0) and
@@ -285,7 +268,7 @@ TEST_F(RuvuzUvirInterfaceTest, ApprovedSaleGoesOverTheBestProviderAndIsCompleted
     const int32_t seq = Queue(sale);
     ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
     ASSERT_TRUE(WaitForIdle());
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_TRUE(done.m_Approved);
     EXPECT_EQ(done.m_HostAuthCode, "AUTH01");
     EXPECT_EQ(done.m_HostResponse, ApprovedAnswer());
@@ -369,7 +352,7 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         }
         ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
         ASSERT_TRUE(WaitForIdle());
-        const CTransaction done = Record(seq);
+        const CTransaction done = QueuedRecord(seq);
         EXPECT_FALSE(done.m_HostErrorText.find_first_not_of(" \r\n") == std::string::npos) << done.m_HostErrorText;
         const CTransactionList reversals = Reversals();
         if (c.reason.empty()) {
@@ -430,7 +413,7 @@ TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSen
             EXPECT_TRUE(fromDisk.Entries()[0].inDoubt);
         }
         ASSERT_TRUE(WaitUntil([&] {
-            const int32_t state = Record(seq).m_State;
+            const int32_t state = QueuedRecord(seq).m_State;
             return state == kTranStateCompleted || state == kTranStateHostError;
         }));
         ASSERT_TRUE(WaitForIdle());
@@ -438,7 +421,7 @@ TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSen
         ASSERT_EQ(entries.size(), c.staysInDoubt ? 1u : 0u);
         if (c.staysInDoubt) {
             EXPECT_TRUE(entries[0].inDoubt);
-            EXPECT_EQ(Record(seq).m_JournalId, entries[0].id);
+            EXPECT_EQ(QueuedRecord(seq).m_JournalId, entries[0].id);
         }
         EXPECT_TRUE(Reversals().empty());
         g_TransactionQueue.RemoveBySeq(seq);
@@ -503,7 +486,7 @@ TEST_F(RuvuzUvirInterfaceTest, WhenEveryProviderIsGoneDiscoveryIsRequestedAndThe
     StartInterface();
     const int32_t seq = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
-    EXPECT_EQ(Record(seq).m_HostErrorText, "No Host in URL [0]");
+    EXPECT_EQ(QueuedRecord(seq).m_HostErrorText, "No Host in URL [0]");
     EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
     EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(CountLogLines("Service Provider list exhausted; requesting new Service Discovery"), 1);
@@ -513,7 +496,7 @@ TEST_F(RuvuzUvirInterfaceTest, WhenEveryProviderIsGoneDiscoveryIsRequestedAndThe
     g_ServiceDiscoveryRequest.Reset();
     const int32_t next = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(next, kTranStateHostError));
-    EXPECT_EQ(Record(next).m_HostErrorText, kNoProviderText);
+    EXPECT_EQ(QueuedRecord(next).m_HostErrorText, kNoProviderText);
     EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(CountLogLines("RuvuzUvir/Datawire/Connect ERROR-> No (Discovered)Host To Use for Connection."), 1);
     StopInterface();
@@ -540,11 +523,11 @@ TEST_F(RuvuzUvirInterfaceTest, AnAbortRequestAbortsOnlyItsClientsWaitingTransact
     ASSERT_TRUE(WaitForState(otherClient, kTranStateHostError));
     ASSERT_TRUE(WaitForState(afterDoneAbort, kTranStateHostError));
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(Record(waiting1).m_State, kTranStateAborted);
-    EXPECT_EQ(Record(waiting2).m_State, kTranStateAborted);
-    EXPECT_EQ(Record(inFlight).m_State, kTranStateTaken);
-    EXPECT_EQ(Record(abortSeq).m_State, kTranStateDelivered);
-    EXPECT_EQ(Record(doneAbortSeq).m_State, kTranStateDelivered);
+    EXPECT_EQ(QueuedRecord(waiting1).m_State, kTranStateAborted);
+    EXPECT_EQ(QueuedRecord(waiting2).m_State, kTranStateAborted);
+    EXPECT_EQ(QueuedRecord(inFlight).m_State, kTranStateTaken);
+    EXPECT_EQ(QueuedRecord(abortSeq).m_State, kTranStateDelivered);
+    EXPECT_EQ(QueuedRecord(doneAbortSeq).m_State, kTranStateDelivered);
     StopInterface();
 }
 
@@ -553,13 +536,13 @@ TEST_F(RuvuzUvirInterfaceTest, NoTicketWhileShuttingDownAndNoThreadAreAnsweredWi
     CWorkerThread::FailNextStartsForTesting(1);
     const int32_t noThread = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(noThread, kTranStateCodeSet));
-    EXPECT_EQ(Record(noThread).m_ResultCode, kResultAuthThreadFailed);
+    EXPECT_EQ(QueuedRecord(noThread).m_ResultCode, kResultAuthThreadFailed);
     EXPECT_EQ(m_Interface->GetTicketCount(), 0);
 
     g_ShutdownEvent.Set();
     const int32_t noTicket = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(noTicket, kTranStateCodeSet));
-    EXPECT_EQ(Record(noTicket).m_ResultCode, kResultShuttingDown);
+    EXPECT_EQ(QueuedRecord(noTicket).m_ResultCode, kResultShuttingDown);
     StopInterface();
 }
 
@@ -592,7 +575,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAReversalsHoldSendsNothingAndEndsItAsA
     StartInterface();
     ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
     StopInterface();
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_EQ(done.m_State, kTranStateHostError);
     EXPECT_EQ(done.m_HostErrorText, ResultCodeText(kResultShuttingDown, "").Text);
     EXPECT_EQ(provider->ConnectionsAccepted(), 0);
@@ -626,7 +609,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAHandshakeKeepsTheProviderAndAsksForNo
     const int32_t seq = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitUntil([&] { return mute.ConnectionsAccepted() == 1; }));
     StopInterface();
-    EXPECT_EQ(Record(seq).m_State, kTranStateHostError);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateHostError);
     EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{muteUrl, UrlOf(*good)}));
     EXPECT_FALSE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(good->ConnectionsAccepted(), 0);
@@ -669,7 +652,7 @@ TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaits
     release = true;
     stopper.join();
     EXPECT_EQ(m_Interface->GetWorkerCount(), 0);
-    EXPECT_EQ(Record(seq).m_State, kTranStateDial);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateDial);
     EXPECT_EQ(CountLogLines("RuvuzUvir Interface stopping with 1 host request(s) still outstanding."), 1);
     m_Interface.reset(); // before this test's clock goes
 }
@@ -744,7 +727,7 @@ TEST_F(RuvuzUvirInterfaceTest, TheDialPathHandsOverThroughTheQueueAndTurnsTheAns
         ASSERT_TRUE(WaitForState(seq, c.finalState));
         ASSERT_TRUE(WaitForIdle());
         StopInterface();
-        const CTransaction done = Record(seq);
+        const CTransaction done = QueuedRecord(seq);
         EXPECT_EQ(done.m_State, c.finalState);
         EXPECT_EQ(dial ? dial->HandOvers() : 0, c.handOvers);
         if (dial) {
@@ -865,7 +848,7 @@ TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOth
 
     const int32_t sale = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(sale, kTranStateCompleted));
-    EXPECT_EQ(Record(held).m_State, kTranStateTaken);
+    EXPECT_EQ(QueuedRecord(held).m_State, kTranStateTaken);
     EXPECT_EQ(TransactionsAt(*provider), 1);
 
     m_Clock.Advance(36000);
@@ -919,7 +902,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStanThatCannotBeStoredIsNeverSentAndNoStanGoesOu
     std::filesystem::create_directory(kSynchroStanFileName);
     const int32_t blocked = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(blocked, kTranStateHostError));
-    const std::string text = Record(blocked).m_HostErrorText;
+    const std::string text = QueuedRecord(blocked).m_HostErrorText;
     EXPECT_EQ(text.rfind("Transaction Not Sent - Synchronized Stan File", 0), 0u) << text;
     EXPECT_EQ(TransactionsAt(*provider), 1);
     EXPECT_TRUE(Reversals().empty());

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "platform/ProcessEvents.h"
@@ -44,15 +45,10 @@ protected:
 
     // A validated keyed Sale as the request parser leaves it.
     static CTransaction KeyedSale() {
-        CTransaction transaction;
-        transaction.m_TranCode = kTranNumSale;
-        transaction.m_Account = "6001234567890123";
-        transaction.m_Track2 = "6001234567890123";
+        CTransaction transaction = SampleTransaction(kTranNumSale, "6001234567890123", "1234");
         transaction.m_OperatorID = "CLERK7";
         transaction.m_InvoiceNo = "100234";
         transaction.m_RefNo = "REF-55 A";
-        transaction.m_Authorize = "1234";
-        transaction.m_Purchase = "1234";
         return transaction;
     }
 

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "common/LogFolder.h"
+#include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -31,18 +32,10 @@ namespace fs = std::filesystem;
 namespace {
 // An approved keyed Sale as the host interface leaves it.
 CTransaction ApprovedSale() {
-    CTransaction sale;
-    sale.m_TranCode = kTranNumSale;
-    sale.m_TranCodeName = "Sale";
-    sale.m_CryptMode = kCryptModeEncrypted;
+    CTransaction sale = SampleTransaction(kTranNumSale, kSampleAccount, "1000");
     sale.m_State = kTranStateCompleted;
-    sale.m_Account = "6035710012341234";
-    sale.m_Track2 = sale.m_Account;
-    sale.m_Purchase = "1000";
-    sale.m_Authorize = "1000";
     sale.m_InvoiceNo = "INV1";
     sale.m_RefNo = "REF1";
-    sale.m_ClientAddress = "127.0.0.1:1";
     sale.m_HostTime = "101500";
     sale.m_HostDate = "03142024";
     sale.m_Approved = true;
