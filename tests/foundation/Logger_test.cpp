@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "common/ScopedTimeZone.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "platform/WorkerThread.h"
@@ -22,11 +23,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // The file names and stamps below are in UTC; set before any thread can read the zone.
-const bool g_UtcZone = [] {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    return true;
-}();
+const CScopedTimeZone g_UtcZone("UTC");
 
 const std::chrono::system_clock::time_point kMarch7 =
     std::chrono::sys_days{std::chrono::year{2026} / 3 / 7} + 12h + 34min + 56s;

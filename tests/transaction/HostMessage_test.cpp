@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "common/SampleTransaction.h"
+#include "common/ScopedTimeZone.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "platform/ProcessEvents.h"
@@ -37,7 +38,6 @@ std::string Join(const std::vector<std::string>& fields) {
 class HostMessageTest : public TempDirTest {
 protected:
     void SetUp() override {
-        testsupport::UseUtc();
         testsupport::SetMerchantParams("12345678901", "10987654321", "0001", "9");
         g_ShutdownEvent.Reset();
     }
@@ -60,6 +60,8 @@ protected:
         return reversal;
     }
 
+    // Host times are local times; the tests read them in UTC.
+    CScopedTimeZone m_Utc{"UTC"};
     CTestClock m_Clock{1000000, StartWall()};
     CScopedClock m_Scoped{m_Clock};
 };

@@ -4,8 +4,6 @@
 // parameters the host message and the replies read.
 
 #include <cstdint>
-#include <cstdlib>
-#include <ctime>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,12 +27,6 @@ inline void EnsureCryptoStarted() {
         ASSERT_TRUE(CRequest::Instance().StartCrypto());
         started = true;
     }
-}
-
-// Host times are local times; the tests read them in UTC.
-inline void UseUtc() {
-    setenv("TZ", "UTC", 1);
-    tzset();
 }
 
 // Sets the merchant parameters the transaction reads, the rest at their defaults.
