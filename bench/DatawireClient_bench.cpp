@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -38,14 +39,10 @@ struct CFixture {
         if (!pki.TrustRootForThisProcess(folder.Path()) || !g_SspiProvider.Init()) {
             std::abort();
         }
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        map.FindEntry(kParamMerchantId)->SetValue("123456789AB");
-        map.FindEntry(kParamAlternateMerchantId)->SetValue("BA987654321");
-        map.FindEntry(kParamDatawireId)->SetValue("00011122233344455566DW");
-        map.FindEntry(kParamVerifySslCertificate)->SetValue("Y");
-        settings.SetParamMap(map);
+        const CParamSettings settings = ParamsWith(DefaultParams(), {{kParamMerchantId, "123456789AB"},
+                                                                     {kParamAlternateMerchantId, "BA987654321"},
+                                                                     {kParamDatawireId, "00011122233344455566DW"},
+                                                                     {kParamVerifySslCertificate, "Y"}});
         if (!CParamStore::Instance().SetParams(settings)) {
             std::abort();
         }

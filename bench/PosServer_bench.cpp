@@ -19,6 +19,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
@@ -109,11 +110,8 @@ void BM_PosServerLanes(benchmark::State& state) {
     }
     std::filesystem::create_directory(CLogger::kFolderName);
     CParamStore::Instance().LoadParams();
-    CParamSettings settings = CParamStore::Instance().GetParams();
-    CParamMap map = settings.GetParamMap();
-    map.FindEntry(kParamNumberOfLanes)->SetValue("99"); // no one-lane hold
-    settings.SetParamMap(map);
-    CParamStore::Instance().SetParams(settings);
+    // No one-lane hold.
+    CParamStore::Instance().SetParams(ParamsWith(CParamStore::Instance().GetParams(), {{kParamNumberOfLanes, "99"}}));
     if (!CRequest::Instance().StartCrypto()) {
         state.SkipWithError("the crypto object did not start");
         return;

@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -40,14 +41,9 @@ struct CFixture {
         if (!CRequest::Instance().StartCrypto()) {
             std::abort();
         }
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        map.FindEntry(kParamMerchantId)->SetValue("12345678901");
-        map.FindEntry(kParamAlternateMerchantId)->SetValue("10987654321");
-        map.FindEntry(kParamTerminalId)->SetValue("0001");
-        settings.SetParamMap(map);
-        CParamStore::Instance().SetParams(settings);
+        CParamStore::Instance().SetParams(ParamsWith(DefaultParams(), {{kParamMerchantId, "12345678901"},
+                                                                       {kParamAlternateMerchantId, "10987654321"},
+                                                                       {kParamTerminalId, "0001"}}));
 
         const std::vector<uint8_t> sessionKey = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
                                                  0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};

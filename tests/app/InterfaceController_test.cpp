@@ -21,6 +21,7 @@
 #include "app/LanesFile.h"
 #include "app/ParameterDownload.h"
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -302,21 +303,12 @@ private:
 // A configured parameter set (not the defaults) with the given transport, COM port and lanes.
 CParamSettings ConfiguredSettings(const std::string& transport = "0", const std::string& lanes = "2",
                                   const std::string& comPort = "4") {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    auto put = [&map](unsigned index, const std::string& value) {
-        const CParamEntry* entry = map.FindEntry(index);
-        // Written as an entry of its own, so a value the type would refuse (an empty lane count) can be tried.
-        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    };
-    put(kParamMerchantId, "MERCHANT001");
-    put(kParamTerminalId, "0001");
-    put(kParamTransportMethod, transport);
-    put(kParamModemComPort, comPort);
-    put(kParamNumberOfLanes, lanes);
-    settings.SetParamMap(map);
-    return settings;
+    // Unchecked, so a value the type would refuse (an empty lane count) can be tried.
+    return ParamsWithUnchecked(DefaultParams(), {{kParamMerchantId, "MERCHANT001"},
+                                                 {kParamTerminalId, "0001"},
+                                                 {kParamTransportMethod, transport},
+                                                 {kParamModemComPort, comPort},
+                                                 {kParamNumberOfLanes, lanes}});
 }
 
 // Whether |lines| stand in |log| in this order.

@@ -15,6 +15,7 @@
 #include "app/LanesFile.h"
 #include "app/NQMSResponse.h"
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -31,18 +32,17 @@ constexpr char kMachineId[] = "0123456789abcdef00112233445566ff";
 
 // The merchant the service hands out.
 CParamSettings MerchantSettings() {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    const std::pair<unsigned, const char*> values[] = {
-        {kParamMerchantId, "RVZMERCH001"},  {kParamAlternateMerchantId, "RVZALTID002"}, {kParamTerminalId, "0042"},
-        {kParamDatawireId, "DW0011223344"}, {kParamPrimaryUrl, "127.0.0.1:9443/sd"},    {kParamLaneIds, "1$2$3"},
-        {kParamNumberOfLanes, "3"},
-    };
-    for (const auto& [index, value] : values) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index;
-    }
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(),
+                                               {{kParamMerchantId, "RVZMERCH001"},
+                                                {kParamAlternateMerchantId, "RVZALTID002"},
+                                                {kParamTerminalId, "0042"},
+                                                {kParamDatawireId, "DW0011223344"},
+                                                {kParamPrimaryUrl, "127.0.0.1:9443/sd"},
+                                                {kParamLaneIds, "1$2$3"},
+                                                {kParamNumberOfLanes, "3"}},
+                                               &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 

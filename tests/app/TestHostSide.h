@@ -16,6 +16,7 @@
 
 #include "ChildProcess.h"
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
@@ -26,26 +27,19 @@ namespace testing_child {
 
 // The end-to-end world's merchant (ids, eight lanes) with |values| on top; a value a parameter refuses fails
 // the test that asked.
-inline CParamSettings ProgramSettings(const std::vector<std::pair<unsigned, std::string>>& values) {
-    std::vector<std::pair<unsigned, std::string>> all = {
-        {kParamMerchantId, kE2eMerchantId}, {kParamAlternateMerchantId, kE2eAltMerchantId},
-        {kParamTerminalId, kE2eTerminalId}, {kParamDatawireId, kE2eDatawireId},
-        {kParamNumberOfLanes, "8"},
-    };
+inline CParamSettings ProgramSettings(const ParamValues& values) {
+    ParamValues all = EndToEndMerchant();
+    all.emplace_back(kParamNumberOfLanes, "8");
     all.insert(all.end(), values.begin(), values.end());
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : all) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << "parameter " << index << " refuses " << value;
-    }
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), all, &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 
 // Saves ProgramSettings(|values|) as |folder|'s parameter file.
 inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::path& folder,
-                                                         const std::vector<std::pair<unsigned, std::string>>& values) {
+                                                         const ParamValues& values) {
     CParamStore store(folder / kParamStoreFileName);
     if (!store.SetParams(ProgramSettings(values))) {
         return ::testing::AssertionFailure() << store.GetLastErrorText();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -19,20 +20,11 @@
 
 namespace {
 
-CParamSettings Defaults() {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    return settings;
-}
-
 // A default set with each (index, value) stored through the entry's own validation.
-CParamSettings DefaultsWith(const std::vector<std::pair<unsigned, std::string>>& values) {
-    CParamSettings settings = Defaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " [" << value << "]";
-    }
-    settings.SetParamMap(map);
+CParamSettings DefaultsWith(const ParamValues& values) {
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), values, &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 
@@ -86,8 +78,8 @@ TEST_F(ParamStoreTest, FiveHundredCharactersAreSavedFiveHundredTwelveOverflow) {
 TEST_F(ParamStoreTest, ShorterTextLeavesNothingOfTheLongerOne) {
     ASSERT_TRUE(m_Store.SetParams(LongestStorableSet()));
     ASSERT_TRUE(m_Store.ClearParams());
-    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
 }
 
 TEST_F(ParamStoreTest, SetThatCannotBeWrittenNeverBecomesCurrent) {
@@ -106,13 +98,13 @@ TEST_F(ParamStoreTest, SetThatWouldNotReadBackIsRefused) {
 
     // A set without "AQUIRE DID" would move every later value one parameter down at the next load.
     CParamMap incomplete;
-    for (const auto& [index, entry] : Defaults().GetParamMap().GetEntries()) {
+    for (const auto& [index, entry] : DefaultParams().GetParamMap().GetEntries()) {
         if (index != kParamAquireDid) {
             incomplete.SetAt(index, entry);
         }
     }
     // An entry built directly, past the value test, with the separator inside its value.
-    CParamMap separator = Defaults().GetParamMap();
+    CParamMap separator = DefaultParams().GetParamMap();
     const CParamEntry* lanes = separator.FindEntry(kParamLaneIds);
     separator.SetAt(kParamLaneIds, CParamEntry(lanes->GetType(), lanes->GetName(), "1;2"));
 
@@ -150,7 +142,7 @@ TEST_F(ParamStoreTest, LoadTakesSavedValuesAndDefaultsForInvalidOnes) {
 }
 
 TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
-    const std::string foreign = "3;" + Defaults().ToString().substr(2);
+    const std::string foreign = "3;" + DefaultParams().ToString().substr(2);
     for (const char* name : {"absent", "empty", "foreign"}) {
         SCOPED_TRACE(name);
         std::filesystem::remove(kParamStoreFileName);
@@ -161,8 +153,8 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
         }
         CParamStore store;
         ASSERT_TRUE(store.LoadParams());
-        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
-        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+        EXPECT_TRUE(SameSet(store.GetParams(), DefaultParams()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
     }
     // Nothing was kept aside for the absent and the empty file.
     int kept = 0;
@@ -184,8 +176,8 @@ TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
         std::filesystem::permissions(kParamStoreFileName, std::filesystem::perms(0600));
         CParamStore store;
         ASSERT_TRUE(store.LoadParams());
-        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
-        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+        EXPECT_TRUE(SameSet(store.GetParams(), DefaultParams()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
     }
     // Two in the same second: both survive, byte for byte and with the file's own mode (it holds the password).
     const std::string first = std::string(kParamStoreFileName) + ".bad-20260307104000";
@@ -233,15 +225,15 @@ TEST_F(ParamStoreTest, UnreadableFileFailsTheLoadButLeavesDefaultsAndTheFile) {
     EXPECT_FALSE(m_Store.LoadParams());
     EXPECT_EQ(m_Store.GetLastErrorCode(), kParamStoreErrorReadFailed);
     EXPECT_FALSE(m_Store.GetLastErrorText().empty());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
     EXPECT_TRUE(std::filesystem::is_directory(kParamStoreFileName));
 }
 
 TEST_F(ParamStoreTest, RebuildErasesAndSavesTheDefaults) {
     ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamMerchantId, "MID00000042"}})));
     ASSERT_TRUE(m_Store.RebuildParams());
-    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
 }
 
 TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -20,22 +21,15 @@ namespace hosttest {
 
 // Makes the current parameter set: a valid merchant with the given values (index -> value) on top.
 inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    const std::map<unsigned, std::string> base = {
+    ParamValues all = {
         {kParamMerchantId, "MERCH000001"}, {kParamAlternateMerchantId, "ALTMID00001"},
         {kParamTerminalId, "0042"},        {kParamDatawireId, "00010203040506070809"},
         {kParamVerifySslCertificate, "Y"}, {kParamIpConnectTimeout, "3"},
     };
-    for (const auto* source : {&base, &values}) {
-        for (const auto& [index, value] : *source) {
-            CParamEntry* entry = map.FindEntry(index);
-            ASSERT_NE(entry, nullptr) << index;
-            ASSERT_TRUE(entry->SetValue(value)) << index << " " << value;
-        }
-    }
-    settings.SetParamMap(map);
+    all.insert(all.end(), values.begin(), values.end());
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), all, &refused);
+    ASSERT_EQ(refused, "");
     ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
@@ -90,29 +91,21 @@ bool CEndToEndWorld::WriteParameters() {
         }
         return index < 0 ? std::string("0") : m_Simulator->DiscoveryHost(index);
     };
-    const std::vector<std::pair<unsigned, std::string>> values = {
-        {kParamMerchantId, kE2eMerchantId},
-        {kParamAlternateMerchantId, kE2eAltMerchantId},
-        {kParamTerminalId, kE2eTerminalId},
-        {kParamDatawireId, kE2eDatawireId},
-        {kParamMerchantCurrency, m_Options.merchantCurrency},
-        {kParamPrimaryUrl, discoveryHost(m_Options.primaryDiscovery)},
-        {kParamSecondaryUrl, discoveryHost(m_Options.secondaryDiscovery)},
-        {kParamVerifySslCertificate, m_Options.verifyCertificate},
-        {kParamTransportMethod, m_Options.transportMethod},
-        {kParamIpConnectTimeout, m_Options.connectTimeoutSeconds},
-        {kParamNumberOfLanes, m_Options.lanes},
-    };
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        CParamEntry* entry = map.FindEntry(index);
-        if (entry == nullptr || !entry->SetValue(value)) {
-            return Fail("parameter " + std::to_string(index) + " refuses [" + value + "]");
-        }
+    ParamValues values = EndToEndMerchant();
+    values.insert(values.end(), {
+                                    {kParamMerchantCurrency, m_Options.merchantCurrency},
+                                    {kParamPrimaryUrl, discoveryHost(m_Options.primaryDiscovery)},
+                                    {kParamSecondaryUrl, discoveryHost(m_Options.secondaryDiscovery)},
+                                    {kParamVerifySslCertificate, m_Options.verifyCertificate},
+                                    {kParamTransportMethod, m_Options.transportMethod},
+                                    {kParamIpConnectTimeout, m_Options.connectTimeoutSeconds},
+                                    {kParamNumberOfLanes, m_Options.lanes},
+                                });
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), values, &refused);
+    if (!refused.empty()) {
+        return Fail(refused);
     }
-    settings.SetParamMap(map);
     if (!CParamStore::Instance().SetParams(settings)) {
         return Fail("the parameters could not be saved: " + CParamStore::Instance().GetLastErrorText());
     }

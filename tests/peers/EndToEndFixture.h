@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "common/TestClock.h"
 #include "host/RuvuzUvirInterface.h"
@@ -27,6 +28,13 @@ inline constexpr char kE2eMerchantId[] = "RVZMERCH001";
 inline constexpr char kE2eAltMerchantId[] = "RVZALTID002";
 inline constexpr char kE2eTerminalId[] = "0042";
 inline constexpr char kE2eDatawireId[] = "DW0011223344";
+// Its ids as parameter values.
+inline ParamValues EndToEndMerchant() {
+    return {{kParamMerchantId, kE2eMerchantId},
+            {kParamAlternateMerchantId, kE2eAltMerchantId},
+            {kParamTerminalId, kE2eTerminalId},
+            {kParamDatawireId, kE2eDatawireId}};
+}
 
 struct CEndToEndOptions {
     CHostSimulatorOptions simulator; // merchant fields are filled in by the world

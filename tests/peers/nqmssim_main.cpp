@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/ParamSets.h"
 #include "foundation/ParamSettings.h"
 #include "peers/LoadedIdentity.h"
 #include "peers/ManagementService.h"
@@ -113,16 +114,8 @@ bool BuildSettings(const Options& options, CParamSettings* settings, std::string
             return false;
         }
     }
-    CParamMap map = settings->GetParamMap();
-    for (const auto& [index, value] : options.values) {
-        CParamEntry* entry = map.FindEntry(index);
-        if (entry == nullptr || !entry->SetValue(value)) {
-            *error = "parameter " + std::to_string(index) + " refuses \"" + value + "\"";
-            return false;
-        }
-    }
-    settings->SetParamMap(map);
-    return true;
+    *settings = ParamsWith(*settings, options.values, error);
+    return error->empty();
 }
 
 void PrintSession(const CNqmsSession& session) {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "common/Wait.h"
@@ -36,13 +37,11 @@ namespace {
 void SetParam(unsigned index, const std::string& value) {
     CParamSettings settings = CParamStore::Instance().GetParams();
     if (settings.GetParamMap().GetCount() == 0) {
-        settings.BuildDefaults();
+        settings = DefaultParams();
     }
-    CParamMap map = settings.GetParamMap();
-    CParamEntry* entry = map.FindEntry(index);
-    ASSERT_NE(entry, nullptr);
-    ASSERT_TRUE(entry->SetValue(value)) << index << "=" << value;
-    settings.SetParamMap(map);
+    std::string refused;
+    settings = ParamsWith(settings, {{index, value}}, &refused);
+    ASSERT_EQ(refused, "");
     ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
 }
 

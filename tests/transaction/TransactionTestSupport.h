@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ParamSets.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
@@ -32,21 +33,12 @@ inline void EnsureCryptoStarted() {
 // Sets the merchant parameters the transaction reads, the rest at their defaults.
 inline void SetMerchantParams(const std::string& merchantId, const std::string& alternateId,
                               const std::string& terminalId, const std::string& currency) {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    const auto put = [&map](unsigned index, const std::string& value) {
-        CParamEntry* entry = map.FindEntry(index);
-        ASSERT_NE(entry, nullptr);
-        // Set the value even where its type would refuse it (an empty currency), as a damaged set could hold it.
-        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    };
-    put(kParamMerchantId, merchantId);
-    put(kParamAlternateMerchantId, alternateId);
-    put(kParamTerminalId, terminalId);
-    put(kParamMerchantCurrency, currency);
-    settings.SetParamMap(map);
-    ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
+    // Set even where the type would refuse the value (an empty currency), as a damaged set could hold it.
+    ASSERT_TRUE(CParamStore::Instance().SetParams(
+        ParamsWithUnchecked(DefaultParams(), {{kParamMerchantId, merchantId},
+                                              {kParamAlternateMerchantId, alternateId},
+                                              {kParamTerminalId, terminalId},
+                                              {kParamMerchantCurrency, currency}})));
 }
 
 // Key=value pieces joined by FS, in order.
