@@ -126,8 +126,7 @@ public:
     std::unique_ptr<CPosClient> NewLane() {
         auto lane = std::make_unique<CPosClient>();
         SPosReply reply;
-        if (!lane->Connect("127.0.0.1", m_Port, 10000) || !lane->ReadGreeting(&reply, kTimeoutMs) ||
-            !lane->Login(&reply, SPosLogin(), kTimeoutMs)) {
+        if (!lane->ConnectAndLogIn("127.0.0.1", m_Port, &reply, SPosLogin(), kTimeoutMs)) {
             return nullptr;
         }
         return lane;

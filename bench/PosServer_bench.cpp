@@ -60,8 +60,7 @@ void RunLane(int port, int lane, int requests, uint64_t quietMs, SLaneResult* re
     CSystemClock clock;
     CPosClient client;
     SPosReply reply;
-    if (!client.Connect("127.0.0.1", port, 10000) || !client.ReadGreeting(&reply, 30000) ||
-        !client.Login(&reply, SPosLogin(), 30000)) {
+    if (!client.ConnectAndLogIn("127.0.0.1", port, &reply, SPosLogin(), 30000)) {
         std::fprintf(stderr, "lane %d not logged in: %s\n", lane, client.LastError().c_str());
         result->cpuSeconds = ThreadCpuSeconds();
         return;

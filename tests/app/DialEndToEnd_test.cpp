@@ -91,9 +91,7 @@ protected:
     // Logs a lane in, sends a Sale of 12.50 on the card and reads its final reply.
     void Sale(int port, SPosReply* reply) {
         CPosClient lane;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(reply)) << lane.LastError() << " " << reply->textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, reply)) << lane.LastError() << " " << reply->textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(reply, kTimeoutMs)) << lane.LastError();
         EXPECT_THAT(reply->textResponse, HasSubstr("Queued:"));

@@ -855,11 +855,8 @@ const std::string kLaneLine = "1\x1c"
 
 // The controller with the real download against a management-service fake. Time runs for real, ten times
 // faster, so the TLS exchanges keep their pace while the shut-down's client wait passes quickly.
-class ParameterDownloadTest : public InterfaceControllerTest {
+class ParameterDownloadTest : public hosttest::TrustedPkiTest<InterfaceControllerTest> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         InterfaceControllerTest::SetUp();
         ASSERT_TRUE(s_Pki->Ok());
@@ -896,9 +893,7 @@ protected:
     CManagementService m_Service{s_Pki->Loopback()};
     CParameterDownload m_RealDownload{[] { return std::string("DEV-0007"); }};
     std::unique_ptr<CInterfaceController> m_DownloadController;
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> ParameterDownloadTest::s_Pki;
 } // namespace
 
 TEST_F(ParameterDownloadTest, FirstStartTakesTheSetAndALoadFromSetupRestartsWithTheNewOne) {

@@ -60,11 +60,8 @@ std::string ExpectedMachineId(const std::string& machineId) {
     return BytesToHex(length, mac);
 }
 
-class NQMSClientTest : public TempDirTest {
+class NQMSClientTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareLogFolder();
@@ -104,9 +101,7 @@ protected:
 
     CRequest m_Crypto;
     CParamStore m_Store{"MerchantParams.dat"};
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> NQMSClientTest::s_Pki;
 } // namespace
 
 // --- A good download ---
@@ -266,14 +261,7 @@ TEST_F(NQMSClientTest, EachMessageWaitsTwentySecondsOnTheClock) {
         auto client = Client({At(*service)});
         ASSERT_TRUE(client->CTlsChannel::Connect("127.0.0.1", service->Port(), 10000, 10000))
             << client->GetLastErrorText();
-        CTestClock clock;
-        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
-        const uint64_t start = clock.TickMs();
-        {
-            CScopedClock scoped(clock);
-            EXPECT_FALSE(client->ExchangeParameters());
-        }
-        const uint64_t waited = clock.TickMs() - start;
+        const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->ExchangeParameters()); });
         EXPECT_GE(waited, 20000u);
         EXPECT_LT(waited, 21000u);
         const std::string expected =

@@ -72,7 +72,7 @@ public:
     static std::unique_ptr<CPosClient> Lane(int port, std::string* error = nullptr) {
         auto lane = std::make_unique<CPosClient>();
         SPosReply reply;
-        if (!lane->Connect("127.0.0.1", port) || !lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
+        if (!lane->ConnectAndLogIn("127.0.0.1", port, &reply)) {
             if (error != nullptr) {
                 *error = lane->LastError() + " " + reply.textResponse;
             }

@@ -95,9 +95,7 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     {
         CPosClient lane;
         SPosReply reply;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
         EXPECT_EQ(0, reply.returnCode);
@@ -143,9 +141,7 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     {
         CPosClient lane;
         SPosReply reply;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
@@ -166,9 +162,7 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
 
     CPosClient lane;
     SPosReply reply;
-    ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-    ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-    ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+    ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
 
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << "SIGTERM was refused while a lane was connected";
@@ -283,9 +277,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
 
     CPosClient flooder;
     SPosReply reply;
-    ASSERT_TRUE(flooder.Connect("127.0.0.1", port)) << flooder.LastError();
-    ASSERT_TRUE(flooder.ReadGreeting(&reply)) << flooder.LastError();
-    ASSERT_TRUE(flooder.Login(&reply)) << flooder.LastError();
+    ASSERT_TRUE(flooder.ConnectAndLogIn("127.0.0.1", port, &reply)) << flooder.LastError();
     constexpr int kFlood = 2500;
     std::string flood;
     for (int i = 0; i < kFlood; ++i) {
@@ -302,7 +294,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
         WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs, kChildPollMs);
         CPosClient lane;
         SPosReply queued;
-        if (lane.Connect("127.0.0.1", port) && lane.ReadGreeting(&queued) && lane.Login(&queued)) {
+        if (lane.ConnectAndLogIn("127.0.0.1", port, &queued)) {
             answeredWhenLoggedIn = answered.load();
             newLaneOk = lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "1.00", "777")) &&
                         lane.ReadReply(&queued, kTimeoutMs) && queued.returnCode == 0 &&

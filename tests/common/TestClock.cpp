@@ -130,3 +130,14 @@ CClockPump::~CClockPump() {
     m_Stop.store(true);
     m_Thread.join();
 }
+
+uint64_t ClockTimeOf(const std::function<void()>& call) {
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
+    const uint64_t start = clock.TickMs();
+    {
+        CScopedClock scoped(clock);
+        call();
+    }
+    return clock.TickMs() - start;
+}

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -95,3 +96,7 @@ public:
     CScopedClock(const CScopedClock&) = delete;
     CScopedClock& operator=(const CScopedClock&) = delete;
 };
+
+// How far a held test clock whose sleeps advance it moved while |call| ran with the clock in place: the clock time
+// the call waited, passed at full speed.
+uint64_t ClockTimeOf(const std::function<void()>& call);

@@ -46,10 +46,8 @@ constexpr const char* kServiceStatusWords[] = {"AuthenticationError",
 
 // The process trusts the test root and holds the credential for the whole suite; each test runs in its own
 // folder with its own merchant parameters and a Datawire endpoint on loopback.
-class DatawireClientTest : public TempDirTest {
+class DatawireClientTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         g_ShutdownEvent.Reset();
@@ -113,10 +111,7 @@ protected:
                "</ClientRef>\r\n"
                "\t</ReqClientID>\r\n";
     }
-
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> DatawireClientTest::s_Pki;
 } // namespace
 
 // --- Texts and searches ---
@@ -625,14 +620,7 @@ TEST_F(DatawireClientTest, SilentHostWaitsOutThirtyFiveSecondsOnTheClock) {
     EXPECT_EQ(client->GetResponseBudgetMs(), 35000u);
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CTestClock clock;
-    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
-    const uint64_t start = clock.TickMs();
-    {
-        CScopedClock scoped(clock);
-        EXPECT_FALSE(client->SendAndReceive());
-    }
-    const uint64_t waited = clock.TickMs() - start;
+    const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->SendAndReceive()); });
     EXPECT_GE(waited, 35000u);
     EXPECT_LT(waited, 36000u);
     EXPECT_TRUE(client->IsAwaitingResponse());
@@ -660,14 +648,7 @@ TEST_F(DatawireClientTest, RecordsWithoutDataDoNotStretchTheBudget) {
     auto client = Connected("127.0.0.1:" + std::to_string(server.Port()));
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CTestClock clock;
-    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
-    const uint64_t start = clock.TickMs();
-    {
-        CScopedClock scoped(clock);
-        EXPECT_FALSE(client->SendAndReceive());
-    }
-    const uint64_t waited = clock.TickMs() - start;
+    const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->SendAndReceive()); });
     EXPECT_GE(waited, 35000u);
     EXPECT_LT(waited, 36000u);
     EXPECT_TRUE(client->IsAwaitingResponse());

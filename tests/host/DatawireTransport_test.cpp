@@ -25,11 +25,8 @@
 using namespace hosttest;
 
 namespace {
-class DatawireTransportTest : public TempDirTest {
+class DatawireTransportTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareLogFolder();
@@ -64,10 +61,7 @@ protected:
         }
         return refs;
     }
-
-    static std::unique_ptr<CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTrustedPki> DatawireTransportTest::s_Pki;
 } // namespace
 
 TEST_F(DatawireTransportTest, PingMeasuresTheRoundTripAndNumbersItselfApartFromTheStan) {

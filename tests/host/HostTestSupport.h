@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ParamSets.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
@@ -55,6 +55,17 @@ private:
     std::unique_ptr<CTestPki> m_Pki;
     CScopedTempDir m_TrustDir;
     bool m_Ok = false;
+};
+
+// A fixture whose suite trusts the test CA and holds the TLS credential, made once for the suite (making keys is
+// slow); each test runs in |Base|'s world, a temporary folder of its own unless told otherwise.
+template <typename Base = TempDirTest> class TrustedPkiTest : public Base {
+public:
+    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
+
+protected:
+    static inline std::unique_ptr<CTrustedPki> s_Pki;
 };
 
 // "127.0.0.1:<port>" of a loopback port where nothing listens: an endpoint was started there and stopped.

@@ -123,11 +123,8 @@ private:
     std::thread m_Thread;
 };
 
-class RuvuzUvirInterfaceTest : public TempDirTest {
+class RuvuzUvirInterfaceTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareLogFolder();
@@ -188,9 +185,7 @@ protected:
     CQueuedViewSink m_View;
     CScopedTrafficView m_ConnectedView{m_View};
     std::unique_ptr<CRuvuzUvirInterface> m_Interface;
-    static std::unique_ptr<CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTrustedPki> RuvuzUvirInterfaceTest::s_Pki;
 } // namespace
 
 TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {

@@ -217,12 +217,8 @@ void CEndToEndWorld::Stop() {
 std::unique_ptr<CPosClient> CEndToEndWorld::NewLane() {
     auto lane = std::make_unique<CPosClient>();
     SPosReply reply;
-    if (!lane->Connect("127.0.0.1", m_PosPort)) {
-        Fail("connect: " + lane->LastError());
-        return nullptr;
-    }
-    if (!lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
-        Fail("login: " + lane->LastError() + " " + reply.textResponse);
+    if (!lane->ConnectAndLogIn("127.0.0.1", m_PosPort, &reply)) {
+        Fail("log-in: " + lane->LastError() + " " + reply.textResponse);
         return nullptr;
     }
     return lane;

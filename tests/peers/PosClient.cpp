@@ -250,6 +250,11 @@ bool CPosClient::SendLogin(const SPosLogin& login) {
     return SendRaw(text);
 }
 
+bool CPosClient::ConnectAndLogIn(const std::string& host, int port, SPosReply* reply, const SPosLogin& login,
+                                 int timeoutMs) {
+    return Connect(host, port, timeoutMs) && ReadGreeting(reply, timeoutMs) && Login(reply, login, timeoutMs);
+}
+
 bool CPosClient::Login(SPosReply* reply, const SPosLogin& login, int timeoutMs) {
     m_ServerProvedKey = false;
     if (!SendLogin(login) || !ReadReply(reply, timeoutMs)) {

@@ -123,9 +123,7 @@ protected:
     // Connects, reads the greeting and logs in.
     void LogIn(CPosClient& client, const SPosLogin& login = SPosLogin()) {
         SPosReply reply;
-        ASSERT_TRUE(client.Connect("127.0.0.1", m_Port)) << client.LastError();
-        ASSERT_TRUE(client.ReadGreeting(&reply)) << client.LastError();
-        ASSERT_TRUE(client.Login(&reply, login)) << client.LastError();
+        ASSERT_TRUE(client.ConnectAndLogIn("127.0.0.1", m_Port, &reply, login)) << client.LastError();
     }
 
     // Sends |request| and expects its "Queued" reply; returns the record's sequence number.
