@@ -104,9 +104,7 @@ public:
             *error = prepared.message();
             return false;
         }
-        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(server);
-        env["KESTROVE_LOCK_DIR"] = m_Folder.Path().string();
-        env["KESTROVE_POS_PORT"] = "0";
+        std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(server, m_Folder.Path());
         env["KESTROVE_COM1"] = (server / "no-modem").string();
         if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, server, env, "kestrove")) {
             *error = "kestrove did not start: " + KestroveProgram().string();

@@ -72,16 +72,10 @@ protected:
 
     // Starts the server in service mode and returns the POS port it logged, -1 when its start-up did not finish.
     int StartServer() {
-        std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
-            {"KESTROVE_POS_PORT", "0"},
-            {"KESTROVE_COM" + std::to_string(kComPort), m_Modem->DevicePath()},
-            {"KESTROVE_COM" + std::to_string(kComPort) + "_LINES", m_Modem->LinesPath()},
-        };
-        if (m_Simulator) {
-            env["SSL_CERT_FILE"] = (m_Folder / "ca.pem").string();
-            env["SSL_CERT_DIR"] = m_Folder.string();
-        }
+        std::map<std::string, std::string> env =
+            testing_child::CTestHostSide::ProgramEnvironment(m_Folder, m_TempDir.Path(), m_Simulator != nullptr);
+        env["KESTROVE_COM" + std::to_string(kComPort)] = m_Modem->DevicePath();
+        env["KESTROVE_COM" + std::to_string(kComPort) + "_LINES"] = m_Modem->LinesPath();
         if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, m_Folder, env, "kestrove")) {
             return -1;
         }

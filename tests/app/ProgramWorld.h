@@ -42,9 +42,7 @@ public:
     // before is forgotten: it must have ended.
     bool Start(const std::vector<std::string>& args = {"/started_as_service"},
                const std::map<std::string, std::string>& env = {}) {
-        std::map<std::string, std::string> all = CTestHostSide::TrustEnvironment(m_Folder);
-        all["KESTROVE_LOCK_DIR"] = m_LockFolder.string();
-        all["KESTROVE_POS_PORT"] = "0";
+        std::map<std::string, std::string> all = CTestHostSide::ProgramEnvironment(m_Folder, m_LockFolder);
         for (const auto& [key, value] : env) {
             all[key] = value;
         }

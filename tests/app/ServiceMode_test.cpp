@@ -56,8 +56,7 @@ protected:
 
     std::map<std::string, std::string> Environment(const std::string& posPort = "0",
                                                    const std::string& managementHosts = "") const {
-        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
-        env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
+        std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(m_Folder, m_TempDir.Path());
         env["KESTROVE_POS_PORT"] = posPort;
         // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
         env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();

@@ -128,6 +128,18 @@ public:
         return {{"SSL_CERT_FILE", (folder / "ca.pem").string()}, {"SSL_CERT_DIR", folder.string()}};
     }
 
+    // The variables of a child serving in |folder|: its single-instance locks in |lockFolder|, the POS port the
+    // system chooses, and, when |trusting|, the trust in the simulator that PrepareFolder wrote into |folder|.
+    static std::map<std::string, std::string> ProgramEnvironment(const std::filesystem::path& folder,
+                                                                 const std::filesystem::path& lockFolder,
+                                                                 bool trusting = true) {
+        std::map<std::string, std::string> env =
+            trusting ? TrustEnvironment(folder) : std::map<std::string, std::string>();
+        env["KESTROVE_LOCK_DIR"] = lockFolder.string();
+        env["KESTROVE_POS_PORT"] = "0";
+        return env;
+    }
+
 private:
     std::unique_ptr<CHostSimulator> m_Simulator;
     bool m_Started = false;

@@ -76,12 +76,9 @@ protected:
     std::unique_ptr<CChildProcess> Start(const std::filesystem::path& folder, const std::vector<std::string>& args,
                                          const std::filesystem::path& lockFolder = {}) {
         auto child = std::make_unique<CChildProcess>();
-        std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", (lockFolder.empty() ? LockFolder() : lockFolder).string()},
-            {"KESTROVE_POS_PORT", "0"}};
-        if (std::find(m_Configured.begin(), m_Configured.end(), folder) != m_Configured.end()) {
-            env.merge(CTestHostSide::TrustEnvironment(folder));
-        }
+        const bool configured = std::find(m_Configured.begin(), m_Configured.end(), folder) != m_Configured.end();
+        const std::map<std::string, std::string> env =
+            CTestHostSide::ProgramEnvironment(folder, lockFolder.empty() ? LockFolder() : lockFolder, configured);
         EXPECT_TRUE(child->Start(KestroveProgram(), args, folder, env, "kestrove"));
         return child;
     }
