@@ -318,14 +318,15 @@ TEST_F(NQMSClientTest, ChallengesAreNeverMadeWithoutTheKey) {
 
 TEST_F(NQMSClientTest, SetTheStoreRefusesLeavesTheStoredSet) {
     // Every value valid, but together longer than the 500 characters the store keeps.
-    CParamSettings settings = MerchantSettings();
-    CParamMap map = settings.GetParamMap();
-    map.FindEntry(kParamPrimaryUrl)->SetValue(std::string(50, 'p'));
-    map.FindEntry(kParamSecondaryUrl)->SetValue(std::string(50, 's'));
-    map.FindEntry(kParamLaneIds)->SetValue(std::string(300, '1'));
-    map.FindEntry(kParamDialPrefix)->SetValue(std::string(24, '9'));
-    map.FindEntry(kParamPassword)->SetValue(std::string(12, 'w'));
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(MerchantSettings(),
+                                               {{kParamPrimaryUrl, std::string(50, 'p')},
+                                                {kParamSecondaryUrl, std::string(50, 's')},
+                                                {kParamLaneIds, std::string(300, '1')},
+                                                {kParamDialPrefix, std::string(24, '9')},
+                                                {kParamPassword, std::string(12, 'w')}},
+                                               &refused);
+    ASSERT_EQ(refused, "");
     auto service = StartService();
     service->SetParams(settings);
     auto client = Client({At(*service)});

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
@@ -101,15 +102,9 @@ protected:
     // The dial parameters as stored, whatever the parameter types would accept (a damaged file may hold more).
     static void SetDialParams(const std::string& prefix, const std::string& number) {
         SetMerchantParams({{kParamTransportMethod, "2"}, {kParamModemComPort, std::to_string(kComPort)}});
-        CParamSettings settings = CParamStore::Instance().GetParams();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : {std::pair<unsigned, std::string>{kParamDialPrefix, prefix},
-                                           std::pair<unsigned, std::string>{kParamAuthorizationPhoneNumber, number}}) {
-            const CParamEntry* entry = map.FindEntry(index);
-            ASSERT_NE(entry, nullptr);
-            map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-        }
-        settings.SetParamMap(map);
+        const CParamSettings settings =
+            ParamsWithUnchecked(CParamStore::Instance().GetParams(),
+                                {{kParamDialPrefix, prefix}, {kParamAuthorizationPhoneNumber, number}});
         ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
     }
 
