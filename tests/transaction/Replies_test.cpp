@@ -12,8 +12,6 @@
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
 
-using testsupport::CPosClient;
-using testsupport::JoinFields;
 using testsupport::kFS;
 
 namespace {
@@ -67,7 +65,7 @@ protected:
     // The test client's keyed Sale, parsed and answered by the host with |response|.
     CTransaction AnsweredSale(const std::string& response) {
         CTransaction transaction;
-        transaction.SetRequest(m_Client.Frame(JoinFields(testsupport::KeyedSaleFields())));
+        transaction.SetRequest(m_Client.Frame(JoinFields(KeyedSaleFields())));
         EXPECT_EQ(transaction.m_TranCode, kTranNumSale);
         transaction.m_ClientAddress = "127.0.0.1:1";
         transaction.m_HostResponse = response;
@@ -75,7 +73,7 @@ protected:
         return transaction;
     }
 
-    CPosClient m_Client;
+    CLaneRequestKey m_Client = testsupport::ProcessLaneKey();
 };
 
 TEST_F(RepliesTest, ApprovedSaleRoundTripsToTheExactDocument) {
@@ -171,7 +169,7 @@ TEST_F(RepliesTest, EncryptedReplyIsLoggedWithTheClient) {
 
 TEST_F(RepliesTest, MissingInvoiceGetsAPlainErrorReply) {
     std::vector<std::pair<std::string, std::string>> fields;
-    for (const auto& field : testsupport::KeyedSaleFields()) {
+    for (const auto& field : KeyedSaleFields()) {
         if (field.first != "InvoiceNo") {
             fields.push_back(field);
         }
