@@ -16,6 +16,7 @@
 #include "app/NQMSResponse.h"
 #include "common/LogFolder.h"
 #include "common/ParamSets.h"
+#include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -488,11 +489,12 @@ TEST(NQMSTextTest, ServiceHostsFromTheVariableOrOurs) {
     for (const Case& c : cases) {
         EXPECT_EQ(ParseServiceHosts(c.text), c.hosts) << c.text;
     }
-    ASSERT_EQ(unsetenv(kNqmsHostsVariable), 0);
-    EXPECT_EQ(ManagementServiceHosts(),
-              (std::vector<CServiceHost>{{"nqms1.kestrove.com", 443}, {"nqms2.kestrove.com", 443}}));
-    ASSERT_EQ(setenv(kNqmsHostsVariable, "127.0.0.1:7001,localhost:7002", 1), 0);
+    {
+        CScopedEnvironmentVariable none(kNqmsHostsVariable, nullptr);
+        EXPECT_EQ(ManagementServiceHosts(),
+                  (std::vector<CServiceHost>{{"nqms1.kestrove.com", 443}, {"nqms2.kestrove.com", 443}}));
+    }
+    CScopedEnvironmentVariable moved(kNqmsHostsVariable, "127.0.0.1:7001,localhost:7002");
     EXPECT_EQ(ManagementServiceHosts(), (std::vector<CServiceHost>{{"127.0.0.1", 7001}, {"localhost", 7002}}));
     EXPECT_EQ(CNQMSClient("device").GetHosts(), ManagementServiceHosts());
-    ASSERT_EQ(unsetenv(kNqmsHostsVariable), 0);
 }
