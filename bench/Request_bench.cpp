@@ -11,6 +11,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "common/LaneRequestKey.h"
 #include "common/TempDir.h"
 #include "foundation/Request.h"
 #include "platform/Crypto.h"

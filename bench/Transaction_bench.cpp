@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/LaneRequestKey.h"
 #include "common/ParamSets.h"
 #include "common/TempDir.h"
 #include "foundation/Logger.h"
