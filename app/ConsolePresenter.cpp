@@ -5,22 +5,6 @@
 #include "foundation/Logger.h"
 #include "platform/ProcessSignals.h"
 
-std::string TerminalText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') {
-                ++i;
-            }
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
 namespace {
 // The answer typed: Yes, No, or the default for an empty line; 0 when the line means neither.
 int ParseAnswer(std::string line, int defaultButton) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/OperatorText.h"
 #include "foundation/Presenter.h"
 
 // Shows boxes on the terminal. A question that nobody can answer (standard input is not a terminal, or it
@@ -22,6 +23,3 @@ private:
     std::mutex m_Lock;
     CHeadlessPresenter m_Waits;
 };
-
-// An operator text for a terminal: the boxes' line breaks ("\r\n", or a lone "\r") become new lines.
-std::string TerminalText(const std::string& text);

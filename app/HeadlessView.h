@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/InterfaceParts.h"
+#include "app/TrafficLines.h"
 #include "host/ViewSink.h"
 
 // Receives the start-up's calls (user-interface thread) and the workers' view messages (any thread).
@@ -31,6 +32,3 @@ private:
     const bool m_Echo;
     std::mutex m_Lock;
 };
-
-// The traffic-list text of a view message, or "" for the messages that add no traffic line.
-std::string TrafficLineText(EViewMessage message);

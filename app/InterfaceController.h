@@ -29,6 +29,14 @@ struct CInterfaceParts {
     IParameterDownloadPart& parameterDownload;
 };
 
+// Owns a set of interface pieces for as long as it lives; the window's view keeps one (the program's real
+// pieces, or a test's stand-ins). Not thread-safe: for the user-interface thread.
+class IInterfaceSet {
+public:
+    virtual ~IInterfaceSet() = default;
+    virtual CInterfaceParts Parts() = 0;
+};
+
 // Owns the POS client server object between a start-up that made it and the shut-down that deletes it; uses
 // the other pieces it is given. Not thread-safe: every member is for the one user-interface thread (the timer
 // callback included); the pieces' own threads never call it.

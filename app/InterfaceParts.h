@@ -94,6 +94,10 @@ class IParameterDownloadPart {
 public:
     virtual ~IParameterDownloadPart() = default;
     virtual void Run() = 0;
+    // The outcome of the last Run, read by the thread that waited for it.
+    virtual bool Succeeded() const = 0;
+    // What went wrong in the last Run that failed, as the operator is told it.
+    virtual std::string GetLastErrorText() const = 0;
 };
 
 // What the start-up and shut-down show while they run, and the window's title timer. The window implements

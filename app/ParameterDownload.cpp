@@ -78,7 +78,7 @@ bool RunWorkerAndPump(const char* name, const std::function<void()>& body) {
     return true; // the thread's destructor waits for it to end
 }
 
-CParameterLoadResult LoadNewParameters(CParameterDownload& download) {
+CParameterLoadResult LoadNewParameters(IParameterDownloadPart& download) {
     // The client's reads end when the shutdown event is set, and a stopped host interface leaves it set.
     const bool interfacesStopped = g_ShutdownEvent.IsSet();
     if (interfacesStopped) {

@@ -31,9 +31,9 @@ public:
     // Replaces the stored set when the service hands out a good one; logs the outcome, since a start-up shows
     // nobody what went wrong.
     void Run() override;
-    bool Succeeded() const;
+    bool Succeeded() const override;
     // The client's error text of the last Run that failed.
-    std::string GetLastErrorText() const;
+    std::string GetLastErrorText() const override;
 
     // For tests: the hosts (ManagementServiceHosts() otherwise) and the machine-id file.
     void SetHosts(std::vector<CServiceHost> hosts);
@@ -63,4 +63,4 @@ struct CParameterLoadResult {
 // after it; the download runs through RunWorkerAndPump. A good load has replaced the stored set and empties the
 // lanes file (new parameters may bring other lanes). A worker that cannot start is told to the operator with
 // kWorkerNotStartedText and counts as a failed load.
-CParameterLoadResult LoadNewParameters(CParameterDownload& download);
+CParameterLoadResult LoadNewParameters(IParameterDownloadPart& download);

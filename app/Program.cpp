@@ -8,38 +8,19 @@
 
 #include "app/ConsolePresenter.h"
 #include "app/HeadlessView.h"
-#include "app/InterfaceAdapters.h"
 #include "app/InterfaceController.h"
-#include "app/ParameterDownload.h"
-#include "app/PendingInterfaces.h"
+#include "app/NQMSClient.h"
+#include "app/ProgramInterfaces.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
+#include "app/WindowShell.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "platform/ProcessLimits.h"
 #include "platform/ProcessSignals.h"
+#include "platform/SerialPort.h"
 
 namespace {
-
-// The interface objects the window's view would own, built in its order and destroyed in the reverse.
-struct CProgramInterfaces {
-    CProgramInterfaces(int posPort, int hostWorkers, const CVYRRuvuzUvirIP_Voda50App& app)
-        : ruvuzUvirInterface(dialBackup, hostWorkers), parameterDownload([&app] { return app.GetDeviceId(); }),
-          serverFactory(posPort) {}
-
-    CInterfaceParts Parts() {
-        return CInterfaceParts{reverseWorker,    ruvuzUvirInterface, dialBackup,       serviceDiscovery,
-                               pipeServerThread, serverFactory,      parameterDownload};
-    }
-
-    CReverseWorkerPart reverseWorker;
-    CDialBackupPart dialBackup;
-    CRuvuzUvirInterfacePart ruvuzUvirInterface;
-    CServiceDiscoveryPart serviceDiscovery;
-    CNoLauncherPipe pipeServerThread;
-    CParameterDownload parameterDownload;
-    CPosServerFactory serverFactory;
-};
 
 // Threads of this process now (the main thread and the logger's writer included); -1 when unknown.
 int CountProcessThreads() {
@@ -150,8 +131,20 @@ std::string UsageText() {
            kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
            "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
            kDefaultLockFolder + ")\n" + "  " + kHostWorkersVariable + "\n" +
-           "                       how many host exchanges run at once (default 32, at most 1024)\n"
-           "  SSL_CERT_FILE        the CA certificates the host's certificate is checked against, as a file\n"
+           "                       how many host exchanges run at once (default 32, at most 1024)\n" + "  " +
+           kNqmsHostsVariable + "\n" +
+           "                       the management service that hands out the merchant parameters, as\n"
+           "                       host:port[,host:port] (default " +
+           CNQMSClient::kPrimaryHost + ":" + std::to_string(CNQMSClient::kServicePort) + ", then\n" +
+           "                       " + CNQMSClient::kSecondaryHost + ":" + std::to_string(CNQMSClient::kServicePort) +
+           "); its certificate must be trusted and\n"
+           "                       match the name\n"
+           "  " +
+           kComPortVariablePrefix + "<n>      the device of COM port n (default /dev/ttyS<n-1>)\n" + "  " +
+           kComPortVariablePrefix + "<n>" + kComPortLinesSuffix + "\n" +
+           "                       a file that carries COM port n's modem lines, for a device without\n"
+           "                       them (a pty)\n"
+           "  SSL_CERT_FILE        the CA certificates the servers' certificates are checked against, as a file\n"
            "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
            "\n"
            "Files in the current folder:\n"
@@ -197,6 +190,15 @@ int RunKestrove(int argc, char** argv) {
 
     const std::string commandLine = JoinCommandLine(argc, argv);
     const bool service = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
+
+    // Started by hand on a desktop: the window. A service never opens one.
+    std::string noWindow;
+    if (!service) {
+        if (std::unique_ptr<CWindowShell> window = CWindowShell::Open(argc, argv, &noWindow)) {
+            return window->Run(commandLine);
+        }
+    }
+
     CConsolePresenter console;
     std::optional<CScopedPresenter> presenter;
     if (!service) {
@@ -216,6 +218,9 @@ int RunKestrove(int argc, char** argv) {
         CLogger::Instance().LogLine("Open file limit raised from %llu to %llu.",
                                     static_cast<unsigned long long>(descriptors.before),
                                     static_cast<unsigned long long>(descriptors.after));
+    }
+    if (!service) {
+        CLogger::Instance().LogLine("%s", noWindow.c_str());
     }
 
     bool failedServiceStart = false;

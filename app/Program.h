@@ -1,8 +1,9 @@
 #pragma once
-// The program without a window: the application object's start-up, the interfaces started at once (the
-// window's view would do it when it first shows), then a wait for SIGTERM or SIGINT, which runs the
-// shut-down and the exit. Service mode ("/started_as_service") shows nothing; started by hand, the operator's
-// messages and questions use the terminal.
+// The program. Started by hand where a display can be opened, it shows its window (app/WindowShell.h), which
+// starts the interfaces once it exists and stops them when it closes. Otherwise it runs without one: the
+// application object's start-up, the interfaces started at once, then a wait for SIGTERM or SIGINT, which runs
+// the shut-down and the exit. Service mode ("/started_as_service") never opens a window and shows nothing;
+// started by hand without a display, the operator's messages and questions use the terminal.
 
 #include <string>
 

@@ -13,6 +13,8 @@
 constexpr int kIdOk = 1;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
+// What a dialog of the window answers when it is left without OK (Esc, Cancel or its close box).
+constexpr int kIdCancel = 2;
 
 // An OK box shows one button (the No button relabelled "OK"); a Yes/No box shows both.
 enum class EBoxKind { Ok, YesNo };

@@ -1,6 +1,10 @@
 #include "platform/Event.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/Clock.h"
 
@@ -9,12 +13,31 @@ struct CEventWaiter {
     std::mutex lock;
     std::condition_variable cond;
     bool woken = false;
+    // An event loop's descriptor (CEventWatch), written on every wake; -1 for none. Guarded by |lock|, so a
+    // Set racing with the watcher's end never writes to a closed (or reused) descriptor.
+    int notifyFd = -1;
     void Wake() {
         std::lock_guard<std::mutex> guard(lock);
         woken = true;
         cond.notify_all();
+        if (notifyFd >= 0) {
+            const uint64_t one = 1;
+            // Only fails when the counter is saturated, and then the descriptor is readable anyway.
+            while (::write(notifyFd, &one, sizeof one) < 0 && errno == EINTR) {
+            }
+        }
     }
 };
+
+int CEvent::TakeFirstSignalled(const std::vector<CEvent*>& events) {
+    for (size_t i = 0; i < events.size(); ++i) {
+        std::lock_guard<std::mutex> lock(events[i]->m_Lock);
+        if (events[i]->TryConsumeLocked()) {
+            return static_cast<int>(i);
+        }
+    }
+    return kWaitTimeout;
+}
 
 CEvent::CEvent(bool manualReset, bool initialState) : m_ManualReset(manualReset), m_Signalled(initialState) {}
 
@@ -100,15 +123,8 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
             std::lock_guard<std::mutex> guard(waiter->lock);
             waiter->woken = false;
         }
-        bool found = false;
-        for (size_t i = 0; i < events.size() && !found; ++i) {
-            std::lock_guard<std::mutex> lock(events[i]->m_Lock);
-            if (events[i]->TryConsumeLocked()) {
-                result = static_cast<int>(i);
-                found = true;
-            }
-        }
-        if (found) {
+        result = CEvent::TakeFirstSignalled(events);
+        if (result != kWaitTimeout) {
             break;
         }
         std::unique_lock<std::mutex> lock(waiter->lock);
@@ -126,4 +142,33 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
         event->RemoveWaiter(waiter);
     }
     return result;
+}
+
+CEventWatch::CEventWatch(const std::vector<CEvent*>& events)
+    : m_Events(events), m_Waiter(std::make_shared<CEventWaiter>()), m_Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    {
+        std::lock_guard<std::mutex> guard(m_Waiter->lock);
+        m_Waiter->notifyFd = m_Fd.Get();
+    }
+    for (CEvent* event : m_Events) {
+        event->AddWaiter(m_Waiter);
+    }
+}
+
+CEventWatch::~CEventWatch() {
+    for (CEvent* event : m_Events) {
+        event->RemoveWaiter(m_Waiter);
+    }
+    // A Set that copied the waiter before the removal may still wake it: it finds no descriptor.
+    std::lock_guard<std::mutex> guard(m_Waiter->lock);
+    m_Waiter->notifyFd = -1;
+}
+
+int CEventWatch::TryTake() {
+    if (m_Fd.Valid()) {
+        uint64_t count = 0;
+        while (::read(m_Fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
+        }
+    }
+    return CEvent::TakeFirstSignalled(m_Events);
 }

@@ -1,12 +1,14 @@
 #pragma once
-// Kernel-style events: manual or automatic reset, and a wait for any of several events.
-// Time-outs run on the clock seam (platform/Clock.h).
+// Kernel-style events: manual or automatic reset, a wait for any of several events, and a watch that a
+// poll-driven event loop (the window's) can wait on. Time-outs run on the clock seam (platform/Clock.h).
 
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "platform/Socket.h"
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr int kWaitTimeout = -1;
@@ -31,6 +33,10 @@ public:
 
 private:
     friend int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+    friend class CEventWatch;
+    // The index of the first signalled event of |events|, consuming an automatic-reset signal; kWaitTimeout
+    // when none is.
+    static int TakeFirstSignalled(const std::vector<CEvent*>& events);
     bool TryConsumeLocked();
     void AddWaiter(const std::shared_ptr<CEventWaiter>& waiter);
     void RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter);
@@ -45,3 +51,27 @@ private:
 // Waits until one of |events| is signalled: returns its index (the lowest when several are), or
 // kWaitTimeout after |ms|. Consumes the signal of an automatic-reset event it returns.
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+
+// Watches events for an event loop that waits on descriptors: Fd() becomes readable whenever one of them is
+// set, and TryTake then tells which. The watcher owns the descriptor; the events must outlive it.
+// Not thread-safe: the thread that made it uses it (the events may be set from any thread).
+class CEventWatch {
+public:
+    explicit CEventWatch(const std::vector<CEvent*>& events);
+    ~CEventWatch();
+    CEventWatch(const CEventWatch&) = delete;
+    CEventWatch& operator=(const CEventWatch&) = delete;
+
+    // False when no descriptor could be made; the caller must then poll TryTake on a timer.
+    bool Valid() const { return m_Fd.Valid(); }
+    int Fd() const { return m_Fd.Get(); }
+    // Clears the descriptor's readiness, then returns the index of a signalled event as WaitForAnyEvent would
+    // with no wait (consuming an automatic-reset signal), or kWaitTimeout when none is. A Set that races with
+    // the call makes the descriptor readable again, so no signal is lost.
+    int TryTake();
+
+private:
+    std::vector<CEvent*> m_Events;
+    std::shared_ptr<CEventWaiter> m_Waiter;
+    CSocketFd m_Fd; // an eventfd, written on every Set of a watched event
+};

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +41,25 @@ int WaitForTerminationSignalMs(unsigned ms) {
     const timespec slice{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     const int number = sigtimedwait(&set, nullptr, &slice);
     return number > 0 ? number : 0;
+}
+
+CTerminationSignalFd::CTerminationSignalFd() {
+    const sigset_t set = TerminationSet();
+    m_Fd = CSocketFd(::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+}
+
+int CTerminationSignalFd::Take() {
+    signalfd_siginfo info{};
+    for (;;) {
+        const ssize_t got = ::read(m_Fd.Get(), &info, sizeof info);
+        if (got == static_cast<ssize_t>(sizeof info)) {
+            return static_cast<int>(info.ssi_signo);
+        }
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        return 0;
+    }
 }
 
 void IgnoreBrokenPipeSignal() {

@@ -1,6 +1,7 @@
 #pragma once
 // Runs the kestrove program as a real child process for the tests: in a folder of the test's choosing, with
 // extra environment variables, standard input from /dev/null and standard output and error kept in files.
+// The child sees no display unless the test names one, so a test run on a desktop opens no windows there.
 
 #include <cerrno>
 #include <csignal>
@@ -73,6 +74,8 @@ public:
                 merged[entry.substr(0, eq)] = entry.substr(eq + 1);
             }
         }
+        merged.erase("DISPLAY");
+        merged.erase("WAYLAND_DISPLAY");
         // No child ever asks a real management service: unless a test names one, the download meets a closed
         // loopback port.
         merged["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";

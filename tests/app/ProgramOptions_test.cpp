@@ -95,10 +95,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(UsageTextTest, NamesTheSwitchesTheVariablesAndTheFiles) {
     const std::string usage = UsageText();
-    for (const char* text :
-         {"/started_as_service", "/device_id=[ID]", "--help", "--version", "KESTROVE_POS_PORT", "KESTROVE_LOCK_DIR",
-          "KESTROVE_HOST_WORKERS", "SSL_CERT_FILE", "CORVANE_KEYS/", "MerchantParams.dat", "Reversals.dat",
-          "SynchroStan.dat", "LanesInfo.dat", "CORVANE_LOGS/", "(default /run/lock)"}) {
+    for (const char* text : {"/started_as_service",
+                             "/device_id=[ID]",
+                             "--help",
+                             "--version",
+                             "KESTROVE_POS_PORT",
+                             "KESTROVE_LOCK_DIR",
+                             "KESTROVE_HOST_WORKERS",
+                             "KESTROVE_NQMS_HOSTS",
+                             "host:port[,host:port]",
+                             "nqms1.kestrove.com:443",
+                             "nqms2.kestrove.com:443",
+                             "KESTROVE_COM<n>",
+                             "KESTROVE_COM<n>_LINES",
+                             "SSL_CERT_FILE",
+                             "CORVANE_KEYS/",
+                             "MerchantParams.dat",
+                             "Reversals.dat",
+                             "SynchroStan.dat",
+                             "LanesInfo.dat",
+                             "CORVANE_LOGS/",
+                             "(default /run/lock)"}) {
         EXPECT_THAT(usage, HasSubstr(text));
     }
 }

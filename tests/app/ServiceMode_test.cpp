@@ -67,8 +67,13 @@ protected:
     }
 
     bool StartServer(const std::vector<std::string>& args = {"/started_as_service"}, const std::string& posPort = "0",
-                     const std::string& managementHosts = "") {
-        return m_Server.Start(KestroveProgram(), args, m_Folder, Environment(posPort, managementHosts), "kestrove");
+                     const std::string& managementHosts = "",
+                     const std::map<std::string, std::string>& extraEnvironment = {}) {
+        std::map<std::string, std::string> env = Environment(posPort, managementHosts);
+        for (const auto& [key, value] : extraEnvironment) {
+            env[key] = value;
+        }
+        return m_Server.Start(KestroveProgram(), args, m_Folder, env, "kestrove");
     }
 
     // Starts the service after the shell command |limit| ("ulimit ..."), whose limits the program inherits.
@@ -118,8 +123,9 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     // Every worker was joined before the exit: only the main thread and the log writer were left.
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_LT(log.find("Interfaces Stopped."), log.find("Server Shutdown . . ."));
-    // A service shows nothing: standard error stays empty.
+    // A service shows nothing: standard error stays empty, and it never looks for a display.
     EXPECT_EQ("", m_Server.Stderr());
+    EXPECT_THAT(log, Not(HasSubstr("runs in the terminal")));
 }
 
 TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
@@ -170,6 +176,22 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
     EXPECT_THAT(log, HasSubstr("Interfaces Stopped."));
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_THAT(m_Server.Stderr(), Not(HasSubstr("Are you SURE")));
+    // Without a display it ran in the terminal, and said so once.
+    EXPECT_THAT(log, HasSubstr("No display to open (DISPLAY and WAYLAND_DISPLAY are not set): kestrove runs in the "
+                               "terminal."));
+    EXPECT_EQ(std::string::npos, log.find("runs in the terminal", log.find("runs in the terminal") + 1));
+}
+
+TEST_F(ServiceModeTest, ADisplayThatCannotBeOpenedLeavesTheProgramInTheTerminal) {
+    // No X server listens on display 4711: Qt cannot start there, and the program must not end with it.
+    ASSERT_TRUE(StartServer({}, "0", "", {{"DISPLAY", ":4711"}, {"QT_QPA_PLATFORM", ""}}));
+    const int port = WaitForPort();
+    ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+    EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("The display :4711 could not be opened: kestrove runs in the "
+                                                   "terminal."));
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
 }
 
 TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {

@@ -63,21 +63,25 @@ MakeProgramHostSimulator(const CHostSimulatorOptions& options = ProgramSimulator
     return std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
 }
 
+// The port a server logged once its start-up had finished, read from its |log|; -1 while it has not.
+inline int ServedPort(const std::string& log) {
+    const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
+    std::smatch match;
+    if (log.find("Interfaces initialized successfully.") == std::string::npos ||
+        !std::regex_search(log, match, portLine)) {
+        return -1;
+    }
+    return std::stoi(match[1]);
+}
+
 // The port that |server| logged (|log| reads the log that counts) once its start-up had finished; -1 when it
 // did not finish within |timeoutMs| or the program ended.
 inline int WaitForServedPort(CChildProcess& server, const std::function<std::string()>& log, int timeoutMs) {
-    const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
     int port = -1;
     WaitUntil(
         [&] {
-            const std::string text = log();
-            std::smatch match;
-            if (text.find("Interfaces initialized successfully.") != std::string::npos &&
-                std::regex_search(text, match, portLine)) {
-                port = std::stoi(match[1]);
-                return true;
-            }
-            return server.Wait(0);
+            port = ServedPort(log());
+            return port > 0 || server.Wait(0);
         },
         timeoutMs, kChildPollMs);
     return port;

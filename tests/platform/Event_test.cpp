@@ -85,3 +85,64 @@ TEST(WorkerThreadTest, RunsReportsExitAndCanBeMadeToFail) {
     CWorkerThread next("next", [] { return 0; });
     EXPECT_TRUE(next.Start());
 }
+
+namespace {
+// Whether |fd| is readable now.
+bool Readable(int fd) {
+    return PollReadable(fd, 0) == PollResult::Ready;
+}
+} // namespace
+
+TEST(EventWatchTest, DescriptorIsReadableWhileAWatchedEventIsSetAndTryTakeSaysWhich) {
+    CEvent manual(true), automatic(false);
+    CEventWatch watch({&manual, &automatic});
+    ASSERT_TRUE(watch.Valid());
+    EXPECT_FALSE(Readable(watch.Fd()));
+    EXPECT_EQ(kWaitTimeout, watch.TryTake());
+
+    automatic.Set();
+    EXPECT_TRUE(Readable(watch.Fd()));
+    EXPECT_EQ(1, watch.TryTake());
+    EXPECT_FALSE(automatic.IsSet());    // consumed, as WaitForAnyEvent would
+    EXPECT_FALSE(Readable(watch.Fd())); // the readiness went with the take
+    EXPECT_EQ(kWaitTimeout, watch.TryTake());
+
+    // An event set before the watch began is found by the first take; the lowest index wins.
+    manual.Set();
+    automatic.Set();
+    CEventWatch late({&manual, &automatic});
+    EXPECT_EQ(0, late.TryTake());
+    EXPECT_EQ(0, late.TryTake()); // manual reset stays set
+}
+
+TEST(EventWatchTest, SetFromAnotherThreadWakesAPollOnTheDescriptor) {
+    CEvent event(false);
+    CEventWatch watch({&event});
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        event.Set();
+    });
+    EXPECT_EQ(PollResult::Ready, PollReadable(watch.Fd(), 5000));
+    EXPECT_EQ(0, watch.TryTake());
+    setter.join();
+}
+
+TEST(EventWatchTest, SetsRacingWithTheWatchersEndReachNoClosedDescriptor) {
+    // Events set without pause while watches come and go: a Set that copied a watcher just before it went
+    // must not write to its descriptor (closed, or already another file's).
+    CEvent event(false);
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        while (!done) {
+            event.Set();
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        CEventWatch watch({&event});
+        watch.TryTake();
+    }
+    done = true;
+    setter.join();
+    CEventWatch after({&event});
+    EXPECT_TRUE(after.Valid());
+}

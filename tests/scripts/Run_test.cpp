@@ -1,5 +1,6 @@
 // scripts/run, the demo, run as a person would run it but on this build's programs (nothing is set up or built)
-// and in a temporary folder: a summary line above each raw reply, a second demo refused while one runs (without
+// and in a temporary folder: the server starting from an empty folder with its parameters from the
+// management-service fake, a summary line above each raw reply, a second demo refused while one runs (without
 // touching the first one's files), and Ctrl-C waiting for the server's clean shut-down.
 
 #include <csignal>
@@ -28,7 +29,7 @@ namespace {
 
 constexpr int kDemoTimeoutMs = 180000;
 constexpr int kStopTimeoutMs = 60000;
-constexpr char kDemoRunning[] = "Ctrl-C stops both.";
+constexpr char kDemoRunning[] = "Ctrl-C stops them all.";
 
 std::filesystem::path RunScript() {
     return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts" / "run";
@@ -72,6 +73,10 @@ std::vector<std::string> SummaryLines(const std::string& text) {
 }
 
 TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnCtrlC) {
+    // What an earlier demo left behind goes: the server starts from an empty folder.
+    std::filesystem::create_directories(m_RunDir / "demo");
+    WriteFileBytes(m_RunDir / "demo" / "MerchantParams.dat", "4;21;STALEMERCH1;");
+    WriteFileBytes(m_RunDir / "demo" / "LanesInfo.dat", "1\x1cOld lane\r\n");
     m_Demo.SetOwnProcessGroup(true);
     ASSERT_TRUE(m_Demo.Start(RunScript(), {}, m_TempDir.Path(), m_Env, "demo"));
     ASSERT_TRUE(WaitUntil([&] { return m_Demo.Stdout().find(kDemoRunning) != std::string::npos || m_Demo.Wait(0); },
@@ -79,8 +84,15 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
         << m_Demo.Stdout() << m_Demo.Stderr();
     ASSERT_EQ(-1, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
 
-    // One line a person can read for each step, above the raw reply of that step.
+    // The parameters came from the management-service fake at the server's start.
     const std::string out = m_Demo.Stdout();
+    EXPECT_THAT(out, HasSubstr("downloaded its merchant's parameters from the management-service fake"));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "demo" / "MerchantParams.dat"),
+                MatchesRegex("4;21;RVZMERCH001;RVZALTID002;0042;.*"));
+    EXPECT_FALSE(std::filesystem::exists(m_RunDir / "demo" / "LanesInfo.dat"));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "nqmssim.log"), HasSubstr("challenge answered -> OK"));
+
+    // One line a person can read for each step, above the raw reply of that step.
     const std::vector<std::string> summaries = SummaryLines(out);
     ASSERT_EQ(5u, summaries.size()) << out;
     EXPECT_THAT(summaries[0], MatchesRegex("Issue 50\\.00: Approved, balance 50\\.00, auth [0-9]+"));
@@ -113,6 +125,7 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
     EXPECT_EQ(0, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
     EXPECT_THAT(m_Demo.Stdout(), HasSubstr("kestrove stopped (exit 0)"));
     EXPECT_THAT(ReadLogFolder(m_RunDir / "demo"), HasSubstr("Server Shutdown . . ."));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "nqmssim.log"), HasSubstr("nqmssim: stopped"));
     // The server is gone: its instance lock is free again.
     CLockFile probe;
     EXPECT_EQ(ELockResult::Acquired, probe.TryAcquire(m_RunDir / "demo" / kServiceInstanceLockName));
