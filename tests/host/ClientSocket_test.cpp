@@ -10,6 +10,7 @@
 #include "common/DescriptorExhaustion.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "common/Wait.h"
 #include "peers/TlsTestServer.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
@@ -42,9 +43,7 @@ protected:
     }
     // Waits (real time, bounded) until the client end sees |bytes| bytes waiting.
     static void WaitForBytes(CClientSocket& socket) {
-        for (int i = 0; i < 2000 && !socket.IsDataAvailable(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        WaitUntil([&] { return socket.IsDataAvailable(); }, 2000);
     }
 
     CSocketFd m_Listen;
@@ -201,9 +200,7 @@ TEST_F(ClientSocketTest, IsConnectedProbesWithoutTakingBytesAndSeesThePeerClose)
     ASSERT_EQ(socket.Receive(buffer, sizeof buffer, 1000), 3);
     EXPECT_EQ(std::string(buffer, 3), "abc");
     m_Peer.Close();
-    for (int i = 0; i < 2000 && socket.IsConnected(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitUntil([&] { return !socket.IsConnected(); }, 2000);
     EXPECT_FALSE(socket.IsConnected());
     EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 1000), 0);
 }

@@ -15,6 +15,7 @@
 
 #include "common/CardDataScan.h"
 #include "common/LogFolder.h"
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
 #include "peers/EndToEndFixture.h"
@@ -397,12 +398,11 @@ TEST_F(EndToEndTest, AllProvidersGoneRequestsDiscoveryAndAnswersHostError) {
               std::string::npos);
     // The discovery thread took the request and asked a discovery host again; the providers it named answer no
     // ping, so the list stays empty.
-    for (int waited = 0; waited < 2000; waited += 10) {
-        if (m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1) > discoveriesBefore) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil(
+        [&] {
+            return m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1) > discoveriesBefore;
+        },
+        2000, 10);
     EXPECT_GT(m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1), discoveriesBefore);
     EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
     // A connection that never came up leaves nothing to reverse.
@@ -459,9 +459,7 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
     ASSERT_TRUE(laneB->SendRequest(CEndToEndWorld::Request("Sale", kCardB, "3.00", "3003")));
     ASSERT_TRUE(laneB->ReadReply(&reply));
     ASSERT_TRUE(laneA->SendAbort());
-    for (int waited = 0; waited < 2000 && g_TransactionQueue.GetCount() < 4; waited += 5) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    WaitUntil([] { return g_TransactionQueue.GetCount() >= 4; }, 2000, 5);
     ASSERT_EQ(g_TransactionQueue.GetCount(), 4);
     m_World->Clock()->Run();
 
