@@ -12,6 +12,7 @@
 
 #include "common/LogFolder.h"
 #include "common/ParamSets.h"
+#include "common/RecordingPresenter.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
@@ -290,31 +291,16 @@ TEST_F(CheckConfigurationTest, AnyChangedValueMakesTheConfigurationUsable) {
     EXPECT_EQ(LogText().find("Configuration not Set!"), std::string::npos);
 }
 
-namespace {
-// Records the boxes it is asked to show.
-class CRecordingPresenter final : public IPresenter {
-public:
-    int ShowBox(const CBoxRequest& request) override {
-        m_Boxes.push_back(request);
-        return request.defaultButton;
-    }
-    int WaitAndPump(const std::vector<CEvent*>&) override { return -1; }
-    void PostQuit() override {}
-    bool QuitPosted() const override { return false; }
-    std::vector<CBoxRequest> m_Boxes;
-};
-} // namespace
-
 TEST_F(CheckConfigurationTest, NotSetIsAnOkBoxThatWaitsForTheOperator) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
     ASSERT_TRUE(m_Store.ClearParams());
     EXPECT_FALSE(CheckConfiguration(m_Store));
-    ASSERT_EQ(presenter.m_Boxes.size(), 1u);
-    EXPECT_EQ(presenter.m_Boxes[0].message, "Configuration not Set! - Use Setup | Merchant Parameters");
-    EXPECT_EQ(presenter.m_Boxes[0].kind, EBoxKind::Ok);
-    EXPECT_EQ(presenter.m_Boxes[0].defaultButton, kIdOk);
-    EXPECT_EQ(presenter.m_Boxes[0].timeoutMs, 0u);
+    ASSERT_EQ(presenter.Boxes().size(), 1u);
+    EXPECT_EQ(presenter.Boxes()[0].message, "Configuration not Set! - Use Setup | Merchant Parameters");
+    EXPECT_EQ(presenter.Boxes()[0].kind, EBoxKind::Ok);
+    EXPECT_EQ(presenter.Boxes()[0].defaultButton, kIdOk);
+    EXPECT_EQ(presenter.Boxes()[0].timeoutMs, 0u);
 }
 
 TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
@@ -326,7 +312,7 @@ TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
     std::string problem = "stale";
     EXPECT_FALSE(CheckConfiguration(m_Store, &problem));
     EXPECT_EQ(problem, "Configuration not Set! - Use Setup | Merchant Parameters");
-    EXPECT_TRUE(presenter.m_Boxes.empty());
+    EXPECT_TRUE(presenter.Boxes().empty());
     ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamTerminalId, "0042"}})));
     EXPECT_TRUE(CheckConfiguration(m_Store, &problem));
     EXPECT_EQ(problem, "");

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "common/LogFolder.h"
+#include "common/RecordingPresenter.h"
 #include "common/SampleTransaction.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
@@ -102,27 +103,6 @@ CSealingKey KeyOf(uint8_t fill) {
     bytes.fill(fill);
     return CSealingKey::FromBytes(bytes);
 }
-
-// Shows nothing; remembers the boxes it was asked to show.
-class CRecordingPresenter final : public IPresenter {
-public:
-    int ShowBox(const CBoxRequest& request) override {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Messages.push_back(request.message);
-        return request.defaultButton;
-    }
-    int WaitAndPump(const std::vector<CEvent*>& events) override { return WaitForAnyEvent(events, kInfinite); }
-    void PostQuit() override {}
-    bool QuitPosted() const override { return false; }
-    std::vector<std::string> Messages() {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        return m_Messages;
-    }
-
-private:
-    std::mutex m_Lock;
-    std::vector<std::string> m_Messages;
-};
 
 // Runs each test in its own folder with a manual clock and empty process-wide queues and journal; the
 // worker's loop moves on when the test moves the clock.
