@@ -105,7 +105,11 @@ void CLaneSetupDlg::OnEdit() {
         return;
     }
     CStringMap descriptions;
-    CLanesFile::ReadLanesFile(descriptions);
+    if (!CLanesFile::ReadLanesFile(descriptions)) {
+        // Writing now would keep only this lane and lose every other description.
+        ReportError(kLanesFileUnreadableText, false, AppModeFlags().StartedAsService(), 0);
+        return;
+    }
     descriptions[edit.LaneId()] = edit.Description();
     CLanesFile::WriteLanesFile(descriptions);
     FillLaneList();

@@ -1,5 +1,7 @@
 #include "app/LanesFile.h"
 
+#include <system_error>
+
 #include "foundation/Logger.h"
 #include "platform/Files.h"
 
@@ -11,8 +13,15 @@ constexpr char kLineEnd[] = "\r\n";
 bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file) {
     lanes.clear();
     std::string text;
-    if (!ReadWholeFile(file, &text)) {
-        return true; // no file yet: no descriptions
+    std::string error;
+    if (!ReadWholeFile(file, &text, &error)) {
+        std::error_code ec;
+        if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
+            return true; // no file yet: no descriptions
+        }
+        // The file is there but cannot be read: say so, so nobody rewrites it from an empty list.
+        CLogger::Instance().LogLine("Unable to read the Lanes File: %s", error.c_str());
+        return false;
     }
     size_t pos = 0;
     while (pos < text.size()) {

@@ -17,6 +17,8 @@ inline constexpr size_t kMaxLaneIdLength = 8;
 inline constexpr char kNoLaneIdsText[] = "No LaneId(s) stored.";
 inline constexpr char kLaneIdsMalformedText[] =
     "Lane Id(s) are not formatted correctly -  they should be 1-8 in length.";
+// What Lane Edit tells the operator when the file holding the other lanes cannot be read.
+inline constexpr char kLanesFileUnreadableText[] = "The Lanes File cannot be read - the description was not saved.";
 
 // Reads and writes the lanes file. Stateless; the file is rewritten whole through a temporary file renamed over
 // it, so a crash leaves the old or the new descriptions, never half of them. Any thread may call it, but the
@@ -24,8 +26,9 @@ inline constexpr char kLaneIdsMalformedText[] =
 class CLanesFile {
 public:
     // Empties |lanes| and fills it from the file (id -> description; a later line with the same id wins). A line
-    // without FS is skipped, reading stops at the first empty line. An absent or unreadable file gives no lanes
-    // and true.
+    // without FS is skipped, reading stops at the first empty line. An absent file gives no lanes and true; a file
+    // that exists but cannot be read gives no lanes and false, with a log line, so that nobody rewrites it from
+    // the empty list.
     static bool ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file = kLanesFileName);
     // Replaces the file with one line per entry of |lanes|. False, with a log line, when it cannot be written;
     // the previous file then stays as it was.

@@ -170,6 +170,26 @@ TEST_F(LaneDialogsTest, EditWritesTheNewDescriptionAndKeepsEveryOtherLine) {
     EXPECT_THAT(Boxes(), IsEmpty());
 }
 
+TEST_F(LaneDialogsTest, AnEditIsNotSavedOverALanesFileThatCannotBeRead) {
+    // A folder in the file's place cannot be read; writing the one edited lane would replace it.
+    std::filesystem::create_directories(std::filesystem::path(kLanesFileName) / "inside");
+    CLaneSetupDlg dialog;
+    CModalSteps steps;
+    steps.When<CLaneSetupDlg>([](CLaneSetupDlg& setup) {
+        setup.LaneList().selectRow(0);
+        QTest::mouseClick(&setup.EditButton(), Qt::LeftButton);
+    });
+    steps.When<CLaneEditDlg>([](CLaneEditDlg& edit) {
+        edit.DescriptionControl().setText("Front counter");
+        QTest::mouseClick(&edit.OkButton(), Qt::LeftButton);
+    });
+    steps.When<CLaneSetupDlg>([](CLaneSetupDlg& setup) { setup.accept(); });
+    EXPECT_EQ(kIdOk, dialog.DoModal());
+    EXPECT_TRUE(steps.Done());
+    EXPECT_THAT(Boxes(), ElementsAre(OkBox(kLanesFileUnreadableText)));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(kLanesFileName) / "inside"));
+}
+
 TEST_F(LaneDialogsTest, LaneEditTakesFiftyCharactersAndAnIdOfOneToEight) {
     struct Case {
         std::string id;

@@ -106,6 +106,15 @@ TEST_F(LanesFileTest, AbsentFileHasNoLanes) {
     EXPECT_TRUE(read.empty());
 }
 
+TEST_F(LanesFileTest, AFileThatExistsButCannotBeReadIsToldApartFromAnAbsentOne) {
+    // Root reads past any mode, so the file that cannot be read is a folder in its place.
+    std::filesystem::create_directories(std::filesystem::path(kLanesFileName) / "inside");
+    CStringMap read = {{"1", "stale"}};
+    EXPECT_FALSE(CLanesFile::ReadLanesFile(read));
+    EXPECT_TRUE(read.empty());
+    EXPECT_EQ(hosttest::CountLogLines("Unable to read the Lanes File: "), 1);
+}
+
 TEST_F(LanesFileTest, EditingOneLaneKeepsTheOthers) {
     ASSERT_TRUE(CLanesFile::WriteLanesFile({{"1", "A"}, {"2", "B"}}));
     for (const auto& [id, description] : {std::pair<std::string, std::string>{"2", "Bar"}, {"3", "New"}}) {
