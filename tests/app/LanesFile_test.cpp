@@ -112,7 +112,7 @@ TEST_F(LanesFileTest, AFileThatExistsButCannotBeReadIsToldApartFromAnAbsentOne) 
     CStringMap read = {{"1", "stale"}};
     EXPECT_FALSE(CLanesFile::ReadLanesFile(read));
     EXPECT_TRUE(read.empty());
-    EXPECT_EQ(hosttest::CountLogLines("Unable to read the Lanes File: "), 1);
+    EXPECT_EQ(CountLogLines("Unable to read the Lanes File: "), 1);
 }
 
 TEST_F(LanesFileTest, EditingOneLaneKeepsTheOthers) {
