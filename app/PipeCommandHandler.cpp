@@ -65,7 +65,7 @@ std::string LogLocationReply(const std::string& workingFolder) {
         return "";
     }
     const bool endsInSeparator = workingFolder.back() == '/';
-    return workingFolder + (endsInSeparator ? "" : "/") + kLogDirectory;
+    return workingFolder + (endsInSeparator ? "" : "/") + CLogger::kFolderName;
 }
 
 std::string TrafficViewReply(const std::vector<std::string>& lines, size_t replySize) {

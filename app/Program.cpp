@@ -158,7 +158,8 @@ std::string UsageText() {
            "  SynchroStan.dat      the system trace audit number\n"
            "  LanesInfo.dat        the lanes\n"
            "  DeviceId.dat         this installation's device id\n"
-           "  CORVANE_LOGS/        one log file a day (VYRMMDDYYYY.log)\n";
+           "  " +
+           CLogger::kFolderName + "/        one log file a day (VYRMMDDYYYY.log)\n";
 }
 
 std::string JoinCommandLine(int argc, char** argv) {

@@ -124,9 +124,9 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
     // An existing folder is fine (it is made private like a new one); so is one that cannot be made, only the
     // log is then lost. The log shows the traffic of every lane: only this user may read it.
     std::string folderError;
-    if (!MakePrivateFolder(kLogDirectory, &folderError)) {
+    if (!MakePrivateFolder(CLogger::kFolderName, &folderError)) {
         std::error_code ec;
-        if (std::filesystem::is_directory(kLogDirectory, ec)) {
+        if (std::filesystem::is_directory(CLogger::kFolderName, ec)) {
             CLogger::Instance().LogLine("Log Directory could not be made private: %s", folderError.c_str());
         } else {
             ReportStartup("Unable to create Log Directory - logging disabled!", false);

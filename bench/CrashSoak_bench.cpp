@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "BenchFolder.h"
 #include "app/ProgramWorld.h"
+#include "common/TempDir.h"
 #include "transaction/ReversalJournal.h"
 
 using testing_child::CProgramWorld;
@@ -200,7 +200,11 @@ int main(int argc, char** argv) {
     std::printf("crash soak: %d crashes, %d lanes, seed %u\n", crashes, laneCount, seed);
     std::signal(SIGPIPE, SIG_IGN);
 
-    CBenchFolder bench;
+    CScopedTempDir bench("kestrove-soak");
+    if (bench.Path().empty()) {
+        std::fprintf(stderr, "no temporary folder could be made\n");
+        return 2;
+    }
     CProgramWorld world(bench.Path() / "server", bench.Path());
     if (!world.Ok()) {
         std::fprintf(stderr, "the program's folder or the host simulator could not be set up\n");

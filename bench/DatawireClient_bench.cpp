@@ -10,7 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchFolder.h"
+#include "common/ParamSets.h"
+#include "common/TempDir.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/DatawireClient.h"
@@ -25,24 +26,23 @@ namespace {
 // Made once for the run: the trusted test root, the credential, the merchant parameters, the Datawire endpoint
 // and a bare TLS server with the same certificate.
 struct CFixture {
-    CBenchFolder folder;
+    CScopedTempDir folder{"kestrove-bench"};
     CTestPki pki;
     std::unique_ptr<CDatawireEndpoint> endpoint;
     std::unique_ptr<CTlsTestServer> tlsServer;
     CTransaction transaction;
 
     CFixture() {
+        if (folder.Path().empty()) {
+            std::abort(); // measured in the caller's folder, the run would write its files there
+        }
         if (!pki.TrustRootForThisProcess(folder.Path()) || !g_SspiProvider.Init()) {
             std::abort();
         }
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        map.FindEntry(kParamMerchantId)->SetValue("123456789AB");
-        map.FindEntry(kParamAlternateMerchantId)->SetValue("BA987654321");
-        map.FindEntry(kParamDatawireId)->SetValue("00011122233344455566DW");
-        map.FindEntry(kParamVerifySslCertificate)->SetValue("Y");
-        settings.SetParamMap(map);
+        const CParamSettings settings = ParamsWith(DefaultParams(), {{kParamMerchantId, "123456789AB"},
+                                                                     {kParamAlternateMerchantId, "BA987654321"},
+                                                                     {kParamDatawireId, "00011122233344455566DW"},
+                                                                     {kParamVerifySslCertificate, "Y"}});
         if (!CParamStore::Instance().SetParams(settings)) {
             std::abort();
         }

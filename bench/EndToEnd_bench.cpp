@@ -33,6 +33,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/Wait.h"
 #include "peers/EndToEndFixture.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
@@ -173,18 +174,6 @@ void AddCard(const std::string& account, long long cents) {
     ReadLine(g_Child.fromChild, &ok);
 }
 
-long StatusField(const char* name) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    const size_t length = std::strlen(name);
-    while (std::getline(in, line)) {
-        if (line.compare(0, length, name) == 0) {
-            return std::atol(line.c_str() + length);
-        }
-    }
-    return 0;
-}
-
 double ProcessCpuUs() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -237,7 +226,7 @@ void RunLanes(benchmark::State& state, bool quiet) {
         std::atomic<long> peakThreads{0};
         CWorkerThread sampler("bench-sampler", [&] {
             while (sampling.load()) {
-                peakThreads.store(std::max(peakThreads.load(), StatusField("Threads:")));
+                peakThreads.store(std::max(peakThreads.load(), ProcessStatusField(0, "Threads:")));
                 GetClock().SleepMs(5);
             }
             return 0;
@@ -300,8 +289,8 @@ void RunLanes(benchmark::State& state, bool quiet) {
         const double serverCpuUs = ProcessCpuUs() - cpuBefore - results.laneCpuUs;
         sampling.store(false);
         sampler.Join();
-        const long rssKb = StatusField("VmRSS:");
-        const long peakRssKb = StatusField("VmHWM:");
+        const long rssKb = ProcessStatusField(0, "VmRSS:");
+        const long peakRssKb = ProcessStatusField(0, "VmHWM:");
         world.Stop();
         if (!results.firstError.empty()) {
             state.SetLabel("first failure: " + results.firstError);

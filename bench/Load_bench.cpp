@@ -24,6 +24,7 @@
 
 #include "app/ChildProcess.h"
 #include "app/TestHostSide.h"
+#include "common/Wait.h"
 #include "peers/EndToEndFixture.h"
 
 namespace {
@@ -31,8 +32,6 @@ namespace {
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
 using testing_child::KestroveProgram;
-using testing_child::ProcessDescriptorCount;
-using testing_child::ProcessStatusField;
 
 constexpr int kTimeoutMs = 120000;
 constexpr long long kCardCents = 100000000;
@@ -105,9 +104,7 @@ public:
             *error = prepared.message();
             return false;
         }
-        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(server);
-        env["KESTROVE_LOCK_DIR"] = m_Folder.Path().string();
-        env["KESTROVE_POS_PORT"] = "0";
+        std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(server, m_Folder.Path());
         env["KESTROVE_COM1"] = (server / "no-modem").string();
         if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, server, env, "kestrove")) {
             *error = "kestrove did not start: " + KestroveProgram().string();
@@ -127,15 +124,14 @@ public:
     std::unique_ptr<CPosClient> NewLane() {
         auto lane = std::make_unique<CPosClient>();
         SPosReply reply;
-        if (!lane->Connect("127.0.0.1", m_Port, 10000) || !lane->ReadGreeting(&reply, kTimeoutMs) ||
-            !lane->Login(&reply, SPosLogin(), kTimeoutMs)) {
+        if (!lane->ConnectAndLogIn("127.0.0.1", m_Port, &reply, SPosLogin(), kTimeoutMs)) {
             return nullptr;
         }
         return lane;
     }
 
 private:
-    CWorldFolder m_Folder;
+    CScopedTempDir m_Folder{"kestrove-load"};
     CTestHostSide m_HostSide;
     CChildProcess m_Server;
     int m_Port = -1;

@@ -10,6 +10,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/TempDir.h"
+
 #include "foundation/Logger.h"
 
 namespace {
@@ -40,14 +42,12 @@ BENCHMARK(BM_LogLine)->Arg(0)->Arg(20)->Threads(1)->Threads(8)->Iterations(50000
 } // namespace
 
 int main(int argc, char** argv) {
-    // The logger writes into CORVANE_LOGS under the current folder: keep that out of the caller's tree.
-    std::string dir = (std::filesystem::temp_directory_path() / "kestrove-bench-XXXXXX").string();
-    if (mkdtemp(dir.data()) == nullptr) {
+    // The logger writes into its folder under the current folder: keep that out of the caller's tree.
+    CScopedTempDir folder("kestrove-bench");
+    if (folder.Path().empty()) {
         return 1;
     }
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir);
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     g_Logger = CLogger::CreateForTesting();
 
     benchmark::Initialize(&argc, argv);
@@ -55,7 +55,5 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
 
     g_Logger.reset();
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(dir);
     return 0;
 }

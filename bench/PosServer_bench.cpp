@@ -19,6 +19,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/ParamSets.h"
+#include "common/TempDir.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
@@ -29,41 +33,6 @@
 #include "transaction/TransactionQueue.h"
 
 namespace {
-
-class CBenchFolder {
-public:
-    CBenchFolder() : m_Previous(std::filesystem::current_path()) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-posbench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_Path = pattern;
-            std::filesystem::current_path(m_Path);
-            std::filesystem::create_directory("CORVANE_LOGS");
-        }
-    }
-    ~CBenchFolder() {
-        std::error_code ec;
-        std::filesystem::current_path(m_Previous, ec);
-        if (!m_Path.empty()) {
-            std::filesystem::remove_all(m_Path, ec);
-        }
-    }
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
-};
-
-// A "Key: value kB" line of /proc/self/status as a number.
-long StatusValue(const std::string& key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(key + ":", 0) == 0) {
-            return std::atol(line.c_str() + key.size() + 1);
-        }
-    }
-    return 0;
-}
 
 double ProcessCpuSeconds() {
     timespec ts{};
@@ -91,8 +60,7 @@ void RunLane(int port, int lane, int requests, uint64_t quietMs, SLaneResult* re
     CSystemClock clock;
     CPosClient client;
     SPosReply reply;
-    if (!client.Connect("127.0.0.1", port, 10000) || !client.ReadGreeting(&reply, 30000) ||
-        !client.Login(&reply, SPosLogin(), 30000)) {
+    if (!client.ConnectAndLogIn("127.0.0.1", port, &reply, SPosLogin(), 30000)) {
         std::fprintf(stderr, "lane %d not logged in: %s\n", lane, client.LastError().c_str());
         result->cpuSeconds = ThreadCpuSeconds();
         return;
@@ -134,13 +102,15 @@ void RunLane(int port, int lane, int requests, uint64_t quietMs, SLaneResult* re
 void BM_PosServerLanes(benchmark::State& state) {
     const int lanes = static_cast<int>(state.range(0));
     const int requests = static_cast<int>(state.range(1));
-    CBenchFolder folder;
+    CScopedTempDir folder("kestrove-posbench");
+    if (folder.Path().empty()) {
+        state.SkipWithError("no temporary folder could be made");
+        return;
+    }
+    std::filesystem::create_directory(CLogger::kFolderName);
     CParamStore::Instance().LoadParams();
-    CParamSettings settings = CParamStore::Instance().GetParams();
-    CParamMap map = settings.GetParamMap();
-    map.FindEntry(kParamNumberOfLanes)->SetValue("99"); // no one-lane hold
-    settings.SetParamMap(map);
-    CParamStore::Instance().SetParams(settings);
+    // No one-lane hold.
+    CParamStore::Instance().SetParams(ParamsWith(CParamStore::Instance().GetParams(), {{kParamNumberOfLanes, "99"}}));
     if (!CRequest::Instance().StartCrypto()) {
         state.SkipWithError("the crypto object did not start");
         return;
@@ -159,7 +129,7 @@ void BM_PosServerLanes(benchmark::State& state) {
         long peakThreads = 0;
         std::thread sampler([&] {
             while (sampling.load()) {
-                peakThreads = std::max(peakThreads, StatusValue("Threads"));
+                peakThreads = std::max(peakThreads, ProcessStatusField(0, "Threads:"));
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
@@ -210,7 +180,7 @@ void BM_PosServerLanes(benchmark::State& state) {
         state.counters["tx_per_s"] = replies / seconds;
         state.counters["server_cpu_us_per_tx"] = replies > 0 ? (cpu - laneCpu) * 1e6 / replies : 0;
         state.counters["peak_threads"] = static_cast<double>(peakThreads);
-        state.counters["peak_rss_kB"] = static_cast<double>(StatusValue("VmHWM"));
+        state.counters["peak_rss_kB"] = static_cast<double>(ProcessStatusField(0, "VmHWM:"));
         state.counters["reply_over_quiet_ms_mean"] = replies > 0 ? static_cast<double>(sumExtra) / replies : 0;
         state.counters["reply_over_quiet_ms_max"] = static_cast<double>(maxExtra);
         state.counters["lost_or_duplicated"] = wrong + (expected - replies);

@@ -11,14 +11,15 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "bench/BenchFolder.h"
+#include "common/LaneRequestKey.h"
+#include "common/TempDir.h"
 #include "foundation/Request.h"
 #include "platform/Crypto.h"
 #include "platform/Files.h"
 
 namespace {
 struct CFixture {
-    CBenchFolder folder;
+    CScopedTempDir folder{"kestrove-bench"};
     CRequest crypto;
     std::vector<uint8_t> blob;
     std::string requestHex;
@@ -26,23 +27,23 @@ struct CFixture {
     EVP_PKEY* key = nullptr;
 
     CFixture() {
+        if (folder.Path().empty()) {
+            std::abort(); // measured in the caller's folder, the run would write its files there
+        }
         if (!crypto.StartCrypto()) {
             std::abort();
         }
-        const std::vector<uint8_t> sessionKey = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
-                                                 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-        if (BuildSimpleBlobForPublicKeyText(crypto.GetPublicKeyHex(), sessionKey.data(), sessionKey.size(), &blob) !=
-            kCryptOk) {
+        const CLaneRequestKey lane(crypto.GetPublicKeyHex());
+        if (!lane.Ok()) {
             std::abort();
         }
+        blob = lane.Blob();
         const std::string request = "TStream=Transaction\x1cTranType=PrePaid\x1cTranCode=Sale\x1c"
                                     "IpPort=9100\x1cMerchantID=494901\x1cOperatorID=TEST\x1c"
                                     "Track2=6050110010020030040=491210012345\x1cPurchase=12.34\x1c"
                                     "InvoiceNo=10045\x1cRefNo=10045\x1cMemo=Lane 3 POS v4.2\x1c"
                                     "TerminalName=LANE03\x1cShiftID=2\x1cSequenceNo=0010010010";
-        std::vector<uint8_t> cipher(request.begin(), request.end());
-        CRc4Key(sessionKey.data(), sessionKey.size()).Crypt(cipher.data(), cipher.size());
-        requestHex = BytesToHex(cipher);
+        requestHex = lane.Encrypt(request);
         bigEndianCipher.assign(blob.rbegin(), blob.rend() - 12);
 
         std::string pem;

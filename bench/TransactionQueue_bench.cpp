@@ -5,31 +5,26 @@
 
 #include <string>
 
+#include "common/SampleTransaction.h"
+
 #include "transaction/TransactionQueue.h"
 
 namespace {
 // A record with every text member filled about as a processed Sale fills it.
 CTransaction FullRecord(int i) {
-    CTransaction record;
+    CTransaction record = SampleTransaction(kTranNumSale, kSampleAccount, "1000");
     const std::string n = std::to_string(i);
     record.m_RequestKey = std::string(296, 'A');
     record.m_Header = "VYR" + n;
     record.m_Request = std::string(300, 'r');
     record.m_Reply = std::string(900, 'x');
     record.m_ResultText = "Invalid Command Format.";
-    record.m_TranCodeName = "Sale";
-    record.m_TranCode = kTranNumSale;
-    record.m_State = kTranStateQueued;
-    record.m_CryptMode = kCryptModeEncrypted;
     record.m_HostTime = "101500";
     record.m_HostDate = "03142024";
     record.m_RefNo = "REF" + n;
     record.m_InvoiceNo = "INV" + n;
     record.m_ClientAddress = "127.0.0.1:" + n;
-    record.m_Account = "6035710012341234";
-    record.m_Track2 = "6035710012341234=25121010000000000000";
-    record.m_Purchase = "1000";
-    record.m_Authorize = "1000";
+    record.m_Track2 = std::string(kSampleAccount) + "=25121010000000000000";
     record.m_HostRequest = std::string(180, 'h');
     record.m_HostResponse = std::string(220, 'a');
     record.m_ResponseText = "00:APPROVED";

@@ -11,7 +11,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/BenchFolder.h"
+#include "common/LaneRequestKey.h"
+#include "common/ParamSets.h"
+#include "common/TempDir.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -25,42 +27,33 @@ namespace {
 const std::string kFS(1, kCharFS);
 
 struct CFixture {
-    CBenchFolder folder;
+    CScopedTempDir folder{"kestrove-bench"};
     std::string frame;
     std::string hostAnswer;
     CRsaKey privateKey;
     std::vector<uint8_t> cipher; // the key blob's RSA block, big-endian
 
     CFixture() {
+        if (folder.Path().empty()) {
+            std::abort(); // measured in the caller's folder, the run would write its files there
+        }
         // The reply's log line would measure the disk, not the transaction.
         CLogger::Instance().Stop();
         if (!CRequest::Instance().StartCrypto()) {
             std::abort();
         }
-        CParamSettings settings;
-        settings.BuildDefaults();
-        CParamMap map = settings.GetParamMap();
-        map.FindEntry(kParamMerchantId)->SetValue("12345678901");
-        map.FindEntry(kParamAlternateMerchantId)->SetValue("10987654321");
-        map.FindEntry(kParamTerminalId)->SetValue("0001");
-        settings.SetParamMap(map);
-        CParamStore::Instance().SetParams(settings);
+        CParamStore::Instance().SetParams(ParamsWith(DefaultParams(), {{kParamMerchantId, "12345678901"},
+                                                                       {kParamAlternateMerchantId, "10987654321"},
+                                                                       {kParamTerminalId, "0001"}}));
 
-        const std::vector<uint8_t> sessionKey = {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE,
-                                                 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
-        std::vector<uint8_t> blob;
-        if (BuildSimpleBlobForPublicKeyText(CRequest::Instance().GetPublicKeyHex(), sessionKey.data(),
-                                            sessionKey.size(), &blob) != kCryptOk) {
+        const CLaneRequestKey lane(CRequest::Instance().GetPublicKeyHex());
+        if (!lane.Ok()) {
             std::abort();
         }
-        const std::string fields = "TStream=Transaction" + kFS + "MerchantID=12345678901" + kFS + "TranType=PrePaid" +
-                                   kFS + "TranCode=Sale" + kFS + "InvoiceNo=100234" + kFS + "RefNo=55" + kFS +
-                                   "AcctNo=6001234567890123" + kFS + "ExpDate=1226" + kFS + "Purchase=12.34" + kFS +
-                                   "OperatorID=CLERK7" + kFS + "TerminalID=07";
-        std::vector<uint8_t> payload(fields.begin(), fields.end());
-        CRc4Key(sessionKey.data(), sessionKey.size()).Crypt(payload.data(), payload.size());
-        frame = "POS01" + kFS + "200" + std::string(1, kCharSTX) + std::string(1, kCharDC1) + BytesToHex(blob) +
-                std::string(1, kCharDC2) + BytesToHex(payload);
+        const std::vector<uint8_t>& blob = lane.Blob();
+        RequestFieldList fields = KeyedSaleFields();
+        fields[1].second = "12345678901"; // the merchant of the parameters
+        frame = lane.Frame(JoinFields(fields));
         hostAnswer = "SV.12345678901" + kFS + "3900" + kFS + "38A1B2C3" + kFS + "706001234567890123" + kFS + "761250" +
                      std::string(1, kCharETX);
 

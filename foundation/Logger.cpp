@@ -26,8 +26,9 @@ std::tm LocalNow() {
 
 std::string LogFileName(const std::string& prefix, const std::tm& local, bool fallback) {
     char name[256];
-    std::snprintf(name, sizeof(name), fallback ? "%s%s%s%02d%02d%04d_ALT.log" : "%s%s%s%02d%02d%04d.log", kLogDirectory,
-                  kDirectorySeparator, prefix.c_str(), local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    std::snprintf(name, sizeof(name), fallback ? "%s%s%s%02d%02d%04d_ALT.log" : "%s%s%s%02d%02d%04d.log",
+                  CLogger::kFolderName, kDirectorySeparator, prefix.c_str(), local.tm_mon + 1, local.tm_mday,
+                  local.tm_year + 1900);
     return name;
 }
 

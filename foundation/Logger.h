@@ -1,6 +1,6 @@
 #pragma once
 // The one process-wide logger: any thread queues printf-style lines; a writer thread appends them, in
-// batches and masked, to one file a day in CORVANE_LOGS under the current directory.
+// batches and masked, to one file a day in its folder (kFolderName) under the current directory.
 
 #include <condition_variable>
 #include <cstdint>
@@ -12,9 +12,6 @@
 
 #include "platform/Event.h"
 #include "platform/WorkerThread.h"
-
-// The folder of the daily files, relative to the current directory the lines are written in.
-inline constexpr char kLogDirectory[] = "CORVANE_LOGS";
 
 // Queue of finished lines between the callers and the writer.
 // Thread-safe: AddLine and TakeLines take m_Lock; m_WriteLines and m_TakenThrough belong to the writer thread.
@@ -48,6 +45,9 @@ class CLogger : public CLogQueue {
     };
 
 public:
+    // The folder under the current directory that holds the daily files.
+    static constexpr char kFolderName[] = "CORVANE_LOGS";
+
     // The process's logger, started on the first call and stopped at exit.
     static CLogger& Instance();
     // A logger of its own, for tests that need a fresh or a stopped one.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/SampleTransaction.h"
 #include "fuzz/FuzzSupport.h"
 #include "transaction/Transaction.h"
 
@@ -18,14 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      kTranNumCashOut};
     const fuzzsupport::SFuzzWorld& world = fuzzsupport::World();
 
-    CTransaction transaction;
-    transaction.m_TranCode = kTranCodes[(data[0] & 0x7F) % (sizeof(kTranCodes) / sizeof(kTranCodes[0]))];
-    transaction.m_Account = "6001234567890123";
-    transaction.m_Purchase = "1234";
-    transaction.m_Authorize = "1234";
+    CTransaction transaction = SampleTransaction(
+        kTranCodes[(data[0] & 0x7F) % (sizeof(kTranCodes) / sizeof(kTranCodes[0]))], "6001234567890123", "1234");
     if ((data[0] & 0x80) != 0) {
-        transaction.m_CryptMode = kCryptModeEncrypted;
-        transaction.m_RequestKey = world.BlobHex;
+        transaction.m_RequestKey = world.BlobHex();
+    } else {
+        transaction.m_CryptMode = kCryptModePlain;
     }
     transaction.m_HostResponse.assign(reinterpret_cast<const char*>(data + 1), size - 1);
     transaction.ParseHostResponse();

@@ -26,8 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] % 2 == 0) {
         frame = rest;
     } else {
-        frame = "LANE1" + std::string(1, kCharFS) + "200" + std::string(1, kCharSTX) + std::string(1, kCharDC1) +
-                world.BlobHex + std::string(1, kCharDC2) + fuzzsupport::EncryptForServer(rest);
+        frame = world.lane.Frame(rest, "LANE1");
     }
     if (frame.size() > kMaxFrame) {
         frame.resize(kMaxFrame);

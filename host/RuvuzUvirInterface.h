@@ -124,6 +124,10 @@ public:
 
     // The loop body (the processing thread).
     int Run();
+    // Aborts the same client's waiting transactions for each abort request of |snapshot| (a copy of
+    // g_TransactionQueue, written back record by record). The processing loop's first step; stand-ins for the
+    // interface in tests run it too.
+    static void AbortPass(CTransactionList& snapshot);
 
 private:
     // A reversal taken from the queue (state 2, with its ticket) whose wait of more than 35 s since the
@@ -134,8 +138,6 @@ private:
         uint64_t m_HeldSinceMs = 0; // clock seam tick when it was taken
     };
 
-    // Aborts the same client's waiting transactions for each abort request of |snapshot|.
-    void AbortPass(CTransactionList& snapshot);
     // Hands the held reversals whose wait is over to workers, in the order they were taken; ends them all
     // when the interface stops. True when one whose wait is over found no worker.
     bool ReleaseHeldReversals();

@@ -3,9 +3,7 @@
 // here, so tests can replace the clock and run 30 s, 35 s or an hour of waiting in milliseconds.
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 // Time source of the process. Implementations are thread-safe.
 class IClock {
@@ -31,39 +29,8 @@ public:
     std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
 };
 
-// A clock that moves only when told. With auto-advance on, SleepMs moves the time forward at once instead
-// of blocking, so loops that sleep in steps run through at full speed.
-// Thread-safe: every member takes m_Lock.
-class CManualClock final : public IClock {
-public:
-    explicit CManualClock(uint64_t startTickMs = 1000000,
-                          std::chrono::system_clock::time_point startWall = std::chrono::system_clock::now());
-    uint64_t TickMs() override;
-    std::chrono::system_clock::time_point WallNow() override;
-    void SleepMs(uint64_t ms) override;
-    std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
-
-    void Advance(uint64_t ms);
-    void SetAutoAdvance(bool on);
-
-private:
-    std::mutex m_Lock;
-    std::condition_variable m_Changed;
-    uint64_t m_TickMs;
-    std::chrono::system_clock::time_point m_Wall;
-    bool m_AutoAdvance = false;
-};
-
 // The process's clock: the system clock unless a test has put another in place.
 IClock& GetClock();
 // Puts |clock| in place (nullptr restores the system clock). The caller keeps |clock| alive while it is set.
+// Tests put theirs in place through the scope of tests/common/TestClock.h.
 void SetClockForTesting(IClock* clock);
-
-// Puts a clock in place for one scope.
-class CScopedClock {
-public:
-    explicit CScopedClock(IClock& clock) { SetClockForTesting(&clock); }
-    ~CScopedClock() { SetClockForTesting(nullptr); }
-    CScopedClock(const CScopedClock&) = delete;
-    CScopedClock& operator=(const CScopedClock&) = delete;
-};

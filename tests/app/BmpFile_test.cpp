@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 namespace {
 

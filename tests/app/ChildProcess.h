@@ -4,20 +4,22 @@
 // The child sees no display unless the test names one, so a test run on a desktop opens no windows there.
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "common/LogFolder.h"
+#include "common/TempDir.h"
+#include "common/Wait.h"
 
 extern char** environ;
 
@@ -33,57 +35,8 @@ inline std::filesystem::path KestroveProgram() {
     return TestBinaryFolder().parent_path() / "app" / "kestrove";
 }
 
-inline std::string ReadText(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Every log file of |folder|/CORVANE_LOGS, concatenated.
-inline std::string ReadLogFolder(const std::filesystem::path& folder) {
-    std::string all;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder / "CORVANE_LOGS", ec)) {
-        all += ReadText(entry.path());
-    }
-    return all;
-}
-
-// A number field of /proc/<pid>/status ("Threads:", "VmRSS:" and "VmHWM:" in kB, ...); -1 when unreadable.
-inline long ProcessStatusField(pid_t pid, const std::string& name) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.compare(0, name.size(), name) == 0) {
-            return std::atol(line.c_str() + name.size());
-        }
-    }
-    return -1;
-}
-
-// Descriptors the process holds open now; -1 when they cannot be listed.
-inline long ProcessDescriptorCount(pid_t pid) {
-    std::error_code ec;
-    long count = 0;
-    for (std::filesystem::directory_iterator it("/proc/" + std::to_string(pid) + "/fd", ec), end; !ec && it != end;
-         it.increment(ec)) {
-        ++count;
-    }
-    return ec ? -1 : count;
-}
-
-// Polls |probe| every 20 ms of real time until it holds or |timeoutMs| passed.
-template <typename Probe> bool WaitUntil(Probe probe, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!probe()) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
+// How often the waits on a child look again: what they look at (its log folder, its end) is slow to read.
+inline constexpr uint32_t kChildPollMs = 20;
 
 // One child process. The destructor kills and reaps a child still running. Not thread-safe.
 class CChildProcess {
@@ -197,7 +150,7 @@ public:
                 }
                 return false;
             },
-            timeoutMs);
+            timeoutMs, kChildPollMs);
     }
 
     // The exit code; 128 + the signal number when a signal ended it; -1 while it runs.
@@ -211,8 +164,8 @@ public:
         return WIFSIGNALED(m_Status) ? 128 + WTERMSIG(m_Status) : -1;
     }
 
-    std::string Stdout() const { return ReadText(m_Out); }
-    std::string Stderr() const { return ReadText(m_Err); }
+    std::string Stdout() const { return ReadFileBytes(m_Out); }
+    std::string Stderr() const { return ReadFileBytes(m_Err); }
     pid_t Pid() const { return m_Pid; }
 
 private:

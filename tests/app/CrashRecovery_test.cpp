@@ -20,14 +20,15 @@
 
 #include "ProgramWorld.h"
 #include "common/CardDataScan.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "foundation/Logger.h"
 #include "transaction/ReversalJournal.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CProgramWorld;
 using testing_child::kProgramTimeoutMs;
-using testing_child::ReadLogFolder;
 
 namespace fs = std::filesystem;
 
@@ -141,8 +142,8 @@ protected:
         EXPECT_EQ(m_World.Simulator().Host().Balance(kCard), kStartBalance);
         EXPECT_TRUE(Journal().Entries().empty());
         const fs::path folder = m_World.Folder();
-        EXPECT_EQ(fs::status(folder / "CORVANE_LOGS").permissions(), fs::perms::owner_all);
-        for (const auto& entry : fs::directory_iterator(folder / "CORVANE_LOGS")) {
+        EXPECT_EQ(fs::status(folder / CLogger::kFolderName).permissions(), fs::perms::owner_all);
+        for (const auto& entry : fs::directory_iterator(folder / CLogger::kFolderName)) {
             EXPECT_EQ(entry.status().permissions(), fs::perms::owner_read | fs::perms::owner_write) << entry.path();
         }
         EXPECT_EQ(fs::status(folder / kReversalJournalFileName).permissions(),
@@ -153,14 +154,6 @@ protected:
         for (const std::string& found : CardDataFoundIn(folder, {kCard})) {
             ADD_FAILURE() << found;
         }
-    }
-
-    static int Count(const std::string& text, const std::string& what) {
-        int count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-            ++count;
-        }
-        return count;
     }
 
     CProgramWorld m_World{m_TempDir.Path() / "server", m_TempDir.Path(), OneProvider()};
@@ -180,7 +173,7 @@ TEST_F(CrashRecoveryTest, ASaleBookedWhenTheProgramWasKilledIsReversedOnceAfterT
     EXPECT_EQ(exchanges[1].responseCode, "00");
     EXPECT_TRUE(exchanges[1].applied);
     const std::string log = m_World.LogOfThisRun();
-    EXPECT_EQ(Count(log, "-- because its outcome was left in doubt when the server stopped"), 1);
+    EXPECT_EQ(CountOf(log, "-- because its outcome was left in doubt when the server stopped"), 1u);
     // It waited for the first provider list rather than fail for want of one.
     EXPECT_THAT(log, Not(HasSubstr("Failed for this Transaction")));
     StopCleanly();
@@ -211,7 +204,7 @@ TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversed
     EXPECT_EQ(exchanges[2].responseCode, "34");
     EXPECT_FALSE(exchanges[2].applied);
     // Revived from doubt once, in run 2; run 3 only queued the journal's reversal again.
-    EXPECT_EQ(Count(ReadLogFolder(m_World.Folder()), "-- because its outcome was left in doubt"), 1);
+    EXPECT_EQ(CountOf(ReadLogFolder(m_World.Folder()), "-- because its outcome was left in doubt"), 1u);
     StopCleanly();
     ExpectSettled();
 }

@@ -16,7 +16,8 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/ParamStore.h"
 #include "host/ComPort.h"
 #include "peers/CardHost.h"
@@ -29,8 +30,6 @@
 using ::testing::HasSubstr;
 using testing_child::CChildProcess;
 using testing_child::KestroveProgram;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -73,16 +72,10 @@ protected:
 
     // Starts the server in service mode and returns the POS port it logged, -1 when its start-up did not finish.
     int StartServer() {
-        std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", m_TempDir.Path().string()},
-            {"KESTROVE_POS_PORT", "0"},
-            {"KESTROVE_COM" + std::to_string(kComPort), m_Modem->DevicePath()},
-            {"KESTROVE_COM" + std::to_string(kComPort) + "_LINES", m_Modem->LinesPath()},
-        };
-        if (m_Simulator) {
-            env["SSL_CERT_FILE"] = (m_Folder / "ca.pem").string();
-            env["SSL_CERT_DIR"] = m_Folder.string();
-        }
+        std::map<std::string, std::string> env =
+            testing_child::CTestHostSide::ProgramEnvironment(m_Folder, m_TempDir.Path(), m_Simulator != nullptr);
+        env["KESTROVE_COM" + std::to_string(kComPort)] = m_Modem->DevicePath();
+        env["KESTROVE_COM" + std::to_string(kComPort) + "_LINES"] = m_Modem->LinesPath();
         if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, m_Folder, env, "kestrove")) {
             return -1;
         }
@@ -92,9 +85,7 @@ protected:
     // Logs a lane in, sends a Sale of 12.50 on the card and reads its final reply.
     void Sale(int port, SPosReply* reply) {
         CPosClient lane;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(reply)) << lane.LastError() << " " << reply->textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, reply)) << lane.LastError() << " " << reply->textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(reply, kTimeoutMs)) << lane.LastError();
         EXPECT_THAT(reply->textResponse, HasSubstr("Queued:"));

@@ -29,7 +29,7 @@
 #include "BitmapFileCheck.h"
 #include "QtTestSupport.h"
 #include "common/ScopedEnvironment.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include "app/ConsolePresenter.h"
 #include "app/LauncherViewCopy.h"
+#include "common/TestClock.h"
 #include "common/Wait.h"
 #include "platform/Clock.h"
 
@@ -67,7 +68,7 @@ TEST(HeadlessViewTest, TheLauncherCopyGetsTheOfflineCaptionAndTheTrafficLines) {
 }
 
 TEST(HeadlessViewTest, TheTitleTimerRefreshesTheCopyEvery500MsUntilKilled) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock clockScope(clock);
     CLauncherViewCopy copy;
     CHeadlessView view(false, &copy);

@@ -22,8 +22,11 @@
 #include "app/LanesFile.h"
 #include "app/LauncherViewCopy.h"
 #include "app/ParameterDownload.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "common/ScopedEnvironment.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -33,7 +36,6 @@
 #include "host/HostTestSupport.h"
 #include "peers/LauncherClient.h"
 #include "peers/ManagementService.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/ProcessSignals.h"
 #include "platform/WorkerThread.h"
@@ -79,7 +81,7 @@ class InterfaceControllerTest : public TempDirTest {
 protected:
     void SetUp() override {
         // Every wait of the start-up and shut-down (the 50 ms pause, the client wait) jumps at once.
-        m_Clock.SetAutoAdvance(true);
+        m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         PrepareStartUpState();
         Configure(ConfiguredSettings());
     }
@@ -107,7 +109,7 @@ protected:
         return at < 0 ? std::vector<std::string>{} : std::vector<std::string>(all.begin() + at, all.end());
     }
 
-    CManualClock m_Clock;
+    CTestClock m_Clock;
     CScopedClock m_ClockScope{m_Clock};
     CJournal m_Journal;
     CFakeReverseWorker m_Reverse{m_Journal};
@@ -138,7 +140,7 @@ TEST_P(TransportMethodTest, StartsThePiecesOfTheTransportInOrder) {
     // The one pause of the start-up, after the progress box comes up.
     EXPECT_EQ(50u, m_Clock.TickMs() - before);
     EXPECT_TRUE(LoggedInOrder(
-        ReadLog(), {"TCP/IP Server (9100) initialized successfully.", "Interfaces initialized successfully."}));
+        LogText(), {"TCP/IP Server (9100) initialized successfully.", "Interfaces initialized successfully."}));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 
@@ -210,8 +212,8 @@ TEST_F(InterfaceControllerTest, ReverseWorkerFailureIsReportedWithoutStopSequenc
     EXPECT_THAT(JournalFrom("ReverseWorker.Start"),
                 ElementsAre("ReverseWorker.Start", "Box[Ok,1]: Failed to Server Transaction Reversal Thread!",
                             "View.EndProgress"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
-    EXPECT_THAT(ReadLog(), Not(HasSubstr("Interfaces Stopped.")));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
+    EXPECT_THAT(LogText(), Not(HasSubstr("Interfaces Stopped.")));
     EXPECT_EQ("Failed to Server Transaction Reversal Thread!", Controller().StartFailure());
 }
 
@@ -220,7 +222,7 @@ TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSyst
     m_Factory.startResult = 3;
     Controller().StartInterfaces();
     EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Failed to start TCP/IP Server(9101)!"));
-    EXPECT_TRUE(LoggedInOrder(ReadLog(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
+    EXPECT_TRUE(LoggedInOrder(LogText(), {"Failed to initialize TCP/IP Server (9101) interface return code: 3.",
                                           "TCP/IP Server (9101): bind: Address already in use"}));
     EXPECT_EQ("Failed to start TCP/IP Server(9101)! bind: Address already in use", Controller().StartFailure());
 
@@ -229,7 +231,7 @@ TEST_F(InterfaceControllerTest, ServerStartFailureNamesThePortAskedForAndTheSyst
     Controller().RestartInterfaces();
     EXPECT_TRUE(Controller().ServerRunning());
     EXPECT_EQ("", Controller().StartFailure());
-    EXPECT_THAT(ReadLog(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
+    EXPECT_THAT(LogText(), HasSubstr("TCP/IP Server (9101) initialized successfully."));
 }
 
 TEST_F(InterfaceControllerTest, HostInterfaceFailureIsRetriedWhileTheOperatorSaysYes) {
@@ -304,7 +306,7 @@ TEST_P(StartFailureTest, EndsTheStartAsTheStepRequires) {
     Arrange(c);
     Controller().StartInterfaces();
     EXPECT_THAT(JournalFrom(c.expectedFromFailure.front()), ElementsAreArray(c.expectedFromFailure));
-    const std::string log = ReadLog();
+    const std::string log = LogText();
     EXPECT_TRUE(LoggedInOrder(log, c.logged));
     for (const std::string& line : c.notLogged) {
         EXPECT_THAT(log, Not(HasSubstr(line)));
@@ -449,7 +451,7 @@ TEST_F(InterfaceControllerTest, LauncherModeStartsThePipeAndLogsItsFailure) {
     const std::string name = EncodeIdLetters(static_cast<unsigned>(CurrentProcessId())) + "_CorvaneAppDirectory";
     EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Pipe.Start(" + name + ")"}));
     EXPECT_EQ(1, m_Journal.IndexOf("Pipe.Start(" + name + ")"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 
@@ -482,7 +484,7 @@ TEST_F(InterfaceControllerTest, RestartsInLauncherModeKeepTheOnePipeThreadServin
     }
     ASSERT_TRUE(launcher.Ask("APP NAME", &reply)) << launcher.LastError();
     EXPECT_EQ("Kestrove 5.00 for RuvuzUvir", reply);
-    EXPECT_THAT(ReadLog(), Not(HasSubstr("Failed to initialize Pipe Server.")));
+    EXPECT_THAT(LogText(), Not(HasSubstr("Failed to initialize Pipe Server.")));
 
     // The window's close stops it: the launcher's connection ends and the socket goes.
     EXPECT_TRUE(controller.OnStopInterfaces());
@@ -528,7 +530,7 @@ TEST_F(InterfaceControllerTest, StopWaitsForClientsAndASessionThatStartsLate) {
     // The count reached 0 at +1500; the settle period ran 5000 ms from there, waiting out the late session.
     EXPECT_EQ(6500u, m_Factory.destroyedAtTick - *stopAt);
     EXPECT_FALSE(Controller().ServerRunning());
-    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+    EXPECT_THAT(LogText(), HasSubstr("Interfaces Stopped."));
 }
 
 TEST_F(InterfaceControllerTest, AcceptThreadThatHadToBeEndedIsReportedAndTheStopGoesOn) {
@@ -539,13 +541,13 @@ TEST_F(InterfaceControllerTest, AcceptThreadThatHadToBeEndedIsReportedAndTheStop
                                                                    "ReverseWorker.Stop", "DialBackup.Stop"}));
     EXPECT_LT(m_Journal.IndexOf("Box[Ok,1]: Error Stopping TCP/IP Accept thread!"),
               m_Journal.IndexOf("ReverseWorker.Stop"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Error Stopping TCP/IP Accept thread!"));
+    EXPECT_THAT(LogText(), HasSubstr("Error Stopping TCP/IP Accept thread!"));
 }
 
 TEST_F(InterfaceControllerTest, StopOfPiecesThatNeverStartedIsHarmless) {
     Controller().StopInterfaces();
     EXPECT_THAT(m_Journal.Entries(), ElementsAreArray(Then(kStopSequence, {"View.EndProgress"})));
-    EXPECT_THAT(ReadLog(), HasSubstr("Interfaces Stopped."));
+    EXPECT_THAT(LogText(), HasSubstr("Interfaces Stopped."));
 }
 
 TEST_F(InterfaceControllerTest, CaptionShowsCountsOnlyWhileTheServerExists) {
@@ -616,11 +618,8 @@ const std::string kLaneLine = "1\x1c"
 
 // The controller with the real download against a management-service fake. Time runs for real, ten times
 // faster, so the TLS exchanges keep their pace while the shut-down's client wait passes quickly.
-class ParameterDownloadTest : public InterfaceControllerTest {
+class ParameterDownloadTest : public hosttest::TrustedPkiTest<InterfaceControllerTest> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         InterfaceControllerTest::SetUp();
         ASSERT_TRUE(s_Pki->Ok());
@@ -651,15 +650,13 @@ protected:
         return CParamStore::Instance().GetParams().GetParamMap().Equals(settings.GetParamMap());
     }
 
-    hosttest::CJumpClock m_JumpClock;
+    CTestClock m_JumpClock{CTestClock::SRealTime{}};
     CScopedClock m_JumpScope{m_JumpClock};
-    hosttest::CClockPump m_Pump{m_JumpClock, 10};
+    CClockPump m_Pump{m_JumpClock, 10};
     CManagementService m_Service{s_Pki->Loopback()};
     CParameterDownload m_RealDownload{[] { return std::string("DEV-0007"); }};
     std::unique_ptr<CInterfaceController> m_DownloadController;
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> ParameterDownloadTest::s_Pki;
 } // namespace
 
 TEST_F(ParameterDownloadTest, FirstStartTakesTheSetAndALoadFromSetupRestartsWithTheNewOne) {
@@ -691,7 +688,7 @@ TEST_F(ParameterDownloadTest, FirstStartTakesTheSetAndALoadFromSetupRestartsWith
     EXPECT_THAT(restart, Not(testing::Contains("Progress: Retrieving Parameters ...")));
     EXPECT_TRUE(m_DownloadController->ServerRunning());
     EXPECT_EQ(m_Service.ConnectionsAccepted(), 2);
-    EXPECT_THAT(ReadLog(), HasSubstr("Parameters Successfully Loaded from NQMS (127.0.0.1)."));
+    EXPECT_THAT(LogText(), HasSubstr("Parameters Successfully Loaded from NQMS (127.0.0.1)."));
 }
 
 TEST_F(ParameterDownloadTest, ServiceModeDownloadsAtStartUpToo) {
@@ -710,7 +707,7 @@ TEST_F(ParameterDownloadTest, FailedDownloadsLeaveTheSetAndTheLanesAndSayWhy) {
     m_DownloadController->StartInterfaces();
     EXPECT_FALSE(m_DownloadController->ServerRunning());
     EXPECT_TRUE(m_Journal.Contains("Box[Ok,1]: Configuration not Set! - Use Setup | Merchant Parameters"));
-    EXPECT_THAT(ReadLog(), HasSubstr("Parameter Load Failed - Error(NQMS): Device not registered"));
+    EXPECT_THAT(LogText(), HasSubstr("Parameter Load Failed - Error(NQMS): Device not registered"));
 
     const CParameterLoadResult result = LoadNewParameters(m_RealDownload);
     EXPECT_FALSE(result.loaded);

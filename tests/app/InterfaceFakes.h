@@ -16,7 +16,8 @@
 
 #include "app/InterfaceController.h"
 #include "app/LauncherViewCopy.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
@@ -263,28 +264,15 @@ public:
     CFakeDownload download{journal};
 };
 
-// |settings| with |values| (index -> value) in place, each written as an entry of its own, so that values the
-// types would refuse (an empty lane count, "y") can be tried too.
-inline CParamSettings WithValues(CParamSettings settings, const std::map<unsigned, std::string>& values) {
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        const CParamEntry* entry = map.FindEntry(index);
-        map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    }
-    settings.SetParamMap(map);
-    return settings;
-}
-
-// A configured parameter set (not the defaults) with the given transport, COM port and lanes.
+// A configured parameter set (not the defaults) with the given transport, COM port and lanes, unchecked, so that
+// values the types would refuse (an empty lane count) can be tried too.
 inline CParamSettings ConfiguredSettings(const std::string& transport = "0", const std::string& lanes = "2",
                                          const std::string& comPort = "4") {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    return WithValues(settings, {{kParamMerchantId, "MERCHANT001"},
-                                 {kParamTerminalId, "0001"},
-                                 {kParamTransportMethod, transport},
-                                 {kParamModemComPort, comPort},
-                                 {kParamNumberOfLanes, lanes}});
+    return ParamsWithUnchecked(DefaultParams(), {{kParamMerchantId, "MERCHANT001"},
+                                                 {kParamTerminalId, "0001"},
+                                                 {kParamTransportMethod, transport},
+                                                 {kParamModemComPort, comPort},
+                                                 {kParamNumberOfLanes, lanes}});
 }
 
 // Whether |lines| stand in |log| in this order.
@@ -301,21 +289,11 @@ inline ::testing::AssertionResult LoggedInOrder(const std::string& log, const st
     return ::testing::AssertionSuccess();
 }
 
-inline std::string ReadLog() {
-    CLogger::Instance().Flush();
-    std::string all;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS", ec)) {
-        all += ReadFileBytes(entry.path());
-    }
-    return all;
-}
-
 // The process-wide state a start-up reads, as a test of the start-up wants it: a log folder in the current
 // directory, neither service nor launcher mode, the parameter download already done (the download tests clear
 // it themselves), an empty transaction queue.
 inline void PrepareStartUpState() {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     AppModeFlags().SetStartedAsService(false);
     AppModeFlags().SetStartedByLauncher(false);
     g_bParametersRetrievedOnce.store(true);

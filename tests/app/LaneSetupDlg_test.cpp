@@ -18,6 +18,7 @@
 #include "ScriptedPresenter.h"
 #include "app/LaneEditDlg.h"
 #include "app/LanesFile.h"
+#include "common/TempDirTest.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -35,7 +36,8 @@ protected:
 
     // Parameter 21 as given (values its type refuses, "", too).
     static void UseLaneIds(const std::string& laneIds) {
-        ASSERT_TRUE(CParamStore::Instance().SetParams(WithValues(ConfiguredSettings(), {{kParamLaneIds, laneIds}})));
+        ASSERT_TRUE(
+            CParamStore::Instance().SetParams(ParamsWithUnchecked(ConfiguredSettings(), {{kParamLaneIds, laneIds}})));
     }
     static std::vector<std::string> Rows(CLaneSetupDlg& dialog) {
         std::vector<std::string> rows;

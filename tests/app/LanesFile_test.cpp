@@ -9,7 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "host/HostTestSupport.h"
 
 namespace {
@@ -27,7 +28,7 @@ std::vector<std::string> Values(const CItemMap& items) {
 
 class LanesFileTest : public TempDirTest {
 protected:
-    void SetUp() override { hosttest::PrepareLogFolder(); }
+    void SetUp() override { PrepareLogFolder(); }
 };
 } // namespace
 
@@ -111,7 +112,7 @@ TEST_F(LanesFileTest, AFileThatExistsButCannotBeReadIsToldApartFromAnAbsentOne) 
     CStringMap read = {{"1", "stale"}};
     EXPECT_FALSE(CLanesFile::ReadLanesFile(read));
     EXPECT_TRUE(read.empty());
-    EXPECT_EQ(hosttest::CountLogLines("Unable to read the Lanes File: "), 1);
+    EXPECT_EQ(CountLogLines("Unable to read the Lanes File: "), 1);
 }
 
 TEST_F(LanesFileTest, EditingOneLaneKeepsTheOthers) {
@@ -140,7 +141,7 @@ TEST_F(LanesFileTest, FailedWriteIsReportedAndLeavesTheOldFile) {
     // A folder in the file's place cannot be replaced by a file: the write fails whole.
     std::filesystem::create_directories("blocked/LanesInfo.dat/inside");
     EXPECT_FALSE(CLanesFile::WriteLanesFile({{"1", "B"}}, "blocked/LanesInfo.dat"));
-    EXPECT_EQ(hosttest::CountLogLines("Exception Writing Lanes File - Unknown"), 1);
+    EXPECT_EQ(CountLogLines("Exception Writing Lanes File - Unknown"), 1);
     EXPECT_TRUE(std::filesystem::is_directory("blocked/LanesInfo.dat/inside"));
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("blocked")) {

@@ -25,7 +25,7 @@
 #include "BitmapFileCheck.h"
 #include "ChildProcess.h"
 #include "ProgramWorld.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/LauncherClient.h"
 #include "peers/PosClient.h"
@@ -34,10 +34,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
 using testing_child::CProgramWorld;
-using testing_child::ReadLogFolder;
-using testing_child::ReadText;
 using testing_child::TestBinaryFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -192,7 +189,7 @@ protected:
         EXPECT_EQ(m_Folder, file.parent_path()) << reply;
         EXPECT_TRUE(std::regex_match(file.filename().string(), kSnapshotName)) << reply;
         QImage image;
-        ASSERT_TRUE(testing_bitmap::IsBitmapFile(ReadText(file), &image)) << reply;
+        ASSERT_TRUE(testing_bitmap::IsBitmapFile(ReadFileBytes(file), &image)) << reply;
         EXPECT_GT(image.width(), 300);
         EXPECT_GT(image.height(), 200);
         EXPECT_TRUE(testing_bitmap::ShowsText(image)) << reply;

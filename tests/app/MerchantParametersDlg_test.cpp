@@ -39,6 +39,8 @@
 #include "app/TimedMessageBox.h"
 #include "app/VYRView.h"
 #include "app/WindowPresenter.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
@@ -62,7 +64,7 @@ const std::string kLoadedBox = std::string("Box[Ok,1]: ") + kParametersLoadedTex
 
 // The configured set with |values| on top.
 CParamSettings SettingsWith(const std::map<unsigned, std::string>& values) {
-    return WithValues(ConfiguredSettings(), values);
+    return ParamsWithUnchecked(ConfiguredSettings(), ParamValues(values.begin(), values.end()));
 }
 
 // What the fake service hands out: another merchant, one lane.
@@ -133,11 +135,8 @@ private:
 
 // The management-service fake over TLS with the test CA, a real download pointed at it, and boxes answered
 // from a script while the waits keep the event loop running.
-class SetupDialogTest : public TempDirTest {
+class SetupDialogTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareStartUpState();
@@ -186,9 +185,7 @@ protected:
     CScopedPresenter m_PresenterScope{m_Presenter};
     CManagementService m_Service{s_Pki->Loopback()};
     CParameterDownload m_Download{[] { return std::string("DEV-0016"); }};
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> SetupDialogTest::s_Pki;
 
 } // namespace
 
@@ -593,9 +590,9 @@ protected:
     }
 
     // The client wait of each stop passes ten times faster; the TLS exchanges keep their pace.
-    hosttest::CJumpClock m_Clock;
+    CTestClock m_Clock{CTestClock::SRealTime{}};
     CScopedClock m_ClockScope{m_Clock};
-    hosttest::CClockPump m_Pump{m_Clock, 10};
+    CClockPump m_Pump{m_Clock, 10};
     std::unique_ptr<CMainFrame> m_Frame;
     CVYRView* m_View = nullptr;
     CFakeInterfaces* m_Fakes = nullptr;

@@ -14,13 +14,16 @@
 
 #include "app/LanesFile.h"
 #include "app/NQMSResponse.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/ScopedEnvironment.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 
 namespace {
@@ -30,18 +33,17 @@ constexpr char kMachineId[] = "0123456789abcdef00112233445566ff";
 
 // The merchant the service hands out.
 CParamSettings MerchantSettings() {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    const std::pair<unsigned, const char*> values[] = {
-        {kParamMerchantId, "RVZMERCH001"},  {kParamAlternateMerchantId, "RVZALTID002"}, {kParamTerminalId, "0042"},
-        {kParamDatawireId, "DW0011223344"}, {kParamPrimaryUrl, "127.0.0.1:9443/sd"},    {kParamLaneIds, "1$2$3"},
-        {kParamNumberOfLanes, "3"},
-    };
-    for (const auto& [index, value] : values) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index;
-    }
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(),
+                                               {{kParamMerchantId, "RVZMERCH001"},
+                                                {kParamAlternateMerchantId, "RVZALTID002"},
+                                                {kParamTerminalId, "0042"},
+                                                {kParamDatawireId, "DW0011223344"},
+                                                {kParamPrimaryUrl, "127.0.0.1:9443/sd"},
+                                                {kParamLaneIds, "1$2$3"},
+                                                {kParamNumberOfLanes, "3"}},
+                                               &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 
@@ -59,14 +61,11 @@ std::string ExpectedMachineId(const std::string& machineId) {
     return BytesToHex(length, mac);
 }
 
-class NQMSClientTest : public TempDirTest {
+class NQMSClientTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
-        hosttest::PrepareLogFolder();
+        PrepareLogFolder();
         g_ShutdownEvent.Reset();
         AppModeFlags().SetStartedAsService(false);
         ASSERT_TRUE(m_Crypto.StartCrypto());
@@ -103,9 +102,7 @@ protected:
 
     CRequest m_Crypto;
     CParamStore m_Store{"MerchantParams.dat"};
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> NQMSClientTest::s_Pki;
 } // namespace
 
 // --- A good download ---
@@ -265,14 +262,7 @@ TEST_F(NQMSClientTest, EachMessageWaitsTwentySecondsOnTheClock) {
         auto client = Client({At(*service)});
         ASSERT_TRUE(client->CTlsChannel::Connect("127.0.0.1", service->Port(), 10000, 10000))
             << client->GetLastErrorText();
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
-        const uint64_t start = clock.TickMs();
-        {
-            CScopedClock scoped(clock);
-            EXPECT_FALSE(client->ExchangeParameters());
-        }
-        const uint64_t waited = clock.TickMs() - start;
+        const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->ExchangeParameters()); });
         EXPECT_GE(waited, 20000u);
         EXPECT_LT(waited, 21000u);
         const std::string expected =
@@ -329,14 +319,15 @@ TEST_F(NQMSClientTest, ChallengesAreNeverMadeWithoutTheKey) {
 
 TEST_F(NQMSClientTest, SetTheStoreRefusesLeavesTheStoredSet) {
     // Every value valid, but together longer than the 500 characters the store keeps.
-    CParamSettings settings = MerchantSettings();
-    CParamMap map = settings.GetParamMap();
-    map.FindEntry(kParamPrimaryUrl)->SetValue(std::string(50, 'p'));
-    map.FindEntry(kParamSecondaryUrl)->SetValue(std::string(50, 's'));
-    map.FindEntry(kParamLaneIds)->SetValue(std::string(300, '1'));
-    map.FindEntry(kParamDialPrefix)->SetValue(std::string(24, '9'));
-    map.FindEntry(kParamPassword)->SetValue(std::string(12, 'w'));
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(MerchantSettings(),
+                                               {{kParamPrimaryUrl, std::string(50, 'p')},
+                                                {kParamSecondaryUrl, std::string(50, 's')},
+                                                {kParamLaneIds, std::string(300, '1')},
+                                                {kParamDialPrefix, std::string(24, '9')},
+                                                {kParamPassword, std::string(12, 'w')}},
+                                               &refused);
+    ASSERT_EQ(refused, "");
     auto service = StartService();
     service->SetParams(settings);
     auto client = Client({At(*service)});
@@ -498,11 +489,12 @@ TEST(NQMSTextTest, ServiceHostsFromTheVariableOrOurs) {
     for (const Case& c : cases) {
         EXPECT_EQ(ParseServiceHosts(c.text), c.hosts) << c.text;
     }
-    ASSERT_EQ(unsetenv(kNqmsHostsVariable), 0);
-    EXPECT_EQ(ManagementServiceHosts(),
-              (std::vector<CServiceHost>{{"nqms1.kestrove.com", 443}, {"nqms2.kestrove.com", 443}}));
-    ASSERT_EQ(setenv(kNqmsHostsVariable, "127.0.0.1:7001,localhost:7002", 1), 0);
+    {
+        CScopedEnvironmentVariable none(kNqmsHostsVariable, nullptr);
+        EXPECT_EQ(ManagementServiceHosts(),
+                  (std::vector<CServiceHost>{{"nqms1.kestrove.com", 443}, {"nqms2.kestrove.com", 443}}));
+    }
+    CScopedEnvironmentVariable moved(kNqmsHostsVariable, "127.0.0.1:7001,localhost:7002");
     EXPECT_EQ(ManagementServiceHosts(), (std::vector<CServiceHost>{{"127.0.0.1", 7001}, {"localhost", 7002}}));
     EXPECT_EQ(CNQMSClient("device").GetHosts(), ManagementServiceHosts());
-    ASSERT_EQ(unsetenv(kNqmsHostsVariable), 0);
 }

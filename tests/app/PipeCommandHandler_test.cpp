@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "app/LauncherViewCopy.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 namespace {
 

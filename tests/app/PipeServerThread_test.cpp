@@ -18,7 +18,7 @@
 #include "app/InterfaceAdapters.h"
 #include "app/LauncherViewCopy.h"
 #include "common/ScopedEnvironment.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "peers/LauncherClient.h"
 #include "platform/Event.h"

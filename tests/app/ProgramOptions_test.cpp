@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;

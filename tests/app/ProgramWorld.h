@@ -11,6 +11,8 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
+#include "common/LogFolder.h"
+#include "common/Wait.h"
 #include "peers/HostSimulator.h"
 #include "peers/PosClient.h"
 
@@ -40,9 +42,7 @@ public:
     // before is forgotten: it must have ended.
     bool Start(const std::vector<std::string>& args = {"/started_as_service"},
                const std::map<std::string, std::string>& env = {}) {
-        std::map<std::string, std::string> all = CTestHostSide::TrustEnvironment(m_Folder);
-        all["KESTROVE_LOCK_DIR"] = m_LockFolder.string();
-        all["KESTROVE_POS_PORT"] = "0";
+        std::map<std::string, std::string> all = CTestHostSide::ProgramEnvironment(m_Folder, m_LockFolder);
         for (const auto& [key, value] : env) {
             all[key] = value;
         }
@@ -63,14 +63,14 @@ public:
 
     // Waits until this run's log holds |text|.
     bool WaitForLog(const std::string& text, int timeoutMs = kProgramTimeoutMs) {
-        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs);
+        return WaitUntil([&] { return LogOfThisRun().find(text) != std::string::npos; }, timeoutMs, kChildPollMs);
     }
 
     // A lane connected and logged in on |port|; null, with the reason in |error| when given, when that failed.
     static std::unique_ptr<CPosClient> Lane(int port, std::string* error = nullptr) {
         auto lane = std::make_unique<CPosClient>();
         SPosReply reply;
-        if (!lane->Connect("127.0.0.1", port) || !lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
+        if (!lane->ConnectAndLogIn("127.0.0.1", port, &reply)) {
             if (error != nullptr) {
                 *error = lane->LastError() + " " + reply.textResponse;
             }

@@ -23,7 +23,9 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/ManagementService.h"
@@ -34,10 +36,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
+using testing_child::kChildPollMs;
 using testing_child::KestroveProgram;
-using testing_child::ProcessStatusField;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -56,8 +56,7 @@ protected:
 
     std::map<std::string, std::string> Environment(const std::string& posPort = "0",
                                                    const std::string& managementHosts = "") const {
-        std::map<std::string, std::string> env = CTestHostSide::TrustEnvironment(m_Folder);
-        env["KESTROVE_LOCK_DIR"] = m_TempDir.Path().string();
+        std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(m_Folder, m_TempDir.Path());
         env["KESTROVE_POS_PORT"] = posPort;
         // No modem: COM port 1 is a device that does not exist, never a serial port of the machine.
         env["KESTROVE_COM1"] = (m_Folder / "no-modem").string();
@@ -100,9 +99,7 @@ TEST_F(ServiceModeTest, SaleIsServedAndSigtermShutsDownCleanly) {
     {
         CPosClient lane;
         SPosReply reply;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
         EXPECT_EQ(0, reply.returnCode);
@@ -140,7 +137,7 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     const int port = WaitForPort();
     ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
 
-    EXPECT_EQ(testing_child::ReadText(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
+    EXPECT_EQ(ReadFileBytes(m_Folder / kParamStoreFileName), m_HostSide.MerchantSettings().ToString());
     ASSERT_TRUE(service.WaitForSessions(1));
     const CNqmsSession session = service.Sessions().at(0);
     EXPECT_EQ(session.Field("RUN_AS_SERVICE"), "Y");
@@ -149,9 +146,7 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     {
         CPosClient lane;
         SPosReply reply;
-        ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-        ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
         ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
         ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
@@ -172,9 +167,7 @@ TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected
 
     CPosClient lane;
     SPosReply reply;
-    ASSERT_TRUE(lane.Connect("127.0.0.1", port)) << lane.LastError();
-    ASSERT_TRUE(lane.ReadGreeting(&reply)) << lane.LastError();
-    ASSERT_TRUE(lane.Login(&reply)) << lane.LastError() << " " << reply.textResponse;
+    ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
 
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << "SIGTERM was refused while a lane was connected";
@@ -208,7 +201,7 @@ TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
     ASSERT_TRUE(StartServer({}));
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadLogFolder(m_Folder).find("Interfaces Stopped.") != std::string::npos || m_Server.Wait(0); },
-        kTimeoutMs));
+        kTimeoutMs, kChildPollMs));
     EXPECT_EQ(-1, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_THAT(m_Server.Stderr(), HasSubstr("Service Discovery failed."));
     EXPECT_THAT(ReadLogFolder(m_Folder), Not(HasSubstr("Interfaces initialized successfully.")));
@@ -305,9 +298,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
 
     CPosClient flooder;
     SPosReply reply;
-    ASSERT_TRUE(flooder.Connect("127.0.0.1", port)) << flooder.LastError();
-    ASSERT_TRUE(flooder.ReadGreeting(&reply)) << flooder.LastError();
-    ASSERT_TRUE(flooder.Login(&reply)) << flooder.LastError();
+    ASSERT_TRUE(flooder.ConnectAndLogIn("127.0.0.1", port, &reply)) << flooder.LastError();
     constexpr int kFlood = 2500;
     std::string flood;
     for (int i = 0; i < kFlood; ++i) {
@@ -321,10 +312,10 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
     SPosReply newLaneReply;
     bool newLaneOk = false;
     std::thread newLane([&] {
-        WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs);
+        WaitUntil([&] { return answered.load() >= 200; }, kTimeoutMs, kChildPollMs);
         CPosClient lane;
         SPosReply queued;
-        if (lane.Connect("127.0.0.1", port) && lane.ReadGreeting(&queued) && lane.Login(&queued)) {
+        if (lane.ConnectAndLogIn("127.0.0.1", port, &queued)) {
             answeredWhenLoggedIn = answered.load();
             newLaneOk = lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "1.00", "777")) &&
                         lane.ReadReply(&queued, kTimeoutMs) && queued.returnCode == 0 &&
@@ -388,7 +379,7 @@ TEST_F(ServiceModeTest, TheDescriptorLimitIsRaisedToTheHardLimitAtStart) {
     ASSERT_TRUE(StartServerUnder("ulimit -S -n 256"));
     const int port = WaitForPort();
     ASSERT_GT(port, 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
-    const std::string limits = testing_child::ReadText("/proc/" + std::to_string(m_Server.Pid()) + "/limits");
+    const std::string limits = ReadFileBytes("/proc/" + std::to_string(m_Server.Pid()) + "/limits");
     std::smatch match;
     ASSERT_TRUE(std::regex_search(limits, match, std::regex("Max open files +([0-9]+) +([0-9]+)"))) << limits;
     EXPECT_EQ(match[1].str(), match[2].str());

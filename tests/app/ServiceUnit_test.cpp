@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -100,7 +100,7 @@ protected:
 };
 
 TEST_F(ServiceUnitTest, RunsTheProgramInServiceModeInItsStateFolder) {
-    const std::string text = testing_child::ReadText(SourceUnitFile());
+    const std::string text = ReadFileBytes(SourceUnitFile());
     ASSERT_FALSE(text.empty()) << SourceUnitFile();
     const UnitSettings unit = ParseUnit(text);
     EXPECT_EQ("/usr/local/bin/kestrove /started_as_service", Value(unit, "Service.ExecStart"));
@@ -119,7 +119,7 @@ TEST_F(ServiceUnitTest, RunsTheProgramInServiceModeInItsStateFolder) {
 }
 
 TEST_F(ServiceUnitTest, RunsAsItsOwnUserWithNothingButTheNetworkAndItsFolder) {
-    const UnitSettings unit = ParseUnit(testing_child::ReadText(SourceUnitFile()));
+    const UnitSettings unit = ParseUnit(ReadFileBytes(SourceUnitFile()));
     const std::map<std::string, std::string> expected = {
         {"Service.DynamicUser", "yes"},
         {"Service.StateDirectoryMode", "0700"},
@@ -146,7 +146,7 @@ TEST_F(ServiceUnitTest, RunsAsItsOwnUserWithNothingButTheNetworkAndItsFolder) {
     // The old way of keeping the locks writable is gone with the runtime folder.
     EXPECT_EQ(0u, unit.count("Service.ReadWritePaths"));
     // The dial backup's serial port is documented for the merchants who need it.
-    const std::string text = testing_child::ReadText(SourceUnitFile());
+    const std::string text = ReadFileBytes(SourceUnitFile());
     EXPECT_THAT(text, HasSubstr("#   DeviceAllow=/dev/ttyS0 rw"));
     EXPECT_THAT(text, HasSubstr("#   SupplementaryGroups=dialout"));
 }
@@ -157,11 +157,11 @@ TEST_F(ServiceUnitTest, InstallPutsTheUnitBesideTheProgramWithItsPath) {
     ASSERT_TRUE(std::filesystem::exists(program));
     EXPECT_NE(std::filesystem::perms::none,
               std::filesystem::status(program).permissions() & std::filesystem::perms::owner_exec);
-    const std::string text = testing_child::ReadText(installed);
+    const std::string text = ReadFileBytes(installed);
     ASSERT_FALSE(text.empty()) << installed;
     EXPECT_EQ(program.string() + " /started_as_service", Value(ParseUnit(text), "Service.ExecStart"));
     // Nothing else differs from the unit in the source tree.
-    std::string source = testing_child::ReadText(SourceUnitFile());
+    std::string source = ReadFileBytes(SourceUnitFile());
     const std::string defaultStart = "ExecStart=/usr/local/bin/kestrove ";
     source.replace(source.find(defaultStart), defaultStart.size(), "ExecStart=" + program.string() + " ");
     EXPECT_EQ(source, text);

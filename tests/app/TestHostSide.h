@@ -15,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/HostSimulator.h"
@@ -24,26 +27,19 @@ namespace testing_child {
 
 // The end-to-end world's merchant (ids, eight lanes) with |values| on top; a value a parameter refuses fails
 // the test that asked.
-inline CParamSettings ProgramSettings(const std::vector<std::pair<unsigned, std::string>>& values) {
-    std::vector<std::pair<unsigned, std::string>> all = {
-        {kParamMerchantId, kE2eMerchantId}, {kParamAlternateMerchantId, kE2eAltMerchantId},
-        {kParamTerminalId, kE2eTerminalId}, {kParamDatawireId, kE2eDatawireId},
-        {kParamNumberOfLanes, "8"},
-    };
+inline CParamSettings ProgramSettings(const ParamValues& values) {
+    ParamValues all = EndToEndMerchant();
+    all.emplace_back(kParamNumberOfLanes, "8");
     all.insert(all.end(), values.begin(), values.end());
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : all) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << "parameter " << index << " refuses " << value;
-    }
-    settings.SetParamMap(map);
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), all, &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 
 // Saves ProgramSettings(|values|) as |folder|'s parameter file.
 inline ::testing::AssertionResult WriteProgramParameters(const std::filesystem::path& folder,
-                                                         const std::vector<std::pair<unsigned, std::string>>& values) {
+                                                         const ParamValues& values) {
     CParamStore store(folder / kParamStoreFileName);
     if (!store.SetParams(ProgramSettings(values))) {
         return ::testing::AssertionFailure() << store.GetLastErrorText();
@@ -67,23 +63,27 @@ MakeProgramHostSimulator(const CHostSimulatorOptions& options = ProgramSimulator
     return std::make_unique<CHostSimulator>(EndToEndPki().Leaf(TestLeaf::LoopbackIp), options);
 }
 
+// The port a server logged once its start-up had finished, read from its |log|; -1 while it has not.
+inline int ServedPort(const std::string& log) {
+    const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
+    std::smatch match;
+    if (log.find("Interfaces initialized successfully.") == std::string::npos ||
+        !std::regex_search(log, match, portLine)) {
+        return -1;
+    }
+    return std::stoi(match[1]);
+}
+
 // The port that |server| logged (|log| reads the log that counts) once its start-up had finished; -1 when it
 // did not finish within |timeoutMs| or the program ended.
 inline int WaitForServedPort(CChildProcess& server, const std::function<std::string()>& log, int timeoutMs) {
-    const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
     int port = -1;
     WaitUntil(
         [&] {
-            const std::string text = log();
-            std::smatch match;
-            if (text.find("Interfaces initialized successfully.") != std::string::npos &&
-                std::regex_search(text, match, portLine)) {
-                port = std::stoi(match[1]);
-                return true;
-            }
-            return server.Wait(0);
+            port = ServedPort(log());
+            return port > 0 || server.Wait(0);
         },
-        timeoutMs);
+        timeoutMs, kChildPollMs);
     return port;
 }
 
@@ -130,6 +130,18 @@ public:
     // The variables that make a child in |folder| trust the simulator.
     static std::map<std::string, std::string> TrustEnvironment(const std::filesystem::path& folder) {
         return {{"SSL_CERT_FILE", (folder / "ca.pem").string()}, {"SSL_CERT_DIR", folder.string()}};
+    }
+
+    // The variables of a child serving in |folder|: its single-instance locks in |lockFolder|, the POS port the
+    // system chooses, and, when |trusting|, the trust in the simulator that PrepareFolder wrote into |folder|.
+    static std::map<std::string, std::string> ProgramEnvironment(const std::filesystem::path& folder,
+                                                                 const std::filesystem::path& lockFolder,
+                                                                 bool trusting = true) {
+        std::map<std::string, std::string> env =
+            trusting ? TrustEnvironment(folder) : std::map<std::string, std::string>();
+        env["KESTROVE_LOCK_DIR"] = lockFolder.string();
+        env["KESTROVE_POS_PORT"] = "0";
+        return env;
     }
 
 private:

@@ -23,7 +23,7 @@
 #include "InterfaceFakes.h"
 #include "QtTestSupport.h"
 #include "app/WindowPresenter.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 
@@ -39,7 +39,7 @@ CTimedMessageBox* ShownBox() {
 class TimedMessageBoxTest : public TempDirTest {
 protected:
     void SetUp() override {
-        std::filesystem::create_directory("CORVANE_LOGS");
+        std::filesystem::create_directory(CLogger::kFolderName);
         CTimedMessageBox::SetTimeDivisorForTesting(20); // a box second lasts 50 ms
     }
     void TearDown() override { CTimedMessageBox::SetTimeDivisorForTesting(1); }
@@ -189,7 +189,7 @@ TEST_F(TimedMessageBoxTest, ServiceModeShowsNoWidgetAndTakesTheDefault) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         EXPECT_EQ(nullptr, dynamic_cast<CTimedMessageBox*>(widget));
     }
-    EXPECT_THAT(ReadLog(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to Server Transaction Reversal Thread!"));
 }
 
 TEST_F(TimedMessageBoxTest, ReportErrorShowsAnOkBoxUntilItIsAnswered) {

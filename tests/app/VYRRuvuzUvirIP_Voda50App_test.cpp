@@ -18,7 +18,10 @@
 
 #include "ChildProcess.h"
 #include "TestHostSide.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
 
@@ -26,9 +29,8 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
 using testing_child::CTestHostSide;
+using testing_child::kChildPollMs;
 using testing_child::KestroveProgram;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -75,12 +77,9 @@ protected:
     std::unique_ptr<CChildProcess> Start(const std::filesystem::path& folder, const std::vector<std::string>& args,
                                          const std::filesystem::path& lockFolder = {}) {
         auto child = std::make_unique<CChildProcess>();
-        std::map<std::string, std::string> env{
-            {"KESTROVE_LOCK_DIR", (lockFolder.empty() ? LockFolder() : lockFolder).string()},
-            {"KESTROVE_POS_PORT", "0"}};
-        if (std::find(m_Configured.begin(), m_Configured.end(), folder) != m_Configured.end()) {
-            env.merge(CTestHostSide::TrustEnvironment(folder));
-        }
+        const bool configured = std::find(m_Configured.begin(), m_Configured.end(), folder) != m_Configured.end();
+        const std::map<std::string, std::string> env =
+            CTestHostSide::ProgramEnvironment(folder, lockFolder.empty() ? LockFolder() : lockFolder, configured);
         EXPECT_TRUE(child->Start(KestroveProgram(), args, folder, env, "kestrove"));
         return child;
     }
@@ -93,7 +92,7 @@ protected:
     // Waits until the instance in |folder| has logged |text|, or has ended.
     static bool WaitForLog(const std::filesystem::path& folder, CChildProcess& child, const std::string& text) {
         return WaitUntil([&] { return ReadLogFolder(folder).find(text) != std::string::npos || child.Wait(0); },
-                         kStartTimeoutMs);
+                         kStartTimeoutMs, kChildPollMs);
     }
 
     // Waits until the start-up of the instance in |folder| has reached the configuration check (the folder's
@@ -104,7 +103,7 @@ protected:
                 return ReadLogFolder(folder).find("Configuration not Set!") != std::string::npos ||
                        child.Stderr().find("Configuration not Set!") != std::string::npos || child.Wait(0);
             },
-            kStartTimeoutMs);
+            kStartTimeoutMs, kChildPollMs);
     }
 
     // Whether another process holds the lock file |name| in the lock folder.
@@ -286,7 +285,7 @@ TEST_F(AppProcessTest, MissingLockFolderIsMade) {
 
 TEST_F(AppProcessTest, ExistingLogFolderIsNotAnError) {
     const std::filesystem::path folder = Folder("instance");
-    std::filesystem::create_directory(folder / "CORVANE_LOGS");
+    std::filesystem::create_directory(folder / CLogger::kFolderName);
     auto child = Start(folder, {});
     ASSERT_TRUE(WaitForConfigurationCheck(folder, *child));
     EXPECT_THAT(child->Stderr(), Not(HasSubstr("Unable to create Log Directory")));
@@ -295,11 +294,11 @@ TEST_F(AppProcessTest, ExistingLogFolderIsNotAnError) {
 
 TEST_F(AppProcessTest, LogFolderThatCannotBeMadeIsToldAndTheStartGoesOn) {
     const std::filesystem::path folder = Folder("instance");
-    WriteFileBytes(folder / "CORVANE_LOGS", "not a folder");
+    WriteFileBytes(folder / CLogger::kFolderName, "not a folder");
     auto child = Start(folder, {});
     // Without a log, the terminal shows how far it got: the configuration check comes after the start-up.
-    ASSERT_TRUE(
-        WaitUntil([&] { return child->Stderr().find("Configuration not Set!") != std::string::npos; }, kStartTimeoutMs))
+    ASSERT_TRUE(WaitUntil([&] { return child->Stderr().find("Configuration not Set!") != std::string::npos; },
+                          kStartTimeoutMs, kChildPollMs))
         << child->Stderr();
     EXPECT_THAT(child->Stderr(), HasSubstr("Unable to create Log Directory - logging disabled!"));
     ASSERT_TRUE(child->Signal(SIGTERM));

@@ -42,6 +42,8 @@
 #include "app/TrafficLines.h"
 #include "app/WindowPresenter.h"
 #include "common/ScopedEnvironment.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
 #include "transaction/TransactionQueue.h"
@@ -78,7 +80,7 @@ public:
 class MainWindowTest : public TempDirTest {
 protected:
     void SetUp() override {
-        m_Clock.SetAutoAdvance(true);
+        m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         PrepareStartUpState();
         Configure();
         auto interfaces = std::make_unique<CFakeInterfaces>();
@@ -113,7 +115,7 @@ protected:
     }
     std::string Caption() const { return m_Frame->windowTitle().toStdString(); }
 
-    CManualClock m_Clock;
+    CTestClock m_Clock;
     CScopedClock m_ClockScope{m_Clock};
     CWindowPresenter m_Presenter;
     CScopedPresenter m_PresenterScope{m_Presenter};

@@ -37,14 +37,13 @@
 #include "app/MainFrame.h"
 #include "app/VYRView.h"
 #include "app/WindowShell.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "peers/PosClient.h"
 
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing_child::ReadLogFolder;
-using testing_child::WaitUntil;
+using testing_child::kChildPollMs;
 
 namespace {
 
@@ -204,16 +203,7 @@ protected:
     }
 
     // The port the server logged, read from the log of this folder.
-    int LoggedPort() const {
-        const std::regex portLine("POS clients are served on port ([0-9]+)\\.");
-        std::smatch match;
-        const std::string log = ReadLogFolder(m_Folder);
-        if (log.find("Interfaces initialized successfully.") == std::string::npos ||
-            !std::regex_search(log, match, portLine)) {
-            return -1;
-        }
-        return std::stoi(match[1]);
-    }
+    int LoggedPort() const { return testing_child::ServedPort(ReadLogFolder(m_Folder)); }
 
     std::unique_ptr<testing_child::CProgramWorld> m_World;
     std::filesystem::path m_Folder;
@@ -222,9 +212,8 @@ protected:
 TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanly) {
     // The window runs in this process, in the server folder, with the program's own interface pieces.
     std::filesystem::current_path(m_Folder);
-    std::map<std::string, std::string> env = testing_child::CTestHostSide::TrustEnvironment(m_Folder);
-    env["KESTROVE_LOCK_DIR"] = (m_TempDir.Path() / "locks").string();
-    env["KESTROVE_POS_PORT"] = "0";
+    std::map<std::string, std::string> env =
+        testing_child::CTestHostSide::ProgramEnvironment(m_Folder, m_TempDir.Path() / "locks");
     // The one parameter download of the process meets a closed loopback port, never a real service.
     env["KESTROVE_NQMS_HOSTS"] = "127.0.0.1:1";
     env["QT_QPA_PLATFORM"] = "xcb";
@@ -265,7 +254,7 @@ TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanl
                 Qt::QueuedConnection);
         };
         int port = -1;
-        if (!WaitUntil([&] { return (port = LoggedPort()) > 0; }, kTimeoutMs)) {
+        if (!WaitUntil([&] { return (port = LoggedPort()) > 0; }, kTimeoutMs, kChildPollMs)) {
             failure = "the start-up did not finish";
             closeWindow(false);
             return;
@@ -286,7 +275,7 @@ TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanl
                 }
                 return auth >= 2 && std::regex_match(caption, kCountsCaption);
             },
-            kTimeoutMs);
+            kTimeoutMs, kChildPollMs);
         onWindow([&] { grabbed = shell->MainFrame()->grab().save(QString::fromStdString(png.string()), "PNG"); });
         if (lane != nullptr) {
             lane->Close();
@@ -299,7 +288,7 @@ TEST_F(WindowSmokeTest, TheWindowShowsTheSalesTrafficAndTheCountsAndClosesCleanl
                 onWindow([&] { idle = shell->MainFrame()->windowTitle().toStdString(); });
                 return std::regex_match(idle, kNoLaneCaption);
             },
-            kTimeoutMs);
+            kTimeoutMs, kChildPollMs);
         if (!ended) {
             failure = "the lane's session did not end; the caption shows \"" + idle + "\"";
         }
@@ -362,7 +351,8 @@ TEST_F(WindowSmokeTest, TheProgramOpensItsWindowOnTheDisplayAndSigtermClosesIt) 
     std::unique_ptr<CPosClient> lane = RunSale(port);
     ASSERT_NE(nullptr, lane);
     std::optional<std::pair<xcb_window_t, std::string>> window;
-    EXPECT_TRUE(WaitUntil([&] { return (window = display.Find(kCountsCaption)).has_value(); }, kTimeoutMs))
+    EXPECT_TRUE(
+        WaitUntil([&] { return (window = display.Find(kCountsCaption)).has_value(); }, kTimeoutMs, kChildPollMs))
         << "no window with the counts caption";
     if (window) {
         EXPECT_TRUE(display.Grab(window->first, ArtefactFolder() / "kestrove_program.png"));

@@ -2,33 +2,38 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <system_error>
 
-CScopedTempDir::CScopedTempDir() : m_Previous(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-test-XXXXXX").string();
+#include "platform/Files.h"
+
+CScopedTempDir::CScopedTempDir(const std::string& prefix, Current current) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp failed";
         return;
     }
     m_Path = pattern;
-    std::filesystem::current_path(m_Path);
+    if (current == Current::Enter) {
+        m_Previous = std::filesystem::current_path();
+        std::filesystem::current_path(m_Path);
+    }
 }
 
 CScopedTempDir::~CScopedTempDir() {
     std::error_code ec;
-    std::filesystem::current_path(m_Previous, ec);
+    if (!m_Previous.empty()) {
+        std::filesystem::current_path(m_Previous, ec);
+    }
     if (!m_Path.empty()) {
         std::filesystem::remove_all(m_Path, ec);
     }
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    std::string bytes;
+    if (!ReadWholeFile(path, &bytes)) {
+        bytes.clear();
+    }
+    return bytes;
 }
 
 void WriteFileBytes(const std::filesystem::path& path, const std::string& bytes) {

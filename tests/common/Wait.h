@@ -1,12 +1,20 @@
 #pragma once
-// Real-time waits and process counts that tests of threaded code share.
+// Real-time waits and process counts that tests and benchmarks of threaded code share.
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <sys/types.h>
 
-// Polls |condition| every real millisecond, whatever clock the test has put in place, for at most
+// Polls |condition| every |pollMs| real milliseconds, whatever clock the test has put in place, for at most
 // |timeoutMs|; true once it holds.
-bool WaitUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 10000);
+bool WaitUntil(const std::function<bool()>& condition, uint32_t timeoutMs = 10000, uint32_t pollMs = 1);
 
 // The number of entries in |folder|: "/proc/self/fd" counts open descriptors, "/proc/self/task" threads.
 int CountEntries(const char* folder);
+
+// A number field of /proc/<pid>/status ("Threads:", "VmRSS:" and "VmHWM:" in kB, ...) of process |pid| (0: this
+// one); -1 when it cannot be read.
+long ProcessStatusField(pid_t pid, const std::string& name);
+// The descriptors process |pid| holds open now; -1 when they cannot be listed.
+long ProcessDescriptorCount(pid_t pid);

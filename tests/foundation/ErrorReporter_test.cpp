@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/RecordingPresenter.h"
+#include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "foundation/TimedBoxModel.h"
@@ -19,44 +21,13 @@ namespace fs = std::filesystem;
 // Every log file the process logger wrote into the current folder, joined.
 std::string LoggedBytes() {
     EXPECT_TRUE(CLogger::Instance().Flush());
-    std::string bytes;
-    if (fs::exists("CORVANE_LOGS")) {
-        for (const auto& entry : fs::directory_iterator("CORVANE_LOGS")) {
-            bytes += ReadFileBytes(entry.path());
-        }
-    }
-    return bytes;
+    return LogText();
 }
-
-size_t Count(const std::string& haystack, const std::string& needle) {
-    size_t count = 0;
-    for (size_t pos = haystack.find(needle); pos != std::string::npos; pos = haystack.find(needle, pos + 1)) {
-        ++count;
-    }
-    return count;
-}
-
-// Stands in for the window: records each box and answers what the test says.
-class CRecordingPresenter final : public IPresenter {
-public:
-    int ShowBox(const CBoxRequest& request) override {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Boxes.push_back(request);
-        return m_Answer;
-    }
-    int WaitAndPump(const std::vector<CEvent*>&) override { return -1; }
-    void PostQuit() override {}
-    bool QuitPosted() const override { return false; }
-
-    std::mutex m_Lock;
-    std::vector<CBoxRequest> m_Boxes;
-    int m_Answer = kIdNo;
-};
 
 // A temporary folder with a log directory, so what the reporter logs can be read back.
 class ErrorReporterTest : public TempDirTest {
 protected:
-    ErrorReporterTest() { fs::create_directory("CORVANE_LOGS"); }
+    ErrorReporterTest() { fs::create_directory(CLogger::kFolderName); }
 };
 
 TEST(TimedBoxRulesTest, DefaultWordIsTheQuotedButtonName) {
@@ -205,10 +176,10 @@ TEST_F(ErrorReporterTest, ServiceModeReportErrorOnlyLogs) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
     ReportError("The ReverseWorker thread could NOT be started.\r\nThis error is FATAL! 100% %s", true, true, 0);
-    EXPECT_TRUE(presenter.m_Boxes.empty());
+    EXPECT_TRUE(presenter.Boxes().empty());
     // The message is text, not a format: its "%" signs reach the log unchanged.
     EXPECT_EQ(
-        Count(LoggedBytes(), "]The ReverseWorker thread could NOT be started.\r\r\nThis error is FATAL! 100% %s\r\n"),
+        CountOf(LoggedBytes(), "]The ReverseWorker thread could NOT be started.\r\r\nThis error is FATAL! 100% %s\r\n"),
         1u);
 }
 
@@ -218,7 +189,7 @@ TEST_F(ErrorReporterTest, ServiceModeBoxReturnsTheDefaultWithoutShowingOrLogging
     for (int button : {kIdOk, kIdYes, kIdNo}) {
         EXPECT_EQ(TimedMessageBox("Retry?", true, button, 10000), button);
     }
-    EXPECT_TRUE(presenter.m_Boxes.empty());
+    EXPECT_TRUE(presenter.Boxes().empty());
     EXPECT_EQ(LoggedBytes(), "");
 }
 
@@ -226,8 +197,8 @@ TEST_F(ErrorReporterTest, ReportErrorShowsAnOkBoxAndWaitsForIt) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
     ReportError("Logging is disabled", false, false, 5000);
-    ASSERT_EQ(presenter.m_Boxes.size(), 1u);
-    const CBoxRequest& box = presenter.m_Boxes[0];
+    ASSERT_EQ(presenter.Boxes().size(), 1u);
+    const CBoxRequest box = presenter.Boxes()[0];
     EXPECT_EQ(box.message, "Logging is disabled");
     EXPECT_EQ(box.kind, EBoxKind::Ok);
     EXPECT_EQ(box.defaultButton, kIdOk);
@@ -239,14 +210,14 @@ TEST_F(ErrorReporterTest, ReportErrorShowsAnOkBoxAndWaitsForIt) {
 TEST_F(ErrorReporterTest, TimedMessageBoxAsksWithTheKindThatFitsTheDefault) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
-    presenter.m_Answer = kIdNo;
+    presenter.Answer({kIdNo});
     EXPECT_EQ(TimedMessageBox("Are you SURE?", false, kIdYes, 0), kIdNo);
-    presenter.m_Answer = kIdOk;
+    presenter.Answer({kIdOk});
     EXPECT_EQ(TimedMessageBox("Check the setup", false, kIdOk, 0), kIdOk);
-    ASSERT_EQ(presenter.m_Boxes.size(), 2u);
-    EXPECT_EQ(presenter.m_Boxes[0].kind, EBoxKind::YesNo);
-    EXPECT_EQ(presenter.m_Boxes[0].defaultButton, kIdYes);
-    EXPECT_EQ(presenter.m_Boxes[1].kind, EBoxKind::Ok);
+    ASSERT_EQ(presenter.Boxes().size(), 2u);
+    EXPECT_EQ(presenter.Boxes()[0].kind, EBoxKind::YesNo);
+    EXPECT_EQ(presenter.Boxes()[0].defaultButton, kIdYes);
+    EXPECT_EQ(presenter.Boxes()[1].kind, EBoxKind::Ok);
 }
 
 TEST_F(ErrorReporterTest, HeadlessBoxesAnswerTheirDefaultAndAreLoggedOnce) {
@@ -254,9 +225,9 @@ TEST_F(ErrorReporterTest, HeadlessBoxesAnswerTheirDefaultAndAreLoggedOnce) {
     ReportError("shown only", false, false, 0);
     EXPECT_EQ(TimedMessageBox("Retry?", false, kIdNo, 10000), kIdNo);
     const std::string log = LoggedBytes();
-    EXPECT_EQ(Count(log, "]shown and logged\r\n"), 1u);
-    EXPECT_EQ(Count(log, "]shown only\r\n"), 1u);
-    EXPECT_EQ(Count(log, "]Retry? [\"No\" is automatically selected]\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]shown and logged\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]shown only\r\n"), 1u);
+    EXPECT_EQ(CountOf(log, "]Retry? [\"No\" is automatically selected]\r\n"), 1u);
 }
 
 TEST(WaitAndPumpMessagesTest, ReturnsTheIndexOfTheEventSetByAnotherThread) {

@@ -13,8 +13,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/ScopedTimeZone.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "platform/WorkerThread.h"
 
 namespace {
@@ -22,16 +23,12 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // The file names and stamps below are in UTC; set before any thread can read the zone.
-const bool g_UtcZone = [] {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    return true;
-}();
+const CScopedTimeZone g_UtcZone("UTC");
 
 const std::chrono::system_clock::time_point kMarch7 =
     std::chrono::sys_days{std::chrono::year{2026} / 3 / 7} + 12h + 34min + 56s;
-const fs::path kDailyFile = fs::path("CORVANE_LOGS") / "VYR03072026.log";
-const fs::path kFallbackFile = fs::path("CORVANE_LOGS") / "VYR03072026_ALT.log";
+const fs::path kDailyFile = "CORVANE_LOGS/VYR03072026.log";
+const fs::path kFallbackFile = "CORVANE_LOGS/VYR03072026_ALT.log";
 
 // One entry as it lies in the file.
 std::string Entry(const std::string& text, const std::string& stamp = "[12:34:56]") {
@@ -118,9 +115,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, StripAdminTranTypeTest, ::testing::Values(
 // A fresh logger in a temporary folder with the log directory, on a manual clock at 7 March 2026 12:34:56.
 class LoggerFileTest : public TempDirTest {
 protected:
-    LoggerFileTest() { fs::create_directory("CORVANE_LOGS"); }
+    LoggerFileTest() { fs::create_directory(CLogger::kFolderName); }
 
-    CManualClock m_Clock{1000000, kMarch7};
+    CTestClock m_Clock{1000000, kMarch7};
     CScopedClock m_ScopedClock{m_Clock};
     std::unique_ptr<CLogger> m_Logger = CLogger::CreateForTesting();
 };
@@ -185,7 +182,7 @@ TEST_F(LoggerFileTest, WriterThatCannotStartRefusesEveryLine) {
     EXPECT_FALSE(logger->LogLine("never"));
     EXPECT_TRUE(logger->Flush()); // nothing was queued, so nothing to wait for
     logger.reset();
-    EXPECT_TRUE(fs::is_empty("CORVANE_LOGS"));
+    EXPECT_TRUE(fs::is_empty(CLogger::kFolderName));
 }
 
 TEST_F(LoggerFileTest, UnopenableDailyFileSendsTheBatchToTheFallback) {
@@ -197,11 +194,11 @@ TEST_F(LoggerFileTest, UnopenableDailyFileSendsTheBatchToTheFallback) {
 }
 
 TEST_F(LoggerFileTest, MissingLogDirectoryDropsTheBatchAndTheNextBatchTriesAgain) {
-    fs::remove("CORVANE_LOGS");
+    fs::remove(CLogger::kFolderName);
     ASSERT_TRUE(m_Logger->LogLine("lost"));
     ASSERT_TRUE(m_Logger->Flush());
-    EXPECT_FALSE(fs::exists("CORVANE_LOGS"));
-    fs::create_directory("CORVANE_LOGS");
+    EXPECT_FALSE(fs::exists(CLogger::kFolderName));
+    fs::create_directory(CLogger::kFolderName);
     ASSERT_TRUE(m_Logger->LogLine("kept"));
     ASSERT_TRUE(m_Logger->Flush());
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("kept"));
@@ -227,7 +224,7 @@ TEST_F(LoggerFileTest, BatchAfterMidnightGoesToTheNewDaysFile) {
     ASSERT_TRUE(m_Logger->LogLine("morning"));
     ASSERT_TRUE(m_Logger->Flush());
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("evening"));
-    EXPECT_EQ(ReadFileBytes(fs::path("CORVANE_LOGS") / "VYR03082026.log"), Entry("morning", "[00:34:56]"));
+    EXPECT_EQ(ReadFileBytes(fs::path(CLogger::kFolderName) / "VYR03082026.log"), Entry("morning", "[00:34:56]"));
 }
 
 TEST_F(LoggerFileTest, LinesQueuedWhileTheWriterIsBusyFollowInTheNextBatch) {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/ParamSets.h"
+
 namespace {
 
 // Cuts a serialised text at every ";" independently of the code under test; a tail without ";" is kept.
@@ -26,25 +28,14 @@ std::vector<std::string> Items(const std::string& text) {
     return items;
 }
 
-CParamSettings Defaults() {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    return settings;
-}
-
 // A default set with |value| put straight into the entry at |index| (bypassing validation).
 CParamSettings DefaultsWith(unsigned index, const std::string& value) {
-    CParamSettings settings = Defaults();
-    CParamMap map = settings.GetParamMap();
-    const CParamEntry* entry = map.FindEntry(index);
-    map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-    settings.SetParamMap(map);
-    return settings;
+    return ParamsWithUnchecked(DefaultParams(), {{index, value}});
 }
 
 // The serialised default set with item |index| + 2 replaced by |value|.
 std::string DefaultTextWith(unsigned index, const std::string& value) {
-    std::vector<std::string> items = Items(Defaults().ToString());
+    std::vector<std::string> items = Items(DefaultParams().ToString());
     items.at(index + 1) = value;
     std::string text;
     for (const std::string& item : items) {
@@ -63,7 +54,7 @@ TEST(ParamSettingsTest, NewSetHasVersionFourAndNoEntries) {
 }
 
 TEST(ParamSettingsTest, DefaultSetSerialisesItemByItem) {
-    const std::string text = Defaults().ToString();
+    const std::string text = DefaultParams().ToString();
     const std::vector<std::string> expected = {
         "4", "21", "00000000000", "00000000000", "0000", "0", "N",           "0", "0", "0",  "N", "",
         "N", "Y",  "N",           "0",           "1",    "",  "18005550100", "3", "1", "00", "0"};
@@ -105,7 +96,7 @@ TEST(ParamSettingsTest, DefaultEntriesCarryTheirKeysAndTypes) {
         {20, "LANE SPECIAL", "AN1", 2, 6},
         {21, "LANE IDS", "AN2", 1, 300},
     };
-    const CParamMap map = Defaults().GetParamMap();
+    const CParamMap map = DefaultParams().GetParamMap();
     ASSERT_EQ(map.GetCount(), 22u);
     for (const SRow& row : rows) {
         SCOPED_TRACE(row.index);
@@ -241,7 +232,7 @@ TEST(ParamEntryTest, SetValueStoresOnlyValidValues) {
 }
 
 TEST(ParamMapTest, GetValueOfAnAbsentIndexLeavesTheMapAlone) {
-    const CParamMap map = Defaults().GetParamMap();
+    const CParamMap map = DefaultParams().GetParamMap();
     EXPECT_EQ(map.GetValue(22), "");
     EXPECT_EQ(map.FindEntry(22), nullptr);
     EXPECT_EQ(map.GetCount(), 22u);
@@ -257,7 +248,7 @@ TEST(ParamMapTest, RefusesIndexesPastTheLast) {
 }
 
 TEST(ParamMapTest, CopiesAreDeep) {
-    const CParamSettings original = Defaults();
+    const CParamSettings original = DefaultParams();
     CParamMap copy = original.GetParamMap();
     ASSERT_TRUE(copy.FindEntry(kParamMerchantId)->SetValue("12345678901"));
     EXPECT_EQ(original.GetParamMap().GetValue(kParamMerchantId), "00000000000");
@@ -266,8 +257,8 @@ TEST(ParamMapTest, CopiesAreDeep) {
 }
 
 TEST(ParamMapTest, EqualsComparesEveryPartOfEveryEntry) {
-    const CParamMap defaults = Defaults().GetParamMap();
-    EXPECT_TRUE(defaults.Equals(Defaults().GetParamMap()));
+    const CParamMap defaults = DefaultParams().GetParamMap();
+    EXPECT_TRUE(defaults.Equals(DefaultParams().GetParamMap()));
 
     EXPECT_FALSE(defaults.Equals(DefaultsWith(kParamMerchantId, "00000000001").GetParamMap()));
 
@@ -300,7 +291,7 @@ TEST(ParamSettingsTest, FromStringOfAnotherVersionKeepsTheDefaults) {
                                     std::string(";"), std::string("4")}) {
         CParamSettings settings = DefaultsWith(kParamMerchantId, "12345678901");
         EXPECT_EQ(settings.FromString(text), text == "4") << text;
-        EXPECT_TRUE(settings.GetParamMap().Equals(Defaults().GetParamMap())) << text;
+        EXPECT_TRUE(settings.GetParamMap().Equals(DefaultParams().GetParamMap())) << text;
     }
 }
 
@@ -310,7 +301,7 @@ TEST(ParamSettingsTest, FromStringOfVersionAloneKeepsDefaultsExceptEmptyableValu
     const CParamMap map = settings.GetParamMap();
     EXPECT_EQ(map.GetValue(kParamPassword), "");
     EXPECT_EQ(map.GetValue(kParamDialPrefix), "");
-    EXPECT_TRUE(map.Equals(Defaults().GetParamMap()));
+    EXPECT_TRUE(map.Equals(DefaultParams().GetParamMap()));
 }
 
 TEST(ParamSettingsTest, FromStringTakesValidItemsAndKeepsDefaultsForInvalidOnes) {
@@ -400,7 +391,7 @@ TEST(ParamSettingsTest, FromStringIgnoresItemsAfterTheLastParameter) {
 }
 
 TEST(ParamSettingsTest, ToStringAndFromStringRoundTrip) {
-    CParamSettings changed = Defaults();
+    CParamSettings changed = DefaultParams();
     CParamMap map = changed.GetParamMap();
     ASSERT_TRUE(map.FindEntry(kParamMerchantId)->SetValue("MID12345678"));
     ASSERT_TRUE(map.FindEntry(kParamPassword)->SetValue("p@ss word"));
@@ -424,7 +415,7 @@ TEST(ParamSettingsTest, ToStringSkipsAbsentIndexesWithoutSeparator) {
 }
 
 TEST(ParamSettingsTest, DumpListsEveryEntryInIndexOrder) {
-    const std::string dump = Defaults().Dump();
+    const std::string dump = DefaultParams().Dump();
     EXPECT_EQ(
         dump.rfind("Param Settings:\nVer=4\nNo.0 NUMPARMS.NS1.1.2.21\nNo.1 MERCHANT ID.AN1.11.11.00000000000\n", 0), 0u)
         << dump;

@@ -10,28 +10,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/RecordingPresenter.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
-#include "platform/Clock.h"
 
 namespace {
 
-CParamSettings Defaults() {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    return settings;
-}
-
 // A default set with each (index, value) stored through the entry's own validation.
-CParamSettings DefaultsWith(const std::vector<std::pair<unsigned, std::string>>& values) {
-    CParamSettings settings = Defaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        EXPECT_TRUE(map.FindEntry(index)->SetValue(value)) << index << " [" << value << "]";
-    }
-    settings.SetParamMap(map);
+CParamSettings DefaultsWith(const ParamValues& values) {
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), values, &refused);
+    EXPECT_EQ(refused, "");
     return settings;
 }
 
@@ -45,17 +39,6 @@ CParamSettings LongestStorableSet() {
 
 bool SameSet(const CParamSettings& a, const CParamSettings& b) {
     return a.GetVersion() == b.GetVersion() && a.GetParamMap().Equals(b.GetParamMap());
-}
-
-// Everything written to today's log so far.
-std::string LogText() {
-    CLogger::Instance().Flush();
-    std::string all;
-    std::error_code error;
-    for (const auto& file : std::filesystem::directory_iterator("CORVANE_LOGS", error)) {
-        all += ReadFileBytes(file.path());
-    }
-    return all;
 }
 
 class ParamStoreTest : public TempDirTest {
@@ -96,8 +79,8 @@ TEST_F(ParamStoreTest, FiveHundredCharactersAreSavedFiveHundredTwelveOverflow) {
 TEST_F(ParamStoreTest, ShorterTextLeavesNothingOfTheLongerOne) {
     ASSERT_TRUE(m_Store.SetParams(LongestStorableSet()));
     ASSERT_TRUE(m_Store.ClearParams());
-    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
 }
 
 TEST_F(ParamStoreTest, SetThatCannotBeWrittenNeverBecomesCurrent) {
@@ -116,13 +99,13 @@ TEST_F(ParamStoreTest, SetThatWouldNotReadBackIsRefused) {
 
     // A set without "AQUIRE DID" would move every later value one parameter down at the next load.
     CParamMap incomplete;
-    for (const auto& [index, entry] : Defaults().GetParamMap().GetEntries()) {
+    for (const auto& [index, entry] : DefaultParams().GetParamMap().GetEntries()) {
         if (index != kParamAquireDid) {
             incomplete.SetAt(index, entry);
         }
     }
     // An entry built directly, past the value test, with the separator inside its value.
-    CParamMap separator = Defaults().GetParamMap();
+    CParamMap separator = DefaultParams().GetParamMap();
     const CParamEntry* lanes = separator.FindEntry(kParamLaneIds);
     separator.SetAt(kParamLaneIds, CParamEntry(lanes->GetType(), lanes->GetName(), "1;2"));
 
@@ -160,7 +143,7 @@ TEST_F(ParamStoreTest, LoadTakesSavedValuesAndDefaultsForInvalidOnes) {
 }
 
 TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
-    const std::string foreign = "3;" + Defaults().ToString().substr(2);
+    const std::string foreign = "3;" + DefaultParams().ToString().substr(2);
     for (const char* name : {"absent", "empty", "foreign"}) {
         SCOPED_TRACE(name);
         std::filesystem::remove(kParamStoreFileName);
@@ -171,8 +154,8 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
         }
         CParamStore store;
         ASSERT_TRUE(store.LoadParams());
-        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
-        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+        EXPECT_TRUE(SameSet(store.GetParams(), DefaultParams()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
     }
     // Nothing was kept aside for the absent and the empty file.
     int kept = 0;
@@ -183,9 +166,9 @@ TEST_F(ParamStoreTest, LoadReplacesAbsentEmptyOrForeignTextWithTheDefaults) {
 }
 
 TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     // 2026-03-07 10:40:00 UTC on the clock seam names the copies.
-    CManualClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
+    CTestClock clock(1000000, std::chrono::system_clock::time_point(std::chrono::seconds(1772880000)));
     CScopedClock scope(clock);
     const std::string older = "3;" + DefaultsWith({{kParamMerchantId, "MID00000042"}}).ToString().substr(2);
     const std::string garbage = "\x01\x02 not a parameter text\n";
@@ -194,8 +177,8 @@ TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
         std::filesystem::permissions(kParamStoreFileName, std::filesystem::perms(0600));
         CParamStore store;
         ASSERT_TRUE(store.LoadParams());
-        EXPECT_TRUE(SameSet(store.GetParams(), Defaults()));
-        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
+        EXPECT_TRUE(SameSet(store.GetParams(), DefaultParams()));
+        EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
     }
     // Two in the same second: both survive, byte for byte and with the file's own mode (it holds the password).
     const std::string first = std::string(kParamStoreFileName) + ".bad-20260307104000";
@@ -209,7 +192,7 @@ TEST_F(ParamStoreTest, ForeignFileIsKeptAsideBeforeTheDefaultsAreWritten) {
 }
 
 TEST_F(ParamStoreTest, RefusedValuesAreLoggedWithTheirReasonButNeverThePassword) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     CParamSettings saved = DefaultsWith({{kParamMerchantId, "MID00000042"}});
     CParamMap map = saved.GetParamMap();
     const auto put = [&map](unsigned index, const std::string& value) {
@@ -243,15 +226,15 @@ TEST_F(ParamStoreTest, UnreadableFileFailsTheLoadButLeavesDefaultsAndTheFile) {
     EXPECT_FALSE(m_Store.LoadParams());
     EXPECT_EQ(m_Store.GetLastErrorCode(), kParamStoreErrorReadFailed);
     EXPECT_FALSE(m_Store.GetLastErrorText().empty());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
     EXPECT_TRUE(std::filesystem::is_directory(kParamStoreFileName));
 }
 
 TEST_F(ParamStoreTest, RebuildErasesAndSavesTheDefaults) {
     ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamMerchantId, "MID00000042"}})));
     ASSERT_TRUE(m_Store.RebuildParams());
-    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), Defaults().ToString());
-    EXPECT_TRUE(SameSet(m_Store.GetParams(), Defaults()));
+    EXPECT_EQ(ReadFileBytes(kParamStoreFileName), DefaultParams().ToString());
+    EXPECT_TRUE(SameSet(m_Store.GetParams(), DefaultParams()));
 }
 
 TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {
@@ -286,7 +269,7 @@ TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {
 class CheckConfigurationTest : public ParamStoreTest {
 protected:
     // The application makes the log folder at start-up; the logger writes nothing without it.
-    CheckConfigurationTest() { std::filesystem::create_directory("CORVANE_LOGS"); }
+    CheckConfigurationTest() { std::filesystem::create_directory(CLogger::kFolderName); }
     void TearDown() override {
         AppModeFlags().SetStartedAsService(false);
         CLogger::Instance().Flush(); // this test's lines land in this test's folder
@@ -308,31 +291,16 @@ TEST_F(CheckConfigurationTest, AnyChangedValueMakesTheConfigurationUsable) {
     EXPECT_EQ(LogText().find("Configuration not Set!"), std::string::npos);
 }
 
-namespace {
-// Records the boxes it is asked to show.
-class CRecordingPresenter final : public IPresenter {
-public:
-    int ShowBox(const CBoxRequest& request) override {
-        m_Boxes.push_back(request);
-        return request.defaultButton;
-    }
-    int WaitAndPump(const std::vector<CEvent*>&) override { return -1; }
-    void PostQuit() override {}
-    bool QuitPosted() const override { return false; }
-    std::vector<CBoxRequest> m_Boxes;
-};
-} // namespace
-
 TEST_F(CheckConfigurationTest, NotSetIsAnOkBoxThatWaitsForTheOperator) {
     CRecordingPresenter presenter;
     CScopedPresenter scoped(presenter);
     ASSERT_TRUE(m_Store.ClearParams());
     EXPECT_FALSE(CheckConfiguration(m_Store));
-    ASSERT_EQ(presenter.m_Boxes.size(), 1u);
-    EXPECT_EQ(presenter.m_Boxes[0].message, "Configuration not Set! - Use Setup | Merchant Parameters");
-    EXPECT_EQ(presenter.m_Boxes[0].kind, EBoxKind::Ok);
-    EXPECT_EQ(presenter.m_Boxes[0].defaultButton, kIdOk);
-    EXPECT_EQ(presenter.m_Boxes[0].timeoutMs, 0u);
+    ASSERT_EQ(presenter.Boxes().size(), 1u);
+    EXPECT_EQ(presenter.Boxes()[0].message, "Configuration not Set! - Use Setup | Merchant Parameters");
+    EXPECT_EQ(presenter.Boxes()[0].kind, EBoxKind::Ok);
+    EXPECT_EQ(presenter.Boxes()[0].defaultButton, kIdOk);
+    EXPECT_EQ(presenter.Boxes()[0].timeoutMs, 0u);
 }
 
 TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
@@ -344,7 +312,7 @@ TEST_F(CheckConfigurationTest, ServiceModeShowsNothingButStillLogsWhy) {
     std::string problem = "stale";
     EXPECT_FALSE(CheckConfiguration(m_Store, &problem));
     EXPECT_EQ(problem, "Configuration not Set! - Use Setup | Merchant Parameters");
-    EXPECT_TRUE(presenter.m_Boxes.empty());
+    EXPECT_TRUE(presenter.Boxes().empty());
     ASSERT_TRUE(m_Store.SetParams(DefaultsWith({{kParamTerminalId, "0042"}})));
     EXPECT_TRUE(CheckConfiguration(m_Store, &problem));
     EXPECT_EQ(problem, "");

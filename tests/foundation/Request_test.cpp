@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
 
@@ -36,28 +37,13 @@ class RequestTest : public TempDirTest {
 protected:
     void SetUp() override {
         CLogger::Instance().Flush();
-        std::filesystem::create_directory("CORVANE_LOGS");
+        std::filesystem::create_directory(CLogger::kFolderName);
     }
     void TearDown() override { CLogger::Instance().Flush(); }
 
     // The lines logged since the last call, without their time stamps.
     std::vector<std::string> NewLogLines() {
-        CLogger::Instance().Flush();
-        std::vector<std::string> lines;
-        for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
-            std::string text = ReadFileBytes(entry.path());
-            std::string plain;
-            for (size_t i = 0; i < text.size(); ++i) {
-                if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
-                    plain += text[i];
-                }
-            }
-            const std::string separator = "\n----------\n";
-            for (size_t start = 0, end; (end = plain.find(separator, start)) != std::string::npos;
-                 start = end + separator.size()) {
-                lines.push_back(plain.substr(start + 10, end - start - 10)); // "[HH:MM:SS]"
-            }
-        }
+        const std::vector<std::string> lines = LogEntries();
         std::vector<std::string> fresh(lines.begin() + static_cast<std::ptrdiff_t>(std::min(m_Seen, lines.size())),
                                        lines.end());
         m_Seen = lines.size();

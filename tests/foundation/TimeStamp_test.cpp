@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedTimeZone.h"
-#include "platform/Clock.h"
+#include "common/TestClock.h"
 
 TEST(TimeStamp, SameFieldsAreEqualAndALaterMillisecondIsGreater) {
     const CTimeStamp a(2026, 3, 7, 14, 30, 5, 250);
@@ -150,7 +150,7 @@ TEST(TimeStamp, DefaultConstructorReadsTheProcessClock) {
     using namespace std::chrono;
     const sys_time<milliseconds> wall =
         sys_days{year{2026} / 3 / 7} + hours{14} + minutes{30} + seconds{5} + milliseconds{123};
-    CManualClock clock(1000000, wall);
+    CTestClock clock(1000000, wall);
     CScopedClock scoped(clock);
     const CTimeStamp now;
     EXPECT_EQ(now, CTimeStamp(2026, 3, 7, 14, 30, 5, 123));

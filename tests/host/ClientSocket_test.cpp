@@ -8,9 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
+#include "common/Wait.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
 
@@ -42,9 +43,7 @@ protected:
     }
     // Waits (real time, bounded) until the client end sees |bytes| bytes waiting.
     static void WaitForBytes(CClientSocket& socket) {
-        for (int i = 0; i < 2000 && !socket.IsDataAvailable(); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        WaitUntil([&] { return socket.IsDataAvailable(); }, 2000);
     }
 
     CSocketFd m_Listen;
@@ -122,8 +121,8 @@ TEST_F(ClientSocketTest, AFailureOnThisMachineIsToldApartFromTheUnreachablePeer)
 TEST_F(ClientSocketTest, ConnectToAPeerThatNeverAnswersTimesOut) {
     CBacklogFullListener silent;
     ASSERT_TRUE(silent.Start());
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     CScopedClock scoped(clock);
     for (uint32_t timeout : {0u, 1u, 30000u}) {
         CClientSocket socket;
@@ -156,7 +155,7 @@ TEST_F(ClientSocketTest, ReceiveWithTimeoutZeroPollsAndReadsWhatIsThere) {
     CClientSocket socket;
     ConnectPair(socket);
     char buffer[64];
-    CManualClock clock; // a Receive that waited would block here: this clock does not move by itself
+    CTestClock clock; // a Receive that waited would block here: this clock does not move by itself
     CScopedClock scoped(clock);
     EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 0), 0);
     PeerSends("hello");
@@ -169,14 +168,10 @@ TEST_F(ClientSocketTest, ReceiveWithTimeoutZeroPollsAndReadsWhatIsThere) {
 TEST_F(ClientSocketTest, ReceiveOnAQuietConnectionWaitsOutItsTimeoutOnTheClock) {
     CClientSocket socket;
     ConnectPair(socket);
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
-    CScopedClock scoped(clock);
     char buffer[64];
-    const uint64_t before = clock.TickMs();
-    EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 35000), 0);
-    EXPECT_GE(clock.TickMs() - before, 35000u);
-    EXPECT_LE(clock.TickMs() - before, 35002u);
+    const uint64_t waited = ClockTimeOf([&] { EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 35000), 0); });
+    EXPECT_GE(waited, 35000u);
+    EXPECT_LE(waited, 35002u);
     EXPECT_TRUE(socket.IsConnected());
 }
 
@@ -205,9 +200,7 @@ TEST_F(ClientSocketTest, IsConnectedProbesWithoutTakingBytesAndSeesThePeerClose)
     ASSERT_EQ(socket.Receive(buffer, sizeof buffer, 1000), 3);
     EXPECT_EQ(std::string(buffer, 3), "abc");
     m_Peer.Close();
-    for (int i = 0; i < 2000 && socket.IsConnected(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitUntil([&] { return !socket.IsConnected(); }, 2000);
     EXPECT_FALSE(socket.IsConnected());
     EXPECT_EQ(socket.Receive(buffer, sizeof buffer, 1000), 0);
 }
@@ -246,8 +239,8 @@ TEST_F(ClientSocketTest, SendPutsOutEveryByteOfALargeBuffer) {
 TEST_F(ClientSocketTest, SendToAPeerThatStopsReadingFailsAfterItsTimeout) {
     CClientSocket socket;
     ConnectPair(socket);
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     CScopedClock scoped(clock);
     const std::string big(64 * 1024 * 1024, 'x'); // far more than the socket buffers hold
     EXPECT_EQ(socket.Send(big), -1);

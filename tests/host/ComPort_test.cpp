@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "host/ComPort.h"
 #include "host/DialBackupServer.h"

@@ -1,7 +1,10 @@
 #include "host/DatawireClient.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,14 +13,14 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Transaction.h"
 
@@ -26,13 +29,25 @@ constexpr char kMerchantId[] = "123456789AB";
 constexpr char kAlternateMerchantId[] = "BA987654321";
 constexpr char kDid[] = "00011122233344455566DW";
 constexpr char kHostAnswer[] = "HOST ANSWER 00.APPROVED";
+// The status words the service answers with besides "OK".
+constexpr const char* kServiceStatusWords[] = {"AuthenticationError",
+                                               "UnknownServiceID",
+                                               "PackageWasStopped",
+                                               "WrongSessionContext",
+                                               "Timeout",
+                                               "XMLError",
+                                               "OtherError",
+                                               "Retry",
+                                               "Duplicated",
+                                               "Failed",
+                                               "AccessDenied",
+                                               "InvalidMerchant",
+                                               "NotFound"};
 
 // The process trusts the test root and holds the credential for the whole suite; each test runs in its own
 // folder with its own merchant parameters and a Datawire endpoint on loopback.
-class DatawireClientTest : public TempDirTest {
+class DatawireClientTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         g_ShutdownEvent.Reset();
@@ -96,10 +111,7 @@ protected:
                "</ClientRef>\r\n"
                "\t</ReqClientID>\r\n";
     }
-
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> DatawireClientTest::s_Pki;
 } // namespace
 
 // --- Texts and searches ---
@@ -154,72 +166,48 @@ TEST(DatawireTextTest, ClientRefIsSevenDigitsAndTheVersionTag) {
     EXPECT_EQ(FormatClientRef(12345678), "12345678V005006");
 }
 
-TEST(DatawireTextTest, StatusTextCoversEveryCodeOfTheTable) {
-    struct Case {
-        int code;
-        const char* message;
+TEST(DatawireTextTest, StatusTextNamesEachKnownCodeApartAndTheRestAsUnknown) {
+    const std::string unknown = "Unknown Datawire Error";
+    // The message part of the text, after "DW:<code> ".
+    const auto message = [](int code) {
+        const std::string text = DatawireStatusText(code);
+        const std::string head = "DW:" + std::to_string(code) + " ";
+        EXPECT_EQ(text.compare(0, head.size(), head), 0) << text;
+        return text.substr(std::min(head.size(), text.size()));
     };
-    const Case cases[] = {
-        {50001, "Invalid Datawire ID (DID) Specified"},
-        {50002, "Invalid Packet ID Specified (Datawire)"},
-        {50003, "Invalid Destination IP (Datawire)"},
-        {50004, "Invalid Destination Port (Datawire)"},
-        {50005, "Invalid Data Length (Datawire)"},
-        {50006, "Invalid Session ID (Datawire)"},
-        {50007, "Socket Error(Datawire)"},
-        {50008, "Network or Bad Address (Datawire)"},
-        {50009, "Send Error (Datawire)"},
-        {50010, "Receive Error (Datawire)"},
-        {50011, "Response Timed Out (DataWire)"},
-        {50012, "Insane Packet (Datawire)"},
-        {50013, "Authentication Error Check MID TID"},
-        {50014, "NULL Query (Datawire)"},
-        {50015, "NULL Response (Datawire)"},
-        {50016, "Server Not Available (Datawire)"},
-        {50030, "System is Out of Memory! (Datawire)"},
-        {50035, "Invalid Service Name (Datawire)"},
-        {50037, "Session Already Exists (Datawire)"},
-        {50038, "Service Discovery Unavailable (Datawire)"},
-        {50039, "Internal Error (Datawire)"},
-        {50040, "The Host Service is not in service (Datawire)"},
-        {50041, "XML Error From Datawire - Check TIDS(Parameters)"},
-        {50042, "HTTP Error\t(Datawire)"},
-        {50043, "Internet Error (Datawire)"},
-        {50044, "Bad Url Error (Datawire)"},
-        {50045, "No Service (Datawire)"},
-        {50046, "XML (Parser) Error From Datawire - Check TIDS(Parameters)"},
-        {50047, "Overflow on Request (Datawire)"},
-        {50048, "Bad Response (Datawire)"},
-        {50049, "Package Stopped (Datawire)"},
-        {50050, "Other Error  (Datawire)"},
-        {50051, "Overflow on Response (Datawire)"},
-        {50052, "Internet Timeout (Datawire)"},
-        {50053, "Send Error from Datawire"},
-        {50054, "Receive error From Datawire"},
-        {50055, "Retry error From Datawire"},
-        {50056, "Duplicated Request error From Datawire"},
-        {50057, "Failed Request error From Datawire"},
-        {50058, "Access Denied error From Datawire"},
-        {50059, "Invalid Merchant error From Datawire"},
-        {50060, "Data Not Found error From Datawire"},
-        {50061, "Lib Expired error From Datawire"},
-        {50062, "Invalid Server Cert error From Datawire"},
-        {50200, "Host is Busy (Datawire)"},
-        {50201, "Host is not Available (Datawire)"},
-        {50202, "Unable To Connect Host (Datawire)"},
-        {50203, "Host Disconnected (Datawire)"},
-        {50204, "Unknown Host Com Error (Datawire)"},
-        {50205, "No Response (Datawire)"},
-        {50206, "Unable To Send (Datawire)"},
-        {50405, "SRP Timeout error From Datawire"},
-        {50505, "Network Error From Datawire"},
-        {50999, "TimeStamp Expired (Datawire)"},
-        {50017, "Unknown Datawire Error"},
-        {50000, "Unknown Datawire Error"},
-        {3006, "Unknown Datawire Error"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(DatawireStatusText(c.code), "DW:" + std::to_string(c.code) + " " + c.message);
+    std::map<std::string, int> codeOfMessage;
+    for (int code = 50000; code <= 51000; ++code) {
+        const std::string text = message(code);
+        if (text == unknown) {
+            continue;
+        }
+        // Each code reads apart from every other, and says where it came from (but the one that names the
+        // merchant's ids instead).
+        EXPECT_TRUE(codeOfMessage.emplace(text, code).second)
+            << code << " and " << codeOfMessage[text] << " share \"" << text << "\"";
+        if (code != 50013) {
+            std::string lower = text;
+            std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+            EXPECT_NE(lower.find("datawire"), std::string::npos) << code << " " << text;
+        }
+    }
+    EXPECT_EQ(codeOfMessage.size(), 54u);
+    // Every status word the service answers with, and the client's own codes, has a text of its own.
+    for (const char* word : kServiceStatusWords) {
+        EXPECT_NE(message(DatawireStatusWordCode(word)), unknown) << word;
+    }
+    for (const int code : {CDatawireClient::kCodeBadResponse, CDatawireClient::kCodeOtherError,
+                           CDatawireClient::kCodeResponseOverflow}) {
+        EXPECT_NE(message(code), unknown) << code;
+    }
+    // The texts keep the wording of the system they came from, its spacing and capitals included.
+    EXPECT_EQ(DatawireStatusText(50011), "DW:50011 Response Timed Out (DataWire)");
+    EXPECT_EQ(DatawireStatusText(50013), "DW:50013 Authentication Error Check MID TID");
+    EXPECT_EQ(DatawireStatusText(50042), "DW:50042 HTTP Error\t(Datawire)");
+    EXPECT_EQ(DatawireStatusText(50050), "DW:50050 Other Error  (Datawire)");
+    // Codes off the table, below it and of other origins are unknown.
+    for (const int code : {50017, 50000, 49999, 3006, 51000}) {
+        EXPECT_EQ(message(code), unknown) << code;
     }
     // A short code is looked up 50000 higher but shown as it came.
     EXPECT_EQ(DatawireStatusText(11), "DW:11 Response Timed Out (DataWire)");
@@ -579,20 +567,7 @@ TEST_F(DatawireClientTest, TransactionAnswersDecodeByTheTable) {
          true, 0, false, false, nullptr},
         {"late answer", Answer([](CDatawireAnswer& a) { a.delayMs = 100; }), true, 0, false, false, nullptr},
     };
-    const char* words[] = {"AuthenticationError",
-                           "UnknownServiceID",
-                           "PackageWasStopped",
-                           "WrongSessionContext",
-                           "Timeout",
-                           "XMLError",
-                           "OtherError",
-                           "Retry",
-                           "Duplicated",
-                           "Failed",
-                           "AccessDenied",
-                           "InvalidMerchant",
-                           "NotFound"};
-    for (const char* word : words) {
+    for (const char* word : kServiceStatusWords) {
         CDatawireAnswer answer;
         answer.statusWord = word;
         const int code = DatawireStatusWordCode(word);
@@ -645,14 +620,7 @@ TEST_F(DatawireClientTest, SilentHostWaitsOutThirtyFiveSecondsOnTheClock) {
     EXPECT_EQ(client->GetResponseBudgetMs(), 35000u);
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
-    const uint64_t start = clock.TickMs();
-    {
-        CScopedClock scoped(clock);
-        EXPECT_FALSE(client->SendAndReceive());
-    }
-    const uint64_t waited = clock.TickMs() - start;
+    const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->SendAndReceive()); });
     EXPECT_GE(waited, 35000u);
     EXPECT_LT(waited, 36000u);
     EXPECT_TRUE(client->IsAwaitingResponse());
@@ -680,14 +648,7 @@ TEST_F(DatawireClientTest, RecordsWithoutDataDoNotStretchTheBudget) {
     auto client = Connected("127.0.0.1:" + std::to_string(server.Port()));
     ASSERT_TRUE(client->BuildTransactionRequest(Transaction("0200 SALE"), 9));
 
-    CManualClock clock;
-    clock.SetAutoAdvance(true);
-    const uint64_t start = clock.TickMs();
-    {
-        CScopedClock scoped(clock);
-        EXPECT_FALSE(client->SendAndReceive());
-    }
-    const uint64_t waited = clock.TickMs() - start;
+    const uint64_t waited = ClockTimeOf([&] { EXPECT_FALSE(client->SendAndReceive()); });
     EXPECT_GE(waited, 35000u);
     EXPECT_LT(waited, 36000u);
     EXPECT_TRUE(client->IsAwaitingResponse());

@@ -10,7 +10,10 @@
 
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
+#include "foundation/Logger.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
 #include "host/ViewSink.h"
@@ -22,11 +25,8 @@
 using namespace hosttest;
 
 namespace {
-class DatawireTransportTest : public TempDirTest {
+class DatawireTransportTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareLogFolder();
@@ -45,10 +45,10 @@ protected:
         return endpoint;
     }
     // A ping hook that jumps |clock| by |ms| before the answer goes out, so the round trip is exactly that.
-    static void PingTakes(CDatawireEndpoint& endpoint, CJumpClock& clock, uint64_t ms) {
+    static void PingTakes(CDatawireEndpoint& endpoint, CTestClock& clock, uint64_t ms) {
         endpoint.SetRequestHook([&clock, ms](const CDatawireRequest& request, CDatawireAnswer*) {
             if (request.kind == DatawireRequestKind::Ping) {
-                clock.Jump(ms);
+                clock.Advance(ms);
             }
         });
     }
@@ -61,14 +61,12 @@ protected:
         }
         return refs;
     }
-
-    static std::unique_ptr<CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTrustedPki> DatawireTransportTest::s_Pki;
 } // namespace
 
 TEST_F(DatawireTransportTest, PingMeasuresTheRoundTripAndNumbersItselfApartFromTheStan) {
-    CJumpClock clock(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Passes);
     CScopedClock scoped(clock);
     auto provider = Endpoint();
     PingTakes(*provider, clock, 37);
@@ -111,7 +109,8 @@ TEST_F(DatawireTransportTest, PingFailuresReportTheirCodeAndOrigin) {
 }
 
 TEST_F(DatawireTransportTest, DiscoveryOrdersProvidersByRoundTripAndLeavesOutFailedPings) {
-    CJumpClock clock(true);
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Passes);
     CScopedClock scoped(clock);
     auto slow = Endpoint();
     auto fast = Endpoint();
@@ -173,7 +172,8 @@ TEST_F(DatawireTransportTest, AProviderWhosePingCouldNotBeMadeHereStaysListedLas
 }
 
 TEST_F(DatawireTransportTest, EqualRoundTripsKeepTheOrderOfTheAnswer) {
-    CJumpClock clock(true); // no jumps: every ping takes exactly 0 ms
+    CTestClock clock; // no advances: every ping takes exactly 0 ms
+    clock.SetHeldSleep(CTestClock::HeldSleep::Passes);
     CScopedClock scoped(clock);
     auto a = Endpoint();
     auto b = Endpoint();
@@ -194,9 +194,10 @@ TEST_F(DatawireTransportTest, DiscoveryStartsWithTheHostTheClockPicksAndAlternat
     SetMerchantParams({{kParamPrimaryUrl, refusing}, {kParamSecondaryUrl, discovery->HostAndPort()}});
     for (const uint64_t parity : {0u, 1u}) {
         SCOPED_TRACE(parity);
-        CJumpClock clock(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Passes);
         if ((clock.TickMs() & 1U) != parity) {
-            clock.Jump(1);
+            clock.Advance(1);
         }
         CScopedClock scoped(clock);
         const int before = CountLogLines("(Trying Next SD URL) ERROR-> [SD Attempt (" + refusing + "): ");

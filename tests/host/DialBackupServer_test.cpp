@@ -10,8 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/SampleTransaction.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
@@ -51,26 +55,10 @@ SDialTimings FastTimings() {
 }
 
 CTransaction MakeTransaction(int tranCode, const std::string& amount = "250") {
-    CTransaction transaction;
+    CTransaction transaction = SampleTransaction(tranCode, kAccount, amount);
     transaction.m_State = kTranStateDial;
-    transaction.m_CryptMode = kCryptModeEncrypted;
-    transaction.m_TranCode = tranCode;
-    transaction.m_TranCodeName = TranCodeName(tranCode);
-    transaction.m_Account = kAccount;
-    transaction.m_Authorize = amount;
-    transaction.m_Purchase = amount;
-    transaction.m_InvoiceNo = "1234";
-    transaction.m_OperatorID = "OP";
-    transaction.m_CardType = "PrePaid";
     transaction.m_ClientAddress = kClient;
     return transaction;
-}
-
-CTransaction Record(int32_t seq) {
-    CTransaction out;
-    out.m_State = -1;
-    g_TransactionQueue.GetBySeq(seq, out);
-    return out;
 }
 
 bool Answered(int32_t state) {
@@ -114,15 +102,9 @@ protected:
     // The dial parameters as stored, whatever the parameter types would accept (a damaged file may hold more).
     static void SetDialParams(const std::string& prefix, const std::string& number) {
         SetMerchantParams({{kParamTransportMethod, "2"}, {kParamModemComPort, std::to_string(kComPort)}});
-        CParamSettings settings = CParamStore::Instance().GetParams();
-        CParamMap map = settings.GetParamMap();
-        for (const auto& [index, value] : {std::pair<unsigned, std::string>{kParamDialPrefix, prefix},
-                                           std::pair<unsigned, std::string>{kParamAuthorizationPhoneNumber, number}}) {
-            const CParamEntry* entry = map.FindEntry(index);
-            ASSERT_NE(entry, nullptr);
-            map.SetAt(index, CParamEntry(entry->GetType(), entry->GetName(), value));
-        }
-        settings.SetParamMap(map);
+        const CParamSettings settings =
+            ParamsWithUnchecked(CParamStore::Instance().GetParams(),
+                                {{kParamDialPrefix, prefix}, {kParamAuthorizationPhoneNumber, number}});
         ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
     }
 
@@ -153,8 +135,9 @@ protected:
     }
     // The record once the dial backup has answered it (state 9, 10 or 11).
     static CTransaction WaitForAnswer(int32_t seq, uint32_t timeoutMs = 10000) {
-        EXPECT_TRUE(WaitUntil([&] { return Answered(Record(seq).m_State); }, timeoutMs)) << Record(seq).m_State;
-        return Record(seq);
+        EXPECT_TRUE(WaitUntil([&] { return Answered(QueuedRecord(seq).m_State); }, timeoutMs))
+            << QueuedRecord(seq).m_State;
+        return QueuedRecord(seq);
     }
 
     CCardHost m_Host;
@@ -202,7 +185,7 @@ TEST_F(DialBackupServerTest, ASaleGoesOverTheDialLineByteForByte) {
     EXPECT_TRUE(m_Server->IsRunning());
     EXPECT_EQ(m_Server->GetPortName(), "COM 03");
     const int32_t seq = QueueForDial(MakeTransaction(kTranNumSale));
-    const std::string request = Record(seq).m_HostRequest;
+    const std::string request = QueuedRecord(seq).m_HostRequest;
     const CTransaction done = WaitForAnswer(seq);
 
     ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
@@ -330,7 +313,7 @@ TEST_F(DialBackupServerTest, EveryDialAndExchangeFailureEndsTheTransactionWithIt
         m_Server.reset();
         m_Modem.reset();
         g_TransactionQueue.RemoveAll();
-        ASSERT_TRUE(std::filesystem::remove_all("CORVANE_LOGS") > 0);
+        ASSERT_TRUE(std::filesystem::remove_all(CLogger::kFolderName) > 0);
         PrepareLogFolder();
     }
 }
@@ -455,7 +438,7 @@ TEST_F(DialBackupServerTest, AStopDuringAnExchangeEndsItAtOnce) {
     m_Server->Stop();
     EXPECT_LT(real.TickMs() - start, 5000u);
     EXPECT_FALSE(m_Server->IsRunning());
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_EQ(done.m_State, kTranStateDialFailed);
     EXPECT_EQ(done.m_HostErrorText, kDialShuttingDownText);
     // DTR was raised again after the hang-up that the stop cut short, then dropped by the close.
@@ -476,8 +459,8 @@ TEST_F(DialBackupServerTest, AStopDuringADialEndsItAtOnce) {
     const uint64_t start = real.TickMs();
     m_Server->Stop();
     EXPECT_LT(real.TickMs() - start, 5000u);
-    EXPECT_EQ(Record(seq).m_State, kTranStateDialSendFailed);
-    EXPECT_EQ(Record(seq).m_HostErrorText, kDialNoDialResponseText);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateDialSendFailed);
+    EXPECT_EQ(QueuedRecord(seq).m_HostErrorText, kDialNoDialResponseText);
 }
 
 TEST_F(DialBackupServerTest, ARecordThatLeftTheDialPathMeanwhileIsNotSent) {
@@ -488,13 +471,13 @@ TEST_F(DialBackupServerTest, ARecordThatLeftTheDialPathMeanwhileIsNotSent) {
     const int32_t second = QueueForDial(MakeTransaction(kTranNumSale, "100"));
     ASSERT_TRUE(WaitUntil([&] { return m_Modem->Frames().size() == 1; }));
     // The host interface gives up on the second while the first is on the line.
-    CTransaction gaveUp = Record(second);
+    CTransaction gaveUp = QueuedRecord(second);
     gaveUp.m_State = kTranStateHostError;
     g_TransactionQueue.ReplaceBySeq(second, gaveUp);
     EXPECT_EQ(WaitForAnswer(first).m_State, kTranStateDialParsed);
     CSystemClock().SleepMs(100);
     EXPECT_EQ(m_Modem->Frames().size(), 1u);
-    EXPECT_EQ(Record(second).m_State, kTranStateHostError);
+    EXPECT_EQ(QueuedRecord(second).m_State, kTranStateHostError);
 }
 
 TEST_F(DialBackupServerTest, CommandBreaksInTheDialParametersAreRemovedAndLogged) {
@@ -531,8 +514,8 @@ TEST_F(DialBackupServerTest, TheHostInterfaceHandsOverAndTheLaneGetsTheOutcome) 
     CTransaction sale = MakeTransaction(kTranNumSale);
     sale.m_State = kTranStateQueued;
     g_TransactionQueue.Add(sale);
-    ASSERT_TRUE(WaitUntil([&] { return Record(sale.m_QueueSeq).m_State == kTranStateCompleted; }));
-    EXPECT_TRUE(Record(sale.m_QueueSeq).m_Approved);
+    ASSERT_TRUE(WaitUntil([&] { return QueuedRecord(sale.m_QueueSeq).m_State == kTranStateCompleted; }));
+    EXPECT_TRUE(QueuedRecord(sale.m_QueueSeq).m_Approved);
     EXPECT_EQ(m_Host.Balance(kAccount), 4750);
 
     // A failed dial reaches the lane as 4003 with the modem's reason.
@@ -543,8 +526,8 @@ TEST_F(DialBackupServerTest, TheHostInterfaceHandsOverAndTheLaneGetsTheOutcome) 
     CTransaction balance = MakeTransaction(kTranNumBalance);
     balance.m_State = kTranStateQueued;
     g_TransactionQueue.Add(balance);
-    ASSERT_TRUE(WaitUntil([&] { return Record(balance.m_QueueSeq).m_State == kTranStateHostError; }));
-    CTransaction failed = Record(balance.m_QueueSeq);
+    ASSERT_TRUE(WaitUntil([&] { return QueuedRecord(balance.m_QueueSeq).m_State == kTranStateHostError; }));
+    CTransaction failed = QueuedRecord(balance.m_QueueSeq);
     EXPECT_EQ(failed.m_HostErrorText, "BUSY");
     failed.m_ResultCode = kResultHostError;
     const std::string reply = failed.BuildErrorReply();

@@ -14,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "common/CardDataScan.h"
+#include "common/LogFolder.h"
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
 #include "peers/EndToEndFixture.h"
@@ -82,14 +84,6 @@ protected:
             }
         }
         return false;
-    }
-
-    static int Count(const std::string& text, const std::string& what) {
-        int count = 0;
-        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-            ++count;
-        }
-        return count;
     }
 
     std::unique_ptr<CEndToEndWorld> m_World;
@@ -381,7 +375,7 @@ TEST_F(EndToEndTest, RefusingProviderIsDroppedAndTheNextOneUsed) {
     // The next Sale goes to the remaining provider at once.
     ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "1.00", "1002"), &reply));
     EXPECT_EQ(reply.cmdStatus, "Approved");
-    EXPECT_EQ(Count(m_World->LogText(), "(Trying Next Host)"), 1);
+    EXPECT_EQ(CountOf(m_World->LogText(), "(Trying Next Host)"), 1u);
     EXPECT_EQ(m_World->Host().Balance(kCardA), 3900);
 }
 
@@ -404,12 +398,11 @@ TEST_F(EndToEndTest, AllProvidersGoneRequestsDiscoveryAndAnswersHostError) {
               std::string::npos);
     // The discovery thread took the request and asked a discovery host again; the providers it named answer no
     // ping, so the list stays empty.
-    for (int waited = 0; waited < 2000; waited += 10) {
-        if (m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1) > discoveriesBefore) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    WaitUntil(
+        [&] {
+            return m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1) > discoveriesBefore;
+        },
+        2000, 10);
     EXPECT_GT(m_World->Simulator().DiscoveriesAt(0) + m_World->Simulator().DiscoveriesAt(1), discoveriesBefore);
     EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
     // A connection that never came up leaves nothing to reverse.
@@ -456,7 +449,7 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
     ASSERT_TRUE(laneA && laneB);
 
     // With the clock held, the processing loop cannot take anything, so the abort finds the Sales still queued.
-    m_World->Clock()->Hold(true);
+    m_World->Clock()->Hold();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     SPosReply reply;
     ASSERT_TRUE(laneA->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "1.00", "3001")));
@@ -466,11 +459,9 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
     ASSERT_TRUE(laneB->SendRequest(CEndToEndWorld::Request("Sale", kCardB, "3.00", "3003")));
     ASSERT_TRUE(laneB->ReadReply(&reply));
     ASSERT_TRUE(laneA->SendAbort());
-    for (int waited = 0; waited < 2000 && g_TransactionQueue.GetCount() < 4; waited += 5) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    WaitUntil([] { return g_TransactionQueue.GetCount() >= 4; }, 2000, 5);
     ASSERT_EQ(g_TransactionQueue.GetCount(), 4);
-    m_World->Clock()->Hold(false);
+    m_World->Clock()->Run();
 
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(laneA->ReadReply(&reply)) << laneA->LastError();
@@ -520,7 +511,7 @@ TEST_F(EndToEndTest, DatawireFailuresAfterTheSendDecideTheReversal) {
         script.count = 1;
         m_World->Simulator().ScriptProvider(0, script);
         const size_t before = m_World->Host().ExchangeCount();
-        const int reasonsBefore = c.reason == nullptr ? 0 : Count(m_World->LogText(), c.reason);
+        const size_t reasonsBefore = c.reason == nullptr ? 0 : CountOf(m_World->LogText(), c.reason);
         SPosReply reply;
         ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "1.00", std::to_string(++invoice)),
                                       &reply));
@@ -532,7 +523,7 @@ TEST_F(EndToEndTest, DatawireFailuresAfterTheSendDecideTheReversal) {
         if (c.reason != nullptr) {
             ASSERT_TRUE(m_World->Simulator().WaitForExchanges(before + 2)) << "no reversal reached the host";
             EXPECT_EQ(m_World->Host().Exchanges()[before + 1].type, "0704");
-            EXPECT_EQ(Count(m_World->LogText(), c.reason), reasonsBefore + 1);
+            EXPECT_EQ(CountOf(m_World->LogText(), c.reason), reasonsBefore + 1);
         } else {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             EXPECT_EQ(m_World->Host().ExchangeCount(), before + 1);
@@ -656,9 +647,9 @@ TEST_F(EndToEndTest, DiscoveryHostThatIsDownIsPassedOver) {
     EXPECT_TRUE(m_World->DiscoverySucceeded());
     EXPECT_EQ(m_World->Simulator().DiscoveriesAt(1), 1);
     // The fast clock's ticks are even, so discovery starts with parameter 7, the host that is down.
-    EXPECT_EQ(Count(m_World->LogText(),
-                    "(Trying Next SD URL) ERROR-> [SD Attempt (" + m_World->Simulator().DiscoveryHost(0) + "): "),
-              1);
+    EXPECT_EQ(CountOf(m_World->LogText(),
+                      "(Trying Next SD URL) ERROR-> [SD Attempt (" + m_World->Simulator().DiscoveryHost(0) + "): "),
+              1u);
     EXPECT_EQ(g_ServiceProviderList.GetProviders().size(), 2u);
     m_World->Host().AddCard(kCardA, 100);
     auto lane = Lane();

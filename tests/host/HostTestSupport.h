@@ -1,142 +1,48 @@
 #pragma once
-// Shared pieces of the host-interface tests: a clock that runs in real time but can be made to jump, a pump
-// that keeps it jumping, the merchant parameters of a test, the process's trust in the test CA, a loopback
-// port that refuses connections, and a look into the day's log file.
+// Shared pieces of the host-interface tests: the merchant parameters of a test, the process's trust in the test
+// CA and a loopback port that refuses connections.
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include <gtest/gtest.h>
 
-#include "common/Wait.h"
-#include "foundation/Logger.h"
+#include "common/ParamSets.h"
+#include "common/TempDirTest.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "host/SspiProvider.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
-#include "platform/Clock.h"
 
 namespace hosttest {
 
-// Real time plus an offset that a test moves forward at will. Sleeps and event waits wake when it jumps, so
-// a 20-second or 35-second wait passes the moment the test says so, while everything else (connects,
-// handshakes, reads) keeps its real pace. Frozen, its time stands still but for the jumps, and a sleep passes
-// in a moment of real time without moving it: measured durations are then exactly the jumps made meanwhile.
-// Thread-safe.
-class CJumpClock final : public IClock {
-public:
-    explicit CJumpClock(bool frozen = false) : m_Frozen(frozen), m_FrozenTick(m_Real.TickMs()) {}
-
-    uint64_t TickMs() override { return (m_Frozen ? m_FrozenTick : m_Real.TickMs()) + m_OffsetMs.load(); }
-    std::chrono::system_clock::time_point WallNow() override {
-        return m_Real.WallNow() + std::chrono::milliseconds(m_OffsetMs.load());
-    }
-    void SleepMs(uint64_t ms) override {
-        if (m_Frozen) {
-            std::this_thread::sleep_for(std::chrono::microseconds(ms == 0 ? 0 : 200));
-            return;
-        }
-        const uint64_t until = TickMs() + ms;
-        std::unique_lock<std::mutex> lock(m_Lock);
-        for (uint64_t now = TickMs(); now < until; now = TickMs()) {
-            m_Jumped.wait_for(lock, std::chrono::milliseconds(std::min<uint64_t>(until - now, 5)));
-        }
-    }
-    std::chrono::milliseconds RealSlice(uint64_t remainingMs) override {
-        return std::chrono::milliseconds(std::min<uint64_t>(remainingMs, 2));
-    }
-    void Jump(uint64_t ms) {
-        m_OffsetMs.fetch_add(ms);
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Jumped.notify_all();
-    }
-
-private:
-    CSystemClock m_Real;
-    const bool m_Frozen;
-    const uint64_t m_FrozenTick;
-    std::atomic<uint64_t> m_OffsetMs{0};
-    std::mutex m_Lock;
-    std::condition_variable m_Jumped;
-};
-
-// Jumps a clock by |stepMs| every real millisecond while it lives, so polling loops of 250 ms and waits of
-// a second run at many times their speed.
-class CClockPump {
-public:
-    CClockPump(CJumpClock& clock, uint64_t stepMs) : m_Clock(clock), m_StepMs(stepMs) {
-        m_Thread = std::thread([this] {
-            while (!m_Stop.load()) {
-                m_Clock.Jump(m_StepMs);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    ~CClockPump() {
-        m_Stop.store(true);
-        m_Thread.join();
-    }
-    CClockPump(const CClockPump&) = delete;
-    CClockPump& operator=(const CClockPump&) = delete;
-
-private:
-    CJumpClock& m_Clock;
-    uint64_t m_StepMs;
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
-};
-
 // Makes the current parameter set: a valid merchant with the given values (index -> value) on top.
 inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    const std::map<unsigned, std::string> base = {
+    ParamValues all = {
         {kParamMerchantId, "MERCH000001"}, {kParamAlternateMerchantId, "ALTMID00001"},
         {kParamTerminalId, "0042"},        {kParamDatawireId, "00010203040506070809"},
         {kParamVerifySslCertificate, "Y"}, {kParamIpConnectTimeout, "3"},
     };
-    for (const auto* source : {&base, &values}) {
-        for (const auto& [index, value] : *source) {
-            CParamEntry* entry = map.FindEntry(index);
-            ASSERT_NE(entry, nullptr) << index;
-            ASSERT_TRUE(entry->SetValue(value)) << index << " " << value;
-        }
-    }
-    settings.SetParamMap(map);
+    all.insert(all.end(), values.begin(), values.end());
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), all, &refused);
+    ASSERT_EQ(refused, "");
     ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
 }
 
 // The test CA trusted by the process and the credential made, once for a test suite.
 class CTrustedPki {
 public:
-    CTrustedPki() {
+    CTrustedPki() : m_TrustDir("kestrove-hostif", CScopedTempDir::Current::Leave) {
         m_Pki = std::make_unique<CTestPki>();
-        std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-hostif-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_TrustDir = pattern;
-            m_Ok = m_Pki->TrustRootForThisProcess(m_TrustDir) && g_SspiProvider.Init();
+        if (!m_TrustDir.Path().empty()) {
+            m_Ok = m_Pki->TrustRootForThisProcess(m_TrustDir.Path()) && g_SspiProvider.Init();
         }
     }
-    ~CTrustedPki() {
-        g_SspiProvider.Free();
-        std::error_code ec;
-        std::filesystem::remove_all(m_TrustDir, ec);
-    }
+    ~CTrustedPki() { g_SspiProvider.Free(); }
     CTrustedPki(const CTrustedPki&) = delete;
     CTrustedPki& operator=(const CTrustedPki&) = delete;
     bool Ok() const { return m_Ok; }
@@ -147,8 +53,19 @@ public:
 
 private:
     std::unique_ptr<CTestPki> m_Pki;
-    std::filesystem::path m_TrustDir;
+    CScopedTempDir m_TrustDir;
     bool m_Ok = false;
+};
+
+// A fixture whose suite trusts the test CA and holds the TLS credential, made once for the suite (making keys is
+// slow); each test runs in |Base|'s world, a temporary folder of its own unless told otherwise.
+template <typename Base = TempDirTest> class TrustedPkiTest : public Base {
+public:
+    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
+    static void TearDownTestSuite() { s_Pki.reset(); }
+
+protected:
+    static inline std::unique_ptr<CTrustedPki> s_Pki;
 };
 
 // "127.0.0.1:<port>" of a loopback port where nothing listens: an endpoint was started there and stopped.
@@ -158,36 +75,6 @@ inline std::string RefusingHostAndPort(const CTrustedPki& pki) {
     const std::string host = closed.HostAndPort();
     closed.Stop();
     return host;
-}
-
-// Makes the folder the logger writes into (the application makes it at start-up).
-inline void PrepareLogFolder() {
-    CLogger::Instance().Flush();
-    std::error_code ec;
-    std::filesystem::create_directory("CORVANE_LOGS", ec);
-}
-
-// Every line of the log files in the current directory's CORVANE_LOGS, after the logger has written what
-// it was given.
-inline std::vector<std::string> LogLines() {
-    CLogger::Instance().Flush();
-    std::vector<std::string> lines;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS", ec)) {
-        std::ifstream file(entry.path(), std::ios::binary);
-        std::string line;
-        while (std::getline(file, line)) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
-// How many log lines hold |text|.
-inline int CountLogLines(const std::string& text) {
-    const std::vector<std::string> lines = LogLines();
-    return static_cast<int>(std::count_if(lines.begin(), lines.end(),
-                                          [&](const std::string& line) { return line.find(text) != line.npos; }));
 }
 
 } // namespace hosttest

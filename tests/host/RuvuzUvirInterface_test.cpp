@@ -14,7 +14,12 @@
 
 #include "HostTestSupport.h"
 #include "common/DescriptorExhaustion.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/SampleTransaction.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
@@ -44,18 +49,7 @@ std::string ApprovedAnswer() {
 }
 
 CTransaction MakeTransaction(int tranCode, const std::string& client = kClientA) {
-    CTransaction transaction;
-    transaction.m_State = kTranStateQueued;
-    transaction.m_CryptMode = kCryptModeEncrypted;
-    transaction.m_TranCode = tranCode;
-    transaction.m_TranCodeName = TranCodeName(tranCode);
-    transaction.m_Account = kAccount;
-    transaction.m_Track2 = kAccount;
-    transaction.m_Authorize = "250";
-    transaction.m_Purchase = "250";
-    transaction.m_InvoiceNo = "1234";
-    transaction.m_OperatorID = "OP";
-    transaction.m_CardType = "PrePaid";
+    CTransaction transaction = SampleTransaction(tranCode, kAccount, "250");
     transaction.m_ClientAddress = client;
     return transaction;
 }
@@ -65,16 +59,9 @@ int32_t Queue(CTransaction transaction) {
     return transaction.m_QueueSeq;
 }
 
-CTransaction Record(int32_t seq) {
-    CTransaction out;
-    out.m_State = -1;
-    g_TransactionQueue.GetBySeq(seq, out);
-    return out;
-}
-
 // Waits until the record's state is |state|.
 bool WaitForState(int32_t seq, int32_t state, uint32_t timeoutMs = 10000) {
-    return WaitUntil([&] { return Record(seq).m_State == state; }, timeoutMs);
+    return WaitUntil([&] { return QueuedRecord(seq).m_State == state; }, timeoutMs);
 }
 
 // Stands in for the dial backup: takes each record the host interface hands over (state 8, crypt mode 0) and
@@ -136,11 +123,8 @@ private:
     std::thread m_Thread;
 };
 
-class RuvuzUvirInterfaceTest : public TempDirTest {
+class RuvuzUvirInterfaceTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
-
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         PrepareLogFolder();
@@ -196,14 +180,12 @@ protected:
         return WaitUntil([&] { return m_Interface->GetTicketCount() == 0 && m_Interface->GetWorkerCount() == 0; });
     }
 
-    CJumpClock m_Clock;
+    CTestClock m_Clock{CTestClock::SRealTime{}};
     CScopedClock m_ScopedClock{m_Clock};
     CQueuedViewSink m_View;
     CScopedTrafficView m_ConnectedView{m_View};
     std::unique_ptr<CRuvuzUvirInterface> m_Interface;
-    static std::unique_ptr<CTrustedPki> s_Pki;
 };
-std::unique_ptr<CTrustedPki> RuvuzUvirInterfaceTest::s_Pki;
 } // namespace
 
 TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {
@@ -281,7 +263,7 @@ TEST_F(RuvuzUvirInterfaceTest, ApprovedSaleGoesOverTheBestProviderAndIsCompleted
     const int32_t seq = Queue(sale);
     ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
     ASSERT_TRUE(WaitForIdle());
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_TRUE(done.m_Approved);
     EXPECT_EQ(done.m_HostAuthCode, "AUTH01");
     EXPECT_EQ(done.m_HostResponse, ApprovedAnswer());
@@ -365,7 +347,7 @@ TEST_F(RuvuzUvirInterfaceTest, FailedIpSendsEndAsHostErrorsAndReverseWhereTheOut
         }
         ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
         ASSERT_TRUE(WaitForIdle());
-        const CTransaction done = Record(seq);
+        const CTransaction done = QueuedRecord(seq);
         EXPECT_FALSE(done.m_HostErrorText.find_first_not_of(" \r\n") == std::string::npos) << done.m_HostErrorText;
         const CTransactionList reversals = Reversals();
         if (c.reason.empty()) {
@@ -426,7 +408,7 @@ TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSen
             EXPECT_TRUE(fromDisk.Entries()[0].inDoubt);
         }
         ASSERT_TRUE(WaitUntil([&] {
-            const int32_t state = Record(seq).m_State;
+            const int32_t state = QueuedRecord(seq).m_State;
             return state == kTranStateCompleted || state == kTranStateHostError;
         }));
         ASSERT_TRUE(WaitForIdle());
@@ -434,7 +416,7 @@ TEST_F(RuvuzUvirInterfaceTest, ATransactionIsInDoubtInTheJournalFromBeforeTheSen
         ASSERT_EQ(entries.size(), c.staysInDoubt ? 1u : 0u);
         if (c.staysInDoubt) {
             EXPECT_TRUE(entries[0].inDoubt);
-            EXPECT_EQ(Record(seq).m_JournalId, entries[0].id);
+            EXPECT_EQ(QueuedRecord(seq).m_JournalId, entries[0].id);
         }
         EXPECT_TRUE(Reversals().empty());
         g_TransactionQueue.RemoveBySeq(seq);
@@ -499,7 +481,7 @@ TEST_F(RuvuzUvirInterfaceTest, WhenEveryProviderIsGoneDiscoveryIsRequestedAndThe
     StartInterface();
     const int32_t seq = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(seq, kTranStateHostError));
-    EXPECT_EQ(Record(seq).m_HostErrorText, "No Host in URL [0]");
+    EXPECT_EQ(QueuedRecord(seq).m_HostErrorText, "No Host in URL [0]");
     EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
     EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(CountLogLines("Service Provider list exhausted; requesting new Service Discovery"), 1);
@@ -509,7 +491,7 @@ TEST_F(RuvuzUvirInterfaceTest, WhenEveryProviderIsGoneDiscoveryIsRequestedAndThe
     g_ServiceDiscoveryRequest.Reset();
     const int32_t next = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(next, kTranStateHostError));
-    EXPECT_EQ(Record(next).m_HostErrorText, kNoProviderText);
+    EXPECT_EQ(QueuedRecord(next).m_HostErrorText, kNoProviderText);
     EXPECT_TRUE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(CountLogLines("RuvuzUvir/Datawire/Connect ERROR-> No (Discovered)Host To Use for Connection."), 1);
     StopInterface();
@@ -536,11 +518,11 @@ TEST_F(RuvuzUvirInterfaceTest, AnAbortRequestAbortsOnlyItsClientsWaitingTransact
     ASSERT_TRUE(WaitForState(otherClient, kTranStateHostError));
     ASSERT_TRUE(WaitForState(afterDoneAbort, kTranStateHostError));
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(Record(waiting1).m_State, kTranStateAborted);
-    EXPECT_EQ(Record(waiting2).m_State, kTranStateAborted);
-    EXPECT_EQ(Record(inFlight).m_State, kTranStateTaken);
-    EXPECT_EQ(Record(abortSeq).m_State, kTranStateDelivered);
-    EXPECT_EQ(Record(doneAbortSeq).m_State, kTranStateDelivered);
+    EXPECT_EQ(QueuedRecord(waiting1).m_State, kTranStateAborted);
+    EXPECT_EQ(QueuedRecord(waiting2).m_State, kTranStateAborted);
+    EXPECT_EQ(QueuedRecord(inFlight).m_State, kTranStateTaken);
+    EXPECT_EQ(QueuedRecord(abortSeq).m_State, kTranStateDelivered);
+    EXPECT_EQ(QueuedRecord(doneAbortSeq).m_State, kTranStateDelivered);
     StopInterface();
 }
 
@@ -549,13 +531,13 @@ TEST_F(RuvuzUvirInterfaceTest, NoTicketWhileShuttingDownAndNoThreadAreAnsweredWi
     CWorkerThread::FailNextStartsForTesting(1);
     const int32_t noThread = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(noThread, kTranStateCodeSet));
-    EXPECT_EQ(Record(noThread).m_ResultCode, kResultAuthThreadFailed);
+    EXPECT_EQ(QueuedRecord(noThread).m_ResultCode, kResultAuthThreadFailed);
     EXPECT_EQ(m_Interface->GetTicketCount(), 0);
 
     g_ShutdownEvent.Set();
     const int32_t noTicket = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(noTicket, kTranStateCodeSet));
-    EXPECT_EQ(Record(noTicket).m_ResultCode, kResultShuttingDown);
+    EXPECT_EQ(QueuedRecord(noTicket).m_ResultCode, kResultShuttingDown);
     StopInterface();
 }
 
@@ -588,7 +570,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAReversalsHoldSendsNothingAndEndsItAsA
     StartInterface();
     ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
     StopInterface();
-    const CTransaction done = Record(seq);
+    const CTransaction done = QueuedRecord(seq);
     EXPECT_EQ(done.m_State, kTranStateHostError);
     EXPECT_EQ(done.m_HostErrorText, ResultCodeText(kResultShuttingDown, "").Text);
     EXPECT_EQ(provider->ConnectionsAccepted(), 0);
@@ -603,7 +585,7 @@ TEST_F(RuvuzUvirInterfaceTest, AReversalGoesOutOnceItsHoldHasPassed) {
     const int32_t seq = Queue(reversal);
     StartInterface();
     ASSERT_TRUE(WaitForState(seq, kTranStateTaken));
-    m_Clock.Jump(36000);
+    m_Clock.Advance(36000);
     ASSERT_TRUE(WaitForState(seq, kTranStateCompleted));
     const std::string sent = provider->Requests().at(0).hostMessage;
     EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);
@@ -622,7 +604,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAHandshakeKeepsTheProviderAndAsksForNo
     const int32_t seq = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitUntil([&] { return mute.ConnectionsAccepted() == 1; }));
     StopInterface();
-    EXPECT_EQ(Record(seq).m_State, kTranStateHostError);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateHostError);
     EXPECT_EQ(g_ServiceProviderList.GetProviders(), (std::vector<std::string>{muteUrl, UrlOf(*good)}));
     EXPECT_FALSE(g_ServiceDiscoveryRequest.IsSet());
     EXPECT_EQ(good->ConnectionsAccepted(), 0);
@@ -631,7 +613,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStopDuringAHandshakeKeepsTheProviderAndAsksForNo
 
 TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaitsForTheWorker) {
     // Time moves only by the steps Stop sleeps (and the dial polls this test ends), so the cap is exact.
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     SetMerchantParams({{kParamTransportMethod, "2"}});
     std::atomic<bool> entered{false};
@@ -651,7 +633,7 @@ TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaits
     }));
     EXPECT_EQ(m_Interface->GetTicketCount(), 1);
 
-    clock.SetAutoAdvance(true);
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     const uint64_t stopBegan = clock.TickMs();
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
@@ -665,7 +647,7 @@ TEST_F(RuvuzUvirInterfaceTest, StopForgetsTicketsAfterTwentySecondsButStillWaits
     release = true;
     stopper.join();
     EXPECT_EQ(m_Interface->GetWorkerCount(), 0);
-    EXPECT_EQ(Record(seq).m_State, kTranStateDial);
+    EXPECT_EQ(QueuedRecord(seq).m_State, kTranStateDial);
     EXPECT_EQ(CountLogLines("RuvuzUvir Interface stopping with 1 host request(s) still outstanding."), 1);
     m_Interface.reset(); // before this test's clock goes
 }
@@ -740,7 +722,7 @@ TEST_F(RuvuzUvirInterfaceTest, TheDialPathHandsOverThroughTheQueueAndTurnsTheAns
         ASSERT_TRUE(WaitForState(seq, c.finalState));
         ASSERT_TRUE(WaitForIdle());
         StopInterface();
-        const CTransaction done = Record(seq);
+        const CTransaction done = QueuedRecord(seq);
         EXPECT_EQ(done.m_State, c.finalState);
         EXPECT_EQ(dial ? dial->HandOvers() : 0, c.handOvers);
         if (dial) {
@@ -861,10 +843,10 @@ TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOth
 
     const int32_t sale = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(sale, kTranStateCompleted));
-    EXPECT_EQ(Record(held).m_State, kTranStateTaken);
+    EXPECT_EQ(QueuedRecord(held).m_State, kTranStateTaken);
     EXPECT_EQ(TransactionsAt(*provider), 1);
 
-    m_Clock.Jump(36000);
+    m_Clock.Advance(36000);
     ASSERT_TRUE(WaitForState(held, kTranStateCompleted));
     const std::string sent = provider->Requests().at(1).hostMessage;
     EXPECT_NE(sent.find(std::string(1, kFs) + "400704" + kFs), std::string::npos);
@@ -915,7 +897,7 @@ TEST_F(RuvuzUvirInterfaceTest, AStanThatCannotBeStoredIsNeverSentAndNoStanGoesOu
     std::filesystem::create_directory(kSynchroStanFileName);
     const int32_t blocked = Queue(MakeTransaction(kTranNumSale));
     ASSERT_TRUE(WaitForState(blocked, kTranStateHostError));
-    const std::string text = Record(blocked).m_HostErrorText;
+    const std::string text = QueuedRecord(blocked).m_HostErrorText;
     EXPECT_EQ(text.rfind("Transaction Not Sent - Synchronized Stan File", 0), 0u) << text;
     EXPECT_EQ(TransactionsAt(*provider), 1);
     EXPECT_TRUE(Reversals().empty());

@@ -9,7 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "host/ServiceProviderList.h"
 #include "peers/DatawireEndpoint.h"
@@ -46,7 +50,7 @@ protected:
     static void LetItLoop() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
 
     // Declared before the worker: its thread waits on this clock until TearDown has stopped it.
-    CJumpClock m_Clock;
+    CTestClock m_Clock{CTestClock::SRealTime{}};
     CScopedClock m_ScopedClock{m_Clock};
     CServiceDiscoveryWorker m_Worker;
     std::atomic<int> m_Runs{0};
@@ -92,13 +96,13 @@ TEST_F(ServiceDiscoveryWorkerTest, ARequestRunsADiscoveryAtOnceWhateverItsOutcom
 TEST_F(ServiceDiscoveryWorkerTest, SixHoursAfterTheLastDiscoveryBeganAnotherRuns) {
     UseStandIn(true);
     ASSERT_TRUE(m_Worker.Start());
-    m_Clock.Jump(5 * kHour);
+    m_Clock.Advance(5 * kHour);
     g_ServiceDiscoveryRequest.Set(); // a requested discovery restarts the period
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
-    m_Clock.Jump(2 * kHour); // 7 h after the first, 2 h after the last
+    m_Clock.Advance(2 * kHour); // 7 h after the first, 2 h after the last
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 2);
-    m_Clock.Jump(4 * kHour + 1000);
+    m_Clock.Advance(4 * kHour + 1000);
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 3; }));
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 3);
@@ -107,15 +111,15 @@ TEST_F(ServiceDiscoveryWorkerTest, SixHoursAfterTheLastDiscoveryBeganAnotherRuns
 TEST_F(ServiceDiscoveryWorkerTest, TheFirstPeriodCountsFromTheEndOfTheStartUpDiscovery) {
     m_Worker.SetDiscoveryForTesting([this] {
         if (++m_Runs == 1) {
-            m_Clock.Jump(2 * kHour); // a start-up discovery that takes two hours
+            m_Clock.Advance(2 * kHour); // a start-up discovery that takes two hours
         }
         return true;
     });
     ASSERT_TRUE(m_Worker.Start());
-    m_Clock.Jump(5 * kHour); // 7 h after it began, 5 h after it ended
+    m_Clock.Advance(5 * kHour); // 7 h after it began, 5 h after it ended
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 1);
-    m_Clock.Jump(kHour + 1000);
+    m_Clock.Advance(kHour + 1000);
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
 }
 
@@ -123,10 +127,10 @@ TEST_F(ServiceDiscoveryWorkerTest, ThePeriodCanBeSetShorter) {
     UseStandIn(true);
     m_Worker.SetPeriodMs(60000);
     ASSERT_TRUE(m_Worker.Start());
-    m_Clock.Jump(30000);
+    m_Clock.Advance(30000);
     LetItLoop();
     EXPECT_EQ(m_Runs.load(), 1);
-    m_Clock.Jump(30001);
+    m_Clock.Advance(30001);
     ASSERT_TRUE(WaitUntil([&] { return m_Runs.load() == 2; }));
 }
 

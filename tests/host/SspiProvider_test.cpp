@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "host/TlsChannel.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"

@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "host/SspiProvider.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 
 namespace {
@@ -23,10 +23,8 @@ constexpr int kTls12 = 0x0303;
 constexpr int kTls13 = 0x0304;
 
 // The process trusts the test root (through SSL_CERT_FILE) and holds the credential for the whole suite.
-class TlsChannelTest : public TempDirTest {
+class TlsChannelTest : public hosttest::TrustedPkiTest<> {
 protected:
-    static void SetUpTestSuite() { s_Pki = std::make_unique<hosttest::CTrustedPki>(); }
-    static void TearDownTestSuite() { s_Pki.reset(); }
     void SetUp() override {
         ASSERT_TRUE(s_Pki->Ok());
         g_ShutdownEvent.Reset();
@@ -42,10 +40,7 @@ protected:
         EXPECT_TRUE(server->Start());
         return server;
     }
-
-    static std::unique_ptr<hosttest::CTrustedPki> s_Pki;
 };
-std::unique_ptr<hosttest::CTrustedPki> TlsChannelTest::s_Pki;
 
 // Reads until |want| bytes of data have come or a result other than 0 (for callers that expect more).
 int ReceiveAtLeast(CTlsChannel& channel, size_t want, std::string* text, uint32_t timeoutMs = 5000) {
@@ -150,8 +145,8 @@ TEST_F(TlsChannelTest, HandshakeFailuresStore3101AndLeaveTheChannelClosed) {
     for (const HandshakeFailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto server = Serve(TestLeaf::Localhost, c.scenario);
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         std::unique_ptr<CScopedClock> scoped;
         if (c.manualClock) {
             scoped = std::make_unique<CScopedClock>(clock);
@@ -282,8 +277,8 @@ TEST_F(TlsChannelTest, ReceiveAndDecryptResults) {
             kTls12, c.maxVersion);
         CTlsChannel channel;
         ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000)) << channel.GetLastErrorText();
-        CManualClock clock;
-        clock.SetAutoAdvance(true);
+        CTestClock clock;
+        clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
         std::unique_ptr<CScopedClock> scoped;
         if (c.manualClock) {
             scoped = std::make_unique<CScopedClock>(clock);

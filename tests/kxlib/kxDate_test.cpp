@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedTimeZone.h"
+#include "common/TestClock.h"
 #include "kxlib/kxException.h"
-#include "platform/Clock.h"
 
 namespace {
 
@@ -535,7 +535,7 @@ TEST(kxDate, TimeTAndTheLocalZone) {
 
 TEST(kxDate, NowAndTodayReadTheProcessClock) {
     const CScopedTimeZone zone("UTC0");
-    CManualClock clock(1000, std::chrono::system_clock::time_point(std::chrono::milliseconds(1331813109250)));
+    CTestClock clock(1000, std::chrono::system_clock::time_point(std::chrono::milliseconds(1331813109250)));
     const CScopedClock scoped(clock);
     EXPECT_EQ(Iso(kxDate::Now()), "2012-03-15T12:05:09.250");
     EXPECT_EQ(Iso(kxDate::Today()), "2012-03-15T00:00:00.000");

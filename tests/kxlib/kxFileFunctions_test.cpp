@@ -9,7 +9,7 @@
 
 #include "common/ScopedEnvironment.h"
 #include "common/ScopedTimeZone.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "kxlib/kxTestSupport.h"
 
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "kxlib/kxFileFunctions.h"
 #include "kxlib/kxTestSupport.h"

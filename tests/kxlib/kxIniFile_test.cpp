@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "kxlib/kxTestSupport.h"
 
 namespace fs = std::filesystem;

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedEnvironment.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "platform/LocalSocket.h"
 

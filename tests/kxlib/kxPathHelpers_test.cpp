@@ -9,10 +9,10 @@
 
 #include "common/ScopedEnvironment.h"
 #include "common/ScopedTimeZone.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "kxlib/PeImageBuilder.h"
 #include "kxlib/kxTestSupport.h"
-#include "platform/Clock.h"
 
 namespace fs = std::filesystem;
 using kx_test::Texts;
@@ -126,7 +126,7 @@ TEST(kxPathHelpers, FileTimePartsAndDosTimes) {
 }
 
 TEST(kxPathHelpers, NowComesFromTheClockSeamInEitherZone) {
-    CManualClock clock(1000, Utc(2012, 3, 15, 8, 5, 9, 7));
+    CTestClock clock(1000, Utc(2012, 3, 15, 8, 5, 9, 7));
     CScopedClock scoped(clock);
     CScopedTimeZone zone("XST-2"); // two hours east of UTC, no daylight saving
     const uint64_t universal = FileTimeOf(Utc(2012, 3, 15, 8, 5, 9, 7));

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "kxlib/PeImageBuilder.h"
 
 namespace {

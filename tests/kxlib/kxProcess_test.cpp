@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "kxlib/kxTestSupport.h"
 
 using kx_test::Texts;

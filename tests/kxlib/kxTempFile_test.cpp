@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedEnvironment.h"
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 #include "kxlib/kxFileFunctions.h"
 #include "kxlib/kxTestSupport.h"
 

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "common/ScopedTimeZone.h"
+#include "common/TestClock.h"
 #include "kxlib/kxDate.h"
-#include "platform/Clock.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ TEST(kxTime, IsWithinAndCompare) {
 
 TEST(kxTime, NowIsTheLocalTimeOfTheProcessClock) {
     const CScopedTimeZone zone("EST5");
-    CManualClock clock(1000, std::chrono::system_clock::time_point(std::chrono::seconds(1331813109)));
+    CTestClock clock(1000, std::chrono::system_clock::time_point(std::chrono::seconds(1331813109)));
     const CScopedClock scoped(clock);
     EXPECT_EQ(Text(kxTime::Now()), "07:05:09"); // 12:05:09 UTC
 }

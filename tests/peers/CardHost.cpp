@@ -374,6 +374,18 @@ std::string CCardHost::Answer(const std::string& request, int provider, uint64_t
     return exchange.answer;
 }
 
+CCardHost::CApplied CCardHost::CApplied::Of(const CHostRequestMessage& message, const std::string& effectiveType,
+                                            int64_t requestedCents) {
+    CApplied entry;
+    entry.type = effectiveType;
+    entry.account = message.m_Account;
+    entry.time = message.m_Time;
+    entry.date = message.m_Date;
+    entry.invoice = message.m_Invoice;
+    entry.requested = requestedCents;
+    return entry;
+}
+
 CCardHost::COutcome CCardHost::Apply(const CHostRequestMessage& message, bool apply) {
     const std::string& type = message.m_Type;
     if (type == kMsgReversal) {
@@ -408,15 +420,9 @@ CCardHost::COutcome CCardHost::Apply(const CHostRequestMessage& message, bool ap
             CCardAccount& card = m_Cards[message.m_Account];
             card.active = true;
             card.balanceCents = outcome.after;
-            CApplied entry;
+            CApplied entry = CApplied::Of(message, type, amount);
             entry.activated = true;
             entry.delta = amount;
-            entry.type = type;
-            entry.account = message.m_Account;
-            entry.time = message.m_Time;
-            entry.date = message.m_Date;
-            entry.invoice = message.m_Invoice;
-            entry.requested = amount;
             m_Applied.push_back(entry);
         }
         return outcome;
@@ -475,13 +481,7 @@ CCardHost::COutcome CCardHost::Apply(const CHostRequestMessage& message, bool ap
     outcome.applied = apply;
     if (apply) {
         card.balanceCents = outcome.after;
-        CApplied entry;
-        entry.type = type;
-        entry.account = message.m_Account;
-        entry.time = message.m_Time;
-        entry.date = message.m_Date;
-        entry.invoice = message.m_Invoice;
-        entry.requested = amount;
+        CApplied entry = CApplied::Of(message, type, amount);
         entry.delta = delta;
         m_Applied.push_back(entry);
     }
@@ -569,13 +569,7 @@ CCardHost::COutcome CCardHost::ApplyVoid(const CHostRequestMessage& message, boo
     outcome.applied = apply;
     if (apply) {
         Undo(target);
-        CApplied entry;
-        entry.type = message.m_Type;
-        entry.account = message.m_Account;
-        entry.time = message.m_Time;
-        entry.date = message.m_Date;
-        entry.invoice = message.m_Invoice;
-        entry.requested = message.m_AmountCents;
+        CApplied entry = CApplied::Of(message, message.m_Type, message.m_AmountCents);
         entry.isVoid = true;
         entry.voidOf = match;
         target.undoneBy = static_cast<int>(m_Applied.size());

@@ -155,6 +155,10 @@ private:
         int undoneBy = -1;   // index of the void that undid it
         bool isVoid = false;
         int voidOf = -1; // index of the transaction this void undid
+
+        // The entry of |message| booked as |effectiveType| for |requestedCents|.
+        static CApplied Of(const CHostRequestMessage& message, const std::string& effectiveType,
+                           int64_t requestedCents);
     };
 
     struct COutcome {

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "common/Wait.h"
+
 namespace {
 constexpr size_t kMaxRecord = 16384;
 constexpr uint32_t kSliceMs = 5;
@@ -128,16 +130,12 @@ std::vector<std::string> CDatawireEndpoint::RawRequests() const {
 }
 
 bool CDatawireEndpoint::WaitForRequests(size_t count, uint32_t timeoutMs) const {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kSliceMs) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(m_Lock);
-            if (m_Requests.size() >= count) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
-    }
-    return false;
+            return m_Requests.size() >= count;
+        },
+        timeoutMs, kSliceMs);
 }
 
 size_t CDatawireEndpoint::CompleteRequestLength(const std::string& text) {

@@ -7,6 +7,10 @@
 #include <system_error>
 #include <thread>
 
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/TestClock.h"
+#include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
@@ -18,14 +22,8 @@
 #include "transaction/TransactionQueue.h"
 
 namespace {
-constexpr uint32_t kPollMs = 5;
-
-std::string ReadAll(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+// How often WaitForLog reads the log folder again.
+constexpr uint32_t kLogPollMs = 50;
 } // namespace
 
 const CTestPki& EndToEndPki() {
@@ -33,26 +31,12 @@ const CTestPki& EndToEndPki() {
     return pki;
 }
 
-CWorldFolder::CWorldFolder() : m_Previous(std::filesystem::current_path()) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrove-e2e-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        m_Path = pattern;
-        std::filesystem::current_path(m_Path);
-    }
-}
-
-CWorldFolder::~CWorldFolder() {
-    std::error_code ec;
-    std::filesystem::current_path(m_Previous, ec);
-    if (!m_Path.empty()) {
-        std::filesystem::remove_all(m_Path, ec);
-    }
-}
-
 CEndToEndWorld::CEndToEndWorld(CEndToEndOptions options) : m_Options(std::move(options)) {
-    m_Folder = std::make_unique<CWorldFolder>();
+    m_Folder = std::make_unique<CScopedTempDir>("kestrove-e2e");
     if (m_Options.clockFactor > 0) {
-        m_Clock = std::make_unique<CFastClock>(m_Options.clockFactor);
+        // From an even tick: ticks stay even at an even speed, which decides the first discovery host.
+        m_Clock = std::make_unique<CTestClock>();
+        m_Clock->Run(m_Options.clockFactor);
         m_ClockScope = std::make_unique<CScopedClock>(*m_Clock);
     }
     if (!m_Options.externalDiscovery.empty()) {
@@ -81,7 +65,7 @@ bool CEndToEndWorld::Fail(const std::string& text) {
 
 void CEndToEndWorld::Jump(uint64_t ms) {
     if (m_Clock) {
-        m_Clock->Jump(ms);
+        m_Clock->Advance(ms);
     }
 }
 
@@ -107,29 +91,21 @@ bool CEndToEndWorld::WriteParameters() {
         }
         return index < 0 ? std::string("0") : m_Simulator->DiscoveryHost(index);
     };
-    const std::vector<std::pair<unsigned, std::string>> values = {
-        {kParamMerchantId, kE2eMerchantId},
-        {kParamAlternateMerchantId, kE2eAltMerchantId},
-        {kParamTerminalId, kE2eTerminalId},
-        {kParamDatawireId, kE2eDatawireId},
-        {kParamMerchantCurrency, m_Options.merchantCurrency},
-        {kParamPrimaryUrl, discoveryHost(m_Options.primaryDiscovery)},
-        {kParamSecondaryUrl, discoveryHost(m_Options.secondaryDiscovery)},
-        {kParamVerifySslCertificate, m_Options.verifyCertificate},
-        {kParamTransportMethod, m_Options.transportMethod},
-        {kParamIpConnectTimeout, m_Options.connectTimeoutSeconds},
-        {kParamNumberOfLanes, m_Options.lanes},
-    };
-    CParamSettings settings;
-    settings.BuildDefaults();
-    CParamMap map = settings.GetParamMap();
-    for (const auto& [index, value] : values) {
-        CParamEntry* entry = map.FindEntry(index);
-        if (entry == nullptr || !entry->SetValue(value)) {
-            return Fail("parameter " + std::to_string(index) + " refuses [" + value + "]");
-        }
+    ParamValues values = EndToEndMerchant();
+    values.insert(values.end(), {
+                                    {kParamMerchantCurrency, m_Options.merchantCurrency},
+                                    {kParamPrimaryUrl, discoveryHost(m_Options.primaryDiscovery)},
+                                    {kParamSecondaryUrl, discoveryHost(m_Options.secondaryDiscovery)},
+                                    {kParamVerifySslCertificate, m_Options.verifyCertificate},
+                                    {kParamTransportMethod, m_Options.transportMethod},
+                                    {kParamIpConnectTimeout, m_Options.connectTimeoutSeconds},
+                                    {kParamNumberOfLanes, m_Options.lanes},
+                                });
+    std::string refused;
+    const CParamSettings settings = ParamsWith(DefaultParams(), values, &refused);
+    if (!refused.empty()) {
+        return Fail(refused);
     }
-    settings.SetParamMap(map);
     if (!CParamStore::Instance().SetParams(settings)) {
         return Fail("the parameters could not be saved: " + CParamStore::Instance().GetLastErrorText());
     }
@@ -155,7 +131,7 @@ bool CEndToEndWorld::Start() {
     }
     // The application object makes the log folder before anything logs.
     std::error_code ec;
-    std::filesystem::create_directory(m_Folder->Path() / "CORVANE_LOGS", ec);
+    std::filesystem::create_directory(m_Folder->Path() / CLogger::kFolderName, ec);
     CLogger::Instance();
     if (!CRequest::Instance().StartCrypto()) {
         return Fail("the crypto object did not start");
@@ -203,7 +179,7 @@ void CEndToEndWorld::Stop() {
     }
     m_Started = false;
     if (m_Clock) {
-        m_Clock->Hold(false); // a held clock would keep every timed wait of the shut-down waiting
+        m_Clock->Run(); // a held clock would keep every timed wait of the shut-down waiting
     }
     // The interface shut-down's order: no new clients, then the reverse worker, the host interface and the
     // discovery thread, then the sessions are waited for.
@@ -241,12 +217,8 @@ void CEndToEndWorld::Stop() {
 std::unique_ptr<CPosClient> CEndToEndWorld::NewLane() {
     auto lane = std::make_unique<CPosClient>();
     SPosReply reply;
-    if (!lane->Connect("127.0.0.1", m_PosPort)) {
-        Fail("connect: " + lane->LastError());
-        return nullptr;
-    }
-    if (!lane->ReadGreeting(&reply) || !lane->Login(&reply)) {
-        Fail("login: " + lane->LastError() + " " + reply.textResponse);
+    if (!lane->ConnectAndLogIn("127.0.0.1", m_PosPort, &reply)) {
+        Fail("log-in: " + lane->LastError() + " " + reply.textResponse);
         return nullptr;
     }
     return lane;
@@ -276,21 +248,9 @@ bool CEndToEndWorld::Transact(CPosClient& lane, const SPosRequest& request, SPos
 
 std::string CEndToEndWorld::LogText() {
     CLogger::Instance().Flush();
-    std::string text;
-    std::error_code ec;
-    const std::filesystem::path folder = m_Folder->Path() / "CORVANE_LOGS";
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        text += ReadAll(entry.path());
-    }
-    return text;
+    return ReadLogFolder(m_Folder->Path());
 }
 
 bool CEndToEndWorld::WaitForLog(const std::string& text, uint32_t timeoutMs) {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kPollMs * 10) {
-        if (LogText().find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs * 10));
-    }
-    return false;
+    return WaitUntil([&] { return LogText().find(text) != std::string::npos; }, timeoutMs, kLogPollMs);
 }

@@ -11,10 +11,12 @@
 #include <utility>
 #include <vector>
 
+#include "common/ParamSets.h"
+#include "common/TempDir.h"
+#include "common/TestClock.h"
 #include "host/RuvuzUvirInterface.h"
 #include "host/ServiceDiscoveryWorker.h"
 #include "host/ViewSink.h"
-#include "peers/FastClock.h"
 #include "peers/HostSimulator.h"
 #include "peers/PosClient.h"
 #include "peers/TestPki.h"
@@ -26,6 +28,13 @@ inline constexpr char kE2eMerchantId[] = "RVZMERCH001";
 inline constexpr char kE2eAltMerchantId[] = "RVZALTID002";
 inline constexpr char kE2eTerminalId[] = "0042";
 inline constexpr char kE2eDatawireId[] = "DW0011223344";
+// Its ids as parameter values.
+inline ParamValues EndToEndMerchant() {
+    return {{kParamMerchantId, kE2eMerchantId},
+            {kParamAlternateMerchantId, kE2eAltMerchantId},
+            {kParamTerminalId, kE2eTerminalId},
+            {kParamDatawireId, kE2eDatawireId}};
+}
 
 struct CEndToEndOptions {
     CHostSimulatorOptions simulator; // merchant fields are filled in by the world
@@ -50,21 +59,6 @@ struct CEndToEndOptions {
     SPosSessionTimings sessionTimings;
 };
 
-// A temporary folder made the current directory while it lives, removed afterwards.
-// Not thread-safe: the current directory belongs to the whole process.
-class CWorldFolder {
-public:
-    CWorldFolder();
-    ~CWorldFolder();
-    CWorldFolder(const CWorldFolder&) = delete;
-    CWorldFolder& operator=(const CWorldFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_Path; }
-
-private:
-    std::filesystem::path m_Previous;
-    std::filesystem::path m_Path;
-};
-
 // One end-to-end world. The process-wide objects of the server (queues, provider list, parameter store, crypto
 // object, TLS credential, view sink, clock) are set up by Start and put back by Stop, so one world may live at a
 // time. Start, Stop and the destructor are for the test thread; the accessors may be used from any thread.
@@ -86,8 +80,8 @@ public:
     void Stop();
     const std::string& LastError() const { return m_LastError; }
 
-    // The fast clock, or null when the system clock runs.
-    CFastClock* Clock() { return m_Clock.get(); }
+    // The sped-up clock, or null when the system clock runs.
+    CTestClock* Clock() { return m_Clock.get(); }
     // Moves the clock seam forward (nothing with the system clock).
     void Jump(uint64_t ms);
     const std::filesystem::path& Folder() const { return m_Folder->Path(); }
@@ -121,8 +115,8 @@ private:
 
     CEndToEndOptions m_Options;
     std::string m_LastError;
-    std::unique_ptr<CWorldFolder> m_Folder;
-    std::unique_ptr<CFastClock> m_Clock;
+    std::unique_ptr<CScopedTempDir> m_Folder;
+    std::unique_ptr<CTestClock> m_Clock;
     std::unique_ptr<CScopedClock> m_ClockScope;
     std::unique_ptr<CHostSimulator> m_Simulator;
     CQueuedViewSink m_View;

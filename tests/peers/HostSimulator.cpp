@@ -5,6 +5,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/Wait.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -214,13 +215,7 @@ void CHostSimulator::ScriptProvider(int index, const CProviderScript& script) {
 }
 
 bool CHostSimulator::WaitForExchanges(size_t count, uint32_t timeoutMs) const {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kPollMs) {
-        if (m_Host.ExchangeCount() >= count) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
-    }
-    return false;
+    return WaitUntil([&] { return m_Host.ExchangeCount() >= count; }, timeoutMs, kPollMs);
 }
 
 std::vector<std::string> CHostSimulator::EnvelopeProblems() const {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "common/Wait.h"
 #include "foundation/Request.h"
 #include "platform/Crypto.h"
 
@@ -100,16 +101,12 @@ std::vector<CNqmsSession> CManagementService::Sessions() const {
 }
 
 bool CManagementService::WaitForSessions(size_t count, uint32_t timeoutMs) const {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kSliceMs) {
-        {
+    return WaitUntil(
+        [&] {
             std::lock_guard<std::mutex> lock(m_Lock);
-            if (m_Sessions.size() >= count) {
-                return true;
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(kSliceMs));
-    }
-    return false;
+            return m_Sessions.size() >= count;
+        },
+        timeoutMs, kSliceMs);
 }
 
 std::string CManagementService::Frame(const std::string& body) {

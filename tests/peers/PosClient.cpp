@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/LaneRequestKey.h"
 #include "foundation/Request.h"
 #include "platform/Clock.h"
 
@@ -188,13 +189,7 @@ void CPosClient::ParseReply(const std::string& frame, SPosReply* reply) const {
     const std::string body = frame.substr(stx + 1, frame.size() - stx - 2);
     reply->encrypted = frame[fs + 1] == '2';
     if (reply->encrypted) {
-        std::vector<uint8_t> bytes;
-        CRc4Key key(m_RequestKey.data(), m_RequestKey.size());
-        if (CRequest::TranslateHexStringToByteArray(body, &bytes) &&
-            key.Crypt(bytes.data(), bytes.size()) == kCryptOk) {
-            reply->document.assign(bytes.begin(), bytes.end());
-            reply->decrypted = true;
-        }
+        reply->decrypted = CLaneRequestKey::Decrypt(m_RequestKey, body, &reply->document);
     } else {
         reply->document = body;
     }
@@ -250,6 +245,11 @@ bool CPosClient::SendLogin(const SPosLogin& login) {
     return SendRaw(text);
 }
 
+bool CPosClient::ConnectAndLogIn(const std::string& host, int port, SPosReply* reply, const SPosLogin& login,
+                                 int timeoutMs) {
+    return Connect(host, port, timeoutMs) && ReadGreeting(reply, timeoutMs) && Login(reply, login, timeoutMs);
+}
+
 bool CPosClient::Login(SPosReply* reply, const SPosLogin& login, int timeoutMs) {
     m_ServerProvedKey = false;
     if (!SendLogin(login) || !ReadReply(reply, timeoutMs)) {
@@ -277,32 +277,12 @@ std::string CPosClient::RequestFrame(const std::vector<std::pair<std::string, st
         Fail("no public key: read the greeting first");
         return std::string();
     }
-    std::string payload;
-    for (const auto& [key, value] : fields) {
-        if (!payload.empty()) {
-            payload += kFS;
-        }
-        payload += key + "=" + value;
-    }
-    std::vector<uint8_t> blob;
-    if (BuildSimpleBlobForPublicKeyText(m_PublicKeyText, m_RequestKey.data(), m_RequestKey.size(), &blob) != kCryptOk) {
+    const CLaneRequestKey key(m_PublicKeyText, m_RequestKey);
+    if (!key.Ok()) {
         Fail("cannot wrap the request key for the server's public key");
         return std::string();
     }
-    std::vector<uint8_t> bytes(payload.begin(), payload.end());
-    CRc4Key key(m_RequestKey.data(), m_RequestKey.size());
-    if (key.Crypt(bytes.data(), bytes.size()) != kCryptOk) {
-        Fail("cannot encrypt the request");
-        return std::string();
-    }
-    std::string frame = header;
-    frame += kFS;
-    frame += "200";
-    frame += kSTX;
-    frame += kDC1 + BytesToHex(blob) + kDC2;
-    frame += BytesToHex(bytes);
-    frame += kETX;
-    return frame;
+    return key.Frame(JoinFields(fields), header) + kETX;
 }
 
 bool CPosClient::SendRequest(const std::vector<std::pair<std::string, std::string>>& fields,

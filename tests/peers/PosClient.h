@@ -81,6 +81,10 @@ public:
     bool SendLogin(const SPosLogin& login = SPosLogin());
     // Sends the login and reads its reply; true when it is 2000 "Login Verified.".
     bool Login(SPosReply* reply, const SPosLogin& login = SPosLogin(), int timeoutMs = 5000);
+    // Connect, ReadGreeting and Login in one, each within |timeoutMs|: false at the first that failed (LastError
+    // says why, |reply| holds what came back).
+    bool ConnectAndLogIn(const std::string& host, int port, SPosReply* reply, const SPosLogin& login = SPosLogin(),
+                         int timeoutMs = 5000);
     // Whether the server's 2000 reply answered the client data encrypted with the login key.
     bool ServerProvedKey() const { return m_ServerProvedKey; }
 

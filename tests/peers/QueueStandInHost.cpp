@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "host/RuvuzUvirInterface.h"
 #include "transaction/TransactionQueue.h"
 
 CQueueStandInHost::CQueueStandInHost(Decision decision) : m_Decision(std::move(decision)) {}
@@ -35,20 +36,7 @@ void CQueueStandInHost::Stop() {
 int CQueueStandInHost::ProcessOnce() {
     CTransactionList snapshot;
     g_TransactionQueue.GetAll(snapshot);
-    for (CTransaction& abort : snapshot) {
-        if (abort.m_CryptMode != kCryptModeAbort || abort.m_State != kTranStateQueued) {
-            continue;
-        }
-        for (CTransaction& other : snapshot) {
-            if (other.m_CryptMode != kCryptModeAbort && other.m_State == kTranStateQueued &&
-                other.m_ClientAddress == abort.m_ClientAddress) {
-                other.m_State = kTranStateAborted;
-                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, other);
-            }
-        }
-        abort.m_State = kTranStateDelivered;
-        g_TransactionQueue.ReplaceBySeq(abort.m_QueueSeq, abort);
-    }
+    CRuvuzUvirInterface::AbortPass(snapshot);
     int decided = 0;
     for (CTransaction& record : snapshot) {
         if (record.m_State != kTranStateQueued || record.m_CryptMode != kCryptModeEncrypted) {

@@ -1,6 +1,6 @@
 #pragma once
-// Stands in for the host interface on g_TransactionQueue: carries out abort requests the way the processing
-// loop does and answers every new encrypted transaction at once through a decision the test chooses, so the
+// Stands in for the host interface on g_TransactionQueue: carries out abort requests with the processing loop's
+// own abort pass and answers every new encrypted transaction at once through a decision the test chooses, so the
 // POS session's delivery can be driven without a host.
 
 #include <atomic>
@@ -27,8 +27,9 @@ public:
     void Start(int pollMs = 2);
     void Stop();
 
-    // One pass: abort requests turn their client's waiting transactions to state 3 and are retired (state 6);
-    // every other record in state 1 with crypt mode 0 is decided. Returns how many records it decided.
+    // One pass: the host interface's abort pass (abort requests turn their client's waiting transactions to
+    // state 3 and are retired, state 6), then every other record in state 1 with crypt mode 0 is decided.
+    // Returns how many records it decided.
     int ProcessOnce();
     uint64_t Decided() const { return m_Decided.load(); }
 

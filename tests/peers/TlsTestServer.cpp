@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/Wait.h"
 #include "platform/TcpClient.h"
 
 namespace {
@@ -279,13 +280,7 @@ std::vector<std::string> CTlsTestServer::Requests() const {
 }
 
 bool CTlsTestServer::WaitForConnectionsDone(int count, uint32_t timeoutMs) const {
-    for (uint32_t waited = 0; waited <= timeoutMs; waited += kSliceMs) {
-        if (m_Done.load() >= count) {
-            return true;
-        }
-        PauseMs(kSliceMs);
-    }
-    return false;
+    return WaitUntil([&] { return m_Done.load() >= count; }, timeoutMs, kSliceMs);
 }
 
 bool CBacklogFullListener::Start() {

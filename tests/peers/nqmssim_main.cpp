@@ -14,16 +14,16 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/ParamSets.h"
 #include "foundation/ParamSettings.h"
 #include "peers/LoadedIdentity.h"
 #include "peers/ManagementService.h"
 #include "peers/PeerProgram.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -108,24 +108,14 @@ bool ParseArguments(int argc, char** argv, Options* options) {
 bool BuildSettings(const Options& options, CParamSettings* settings, std::string* error) {
     settings->BuildDefaults();
     if (!options.paramsFile.empty()) {
-        std::ifstream in(options.paramsFile, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        if (!in || !settings->FromString(text.str())) {
+        std::string text;
+        if (!ReadWholeFile(options.paramsFile, &text) || !settings->FromString(text)) {
             *error = "cannot read a parameter text of version 4 from " + options.paramsFile;
             return false;
         }
     }
-    CParamMap map = settings->GetParamMap();
-    for (const auto& [index, value] : options.values) {
-        CParamEntry* entry = map.FindEntry(index);
-        if (entry == nullptr || !entry->SetValue(value)) {
-            *error = "parameter " + std::to_string(index) + " refuses \"" + value + "\"";
-            return false;
-        }
-    }
-    settings->SetParamMap(map);
-    return true;
+    *settings = ParamsWith(*settings, options.values, error);
+    return error->empty();
 }
 
 void PrintSession(const CNqmsSession& session) {

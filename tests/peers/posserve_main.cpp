@@ -42,10 +42,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     CParamStore::Instance().LoadParams();
     if (!CRequest::Instance().StartCrypto()) {
-        std::fprintf(stderr, "posserve: the crypto object did not start (see CORVANE_LOGS)\n");
+        std::fprintf(stderr, "posserve: the crypto object did not start (see %s)\n", CLogger::kFolderName);
         return 1;
     }
     CQueueStandInHost host(decline ? CQueueStandInHost::Decline : CQueueStandInHost::Approve);

@@ -11,8 +11,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 
 namespace {
 constexpr const char* kName = "TestContainer{0000}";
@@ -386,7 +386,7 @@ TEST_F(KeyContainerTest, BadKeyFilesAreBadKeyStateAndAreMovedAsideNeverDeleted) 
         // A real key buried in a file far too big to be one we wrote.
         {"oversized", goodPem + std::string(70000, '\n'), false},
     };
-    CManualClock clock(1000, std::chrono::system_clock::from_time_t(1772880000)); // 2026-03-07 10:40:00 UTC
+    CTestClock clock(1000, std::chrono::system_clock::from_time_t(1772880000)); // 2026-03-07 10:40:00 UTC
     CScopedClock scoped(clock);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
+#include "common/TestClock.h"
 #include "platform/WorkerThread.h"
 
 TEST(EventTest, ManualResetStaysSetAutoResetReleasesOne) {
@@ -42,7 +42,7 @@ TEST(EventTest, WaitForAnyWakesOnSetFromAnotherThread) {
 }
 
 TEST(EventTest, LongTimeoutsRunOnTheManualClock) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     CEvent event(true);
     std::atomic<bool> done{false};
@@ -61,8 +61,8 @@ TEST(EventTest, LongTimeoutsRunOnTheManualClock) {
 }
 
 TEST(ManualClockTest, AutoAdvanceSleepsMoveTimeAtOnce) {
-    CManualClock clock(5000);
-    clock.SetAutoAdvance(true);
+    CTestClock clock(5000);
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     clock.SleepMs(35000);
     EXPECT_EQ(clock.TickMs(), 40000u);
 }

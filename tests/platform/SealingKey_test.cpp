@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 namespace fs = std::filesystem;
 

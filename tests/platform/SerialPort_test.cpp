@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/ScopedEnvironment.h"
+#include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedModemLines.h"
@@ -54,18 +55,6 @@ private:
     std::string m_Name;
 };
 
-// Sets an environment variable for one scope.
-class CScopedVariable {
-public:
-    CScopedVariable(const std::string& name, const std::string& value) : m_Name(name) {
-        setenv(name.c_str(), value.c_str(), 1);
-    }
-    ~CScopedVariable() { unsetenv(m_Name.c_str()); }
-
-private:
-    std::string m_Name;
-};
-
 class SerialPortTest : public TempDirTest {
 protected:
     std::string LinesFile() { return (m_TempDir.Path() / "com.lines").string(); }
@@ -75,8 +64,8 @@ TEST(ResolveComPortTest, PortNumbersLeadToTheirDeviceUnlessTheEnvironmentMovesTh
     EXPECT_EQ(ResolveComPort(1).device, "/dev/ttyS0");
     EXPECT_EQ(ResolveComPort(3).device, "/dev/ttyS2");
     EXPECT_EQ(ResolveComPort(3).linesFile, "");
-    CScopedVariable device("KESTROVE_COM3", "/dev/ttyUSB0");
-    CScopedVariable lines("KESTROVE_COM3_LINES", "/tmp/modem.lines");
+    CScopedEnvironmentVariable device("KESTROVE_COM3", "/dev/ttyUSB0");
+    CScopedEnvironmentVariable lines("KESTROVE_COM3_LINES", "/tmp/modem.lines");
     EXPECT_EQ(ResolveComPort(3).device, "/dev/ttyUSB0");
     EXPECT_EQ(ResolveComPort(3).linesFile, "/tmp/modem.lines");
     // Only the port named moves.

@@ -14,16 +14,16 @@
 
 #include "app/ChildProcess.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
+#include "common/Wait.h"
 #include "platform/LockFile.h"
 
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
 using testing_child::CChildProcess;
-using testing_child::ReadLogFolder;
-using testing_child::ReadText;
+using testing_child::kChildPollMs;
 using testing_child::TestBinaryFolder;
-using testing_child::WaitUntil;
 
 namespace {
 
@@ -80,17 +80,17 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
     m_Demo.SetOwnProcessGroup(true);
     ASSERT_TRUE(m_Demo.Start(RunScript(), {}, m_TempDir.Path(), m_Env, "demo"));
     ASSERT_TRUE(WaitUntil([&] { return m_Demo.Stdout().find(kDemoRunning) != std::string::npos || m_Demo.Wait(0); },
-                          kDemoTimeoutMs))
+                          kDemoTimeoutMs, kChildPollMs))
         << m_Demo.Stdout() << m_Demo.Stderr();
     ASSERT_EQ(-1, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
 
     // The parameters came from the management-service fake at the server's start.
     const std::string out = m_Demo.Stdout();
     EXPECT_THAT(out, HasSubstr("downloaded its merchant's parameters from the management-service fake"));
-    EXPECT_THAT(ReadText(m_RunDir / "demo" / "MerchantParams.dat"),
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "demo" / "MerchantParams.dat"),
                 MatchesRegex("4;21;RVZMERCH001;RVZALTID002;0042;.*"));
     EXPECT_FALSE(std::filesystem::exists(m_RunDir / "demo" / "LanesInfo.dat"));
-    EXPECT_THAT(ReadText(m_RunDir / "nqmssim.log"), HasSubstr("challenge answered -> OK"));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "nqmssim.log"), HasSubstr("challenge answered -> OK"));
 
     // One line a person can read for each step, above the raw reply of that step.
     const std::vector<std::string> summaries = SummaryLines(out);
@@ -108,15 +108,15 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
     }
 
     // A second demo is refused and names the process that holds the first; the first one's files stay.
-    const std::string certificate = ReadText(m_RunDir / "ca.pem");
-    const std::string parameters = ReadText(m_RunDir / "demo" / "MerchantParams.dat");
+    const std::string certificate = ReadFileBytes(m_RunDir / "ca.pem");
+    const std::string parameters = ReadFileBytes(m_RunDir / "demo" / "MerchantParams.dat");
     CChildProcess second;
     ASSERT_TRUE(second.Start(RunScript(), {}, m_TempDir.Path(), m_Env, "second"));
     ASSERT_TRUE(second.Wait(kStopTimeoutMs));
     EXPECT_EQ(1, second.ExitCode());
     EXPECT_THAT(second.Stderr(), HasSubstr("another scripts/run (process " + std::to_string(m_Demo.Pid()) + ")"));
-    EXPECT_EQ(certificate, ReadText(m_RunDir / "ca.pem"));
-    EXPECT_EQ(parameters, ReadText(m_RunDir / "demo" / "MerchantParams.dat"));
+    EXPECT_EQ(certificate, ReadFileBytes(m_RunDir / "ca.pem"));
+    EXPECT_EQ(parameters, ReadFileBytes(m_RunDir / "demo" / "MerchantParams.dat"));
     EXPECT_EQ(-1, m_Demo.ExitCode());
 
     // Ctrl-C: the script waits for the server's shut-down, says how it ended and ends with it.
@@ -125,7 +125,7 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
     EXPECT_EQ(0, m_Demo.ExitCode()) << m_Demo.Stdout() << m_Demo.Stderr();
     EXPECT_THAT(m_Demo.Stdout(), HasSubstr("kestrove stopped (exit 0)"));
     EXPECT_THAT(ReadLogFolder(m_RunDir / "demo"), HasSubstr("Server Shutdown . . ."));
-    EXPECT_THAT(ReadText(m_RunDir / "nqmssim.log"), HasSubstr("nqmssim: stopped"));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "nqmssim.log"), HasSubstr("nqmssim: stopped"));
     // The server is gone: its instance lock is free again.
     CLockFile probe;
     EXPECT_EQ(ELockResult::Acquired, probe.TryAcquire(m_RunDir / "demo" / kServiceInstanceLockName));

@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/ParamSets.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -24,7 +27,6 @@
 #include "foundation/Request.h"
 #include "peers/PosClient.h"
 #include "peers/QueueStandInHost.h"
-#include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/Socket.h"
 #include "transaction/Replies.h"
@@ -32,51 +34,15 @@
 
 namespace {
 
-// Moves a manual clock on by |step| every real millisecond, so long session waits pass quickly.
-class CClockPump {
-public:
-    CClockPump(CManualClock& clock, uint64_t step) {
-        m_Thread = std::thread([this, &clock, step] {
-            while (!m_Stop.load()) {
-                clock.Advance(step);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-    }
-    ~CClockPump() {
-        m_Stop = true;
-        m_Thread.join();
-    }
-    CClockPump(const CClockPump&) = delete;
-    CClockPump& operator=(const CClockPump&) = delete;
-
-private:
-    std::atomic<bool> m_Stop{false};
-    std::thread m_Thread;
-};
-
 void SetParam(unsigned index, const std::string& value) {
     CParamSettings settings = CParamStore::Instance().GetParams();
     if (settings.GetParamMap().GetCount() == 0) {
-        settings.BuildDefaults();
+        settings = DefaultParams();
     }
-    CParamMap map = settings.GetParamMap();
-    CParamEntry* entry = map.FindEntry(index);
-    ASSERT_NE(entry, nullptr);
-    ASSERT_TRUE(entry->SetValue(value)) << index << "=" << value;
-    settings.SetParamMap(map);
+    std::string refused;
+    settings = ParamsWith(settings, {{index, value}}, &refused);
+    ASSERT_EQ(refused, "");
     ASSERT_TRUE(CParamStore::Instance().SetParams(settings));
-}
-
-std::string LogText() {
-    CLogger::Instance().Flush();
-    std::string text;
-    if (std::filesystem::exists("CORVANE_LOGS")) {
-        for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
-            text += ReadFileBytes(entry.path());
-        }
-    }
-    return text;
 }
 
 CTransactionList QueueRecords() {
@@ -112,7 +78,7 @@ SPosSessionTimings FastTimings() {
 class PosServerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        std::filesystem::create_directory("CORVANE_LOGS");
+        std::filesystem::create_directory(CLogger::kFolderName);
         ASSERT_TRUE(CRequest::Instance().StartCrypto());
         SetParam(kParamNumberOfLanes, "2");
         SetParam(kParamUsePassword, "N");
@@ -135,8 +101,8 @@ protected:
 
     // A clock that moves only when the test says, put in place until the test's end. It starts well after
     // the queue's construction, so the first request is not held on one lane.
-    CManualClock& UseManualClock() {
-        m_Clock = std::make_unique<CManualClock>(CSystemClock().TickMs() + 60000);
+    CTestClock& UseManualClock() {
+        m_Clock = std::make_unique<CTestClock>(CSystemClock().TickMs() + 60000);
         m_ScopedClock = std::make_unique<CScopedClock>(*m_Clock);
         // The queue remembers its last addition on whatever clock was in place then.
         CTransaction dummy;
@@ -157,9 +123,7 @@ protected:
     // Connects, reads the greeting and logs in.
     void LogIn(CPosClient& client, const SPosLogin& login = SPosLogin()) {
         SPosReply reply;
-        ASSERT_TRUE(client.Connect("127.0.0.1", m_Port)) << client.LastError();
-        ASSERT_TRUE(client.ReadGreeting(&reply)) << client.LastError();
-        ASSERT_TRUE(client.Login(&reply, login)) << client.LastError();
+        ASSERT_TRUE(client.ConnectAndLogIn("127.0.0.1", m_Port, &reply, login)) << client.LastError();
     }
 
     // Sends |request| and expects its "Queued" reply; returns the record's sequence number.
@@ -185,7 +149,7 @@ protected:
         return newest;
     }
 
-    std::unique_ptr<CManualClock> m_Clock;
+    std::unique_ptr<CTestClock> m_Clock;
     std::unique_ptr<CScopedClock> m_ScopedClock;
     std::unique_ptr<CPosServer> m_Server;
     int m_Port = -1;
@@ -325,7 +289,7 @@ TEST_F(PosServerTest, PasswordRightBeforeAnEtxTooEarlyInTheTextFails) {
 }
 
 TEST_F(PosServerTest, LoginTimesOutAfterThirtySecondsOfTheClock) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient client;
     SPosReply reply;
@@ -650,7 +614,7 @@ TEST_F(PosServerTest, AbortRequestCancelsTheLanesWaitingTransactions) {
 // ---- Delivery ----
 
 TEST_F(PosServerTest, CompletedTransactionIsDeliveredAfterASecondOfQuietThenPurged) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);
@@ -732,7 +696,7 @@ TEST_F(PosServerTest, UndeliverableApprovedSaleIsReversedButNotABalance) {
     // The clock stands still while a case is set up, so no reply can leave (after its second of quiet) before
     // the lane has gone: the session first hears of the result after the close. It moves only while the
     // session settles.
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     const std::vector<SUndeliveredCase> cases = {
         {"Sale", true, true}, {"Balance", true, false}, {"Sale", false, false}, {"Reload", true, true}};
@@ -777,7 +741,7 @@ TEST_F(PosServerTest, UndeliverableApprovedSaleIsReversedButNotABalance) {
 }
 
 TEST_F(PosServerTest, VanishedLanesUnansweredTransactionsAreDroppedAfterFiveMinutes) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);
@@ -791,7 +755,7 @@ TEST_F(PosServerTest, VanishedLanesUnansweredTransactionsAreDroppedAfterFiveMinu
 }
 
 TEST_F(PosServerTest, IdleConnectionIsClosedAfterAnHour) {
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     // Half-way through a second, so an hour rounded to whole seconds would show as closing early.
     clock.Advance(1500 - clock.TickMs() % 1000);
     StartServer(SPosSessionTimings());
@@ -813,7 +777,7 @@ TEST_F(PosServerTest, IdleConnectionIsClosedAfterAnHour) {
 
 TEST_F(PosServerTest, OneLaneHoldsTheSecondSaleForThirtySecondsButNotABalance) {
     SetParam(kParamNumberOfLanes, "1");
-    CManualClock& clock = UseManualClock();
+    CTestClock& clock = UseManualClock();
     StartServer(SPosSessionTimings());
     CPosClient lane;
     LogIn(lane);

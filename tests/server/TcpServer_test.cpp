@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "common/Wait.h"
-#include "platform/Clock.h"
 #include "platform/Event.h"
 #include "platform/Socket.h"
 #include "platform/WorkerThread.h"
@@ -95,26 +95,6 @@ public:
 
 private:
     CEvent& m_Release;
-};
-
-// Moves a manual clock forward in the background, |stepMs| every real millisecond.
-class CClockAdvancer {
-public:
-    CClockAdvancer(CManualClock& clock, uint64_t stepMs)
-        : m_Thread([this, &clock, stepMs] {
-              while (!m_Done) {
-                  std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                  clock.Advance(stepMs);
-              }
-          }) {}
-    ~CClockAdvancer() {
-        m_Done = true;
-        m_Thread.join();
-    }
-
-private:
-    std::atomic<bool> m_Done{false};
-    std::thread m_Thread;
 };
 
 // Both ends of one loopback TCP connection, the server end attached to a session.
@@ -280,7 +260,7 @@ TEST_F(TcpServerTest, BadClientsInEveryPhaseLeaveTheServerServingWithNothingLeak
 }
 
 TEST_F(TcpServerTest, WithMaximumOneAClientThatReconnectsAtOnceIsServed) {
-    CManualClock clock; // never moves: the refusal pause cannot run out on its own
+    CTestClock clock; // never moves: the refusal pause cannot run out on its own
     CScopedClock scoped(clock);
     CEvent release(true);
     CTestServer server([&] { return std::make_unique<CHoldSession>(release); });
@@ -298,7 +278,7 @@ TEST_F(TcpServerTest, WithMaximumOneAClientThatReconnectsAtOnceIsServed) {
 }
 
 TEST_F(TcpServerTest, WithMaximumOneASecondClientIsRefusedAfterThePause) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     CEvent release(true);
     CTestServer server([&] { return std::make_unique<CHoldSession>(release); });
@@ -310,7 +290,7 @@ TEST_F(TcpServerTest, WithMaximumOneASecondClientIsRefusedAfterThePause) {
     CSocketFd second = Connect(server.GetPort());
     SendString(second.Get(), "let me in");
     {
-        CClockAdvancer advancer(clock, 50);
+        CClockPump pump(clock, 50);
         EXPECT_EQ(ReadUntilClosed(second.Get()), kTooManyConnectionsText);
     }
     release.Set();
@@ -443,9 +423,9 @@ TEST_F(TcpServerTest, DestructorSetsGoingOfflineAndWaitsForEverySession) {
 }
 
 TEST(TcpSessionTest, ReadLineStopsAfterCrLfAndLeavesTheRestUnread) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
-    CClockAdvancer advancer(clock, 100); // lets the one-second waits end when no more data comes
+    CClockPump pump(clock, 100); // lets the one-second waits end when no more data comes
     struct Case {
         std::string input;
         int size;
@@ -492,12 +472,12 @@ TEST(TcpSessionTest, ReadLineFindsALineEndSplitBetweenTwoReads) {
 }
 
 TEST(TcpSessionTest, ReceiveTimedWaitsOnTheClockSeam) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     CLoopbackPair pair;
     char buffer[16];
     {
-        CClockAdvancer advancer(clock, 60000);
+        CClockPump pump(clock, 60000);
         EXPECT_EQ(pair.m_Session.ReceiveTimed(buffer, sizeof buffer, 3600), 0); // an hour of silence
         EXPECT_TRUE(pair.m_Session.WaitReadable(30, 0));
     }
@@ -612,9 +592,9 @@ TEST_F(TcpServerTest, FileTransfersMoveEveryByteAndReportTheirResults) {
         EXPECT_EQ(total, 4u);
     }
     {
-        CManualClock clock;
+        CTestClock clock;
         CScopedClock scoped(clock);
-        CClockAdvancer advancer(clock, 1000);
+        CClockPump pump(clock, 1000);
         CLoopbackPair pair;
         uint64_t total = 0;
         EXPECT_EQ(pair.m_Session.ReceiveFile("silent.bin", 1, total, 30), 3);

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/SampleTransaction.h"
+#include "common/ScopedTimeZone.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
@@ -36,7 +38,6 @@ std::string Join(const std::vector<std::string>& fields) {
 class HostMessageTest : public TempDirTest {
 protected:
     void SetUp() override {
-        testsupport::UseUtc();
         testsupport::SetMerchantParams("12345678901", "10987654321", "0001", "9");
         g_ShutdownEvent.Reset();
     }
@@ -44,15 +45,10 @@ protected:
 
     // A validated keyed Sale as the request parser leaves it.
     static CTransaction KeyedSale() {
-        CTransaction transaction;
-        transaction.m_TranCode = kTranNumSale;
-        transaction.m_Account = "6001234567890123";
-        transaction.m_Track2 = "6001234567890123";
+        CTransaction transaction = SampleTransaction(kTranNumSale, "6001234567890123", "1234");
         transaction.m_OperatorID = "CLERK7";
         transaction.m_InvoiceNo = "100234";
         transaction.m_RefNo = "REF-55 A";
-        transaction.m_Authorize = "1234";
-        transaction.m_Purchase = "1234";
         return transaction;
     }
 
@@ -64,7 +60,9 @@ protected:
         return reversal;
     }
 
-    CManualClock m_Clock{1000000, StartWall()};
+    // Host times are local times; the tests read them in UTC.
+    CScopedTimeZone m_Utc{"UTC"};
+    CTestClock m_Clock{1000000, StartWall()};
     CScopedClock m_Scoped{m_Clock};
 };
 
@@ -226,7 +224,7 @@ TEST_F(HostMessageTest, ReversalWaitsOutTheHoldAndSendsTheOriginalTime) {
                            {kTranNumNoNSFSale, "F60202", true, false},
                            // Outside 60..70 the F6 field carries no type, though "40" reads 0400 for such a number.
                            {71, "F6", true, false}};
-    m_Clock.SetAutoAdvance(true);
+    m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     for (const SCase& c : cases) {
         CTransaction original = KeyedSale();
         original.m_TranCode = c.TranCode;
@@ -269,7 +267,7 @@ TEST_F(HostMessageTest, HoldCountsFromTheReversedTransactionsCreation) {
 
     CTransaction recent = ReversalOf(KeyedSale());
     m_Clock.Advance(20000);
-    m_Clock.SetAutoAdvance(true);
+    m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     before = m_Clock.TickMs();
     ASSERT_TRUE(recent.BuildHostRequest());
     EXPECT_GE(m_Clock.TickMs() - before, 16000u);
@@ -280,7 +278,7 @@ TEST_F(HostMessageTest, ShutdownEndsTheReversalHold) {
     CTransaction reversal = ReversalOf(KeyedSale());
     reversal.m_HostRequest = "kept";
     g_ShutdownEvent.Set();
-    m_Clock.SetAutoAdvance(true);
+    m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     EXPECT_FALSE(reversal.BuildHostRequest());
     EXPECT_EQ(reversal.m_HostRequest, "kept");
 }
@@ -308,7 +306,7 @@ TEST_F(HostMessageTest, ShutdownDuringTheHoldFromAnotherThreadEndsIt) {
 TEST_F(HostMessageTest, WallClockSetBackDoesNotHoldAReversalForever) {
     CTransaction reversal = ReversalOf(KeyedSale());
     reversal.m_Created += 3600 * 1000; // created "an hour from now": the wall clock went back
-    m_Clock.SetAutoAdvance(true);
+    m_Clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
     const uint64_t before = m_Clock.TickMs();
     ASSERT_TRUE(reversal.BuildHostRequest());
     EXPECT_LE(m_Clock.TickMs() - before, 36100u);

@@ -6,13 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
 
-using testsupport::CPosClient;
-using testsupport::JoinFields;
 using testsupport::kFS;
 
 namespace {
@@ -66,7 +65,7 @@ protected:
     // The test client's keyed Sale, parsed and answered by the host with |response|.
     CTransaction AnsweredSale(const std::string& response) {
         CTransaction transaction;
-        transaction.SetRequest(m_Client.Frame(JoinFields(testsupport::KeyedSaleFields())));
+        transaction.SetRequest(m_Client.Frame(JoinFields(KeyedSaleFields())));
         EXPECT_EQ(transaction.m_TranCode, kTranNumSale);
         transaction.m_ClientAddress = "127.0.0.1:1";
         transaction.m_HostResponse = response;
@@ -74,7 +73,7 @@ protected:
         return transaction;
     }
 
-    CPosClient m_Client;
+    CLaneRequestKey m_Client = testsupport::ProcessLaneKey();
 };
 
 TEST_F(RepliesTest, ApprovedSaleRoundTripsToTheExactDocument) {
@@ -156,13 +155,10 @@ TEST_F(RepliesTest, TranResponseWritesOnlyTheLinesThatHoldAValue) {
 }
 
 TEST_F(RepliesTest, EncryptedReplyIsLoggedWithTheClient) {
-    std::filesystem::create_directory("CORVANE_LOGS");
+    std::filesystem::create_directory(CLogger::kFolderName);
     const CTransaction sale = AnsweredSale("3905");
     ASSERT_TRUE(CLogger::Instance().Flush());
-    std::string logged;
-    for (const auto& entry : std::filesystem::directory_iterator("CORVANE_LOGS")) {
-        logged += ReadFileBytes(entry.path());
-    }
+    const std::string logged = LogText();
     // The log file is a text file: each "\n" of the line is stored as "\r\n".
     std::string expected;
     for (const char c : "Response Built [" + sale.FormatRStream() + "] for 127.0.0.1:1") {
@@ -173,7 +169,7 @@ TEST_F(RepliesTest, EncryptedReplyIsLoggedWithTheClient) {
 
 TEST_F(RepliesTest, MissingInvoiceGetsAPlainErrorReply) {
     std::vector<std::pair<std::string, std::string>> fields;
-    for (const auto& field : testsupport::KeyedSaleFields()) {
+    for (const auto& field : KeyedSaleFields()) {
         if (field.first != "InvoiceNo") {
             fields.push_back(field);
         }

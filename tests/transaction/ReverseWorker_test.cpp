@@ -14,12 +14,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "common/TempDir.h"
+#include "common/LogFolder.h"
+#include "common/RecordingPresenter.h"
+#include "common/SampleTransaction.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
 #include "foundation/SharedConstants.h"
-#include "platform/Clock.h"
 #include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
 #include "transaction/ReversalJournal.h"
@@ -30,18 +33,10 @@ namespace fs = std::filesystem;
 namespace {
 // An approved keyed Sale as the host interface leaves it.
 CTransaction ApprovedSale() {
-    CTransaction sale;
-    sale.m_TranCode = kTranNumSale;
-    sale.m_TranCodeName = "Sale";
-    sale.m_CryptMode = kCryptModeEncrypted;
+    CTransaction sale = SampleTransaction(kTranNumSale, kSampleAccount, "1000");
     sale.m_State = kTranStateCompleted;
-    sale.m_Account = "6035710012341234";
-    sale.m_Track2 = sale.m_Account;
-    sale.m_Purchase = "1000";
-    sale.m_Authorize = "1000";
     sale.m_InvoiceNo = "INV1";
     sale.m_RefNo = "REF1";
-    sale.m_ClientAddress = "127.0.0.1:1";
     sale.m_HostTime = "101500";
     sale.m_HostDate = "03142024";
     sale.m_Approved = true;
@@ -72,23 +67,6 @@ std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
         }
     }
     return reversals;
-}
-
-int Count(const std::string& text, const std::string& what) {
-    int count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
-        ++count;
-    }
-    return count;
-}
-
-std::string ReadLogs() {
-    CLogger::Instance().Flush();
-    std::string text;
-    for (const auto& entry : fs::directory_iterator("CORVANE_LOGS")) {
-        text += ReadFileBytes(entry.path());
-    }
-    return text;
 }
 
 // Journal lines in the file, damaged ones included.
@@ -126,33 +104,12 @@ CSealingKey KeyOf(uint8_t fill) {
     return CSealingKey::FromBytes(bytes);
 }
 
-// Shows nothing; remembers the boxes it was asked to show.
-class CRecordingPresenter final : public IPresenter {
-public:
-    int ShowBox(const CBoxRequest& request) override {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Messages.push_back(request.message);
-        return request.defaultButton;
-    }
-    int WaitAndPump(const std::vector<CEvent*>& events) override { return WaitForAnyEvent(events, kInfinite); }
-    void PostQuit() override {}
-    bool QuitPosted() const override { return false; }
-    std::vector<std::string> Messages() {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        return m_Messages;
-    }
-
-private:
-    std::mutex m_Lock;
-    std::vector<std::string> m_Messages;
-};
-
 // Runs each test in its own folder with a manual clock and empty process-wide queues and journal; the
 // worker's loop moves on when the test moves the clock.
 class ReverseWorkerTest : public TempDirTest {
 protected:
     void SetUp() override {
-        fs::create_directory("CORVANE_LOGS");
+        fs::create_directory(CLogger::kFolderName);
         ForgetProcessState();
     }
     void TearDown() override {
@@ -217,7 +174,7 @@ protected:
         }
     }
 
-    CManualClock m_Clock{1000000};
+    CTestClock m_Clock{1000000};
     CScopedClock m_ScopedClock{m_Clock};
     CReverseWorker m_Worker;
 };
@@ -263,8 +220,8 @@ TEST_F(ReverseWorkerTest, AddReversalLogsTheMaskedAccountJournalsAndQueues) {
     ASSERT_EQ(waiting.size(), 1u);
     EXPECT_EQ(waiting[0].m_State, kTranStateQueued);
     EXPECT_EQ(waiting[0].m_QueueSeq, 1);
-    EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
-                              "because UndeliverableToClient"),
+    EXPECT_NE(LogText().find("Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                             "because UndeliverableToClient"),
               std::string::npos);
     ASSERT_EQ(JournalLines().size(), 1u);
     EXPECT_EQ(fs::status(kReversalJournalFileName).permissions() & fs::perms::others_read, fs::perms::none);
@@ -283,7 +240,7 @@ TEST_F(ReverseWorkerTest, MovesACompletedReversalLogsItAndDropsIt) {
     EXPECT_EQ(g_ReversalQueue.GetCount(), 0);
     AnswerTheReversal(kTranStateCompleted);
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
-    EXPECT_NE(ReadLogs().find("Completed Reversal (on Attempt# 1) for this Transaction Acct:6035... PurchAmt:1000 "),
+    EXPECT_NE(LogText().find("Completed Reversal (on Attempt# 1) for this Transaction Acct:6035... PurchAmt:1000 "),
               std::string::npos);
     EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
     EXPECT_TRUE(JournalLines().empty());
@@ -333,7 +290,7 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
         EXPECT_EQ(again.m_QueueSeq, record.m_QueueSeq);
         EXPECT_EQ(again.m_ReversalAttempts, 1u);
         EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
-        EXPECT_NE(ReadLogs().find("Acct:XXX...1234 PurchAmt:1000 was caught by a client abort -- queued again"),
+        EXPECT_NE(LogText().find("Acct:XXX...1234 PurchAmt:1000 was caught by a client abort -- queued again"),
                   std::string::npos);
         return;
     }
@@ -344,8 +301,8 @@ TEST_P(TrackedReversalEndTest, EndsAsItsStateSays) {
     if (c.retriedAfterAMinute) {
         ASSERT_TRUE(ReversalsInHostQueue(1));
         EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 2u);
-        EXPECT_NE(ReadLogs().find("Adding Reversal (Attempt# 2) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
-                                  "because PreviousReversalFailed"),
+        EXPECT_NE(LogText().find("Adding Reversal (Attempt# 2) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
+                                 "because PreviousReversalFailed"),
                   std::string::npos);
     } else {
         Steps(3);
@@ -390,7 +347,7 @@ TEST_F(ReverseWorkerTest, FailedReversalIsRetriedEverySixtySecondsUntilFiveAttem
             m_Clock.Advance(1000);
         }
     }
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_NE(logs.find("Adding Reversal (Attempt# 5) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- because "
                         "PreviousReversalFailed"),
               std::string::npos);
@@ -503,7 +460,7 @@ TEST_F(ReverseWorkerTest, DamagedJournalLinesAreLoggedSkippedAndKept) {
 
     ASSERT_TRUE(m_Worker.Start());
     ASSERT_TRUE(ReversalsInHostQueue(1));
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     for (const char* line : {"line 1 is", "line 3 is", "line 5 is", "line 6 is", "line 7 is"}) {
         EXPECT_NE(logs.find(std::string("Reversal journal ") + line + " damaged"), std::string::npos) << line;
     }
@@ -543,7 +500,7 @@ TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCrea
     const std::string line = "Adding Reversal (Attempt# 1) for this Transaction Acct:XXX...1234 PurchAmt:1000 -- "
                              "because " +
                              kReversalReasonLeftInDoubt;
-    EXPECT_NE(ReadLogs().find(line), std::string::npos);
+    EXPECT_NE(LogText().find(line), std::string::npos);
     ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
     EXPECT_FALSE(CReversalJournal::Instance().Entries()[0].inDoubt);
 
@@ -552,7 +509,7 @@ TEST_F(ReverseWorkerTest, WhatWasInDoubtWhenTheProcessEndedIsReversedWithItsCrea
     ForgetProcessState();
     ASSERT_TRUE(m_Worker.Start());
     ASSERT_TRUE(ReversalsInHostQueue(1));
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_EQ(logs.find(line), logs.rfind(line));
     AnswerTheReversal(kTranStateCompleted, 34); // the host had it already
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
@@ -603,7 +560,7 @@ TEST_F(ReverseWorkerTest, AJournalOfTheEarlierFormIsReadAndKeptFromThenOnWithout
     EXPECT_EQ(reversal.m_Account, "6035710012341234");
     EXPECT_EQ(reversal.m_ClientAddress, "127.0.0.1:0007");
     EXPECT_EQ(reversal.m_Request, "");
-    EXPECT_NE(ReadLogs().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
+    EXPECT_NE(LogText().find("Reversal journal: 1 entr(ies) of the earlier form read"), std::string::npos);
     const std::string file = ReadFileBytes(kReversalJournalFileName);
     EXPECT_EQ(file.rfind("REV2\t", 0), 0u);
     for (const char* gone : {"6035710012341234", "CVVData", "0102ABCDEF", "REV1"}) {
@@ -622,7 +579,7 @@ TEST_F(ReverseWorkerTest, AJournalThatCannotBeDecryptedIsMovedAsideAndLoggedNotD
     ASSERT_TRUE(m_Worker.Start());
     Steps(3);
     EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
-    const std::string logs = ReadLogs();
+    const std::string logs = LogText();
     EXPECT_NE(logs.find("Reversal journal holds 1 entr(ies) that cannot be decrypted with its key: the file was "
                         "moved aside to Reversals.dat.undecryptable-"),
               std::string::npos);
@@ -651,7 +608,7 @@ TEST_F(ReverseWorkerTest, AKeyFileThatIsNoKeyIsMovedAsideAndReplaced) {
     // (Where the old file went is the key's own business.)
     EXPECT_EQ(ReadFileBytes(kReversalJournalKeyFileName).size(), CSealingKey::kKeyBytes);
     EXPECT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
-    EXPECT_NE(ReadLogs().find("was not a key: moved aside"), std::string::npos);
+    EXPECT_NE(LogText().find("was not a key: moved aside"), std::string::npos);
 }
 
 TEST_F(ReverseWorkerTest, TheJournalAndItsKeyAreTheOwnersAloneWhateverTheUmask) {
@@ -675,7 +632,7 @@ TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttemp
     Steps(5);
     EXPECT_EQ(g_ReversalQueue.GetCount(), 1);
     EXPECT_TRUE(Reversals(g_TransactionQueue).empty());
-    EXPECT_EQ(Count(ReadLogs(), "Reversals wait for a Service Provider to send them to."), 1);
+    EXPECT_EQ(CountOf(LogText(), "Reversals wait for a Service Provider to send them to."), 1u);
 
     route = true;
     ASSERT_TRUE(ReversalsInHostQueue(1));
@@ -732,7 +689,7 @@ TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {
     EXPECT_FALSE(m_Worker.Start());
     EXPECT_FALSE(m_Worker.IsRunning());
     EXPECT_EQ(presenter.Messages(), (std::vector<std::string>{kReverseWorkerStartFailedText}));
-    EXPECT_NE(ReadLogs().find("The ReverseWorker thread could NOT be started."), std::string::npos);
+    EXPECT_NE(LogText().find("The ReverseWorker thread could NOT be started."), std::string::npos);
     EXPECT_TRUE(m_Worker.Start());
 }
 

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "common/TempDir.h"
+#include "common/TempDirTest.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
+#include "common/TestClock.h"
 
 namespace {
 // A record told apart by its invoice number.
@@ -28,7 +28,7 @@ std::vector<std::string> Invoices(const CTransactionList& list) {
 
 class TransactionQueueTest : public ::testing::Test {
 protected:
-    CManualClock m_Clock{1000000};
+    CTestClock m_Clock{1000000};
     CScopedClock m_ScopedClock{m_Clock};
     CTransactionQueue m_Queue;
 
@@ -190,7 +190,7 @@ class MsSinceLastAddTest : public ::testing::TestWithParam<SinceAddCase> {};
 
 TEST_P(MsSinceLastAddTest, CountsFromTheLastAddOrFrom30SecondsBeforeStart) {
     const SinceAddCase& c = GetParam();
-    CManualClock clock(c.startTick);
+    CTestClock clock(c.startTick);
     CScopedClock scoped(clock);
     CTransactionQueue queue;
     if (c.add) {
@@ -214,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, MsSinceLastAddTest,
                          });
 
 TEST(TransactionQueueClockTest, ClockSwappedForAnEarlierOneCountsAsNoTime) {
-    CManualClock late(5000000);
-    CManualClock early(1000);
+    CTestClock late(5000000);
+    CTestClock early(1000);
     CScopedClock scoped(late);
     CTransactionQueue queue;
     CTransaction transaction;

@@ -6,12 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include "common/TempDir.h"
-#include "platform/Clock.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
 #include "transaction/TransactionTestSupport.h"
 
-using testsupport::CPosClient;
-using testsupport::JoinFields;
 using testsupport::kFS;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -48,11 +46,11 @@ protected:
         return transaction;
     }
 
-    CPosClient m_Client;
+    CLaneRequestKey m_Client = testsupport::ProcessLaneKey();
 };
 
 TEST(TransactionDefaults, NewTransactionStartsInvalidAndPlain) {
-    CManualClock clock;
+    CTestClock clock;
     CScopedClock scoped(clock);
     const CTransaction transaction;
     EXPECT_EQ(transaction.m_ResultCode, 1000);
@@ -124,7 +122,7 @@ TEST_F(TransactionTest, FrameLettersAndShapesGiveTheirCodes) {
 }
 
 TEST_F(TransactionTest, EncryptedRequestIsDecryptedAndParsed) {
-    const CTransaction transaction = Parse(testsupport::KeyedSaleFields());
+    const CTransaction transaction = Parse(KeyedSaleFields());
     EXPECT_EQ(transaction.m_ResultCode, 1003);
     EXPECT_EQ(transaction.m_CryptMode, 0);
     EXPECT_EQ(transaction.m_TranCode, 62);
@@ -132,7 +130,7 @@ TEST_F(TransactionTest, EncryptedRequestIsDecryptedAndParsed) {
     EXPECT_EQ(transaction.m_CardType, "PrePaid");
     EXPECT_EQ(transaction.m_Header, "POS01");
     EXPECT_EQ(transaction.m_RequestKey, BytesToHex(m_Client.Blob()));
-    EXPECT_EQ(transaction.GetRequestText(), JoinFields(testsupport::KeyedSaleFields()));
+    EXPECT_EQ(transaction.GetRequestText(), JoinFields(KeyedSaleFields()));
     EXPECT_EQ(transaction.m_Account, "6001234567890123");
     EXPECT_EQ(transaction.m_Track2, "6001234567890123");
     EXPECT_EQ(transaction.m_ExpDate, "1226");
@@ -154,7 +152,7 @@ TEST_F(TransactionTest, FirstFailingCheckSetsTheCode) {
         int Code;
         int TranCode;
     };
-    const Fields sale = testsupport::KeyedSaleFields();
+    const Fields sale = KeyedSaleFields();
     const SCase cases[] = {
         {"valid Sale", sale, 1003, 62},
         {"TStream missing", Without(sale, {"TStream"}), 4019, 0},
@@ -238,7 +236,7 @@ TEST_F(TransactionTest, FirstFailingCheckSetsTheCode) {
 }
 
 TEST_F(TransactionTest, BalanceWithoutPurchaseGetsZeroAmount) {
-    const Fields fields = With(Without(testsupport::KeyedSaleFields(), {"Purchase"}), {{"TranCode", "Balance"}});
+    const Fields fields = With(Without(KeyedSaleFields(), {"Purchase"}), {{"TranCode", "Balance"}});
     const CTransaction transaction = Parse(fields);
     EXPECT_EQ(transaction.m_TranCode, 68);
     EXPECT_EQ(transaction.m_Purchase, "000");
@@ -266,7 +264,7 @@ TEST_F(TransactionTest, Track2GivesExpiryAndAccount) {
         {"6001=2512=9999", nullptr, "6001", "1225"},
     };
     for (const SCase& c : cases) {
-        Fields fields = Without(testsupport::KeyedSaleFields(), {"AcctNo", "ExpDate"});
+        Fields fields = Without(KeyedSaleFields(), {"AcctNo", "ExpDate"});
         fields.emplace_back("Track2", c.Track);
         if (c.ExpDate != nullptr) {
             fields.emplace_back("ExpDate", c.ExpDate);
@@ -281,7 +279,7 @@ TEST_F(TransactionTest, Track2GivesExpiryAndAccount) {
 }
 
 TEST_F(TransactionTest, FieldsAreCutToTheirWidths) {
-    Fields fields = testsupport::KeyedSaleFields();
+    Fields fields = KeyedSaleFields();
     for (auto& field : fields) {
         if (field.first == "InvoiceNo") {
             field.second = "ABC123456789012"; // 15
@@ -311,7 +309,7 @@ TEST_F(TransactionTest, FieldsAreCutToTheirWidths) {
 TEST_F(TransactionTest, PiecesSplitAtTheFirstEqualsAndOthersAreSkipped) {
     // A piece without '=' is skipped; "Memo" keeps the second '='; an empty value counts as present.
     const std::string payload =
-        JoinFields(testsupport::KeyedSaleFields()) + kFS + "garbage" + kFS + "Memo=a=b" + kFS + "OperatorID=" + kFS;
+        JoinFields(KeyedSaleFields()) + kFS + "garbage" + kFS + "Memo=a=b" + kFS + "OperatorID=" + kFS;
     CTransaction transaction;
     transaction.SetRequest(m_Client.Frame(payload));
     ASSERT_EQ(transaction.m_TranCode, 62);
@@ -321,7 +319,7 @@ TEST_F(TransactionTest, PiecesSplitAtTheFirstEqualsAndOthersAreSkipped) {
 
 TEST_F(TransactionTest, AbortRequestIsNeitherDecryptedNorParsed) {
     CTransaction transaction;
-    transaction.SetRequest("POS01" + kFS + "A00" + kSTX + JoinFields(testsupport::KeyedSaleFields()));
+    transaction.SetRequest("POS01" + kFS + "A00" + kSTX + JoinFields(KeyedSaleFields()));
     EXPECT_EQ(transaction.m_CryptMode, 1);
     EXPECT_EQ(transaction.m_ResultCode, 4010);
     EXPECT_EQ(transaction.m_TranCode, 0);
@@ -338,7 +336,7 @@ TEST_F(TransactionTest, PayloadThatDoesNotDecryptToFieldsFailsValidation) {
 }
 
 TEST_F(TransactionTest, HostileFramesYieldACodeWithoutReadingOutOfRange) {
-    const std::string valid = m_Client.Frame(JoinFields(testsupport::KeyedSaleFields()));
+    const std::string valid = m_Client.Frame(JoinFields(KeyedSaleFields()));
     std::vector<std::string> frames;
     for (size_t length = 0; length <= valid.size(); length += 7) {
         frames.push_back(valid.substr(0, length)); // every truncation

@@ -1,0 +1,143 @@
+#include "common/TestClock.h"
+
+#include <algorithm>
+
+namespace {
+// How long a held sleep that waits for an Advance blocks before it looks at the clock's settings again.
+constexpr auto kHeldWaitSlice = std::chrono::milliseconds(5);
+constexpr uint64_t kMaxRunningSliceMs = 2;
+// What a sleep that passes takes of real time: enough to let other threads run.
+constexpr auto kPassingSleep = std::chrono::microseconds(200);
+} // namespace
+
+CTestClock::CTestClock(uint64_t startTickMs, std::chrono::system_clock::time_point startWall)
+    : m_StartTickMs(startTickMs), m_StartWall(startWall), m_HeldTickMs(startTickMs) {}
+
+CTestClock::CTestClock(SRealTime realTime) : CTestClock(CSystemClock().TickMs(), CSystemClock().WallNow()) {
+    Run(realTime.factor);
+}
+
+uint64_t CTestClock::NowLocked() {
+    if (!m_Running) {
+        return m_HeldTickMs;
+    }
+    return m_RunFromTickMs + (m_Real.TickMs() - m_RunFromRealMs) * m_Factor;
+}
+
+uint64_t CTestClock::TickMs() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return NowLocked();
+}
+
+std::chrono::system_clock::time_point CTestClock::WallNow() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_StartWall + std::chrono::milliseconds(NowLocked() - m_StartTickMs);
+}
+
+void CTestClock::SleepMs(uint64_t ms) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    if (!m_Running && m_HeldSleep == HeldSleep::Advances) {
+        m_HeldTickMs += ms;
+        m_Changed.notify_all();
+        lock.unlock();
+        std::this_thread::yield();
+        return;
+    }
+    if (!m_Running && m_HeldSleep == HeldSleep::Passes) {
+        lock.unlock();
+        if (ms > 0) {
+            std::this_thread::sleep_for(kPassingSleep);
+        }
+        return;
+    }
+    const uint64_t until = NowLocked() + ms;
+    for (uint64_t now = NowLocked(); now < until; now = NowLocked()) {
+        if (m_Running) {
+            const uint64_t realMs =
+                std::clamp<uint64_t>((until - now + m_Factor - 1) / m_Factor, 1, kMaxRunningSliceMs);
+            m_Changed.wait_for(lock, std::chrono::milliseconds(realMs));
+        } else if (m_HeldSleep == HeldSleep::Waits) {
+            m_Changed.wait_for(lock, kHeldWaitSlice);
+        } else {
+            return; // sleeps stopped waiting for an Advance meanwhile
+        }
+    }
+}
+
+std::chrono::milliseconds CTestClock::RealSlice(uint64_t remainingMs) {
+    if (remainingMs == 0) {
+        return std::chrono::milliseconds(0);
+    }
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!m_Running) {
+        return std::chrono::milliseconds(1);
+    }
+    const uint64_t realMs = (remainingMs + m_Factor - 1) / m_Factor;
+    return std::chrono::milliseconds(std::clamp<uint64_t>(realMs, 1, kMaxRunningSliceMs));
+}
+
+void CTestClock::Advance(uint64_t ms) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (m_Running) {
+        m_RunFromTickMs += ms;
+    } else {
+        m_HeldTickMs += ms;
+    }
+    m_Changed.notify_all();
+}
+
+void CTestClock::Run(uint32_t factor) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_RunFromTickMs = NowLocked();
+    m_RunFromRealMs = m_Real.TickMs();
+    m_Factor = factor == 0 ? 1 : factor;
+    m_Running = true;
+    m_Changed.notify_all();
+}
+
+void CTestClock::Run() {
+    uint32_t factor = 1;
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        factor = m_Factor;
+    }
+    Run(factor);
+}
+
+void CTestClock::Hold() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_HeldTickMs = NowLocked();
+    m_Running = false;
+    m_Changed.notify_all();
+}
+
+void CTestClock::SetHeldSleep(HeldSleep sleep) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_HeldSleep = sleep;
+    m_Changed.notify_all();
+}
+
+CClockPump::CClockPump(CTestClock& clock, uint64_t stepMs) : m_Clock(clock), m_StepMs(stepMs) {
+    m_Thread = std::thread([this] {
+        while (!m_Stop.load()) {
+            m_Clock.Advance(m_StepMs);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+}
+
+CClockPump::~CClockPump() {
+    m_Stop.store(true);
+    m_Thread.join();
+}
+
+uint64_t ClockTimeOf(const std::function<void()>& call) {
+    CTestClock clock;
+    clock.SetHeldSleep(CTestClock::HeldSleep::Advances);
+    const uint64_t start = clock.TickMs();
+    {
+        CScopedClock scoped(clock);
+        call();
+    }
+    return clock.TickMs() - start;
+}
