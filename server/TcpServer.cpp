@@ -619,8 +619,9 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
     }
     // Only the accept thread adds refused sessions, so the count cannot pass the bound behind its back.
     if (refused && m_RefusedCount.load() >= m_MaxRefusedSessions.load()) {
-        ShutdownBoth(socket.Get());
+        // Counted first: once the client sees its connection closed, the count already holds it.
         m_DroppedCount.fetch_add(1);
+        ShutdownBoth(socket.Get());
         return;
     }
     std::unique_ptr<CTcpSession> session;
