@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <vector>
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
@@ -57,6 +58,41 @@ bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t time
     return Connect(address, port, timeoutMs);
 }
 
+SocketWait CClientSocket::WaitForSocket(bool forWrite, uint64_t ms) {
+    if (m_StopWatch == nullptr) {
+        m_StopWatch = std::make_unique<CEventWatch>(std::vector<CEvent*>{&g_ShutdownEvent});
+    }
+    IClock& clock = GetClock();
+    const uint64_t start = clock.TickMs();
+    for (;;) {
+        const uint64_t elapsed = clock.TickMs() - start;
+        const uint64_t left = elapsed >= ms ? 0 : ms - elapsed;
+        if (!m_StopWatch->Valid()) {
+            // No descriptor was left for the watch: the event is looked at every millisecond instead.
+            const SocketWait result = WaitSocketOrStop(m_Socket.Get(), forWrite, -1, std::min<uint64_t>(left, 1));
+            if (result != SocketWait::Timeout) {
+                return result;
+            }
+            if (g_ShutdownEvent.IsSet()) {
+                return SocketWait::Stopped;
+            }
+            if (left == 0) {
+                return SocketWait::Timeout;
+            }
+            continue;
+        }
+        const SocketWait result = WaitSocketOrStop(m_Socket.Get(), forWrite, m_StopWatch->Fd(), left);
+        if (result != SocketWait::Stopped) {
+            return result;
+        }
+        // The watch stays readable while the event is set; after a stop and a new start of the interface it
+        // may only remember the old set, which the take clears.
+        if (m_StopWatch->TryTake() != kWaitTimeout) {
+            return SocketWait::Stopped;
+        }
+    }
+}
+
 bool CClientSocket::FailConnect(int code, std::string text) {
     SetLastError(code, std::move(text));
     Close();
@@ -97,7 +133,9 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     for (;;) {
-        clock.SleepMs(1);
+        // The time-out has passed once more than |timeoutMs| have gone by: the wait lasts one more millisecond.
+        const uint64_t elapsed = clock.TickMs() - start;
+        WaitForSocket(true, elapsed > timeoutMs ? 0 : timeoutMs + 1 - elapsed);
         int error = 0;
         switch (CheckTcpConnect(m_Socket.Get(), &error)) {
         case ConnectProgress::Connected:
@@ -193,18 +231,23 @@ int CClientSocket::Receive(char* buffer, size_t size, uint32_t timeoutMs) {
         return 0;
     }
     for (;;) {
-        if (clock.TickMs() - start >= timeoutMs) {
+        const uint64_t elapsed = clock.TickMs() - start;
+        if (elapsed >= timeoutMs) {
             return 0;
         }
-        clock.SleepMs(1);
+        const SocketWait waited = WaitForSocket(false, timeoutMs - elapsed);
+        // Bytes that are there are read even when the stop came at the same moment.
         if (IsDataAvailable()) {
             return ReadRaw(buffer, size);
         }
-        if (g_ShutdownEvent.IsSet()) {
+        if (waited == SocketWait::Stopped || g_ShutdownEvent.IsSet()) {
             return 0;
         }
         if (!IsConnected()) {
             return 0;
+        }
+        if (waited == SocketWait::Failed) {
+            clock.SleepMs(1); // a poll that fails at once must not spin the thread
         }
     }
 }
@@ -234,11 +277,14 @@ int CClientSocket::Send(const char* data, size_t length) {
                     error = ESHUTDOWN;
                     break;
                 }
-                if (clock.TickMs() - start >= m_SendTimeoutMs) {
+                const uint64_t elapsed = clock.TickMs() - start;
+                if (elapsed >= m_SendTimeoutMs) {
                     error = ETIMEDOUT;
                     break;
                 }
-                clock.SleepMs(1);
+                if (WaitForSocket(true, m_SendTimeoutMs - elapsed) == SocketWait::Failed) {
+                    clock.SleepMs(1);
+                }
                 continue;
             }
             error = n < 0 ? errno : EPIPE;

@@ -4,14 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "platform/Event.h"
 #include "platform/Socket.h"
+#include "platform/TcpClient.h"
 
 // Owns one connection at a time (Connect opens, Close or a failed connect releases; a closed object can
 // connect again) and the last error code and text of its failures, which derived classes share. Failures are
 // reported by result and by that pair; nothing is shown or logged here. Not thread-safe: one thread uses an
-// object; the only shared thing it reads is g_ShutdownEvent. Time-outs run on the clock seam.
+// object; the only shared thing it reads is g_ShutdownEvent. Time-outs run on the clock seam. Every wait
+// (connect, read, a send that finds no room) is one poll on the socket and a watch of g_ShutdownEvent, so it
+// ends the moment the socket or the stop says so.
 class CClientSocket {
 public:
     // Error codes of this class.
@@ -72,6 +77,8 @@ protected:
 
 private:
     bool FailConnect(int code, std::string text);
+    // Waits at most |ms| for the socket to be readable (|forWrite|: writable) or g_ShutdownEvent to be set.
+    SocketWait WaitForSocket(bool forWrite, uint64_t ms);
 
     CSocketFd m_Socket;
     uint32_t m_PeerAddress = 0; // network order, zeroed before each connect
@@ -79,6 +86,8 @@ private:
     int m_LastSocketError = 0;
     bool m_LocalFailure = false;
     uint32_t m_SendTimeoutMs = kDefaultSendTimeoutMs;
+    // g_ShutdownEvent's watch, made at the first wait and kept for the object's life.
+    std::unique_ptr<CEventWatch> m_StopWatch;
 };
 
 // printf into a std::string, for the error texts of the host transport: FormatText (foundation/TextHelpers.h).

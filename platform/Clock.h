@@ -18,6 +18,10 @@ public:
     // How long a real wait may block before the caller must look at TickMs() again; the real clock lets
     // a wait block for all of |remainingMs|, a manual clock only for a short slice.
     virtual std::chrono::milliseconds RealSlice(uint64_t remainingMs) = 0;
+    // The same for one step of a wait that polls descriptors (a socket and its stop event). A clock that moves
+    // on at every sleep moves on by a step here instead, as a sleep of that step would, and lets the step pass
+    // at once.
+    virtual std::chrono::milliseconds PollSlice(uint64_t remainingMs) { return RealSlice(remainingMs); }
 };
 
 // The operating system's clocks.

@@ -153,6 +153,17 @@ CEventWatch::CEventWatch(const std::vector<CEvent*>& events)
     for (CEvent* event : m_Events) {
         event->AddWaiter(m_Waiter);
     }
+    // An event set before the watch began makes the descriptor readable as a later Set would.
+    RearmIfSet();
+}
+
+void CEventWatch::RearmIfSet() {
+    for (CEvent* event : m_Events) {
+        if (event->IsSet()) {
+            m_Waiter->Wake();
+            return;
+        }
+    }
 }
 
 CEventWatch::~CEventWatch() {
@@ -170,5 +181,8 @@ int CEventWatch::TryTake() {
         while (::read(m_Fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
         }
     }
-    return CEvent::TakeFirstSignalled(m_Events);
+    const int taken = CEvent::TakeFirstSignalled(m_Events);
+    // A manual-reset event stays set after the take: the descriptor stays readable with it.
+    RearmIfSet();
+    return taken;
 }

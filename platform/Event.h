@@ -52,8 +52,10 @@ private:
 // kWaitTimeout after |ms|. Consumes the signal of an automatic-reset event it returns.
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
 
-// Watches events for an event loop that waits on descriptors: Fd() becomes readable whenever one of them is
-// set, and TryTake then tells which. The watcher owns the descriptor; the events must outlive it.
+// Watches events for a thread that waits on descriptors (the window's event loop, a socket's poll, the pipe
+// server): Fd() is readable while one of them is set (also when it was set before the watch began), and
+// TryTake then tells which. This is the one place where an event meets a descriptor. The watcher owns the
+// descriptor; the events must outlive it.
 // Not thread-safe: the thread that made it uses it (the events may be set from any thread).
 class CEventWatch {
 public:
@@ -66,11 +68,15 @@ public:
     bool Valid() const { return m_Fd.Valid(); }
     int Fd() const { return m_Fd.Get(); }
     // Clears the descriptor's readiness, then returns the index of a signalled event as WaitForAnyEvent would
-    // with no wait (consuming an automatic-reset signal), or kWaitTimeout when none is. A Set that races with
-    // the call makes the descriptor readable again, so no signal is lost.
+    // with no wait (consuming an automatic-reset signal), or kWaitTimeout when none is; the descriptor is
+    // readable again when a watched event is still set. A Set that races with the call makes the descriptor
+    // readable again, so no signal is lost.
     int TryTake();
 
 private:
+    // Makes the descriptor readable when one of the events is set.
+    void RearmIfSet();
+
     std::vector<CEvent*> m_Events;
     std::shared_ptr<CEventWaiter> m_Waiter;
     CSocketFd m_Fd; // an eventfd, written on every Set of a watched event

@@ -1,45 +1,18 @@
 #include "platform/PollableEvent.h"
 
-#include <cerrno>
-#include <cstdint>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-CPollableEvent::CPollableEvent(bool initialState) : m_Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
-    if (initialState) {
-        Set();
-    }
-}
+CPollableEvent::CPollableEvent(bool initialState) : m_Event(true, initialState), m_Watch({&m_Event}) {}
 
 void CPollableEvent::Set() {
-    if (!m_Fd.Valid()) {
-        return;
-    }
-    const uint64_t one = 1;
-    // Fails only when the counter is saturated, and then the event is set anyway.
-    while (::write(m_Fd.Get(), &one, sizeof one) < 0 && errno == EINTR) {
-    }
+    m_Event.Set();
 }
 
 void CPollableEvent::Reset() {
-    if (!m_Fd.Valid()) {
-        return;
-    }
-    uint64_t count = 0;
-    // One read empties the counter; EAGAIN means it was not set.
-    while (::read(m_Fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
-    }
+    std::lock_guard<std::mutex> lock(m_ResetLock);
+    m_Event.Reset();
+    // Drains the descriptor; a Set racing with the reset leaves it readable again.
+    m_Watch.TryTake();
 }
 
 bool CPollableEvent::IsSet() const {
-    if (!m_Fd.Valid()) {
-        return false;
-    }
-    pollfd p{m_Fd.Get(), POLLIN, 0};
-    int rc = 0;
-    do {
-        rc = ::poll(&p, 1, 0);
-    } while (rc < 0 && errno == EINTR);
-    return rc > 0 && (p.revents & POLLIN) != 0;
+    return m_Event.IsSet();
 }

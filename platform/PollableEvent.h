@@ -1,24 +1,30 @@
 #pragma once
 // A manual-reset event that a poll loop can wait on beside its sockets: its descriptor is readable while the
-// event is set. Serves the threads that wait with poll (the pipe server); the rest of the system waits on
-// CEvent.
+// event is set. It is a CEvent with a watch of its own (platform/Event.h), so the same event also serves the
+// threads that wait with WaitForAnyEvent.
 
-#include "platform/Socket.h"
+#include "platform/Event.h"
 
-// Owns one eventfd. Thread-safe: any thread may Set, Reset or test it while another polls Fd().
+// Owns its event and the watch on it. Thread-safe: any thread may Set, Reset or test it while another polls
+// Fd() (the watch's descriptor is read only by Reset).
 class CPollableEvent {
 public:
     explicit CPollableEvent(bool initialState = false);
     CPollableEvent(const CPollableEvent&) = delete;
     CPollableEvent& operator=(const CPollableEvent&) = delete;
 
-    // False when the kernel could not make the descriptor; such an event is never set.
-    bool Valid() const { return m_Fd.Valid(); }
-    int Fd() const { return m_Fd.Get(); }
+    // False when the kernel could not make the descriptor; such an event is still set and waited for as a
+    // CEvent, but a poll never sees it.
+    bool Valid() const { return m_Watch.Valid(); }
+    int Fd() const { return m_Watch.Fd(); }
     void Set();
     void Reset();
     bool IsSet() const;
+    // The event itself, for WaitForAnyEvent and other watches.
+    CEvent& Event() { return m_Event; }
 
 private:
-    CSocketFd m_Fd;
+    CEvent m_Event;
+    CEventWatch m_Watch;
+    std::mutex m_ResetLock; // one Reset at a time drains the descriptor
 };

@@ -1,7 +1,7 @@
 #pragma once
 // POSIX primitives of the outbound TCP connection (the host transport's client socket) and of the loopback test
-// peers that answer it. Every call here returns at once; the waiting, with its time-outs on the clock seam and
-// its shutdown watch, is the caller's.
+// peers that answer it. Every call here but WaitSocketOrStop returns at once; what to wait for, with its
+// time-outs and its shutdown watch, is the caller's.
 
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +42,13 @@ long RecvOnce(int fd, void* data, size_t size);
 
 // One send without waiting (MSG_NOSIGNAL | MSG_DONTWAIT), EINTR retried: bytes sent, or -1 with errno set.
 long SendSomeNow(int fd, const void* data, size_t size);
+
+// What a wait for a socket found: the socket ready (an error or hang-up counts, the next call tells which),
+// the stop descriptor readable, the time passed, or the wait itself failed (errno set).
+enum class SocketWait { Ready, Stopped, Timeout, Failed };
+// One poll on |fd| (readable, or writable for |forWrite|) and |stopFd| (readable; -1: none) until one is ready or
+// |ms| of the clock seam have passed, EINTR retried. A socket that is ready wins over the stop.
+SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms);
 
 // shutdown(SHUT_RDWR); errors are of no interest to a closing caller.
 void ShutdownSocket(int fd);

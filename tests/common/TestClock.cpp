@@ -76,6 +76,18 @@ std::chrono::milliseconds CTestClock::RealSlice(uint64_t remainingMs) {
     return std::chrono::milliseconds(std::clamp<uint64_t>(realMs, 1, kMaxRunningSliceMs));
 }
 
+std::chrono::milliseconds CTestClock::PollSlice(uint64_t remainingMs) {
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (!m_Running && m_HeldSleep == HeldSleep::Advances && remainingMs > 0) {
+            m_HeldTickMs += 1;
+            m_Changed.notify_all();
+            return std::chrono::milliseconds(0);
+        }
+    }
+    return RealSlice(remainingMs);
+}
+
 void CTestClock::Advance(uint64_t ms) {
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Running) {

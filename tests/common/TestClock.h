@@ -44,6 +44,9 @@ public:
     void SleepMs(uint64_t ms) override;
     // A real wait looks at the clock again every millisecond or two, so an Advance is seen at once.
     std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
+    // Held with sleeps that advance it: moves the time on by a millisecond and lets the step pass at once, so a
+    // poll-based wait runs through its time-out as a loop of 1 ms sleeps does. Otherwise as RealSlice.
+    std::chrono::milliseconds PollSlice(uint64_t remainingMs) override;
 
     // Moves the time forward by |ms| at once and wakes every sleeper.
     void Advance(uint64_t ms);

@@ -146,3 +146,15 @@ TEST(EventWatchTest, SetsRacingWithTheWatchersEndReachNoClosedDescriptor) {
     CEventWatch after({&event});
     EXPECT_TRUE(after.Valid());
 }
+
+TEST(EventWatchTest, AManualResetEventKeepsTheDescriptorReadableUntilItIsResetAndTaken) {
+    CEvent manual(true);
+    manual.Set();
+    CEventWatch watch({&manual}); // set before the watch began
+    EXPECT_TRUE(Readable(watch.Fd()));
+    EXPECT_EQ(0, watch.TryTake());
+    EXPECT_TRUE(Readable(watch.Fd())); // still set: a poll loop still sees it
+    manual.Reset();
+    EXPECT_EQ(kWaitTimeout, watch.TryTake());
+    EXPECT_FALSE(Readable(watch.Fd()));
+}

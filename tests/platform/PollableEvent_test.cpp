@@ -1,5 +1,8 @@
 #include "platform/PollableEvent.h"
 
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "platform/Socket.h"
@@ -20,4 +23,36 @@ TEST(PollableEvent, DescriptorIsReadableExactlyWhileTheEventIsSet) {
     event.Reset(); // resetting a clear event is harmless
     EXPECT_FALSE(event.IsSet());
     EXPECT_TRUE(CPollableEvent(true).IsSet());
+}
+
+TEST(PollableEvent, IsAlsoAnEventThatWaitsForAnyEventSees) {
+    CPollableEvent event;
+    CEvent other(false);
+    std::thread setter([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        event.Set();
+    });
+    EXPECT_EQ(WaitForAnyEvent({&other, &event.Event()}, 5000), 1);
+    setter.join();
+    EXPECT_EQ(PollReadable(event.Fd(), 0), PollResult::Ready); // the same setting, seen by a poll
+    event.Reset();
+    EXPECT_EQ(WaitForAnyEvent({&other, &event.Event()}, 0), kWaitTimeout);
+}
+
+TEST(PollableEvent, ResetsRacingWithSetsNeverLeaveASetEventUnreadable) {
+    CPollableEvent event;
+    std::thread setter([&] {
+        for (int i = 0; i < 2000; ++i) {
+            event.Set();
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        event.Reset();
+    }
+    setter.join();
+    EXPECT_EQ(PollReadable(event.Fd(), 0), event.IsSet() ? PollResult::Ready : PollResult::Timeout);
+    event.Set();
+    EXPECT_EQ(PollReadable(event.Fd(), 0), PollResult::Ready);
+    event.Reset();
+    EXPECT_EQ(PollReadable(event.Fd(), 0), PollResult::Timeout);
 }
