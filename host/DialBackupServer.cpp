@@ -147,8 +147,17 @@ int CDialBackupServer::Run() {
     m_StartedEvent.Set();
 
     CTransactionList snapshot;
+    // The queue wakes the worker when a record is added or replaced (the host workers hand over by a
+    // replace), so it does not look at the queue on a timer while no call is up.
+    m_QueueChanged.Reset();
+    g_TransactionQueue.WatchAdds(&m_QueueChanged);
+    g_TransactionQueue.WatchReplaces(&m_QueueChanged);
     for (;;) {
-        g_TransactionQueue.GetAll(snapshot);
+        g_TransactionQueue.GetIf(
+            [](const CTransaction& record) {
+                return record.m_State == kTranStateDial && record.m_CryptMode == kCryptModeEncrypted;
+            },
+            snapshot);
         for (const CTransaction& listed : snapshot) {
             if (m_StopEvent.IsSet()) {
                 break;
@@ -165,13 +174,16 @@ int CDialBackupServer::Run() {
             }
             Serve(transaction);
         }
-        if (m_StopEvent.Wait(m_Timings.servicePassMs)) {
+        // While a call is up its carrier is watched at every pass; otherwise only the queue wakes the worker.
+        const uint32_t waitMs = g_DialConnectedEvent.IsSet() ? m_Timings.servicePassMs : kInfinite;
+        if (WaitForAnyEvent({&m_StopEvent, &m_QueueChanged}, waitMs) == 0) {
             break;
         }
         if (!m_Port.IsCarrier() && g_DialConnectedEvent.IsSet()) {
             g_DialConnectedEvent.Reset();
         }
     }
+    g_TransactionQueue.Unwatch(&m_QueueChanged);
     m_Serving.store(false);
     // Closing drops DTR, which ends a call still up.
     g_DialConnectedEvent.Reset();

@@ -108,7 +108,8 @@ private:
     std::unique_ptr<CWorkerThread> m_pThread;
     CEvent m_FailedEvent{false};
     CEvent m_StartedEvent{true};
-    CEvent m_StopEvent{true}; // also the port's cancel event
+    CEvent m_StopEvent{true};     // also the port's cancel event
+    CEvent m_QueueChanged{false}; // set by g_TransactionQueue on every add and replace while the worker serves
     std::atomic<bool> m_Serving{false};
     // Whether the last failed exchange was not a reversal's (a reversal then keeps the call that is up).
     bool m_LastFailureNotReversal = false; // worker thread only

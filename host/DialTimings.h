@@ -19,6 +19,6 @@ struct SDialTimings {
     uint32_t enqMs = 3000;           // the host's ENQ before the frame goes out anyway
     uint32_t responseMs = 35000;     // the whole exchange after the frame went out
     uint32_t nakPauseMs = 50;        // before a NAK of a bad response
-    uint32_t servicePassMs = 50;     // the dial backup worker's pass over the queue
+    uint32_t servicePassMs = 50;     // the dial backup worker's look at the carrier while a call is up
     uint32_t lineWatchMs = 10;       // the comm-event thread's look at the lines and the input queue
 };

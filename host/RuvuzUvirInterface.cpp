@@ -1,5 +1,6 @@
 #include "host/RuvuzUvirInterface.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "foundation/AppMode.h"
@@ -152,7 +153,9 @@ std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportR
 
 CRuvuzUvirInterface::CRuvuzUvirInterface() {
     m_Pool.SetJobDoneCallback([this] {
-        if (m_Waiting.load()) {
+        // A worker free while transactions wait for one, or the last one done (the load is over, and the loop
+        // counts the idle time before it gives memory back).
+        if (m_Waiting.load() || m_Pool.BusyCount() == 0) {
             Wake();
         }
     });
@@ -173,10 +176,12 @@ bool CRuvuzUvirInterface::Start() {
     m_StopEvent.Reset();
     m_WakeEvent.Reset();
     g_ShutdownEvent.Reset();
+    g_TransactionQueue.WatchAdds(&m_WakeEvent);
     m_pThread =
         std::make_unique<CWorkerThread>("RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); });
     if (!m_pThread->Start()) {
         m_pThread.reset();
+        g_TransactionQueue.Unwatch(&m_WakeEvent);
         m_LastError = kRuvuzUvirStartFailedText;
         ReportError(kRuvuzUvirStartFailedText, true, AppModeFlags().StartedAsService(), 0);
         return false;
@@ -209,6 +214,7 @@ bool CRuvuzUvirInterface::Stop() {
         m_pThread->Join();
         m_pThread.reset();
     }
+    g_TransactionQueue.Unwatch(&m_WakeEvent);
     // Every wait of a worker gives way to g_ShutdownEvent, so this ends as soon as their reads, connects
     // and reversal holds have noticed it.
     m_Pool.Stop();
@@ -221,6 +227,15 @@ int RuvuzUvirProcessingThreadProc(CRuvuzUvirInterface* ruvuzUvirInterface) {
     return 0;
 }
 
+namespace {
+// What the processing loop works on: the records waiting for the host, and the abort requests not yet
+// carried out. The others are past its reach, so it does not copy them.
+bool WaitsForProcessing(const CTransaction& record) {
+    return record.m_State == kTranStateQueued ||
+           (record.m_CryptMode == kCryptModeAbort && record.m_State != kTranStateDelivered);
+}
+} // namespace
+
 int CRuvuzUvirInterface::Run() {
     m_StartedEvent.Set();
     CTransactionList snapshot;
@@ -228,18 +243,32 @@ int CRuvuzUvirInterface::Run() {
     bool hadWork = false;
     uint64_t idleSince = clock.TickMs();
     for (;;) {
-        g_TransactionQueue.GetAll(snapshot);
+        // The wake event is consumed before the queue is read: an add after the read sets it again, so the
+        // wait below returns at once and nothing added is left for later.
+        g_TransactionQueue.GetIf(WaitsForProcessing, snapshot);
         AbortPass(snapshot);
         DispatchPass(snapshot, ReleaseHeldReversals());
+        // The loop sleeps until a transaction is added, a worker frees up while transactions wait for one, or
+        // the interface stops; only held reversals (whose wait ends by the clock) and the memory release after
+        // a load need a time-out.
+        uint32_t waitMs = kInfinite;
+        if (!m_HeldReversals.empty()) {
+            waitMs = kHeldReversalStepMs;
+        }
         // Once a load has drained, what it left free in the allocator goes back to the system.
         if (!snapshot.empty() || m_Pool.BusyCount() > 0 || !m_HeldReversals.empty()) {
             hadWork = true;
             idleSince = clock.TickMs();
-        } else if (hadWork && clock.TickMs() - idleSince >= kReleaseMemoryIdleMs) {
-            ReleaseFreeMemory();
-            hadWork = false;
+        } else if (hadWork) {
+            const uint64_t idle = clock.TickMs() - idleSince;
+            if (idle >= kReleaseMemoryIdleMs) {
+                ReleaseFreeMemory();
+                hadWork = false;
+            } else {
+                waitMs = std::min<uint32_t>(waitMs, static_cast<uint32_t>(kReleaseMemoryIdleMs - idle));
+            }
         }
-        if (WaitForAnyEvent({&m_StopEvent, &m_WakeEvent}, kProcessingPollMs) == 0) {
+        if (WaitForAnyEvent({&m_StopEvent, &m_WakeEvent}, waitMs) == 0) {
             // Stop has set g_ShutdownEvent first: whatever is still held ends here, unsent.
             ReleaseHeldReversals();
             return 0;
@@ -314,7 +343,8 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A reversal keeps the time of the transaction it reverses: its 35-second hold counts from it.
             transaction.m_Created = CTransaction::CreatedTimeNow();
         }
-        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+        // Nobody waits for a record to be taken: its session waits for the result.
+        g_TransactionQueue.ReplaceBySeqQuietly(transaction.m_QueueSeq, transaction);
         if (held) {
             m_HeldReversals.push_back(CHeldReversal{transaction, ticket, GetClock().TickMs()});
             continue;
@@ -323,7 +353,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A worker that could not start while others run: the transaction waits for one of them.
             m_TicketList.RemoveTicket(ticket);
             transaction.m_State = kTranStateQueued;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeqQuietly(transaction.m_QueueSeq, transaction);
             waiting = true;
         }
     }

@@ -25,8 +25,8 @@ class CDatawireClient;
 inline const std::string kRuvuzUvirStartFailedText =
     "The RuvuzUvir Processing thread could NOT be started.\r\nThis error is FATAL!";
 
-// The processing loop looks at the queue this often.
-constexpr uint32_t kProcessingPollMs = 50;
+// While reversals are held for their wait, the processing loop looks at them this often.
+constexpr uint32_t kHeldReversalStepMs = 100;
 // After a load, the queue empty this long, the processing loop gives the allocator's free memory back.
 constexpr uint64_t kReleaseMemoryIdleMs = 1000;
 // Stop waits at most this long, in steps of kStopTicketStepMs, for the workers' tickets.
@@ -106,8 +106,8 @@ public:
     // How many host exchanges may run at once (kDefaultHostWorkers unless set; 1..kMaxHostWorkers).
     void SetMaxHostWorkers(int count) { m_Pool.SetMaxWorkers(count); }
     int GetMaxHostWorkers() const { return m_Pool.GetMaxWorkers(); }
-    // Has the processing loop look at the queue now instead of at its next 50 ms turn, for a caller that has
-    // just added a transaction. The workers call it when one of them frees up while transactions wait.
+    // Has the processing loop look at the queue now. Every add to g_TransactionQueue does it while the
+    // interface runs; the workers call it when one of them frees up while transactions wait.
     void Wake() { m_WakeEvent.Set(); }
     std::string GetLastErrorText() const { return m_LastError; }
 
@@ -151,7 +151,7 @@ private:
     CEvent m_StartedEvent{true, false};
     CEvent m_FailedEvent{false, false}; // part of the start-up wait; nothing sets it
     CEvent m_StopEvent{false, false};
-    CEvent m_WakeEvent{false, false};
+    CEvent m_WakeEvent{false, false}; // watches the adds to g_TransactionQueue while the interface runs
     std::unique_ptr<CWorkerThread> m_pThread;
     CTicketList m_TicketList;
     DialBackupProbe m_DialBackupRunning;

@@ -4,6 +4,17 @@
 
 #include "platform/Clock.h"
 
+namespace {
+// Copies |record| into |out|[|at|], reusing the buffers of a record already there.
+void CopyInto(CTransactionList& out, size_t at, const CTransaction& record) {
+    if (at < out.size()) {
+        out[at] = record;
+    } else {
+        out.push_back(record);
+    }
+}
+} // namespace
+
 CTransactionQueue g_TransactionQueue;
 CTransactionQueue g_ReversalQueue;
 
@@ -12,37 +23,76 @@ CTransactionQueue::CTransactionQueue() {
     m_LastAddTick = now > kInitialAddAgeMs ? now - kInitialAddAgeMs : 0;
 }
 
-void CTransactionQueue::Add(CTransaction& transaction) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+void CTransactionQueue::Add(CTransaction& transaction, CEvent* watcher) {
+    std::unique_lock<std::mutex> lock(m_Lock);
     m_LastAddTick = GetClock().TickMs();
     m_Seq = m_Seq >= kMaxQueueSeq ? 1 : m_Seq + 1;
     m_SubSeq = m_SubSeq >= kMaxQueueSubSeq ? 1 : m_SubSeq + 1;
     transaction.m_QueueSeq = m_Seq;
     transaction.m_QueueSubSeq = m_SubSeq;
-    m_List.push_back(transaction);
+    m_List.push_back(CEntry{transaction, watcher});
     m_Count.store(static_cast<int32_t>(m_List.size()));
+    WakeAndUnlock(lock, nullptr, m_AddWatchers);
+}
+
+void CTransactionQueue::WakeAndUnlock(std::unique_lock<std::mutex>& lock, CEvent* watcher,
+                                      const std::vector<CEvent*>& watchers) {
+    if (watcher == nullptr && watchers.empty()) {
+        lock.unlock();
+        return;
+    }
+    // The watch lock is taken before the queue's is given up: an unwatch or a detach, which takes the queue's
+    // lock first, then finds these sets finished before it returns. The events' own locks are the last ones
+    // taken, and nothing under them comes back here.
+    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    lock.unlock();
+    if (watcher != nullptr) {
+        watcher->Set();
+    }
+    for (CEvent* event : watchers) {
+        event->Set();
+    }
 }
 
 void CTransactionQueue::GetAll(CTransactionList& out) {
     std::lock_guard<std::mutex> lock(m_Lock);
-    // Same as emptying |out| and appending copies, but a snapshot taken every polling cycle into the same
-    // list reuses the buffers of the previous one.
-    out.assign(m_List.begin(), m_List.end());
+    // Same as emptying |out| and appending copies, but a snapshot taken into the same list again reuses the
+    // buffers of the previous one.
+    size_t used = 0;
+    for (const CEntry& entry : m_List) {
+        CopyInto(out, used++, entry.record);
+    }
+    out.resize(used);
+}
+
+void CTransactionQueue::GetIf(const std::function<bool(const CTransaction&)>& wanted, CTransactionList& out) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    size_t used = 0;
+    for (const CEntry& entry : m_List) {
+        if (wanted(entry.record)) {
+            CopyInto(out, used++, entry.record);
+        }
+    }
+    out.resize(used);
 }
 
 int32_t CTransactionQueue::GetCount() const {
     return m_Count.load();
 }
 
+std::list<CTransactionQueue::CEntry>::iterator CTransactionQueue::FindLocked(int32_t seq) {
+    return std::find_if(m_List.begin(), m_List.end(),
+                        [seq](const CEntry& entry) { return entry.record.m_QueueSeq == seq; });
+}
+
 bool CTransactionQueue::GetBySeq(int32_t seq, CTransaction& out) {
     std::lock_guard<std::mutex> lock(m_Lock);
-    for (const CTransaction& record : m_List) {
-        if (record.m_QueueSeq == seq) {
-            out = record;
-            return true;
-        }
+    const auto it = FindLocked(seq);
+    if (it == m_List.end()) {
+        return false;
     }
-    return false;
+    out = it->record;
+    return true;
 }
 
 void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransactionList& out) {
@@ -51,10 +101,10 @@ void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransact
     if (seqs.empty()) {
         return;
     }
-    for (const CTransaction& record : m_List) {
+    for (const CEntry& entry : m_List) {
         for (const int32_t seq : seqs) {
-            if (record.m_QueueSeq == seq) {
-                out.push_back(record);
+            if (entry.record.m_QueueSeq == seq) {
+                out.push_back(entry.record);
                 if (out.size() >= seqs.size()) {
                     return;
                 }
@@ -65,8 +115,7 @@ void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransact
 
 bool CTransactionQueue::RemoveBySeq(int32_t seq) {
     std::lock_guard<std::mutex> lock(m_Lock);
-    const auto it = std::find_if(m_List.begin(), m_List.end(),
-                                 [seq](const CTransaction& record) { return record.m_QueueSeq == seq; });
+    const auto it = FindLocked(seq);
     if (it == m_List.end()) {
         return false;
     }
@@ -75,15 +124,25 @@ bool CTransactionQueue::RemoveBySeq(int32_t seq) {
     return true;
 }
 
-bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transaction) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    for (CTransaction& record : m_List) {
-        if (record.m_QueueSeq == seq) {
-            record = transaction;
-            return true;
-        }
+bool CTransactionQueue::Replace(int32_t seq, const CTransaction& transaction, bool wake) {
+    std::unique_lock<std::mutex> lock(m_Lock);
+    const auto it = FindLocked(seq);
+    if (it == m_List.end()) {
+        return false;
     }
-    return false;
+    it->record = transaction;
+    if (wake) {
+        WakeAndUnlock(lock, it->watcher, m_ReplaceWatchers);
+    }
+    return true;
+}
+
+bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transaction) {
+    return Replace(seq, transaction, true);
+}
+
+bool CTransactionQueue::ReplaceBySeqQuietly(int32_t seq, const CTransaction& transaction) {
+    return Replace(seq, transaction, false);
 }
 
 bool CTransactionQueue::PopFront(CTransaction& out) {
@@ -91,7 +150,7 @@ bool CTransactionQueue::PopFront(CTransaction& out) {
     if (m_List.empty()) {
         return false;
     }
-    out = m_List.front();
+    out = std::move(m_List.front().record);
     m_List.pop_front();
     m_Count.store(static_cast<int32_t>(m_List.size()));
     return true;
@@ -109,6 +168,38 @@ void CTransactionQueue::RemoveAll() {
     std::lock_guard<std::mutex> lock(m_Lock);
     m_List.clear();
     m_Count.store(0);
+}
+
+void CTransactionQueue::WatchAdds(CEvent* event) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    m_AddWatchers.push_back(event);
+}
+
+void CTransactionQueue::WatchReplaces(CEvent* event) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    m_ReplaceWatchers.push_back(event);
+}
+
+void CTransactionQueue::Unwatch(CEvent* event) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    std::erase(m_AddWatchers, event);
+    std::erase(m_ReplaceWatchers, event);
+}
+
+void CTransactionQueue::DetachWatcher(CEvent* watcher) {
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        for (CEntry& entry : m_List) {
+            if (entry.watcher == watcher) {
+                entry.watcher = nullptr;
+            }
+        }
+    }
+    // A replace that read the watcher before the loop above holds the watch lock until its set is done.
+    std::lock_guard<std::mutex> watchLock(m_WatchLock);
 }
 
 void CTransactionQueue::SetLastNumbersForTesting(int32_t seq, int32_t subSeq) {

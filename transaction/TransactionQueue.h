@@ -5,10 +5,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <vector>
 
+#include "platform/Event.h"
 #include "transaction/Transaction.h"
 
 // The largest sequence number and sub-sequence number; the next after each is 1.
@@ -21,6 +23,10 @@ constexpr uint64_t kInitialAddAgeMs = 30000;
 // Owns an ordered list of transaction records and numbers them as they come. Records go in and come out
 // only as copies: no caller ever holds a pointer into the list, a change is made by ReplaceBySeq, and the
 // last writer wins. The queue reads nothing of a record but its sequence number.
+// The threads that serve the queue wait for it instead of looking at it on a timer: events watching every
+// add (the host interface's processing thread), every replace (the dial backup), and a record's own watcher
+// (the session that queued it) are set when that happens. The events are set after m_Lock is released, under
+// m_WatchLock, so a watcher that has unwatched or detached is never set again.
 // Thread-safe: any thread may call any member; each takes m_Lock for its whole run (GetCount reads an
 // atomic count without it).
 class CTransactionQueue {
@@ -31,10 +37,14 @@ public:
     CTransactionQueue& operator=(const CTransactionQueue&) = delete;
 
     // Numbers |transaction| (m_QueueSeq 1..999999, m_QueueSubSeq 1..32, written into the caller's object)
-    // and appends a copy of it.
-    void Add(CTransaction& transaction);
+    // and appends a copy of it; |watcher| (may be null) is set whenever the record is replaced from now on.
+    // Sets every add watcher.
+    void Add(CTransaction& transaction, CEvent* watcher = nullptr);
     // Replaces |out| by copies of every record in queue order.
     void GetAll(CTransactionList& out);
+    // Replaces |out| by copies of the records for which |wanted| holds, in queue order. |wanted| runs under the
+    // queue's lock and must take no lock of its own.
+    void GetIf(const std::function<bool(const CTransaction&)>& wanted, CTransactionList& out);
     // The number of records, a momentary value for display.
     int32_t GetCount() const;
     // Copies the first record with |seq| into |out|; false (|out| untouched) when none has it.
@@ -45,8 +55,11 @@ public:
     // Removes the first record with |seq|; false when none has it.
     bool RemoveBySeq(int32_t seq);
     // Overwrites the first record with |seq| by |transaction| (every field, numbers and state included);
-    // false when none has it.
+    // false when none has it. Sets the record's watcher and every replace watcher.
     bool ReplaceBySeq(int32_t seq, const CTransaction& transaction);
+    // The same without waking anybody: for a change nobody waits for (the record taken for the host, or
+    // marked delivered by its own session).
+    bool ReplaceBySeqQuietly(int32_t seq, const CTransaction& transaction);
     // Moves the head record into |out|; false (|out| untouched) when the queue is empty.
     bool PopFront(CTransaction& out);
     // Milliseconds of the clock seam since the last Add (or since 30000 ms before construction).
@@ -54,16 +67,39 @@ public:
     // Drops every record; the numbering and the last-add tick go on as they were.
     void RemoveAll();
 
+    // |event| is set after every Add (WatchAdds) or every replace (WatchReplaces) until it is unwatched; once
+    // Unwatch has returned it is not set again. The event must outlive its watch.
+    void WatchAdds(CEvent* event);
+    void WatchReplaces(CEvent* event);
+    void Unwatch(CEvent* event);
+    // Forgets |watcher| on every record it watches; once this has returned it is not set again.
+    void DetachWatcher(CEvent* watcher);
+
     // Sets the last numbers issued, so tests can reach the wrap without a million adds.
     void SetLastNumbersForTesting(int32_t seq, int32_t subSeq);
 
 private:
+    struct CEntry {
+        CTransaction record;
+        CEvent* watcher = nullptr; // set when the record is replaced
+    };
+    // Finds the first entry with |seq|; end() when none has it. REQUIRES m_Lock.
+    std::list<CEntry>::iterator FindLocked(int32_t seq);
+    bool Replace(int32_t seq, const CTransaction& transaction, bool wake);
+    // Sets |watcher| (may be null) and |watchers| while holding m_WatchLock; takes it before |lock| (which
+    // holds m_Lock) is released, so a detach that follows the release waits for the sets.
+    void WakeAndUnlock(std::unique_lock<std::mutex>& lock, CEvent* watcher, const std::vector<CEvent*>& watchers);
+
     mutable std::mutex m_Lock;
-    std::list<CTransaction> m_List; // guarded by m_Lock
-    int32_t m_Seq = 0;              // last sequence number issued; guarded by m_Lock
-    int32_t m_SubSeq = 0;           // last sub-sequence number issued; guarded by m_Lock
+    std::list<CEntry> m_List; // guarded by m_Lock
+    int32_t m_Seq = 0;        // last sequence number issued; guarded by m_Lock
+    int32_t m_SubSeq = 0;     // last sub-sequence number issued; guarded by m_Lock
     std::atomic<int32_t> m_Count{0};
     uint64_t m_LastAddTick; // guarded by m_Lock
+    // Taken after m_Lock, never before it.
+    std::mutex m_WatchLock;
+    std::vector<CEvent*> m_AddWatchers;     // guarded by m_Lock (read) and m_WatchLock (changed under both)
+    std::vector<CEvent*> m_ReplaceWatchers; // as m_AddWatchers
 };
 
 // Every transaction on its way to and from the host, reversals included.

@@ -918,3 +918,28 @@ TEST_F(RuvuzUvirInterfaceTest, AStanThatCannotBeStoredIsNeverSentAndNoStanGoesOu
     EXPECT_EQ(std::stoi(refs[1].substr(0, 7)), std::stoi(refs[0].substr(0, 7)) + 1);
     StopInterface();
 }
+
+TEST_F(RuvuzUvirInterfaceTest, AnAddedTransactionIsTakenAtOnceWithoutATimedLookAtTheQueue) {
+    auto provider = Provider();
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    StartInterface();
+    // With the clock standing still no timed wait of the processing loop can end: only the queue's own
+    // notification of the add can bring the transaction to a worker.
+    m_Clock.Hold();
+    for (int i = 0; i < 3; ++i) {
+        const int32_t seq = Queue(MakeTransaction(kTranNumSale));
+        ASSERT_TRUE(WaitForState(seq, kTranStateCompleted)) << i;
+    }
+    EXPECT_EQ(TransactionsAt(*provider), 3);
+    m_Clock.Run();
+    StopInterface();
+}
+
+TEST_F(RuvuzUvirInterfaceTest, AStopEndsAnIdleProcessingLoopAtOnce) {
+    StartInterface();
+    m_Clock.Hold(); // an idle loop waits for no time-out: only the stop can end it
+    const auto start = std::chrono::steady_clock::now();
+    StopInterface();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    m_Clock.Run();
+}

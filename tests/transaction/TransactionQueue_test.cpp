@@ -1,5 +1,7 @@
 #include "transaction/TransactionQueue.h"
 
+#include <atomic>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -251,5 +253,105 @@ TEST_F(TransactionQueueTest, ConcurrentAddsNeverShareASequenceNumber) {
     m_Queue.GetAll(out);
     for (size_t i = 1; i < out.size(); ++i) {
         EXPECT_LT(out[i - 1].m_QueueSeq, out[i].m_QueueSeq); // queue order is the order of numbering
+    }
+}
+
+TEST_F(TransactionQueueTest, GetIfCopiesOnlyTheWantedRecordsInQueueOrder) {
+    AddRecords(4);
+    CTransactionList out = {Record("stale"), Record("stale"), Record("stale"), Record("stale"), Record("stale")};
+    m_Queue.GetIf([](const CTransaction& record) { return record.m_InvoiceNo != "b"; }, out);
+    EXPECT_EQ(Invoices(out), (std::vector<std::string>{"a", "c", "d"}));
+    m_Queue.GetIf([](const CTransaction&) { return false; }, out);
+    EXPECT_TRUE(out.empty());
+}
+
+// Which events each change of the queue sets: the add watchers on an add, the replace watchers and the record's
+// own watcher on a replace, nobody on a quiet replace, and nobody once unwatched or detached.
+TEST_F(TransactionQueueTest, ChangesSetTheEventsThatWatchThem) {
+    CEvent adds(false), replaces(false), record(false), other(false);
+    m_Queue.WatchAdds(&adds);
+    m_Queue.WatchReplaces(&replaces);
+    CTransaction watched = Record("a");
+    m_Queue.Add(watched, &record);
+    CTransaction unwatched = Record("b");
+    m_Queue.Add(unwatched, &other);
+    EXPECT_TRUE(adds.Wait(0));
+    EXPECT_FALSE(adds.Wait(0)); // one automatic-reset signal for both adds
+    EXPECT_FALSE(replaces.IsSet());
+    EXPECT_FALSE(record.IsSet());
+
+    watched.m_State = kTranStateTaken;
+    ASSERT_TRUE(m_Queue.ReplaceBySeqQuietly(watched.m_QueueSeq, watched));
+    EXPECT_FALSE(replaces.IsSet());
+    EXPECT_FALSE(record.IsSet());
+
+    watched.m_State = kTranStateCompleted;
+    ASSERT_TRUE(m_Queue.ReplaceBySeq(watched.m_QueueSeq, watched));
+    EXPECT_TRUE(replaces.Wait(0));
+    EXPECT_TRUE(record.Wait(0));
+    EXPECT_FALSE(other.IsSet()); // the other record's watcher hears nothing of this one
+    EXPECT_FALSE(adds.IsSet());
+
+    m_Queue.DetachWatcher(&record);
+    m_Queue.Unwatch(&replaces);
+    m_Queue.Unwatch(&adds);
+    ASSERT_TRUE(m_Queue.ReplaceBySeq(watched.m_QueueSeq, watched));
+    CTransaction later = Record("c");
+    m_Queue.Add(later);
+    EXPECT_FALSE(record.IsSet());
+    EXPECT_FALSE(replaces.IsSet());
+    EXPECT_FALSE(adds.IsSet());
+    ASSERT_TRUE(m_Queue.ReplaceBySeq(unwatched.m_QueueSeq, unwatched));
+    EXPECT_TRUE(other.Wait(0)); // a detach forgets only its own watcher
+}
+
+// A reader that consumes the signal before it reads, as the host interface does, never misses an add that races
+// with its wait: every record added is seen without a timed look.
+TEST_F(TransactionQueueTest, NoAddIsLostWhenAddsRaceWithTheWait) {
+    constexpr int kAdds = 2000;
+    CEvent added(false);
+    m_Queue.WatchAdds(&added);
+    std::thread adder([this] {
+        for (int i = 0; i < kAdds; ++i) {
+            CTransaction transaction = Record("r");
+            m_Queue.Add(transaction);
+        }
+    });
+    std::set<int32_t> seen;
+    CTransactionList out;
+    while (seen.size() < static_cast<size_t>(kAdds)) {
+        ASSERT_TRUE(added.Wait(kInfinite));
+        m_Queue.GetIf([](const CTransaction&) { return true; }, out);
+        for (const CTransaction& record : out) {
+            seen.insert(record.m_QueueSeq);
+        }
+    }
+    adder.join();
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kAdds));
+    m_Queue.Unwatch(&added);
+}
+
+// A watcher that detaches while replaces run on other threads is never set once the detach has returned, so its
+// owner may go at once.
+TEST_F(TransactionQueueTest, ADetachedWatcherIsNeverSetAgain) {
+    for (int round = 0; round < 200; ++round) {
+        auto watcher = std::make_unique<CEvent>(false);
+        CTransaction transaction = Record("w");
+        m_Queue.Add(transaction, watcher.get());
+        std::atomic<bool> go{true};
+        std::thread replacer([&] {
+            while (go) {
+                m_Queue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            }
+        });
+        std::this_thread::yield();
+        m_Queue.DetachWatcher(watcher.get());
+        watcher->Reset();
+        const bool setAfterDetach = watcher->IsSet();
+        watcher.reset(); // a set after the detach would touch freed memory (the sanitizer build says so)
+        go = false;
+        replacer.join();
+        EXPECT_FALSE(setAfterDetach);
+        m_Queue.RemoveBySeq(transaction.m_QueueSeq);
     }
 }
