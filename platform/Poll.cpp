@@ -4,6 +4,8 @@
 #include <chrono>
 #include <poll.h>
 
+#include "platform/Clock.h"
+
 int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
@@ -36,4 +38,18 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
         }
     }
     return rc;
+}
+
+int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms) {
+    IClock& clock = GetClock();
+    const uint64_t deadline = clock.TickMs() + ms;
+    for (;;) {
+        const uint64_t now = clock.TickMs();
+        const uint64_t left = now >= deadline ? 0 : deadline - now;
+        const auto slice = clock.PollSlice(left).count();
+        const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice));
+        if (rc != 0 || clock.TickMs() >= deadline) {
+            return rc;
+        }
+    }
 }

@@ -2,6 +2,7 @@
 // A readiness wait over many descriptors at once, for the threads that serve several sockets alone.
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 // One descriptor of a PollItems call: what to wait for, and what was found.
@@ -24,3 +25,7 @@ int PollWithDeadline(pollfd* fds, size_t count, int ms);
 // Waits until one of |items| is ready, or |ms| real milliseconds (negative: without limit), and fills in the
 // result flags. Returns the number of ready items, 0 on time-out, -1 with errno set. EINTR is retried.
 int PollItems(std::vector<CPollItem>& items, int ms);
+
+// The same for at most |ms| of the clock seam: one poll with the system clock, steps of a test clock's slice
+// otherwise.
+int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms);

@@ -16,3 +16,13 @@ void CPollableEvent::Reset() {
 bool CPollableEvent::IsSet() const {
     return m_Event.IsSet();
 }
+
+void CPollableFlag::store(bool value) {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Value.store(value);
+    if (value) {
+        m_Event.Set();
+    } else {
+        m_Event.Reset();
+    }
+}

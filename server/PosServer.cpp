@@ -13,6 +13,7 @@
 #include "foundation/Request.h"
 #include "foundation/SharedConstants.h"
 #include "platform/Clock.h"
+#include "platform/Poll.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
@@ -66,6 +67,12 @@ bool IsReversedWhenUndeliverable(int tranCode) {
 CPosSession::CPosSession(const SPosSessionTimings& timings, const SPosRequestLimits& limits)
     : m_Timings(timings), m_Limits(limits) {}
 
+CPosSession::~CPosSession() {
+    // Records of the session may outlive it in the queue (a stop while they were on the host): none may set
+    // this session's event from now on.
+    g_TransactionQueue.DetachWatcher(&m_Finished.Event());
+}
+
 bool CPosSession::GoingOffline() const {
     return Server() != nullptr && Server()->m_bGoingOffline.load();
 }
@@ -81,14 +88,35 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     if (m_ClientGone) {
         return -1;
     }
-    const PollResult ready = WaitReadableOnClock(Socket(), ms);
-    if (ready != PollResult::Ready) {
+    // One poll on the socket, the session's own transactions finishing and the server going offline: the
+    // session sleeps until one of them or the time says so.
+    std::vector<CPollItem> items;
+    items.push_back(CPollItem{Socket(), true});
+    const int offlineFd = Server() != nullptr ? Server()->m_bGoingOffline.Fd() : -1;
+    if (offlineFd >= 0) {
+        items.push_back(CPollItem{offlineFd, true});
+    }
+    const size_t finishedItem = items.size();
+    if (m_Finished.Valid()) {
+        items.push_back(CPollItem{m_Finished.Fd(), true});
+    }
+    // Without a descriptor for either event the session looks again after a receive's wait, as it would on
+    // a quiet connection.
+    if (offlineFd < 0 || !m_Finished.Valid()) {
+        ms = std::min(ms, m_Timings.receiveWaitMs);
+    }
+    const int rc = PollItemsOnClock(items, ms);
+    if (finishedItem < items.size() && items[finishedItem].Readable) {
+        // Taken before the caller reads the queue: a result written meanwhile sets it again.
+        m_Finished.Reset();
+    }
+    if (rc <= 0 || (!items[0].Readable && !items[0].Broken)) {
         // A failed wait on a socket that is gone shows in IsConnected. Any other failure comes back at once,
         // so a short pause keeps the loop from spinning on it.
         if (!ClientConnected()) {
             return -1;
         }
-        if (ready == PollResult::Error) {
+        if (rc < 0) {
             GetClock().SleepMs(1);
         }
         return 0;
@@ -104,6 +132,19 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     // An orderly close or a reset: the client has gone, and nothing sent from now on can reach it.
     m_ClientGone = true;
     return -1;
+}
+
+uint64_t CPosSession::NextWakeMs(uint64_t quietSince) const {
+    const uint64_t now = GetClock().TickMs();
+    // The idle deadline has passed once its whole second is over.
+    const uint64_t idleAt = (m_IdleDeadline + 1) * 1000;
+    uint64_t wakeAt = idleAt;
+    // Replies wait for a second of quiet; once it is over, a result that finishes wakes the session itself.
+    const uint64_t quietAt = quietSince + m_Timings.receiveWaitMs;
+    if (!m_Tickets.empty() && quietAt > now) {
+        wakeAt = std::min(wakeAt, quietAt);
+    }
+    return wakeAt > now ? wakeAt - now : 0;
 }
 
 bool CPosSession::DrawChallenge(uint8_t* block, uint32_t length) {
@@ -160,10 +201,11 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
     std::string text;
     std::array<char, kPosReceiveChunk + 1> chunk{};
     while (ClientConnected()) {
-        if (clock.TickMs() - start >= m_Timings.loginWaitMs) {
+        const uint64_t elapsed = clock.TickMs() - start;
+        if (elapsed >= m_Timings.loginWaitMs) {
             return kPosLoginTimedOut;
         }
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.receiveWaitMs);
+        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.loginWaitMs - elapsed);
         if (got < 0) {
             break;
         }
@@ -286,12 +328,16 @@ void CPosSession::RequestLoop() {
     IClock& clock = GetClock();
     std::string request;
     std::array<char, kPosReceiveChunk + 1> chunk{};
+    uint64_t quietSince = clock.TickMs();
     for (;;) {
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.receiveWaitMs);
+        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, NextWakeMs(quietSince));
         if (got <= 0) {
-            // Replies go out only while the client is quiet, so they never interleave with a request.
-            DeliverResults();
-            PurgeDelivered();
+            // Replies go out only once the client has been quiet for a second, so they never interleave with a
+            // request; a result that finishes after that second goes out as soon as it is written.
+            if (got < 0 || clock.TickMs() - quietSince >= m_Timings.receiveWaitMs) {
+                DeliverResults();
+                PurgeDelivered();
+            }
             // The deadline has passed once its whole second is over: never less than the idle period.
             if (!ClientConnected() || clock.TickMs() / 1000 > m_IdleDeadline) {
                 WaitOutstanding();
@@ -309,6 +355,7 @@ void CPosSession::RequestLoop() {
                 request.clear();
                 ResetIdleDeadline();
             }
+            quietSince = clock.TickMs();
             if (!ClientConnected()) {
                 WaitOutstanding();
                 break;
@@ -353,7 +400,7 @@ void CPosSession::HandleTransaction(CTransaction& transaction) {
     }
     // Encrypted requests and abort requests alike wait for the host interface in state 1.
     transaction.m_State = kTranStateQueued;
-    g_TransactionQueue.Add(transaction);
+    g_TransactionQueue.Add(transaction, &m_Finished.Event());
     m_Tickets.push_back(transaction.m_QueueSeq);
 }
 
@@ -436,7 +483,8 @@ void CPosSession::DeliverResults() {
             continue;
         }
         copy.m_State = kTranStateDelivered;
-        g_TransactionQueue.ReplaceBySeq(copy.m_QueueSeq, copy);
+        // The session itself purges it: nobody else waits for this.
+        g_TransactionQueue.ReplaceBySeqQuietly(copy.m_QueueSeq, copy);
     }
 }
 

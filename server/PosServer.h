@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/PollableEvent.h"
 #include "server/TcpServer.h"
 #include "transaction/Transaction.h"
 
@@ -100,13 +101,16 @@ bool IsReversedWhenUndeliverable(int tranCode);
 
 // Serves one POS connection from greeting to disconnect; created by CPosServer for each connection.
 // Owns its tickets (sequence numbers of its transactions in g_TransactionQueue) and its snapshot of them.
+// It sleeps until its socket has data, one of its transactions finishes (the queue sets m_Finished) or the
+// server goes offline, or until its next deadline: the end of a second of quiet while tickets wait, the
+// idle hour, the login's 30 s.
 // Not thread-safe: only the connection's own thread uses it. The server's m_bGoingOffline is read without a
 // lock; g_TransactionQueue, the crypto object, the logger and the parameter store lock themselves.
 class CPosSession : public CTcpSession {
 public:
     explicit CPosSession(const SPosSessionTimings& timings = SPosSessionTimings(),
                          const SPosRequestLimits& limits = SPosRequestLimits());
-    ~CPosSession() override = default;
+    ~CPosSession() override;
 
     // Greeting, login, then the request loop; a connection over the maximum is greeted, logged in and
     // answered 2006.
@@ -170,8 +174,12 @@ private:
     // On a one-lane configuration, holds a money-moving request until the hold period has passed since the
     // last queued transaction.
     void HoldForSingleLane(int tranCode);
-    // Waits at most |ms| for input and reads it: bytes read, 0 when nothing came, -1 when the client has gone.
+    // Waits at most |ms| for input and reads it: bytes read, 0 when nothing came (also when one of the
+    // session's transactions finished or the server is going offline), -1 when the client has gone.
     int ReceiveWithin(char* buffer, int size, uint64_t ms);
+    // How long the request loop may sleep: until the second of quiet after |quietSince| is over while tickets
+    // wait (then their results wake it), at most until the idle deadline.
+    uint64_t NextWakeMs(uint64_t quietSince) const;
     // Logs a reply that was sent (|result| -1: that failed), its card data masked.
     void LogSent(const std::string& framed, int result) const;
     // Whether the client is still there, remembering the first sign that it is not.
@@ -185,6 +193,8 @@ private:
     CTransactionList m_Snapshot;    // copies of the ticket transactions, refilled at each look
     std::vector<int32_t> m_Tickets; // queue sequence numbers not yet purged
     bool m_ClientGone = false;
+    // Set by g_TransactionQueue whenever one of the session's records is replaced (a result written).
+    CPollableEvent m_Finished;
 };
 
 // The POS server: a CTcpServer whose sessions are CPosSession, serving at most 200 clients unless the view

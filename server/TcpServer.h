@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/PollableEvent.h"
 #include "platform/Socket.h"
 #include "platform/WorkerThread.h"
 
@@ -179,8 +180,9 @@ public:
     // Connections closed at once since the start, for being past the maximum and the refused ones served.
     uint64_t GetDroppedCount() const { return m_DroppedCount.load(); }
 
-    // Set by the owner when it shuts the server down, and by the destructor; sessions end when they see it.
-    std::atomic<bool> m_bGoingOffline{false};
+    // Set by the owner when it shuts the server down, and by the destructor; sessions end when they see it. A
+    // session asleep on its socket wakes when it is set.
+    CPollableFlag m_bGoingOffline;
 
 protected:
     // Returns a new session, or null to turn the connection away.

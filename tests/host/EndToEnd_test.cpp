@@ -3,6 +3,7 @@
 // decrypted reply the client gets and the host message the simulated card host got.
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -448,20 +449,28 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
     auto laneB = Lane();
     ASSERT_TRUE(laneA && laneB);
 
-    // With the clock held, the processing loop cannot take anything, so the abort finds the Sales still queued.
-    m_World->Clock()->Hold();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    // One host exchange at a time, and lane B's Sale holds it at the host: lane A's Sales wait in the queue
+    // for a worker, so the abort finds them still queued (an added transaction is taken at once otherwise).
+    m_World->Interface().SetMaxHostWorkers(1);
+    std::atomic<bool> release{false};
+    for (int p = 0; p < m_World->Simulator().ProviderCount(); ++p) {
+        m_World->Simulator().Provider(p).SetRequestHook([&release](const CDatawireRequest& request, CDatawireAnswer*) {
+            if (request.kind == DatawireRequestKind::Transaction) {
+                WaitUntil([&release] { return release.load(); }, 20000);
+            }
+        });
+    }
     SPosReply reply;
+    ASSERT_TRUE(laneB->SendRequest(CEndToEndWorld::Request("Sale", kCardB, "3.00", "3003")));
+    ASSERT_TRUE(laneB->ReadReply(&reply));
+    ASSERT_TRUE(WaitUntil([this] { return m_World->Interface().GetWorkerCount() == 1; }));
     ASSERT_TRUE(laneA->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "1.00", "3001")));
     ASSERT_TRUE(laneA->ReadReply(&reply));
     ASSERT_TRUE(laneA->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "2.00", "3002")));
     ASSERT_TRUE(laneA->ReadReply(&reply));
-    ASSERT_TRUE(laneB->SendRequest(CEndToEndWorld::Request("Sale", kCardB, "3.00", "3003")));
-    ASSERT_TRUE(laneB->ReadReply(&reply));
     ASSERT_TRUE(laneA->SendAbort());
     WaitUntil([] { return g_TransactionQueue.GetCount() >= 4; }, 2000, 5);
     ASSERT_EQ(g_TransactionQueue.GetCount(), 4);
-    m_World->Clock()->Run();
 
     for (int i = 0; i < 2; ++i) {
         ASSERT_TRUE(laneA->ReadReply(&reply)) << laneA->LastError();
@@ -469,6 +478,7 @@ TEST_F(EndToEndTest, AbortRequestAbortsTheSameClientsWaitingTransactions) {
         EXPECT_EQ(reply.returnCode, 1010);
         EXPECT_EQ(reply.textResponse, "User Abort.");
     }
+    release = true;
     ASSERT_TRUE(laneB->ReadReply(&reply));
     EXPECT_EQ(reply.cmdStatus, "Approved");
     ASSERT_EQ(m_World->Host().ExchangeCount(), 1u);

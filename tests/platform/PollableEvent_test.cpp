@@ -56,3 +56,20 @@ TEST(PollableEvent, ResetsRacingWithSetsNeverLeaveASetEventUnreadable) {
     event.Reset();
     EXPECT_EQ(PollReadable(event.Fd(), 0), PollResult::Timeout);
 }
+
+TEST(PollableFlag, ReadsAsABoolAndIsReadableWhileRaised) {
+    CPollableFlag flag;
+    ASSERT_GE(flag.Fd(), 0);
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(PollReadable(flag.Fd(), 0), PollResult::Timeout);
+    std::thread raiser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        flag = true;
+    });
+    EXPECT_EQ(PollReadable(flag.Fd(), 5000), PollResult::Ready); // a sleeping poll wakes when it is raised
+    raiser.join();
+    EXPECT_TRUE(flag.load());
+    flag.store(false);
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(PollReadable(flag.Fd(), 0), PollResult::Timeout);
+}

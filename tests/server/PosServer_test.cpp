@@ -638,6 +638,49 @@ TEST_F(PosServerTest, CompletedTransactionIsDeliveredAfterASecondOfQuietThenPurg
     EXPECT_TRUE(WaitUntil([] { return g_TransactionQueue.GetCount() == 0; }));
 }
 
+// The delivery rule both ways, on a clock that moves only when the test says: a result that is there goes out
+// once the lane has sent nothing for a second, not before; a result that finishes after that second goes out
+// the moment it is written, the clock standing still.
+TEST_F(PosServerTest, AReplyGoesOutAfterASecondOfQuietAndALaterResultAtOnce) {
+    CTestClock& clock = UseManualClock();
+    StartServer(SPosSessionTimings());
+    CPosClient lane;
+    LogIn(lane);
+    SPosReply reply;
+
+    // Finished within the second of quiet: it waits for the second to be over.
+    const int32_t early = Queue(lane, Sale());
+    Complete(early, CQueueStandInHost::Approve);
+    clock.Advance(999);
+    EXPECT_FALSE(lane.ReadReply(&reply, 200)) << "delivered before a second of quiet";
+    clock.Advance(1);
+    ASSERT_TRUE(lane.ReadReply(&reply, 10000)) << lane.LastError();
+    EXPECT_EQ(reply.cmdStatus, "Approved");
+    ASSERT_TRUE(WaitUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+
+    // Finished after the second of quiet: it goes out without the clock moving on.
+    const int32_t late = Queue(lane, Sale());
+    clock.Advance(5000);
+    EXPECT_FALSE(lane.ReadReply(&reply, 100)); // nothing finished yet
+    const uint64_t finished = clock.TickMs();
+    Complete(late, CQueueStandInHost::Approve);
+    ASSERT_TRUE(lane.ReadReply(&reply, 10000)) << lane.LastError();
+    EXPECT_EQ(reply.cmdStatus, "Approved");
+    EXPECT_EQ(clock.TickMs(), finished);
+    ASSERT_TRUE(WaitUntil([] { return g_TransactionQueue.GetCount() == 0; }));
+}
+
+TEST_F(PosServerTest, GoingOfflineWakesASleepingSessionAtOnce) {
+    UseManualClock(); // stands still: no time-out of the session can end its sleep
+    StartServer(SPosSessionTimings());
+    CPosClient lane;
+    LogIn(lane);
+    m_Server->m_bGoingOffline = true;
+    SPosReply reply;
+    ASSERT_TRUE(lane.ReadReply(&reply, 10000)) << lane.LastError();
+    EXPECT_EQ(reply.returnCode, kPosReplyGoingOffline);
+}
+
 TEST_F(PosServerTest, AbortedFailedAndCodedTransactionsGetTheirErrorReplies) {
     StartServer();
     CPosClient lane;
