@@ -2,12 +2,17 @@
 //   poslane --host H --port P --trancode Sale --acct 6011000000000012 --purchase 1.00 [options]
 // Connects, logs in, sends one request (or an abort request with --abort) and prints the reply document.
 // With --flood N it sends N such requests at once (invoice numbers counting up from --invoice) and prints how
-// they were answered.
+// they were answered. With --idle SECONDS it logs in --lanes N lanes (default 1), keeps them connected and quiet
+// for that long and closes them: what an idle shop looks like to the server.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "PosClient.h"
 
@@ -26,11 +31,12 @@ void Usage(std::FILE* out = stderr) {
                  "               [--purchase 1.00] [--invoice N] [--refno N] [--merchant ID] [--authcode C]\n"
                  "               [--terminal ID] [--operator ID] [--memo TEXT] [--field KEY=VALUE]...\n"
                  "               [--header TEXT] [--password PW] [--abort] [--flood N] [--timeout SECONDS]\n"
-                 "               [--help]\n"
+                 "               [--idle SECONDS [--lanes N]] [--help]\n"
                  "Logs in to the server as one POS lane, sends one request (or an abort request) and prints the\n"
                  "decrypted reply document; exit 0 when the reply says Approved, 3 otherwise, 1 on a failure.\n"
                  "With --flood N it sends N such requests at once (invoices counting up) and prints how they\n"
-                 "were answered.\n"
+                 "were answered. With --idle SECONDS it logs in --lanes N lanes (default 1), keeps them quiet for\n"
+                 "that long and closes them.\n"
                  "defaults: --host %s --port %d --trancode %s --merchant %s --invoice %s --refno %s\n"
                  "          --header %s --timeout %d; no account, amount, password, terminal or operator\n",
                  kDefaultHost, kDefaultPort, defaults.tranCode.c_str(), defaults.merchantId.c_str(),
@@ -51,6 +57,8 @@ int main(int argc, char** argv) {
     std::string password;
     bool abort = false;
     int flood = 0;
+    int idleSeconds = -1;
+    int lanes = 1;
     int timeoutSeconds = kDefaultTimeoutSeconds;
     SPosRequest request;
     for (int i = 1; i < argc; ++i) {
@@ -110,12 +118,35 @@ int main(int argc, char** argv) {
             abort = true;
         } else if (arg == "--flood") {
             flood = std::atoi(value().c_str());
+        } else if (arg == "--idle") {
+            idleSeconds = std::atoi(value().c_str());
+        } else if (arg == "--lanes") {
+            lanes = std::atoi(value().c_str());
         } else if (arg == "--timeout") {
             timeoutSeconds = std::atoi(value().c_str());
         } else {
             Usage();
             return 2;
         }
+    }
+
+    if (idleSeconds >= 0) {
+        std::vector<std::unique_ptr<CPosClient>> idle;
+        for (int i = 0; i < lanes; ++i) {
+            auto lane = std::make_unique<CPosClient>();
+            SPosReply greeting;
+            SPosLogin login;
+            login.password = password;
+            if (!lane->ConnectAndLogIn(host, port, &greeting, login)) {
+                std::fprintf(stderr, "poslane: lane %d: %s\n", i + 1, lane->LastError().c_str());
+                return 1;
+            }
+            idle.push_back(std::move(lane));
+        }
+        std::printf("%d lane(s) logged in, idle for %d s\n", lanes, idleSeconds);
+        std::fflush(stdout);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        return 0;
     }
 
     CPosClient client;
