@@ -29,6 +29,7 @@
 #include "peers/QueueStandInHost.h"
 #include "platform/ProcessEvents.h"
 #include "platform/Socket.h"
+#include "server/PosSession.h"
 #include "transaction/Replies.h"
 #include "transaction/TransactionQueue.h"
 
