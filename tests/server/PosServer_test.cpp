@@ -28,6 +28,7 @@
 #include "peers/PosClient.h"
 #include "peers/QueueStandInHost.h"
 #include "platform/ProcessEvents.h"
+#include "platform/Rc4Key.h"
 #include "platform/Socket.h"
 #include "server/PosSession.h"
 #include "transaction/Replies.h"
