@@ -614,41 +614,55 @@ private:
 };
 
 // The bare exchanges of |request| to provider |provider|: the client's wall and CPU time, and the host's view.
+// Full and resumed exchanges take turns, so both meet the same load of a shared machine.
 void MeasureTls(CProgramRun& run, int provider, const std::string& request, int iterations, SFloorFigures* figures) {
+    struct SExchange {
+        bool resumed = false;
+        Clock::time_point before;
+        Clock::time_point after;
+    };
     CBareTlsClient client(run.CaFile());
     const int port = run.Simulator().ProviderPort(provider);
-    for (const bool resume : {false, true}) {
-        std::vector<double> wall;
-        std::vector<double> cpu;
-        bool reused = false;
-        const Clock::time_point began = Clock::now();
-        client.Exchange(port, request, false, &reused, &figures->protocol); // a session to resume, a warm path
-        for (int i = 0; i < iterations; ++i) {
-            const double cpuBefore = ThreadCpuMs();
-            const Clock::time_point before = Clock::now();
-            if (!client.Exchange(port, request, resume, &reused, &figures->protocol)) {
-                continue;
-            }
-            wall.push_back(Ms(Clock::now() - before));
-            cpu.push_back(ThreadCpuMs() - cpuBefore);
-            if (resume) {
-                ++figures->resumedTries;
-                figures->resumedCount += reused ? 1 : 0;
-            }
+    std::vector<double> wall[2];
+    std::vector<double> cpu[2];
+    std::vector<SExchange> exchanges;
+    bool reused = false;
+    client.Exchange(port, request, false, &reused, &figures->protocol); // a session to resume, a warm path
+    for (int i = 0; i < 2 * iterations; ++i) {
+        const bool resume = i % 2 == 1;
+        const double cpuBefore = ThreadCpuMs();
+        SExchange exchange;
+        exchange.before = Clock::now();
+        if (!client.Exchange(port, request, resume, &reused, &figures->protocol)) {
+            continue;
         }
-        const Clock::time_point ended = Clock::now();
-        // The host's view of the same exchanges: accept to close.
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::vector<double> atHost;
-        for (const CDatawireConnectionTimes& c : run.Simulator().Provider(provider).ConnectionTimes()) {
-            if (c.accepted >= began && c.accepted <= ended && c.firstKind == DatawireRequestKind::Transaction) {
-                atHost.push_back(Ms(c.ended - c.accepted));
-            }
+        exchange.after = Clock::now();
+        exchange.resumed = resume && reused;
+        wall[exchange.resumed].push_back(Ms(exchange.after - exchange.before));
+        cpu[exchange.resumed].push_back(ThreadCpuMs() - cpuBefore);
+        exchanges.push_back(exchange);
+        if (resume) {
+            ++figures->resumedTries;
+            figures->resumedCount += reused ? 1 : 0;
         }
-        (resume ? figures->resumedWallMs : figures->fullWallMs) = Median(wall);
-        (resume ? figures->resumedCpuMs : figures->fullCpuMs) = Median(cpu);
-        (resume ? figures->resumedAtHostMs : figures->fullAtHostMs) = Median(atHost);
     }
+    // The host's view of the same exchanges: accept to close.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::vector<double> atHost[2];
+    for (const CDatawireConnectionTimes& c : run.Simulator().Provider(provider).ConnectionTimes()) {
+        for (const SExchange& exchange : exchanges) {
+            if (exchange.before <= c.accepted && c.accepted <= exchange.after) {
+                atHost[exchange.resumed].push_back(Ms(c.ended - c.accepted));
+                break;
+            }
+        }
+    }
+    figures->fullWallMs = Median(wall[0]);
+    figures->fullCpuMs = Median(cpu[0]);
+    figures->fullAtHostMs = Median(atHost[0]);
+    figures->resumedWallMs = Median(wall[1]);
+    figures->resumedCpuMs = Median(cpu[1]);
+    figures->resumedAtHostMs = Median(atHost[1]);
 }
 
 // ---- one run ----
