@@ -58,7 +58,6 @@
 #include "common/Wait.h"
 #include "foundation/Request.h"
 #include "peers/EndToEndFixture.h"
-#include "platform/Crypto.h"
 #include "platform/Files.h"
 
 namespace {
