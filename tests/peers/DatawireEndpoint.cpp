@@ -65,7 +65,14 @@ size_t KindIndex(DatawireRequestKind kind) {
 CDatawireEndpoint::CDatawireEndpoint(const CTestIdentity& identity)
     : m_Server(identity), m_HostAnswer(kDefaultHostAnswer), m_RegistrationDid(kDefaultDid) {
     m_Answers[KindIndex(DatawireRequestKind::Unknown)].httpStatus = 404;
-    m_Server.SetScenario([this](CTlsTestConnection& connection) { Serve(connection); });
+    m_Server.SetScenario([this](CTlsTestConnection& connection) {
+        CDatawireConnectionTimes times;
+        times.accepted = times.firstRequest = times.lastAnswer = connection.AcceptedAt();
+        Serve(connection, &times);
+        times.ended = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_ConnectionTimes.push_back(std::move(times));
+    });
 }
 
 CDatawireEndpoint::~CDatawireEndpoint() {
@@ -127,6 +134,11 @@ std::vector<std::string> CDatawireEndpoint::RawRequests() const {
         raw.push_back(request.raw);
     }
     return raw;
+}
+
+std::vector<CDatawireConnectionTimes> CDatawireEndpoint::ConnectionTimes() const {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_ConnectionTimes;
 }
 
 bool CDatawireEndpoint::WaitForRequests(size_t count, uint32_t timeoutMs) const {
@@ -342,7 +354,7 @@ bool CDatawireEndpoint::SendResponse(CTlsTestConnection& connection, const std::
     return pending.empty() || connection.SendRaw(pending);
 }
 
-void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
+void CDatawireEndpoint::Serve(CTlsTestConnection& connection, CDatawireConnectionTimes* times) {
     if (!connection.Handshake()) {
         return;
     }
@@ -357,6 +369,11 @@ void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
         }
         const CDatawireRequest request = ParseRequest(pending.substr(0, length));
         pending.erase(0, length);
+        if (times->requests++ == 0) {
+            times->firstRequest = std::chrono::steady_clock::now();
+            times->firstKind = request.kind;
+            times->firstHostMessage = request.hostMessage;
+        }
         const CDatawireAnswer answer = AnswerFor(request);
         const std::string response =
             answer.ending == DatawireEnding::Silent ? std::string() : BuildResponse(request, answer);
@@ -373,6 +390,7 @@ void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
             if (!SendResponse(connection, response, answer)) {
                 return;
             }
+            times->lastAnswer = std::chrono::steady_clock::now();
             break;
         case DatawireEnding::CloseNotify:
             SendResponse(connection, response, answer);

@@ -82,6 +82,7 @@ CHostSimulator::CHostSimulator(const CTestIdentity& identity, const CHostSimulat
     m_Host.SetMerchant(options.merchantId, options.terminalId);
     for (int i = 0; i < options.providers; ++i) {
         auto endpoint = std::make_unique<CDatawireEndpoint>(m_Identity);
+        endpoint->SetBacklog(options.backlog);
         endpoint->SetHostHandler(
             [this, i](const std::string& hostMessage) { return m_Host.Answer(hostMessage, i, GetClock().TickMs()); });
         endpoint->SetRequestHook(
@@ -93,6 +94,7 @@ CHostSimulator::CHostSimulator(const CTestIdentity& identity, const CHostSimulat
     }
     for (int i = 0; i < options.discoveryHosts; ++i) {
         auto endpoint = std::make_unique<CDatawireEndpoint>(m_Identity);
+        endpoint->SetBacklog(options.backlog);
         endpoint->SetRequestHook(
             [this](const CDatawireRequest& request, CDatawireAnswer*) { CheckEnvelope(-1, request); });
         m_Discovery.push_back(std::move(endpoint));

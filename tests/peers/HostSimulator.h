@@ -48,6 +48,7 @@ struct CHostSimulatorOptions {
     std::string altMerchantId; // expected in the envelopes' Auth ("" accepts any)
     std::string terminalId;    // expected in field "42" ("" accepts any)
     std::string datawireId;    // expected in the envelopes' DID ("" accepts any)
+    int backlog = 16;          // of every endpoint's listening socket
 };
 
 // Owns the endpoints and the card host. Thread-safe: the scripts and recordings may be used from the test thread

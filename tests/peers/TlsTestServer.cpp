@@ -179,7 +179,7 @@ bool CTlsTestServer::Start() {
     if (!m_Ctx) {
         return false;
     }
-    m_Listen = ListenOnLoopback(0, 16, &m_Port);
+    m_Listen = ListenOnLoopback(0, m_Backlog, &m_Port);
     if (!m_Listen.Valid()) {
         return false;
     }
@@ -220,6 +220,9 @@ int CTlsTestServer::AcceptLoop() {
             return 0;
         });
         std::lock_guard<std::mutex> lock(m_Lock);
+        // A long load makes thousands of connections: the threads that ended are joined here, so their stacks
+        // and mappings do not pile up until Stop.
+        std::erase_if(m_ConnectionThreads, [](const std::unique_ptr<CWorkerThread>& t) { return !t->IsRunning(); });
         if (thread->Start()) {
             m_ConnectionThreads.push_back(std::move(thread));
         }
