@@ -9,6 +9,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/SharedConstants.h"
+#include "foundation/WorkerStart.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
 #include "host/ViewSink.h"
@@ -168,27 +169,19 @@ bool CRuvuzUvirInterface::Start() {
     }
     m_pThread.reset();
     m_LastError.clear();
-    m_FailedEvent.Reset();
-    m_StartedEvent.Reset();
-    m_StopEvent.Reset();
     m_WakeEvent.Reset();
     g_ShutdownEvent.Reset();
-    m_pThread =
-        std::make_unique<CWorkerThread>("RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    // The thread runs its loop until told to stop, so it is stopped rather than waited for.
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); },
+        {m_FailedEvent, m_StartedEvent, m_StopEvent}, [this] { Stop(); });
+    if (started == EWorkerStart::NotCreated) {
         m_LastError = kRuvuzUvirStartFailedText;
         ReportError(kRuvuzUvirStartFailedText, true, AppModeFlags().StartedAsService(), 0);
-        return false;
+    } else if (started == EWorkerStart::Stopped) {
+        m_LastError = "The RuvuzUvir Processing thread did not report that it runs.";
     }
-    const int signalled = WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent, &m_StopEvent});
-    if (signalled == 1) {
-        return true;
-    }
-    // The thread runs its loop until told to stop, so it is stopped rather than waited for.
-    Stop();
-    m_LastError = "The RuvuzUvir Processing thread did not report that it runs.";
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 bool CRuvuzUvirInterface::Stop() {

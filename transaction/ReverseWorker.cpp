@@ -7,6 +7,7 @@
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/SharedConstants.h"
+#include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
 #include "transaction/TransactionQueue.h"
 
@@ -80,9 +81,6 @@ bool CReverseWorker::Start() {
     if (IsRunning()) {
         return true;
     }
-    m_StartedEvent.Reset();
-    m_StartFailureEvent.Reset();
-    m_StopEvent.Reset();
     m_pThread.reset();
 
     // What the journal holds goes first: reversals of an earlier run, or of interfaces restarted since.
@@ -108,22 +106,19 @@ bool CReverseWorker::Start() {
         m_Retries.push_back(CRetry{now + remaining, entry.id, std::move(entry.record)});
     }
 
-    m_pThread = std::make_unique<CWorkerThread>("ReverseWorker", [this] { return Run(); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "ReverseWorker", [this] { return Run(); }, {m_StartFailureEvent, m_StartedEvent, m_StopEvent},
+        [this] {
+            // The thread may not have seen a stop that the wait consumed: tell it again before waiting for it.
+            m_StopEvent.Set();
+            m_pThread->Join();
+            Stop();
+        });
+    if (started == EWorkerStart::NotCreated) {
         Stop();
         ReportError(kReverseWorkerStartFailedText, true, AppModeFlags().StartedAsService(), 0);
-        return false;
     }
-    const int first = WaitAndPumpMessages({&m_StartFailureEvent, &m_StartedEvent, &m_StopEvent});
-    if (first == 1) {
-        return true;
-    }
-    // The thread may not have seen a stop that this wait consumed: tell it again before waiting for it.
-    m_StopEvent.Set();
-    m_pThread->Join();
-    Stop();
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 int CReverseWorker::Stop() {
