@@ -5,11 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Crypto.h"
+#include "platform/Mutex.h"
 
 // Key container name; the pair is kept in CORVANE_KEYS/<name>.pem under the current directory.
 inline constexpr const char* kKeyContainerName = "KestroveRuvuzUvirIP_Host{A4270DC8-54D5-11D7-A016-0003B3008F24}";
@@ -57,14 +57,14 @@ private:
     bool EncryptWithSessionKey(const CRc4Key& key, uint8_t* buffer, uint32_t* dataLength, uint32_t bufferSize);
     bool FailStart(uint32_t code, const char* suffix = "");
 
-    std::mutex m_Lock;
-    CKeyContainer m_Provider;    // guarded by m_Lock
-    CRsaKey m_ExchangeKey;       // guarded by m_Lock
-    CRc4Key m_SessionKey1;       // guarded by m_Lock
-    CRc4Key m_SessionKey2;       // guarded by m_Lock
-    CMd5Hash m_Hash1;            // guarded by m_Lock; held only while StartCrypto derives keys
-    CMd5Hash m_Hash2;            // guarded by m_Lock; held only while StartCrypto derives keys
-    std::string m_PublicKeyText; // written by StartCrypto only
+    CMutex m_Lock;
+    CKeyContainer m_Provider GUARDED_BY(m_Lock);
+    CRsaKey m_ExchangeKey GUARDED_BY(m_Lock);
+    CRc4Key m_SessionKey1 GUARDED_BY(m_Lock);
+    CRc4Key m_SessionKey2 GUARDED_BY(m_Lock);
+    CMd5Hash m_Hash1 GUARDED_BY(m_Lock); // held only while StartCrypto derives keys
+    CMd5Hash m_Hash2 GUARDED_BY(m_Lock); // held only while StartCrypto derives keys
+    std::string m_PublicKeyText;         // written by StartCrypto only
 };
 
 // The fixed session keys (1: login challenge, shared with the POS client component; 2: parameter download,

@@ -76,12 +76,12 @@ CDialBackupServer::~CDialBackupServer() {
 }
 
 std::string CDialBackupServer::GetLastErrorText() const {
-    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    CMutexLock lock(m_ErrorLock);
     return m_LastError;
 }
 
 void CDialBackupServer::SetLastError(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    CMutexLock lock(m_ErrorLock);
     m_LastError = text;
 }
 

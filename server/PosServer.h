@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "server/TcpServer.h"
 #include "transaction/Transaction.h"
 
@@ -211,7 +211,7 @@ protected:
     void DestroySession(std::unique_ptr<CTcpSession> session) override;
 
 private:
-    mutable std::mutex m_TimingsLock;
-    SPosSessionTimings m_Timings; // guarded by m_TimingsLock
-    SPosRequestLimits m_Limits;   // guarded by m_TimingsLock
+    mutable CMutex m_TimingsLock;
+    SPosSessionTimings m_Timings GUARDED_BY(m_TimingsLock);
+    SPosRequestLimits m_Limits GUARDED_BY(m_TimingsLock);
 };

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
-#include <mutex>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "transaction/Transaction.h"
 
 // The largest sequence number and sub-sequence number; the next after each is 1.
@@ -58,12 +58,12 @@ public:
     void SetLastNumbersForTesting(int32_t seq, int32_t subSeq);
 
 private:
-    mutable std::mutex m_Lock;
-    std::list<CTransaction> m_List; // guarded by m_Lock
-    int32_t m_Seq = 0;              // last sequence number issued; guarded by m_Lock
-    int32_t m_SubSeq = 0;           // last sub-sequence number issued; guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::list<CTransaction> m_List GUARDED_BY(m_Lock);
+    int32_t m_Seq GUARDED_BY(m_Lock) = 0;    // last sequence number issued
+    int32_t m_SubSeq GUARDED_BY(m_Lock) = 0; // last sub-sequence number issued
     std::atomic<int32_t> m_Count{0};
-    uint64_t m_LastAddTick; // guarded by m_Lock
+    uint64_t m_LastAddTick GUARDED_BY(m_Lock);
 };
 
 // Every transaction on its way to and from the host, reversals included.
