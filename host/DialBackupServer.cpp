@@ -194,7 +194,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         if (!HangUp() && !HangUp()) {
             SetLastError(kDialHangUpFailedText);
             EndFailed(transaction, kTranStateDialSendFailed);
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
             return;
         }
     }
@@ -202,7 +202,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         m_LastFailureNotReversal = false;
         if (!InitModem() || !Dial()) {
             EndFailed(transaction, kTranStateDialSendFailed);
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
             return;
         }
     }
@@ -219,7 +219,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         m_LastFailureNotReversal = !reversal;
         HangUp();
     }
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
 }
 
 bool CDialBackupServer::InitModem() {

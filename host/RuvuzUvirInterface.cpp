@@ -251,7 +251,7 @@ void CRuvuzUvirInterface::AbortPass(CTransactionList& snapshot) {
             if (other.m_CryptMode != kCryptModeAbort && other.m_State == kTranStateQueued &&
                 other.m_ClientAddress == abort.m_ClientAddress) {
                 other.m_State = kTranStateAborted;
-                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, other);
+                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, kTranStateQueued, other);
             }
         }
         abort.m_State = kTranStateDelivered;
@@ -264,7 +264,7 @@ bool CRuvuzUvirInterface::ReleaseHeldReversals() {
         if (g_ShutdownEvent.IsSet()) {
             // As the reversal's own hold ends at a stop: no message written, nothing sent.
             EndAsHostError(it->m_Transaction, ShutdownText(), ShutdownText());
-            g_TransactionQueue.ReplaceBySeq(it->m_Transaction.m_QueueSeq, it->m_Transaction);
+            g_TransactionQueue.ReplaceBySeq(it->m_Transaction.m_QueueSeq, kTranStateTaken, it->m_Transaction);
             m_TicketList.RemoveTicket(it->m_Ticket);
             it = m_HeldReversals.erase(it);
             continue;
@@ -299,7 +299,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
         if (ticket == 0) {
             transaction.m_State = kTranStateCodeSet;
             transaction.m_ResultCode = kResultShuttingDown;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateQueued, transaction);
             continue;
         }
         transaction.m_State = kTranStateTaken;
@@ -307,7 +307,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A reversal keeps the time of the transaction it reverses: its 35-second hold counts from it.
             transaction.m_Created = CTransaction::CreatedTimeNow();
         }
-        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateQueued, transaction);
         if (held) {
             m_HeldReversals.push_back(CHeldReversal{transaction, ticket, GetClock().TickMs()});
             continue;
@@ -316,7 +316,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A worker that could not start while others run: the transaction waits for one of them.
             m_TicketList.RemoveTicket(ticket);
             transaction.m_State = kTranStateQueued;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateTaken, transaction);
             waiting = true;
         }
     }
@@ -341,7 +341,7 @@ bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket
     m_TicketList.RemoveTicket(ticket);
     transaction.m_State = kTranStateCodeSet;
     transaction.m_ResultCode = kResultAuthThreadFailed;
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateTaken, transaction);
     return true;
 }
 

@@ -189,6 +189,7 @@ void CReverseWorker::CheckReversals() {
     }
     g_TransactionQueue.GetBySeqList(m_Tracked, m_Scratch);
     for (CTransaction& record : m_Scratch) {
+        const int32_t read = record.m_State;
         const uint64_t journalId = JournalIdOf(record.m_QueueSeq);
         if (record.m_State == kTranStateCompleted && !ReversalAnswerSettles(record)) {
             // The host answered but did not reverse it: the transaction still stands, so this is a failed attempt.
@@ -198,7 +199,7 @@ void CReverseWorker::CheckReversals() {
                 LastFour(record.m_Account).c_str(), record.m_Purchase.c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateCompleted) {
             CLogger::Instance().LogLine(
                 "Completed Reversal (on Attempt# %d) for this Transaction Acct:%s... PurchAmt:%s ",
@@ -208,7 +209,7 @@ void CReverseWorker::CheckReversals() {
                 CReversalJournal::Instance().Remove(journalId);
             }
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateHostError || record.m_State == kTranStateCodeSet) {
             // State 5: the host interface could not take it (no ticket, no thread) and nothing went out. No
             // client waits for a reversal's reply, so it is a failed attempt like a host error, not a reply.
@@ -219,7 +220,7 @@ void CReverseWorker::CheckReversals() {
             CLogger::Instance().LogLine("%s", MaskCardData(reply).c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateAborted) {
             // A client's abort cancels that client's own waiting requests; it caught this reversal only because
             // the reversal carries the client's address. Left aborted, it would never be sent.
@@ -230,7 +231,7 @@ void CReverseWorker::CheckReversals() {
                 record.m_Purchase.c_str());
             record.m_State = kTranStateQueued;
             record.m_CryptMode = kCryptModeEncrypted;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         }
     }
 }

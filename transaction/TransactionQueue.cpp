@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/Logger.h"
 #include "platform/Clock.h"
 
 CTransactionQueue g_TransactionQueue;
@@ -83,6 +84,28 @@ bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transactio
             return true;
         }
     }
+    return false;
+}
+
+bool CTransactionQueue::ReplaceBySeq(int32_t seq, int32_t expectedState, const CTransaction& transaction) {
+    int32_t found = 0;
+    {
+        CMutexLock lock(m_Lock);
+        auto it = std::find_if(m_List.begin(), m_List.end(),
+                               [seq](const CTransaction& record) { return record.m_QueueSeq == seq; });
+        if (it == m_List.end()) {
+            return false;
+        }
+        if (it->m_State == expectedState) {
+            *it = transaction;
+            return true;
+        }
+        found = it->m_State;
+    }
+    CLogger::Instance().LogLine("Transaction queue: write-back of Seq# %d to state %d refused: it is in state %d, "
+                                "not %d (a second writer)",
+                                static_cast<int>(seq), static_cast<int>(transaction.m_State), static_cast<int>(found),
+                                static_cast<int>(expectedState));
     return false;
 }
 
