@@ -9,6 +9,7 @@
 #include "foundation/SharedConstants.h"
 #include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
+#include "transaction/HostMessage.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
