@@ -12,13 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
+#include "platform/Mutex.h"
 
 enum class DatawireRequestKind { ServiceDiscovery, Ping, Transaction, Registration, Activation, Unknown };
 
@@ -132,15 +132,15 @@ private:
     bool SendResponse(CTlsTestConnection& connection, const std::string& response, const CDatawireAnswer& answer);
 
     CTlsTestServer m_Server;
-    mutable std::mutex m_Lock;
-    CDatawireAnswer m_Answers[6];             // by kind; guarded by m_Lock
-    std::vector<std::string> m_ProviderUrls;  // guarded by m_Lock
-    std::string m_HostAnswer;                 // guarded by m_Lock
-    HostHandler m_HostHandler;                // guarded by m_Lock
-    RequestHook m_RequestHook;                // guarded by m_Lock
-    std::string m_RegistrationDid;            // guarded by m_Lock
-    std::string m_RegistrationUrl;            // guarded by m_Lock
-    std::vector<CDatawireRequest> m_Requests; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    CDatawireAnswer m_Answers[6] GUARDED_BY(m_Lock); // by kind
+    std::vector<std::string> m_ProviderUrls GUARDED_BY(m_Lock);
+    std::string m_HostAnswer GUARDED_BY(m_Lock);
+    HostHandler m_HostHandler GUARDED_BY(m_Lock);
+    RequestHook m_RequestHook GUARDED_BY(m_Lock);
+    std::string m_RegistrationDid GUARDED_BY(m_Lock);
+    std::string m_RegistrationUrl GUARDED_BY(m_Lock);
+    std::vector<CDatawireRequest> m_Requests GUARDED_BY(m_Lock);
 
-    std::vector<CDatawireConnectionTimes> m_ConnectionTimes; // guarded by m_Lock
+    std::vector<CDatawireConnectionTimes> m_ConnectionTimes GUARDED_BY(m_Lock);
 };

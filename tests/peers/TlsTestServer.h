@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "peers/TestPki.h"
+#include "platform/Mutex.h"
 #include "platform/Socket.h"
 #include "platform/Tls.h"
 #include "platform/WorkerThread.h"
@@ -118,9 +118,10 @@ private:
     std::atomic<int> m_Accepted{0};
     std::atomic<int> m_Done{0};
     std::unique_ptr<CWorkerThread> m_AcceptThread;
-    mutable std::mutex m_Lock;
-    std::vector<std::unique_ptr<CWorkerThread>> m_ConnectionThreads; // guarded by m_Lock; finished ones reaped
-    std::vector<std::string> m_Requests;                             // guarded by m_Lock
+    mutable CMutex m_Lock;
+    // Finished ones are reaped as new connections come.
+    std::vector<std::unique_ptr<CWorkerThread>> m_ConnectionThreads GUARDED_BY(m_Lock);
+    std::vector<std::string> m_Requests GUARDED_BY(m_Lock);
 };
 
 // A loopback listener whose accept queue is full: a connect to it neither completes nor fails, for the tests of
