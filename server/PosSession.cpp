@@ -456,6 +456,7 @@ void CPosSession::DeliverResults() {
     }
     g_TransactionQueue.GetBySeqList(m_Tickets, m_Snapshot);
     for (CTransaction& copy : m_Snapshot) {
+        const int32_t read = copy.m_State;
         switch (copy.m_State) {
         case kTranStateAborted:
             copy.m_ResultCode = kResultUserAbort;
@@ -483,7 +484,7 @@ void CPosSession::DeliverResults() {
         }
         copy.m_State = kTranStateDelivered;
         // The session itself purges it: nobody else waits for this.
-        g_TransactionQueue.ReplaceBySeqQuietly(copy.m_QueueSeq, copy);
+        g_TransactionQueue.ReplaceBySeqQuietly(copy.m_QueueSeq, read, copy);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/Logger.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -24,7 +25,7 @@ CTransactionQueue::CTransactionQueue() {
 }
 
 void CTransactionQueue::Add(CTransaction& transaction, CEvent* watcher) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_LastAddTick = GetClock().TickMs();
     m_Seq = m_Seq >= kMaxQueueSeq ? 1 : m_Seq + 1;
     m_SubSeq = m_SubSeq >= kMaxQueueSubSeq ? 1 : m_SubSeq + 1;
@@ -35,17 +36,16 @@ void CTransactionQueue::Add(CTransaction& transaction, CEvent* watcher) {
     WakeAndUnlock(lock, nullptr, m_AddWatchers);
 }
 
-void CTransactionQueue::WakeAndUnlock(std::unique_lock<std::mutex>& lock, CEvent* watcher,
-                                      const std::vector<CEvent*>& watchers) {
+void CTransactionQueue::WakeAndUnlock(CMutexLock& lock, CEvent* watcher, const std::vector<CEvent*>& watchers) {
     if (watcher == nullptr && watchers.empty()) {
-        lock.unlock();
+        lock.Unlock();
         return;
     }
     // The watch lock is taken before the queue's is given up: an unwatch or a detach, which takes the queue's
     // lock first, then finds these sets finished before it returns. The events' own locks are the last ones
     // taken, and nothing under them comes back here.
-    std::lock_guard<std::mutex> watchLock(m_WatchLock);
-    lock.unlock();
+    CMutexLock watchLock(m_WatchLock);
+    lock.Unlock();
     if (watcher != nullptr) {
         watcher->Set();
     }
@@ -55,7 +55,7 @@ void CTransactionQueue::WakeAndUnlock(std::unique_lock<std::mutex>& lock, CEvent
 }
 
 void CTransactionQueue::GetAll(CTransactionList& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     // Same as emptying |out| and appending copies, but a snapshot taken into the same list again reuses the
     // buffers of the previous one.
     size_t used = 0;
@@ -66,7 +66,7 @@ void CTransactionQueue::GetAll(CTransactionList& out) {
 }
 
 void CTransactionQueue::GetIf(const std::function<bool(const CTransaction&)>& wanted, CTransactionList& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     size_t used = 0;
     for (const CEntry& entry : m_List) {
         if (wanted(entry.record)) {
@@ -86,7 +86,7 @@ std::list<CTransactionQueue::CEntry>::iterator CTransactionQueue::FindLocked(int
 }
 
 bool CTransactionQueue::GetBySeq(int32_t seq, CTransaction& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = FindLocked(seq);
     if (it == m_List.end()) {
         return false;
@@ -96,7 +96,7 @@ bool CTransactionQueue::GetBySeq(int32_t seq, CTransaction& out) {
 }
 
 void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransactionList& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     out.clear();
     if (seqs.empty()) {
         return;
@@ -114,7 +114,7 @@ void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransact
 }
 
 bool CTransactionQueue::RemoveBySeq(int32_t seq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = FindLocked(seq);
     if (it == m_List.end()) {
         return false;
@@ -124,29 +124,44 @@ bool CTransactionQueue::RemoveBySeq(int32_t seq) {
     return true;
 }
 
-bool CTransactionQueue::Replace(int32_t seq, const CTransaction& transaction, bool wake) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    const auto it = FindLocked(seq);
-    if (it == m_List.end()) {
-        return false;
+bool CTransactionQueue::Replace(int32_t seq, const int32_t* expectedState, const CTransaction& transaction, bool wake) {
+    int32_t found = 0;
+    {
+        CMutexLock lock(m_Lock);
+        const auto it = FindLocked(seq);
+        if (it == m_List.end()) {
+            return false;
+        }
+        if (expectedState == nullptr || it->record.m_State == *expectedState) {
+            it->record = transaction;
+            if (wake) {
+                WakeAndUnlock(lock, it->watcher, m_ReplaceWatchers);
+            }
+            return true;
+        }
+        found = it->record.m_State;
     }
-    it->record = transaction;
-    if (wake) {
-        WakeAndUnlock(lock, it->watcher, m_ReplaceWatchers);
-    }
-    return true;
+    CLogger::Instance().LogLine("Transaction queue: write-back of Seq# %d to state %d refused: it is in state %d, "
+                                "not %d (a second writer)",
+                                static_cast<int>(seq), static_cast<int>(transaction.m_State), static_cast<int>(found),
+                                static_cast<int>(*expectedState));
+    return false;
 }
 
 bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transaction) {
-    return Replace(seq, transaction, true);
+    return Replace(seq, nullptr, transaction, true);
 }
 
-bool CTransactionQueue::ReplaceBySeqQuietly(int32_t seq, const CTransaction& transaction) {
-    return Replace(seq, transaction, false);
+bool CTransactionQueue::ReplaceBySeq(int32_t seq, int32_t expectedState, const CTransaction& transaction) {
+    return Replace(seq, &expectedState, transaction, true);
+}
+
+bool CTransactionQueue::ReplaceBySeqQuietly(int32_t seq, int32_t expectedState, const CTransaction& transaction) {
+    return Replace(seq, &expectedState, transaction, false);
 }
 
 bool CTransactionQueue::PopFront(CTransaction& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_List.empty()) {
         return false;
     }
@@ -157,7 +172,7 @@ bool CTransactionQueue::PopFront(CTransaction& out) {
 }
 
 uint64_t CTransactionQueue::MsSinceLastAdd() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const uint64_t now = GetClock().TickMs();
     // The 64-bit steady tick does not wrap; a tick below the last add can only come from a clock that was
     // swapped for an earlier one, and counts as no time passed.
@@ -165,33 +180,33 @@ uint64_t CTransactionQueue::MsSinceLastAdd() {
 }
 
 void CTransactionQueue::RemoveAll() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_List.clear();
     m_Count.store(0);
 }
 
 void CTransactionQueue::WatchAdds(CEvent* event) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    CMutexLock lock(m_Lock);
+    CMutexLock watchLock(m_WatchLock);
     m_AddWatchers.push_back(event);
 }
 
 void CTransactionQueue::WatchReplaces(CEvent* event) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    CMutexLock lock(m_Lock);
+    CMutexLock watchLock(m_WatchLock);
     m_ReplaceWatchers.push_back(event);
 }
 
 void CTransactionQueue::Unwatch(CEvent* event) {
-    std::lock_guard<std::mutex> lock(m_Lock);
-    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    CMutexLock lock(m_Lock);
+    CMutexLock watchLock(m_WatchLock);
     std::erase(m_AddWatchers, event);
     std::erase(m_ReplaceWatchers, event);
 }
 
 void CTransactionQueue::DetachWatcher(CEvent* watcher) {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         for (CEntry& entry : m_List) {
             if (entry.watcher == watcher) {
                 entry.watcher = nullptr;
@@ -199,11 +214,11 @@ void CTransactionQueue::DetachWatcher(CEvent* watcher) {
         }
     }
     // A replace that read the watcher before the loop above holds the watch lock until its set is done.
-    std::lock_guard<std::mutex> watchLock(m_WatchLock);
+    CMutexLock watchLock(m_WatchLock);
 }
 
 void CTransactionQueue::SetLastNumbersForTesting(int32_t seq, int32_t subSeq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Seq = seq;
     m_SubSeq = subSeq;
 }

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <mutex>
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "transaction/Transaction.h"
 
 // The largest sequence number and sub-sequence number; the next after each is 1.
@@ -21,8 +21,23 @@ constexpr int32_t kMaxQueueSubSeq = 32;
 constexpr uint64_t kInitialAddAgeMs = 30000;
 
 // Owns an ordered list of transaction records and numbers them as they come. Records go in and come out
-// only as copies: no caller ever holds a pointer into the list, a change is made by ReplaceBySeq, and the
-// last writer wins. The queue reads nothing of a record but its sequence number.
+// only as copies: no caller ever holds a pointer into the list, and a change is made by ReplaceBySeq. The
+// queue reads nothing of a record but its sequence number and, for the checked write-back, its state.
+//
+// One writer per state: a record in a given state is moved on by one thread only, so two threads never race
+// to write the same record. In g_TransactionQueue (see transaction/Transaction.h for the states):
+//   1 queued        -> 2 taken, 5 code set (no ticket)  the host interface's thread (dispatch)
+//   1 queued        -> 3 aborted                        the host interface's thread (a client's abort)
+//   2 taken         -> 4, 5, 7, 8 dial                  the host request worker that took it
+//   2 taken         -> 1 queued (no worker), 4, 5       the host interface's thread (held reversals, start)
+//   8 dial          -> 9, 10, 11                        the dial backup's thread
+//   9, 11           -> 8 dial (a retry)                 the host request worker waiting for the dial
+//   3, 4, 5, 7      -> 6 delivered                      the POS session of the lane (a reversal: the reverse
+//                                                       worker); the reverse worker also moves 3 -> 1
+// Removal is the session's (its own records, once delivered or given up) and the reverse worker's.
+// The write-back that names the state it read (ReplaceBySeq with |expectedState|) catches a breach: when the
+// record has moved on meanwhile it is refused and logged instead of silently undoing the other writer.
+//
 // The threads that serve the queue wait for it instead of looking at it on a timer: events watching every
 // add (the host interface's processing thread), every replace (the dial backup), and a record's own watcher
 // (the session that queued it) are set when that happens. The events are set after m_Lock is released, under
@@ -57,9 +72,12 @@ public:
     // Overwrites the first record with |seq| by |transaction| (every field, numbers and state included);
     // false when none has it. Sets the record's watcher and every replace watcher.
     bool ReplaceBySeq(int32_t seq, const CTransaction& transaction);
+    // The same, only while that record is in |expectedState| (the state its writer read); a record in another
+    // state is left as it is, the refusal is logged, and the result is false.
+    bool ReplaceBySeq(int32_t seq, int32_t expectedState, const CTransaction& transaction);
     // The same without waking anybody: for a change nobody waits for (the record taken for the host, or
     // marked delivered by its own session).
-    bool ReplaceBySeqQuietly(int32_t seq, const CTransaction& transaction);
+    bool ReplaceBySeqQuietly(int32_t seq, int32_t expectedState, const CTransaction& transaction);
     // Moves the head record into |out|; false (|out| untouched) when the queue is empty.
     bool PopFront(CTransaction& out);
     // Milliseconds of the clock seam since the last Add (or since 30000 ms before construction).
@@ -83,22 +101,26 @@ private:
         CTransaction record;
         CEvent* watcher = nullptr; // set when the record is replaced
     };
-    // Finds the first entry with |seq|; end() when none has it. REQUIRES m_Lock.
-    std::list<CEntry>::iterator FindLocked(int32_t seq);
-    bool Replace(int32_t seq, const CTransaction& transaction, bool wake);
+    // Finds the first entry with |seq|; end() when none has it.
+    std::list<CEntry>::iterator FindLocked(int32_t seq) REQUIRES(m_Lock);
+    // |expectedState| null: whatever state the record is in.
+    bool Replace(int32_t seq, const int32_t* expectedState, const CTransaction& transaction, bool wake)
+        EXCLUDES(m_Lock);
     // Sets |watcher| (may be null) and |watchers| while holding m_WatchLock; takes it before |lock| (which
     // holds m_Lock) is released, so a detach that follows the release waits for the sets.
-    void WakeAndUnlock(std::unique_lock<std::mutex>& lock, CEvent* watcher, const std::vector<CEvent*>& watchers);
+    // (The analysis cannot follow a lock given up through the caller's scoped lock.)
+    void WakeAndUnlock(CMutexLock& lock, CEvent* watcher,
+                       const std::vector<CEvent*>& watchers) NO_THREAD_SAFETY_ANALYSIS;
 
-    mutable std::mutex m_Lock;
-    std::list<CEntry> m_List; // guarded by m_Lock
-    int32_t m_Seq = 0;        // last sequence number issued; guarded by m_Lock
-    int32_t m_SubSeq = 0;     // last sub-sequence number issued; guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::list<CEntry> m_List GUARDED_BY(m_Lock);
+    int32_t m_Seq GUARDED_BY(m_Lock) = 0;    // last sequence number issued
+    int32_t m_SubSeq GUARDED_BY(m_Lock) = 0; // last sub-sequence number issued
     std::atomic<int32_t> m_Count{0};
-    uint64_t m_LastAddTick; // guarded by m_Lock
+    uint64_t m_LastAddTick GUARDED_BY(m_Lock);
     // Taken after m_Lock, never before it.
-    std::mutex m_WatchLock;
-    std::vector<CEvent*> m_AddWatchers;     // guarded by m_Lock (read) and m_WatchLock (changed under both)
+    CMutex m_WatchLock;
+    std::vector<CEvent*> m_AddWatchers;     // changed under m_Lock and m_WatchLock, read under either
     std::vector<CEvent*> m_ReplaceWatchers; // as m_AddWatchers
 };
 
