@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Files.h"
 #include "platform/WorkerThread.h"
 
 // Queue of finished lines between the callers and the writer.
@@ -24,6 +25,8 @@ public:
 
     // Appends one finished line to the pending lines.
     virtual void AddLine(const std::string& line);
+    // The same; true when the pending lines were empty before, that is when the line starts a new batch.
+    bool AddPendingLine(std::string line);
     // Moves every pending line, in order, to the end of m_WriteLines.
     void TakeLines();
 
@@ -35,9 +38,10 @@ protected:
     uint64_t m_TakenThrough = 0;             // m_AddedCount at the last TakeLines; writer thread only
 };
 
-// The logger. LogLine never touches the disk: it formats, appends under a short lock and wakes the writer,
-// which opens the day's file for every batch (so a batch after midnight goes to the new day's file, and
-// other programs may read or move the file between batches).
+// The logger. LogLine never touches the disk: it formats, appends under a short lock and wakes the writer when
+// its line starts a new batch. The writer keeps the day's file open between batches and opens it again when the
+// day changes or the file's name no longer leads to it (moved away, deleted or replaced by another program), so
+// a batch after midnight goes to the new day's file and a file moved away is made anew.
 // Thread-safe: LogLine, Flush and Stop may be called from any thread.
 class CLogger : public CLogQueue {
     struct CPrivateTag {
@@ -75,10 +79,14 @@ private:
     friend int LogWriterWorker(CLogger* logger);
     // Writes m_WriteLines to the day's file (or its fallback) and empties it.
     void WriteBatch();
+    // Makes m_File the open file |name|, keeping it when it is that file already; false (m_File closed) when
+    // it would not open.
+    bool OpenFileFor(const std::string& name);
     void MarkWritten(uint64_t through);
     void MarkWriterDone();
 
     std::string m_FilePrefix;
+    CAppendingFile m_File;     // the file the last batch went to, kept open; writer thread only
     CEvent m_WakeEvent{false}; // automatic reset; set by every accepted LogLine
     CEvent m_StopEvent{true};  // manual reset; set by Stop or when the writer cannot start
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -225,6 +226,69 @@ TEST_F(LoggerFileTest, BatchAfterMidnightGoesToTheNewDaysFile) {
     ASSERT_TRUE(m_Logger->Flush());
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("evening"));
     EXPECT_EQ(ReadFileBytes(fs::path(CLogger::kFolderName) / "VYR03082026.log"), Entry("morning", "[00:34:56]"));
+}
+
+// The writer keeps the day's file open between batches; whatever another program does to the file between two
+// batches, the second one goes to the file that the name leads to then.
+struct ReopenCase {
+    const char* name;
+    std::function<void()> betweenBatches;
+    std::string movedAway; // what the file moved aside holds at the end, if one was
+};
+
+void PrintTo(const ReopenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LoggerReopenTest : public LoggerFileTest, public ::testing::WithParamInterface<ReopenCase> {};
+
+TEST_P(LoggerReopenTest, SecondBatchGoesToTheFileTheNameLeadsTo) {
+    const ReopenCase& c = GetParam();
+    ASSERT_TRUE(m_Logger->LogLine("first"));
+    ASSERT_TRUE(m_Logger->Flush());
+    c.betweenBatches();
+    ASSERT_TRUE(m_Logger->LogLine("second"));
+    ASSERT_TRUE(m_Logger->Flush());
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("second"));
+    EXPECT_EQ(fs::status(kDailyFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    if (!c.movedAway.empty()) {
+        EXPECT_EQ(ReadFileBytes("moved.log"), c.movedAway);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, LoggerReopenTest, ::testing::Values(
+    ReopenCase{"MovedAway", [] { fs::rename(kDailyFile, "moved.log"); }, Entry("first")},
+    ReopenCase{"Deleted", [] { fs::remove(kDailyFile); }, ""},
+    ReopenCase{"ReplacedByAnEmptyFile", [] {
+        fs::rename(kDailyFile, "moved.log");
+        WriteFileBytes(kDailyFile, "");
+    }, Entry("first")},
+    ReopenCase{"FolderMadeAnew", [] {
+        fs::rename(CLogger::kFolderName, "moved");
+        fs::create_directory(CLogger::kFolderName);
+        fs::rename(fs::path("moved") / kDailyFile.filename(), "moved.log");
+    }, Entry("first")}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(LoggerFileTest, FileKeptOpenStillTakesEveryBatchInOrder) {
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(m_Logger->LogLine("batch %d", n));
+        ASSERT_TRUE(m_Logger->Flush());
+    }
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("batch 0") + Entry("batch 1") + Entry("batch 2"));
+}
+
+TEST_F(LoggerFileTest, BatchAfterTheFallbackTriesTheDailyFileAgain) {
+    fs::create_directory(kDailyFile);
+    ASSERT_TRUE(m_Logger->LogLine("to the fallback"));
+    ASSERT_TRUE(m_Logger->Flush());
+    fs::remove(kDailyFile);
+    ASSERT_TRUE(m_Logger->LogLine("to the daily file"));
+    ASSERT_TRUE(m_Logger->Flush());
+    EXPECT_EQ(ReadFileBytes(kFallbackFile), Entry("to the fallback"));
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("to the daily file"));
 }
 
 TEST_F(LoggerFileTest, LinesQueuedWhileTheWriterIsBusyFollowInTheNextBatch) {
