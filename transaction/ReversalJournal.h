@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/SealingKey.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionQueue.h"
@@ -47,6 +48,7 @@ enum class EJournalLine {
     Entry,         // a whole entry
     Damaged,       // not a line EncodeJournalLine made: wrong start, bad checksum, escape or number, no id
     Undecryptable, // a whole line whose card fields this key cannot open
+    Removal,       // a whole line that takes entry |id| (the only member of the entry read) out of the journal
 };
 
 // A journal line: "REV2", then TAB-separated name=value fields (the entry's id, failure time and doubt flag,
@@ -54,6 +56,8 @@ enum class EJournalLine {
 // '%', controls, TAB and bytes above 0x7E), so no value can break a line or a field; the account and the track are
 // sealed with |key| for this entry (hex of nonce, cipher text and tag). False when |key| cannot seal.
 bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line);
+// A line that takes entry |id| out of the journal: "DEL2", TAB, "id=" and the id, then the checksum field.
+std::string EncodeJournalRemoval(uint64_t id);
 // |body| followed by its checksum field: the last step of EncodeJournalLine.
 std::string SignJournalLine(const std::string& body);
 // Reads a line of the current form, or of the earlier "REV1" form (every member in the clear), which is read as
@@ -66,10 +70,18 @@ struct CAdoptedReversal {
     uint64_t id = 0;
 };
 
-// Holds the journal's entries and writes the whole file again (temporary file, flushed, renamed over it; mode
-// 0600) after every change, so a crash leaves the file before or after the change. A line that cannot be read is
-// logged, skipped and kept in the file behind kDamagedLinePrefix for the operator; a file whose entries cannot be
-// decrypted is logged and moved aside whole, the entries that could be read staying in a new file. It also
+// Holds the journal's entries and keeps the file (mode 0600) open, appending one line for each change: an entry
+// line for an entry made or replaced (a replacement is its removal line and the new entry line), a removal line
+// for an entry that leaves. A change that a crash must not undo (an entry made, replaced or marked failed) is
+// flushed to disk with one fdatasync before its call returns; a removal is written (a killed process cannot undo
+// it) and reaches the disk with the next flush, so a power loss in between can at worst bring back an entry that
+// had left, never lose one. The whole file is written again (temporary file, flushed, renamed over it) when it
+// is new, when it grew to several times what its entries need, when it was moved away, deleted or replaced, after
+// a failed write, after a load that found something to mend, and when the last entry left (then only the damaged
+// lines kept for the operator remain; with none it is cut to nothing), so a quiet journal holds no line of an
+// entry that left. A line that cannot be read is logged, skipped and kept in the file behind kDamagedLinePrefix
+// for the operator; a file whose entries cannot be decrypted is logged and moved aside whole, the entries that
+// could be read staying in a new file. It also
 // remembers where each entry is in this process: waiting in the reversal queue (by that queue's sequence number)
 // or handed back by a stopped worker.
 // Changes are written in groups: one write carries every change made while the write before it ran, and each
@@ -131,8 +143,12 @@ private:
     // they return.
     void LoadLocked(std::unique_lock<std::mutex>& lock);
     void EnsureLoadedLocked(std::unique_lock<std::mutex>& lock);
-    // Returns once the file holds every change made so far (or its write failed, which is logged).
-    void WriteLocked(std::unique_lock<std::mutex>& lock);
+    // Returns once the file holds every change made so far (or its write failed, which is logged), flushed to
+    // disk when |sync| (or any change written with it asked for that). The change's lines are in m_PendingAppend.
+    void WriteLocked(std::unique_lock<std::mutex>& lock, bool sync);
+    // Adds the lines of a change to m_PendingAppend.
+    void AppendEntryLocked(const CJournalEntry& entry);
+    void AppendRemovalLocked(uint64_t id);
     // The whole file as it should now be; false when nothing is to be written.
     bool BuildFileLocked(std::string* bytes);
     bool EnsureKeyLocked();
@@ -156,4 +172,11 @@ private:
     std::vector<std::string> m_DamagedLines;     // kept verbatim for the operator; guarded by m_Lock
     std::map<int32_t, uint64_t> m_QueuedIds;     // reversal-queue seq -> id; guarded by m_Lock
     std::map<uint64_t, int32_t> m_HandedBack;    // id -> transaction-queue seq; guarded by m_Lock
+    std::string m_PendingAppend;                 // lines of changes not yet written; guarded by m_Lock
+    bool m_PendingSync = false;                  // one of them must be flushed to disk; guarded by m_Lock
+    bool m_NeedRewrite = false;                  // the next write writes the whole file; guarded by m_Lock
+    int64_t m_FileBytes = 0;                     // the file's size as written; guarded by m_Lock
+    // The file, kept open for appending; touched only by the one thread that writes (m_Writing) or, while no
+    // write is under way, under m_Lock.
+    CAppendingFile m_File;
 };
