@@ -300,3 +300,13 @@ bool CAppendingFile::Truncate(int64_t length) {
     } while (result != 0 && errno == EINTR);
     return result == 0;
 }
+
+bool GetFileId(const std::filesystem::path& path, CFileId* id) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    id->device = st.st_dev;
+    id->inode = st.st_ino;
+    return true;
+}

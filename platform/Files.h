@@ -24,6 +24,16 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 // set to |mode| first, so the umask (or whoever made the file) never decides who may read it. Not flushed to disk.
 bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error = nullptr);
 
+// Which file a name leads to: its device and inode.
+struct CFileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const CFileId& other) const = default;
+};
+// The file |path| names (a last symbolic link itself, not what it leads to); false with errno set (ENOENT: no
+// such entry) when there is none.
+bool GetFileId(const std::filesystem::path& path, CFileId* id);
+
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
 

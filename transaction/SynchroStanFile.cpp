@@ -111,12 +111,12 @@ int32_t CSynchroStanFile::NextStan(std::string& errorText) {
 }
 
 int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
-    std::error_code ec;
     // Any directory entry counts as present, a dangling link included: it is read (and fails) rather than
     // replaced by a fresh 0.
-    const bool present =
-        std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
-    if (present && m_ReservedUpTo != 0 && m_CurrentStan < m_ReservedUpTo) {
+    CFileId fileId;
+    const bool named = GetFileId(m_FileName, &fileId);
+    const bool present = named || errno != ENOENT;
+    if (named && fileId == m_ReservedIn && m_ReservedUpTo != 0 && m_CurrentStan < m_ReservedUpTo) {
         return ++m_CurrentStan;
     }
     std::string error;
@@ -164,5 +164,8 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     }
     m_CurrentStan = next;
     m_ReservedUpTo = reservedUpTo;
+    if (!GetFileId(m_FileName, &m_ReservedIn)) {
+        m_ReservedUpTo = next; // the block is not known to be held: the next call reads the file again
+    }
     return next;
 }

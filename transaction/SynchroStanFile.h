@@ -7,6 +7,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Files.h"
+
 // The file that holds the last STAN issued, relative to the current directory.
 inline const std::string kSynchroStanFileName = "SynchroStan.dat";
 
@@ -49,7 +51,8 @@ public:
     // the last STAN handed out is returned again (0 before the first success): a failure repeats a number
     // rather than skipping one, so a caller must not use the number when |errorText| is not empty. A missing
     // file is made anew holding the last STAN handed out (0 before the first), so the count never goes back;
-    // it is looked for at every call, so a file that went away does not wait for the end of the block.
+    // it is looked for at every call, so a file that went away, or was replaced by another (one an operator
+    // put there, say), is dealt with at once rather than at the end of the block.
     int32_t NextStan(std::string& errorText);
 
 private:
@@ -60,6 +63,7 @@ private:
     const int32_t m_ReserveBlock;
     int32_t m_CurrentStan = 0;  // guarded by m_Lock
     int32_t m_ReservedUpTo = 0; // the last STAN of the block the file holds; 0: none; guarded by m_Lock
+    CFileId m_ReservedIn;       // the file that holds it; guarded by m_Lock
 };
 
 // The STAN that follows the first line of |fileText| (decimal value + 1; 1 after 999999, after a negative

@@ -341,3 +341,18 @@ TEST_F(SynchroStanFileTest, ProcessKilledAnywhereNeverHasItsStansReused) {
     EXPECT_GT(restarted.NextStan(error), highest);
     EXPECT_EQ(error, "");
 }
+
+TEST_F(SynchroStanFileTest, FileReplacedInsideABlockIsReadAtOnce) {
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 1);
+    // Another file put in its place (a restored backup, say), and then a folder.
+    WriteFileBytes("restored", "500" + kEnd);
+    fs::rename("restored", kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 501);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "510" + kEnd);
+    fs::remove(kSynchroStanFileName);
+    fs::create_directory(kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 501);
+    EXPECT_EQ(error, "Synchronized Stan File Exception [5},[21]..."); // access denied, EISDIR
+}
