@@ -245,6 +245,18 @@ void MaskLogLine(std::string& line) {
     }
 }
 
+bool IsCutFromSentLine(const std::string& frame) {
+    // The writer takes the first FS + "1" (else FS + "2") of the line and keeps only what comes before it and the
+    // line from its first "sent to" on: with the marker at the frame's start and no "sent to" inside the frame,
+    // that is "[" and the words after the frame. A line with the dropped marker is not written at all.
+    if (frame.size() < 2 || frame[0] != '\x1c' || (frame[1] != '1' && frame[1] != '2')) {
+        return false;
+    }
+    return (frame[1] == '1' || frame.find("\x1c"
+                                          "1") == std::string::npos) &&
+           frame.find("sent to") == std::string::npos && frame.find(kDroppedMarker) == std::string::npos;
+}
+
 void StripAdminTranType(std::string& line) {
     const size_t key = line.find(kAdminTranType);
     if (key == std::string::npos) {

@@ -108,3 +108,11 @@ int LogWriterWorker(CLogger* logger);
 // StripAdminTranType removes the administrative request type field.
 void MaskLogLine(std::string& line);
 void StripAdminTranType(std::string& line);
+
+// True when the writer cuts |frame| out of a line "[" + |frame| + "] sent to ..." whole, writing the line as
+// "[ Encrypted Msg ] sent to ...": the frame starts with an encrypted block's marker and holds nothing else the
+// writer looks for. A caller may then log that shorter line itself instead of formatting (and masking) a block
+// that would be thrown away; the file gets the same bytes.
+bool IsCutFromSentLine(const std::string& frame);
+// What the writer keeps of such a frame: "[ Encrypted Msg ] " (the "sent to" part follows).
+inline constexpr char kCutSentFramePrefix[] = "[ Encrypted Msg ] ";

@@ -291,6 +291,42 @@ TEST_F(LoggerFileTest, BatchAfterTheFallbackTriesTheDailyFileAgain) {
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("to the daily file"));
 }
 
+// A frame that IsCutFromSentLine lets a caller leave out gives the file the same bytes as the whole line did; any
+// other frame must go to the writer whole.
+TEST_F(LoggerFileTest, AFrameCutBeforeFormattingLeavesTheSameBytes) {
+    const std::string stx = "\x02";
+    const std::string etx = "\x03";
+    const struct {
+        const char* name;
+        std::string frame;
+        bool cut;
+    } cases[] = {
+        {"encrypted reply", FS + "200" + stx + "0A1B2C3D4E" + etx, true},
+        {"marker 1", FS + "100" + stx + "ABCDEF" + etx, true},
+        {"plain reply", FS + "000" + stx + "<RStream>sent</RStream>" + etx, false},
+        {"marker 1 behind the frame's own", FS + "200" + stx + "AB" + FS + "1CD" + etx, false},
+        {"sent to inside", FS + "200" + stx + "was sent to" + etx, false},
+        {"dropped marker inside", FS + "200" + stx + "TStream=Corvane" + etx, false},
+        {"too short", FS, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsCutFromSentLine(c.frame), c.cut);
+        if (!c.cut) {
+            continue;
+        }
+        fs::remove(kDailyFile);
+        ASSERT_TRUE(m_Logger->LogLine("[%s] sent to %s", c.frame.c_str(), "127.0.0.1:0001"));
+        ASSERT_TRUE(m_Logger->Flush());
+        const std::string whole = ReadFileBytes(kDailyFile);
+        fs::remove(kDailyFile);
+        ASSERT_TRUE(m_Logger->LogLine("%ssent to %s", kCutSentFramePrefix, "127.0.0.1:0001"));
+        ASSERT_TRUE(m_Logger->Flush());
+        EXPECT_EQ(ReadFileBytes(kDailyFile), whole);
+        EXPECT_EQ(whole, Entry("[ Encrypted Msg ] sent to 127.0.0.1:0001"));
+    }
+}
+
 TEST_F(LoggerFileTest, LinesQueuedWhileTheWriterIsBusyFollowInTheNextBatch) {
     std::mutex lock;
     std::condition_variable changed;
