@@ -308,5 +308,6 @@ bool GetFileId(const std::filesystem::path& path, CFileId* id) {
     }
     id->device = st.st_dev;
     id->inode = st.st_ino;
+    id->changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return true;
 }

@@ -24,10 +24,12 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 // set to |mode| first, so the umask (or whoever made the file) never decides who may read it. Not flushed to disk.
 bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error = nullptr);
 
-// Which file a name leads to: its device and inode.
+// Which file a name leads to: its device and inode, and the time its inode last changed, so that a new file that
+// got the inode of a deleted one is not taken for it.
 struct CFileId {
     uint64_t device = 0;
     uint64_t inode = 0;
+    int64_t changedNs = 0;
     bool operator==(const CFileId& other) const = default;
 };
 // The file |path| names (a last symbolic link itself, not what it leads to); false with errno set (ENOENT: no
