@@ -54,19 +54,19 @@ CParamStore& CParamStore::Instance() {
 CParamStore::CParamStore(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
 
 CParamSettings CParamStore::GetParams() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_Settings;
 }
 
 std::string CParamStore::GetValue(EParamIndex index) const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_Settings.ParamMap().GetValue(index);
 }
 
 std::vector<std::string> CParamStore::GetValues(std::initializer_list<EParamIndex> indexes) const {
     std::vector<std::string> values;
     values.reserve(indexes.size());
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     for (const EParamIndex index : indexes) {
         values.push_back(m_Settings.ParamMap().GetValue(index));
     }
@@ -74,7 +74,7 @@ std::vector<std::string> CParamStore::GetValues(std::initializer_list<EParamInde
 }
 
 bool CParamStore::SetParams(const CParamSettings& settings) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     if (!SaveLocked(settings)) {
         return false;
     }
@@ -89,7 +89,7 @@ bool CParamStore::ClearParams() {
 }
 
 bool CParamStore::LoadParams() {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     std::string text;
     std::string error;
     if (!ReadWholeFile(m_FileName, &text, &error)) {
@@ -121,22 +121,22 @@ bool CParamStore::LoadParams() {
 }
 
 bool CParamStore::SaveParams(const CParamSettings& settings) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return SaveLocked(settings);
 }
 
 bool CParamStore::RebuildParams() {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return RebuildLocked();
 }
 
 int CParamStore::GetLastErrorCode() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_LastErrorCode;
 }
 
 std::string CParamStore::GetLastErrorText() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_LastErrorText;
 }
 

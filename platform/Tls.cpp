@@ -246,12 +246,12 @@ void CTlsSessionCache::Put(const std::string& peer, SSL_SESSION* session) {
         return;
     }
     tls::SslSessionPtr held(session);
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Sessions[peer].swap(held); // the session held before is freed once the lock is let go
 }
 
 tls::SslSessionPtr CTlsSessionCache::Get(const std::string& peer) const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = m_Sessions.find(peer);
     if (it == m_Sessions.end() || SSL_SESSION_up_ref(it->second.get()) != 1) {
         return nullptr;
@@ -260,12 +260,12 @@ tls::SslSessionPtr CTlsSessionCache::Get(const std::string& peer) const {
 }
 
 void CTlsSessionCache::Forget(const std::string& peer) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Sessions.erase(peer);
 }
 
 size_t CTlsSessionCache::Size() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Sessions.size();
 }
 

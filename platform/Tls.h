@@ -8,10 +8,11 @@
 #include <ctime>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include <openssl/types.h>
+
+#include "platform/Mutex.h"
 
 // Declared by <openssl/ssl.h>, which this header keeps out of its includers.
 typedef struct ssl_session_st SSL_SESSION;
@@ -58,8 +59,8 @@ public:
     size_t Size() const;
 
 private:
-    mutable std::mutex m_Lock;
-    std::map<std::string, tls::SslSessionPtr> m_Sessions; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::map<std::string, tls::SslSessionPtr> m_Sessions GUARDED_BY(m_Lock);
 };
 
 // Owns one SSL_CTX. Set up on one thread; afterwards shared read-only by every session and certificate check of

@@ -433,9 +433,9 @@ CReversalJournal& CReversalJournal::Instance() {
 CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
     : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
 
-void CReversalJournal::EnsureLoadedLocked(std::unique_lock<std::mutex>& lock) {
+void CReversalJournal::EnsureLoadedLocked() {
     if (!m_Loaded) {
-        LoadLocked(lock);
+        LoadLocked();
     }
 }
 
@@ -473,9 +473,11 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
     return true;
 }
 
-void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
+void CReversalJournal::LoadLocked() {
     // What is read must be what was last written, not a file that a write under way is about to replace.
-    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    while (m_Writing) {
+        m_WriteDone.Wait(m_Lock);
+    }
     m_File.Close();
     m_PendingAppend.clear();
     m_NeedRewrite = false;
@@ -580,7 +582,7 @@ void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
     m_FileBytes = static_cast<int64_t>(text.size());
     if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
         m_NeedRewrite = true;
-        WriteLocked(lock, true);
+        WriteLocked(true);
         return;
     }
     m_WriteFailed = false;
@@ -641,14 +643,14 @@ void CReversalJournal::AppendRemovalLocked(uint64_t id) {
     m_PendingAppend += '\n';
 }
 
-void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock, bool sync) {
+void CReversalJournal::WriteLocked(bool sync) {
     // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
     // journal while a write is under way wait for it, and the next write carries all their changes at once.
     const uint64_t change = ++m_ChangeCount;
     m_PendingSync = m_PendingSync || sync;
     while (m_WrittenCount < change) {
         if (m_Writing) {
-            m_WriteDone.wait(lock);
+            m_WriteDone.Wait(m_Lock);
             continue;
         }
         m_Writing = true;
@@ -677,7 +679,7 @@ void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock, bool sync
             m_File.Close();
         }
         if (kind != EWrite::None) {
-            lock.unlock();
+            m_Lock.Unlock(); // the caller's lock holds it again from here on
             std::string error;
             bool written = true;
             switch (kind) {
@@ -702,7 +704,7 @@ void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock, bool sync
             case EWrite::None:
                 break;
             }
-            lock.lock();
+            m_Lock.Lock();
             if (!written) {
                 LogJournal("Reversal journal could not be written: " + error);
                 m_File.Close();
@@ -718,7 +720,7 @@ void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock, bool sync
         }
         m_Writing = false;
         m_WrittenCount = covers;
-        m_WriteDone.notify_all();
+        m_WriteDone.NotifyAll();
     }
 }
 
@@ -728,8 +730,8 @@ void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransacti
 }
 
 uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     CJournalEntry entry;
     entry.id = m_NextId++;
     entry.inDoubt = true;
@@ -738,26 +740,26 @@ uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
     AppendEntryLocked(entry);
     m_Entries[id] = std::move(entry);
     // On disk before the host can have the transaction: the one flush a transaction costs.
-    WriteLocked(lock, true);
+    WriteLocked(true);
     return id;
 }
 
 void CReversalJournal::SettleInDoubt(uint64_t id) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     const auto it = m_Entries.find(id);
     if (it == m_Entries.end() || !it->second.inDoubt) {
         return;
     }
     m_Entries.erase(it);
     AppendRemovalLocked(id);
-    WriteLocked(lock, false);
+    WriteLocked(false);
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
                                        bool onlyInDoubt) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     if (onlyInDoubt && replacesId != 0) {
         const auto replaced = m_Entries.find(replacesId);
         if (replaced == m_Entries.end() || !replaced->second.inDoubt) {
@@ -777,13 +779,13 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     }
     AppendEntryLocked(entry);
     m_Entries[id] = std::move(entry);
-    WriteLocked(lock, true);
+    WriteLocked(true);
     QueueLocked(id, record, reversalQueue);
     return id;
 }
 
 uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = m_QueuedIds.find(reversalSeq);
     if (it == m_QueuedIds.end()) {
         return 0;
@@ -794,8 +796,8 @@ uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
 }
 
 uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, int64_t failedAtMs) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     if (id == 0) {
         id = m_NextId++;
     }
@@ -811,23 +813,23 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
         m_NextId = id + 1;
     }
     AppendEntryLocked(entry);
-    WriteLocked(lock, true);
+    WriteLocked(true);
     return id;
 }
 
 void CReversalJournal::Remove(uint64_t id) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
         // A completed reversal that a power loss brings back is sent once more; the host refuses the repeat.
         AppendRemovalLocked(id);
-        WriteLocked(lock, false);
+        WriteLocked(false);
     }
 }
 
 void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (const CAdoptedReversal& reversal : tracked) {
         m_HandedBack[reversal.id] = reversal.seq;
     }
@@ -836,8 +838,8 @@ void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
 void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueue& transactionQueue,
                               std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
                               std::vector<CJournalEntry>& revived) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    LoadLocked(lock);
+    CMutexLock lock(m_Lock);
+    LoadLocked();
     adopted.clear();
     retries.clear();
     revived.clear();
@@ -866,7 +868,7 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
         }
     }
     if (!revived.empty()) {
-        WriteLocked(lock, true);
+        WriteLocked(true);
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -904,8 +906,8 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
 }
 
 std::vector<CJournalEntry> CReversalJournal::Entries() {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     std::vector<CJournalEntry> entries;
     for (const auto& [id, entry] : m_Entries) {
         entries.push_back(entry);
@@ -914,8 +916,10 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 }
 
 void CReversalJournal::ResetForTesting() {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    CMutexLock lock(m_Lock);
+    while (m_Writing) {
+        m_WriteDone.Wait(m_Lock);
+    }
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;

@@ -100,7 +100,7 @@ CSynchroStanFile::CSynchroStanFile(std::filesystem::path fileName, int32_t reser
     : m_FileName(std::move(fileName)), m_ReserveBlock(std::max<int32_t>(reserveBlock, 1)) {}
 
 int32_t CSynchroStanFile::NextStan(std::string& errorText) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     errorText.clear();
     try {
         return NextStanLocked(errorText);

@@ -4,10 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/Mutex.h"
 
 // The file that holds the last STAN issued, relative to the current directory.
 inline const std::string kSynchroStanFileName = "SynchroStan.dat";
@@ -56,14 +56,15 @@ public:
     int32_t NextStan(std::string& errorText);
 
 private:
-    int32_t NextStanLocked(std::string& errorText); // caller holds m_Lock
+    int32_t NextStanLocked(std::string& errorText) REQUIRES(m_Lock);
 
-    std::mutex m_Lock;
+    CMutex m_Lock;
     const std::filesystem::path m_FileName;
     const int32_t m_ReserveBlock;
-    int32_t m_CurrentStan = 0;  // guarded by m_Lock
-    int32_t m_ReservedUpTo = 0; // the last STAN of the block the file holds; 0: none; guarded by m_Lock
-    CFileId m_ReservedIn;       // the file that holds it; guarded by m_Lock
+    int32_t m_CurrentStan GUARDED_BY(m_Lock) = 0;
+    // The last STAN of the block the file holds (0: none), and the file that holds it.
+    int32_t m_ReservedUpTo GUARDED_BY(m_Lock) = 0;
+    CFileId m_ReservedIn GUARDED_BY(m_Lock);
 };
 
 // The STAN that follows the first line of |fileText| (decimal value + 1; 1 after 999999, after a negative

@@ -75,7 +75,8 @@ TEST(TransactionDefaults, CopiesAreIndependentValues) {
     copy.m_State = 6;
     EXPECT_EQ(original.m_Account, "6001234567890123");
     EXPECT_EQ(original.m_State, 7);
-    copy = copy; // self-assignment keeps the record
+    const CTransaction& self = copy;
+    copy = self; // self-assignment keeps the record
     EXPECT_EQ(copy.m_Account, "X001234567890123");
     CTransaction again;
     again.CopyFrom(original);
