@@ -45,9 +45,15 @@ void AppendEntry(std::string& out, const std::string& line) {
 } // namespace
 
 void CLogQueue::AddLine(const std::string& line) {
+    AddPendingLine(line);
+}
+
+bool CLogQueue::AddPendingLine(std::string line) {
     CMutexLock lock(m_Lock);
-    m_PendingLines.push_back(line);
+    const bool first = m_PendingLines.empty();
+    m_PendingLines.push_back(std::move(line));
     ++m_AddedCount;
+    return first;
 }
 
 void CLogQueue::TakeLines() {
@@ -102,8 +108,10 @@ bool CLogger::LogLine(const char* format, ...) {
     va_start(args, format);
     std::string line = stamp + FormatV(format, args);
     va_end(args);
-    AddLine(line);
-    m_WakeEvent.Set();
+    // Lines behind the first of a batch find the writer woken already: it takes every pending line at once.
+    if (AddPendingLine(std::move(line))) {
+        m_WakeEvent.Set();
+    }
     return true;
 }
 
@@ -166,12 +174,22 @@ void CLogger::WriteBatch() {
         StripAdminTranType(line);
         AppendEntry(bytes, line);
     }
-    // The log is the operator's alone, whatever the umask: a file made by anyone else is set to that too. A
-    // failed write loses the batch; the next batch tries the file again.
-    if (!AppendFile(LogFileName(m_FilePrefix, local, false), bytes, kLogFileMode)) {
-        AppendFile(LogFileName(m_FilePrefix, local, true), bytes, kLogFileMode);
+    if (OpenFileFor(LogFileName(m_FilePrefix, local, false)) || OpenFileFor(LogFileName(m_FilePrefix, local, true))) {
+        // A failed write loses the batch; the next batch opens the file again.
+        if (!m_File.Append(bytes)) {
+            m_File.Close();
+        }
     }
     m_WriteLines.clear();
+}
+
+bool CLogger::OpenFileFor(const std::string& name) {
+    // The log is the operator's alone, whatever the umask: a file made by anyone else, or opened up by another
+    // program between batches, is set to that too.
+    if (m_File.IsOpen() && m_File.Path() == name && m_File.StillAtPath() && m_File.EnsureMode(kLogFileMode)) {
+        return true;
+    }
+    return m_File.Open(name, kLogFileMode);
 }
 
 int LogWriterWorker(CLogger* logger) {
@@ -227,6 +245,18 @@ void MaskLogLine(std::string& line) {
             line.erase(rs, us - rs + 1);
         }
     }
+}
+
+bool IsCutFromSentLine(const std::string& frame) {
+    // The writer takes the first FS + "1" (else FS + "2") of the line and keeps only what comes before it and the
+    // line from its first "sent to" on: with the marker at the frame's start and no "sent to" inside the frame,
+    // that is "[" and the words after the frame. A line with the dropped marker is not written at all.
+    if (frame.size() < 2 || frame[0] != '\x1c' || (frame[1] != '1' && frame[1] != '2')) {
+        return false;
+    }
+    return (frame[1] == '1' || frame.find("\x1c"
+                                          "1") == std::string::npos) &&
+           frame.find("sent to") == std::string::npos && frame.find(kDroppedMarker) == std::string::npos;
 }
 
 void StripAdminTranType(std::string& line) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Files.h"
 #include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 
@@ -23,6 +24,8 @@ public:
 
     // Appends one finished line to the pending lines.
     virtual void AddLine(const std::string& line);
+    // The same; true when the pending lines were empty before, that is when the line starts a new batch.
+    bool AddPendingLine(std::string line);
     // Moves every pending line, in order, to the end of m_WriteLines.
     void TakeLines();
 
@@ -34,9 +37,10 @@ protected:
     uint64_t m_TakenThrough = 0;                  // m_AddedCount at the last TakeLines; writer thread only
 };
 
-// The logger. LogLine never touches the disk: it formats, appends under a short lock and wakes the writer,
-// which opens the day's file for every batch (so a batch after midnight goes to the new day's file, and
-// other programs may read or move the file between batches).
+// The logger. LogLine never touches the disk: it formats, appends under a short lock and wakes the writer when
+// its line starts a new batch. The writer keeps the day's file open between batches and opens it again when the
+// day changes or the file's name no longer leads to it (moved away, deleted or replaced by another program), so
+// a batch after midnight goes to the new day's file and a file moved away is made anew.
 // Thread-safe: LogLine, Flush and Stop may be called from any thread.
 class CLogger : public CLogQueue {
     struct CPrivateTag {
@@ -74,10 +78,14 @@ private:
     friend int LogWriterWorker(CLogger* logger);
     // Writes m_WriteLines to the day's file (or its fallback) and empties it.
     void WriteBatch();
+    // Makes m_File the open file |name|, keeping it when it is that file already; false (m_File closed) when
+    // it would not open.
+    bool OpenFileFor(const std::string& name);
     void MarkWritten(uint64_t through);
     void MarkWriterDone();
 
     std::string m_FilePrefix;
+    CAppendingFile m_File;     // the file the last batch went to, kept open; writer thread only
     CEvent m_WakeEvent{false}; // automatic reset; set by every accepted LogLine
     CEvent m_StopEvent{true};  // manual reset; set by Stop or when the writer cannot start
 
@@ -99,3 +107,11 @@ int LogWriterWorker(CLogger* logger);
 // StripAdminTranType removes the administrative request type field.
 void MaskLogLine(std::string& line);
 void StripAdminTranType(std::string& line);
+
+// True when the writer cuts |frame| out of a line "[" + |frame| + "] sent to ..." whole, writing the line as
+// "[ Encrypted Msg ] sent to ...": the frame starts with an encrypted block's marker and holds nothing else the
+// writer looks for. A caller may then log that shorter line itself instead of formatting (and masking) a block
+// that would be thrown away; the file gets the same bytes.
+bool IsCutFromSentLine(const std::string& frame);
+// What the writer keeps of such a frame: "[ Encrypted Msg ] " (the "sent to" part follows).
+inline constexpr char kCutSentFramePrefix[] = "[ Encrypted Msg ] ";

@@ -158,6 +158,8 @@ public:
     // Version "4" and the 22 parameters with their defaults. Returns true.
     bool BuildDefaults();
     CParamMap GetParamMap() const { return m_ParamMap; }
+    // The map itself, for a reader that takes a few values without copying it.
+    const CParamMap& ParamMap() const { return m_ParamMap; }
     // Replaces the map with a copy of |map|. Returns true.
     bool SetParamMap(const CParamMap& map);
     std::string GetVersion() const { return m_Version; }

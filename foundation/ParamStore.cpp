@@ -58,6 +58,21 @@ CParamSettings CParamStore::GetParams() const {
     return m_Settings;
 }
 
+std::string CParamStore::GetValue(EParamIndex index) const {
+    CMutexLock hold(m_Lock);
+    return m_Settings.ParamMap().GetValue(index);
+}
+
+std::vector<std::string> CParamStore::GetValues(std::initializer_list<EParamIndex> indexes) const {
+    std::vector<std::string> values;
+    values.reserve(indexes.size());
+    CMutexLock hold(m_Lock);
+    for (const EParamIndex index : indexes) {
+        values.push_back(m_Settings.ParamMap().GetValue(index));
+    }
+    return values;
+}
+
 bool CParamStore::SetParams(const CParamSettings& settings) {
     CMutexLock hold(m_Lock);
     if (!SaveLocked(settings)) {

@@ -4,7 +4,9 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "foundation/ParamSettings.h"
 #include "platform/Mutex.h"
@@ -37,6 +39,11 @@ public:
 
     // A private copy of the current set (map and version).
     CParamSettings GetParams() const;
+    // The value of parameter |index| in the current set ("" when it holds none), read under the lock without
+    // copying the set: for the readers on every request's road that need one value.
+    std::string GetValue(EParamIndex index) const;
+    // The values of |indexes|, in their order, all from the same set (one hold of the lock).
+    std::vector<std::string> GetValues(std::initializer_list<EParamIndex> indexes) const;
     // Saves |settings|; only when that succeeded does a copy become current. Returns whether it was saved.
     bool SetParams(const CParamSettings& settings);
     // Saves the default set and on success makes it current.

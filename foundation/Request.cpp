@@ -214,11 +214,29 @@ bool CRequest::EncryptParamChallenge(uint8_t* buffer, uint32_t* dataLength, uint
 
 bool CRequest::DecryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& hex,
                                     std::string* text) {
-    CMutexLock lock(m_Lock);
-    CRc4Key key;
-    if (m_Provider.ImportKey(keyBlob, blobLength, &key) != kCryptOk) {
-        return false;
+    std::shared_ptr<const CRc4Key> key;
+    return ImportClientKey(keyBlob, blobLength, &key) && DecryptWithImportedKey(*key, hex, text);
+}
+
+bool CRequest::EncryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& text,
+                                    std::string* hex) {
+    std::shared_ptr<const CRc4Key> key;
+    return ImportClientKey(keyBlob, blobLength, &key) && EncryptWithImportedKey(*key, text, hex);
+}
+
+bool CRequest::ImportClientKey(const uint8_t* keyBlob, uint32_t blobLength, std::shared_ptr<const CRc4Key>* key) {
+    auto imported = std::make_shared<CRc4Key>();
+    {
+        CMutexLock lock(m_Lock);
+        if (m_Provider.ImportKey(keyBlob, blobLength, imported.get()) != kCryptOk) {
+            return false;
+        }
     }
+    *key = std::move(imported);
+    return true;
+}
+
+bool CRequest::DecryptWithImportedKey(const CRc4Key& key, const std::string& hex, std::string* text) {
     if (hex.empty() || hex.size() % 2 != 0) {
         return false;
     }
@@ -236,13 +254,7 @@ bool CRequest::DecryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength,
     return true;
 }
 
-bool CRequest::EncryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& text,
-                                    std::string* hex) {
-    CMutexLock lock(m_Lock);
-    CRc4Key key;
-    if (m_Provider.ImportKey(keyBlob, blobLength, &key) != kCryptOk) {
-        return false;
-    }
+bool CRequest::EncryptWithImportedKey(const CRc4Key& key, const std::string& text, std::string* hex) {
     std::vector<uint8_t> buffer(text.begin(), text.end());
     const CryptStatus status = key.Crypt(buffer.data(), buffer.size());
     if (status != kCryptOk) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,14 @@ public:
     bool DecryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& hex, std::string* text);
     // Imports the client's key blob and encrypts |text| into upper-case hex.
     bool EncryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& text, std::string* hex);
+
+    // Imports the client's key blob once (the one RSA operation of a transaction) into |key|, so that the
+    // request is decrypted and its reply encrypted with the same session key. False when the blob is refused.
+    bool ImportClientKey(const uint8_t* keyBlob, uint32_t blobLength, std::shared_ptr<const CRc4Key>* key);
+    // DecryptWithClientKey and EncryptWithClientKey with a key imported before; they take no lock (the key is
+    // the caller's and every crypt call runs its own key stream).
+    static bool DecryptWithImportedKey(const CRc4Key& key, const std::string& hex, std::string* text);
+    static bool EncryptWithImportedKey(const CRc4Key& key, const std::string& text, std::string* hex);
 
     // Decodes the whole text, two characters a byte (HexPairToByte). Odd length: false, nothing decoded. The
     // output is sized from the text. |count| (optional) receives the number of bytes.

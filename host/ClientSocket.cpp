@@ -29,6 +29,10 @@ void CClientSocket::SetLastError(int code, std::string text) {
     m_LastErrorText = std::move(text);
 }
 
+bool CClientSocket::NoDelay() const {
+    return m_Socket.Valid() && TcpNoDelaySet(m_Socket.Get());
+}
+
 bool CClientSocket::Close() {
     if (m_Socket.Valid()) {
         SetBlocking();
@@ -140,6 +144,9 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         switch (CheckTcpConnect(m_Socket.Get(), &error)) {
         case ConnectProgress::Connected:
             SetBlocking();
+            // A request goes out in a few small writes (a TLS record, a resumed handshake's last flight): without
+            // this, each waits for the peer's delayed acknowledgement of the one before.
+            SetTcpNoDelay(m_Socket.Get());
             return true;
         case ConnectProgress::PollFailed:
             m_LastSocketError = error;

@@ -63,6 +63,8 @@ public:
     bool SetNonBlocking();
     bool SetBlocking();
     bool IsOpen() const { return m_Socket.Valid(); }
+    // Small sends leave at once (TCP_NODELAY, set by every connect).
+    bool NoDelay() const;
     uint32_t PeerAddress() const { return m_PeerAddress; }
     int PeerPort() const { return m_PeerPort; }
 

@@ -169,8 +169,9 @@ void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostNa
 }
 
 bool CDatawireClient::Connect() {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const int seconds = LeadingInt(params.GetValue(kParamIpConnectTimeout));
+    const std::vector<std::string> params =
+        CParamStore::Instance().GetValues({kParamIpConnectTimeout, kParamVerifySslCertificate});
+    const int seconds = LeadingInt(params[0]);
     const uint32_t timeoutMs = seconds <= 0 ? 0 : static_cast<uint32_t>(std::min(seconds, 4000000)) * 1000U;
     std::string hostName;
     int port = kDefaultPort;
@@ -178,7 +179,7 @@ bool CDatawireClient::Connect() {
     if (!CTlsChannel::Connect(hostName, port, timeoutMs, kHandshakeTimeoutMs)) {
         return false;
     }
-    if (params.GetValue(kParamVerifySslCertificate) == "Y" && !VerifyServerCertificate(hostName)) {
+    if (params[1] == "Y" && !VerifyServerCertificate(hostName)) {
         Close();
         return false;
     }
@@ -186,13 +187,13 @@ bool CDatawireClient::Connect() {
 }
 
 std::string CDatawireClient::BuildClientIdBlock(const std::string& did, int32_t clientRef) const {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    const std::vector<std::string> params =
+        CParamStore::Instance().GetValues({kParamMerchantId, kParamAlternateMerchantId});
     std::string block;
     block += "\t<ReqClientID>\r\n";
     block += "\t\t<DID>" + did + "</DID>\r\n";
     block += std::string("\t\t<App>") + kAppId + "</App>\r\n";
-    block += "\t\t<Auth>" + params.GetValue(kParamMerchantId) + "|" + params.GetValue(kParamAlternateMerchantId) +
-             "</Auth>\r\n";
+    block += "\t\t<Auth>" + params[0] + "|" + params[1] + "</Auth>\r\n";
     block += "\t\t<ClientRef>" + FormatClientRef(clientRef) + "</ClientRef>\r\n";
     block += "\t</ReqClientID>\r\n";
     return block;
@@ -218,7 +219,7 @@ std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
 }
 
 std::string CDatawireClient::BuildPostedRequest(int32_t clientRef, const std::string& body) const {
-    const std::string did = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
+    const std::string did = CParamStore::Instance().GetValue(kParamDatawireId);
     std::string envelope = kXmlDeclaration;
     envelope += "<Request>\r\n";
     envelope += BuildClientIdBlock(did, clientRef);
@@ -251,9 +252,8 @@ bool CDatawireClient::BuildPingRequest(int32_t clientRef) {
 
 std::string CDatawireClient::BuildRegistrationEnvelope(const std::string& element, int32_t clientRef) const {
     // The registration asks for a DID, so it sends none; the activation names the one it was given.
-    const std::string did = element == "Registration"
-                                ? std::string()
-                                : CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamDatawireId);
+    const std::string did =
+        element == "Registration" ? std::string() : CParamStore::Instance().GetValue(kParamDatawireId);
     std::string envelope = kXmlDeclaration;
     envelope +=
         std::string("<!DOCTYPE Request PUBLIC \"") + kRegistrationPublicId + "\" \"" + m_RegistrationDtd + "\">\r\n";

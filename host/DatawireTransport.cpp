@@ -89,8 +89,7 @@ int CDatawireTransport::PingServer(const std::string& url) {
 }
 
 bool CDatawireTransport::ServiceDiscovery() {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const std::string hosts[2] = {params.GetValue(kParamPrimaryUrl), params.GetValue(kParamSecondaryUrl)};
+    const std::vector<std::string> hosts = CParamStore::Instance().GetValues({kParamPrimaryUrl, kParamSecondaryUrl});
     CDatawireClient client;
     PostViewMessage(WM_SENDING_SD_REQUEST);
 

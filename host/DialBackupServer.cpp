@@ -256,10 +256,10 @@ bool CDialBackupServer::InitModem() {
 }
 
 bool CDialBackupServer::Dial() {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
+    const std::vector<std::string> params =
+        CParamStore::Instance().GetValues({kParamDialPrefix, kParamAuthorizationPhoneNumber});
     bool stripped = false;
-    const std::string command =
-        BuildDialString(params.GetValue(kParamDialPrefix), params.GetValue(kParamAuthorizationPhoneNumber), &stripped);
+    const std::string command = BuildDialString(params[0], params[1], &stripped);
     if (stripped) {
         CLogger::Instance().LogLine("DIAL PREFIX or AUTHORIZATION PHONE NUMBER holds CR, LF or ';': removed from the "
                                     "dial command.");

@@ -114,8 +114,7 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
 } // namespace
 
 bool HostRouteKnown() {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    return LeadingInt(params.GetValue(kParamTransportMethod)) == 2 || !g_ServiceProviderList.IsEmpty();
+    return LeadingInt(CParamStore::Instance().GetValue(kParamTransportMethod)) == 2 || !g_ServiceProviderList.IsEmpty();
 }
 
 bool IsReversibleTranCode(int tranCode) {
@@ -408,8 +407,7 @@ int HostRequestWorker(CHostRequestRecord record) {
 }
 
 bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const int method = LeadingInt(params.GetValue(kParamTransportMethod));
+    const int method = LeadingInt(CParamStore::Instance().GetValue(kParamTransportMethod));
     const bool dialAllowed = method == 1 || method == 2;
     if (dialAllowed && (g_DialConnectedEvent.IsSet() || method == 2)) {
         return SendOverDial(transaction, dialBackupRunning);

@@ -104,9 +104,11 @@ bool CTlsChannel::Connect(const std::string& hostName, int port, uint32_t connec
         return false;
     }
     m_ServerName = hostName;
+    m_ResumePeer = hostName + ":" + std::to_string(port);
     if (!PerformClientHandshake(handshakeTimeoutMs)) {
         // The texts above say what failed; the code says that it was the handshake.
         m_LastErrorCode = kHandshakeFailed;
+        ForgetSession();
         Close();
         return false;
     }
@@ -146,7 +148,7 @@ bool CTlsChannel::SendPendingOutput() {
 bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
     m_Session = std::make_unique<CTlsSession>();
     TlsStep step = TlsStep::Failed;
-    if (m_Credential != nullptr && m_Session->Start(m_Credential->Get(), false, m_ServerName)) {
+    if (m_Credential != nullptr && m_Session->StartClient(*m_Credential, m_ServerName, m_ResumePeer)) {
         step = m_Session->Handshake();
     }
     if (step == TlsStep::Failed || step == TlsStep::Closed) {
@@ -361,6 +363,25 @@ void CTlsChannel::Shutdown() {
 }
 
 bool CTlsChannel::VerifyServerCertificate(const std::string& serverName) {
+    if (CheckCertificate(serverName)) {
+        return true;
+    }
+    // A resumed session would carry the refused certificate along: the next connection starts afresh.
+    ForgetSession();
+    return false;
+}
+
+void CTlsChannel::ForgetSession() {
+    if (m_Credential != nullptr && !m_ResumePeer.empty()) {
+        m_Credential->Sessions().Forget(m_ResumePeer);
+    }
+}
+
+bool CTlsChannel::SessionReused() const {
+    return m_Session && m_Session->SessionReused();
+}
+
+bool CTlsChannel::CheckCertificate(const std::string& serverName) {
     if (serverName.empty()) {
         SetLastError(kCertificateCheckFailed,
                      "VerifyServerCertificate Failed (A) - The target principal name is incorrect.");

@@ -88,6 +88,10 @@ public:
     void SetVerifyServerCertificate(bool on) { m_VerifyOnConnect = on; }
 
     bool IsHandshakeComplete() const { return m_HandshakeComplete; }
+    // The handshake resumed a session of an earlier connection to the same host and port. The credential keeps
+    // the latest session each host:port handed out; one whose handshake or certificate check failed is
+    // forgotten, so the next connection there makes a full handshake.
+    bool SessionReused() const;
     uint32_t MaxMessageSize() const { return m_StreamSizes.maxMessage; }
 
     static const char* SspiStatusText(uint32_t status);
@@ -100,6 +104,8 @@ public:
 
 private:
     bool PerformClientHandshake(uint32_t timeoutMs);
+    bool CheckCertificate(const std::string& serverName);
+    void ForgetSession();
     uint32_t ClientHandshakeLoop(uint32_t timeoutMs);
     bool ClientHandshakeReNogLoop(int* count, std::string* text);
     bool SetContextSizes();
@@ -114,5 +120,6 @@ private:
     bool m_VerifyOnConnect = false;
     CTlsStreamSizes m_StreamSizes;
     std::string m_ServerName;
+    std::string m_ResumePeer; // "host:port" of the connection, the key of its sessions in the credential
     std::string m_ReadBuffer; // one read of up to 65536 bytes
 };

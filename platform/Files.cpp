@@ -210,3 +210,104 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
     errno = saved;
     return false;
 }
+
+bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::string* error) {
+    Close();
+    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    struct stat st {};
+    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
+    if (ok && (st.st_mode & 07777) != mode) {
+        ok = ::fchmod(fd.Get(), mode) == 0;
+    }
+    if (!ok) {
+        if (error != nullptr) {
+            *error = ErrnoText("cannot open", path);
+        }
+        return false;
+    }
+    m_Fd = fd.Release();
+    m_Path = path;
+    return true;
+}
+
+void CAppendingFile::Close() {
+    if (m_Fd >= 0) {
+        ::close(m_Fd);
+        m_Fd = -1;
+    }
+    m_Path.clear();
+}
+
+bool CAppendingFile::StillAtPath() const {
+    if (m_Fd < 0) {
+        return false;
+    }
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(m_Fd, &open) == 0 && ::stat(m_Path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+bool CAppendingFile::EnsureMode(mode_t mode) {
+    struct stat st {};
+    if (m_Fd < 0 || ::fstat(m_Fd, &st) != 0) {
+        return false;
+    }
+    return (st.st_mode & 07777) == mode || ::fchmod(m_Fd, mode) == 0;
+}
+
+bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
+    if (m_Fd >= 0 && WriteAll(m_Fd, bytes)) {
+        return true;
+    }
+    if (m_Fd < 0) {
+        errno = EBADF;
+    }
+    if (error != nullptr) {
+        *error = ErrnoText("cannot append to", m_Path);
+    }
+    return false;
+}
+
+bool CAppendingFile::SyncData() {
+    if (m_Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    int result = 0;
+    do {
+        result = ::fdatasync(m_Fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+int64_t CAppendingFile::Size() const {
+    struct stat st {};
+    if (m_Fd < 0 || ::fstat(m_Fd, &st) != 0) {
+        return -1;
+    }
+    return st.st_size;
+}
+
+bool CAppendingFile::Truncate(int64_t length) {
+    if (m_Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    int result = 0;
+    do {
+        result = ::ftruncate(m_Fd, length);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool GetFileId(const std::filesystem::path& path, CFileId* id) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    id->device = st.st_dev;
+    id->inode = st.st_ino;
+    id->changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Whole-file reads and crash-safe writes for the small state files the system keeps in its current directory.
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -23,6 +24,18 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 // set to |mode| first, so the umask (or whoever made the file) never decides who may read it. Not flushed to disk.
 bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error = nullptr);
 
+// Which file a name leads to: its device and inode, and the time its inode last changed, so that a new file that
+// got the inode of a deleted one is not taken for it.
+struct CFileId {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t changedNs = 0;
+    bool operator==(const CFileId& other) const = default;
+};
+// The file |path| names (a last symbolic link itself, not what it leads to); false with errno set (ENOENT: no
+// such entry) when there is none.
+bool GetFileId(const std::filesystem::path& path, CFileId* id);
+
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
 
@@ -35,3 +48,39 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error =
 // reason in |error|; |movedTo| gets the new name on success.
 bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo = nullptr,
                    std::string* error = nullptr);
+
+// One file kept open for appending (close-on-exec), which can tell whether its name still leads to it, so an
+// owner that keeps it open between writes notices when the file was moved away, deleted or replaced.
+// Not thread-safe: one owner uses it. Closes the file when destroyed.
+class CAppendingFile {
+public:
+    CAppendingFile() = default;
+    ~CAppendingFile() { Close(); }
+    CAppendingFile(const CAppendingFile&) = delete;
+    CAppendingFile& operator=(const CAppendingFile&) = delete;
+
+    // Opens |path| for appending, creating it with |mode|; an existing file whose permissions differ is set to
+    // |mode|. A file held before is closed first. False with errno set and a reason in |error|.
+    bool Open(const std::filesystem::path& path, mode_t mode, std::string* error = nullptr);
+    bool IsOpen() const { return m_Fd >= 0; }
+    const std::filesystem::path& Path() const { return m_Path; }
+    void Close();
+
+    // True while the open file is still the one its path names (same device and inode; the path is resolved
+    // against the current directory now). False when it was moved away, deleted or replaced, or is not open.
+    bool StillAtPath() const;
+    // Sets the open file's permissions to |mode| when they differ; false with errno set.
+    bool EnsureMode(mode_t mode);
+    // Appends every byte at the end of the file; false with errno set and a reason in |error|.
+    bool Append(const std::string& bytes, std::string* error = nullptr);
+    // Flushes the file's data to disk (fdatasync); false with errno set.
+    bool SyncData();
+    // The file's size, or -1 with errno set.
+    int64_t Size() const;
+    // Cuts the file to |length| bytes; false with errno set.
+    bool Truncate(int64_t length);
+
+private:
+    int m_Fd = -1;
+    std::filesystem::path m_Path;
+};

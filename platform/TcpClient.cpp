@@ -158,6 +158,12 @@ bool SetTcpNoDelay(int fd) {
     return ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
 }
 
+bool TcpNoDelaySet(int fd) {
+    int value = 0;
+    socklen_t size = sizeof value;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &size) == 0 && value != 0;
+}
+
 CSocketFd ListenOnLoopback(int port, int backlog, int* boundPort) {
     int failedStep = 0;
     return ListenTcpOn(LoopbackIpv4(), port, backlog, 0, boundPort, &failedStep);

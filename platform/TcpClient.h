@@ -55,6 +55,8 @@ void ShutdownSocket(int fd);
 
 // Sets TCP_NODELAY, so small writes leave at once.
 bool SetTcpNoDelay(int fd);
+// Whether TCP_NODELAY is set on |fd|.
+bool TcpNoDelaySet(int fd);
 
 // Opens an IPv4 TCP listening socket on 127.0.0.1 only; |port| 0 lets the system choose, |boundPort| gets the
 // port. Invalid with errno set on failure.

@@ -21,6 +21,9 @@ void SslCtxFree::operator()(SSL_CTX* p) const {
 void SslFree::operator()(SSL* p) const {
     SSL_free(p);
 }
+void SslSessionFree::operator()(SSL_SESSION* p) const {
+    SSL_SESSION_free(p);
+}
 void X509Free::operator()(X509* p) const {
     X509_free(p);
 }
@@ -238,6 +241,47 @@ std::string DescribeCertificate(X509* cert) {
 }
 } // namespace
 
+void CTlsSessionCache::Put(const std::string& peer, SSL_SESSION* session) {
+    if (session == nullptr || SSL_SESSION_up_ref(session) != 1) {
+        return;
+    }
+    tls::SslSessionPtr held(session);
+    CMutexLock lock(m_Lock);
+    m_Sessions[peer].swap(held); // the session held before is freed once the lock is let go
+}
+
+tls::SslSessionPtr CTlsSessionCache::Get(const std::string& peer) const {
+    CMutexLock lock(m_Lock);
+    const auto it = m_Sessions.find(peer);
+    if (it == m_Sessions.end() || SSL_SESSION_up_ref(it->second.get()) != 1) {
+        return nullptr;
+    }
+    return tls::SslSessionPtr(it->second.get());
+}
+
+void CTlsSessionCache::Forget(const std::string& peer) {
+    CMutexLock lock(m_Lock);
+    m_Sessions.erase(peer);
+}
+
+size_t CTlsSessionCache::Size() const {
+    CMutexLock lock(m_Lock);
+    return m_Sessions.size();
+}
+
+namespace {
+// The library hands every session a server gives a client to this: after a TLS 1.2 handshake, and for each
+// TLS 1.3 ticket (those arrive after the handshake, with the first records read).
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+    const auto* context = static_cast<const CTlsContext*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    const auto* owner = static_cast<const CTlsSession*>(SSL_get_app_data(ssl));
+    if (context != nullptr && owner != nullptr && !owner->ResumePeer().empty() && SSL_SESSION_is_resumable(session)) {
+        context->Sessions().Put(owner->ResumePeer(), session);
+    }
+    return 0; // the cache took a reference of its own
+}
+} // namespace
+
 std::unique_ptr<CTlsContext> CTlsContext::NewClient(bool allowTls13, std::string* error) {
     tls::SslCtxPtr ctx(SSL_CTX_new(TLS_client_method()));
     if (!ctx) {
@@ -256,7 +300,12 @@ std::unique_ptr<CTlsContext> CTlsContext::NewClient(bool allowTls13, std::string
         return nullptr;
     }
     ERR_clear_error(); // a missing default folder leaves harmless entries behind
-    return std::make_unique<CTlsContext>(std::move(ctx));
+    // The sessions are kept by the context's own cache, by peer; the library's store would key them by id.
+    SSL_CTX_set_session_cache_mode(ctx.get(), SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx.get(), KeepNewSession);
+    auto context = std::make_unique<CTlsContext>(std::move(ctx));
+    SSL_CTX_set_app_data(context->Get(), context.get());
+    return context;
 }
 
 CTlsSession::CTlsSession() = default;
@@ -297,7 +346,28 @@ bool CTlsSession::Start(SSL_CTX* ctx, bool server, const std::string& serverName
     m_Ssl = std::move(ssl);
     m_In = in;
     m_Out = out;
+    m_ResumePeer.clear();
+    SSL_set_app_data(m_Ssl.get(), this);
     return true;
+}
+
+bool CTlsSession::StartClient(const CTlsContext& context, const std::string& serverName, const std::string& peer) {
+    if (!Start(context.Get(), false, serverName)) {
+        return false;
+    }
+    m_ResumePeer = peer;
+    if (!peer.empty()) {
+        const tls::SslSessionPtr session = context.Sessions().Get(peer);
+        // A session the library will not offer (another version, say) only means a full handshake.
+        if (session && SSL_set_session(m_Ssl.get(), session.get()) != 1) {
+            ERR_clear_error();
+        }
+    }
+    return true;
+}
+
+bool CTlsSession::SessionReused() const {
+    return m_Ssl && SSL_session_reused(m_Ssl.get()) == 1;
 }
 
 void CTlsSession::ScanRecords(const unsigned char* data, size_t size) {

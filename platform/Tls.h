@@ -6,10 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 
 #include <openssl/types.h>
+
+#include "platform/Mutex.h"
+
+// Declared by <openssl/ssl.h>, which this header keeps out of its includers.
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace tls {
 struct SslCtxFree {
@@ -24,17 +30,41 @@ struct X509Free {
 struct EvpPkeyFree {
     void operator()(EVP_PKEY* p) const;
 };
+struct SslSessionFree {
+    void operator()(SSL_SESSION* p) const;
+};
 using SslCtxPtr = std::unique_ptr<SSL_CTX, SslCtxFree>;
 using SslPtr = std::unique_ptr<SSL, SslFree>;
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyFree>;
+using SslSessionPtr = std::unique_ptr<SSL_SESSION, SslSessionFree>;
 
 // The reason of the oldest error in this thread's OpenSSL error queue (empty when there is none); empties the queue.
 std::string TakeErrorReason();
 } // namespace tls
 
+// The client sessions that new connections may resume, one per peer ("host:port"): the latest one each server
+// handed out. Thread-safe: every member takes m_Lock.
+class CTlsSessionCache {
+public:
+    CTlsSessionCache() = default;
+    CTlsSessionCache(const CTlsSessionCache&) = delete;
+    CTlsSessionCache& operator=(const CTlsSessionCache&) = delete;
+
+    // Holds |session| (with a reference of its own) for |peer|, in place of one held before.
+    void Put(const std::string& peer, SSL_SESSION* session);
+    // A reference to the session held for |peer|, null when there is none.
+    tls::SslSessionPtr Get(const std::string& peer) const;
+    void Forget(const std::string& peer);
+    size_t Size() const;
+
+private:
+    mutable CMutex m_Lock;
+    std::map<std::string, tls::SslSessionPtr> m_Sessions GUARDED_BY(m_Lock);
+};
+
 // Owns one SSL_CTX. Set up on one thread; afterwards shared read-only by every session and certificate check of
-// the process (OpenSSL locks what it changes inside).
+// the process (OpenSSL locks what it changes inside); the session cache locks itself.
 class CTlsContext {
 public:
     explicit CTlsContext(tls::SslCtxPtr ctx) : m_Ctx(std::move(ctx)) {}
@@ -43,13 +73,17 @@ public:
 
     // A client context for TLS 1.2, and TLS 1.3 too when |allowTls13|: no client certificate, no check of the
     // server's certificate inside the handshake (the owner checks it afterwards, when it is asked to), trust from
-    // the system's store, which honours the SSL_CERT_FILE and SSL_CERT_DIR variables. Null with a reason on failure.
+    // the system's store, which honours the SSL_CERT_FILE and SSL_CERT_DIR variables. The sessions its servers
+    // hand out are kept in Sessions() under the peer a client session was started for, so that the next
+    // connection to that peer resumes one. Null with a reason on failure.
     static std::unique_ptr<CTlsContext> NewClient(bool allowTls13, std::string* error);
 
     SSL_CTX* Get() const { return m_Ctx.get(); }
+    CTlsSessionCache& Sessions() const { return m_Sessions; }
 
 private:
     tls::SslCtxPtr m_Ctx;
+    mutable CTlsSessionCache m_Sessions;
 };
 
 // Outcome of one step of a session.
@@ -103,7 +137,15 @@ public:
     // Makes the connection from |ctx|. A client sends |serverName| as the server name indication when it is a
     // host name (not for an IP address). False when the library cannot make it.
     bool Start(SSL_CTX* ctx, bool server, const std::string& serverName = std::string());
+    // A client session from |context| that offers the session held for |peer| (a full handshake follows when
+    // the server does not take it up), and hands the sessions the server gives out to the context's cache under
+    // |peer|. An empty |peer| resumes nothing and keeps nothing.
+    bool StartClient(const CTlsContext& context, const std::string& serverName, const std::string& peer);
     bool Started() const { return m_Ssl != nullptr; }
+    // The handshake resumed an earlier session.
+    bool SessionReused() const;
+    // The peer this client session keeps its sessions under ("" when none).
+    const std::string& ResumePeer() const { return m_ResumePeer; }
 
     // Hands bytes received from the peer to the session.
     void Feed(const void* data, size_t size);
@@ -158,6 +200,7 @@ private:
     size_t m_BodyLeft = 0;
     TlsFailureKind m_Failure = TlsFailureKind::None;
     std::string m_Reason;
+    std::string m_ResumePeer;
 };
 
 // Result of checking the server's certificate chain.

@@ -39,7 +39,7 @@ bool WaitStep(CEvent& event, uint64_t ms) {
 }
 
 std::string GetParam(unsigned index) {
-    return CParamStore::Instance().GetParams().GetParamMap().GetValue(index);
+    return CParamStore::Instance().GetValue(static_cast<EParamIndex>(index));
 }
 
 bool HeldOnSingleLane(int tranCode) {
@@ -554,6 +554,12 @@ int CPosSession::SendReplyLogWarning(const std::string& framed) {
 }
 
 void CPosSession::LogSent(const std::string& framed, int result) const {
+    // An encrypted reply never reaches the file: the logger would cut it away after formatting it.
+    if (IsCutFromSentLine(framed)) {
+        CLogger::Instance().LogLine(result == -1 ? "%ssent to %s ** FAILED ** " : "%ssent to %s", kCutSentFramePrefix,
+                                    m_ClientId.c_str());
+        return;
+    }
     // A plain reply echoes the request's header as its trace data: whatever a lane put there is masked too.
     const std::string logged = MaskCardData(framed);
     if (result == -1) {

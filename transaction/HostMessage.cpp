@@ -196,11 +196,12 @@ bool CTransaction::BuildHostRequest() {
         }
     }
 
-    const CParamMap params = CParamStore::Instance().GetParams().GetParamMap();
-    const std::string merchantId = params.GetValue(kParamMerchantId);
-    const std::string terminalId = params.GetValue(kParamTerminalId);
-    const std::string alternateMerchantId = params.GetValue(kParamAlternateMerchantId);
-    const std::string currency = params.GetValue(kParamMerchantCurrency);
+    const std::vector<std::string> params = CParamStore::Instance().GetValues(
+        {kParamMerchantId, kParamTerminalId, kParamAlternateMerchantId, kParamMerchantCurrency});
+    const std::string& merchantId = params[0];
+    const std::string& terminalId = params[1];
+    const std::string& alternateMerchantId = params[2];
+    const std::string& currency = params[3];
 
     const int effective = reversal ? m_OrigTranCode : m_TranCode;
 

@@ -151,7 +151,7 @@ SReplyCode ResultCodeText(int resultCode, const std::string& hostErrorText) {
 }
 
 std::string CTransaction::FormatTranResponse() const {
-    const std::string merchantId = CParamStore::Instance().GetParams().GetParamMap().GetValue(kParamMerchantId);
+    const std::string merchantId = CParamStore::Instance().GetValue(kParamMerchantId);
     std::string out = "\t<TranResponse>\r\n";
     AddLine(out, "\t\t", "MerchantID", merchantId);
     AddLine(out, "\t\t", "TerminalID", m_TerminalID);

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 #include "foundation/Logger.h"
@@ -11,10 +12,17 @@ namespace {
 constexpr const char* kLineTag = "REV2";
 // The earlier form kept every member of the record in the clear; it is still read, never written.
 constexpr const char* kEarlierLineTag = "REV1";
+// A line that takes an entry out of the journal.
+constexpr const char* kRemovalLineTag = "DEL2";
 constexpr const char* kSumKey = "sum=";
 constexpr char kFieldSeparator = '\t';
 // Only the owner may read the journal.
 constexpr mode_t kJournalFileMode = 0600;
+// The file is written whole again once it holds this much and several times what its entries take.
+constexpr int64_t kRewriteAtBytes = 256 * 1024;
+constexpr int64_t kRewriteFactor = 4;
+// About what one entry line takes, for the estimate of what the entries need.
+constexpr int64_t kEntryLineBytes = 1024;
 
 // The record's members by name; the names are the file's, so they must never change.
 struct CTextField {
@@ -353,6 +361,12 @@ bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::
     return true;
 }
 
+std::string EncodeJournalRemoval(uint64_t id) {
+    std::string body = kRemovalLineTag;
+    AddField(body, "id", std::to_string(id));
+    return SignJournalLine(body);
+}
+
 std::string SignJournalLine(const std::string& body) {
     return body + kFieldSeparator + kSumKey + HexOf(Checksum(body));
 }
@@ -366,6 +380,15 @@ EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, 
     const std::string body = line.substr(0, sumAt);
     size_t start = body.find(kFieldSeparator);
     const std::string tag = body.substr(0, start);
+    if (tag == kRemovalLineTag) {
+        entry = CJournalEntry();
+        const std::string idField = "id=";
+        if (start == std::string::npos || body.compare(start + 1, idField.size(), idField) != 0 ||
+            !ParseNumber(body.substr(start + 1 + idField.size()), entry.id) || entry.id == 0) {
+            return EJournalLine::Damaged;
+        }
+        return EJournalLine::Removal;
+    }
     const CLineForm* form = tag == kLineTag ? &kCurrentForm : tag == kEarlierLineTag ? &kEarlierForm : nullptr;
     if (form == nullptr) {
         return EJournalLine::Damaged;
@@ -455,6 +478,9 @@ void CReversalJournal::LoadLocked() {
     while (m_Writing) {
         m_WriteDone.Wait(m_Lock);
     }
+    m_File.Close();
+    m_PendingAppend.clear();
+    m_NeedRewrite = false;
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
     std::map<uint64_t, CJournalEntry> loaded;
@@ -509,6 +535,11 @@ void CReversalJournal::LoadLocked() {
             ++undecryptable;
             continue;
         }
+        if (read == EJournalLine::Removal) {
+            // The entry left (or was replaced by the entry line that follows).
+            loaded.erase(entry.id);
+            continue;
+        }
         // A second line with an id already read cannot be told from the first: it is set aside, never sent.
         if (read == EJournalLine::Damaged || loaded.count(entry.id) != 0) {
             LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
@@ -548,10 +579,19 @@ void CReversalJournal::LoadLocked() {
     m_DamagedLines = std::move(damaged);
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
+    m_FileBytes = static_cast<int64_t>(text.size());
     if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
-        WriteLocked();
-    } else {
-        m_WriteFailed = false;
+        m_NeedRewrite = true;
+        WriteLocked(true);
+        return;
+    }
+    m_WriteFailed = false;
+    // Lines go on behind what was read; a file that does not end in a whole line is written anew first.
+    if (!text.empty() && text.back() != '\n') {
+        m_NeedRewrite = true;
+    } else if (present && !m_File.Open(m_FileName, kJournalFileMode, &error)) {
+        LogJournal("Reversal journal could not be opened for writing: " + error);
+        m_NeedRewrite = true;
     }
 }
 
@@ -587,10 +627,27 @@ bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     return true;
 }
 
-void CReversalJournal::WriteLocked() {
+void CReversalJournal::AppendEntryLocked(const CJournalEntry& entry) {
+    std::string line;
+    if (EnsureKeyLocked() && EncodeJournalLine(entry, m_Key, &line)) {
+        m_PendingAppend += line;
+        m_PendingAppend += '\n';
+    } else {
+        // The whole file is built then, which finds (and logs) what is missing.
+        m_NeedRewrite = true;
+    }
+}
+
+void CReversalJournal::AppendRemovalLocked(uint64_t id) {
+    m_PendingAppend += EncodeJournalRemoval(id);
+    m_PendingAppend += '\n';
+}
+
+void CReversalJournal::WriteLocked(bool sync) {
     // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
     // journal while a write is under way wait for it, and the next write carries all their changes at once.
     const uint64_t change = ++m_ChangeCount;
+    m_PendingSync = m_PendingSync || sync;
     while (m_WrittenCount < change) {
         if (m_Writing) {
             m_WriteDone.Wait(m_Lock);
@@ -598,14 +655,66 @@ void CReversalJournal::WriteLocked() {
         }
         m_Writing = true;
         const uint64_t covers = m_ChangeCount;
+        const bool syncNow = m_PendingSync;
+        m_PendingSync = false;
+        std::string lines;
+        lines.swap(m_PendingAppend);
+
+        enum class EWrite { None, Append, Cut, Whole } kind = EWrite::Append;
+        const int64_t needed =
+            static_cast<int64_t>(m_Entries.size() + m_DamagedLines.size()) * kEntryLineBytes * kRewriteFactor;
+        const int64_t grown = m_FileBytes + static_cast<int64_t>(lines.size());
+        if (m_ReadFailed || m_WriteFailed || m_NeedRewrite || !m_File.StillAtPath() ||
+            (grown > kRewriteAtBytes && grown > needed)) {
+            kind = EWrite::Whole;
+        } else if (m_Entries.empty()) {
+            // Nothing but what is kept for the operator (if anything) is left to hold.
+            kind = m_DamagedLines.empty() ? EWrite::Cut : EWrite::Whole;
+        } else if (lines.empty()) {
+            kind = EWrite::None;
+        }
         std::string bytes;
-        if (BuildFileLocked(&bytes)) {
+        if (kind == EWrite::Whole && !BuildFileLocked(&bytes)) {
+            kind = EWrite::None; // nothing to write, or it cannot be (logged, m_WriteFailed says so)
+            m_File.Close();
+        }
+        if (kind != EWrite::None) {
             m_Lock.Unlock(); // the caller's lock holds it again from here on
             std::string error;
-            const bool written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error);
+            bool written = true;
+            switch (kind) {
+            case EWrite::Whole:
+                m_File.Close();
+                written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error) &&
+                          m_File.Open(m_FileName, kJournalFileMode, &error);
+                break;
+            case EWrite::Append:
+                written = m_File.Append(lines, &error);
+                if (written && syncNow && !m_File.SyncData()) {
+                    written = false;
+                    error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
+                }
+                break;
+            case EWrite::Cut:
+                written = m_File.Truncate(0) && (!syncNow || m_File.SyncData());
+                if (!written) {
+                    error = std::string("cannot empty ") + m_FileName.string() + ": " + std::strerror(errno);
+                }
+                break;
+            case EWrite::None:
+                break;
+            }
             m_Lock.Lock();
             if (!written) {
                 LogJournal("Reversal journal could not be written: " + error);
+                m_File.Close();
+            } else if (kind == EWrite::Whole) {
+                m_FileBytes = static_cast<int64_t>(bytes.size());
+                m_NeedRewrite = false;
+            } else if (kind == EWrite::Append) {
+                m_FileBytes += static_cast<int64_t>(lines.size());
+            } else {
+                m_FileBytes = 0;
             }
             m_WriteFailed = !written;
         }
@@ -628,8 +737,10 @@ uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
     entry.inDoubt = true;
     entry.record = JournalRecordOf(reversal);
     const uint64_t id = entry.id;
+    AppendEntryLocked(entry);
     m_Entries[id] = std::move(entry);
-    WriteLocked();
+    // On disk before the host can have the transaction: the one flush a transaction costs.
+    WriteLocked(true);
     return id;
 }
 
@@ -641,7 +752,8 @@ void CReversalJournal::SettleInDoubt(uint64_t id) {
         return;
     }
     m_Entries.erase(it);
-    WriteLocked();
+    AppendRemovalLocked(id);
+    WriteLocked(false);
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
@@ -662,8 +774,12 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     entry.record = JournalRecordOf(record);
     const uint64_t id = entry.id;
     m_HandedBack.erase(id);
+    if (m_Entries.count(id) != 0) {
+        AppendRemovalLocked(id);
+    }
+    AppendEntryLocked(entry);
     m_Entries[id] = std::move(entry);
-    WriteLocked();
+    WriteLocked(true);
     QueueLocked(id, record, reversalQueue);
     return id;
 }
@@ -685,6 +801,9 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id == 0) {
         id = m_NextId++;
     }
+    if (m_Entries.count(id) != 0) {
+        AppendRemovalLocked(id);
+    }
     CJournalEntry& entry = m_Entries[id];
     entry.id = id;
     entry.inDoubt = false;
@@ -693,7 +812,8 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    WriteLocked();
+    AppendEntryLocked(entry);
+    WriteLocked(true);
     return id;
 }
 
@@ -702,7 +822,9 @@ void CReversalJournal::Remove(uint64_t id) {
     EnsureLoadedLocked();
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
-        WriteLocked();
+        // A completed reversal that a power loss brings back is sent once more; the host refuses the repeat.
+        AppendRemovalLocked(id);
+        WriteLocked(false);
     }
 }
 
@@ -741,10 +863,12 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
         if (entry.inDoubt) {
             entry.inDoubt = false;
             revived.push_back(entry);
+            AppendRemovalLocked(id);
+            AppendEntryLocked(entry);
         }
     }
     if (!revived.empty()) {
-        WriteLocked();
+        WriteLocked(true);
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -805,4 +929,9 @@ void CReversalJournal::ResetForTesting() {
     m_DamagedLines.clear();
     m_QueuedIds.clear();
     m_HandedBack.clear();
+    m_PendingAppend.clear();
+    m_PendingSync = false;
+    m_NeedRewrite = false;
+    m_FileBytes = 0;
+    m_File.Close();
 }

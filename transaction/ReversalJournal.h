@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Files.h"
 #include "platform/Mutex.h"
 #include "platform/SealingKey.h"
 #include "transaction/Transaction.h"
@@ -46,6 +47,7 @@ enum class EJournalLine {
     Entry,         // a whole entry
     Damaged,       // not a line EncodeJournalLine made: wrong start, bad checksum, escape or number, no id
     Undecryptable, // a whole line whose card fields this key cannot open
+    Removal,       // a whole line that takes entry |id| (the only member of the entry read) out of the journal
 };
 
 // A journal line: "REV2", then TAB-separated name=value fields (the entry's id, failure time and doubt flag,
@@ -53,6 +55,8 @@ enum class EJournalLine {
 // '%', controls, TAB and bytes above 0x7E), so no value can break a line or a field; the account and the track are
 // sealed with |key| for this entry (hex of nonce, cipher text and tag). False when |key| cannot seal.
 bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line);
+// A line that takes entry |id| out of the journal: "DEL2", TAB, "id=" and the id, then the checksum field.
+std::string EncodeJournalRemoval(uint64_t id);
 // |body| followed by its checksum field: the last step of EncodeJournalLine.
 std::string SignJournalLine(const std::string& body);
 // Reads a line of the current form, or of the earlier "REV1" form (every member in the clear), which is read as
@@ -65,10 +69,18 @@ struct CAdoptedReversal {
     uint64_t id = 0;
 };
 
-// Holds the journal's entries and writes the whole file again (temporary file, flushed, renamed over it; mode
-// 0600) after every change, so a crash leaves the file before or after the change. A line that cannot be read is
-// logged, skipped and kept in the file behind kDamagedLinePrefix for the operator; a file whose entries cannot be
-// decrypted is logged and moved aside whole, the entries that could be read staying in a new file. It also
+// Holds the journal's entries and keeps the file (mode 0600) open, appending one line for each change: an entry
+// line for an entry made or replaced (a replacement is its removal line and the new entry line), a removal line
+// for an entry that leaves. A change that a crash must not undo (an entry made, replaced or marked failed) is
+// flushed to disk with one fdatasync before its call returns; a removal is written (a killed process cannot undo
+// it) and reaches the disk with the next flush, so a power loss in between can at worst bring back an entry that
+// had left, never lose one. The whole file is written again (temporary file, flushed, renamed over it) when it
+// is new, when it grew to several times what its entries need, when it was moved away, deleted or replaced, after
+// a failed write, after a load that found something to mend, and when the last entry left (then only the damaged
+// lines kept for the operator remain; with none it is cut to nothing), so a quiet journal holds no line of an
+// entry that left. A line that cannot be read is logged, skipped and kept in the file behind kDamagedLinePrefix
+// for the operator; a file whose entries cannot be decrypted is logged and moved aside whole, the entries that
+// could be read staying in a new file. It also
 // remembers where each entry is in this process: waiting in the reversal queue (by that queue's sequence number)
 // or handed back by a stopped worker.
 // Changes are written in groups: one write carries every change made while the write before it ran, and each
@@ -129,8 +141,12 @@ private:
     // write themselves (and hold it again when they return), so the state may have moved on when they return.
     void LoadLocked() REQUIRES(m_Lock);
     void EnsureLoadedLocked() REQUIRES(m_Lock);
-    // Returns once the file holds every change made so far (or its write failed, which is logged).
-    void WriteLocked() REQUIRES(m_Lock);
+    // Returns once the file holds every change made so far (or its write failed, which is logged), flushed to
+    // disk when |sync| (or any change written with it asked for that). The change's lines are in m_PendingAppend.
+    void WriteLocked(bool sync) REQUIRES(m_Lock);
+    // Adds the lines of a change to m_PendingAppend.
+    void AppendEntryLocked(const CJournalEntry& entry) REQUIRES(m_Lock);
+    void AppendRemovalLocked(uint64_t id) REQUIRES(m_Lock);
     // The whole file as it should now be; false when nothing is to be written.
     bool BuildFileLocked(std::string* bytes) REQUIRES(m_Lock);
     bool EnsureKeyLocked() REQUIRES(m_Lock);
@@ -154,4 +170,11 @@ private:
     std::vector<std::string> m_DamagedLines GUARDED_BY(m_Lock);  // kept verbatim for the operator
     std::map<int32_t, uint64_t> m_QueuedIds GUARDED_BY(m_Lock);  // reversal-queue seq -> id
     std::map<uint64_t, int32_t> m_HandedBack GUARDED_BY(m_Lock); // id -> transaction-queue seq
+    std::string m_PendingAppend GUARDED_BY(m_Lock);              // lines of changes not yet written
+    bool m_PendingSync GUARDED_BY(m_Lock) = false;               // one of them must be flushed to disk
+    bool m_NeedRewrite GUARDED_BY(m_Lock) = false;               // the next write writes the whole file
+    int64_t m_FileBytes GUARDED_BY(m_Lock) = 0;                  // the file's size as written
+    // The file, kept open for appending; touched only by the one thread that writes (m_Writing) or, while no
+    // write is under way, under m_Lock.
+    CAppendingFile m_File;
 };

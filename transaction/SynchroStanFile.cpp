@@ -1,5 +1,6 @@
 #include "transaction/SynchroStanFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -90,11 +91,13 @@ std::string StanFileText(int32_t stan) {
 }
 
 CSynchroStanFile& CSynchroStanFile::Instance() {
-    static CSynchroStanFile stanFile;
+    // A synced replacement of the file for every host request would cost more than the request's own work.
+    static CSynchroStanFile stanFile(kSynchroStanFileName, kStanReserveBlock);
     return stanFile;
 }
 
-CSynchroStanFile::CSynchroStanFile(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
+CSynchroStanFile::CSynchroStanFile(std::filesystem::path fileName, int32_t reserveBlock)
+    : m_FileName(std::move(fileName)), m_ReserveBlock(std::max<int32_t>(reserveBlock, 1)) {}
 
 int32_t CSynchroStanFile::NextStan(std::string& errorText) {
     CMutexLock lock(m_Lock);
@@ -108,11 +111,14 @@ int32_t CSynchroStanFile::NextStan(std::string& errorText) {
 }
 
 int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
-    std::error_code ec;
     // Any directory entry counts as present, a dangling link included: it is read (and fails) rather than
     // replaced by a fresh 0.
-    const bool present =
-        std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    CFileId fileId;
+    const bool named = GetFileId(m_FileName, &fileId);
+    const bool present = named || errno != ENOENT;
+    if (named && fileId == m_ReservedIn && m_ReservedUpTo != 0 && m_CurrentStan < m_ReservedUpTo) {
+        return ++m_CurrentStan;
+    }
     std::string error;
     if (!present) {
         // A file that went away while the process ran starts from the last number handed out, not from 0:
@@ -145,7 +151,9 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     }
 
     const int32_t next = StanAfter(text);
-    if (!WriteFileAtomically(m_FileName, StanFileText(next), kStanFileMode, &error)) {
+    // The block never runs past the largest STAN: the number after it is 1, read from the file as always.
+    const int32_t reservedUpTo = std::min<int64_t>(static_cast<int64_t>(next) + m_ReserveBlock - 1, kMaxStan);
+    if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error)) {
         const int writeError = errno;
         if (StartsWith(error, "cannot create")) {
             errorText += kStanOpenWriteFailedText;
@@ -155,5 +163,9 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         return m_CurrentStan;
     }
     m_CurrentStan = next;
+    m_ReservedUpTo = reservedUpTo;
+    if (!GetFileId(m_FileName, &m_ReservedIn)) {
+        m_ReservedUpTo = next; // the block is not known to be held: the next call reads the file again
+    }
     return next;
 }

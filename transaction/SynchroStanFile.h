@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/Files.h"
 #include "platform/Mutex.h"
 
 // The file that holds the last STAN issued, relative to the current directory.
@@ -24,17 +25,24 @@ inline const std::string kStanUnknownExceptionText = "Synchronized Stan File Unk
 // The largest STAN; the one after it is 1.
 constexpr int32_t kMaxStan = 999999;
 
-// Hands out STANs 1..999999 and keeps the last one in the file. The file is the lasting state: each call
-// reads it, and replaces it whole (temporary file in the same folder, flushed, renamed over it), so a crash
-// leaves the old number or the new one, never an empty file.
+// How many STANs the process's object reserves with one write of the file.
+constexpr int32_t kStanReserveBlock = 100;
+
+// Hands out STANs 1..999999 and keeps in the file the highest one that may have been handed out. Numbers are
+// reserved in blocks: a call that finds its block used up reads the file, takes the numbers after it and
+// writes the last of the new block there (temporary file in the same folder, flushed, renamed over it), so a
+// crash leaves the old number or the new one, never an empty file, and a restart begins above every number
+// handed out before (the rest of the block is skipped, never reused). With a block of 1 every call reads and
+// writes the file, and the file holds the last STAN handed out.
 // Thread-safe: NextStan takes m_Lock; there is no lock between processes sharing one folder.
 class CSynchroStanFile {
 public:
     // The one STAN object of the process.
     static CSynchroStanFile& Instance();
 
-    // |fileName| is resolved against the current directory at each call.
-    explicit CSynchroStanFile(std::filesystem::path fileName = kSynchroStanFileName);
+    // |fileName| is resolved against the current directory at each call; |reserveBlock| (at least 1) numbers
+    // are reserved with each write of the file.
+    explicit CSynchroStanFile(std::filesystem::path fileName = kSynchroStanFileName, int32_t reserveBlock = 1);
     virtual ~CSynchroStanFile() = default;
     CSynchroStanFile(const CSynchroStanFile&) = delete;
     CSynchroStanFile& operator=(const CSynchroStanFile&) = delete;
@@ -42,7 +50,9 @@ public:
     // Empties |errorText| and returns the next STAN. On trouble one message above is put in |errorText| and
     // the last STAN handed out is returned again (0 before the first success): a failure repeats a number
     // rather than skipping one, so a caller must not use the number when |errorText| is not empty. A missing
-    // file is made anew holding the last STAN handed out (0 before the first), so the count never goes back.
+    // file is made anew holding the last STAN handed out (0 before the first), so the count never goes back;
+    // it is looked for at every call, so a file that went away, or was replaced by another (one an operator
+    // put there, say), is dealt with at once rather than at the end of the block.
     int32_t NextStan(std::string& errorText);
 
 private:
@@ -50,7 +60,11 @@ private:
 
     CMutex m_Lock;
     const std::filesystem::path m_FileName;
+    const int32_t m_ReserveBlock;
     int32_t m_CurrentStan GUARDED_BY(m_Lock) = 0;
+    // The last STAN of the block the file holds (0: none), and the file that holds it.
+    int32_t m_ReservedUpTo GUARDED_BY(m_Lock) = 0;
+    CFileId m_ReservedIn GUARDED_BY(m_Lock);
 };
 
 // The STAN that follows the first line of |fileText| (decimal value + 1; 1 after 999999, after a negative

@@ -158,15 +158,25 @@ bool CTransaction::ExtractRequestKey(std::string& text) {
     return true;
 }
 
-bool CTransaction::DecryptRequest(const std::string& payloadHex, std::string& out) const {
+bool CTransaction::DecryptRequest(const std::string& payloadHex, std::string& out) {
+    m_SessionKey.reset();
     std::vector<uint8_t> blob;
     if (m_RequestKey.empty() || !CRequest::TranslateHexStringToByteArray(m_RequestKey, &blob)) {
         return false;
     }
-    return CRequest::Instance().DecryptWithClientKey(blob.data(), static_cast<uint32_t>(blob.size()), payloadHex, &out);
+    std::shared_ptr<const CRc4Key> key;
+    if (!CRequest::Instance().ImportClientKey(blob.data(), static_cast<uint32_t>(blob.size()), &key) ||
+        !CRequest::DecryptWithImportedKey(*key, payloadHex, &out)) {
+        return false;
+    }
+    m_SessionKey = std::move(key);
+    return true;
 }
 
 bool CTransaction::EncryptResponse(std::string& outHex, const std::string& text) const {
+    if (m_SessionKey) {
+        return CRequest::EncryptWithImportedKey(*m_SessionKey, text, &outHex);
+    }
     std::vector<uint8_t> blob;
     if (m_RequestKey.empty() || !CRequest::TranslateHexStringToByteArray(m_RequestKey, &blob)) {
         return false;

@@ -5,10 +5,13 @@
 // message members are defined in HostMessage.cpp (its tables in HostMessage.h), the replies in Replies.cpp.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "foundation/TextHelpers.h"
+
+class CRc4Key;
 
 // Result codes a transaction carries in m_ResultCode; each has its reply text (ResultCodeText, Replies.h).
 enum EResultCode : int32_t {
@@ -124,10 +127,11 @@ public:
     // Finds the first DC1 and the first DC2 after it in |text|; when both are there, m_RequestKey = the text
     // between them and DC1 through DC2 are removed from |text|. False when the key block is missing.
     bool ExtractRequestKey(std::string& text);
-    // Decrypts |payloadHex| with the key blob in m_RequestKey. False for an empty or odd-length key, or when
-    // the crypto object refuses the blob or the payload.
-    bool DecryptRequest(const std::string& payloadHex, std::string& out) const;
-    // Encrypts |text| with the key blob in m_RequestKey into upper-case hex. False on the same faults.
+    // Decrypts |payloadHex| with the key blob in m_RequestKey, and keeps the imported key in m_SessionKey for
+    // the reply. False for an empty or odd-length key, or when the crypto object refuses the blob or the payload.
+    bool DecryptRequest(const std::string& payloadHex, std::string& out);
+    // Encrypts |text| into upper-case hex with the key the request was decrypted with (the blob in
+    // m_RequestKey is imported only when there is none). False on the same faults.
     bool EncryptResponse(std::string& outHex, const std::string& text) const;
     // Parses the fields of an encrypted request; a request that does not validate is turned to crypt mode 2.
     void ParseRequest();
@@ -219,6 +223,9 @@ public:
     // The reversal journal's entry that holds this transaction while its outcome is in doubt (sent to the host,
     // the approval not yet delivered); 0 when there is none.
     uint64_t m_JournalId = 0;
+    // The client's session key as imported from m_RequestKey when the request was decrypted, shared by the
+    // copies of the record: the reply is encrypted with it without a second RSA operation. Never journalled.
+    std::shared_ptr<const CRc4Key> m_SessionKey;
 };
 
 // Transactions held by value, as the queues hand out their snapshots.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -225,6 +226,105 @@ TEST_F(LoggerFileTest, BatchAfterMidnightGoesToTheNewDaysFile) {
     ASSERT_TRUE(m_Logger->Flush());
     EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("evening"));
     EXPECT_EQ(ReadFileBytes(fs::path(CLogger::kFolderName) / "VYR03082026.log"), Entry("morning", "[00:34:56]"));
+}
+
+// The writer keeps the day's file open between batches; whatever another program does to the file between two
+// batches, the second one goes to the file that the name leads to then.
+struct ReopenCase {
+    const char* name;
+    std::function<void()> betweenBatches;
+    std::string movedAway; // what the file moved aside holds at the end, if one was
+};
+
+void PrintTo(const ReopenCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LoggerReopenTest : public LoggerFileTest, public ::testing::WithParamInterface<ReopenCase> {};
+
+TEST_P(LoggerReopenTest, SecondBatchGoesToTheFileTheNameLeadsTo) {
+    const ReopenCase& c = GetParam();
+    ASSERT_TRUE(m_Logger->LogLine("first"));
+    ASSERT_TRUE(m_Logger->Flush());
+    c.betweenBatches();
+    ASSERT_TRUE(m_Logger->LogLine("second"));
+    ASSERT_TRUE(m_Logger->Flush());
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("second"));
+    EXPECT_EQ(fs::status(kDailyFile).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    if (!c.movedAway.empty()) {
+        EXPECT_EQ(ReadFileBytes("moved.log"), c.movedAway);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, LoggerReopenTest, ::testing::Values(
+    ReopenCase{"MovedAway", [] { fs::rename(kDailyFile, "moved.log"); }, Entry("first")},
+    ReopenCase{"Deleted", [] { fs::remove(kDailyFile); }, ""},
+    ReopenCase{"ReplacedByAnEmptyFile", [] {
+        fs::rename(kDailyFile, "moved.log");
+        WriteFileBytes(kDailyFile, "");
+    }, Entry("first")},
+    ReopenCase{"FolderMadeAnew", [] {
+        fs::rename(CLogger::kFolderName, "moved");
+        fs::create_directory(CLogger::kFolderName);
+        fs::rename(fs::path("moved") / kDailyFile.filename(), "moved.log");
+    }, Entry("first")}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(LoggerFileTest, FileKeptOpenStillTakesEveryBatchInOrder) {
+    for (int n = 0; n < 3; ++n) {
+        ASSERT_TRUE(m_Logger->LogLine("batch %d", n));
+        ASSERT_TRUE(m_Logger->Flush());
+    }
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("batch 0") + Entry("batch 1") + Entry("batch 2"));
+}
+
+TEST_F(LoggerFileTest, BatchAfterTheFallbackTriesTheDailyFileAgain) {
+    fs::create_directory(kDailyFile);
+    ASSERT_TRUE(m_Logger->LogLine("to the fallback"));
+    ASSERT_TRUE(m_Logger->Flush());
+    fs::remove(kDailyFile);
+    ASSERT_TRUE(m_Logger->LogLine("to the daily file"));
+    ASSERT_TRUE(m_Logger->Flush());
+    EXPECT_EQ(ReadFileBytes(kFallbackFile), Entry("to the fallback"));
+    EXPECT_EQ(ReadFileBytes(kDailyFile), Entry("to the daily file"));
+}
+
+// A frame that IsCutFromSentLine lets a caller leave out gives the file the same bytes as the whole line did; any
+// other frame must go to the writer whole.
+TEST_F(LoggerFileTest, AFrameCutBeforeFormattingLeavesTheSameBytes) {
+    const std::string stx = "\x02";
+    const std::string etx = "\x03";
+    const struct {
+        const char* name;
+        std::string frame;
+        bool cut;
+    } cases[] = {
+        {"encrypted reply", FS + "200" + stx + "0A1B2C3D4E" + etx, true},
+        {"marker 1", FS + "100" + stx + "ABCDEF" + etx, true},
+        {"plain reply", FS + "000" + stx + "<RStream>sent</RStream>" + etx, false},
+        {"marker 1 behind the frame's own", FS + "200" + stx + "AB" + FS + "1CD" + etx, false},
+        {"sent to inside", FS + "200" + stx + "was sent to" + etx, false},
+        {"dropped marker inside", FS + "200" + stx + "TStream=Corvane" + etx, false},
+        {"too short", FS, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsCutFromSentLine(c.frame), c.cut);
+        if (!c.cut) {
+            continue;
+        }
+        fs::remove(kDailyFile);
+        ASSERT_TRUE(m_Logger->LogLine("[%s] sent to %s", c.frame.c_str(), "127.0.0.1:0001"));
+        ASSERT_TRUE(m_Logger->Flush());
+        const std::string whole = ReadFileBytes(kDailyFile);
+        fs::remove(kDailyFile);
+        ASSERT_TRUE(m_Logger->LogLine("%ssent to %s", kCutSentFramePrefix, "127.0.0.1:0001"));
+        ASSERT_TRUE(m_Logger->Flush());
+        EXPECT_EQ(ReadFileBytes(kDailyFile), whole);
+        EXPECT_EQ(whole, Entry("[ Encrypted Msg ] sent to 127.0.0.1:0001"));
+    }
 }
 
 TEST_F(LoggerFileTest, LinesQueuedWhileTheWriterIsBusyFollowInTheNextBatch) {

@@ -265,6 +265,37 @@ TEST_F(ParamStoreTest, ReadersSeeEitherTheWholeOldOrTheWholeNewSet) {
     EXPECT_EQ(torn.load(), 0);
 }
 
+TEST_F(ParamStoreTest, ValuesReadOneByOneComeFromTheCurrentSetAndTogetherFromOneSet) {
+    const CParamSettings first = DefaultsWith({{kParamMerchantId, "AAAAAAAAAAA"}, {kParamTerminalId, "1111"}});
+    const CParamSettings second = DefaultsWith({{kParamMerchantId, "BBBBBBBBBBB"}, {kParamTerminalId, "2222"}});
+    EXPECT_EQ(m_Store.GetValue(kParamMerchantId), ""); // nothing loaded yet
+    ASSERT_TRUE(m_Store.SetParams(first));
+    EXPECT_EQ(m_Store.GetValue(kParamMerchantId), "AAAAAAAAAAA");
+    EXPECT_EQ(m_Store.GetValues({kParamTerminalId, kParamMerchantId, kParamTerminalId}),
+              (std::vector<std::string>{"1111", "AAAAAAAAAAA", "1111"}));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    auto reader = [&] {
+        while (!done.load()) {
+            const std::vector<std::string> seen = m_Store.GetValues({kParamMerchantId, kParamTerminalId});
+            if (seen != std::vector<std::string>{"AAAAAAAAAAA", "1111"} &&
+                seen != std::vector<std::string>{"BBBBBBBBBBB", "2222"}) {
+                ++torn;
+            }
+        }
+    };
+    std::thread readerA(reader);
+    std::thread readerB(reader);
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(m_Store.SetParams(round % 2 == 0 ? second : first));
+    }
+    done = true;
+    readerA.join();
+    readerB.join();
+    EXPECT_EQ(torn.load(), 0);
+}
+
 // What CheckConfiguration tells the operator goes, with the headless presenter, to the log.
 class CheckConfigurationTest : public ParamStoreTest {
 protected:

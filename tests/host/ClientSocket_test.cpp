@@ -69,6 +69,7 @@ TEST_F(ClientSocketTest, ConnectsByNameAndByAddress) {
         CClientSocket socket;
         EXPECT_TRUE(socket.Resolve(host, m_Port, 5000)) << host << ": " << socket.GetLastErrorText();
         EXPECT_TRUE(socket.IsConnected()) << host;
+        EXPECT_TRUE(socket.NoDelay()) << host;
         CSocketFd peer = AcceptOne(m_Listen.Get());
         EXPECT_TRUE(peer.Valid());
     }

@@ -280,7 +280,8 @@ TEST_F(DatawireTransportTest, SendTransactionCarriesTheHostMessageUnderTheNextSt
     EXPECT_EQ(requests[0].clientRef, "0000042V005006");
     EXPECT_EQ(requests[0].hostMessage, transaction.m_HostRequest);
     EXPECT_NE(requests[0].body.find("<ServiceID>104</ServiceID>"), std::string::npos);
-    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "42\r\r\n");
+    // The file holds the last STAN of the block the process reserved.
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), StanFileText(41 + kStanReserveBlock));
 
     // A failure keeps the code, the text and where it came from.
     CDatawireAnswer timeoutWord;

@@ -462,6 +462,58 @@ TEST_F(TlsChannelTest, ServerCertificateChecks) {
     }
 }
 
+TEST_F(TlsChannelTest, LaterConnectionsToTheSameHostResumeAndAreStillChecked) {
+    const struct {
+        const char* name;
+        int maxVersion;
+        bool serverResumes;
+        TestLeaf leaf;
+    } cases[] = {
+        {"tls13", kTls13, true, TestLeaf::ViaIntermediate},
+        {"tls12", kTls12, true, TestLeaf::ViaIntermediate},
+        {"tls13 server without tickets", kTls13, false, TestLeaf::Localhost},
+        {"tls12 server without tickets or cache", kTls12, false, TestLeaf::Localhost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTlsTestServer server(s_Pki->Leaf(c.leaf), kTls12, c.maxVersion);
+        server.SetResumption(c.serverResumes);
+        ASSERT_TRUE(server.Start());
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            CTlsChannel channel;
+            channel.SetVerifyServerCertificate(true);
+            ASSERT_TRUE(channel.Connect("localhost", server.Port(), 5000, 5000)) << channel.GetLastErrorText();
+            EXPECT_EQ(channel.SessionReused(), c.serverResumes && i > 0);
+            // A TLS 1.3 server's tickets come with the first records read.
+            ASSERT_TRUE(channel.EncryptSend("ping"));
+            std::string text;
+            EXPECT_EQ(ReceiveAtLeast(channel, 4, &text), 0) << channel.GetLastErrorText();
+            EXPECT_EQ(text, "ping");
+            channel.Close();
+        }
+        ASSERT_TRUE(server.WaitForConnectionsDone(3));
+        EXPECT_EQ(server.ConnectionsResumed(), c.serverResumes ? 2 : 0);
+    }
+}
+
+TEST_F(TlsChannelTest, ASessionWhoseCertificateWasRefusedIsNotResumed) {
+    auto server = Serve(TestLeaf::WrongName);
+    CTlsChannel channel;
+    ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000)) << channel.GetLastErrorText();
+    ASSERT_TRUE(channel.EncryptSend("ping"));
+    std::string text;
+    EXPECT_EQ(ReceiveAtLeast(channel, 4, &text), 0);
+    EXPECT_FALSE(channel.VerifyServerCertificate("localhost"));
+    channel.Close();
+
+    CTlsChannel next;
+    ASSERT_TRUE(next.Connect("localhost", server->Port(), 5000, 5000)) << next.GetLastErrorText();
+    EXPECT_FALSE(next.SessionReused());
+    EXPECT_FALSE(next.VerifyServerCertificate("localhost"));
+    EXPECT_EQ(static_cast<uint32_t>(next.GetLastError()), CTlsChannel::kCertNameMismatch);
+}
+
 TEST_F(TlsChannelTest, CertificateCheckNeedsANameAndAConnection) {
     CTlsChannel channel;
     EXPECT_FALSE(channel.VerifyServerCertificate(""));

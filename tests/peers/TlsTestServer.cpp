@@ -3,6 +3,8 @@
 #include <chrono>
 #include <thread>
 
+#include <openssl/ssl.h>
+
 #include "common/Wait.h"
 #include "platform/TcpClient.h"
 
@@ -171,6 +173,15 @@ void CTlsTestConnection::Close() {
 CTlsTestServer::CTlsTestServer(const CTestIdentity& identity, int minVersion, int maxVersion)
     : m_Ctx(CTestPki::ServerContext(identity, minVersion, maxVersion)) {}
 
+void CTlsTestServer::SetResumption(bool on) {
+    if (!m_Ctx || on) {
+        return;
+    }
+    SSL_CTX_set_options(m_Ctx.get(), SSL_OP_NO_TICKET);
+    SSL_CTX_set_num_tickets(m_Ctx.get(), 0);
+    SSL_CTX_set_session_cache_mode(m_Ctx.get(), SSL_SESS_CACHE_OFF);
+}
+
 CTlsTestServer::~CTlsTestServer() {
     Stop();
 }
@@ -237,6 +248,9 @@ void CTlsTestServer::Serve(CTlsTestConnection& connection) {
     }
     if (!connection.Handshake()) {
         return;
+    }
+    if (connection.Session().SessionReused()) {
+        ++m_Resumed;
     }
     std::string pending;
     while (!connection.Stopping()) {

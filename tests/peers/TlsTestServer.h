@@ -90,6 +90,8 @@ public:
 
     void SetHandler(TlsRequestHandler handler) { m_Handler = std::move(handler); }
     void SetScenario(TlsScenario scenario) { m_Scenario = std::move(scenario); }
+    // Off: the server neither hands out tickets nor keeps sessions, so every handshake is a full one.
+    void SetResumption(bool on);
     // The listen backlog (default 16); a load test that connects many clients at once raises it.
     void SetBacklog(int backlog) { m_Backlog = backlog; }
 
@@ -101,6 +103,8 @@ public:
     // Every complete request the default loop handed to the handler, in order.
     std::vector<std::string> Requests() const;
     int ConnectionsAccepted() const { return m_Accepted.load(); }
+    // Connections of the default loop whose handshake resumed a session.
+    int ConnectionsResumed() const { return m_Resumed.load(); }
     // Waits in real time until |count| connections have ended.
     bool WaitForConnectionsDone(int count, uint32_t timeoutMs = 5000) const;
 
@@ -117,6 +121,7 @@ private:
     std::atomic<bool> m_Stopping{false};
     std::atomic<int> m_Accepted{0};
     std::atomic<int> m_Done{0};
+    std::atomic<int> m_Resumed{0};
     std::unique_ptr<CWorkerThread> m_AcceptThread;
     mutable CMutex m_Lock;
     // Finished ones are reaped as new connections come.

@@ -77,3 +77,34 @@ TEST_F(FilesTest, TemporariesOfAnInterruptedWriteAreRemovedAndNothingElse) {
     EXPECT_TRUE(fs::exists("other.tmp-a1B2c3"));
     EXPECT_EQ(ReadFileBytes("journal"), "kept");
 }
+
+TEST_F(FilesTest, AnAppendingFileKnowsWhetherItsNameStillLeadsToIt) {
+    CAppendingFile file;
+    EXPECT_FALSE(file.StillAtPath());
+    ASSERT_TRUE(file.Open("kept.log", 0600));
+    ASSERT_TRUE(file.Append("one\n"));
+    ASSERT_TRUE(file.Append("two\n"));
+    ASSERT_TRUE(file.SyncData());
+    EXPECT_EQ(ReadFileBytes("kept.log"), "one\ntwo\n");
+    EXPECT_EQ(file.Size(), 8);
+    EXPECT_TRUE(file.StillAtPath());
+
+    fs::rename("kept.log", "moved.log");
+    EXPECT_FALSE(file.StillAtPath());
+    WriteFileBytes("kept.log", "another file\n");
+    EXPECT_FALSE(file.StillAtPath());
+    ASSERT_TRUE(file.Append("three\n")); // still the moved file
+    EXPECT_EQ(ReadFileBytes("moved.log"), "one\ntwo\nthree\n");
+    fs::remove("moved.log");
+    EXPECT_FALSE(file.StillAtPath());
+
+    ASSERT_TRUE(file.Open("kept.log", 0600));
+    EXPECT_TRUE(file.StillAtPath());
+    EXPECT_EQ(fs::status("kept.log").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(file.Truncate(0));
+    ASSERT_TRUE(file.Append("after the cut\n"));
+    EXPECT_EQ(ReadFileBytes("kept.log"), "after the cut\n");
+    file.Close();
+    EXPECT_FALSE(file.Append("closed"));
+    EXPECT_EQ(errno, EBADF);
+}

@@ -249,6 +249,22 @@ TEST(ErrorReply, FieldErrorAndHostErrorDocuments) {
     EXPECT_EQ(host.m_CryptMode, kCryptModePlain);
 }
 
+TEST_F(RepliesTest, TheReplyIsEncryptedWithTheKeyTheRequestWasDecryptedWith) {
+    const CTransaction answered = AnsweredSale("SV.12345678901" + kFS + "3900" + kFS + "38A1B2C3" + kFS +
+                                               "706001234567890123" + kFS + "761250" + kETX);
+    // The request's key blob is not imported a second time: with the blob gone, the reply is the same.
+    CTransaction withoutBlob = answered;
+    withoutBlob.m_RequestKey = "ABC";
+    const std::string reply = withoutBlob.FinishReply("unused");
+    EXPECT_EQ(reply, answered.GetReply());
+    EXPECT_EQ(withoutBlob.m_CryptMode, kCryptModeEncrypted);
+    EXPECT_EQ(m_Client.DecryptReply(reply).rfind(kHead, 0), 0u);
+    // A record that never decrypted a request (one made by hand) still imports the blob.
+    CTransaction fresh = answered;
+    fresh.m_SessionKey.reset();
+    EXPECT_EQ(fresh.FinishReply("unused"), answered.GetReply());
+}
+
 TEST_F(RepliesTest, ReplyThatCannotBeEncryptedIsSentPlainWith4020) {
     CTransaction transaction;
     transaction.m_Header = "POS09";

@@ -647,8 +647,12 @@ std::vector<uint64_t> IdsOnDisk(const CSealingKey& key) {
     std::vector<uint64_t> ids;
     for (const std::string& line : JournalLines()) {
         CJournalEntry entry;
-        if (!line.empty() && DecodeJournalLine(line, key, entry) == EJournalLine::Entry) {
+        const EJournalLine read = line.empty() ? EJournalLine::Damaged : DecodeJournalLine(line, key, entry);
+        if (read == EJournalLine::Entry) {
             ids.push_back(entry.id);
+        } else if (read == EJournalLine::Removal) {
+            // A later line takes the entry out again.
+            ids.erase(std::remove(ids.begin(), ids.end(), entry.id), ids.end());
         }
     }
     return ids;
@@ -680,6 +684,105 @@ TEST_F(ReverseWorkerTest, ChangesMadeAtOnceAreEachOnDiskWhenTheirCallReturns) {
     EXPECT_EQ(lingering.load(), 0);
     EXPECT_TRUE(journal.Entries().empty());
     EXPECT_TRUE(IdsOnDisk(key).empty());
+}
+
+// What a journal kept open and written line by line holds for the next process, the file read without the
+// journal's help and by a journal of its own.
+TEST_F(ReverseWorkerTest, ChangesWrittenLineByLineReadBackAsTheyWereLeft) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const uint64_t settled = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    const uint64_t kept = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    const uint64_t failed = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    journal.SettleInDoubt(settled);
+    CTransaction retried = MakeReversalRecord(ApprovedSale());
+    retried.m_ReversalAttempts = 2;
+    journal.MarkFailed(failed, retried, 1700000000000);
+    const CSealingKey key = JournalKey();
+    EXPECT_EQ(IdsOnDisk(key), (std::vector<uint64_t>{kept, failed}));
+
+    ForgetProcessState(); // killed here
+    const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].id, kept);
+    EXPECT_TRUE(entries[0].inDoubt);
+    EXPECT_EQ(entries[1].id, failed);
+    EXPECT_FALSE(entries[1].inDoubt);
+    EXPECT_EQ(entries[1].failedAtMs, 1700000000000);
+    EXPECT_EQ(entries[1].record.m_ReversalAttempts, 2u);
+    // Read again, nothing is mended, so the file stays as it was written.
+    const std::string before = ReadFileBytes(kReversalJournalFileName);
+    CReversalJournal::Instance().Remove(kept);
+    EXPECT_EQ(ReadFileBytes(kReversalJournalFileName).rfind(before, 0), 0u);
+    EXPECT_EQ(IdsOnDisk(key), (std::vector<uint64_t>{failed}));
+}
+
+struct JournalFileChangeCase {
+    const char* name;
+    std::function<void()> change; // done to the file by someone else while the journal holds it open
+};
+
+void PrintTo(const JournalFileChangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class JournalFileChangeTest : public ReverseWorkerTest, public ::testing::WithParamInterface<JournalFileChangeCase> {};
+
+TEST_P(JournalFileChangeTest, NextChangeWritesTheWholeJournalWhereItsNameIs) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const uint64_t first = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    GetParam().change();
+    const uint64_t second = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    EXPECT_EQ(IdsOnDisk(JournalKey()), (std::vector<uint64_t>{first, second}));
+    EXPECT_EQ(fs::status(kReversalJournalFileName).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, JournalFileChangeTest, ::testing::Values(
+    JournalFileChangeCase{"MovedAway", [] { fs::rename(kReversalJournalFileName, "moved.dat"); }},
+    JournalFileChangeCase{"Deleted", [] { fs::remove(kReversalJournalFileName); }},
+    JournalFileChangeCase{"ReplacedByAnEmptyFile", [] {
+        fs::remove(kReversalJournalFileName);
+        WriteFileBytes(kReversalJournalFileName, "");
+    }}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST_F(ReverseWorkerTest, ALastLineCutShortIsKeptAsDamagedAndTheNextLinesStartOnALineOfTheirOwn) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const uint64_t whole = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    // Power lost in the middle of the second line.
+    std::string text = ReadFileBytes(kReversalJournalFileName);
+    text.resize(text.size() - 40);
+    WriteFileBytes(kReversalJournalFileName, text);
+    ForgetProcessState();
+
+    const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].id, whole);
+    const uint64_t next = CReversalJournal::Instance().AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    EXPECT_EQ(IdsOnDisk(JournalKey()), (std::vector<uint64_t>{whole, next}));
+    const std::vector<std::string> lines = JournalLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) { return line.rfind(kDamagedLinePrefix, 0) == 0; }),
+              1);
+}
+
+TEST_F(ReverseWorkerTest, AJournalWrittenLineByLineStaysSmallWhileItsEntriesComeAndGo) {
+    CReversalJournal& journal = CReversalJournal::Instance();
+    const uint64_t pending = journal.AddInDoubt(MakeReversalRecord(ApprovedSale()));
+    uintmax_t largest = 0;
+    for (int i = 0; i < 500; ++i) {
+        journal.SettleInDoubt(journal.AddInDoubt(MakeReversalRecord(ApprovedSale())));
+        largest = std::max(largest, fs::file_size(kReversalJournalFileName));
+    }
+    // Five hundred entries of about 750 bytes came and went.
+    EXPECT_LT(largest, 300u * 1024u);
+    EXPECT_EQ(IdsOnDisk(JournalKey()), (std::vector<uint64_t>{pending}));
+    ForgetProcessState();
+    ASSERT_EQ(CReversalJournal::Instance().Entries().size(), 1u);
+    EXPECT_EQ(CReversalJournal::Instance().Entries()[0].id, pending);
 }
 
 TEST_F(ReverseWorkerTest, StartFailureIsReportedToTheOperatorAndLogged) {

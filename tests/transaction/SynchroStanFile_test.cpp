@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "common/TempDirTest.h"
 
@@ -17,6 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 const std::string kEnd = "\r\r\n";
+
+CFileId FileIdOf(const fs::path& path) {
+    CFileId id;
+    EXPECT_TRUE(GetFileId(path, &id)) << path;
+    return id;
+}
 
 class SynchroStanFileTest : public TempDirTest {
 protected:
@@ -241,4 +249,116 @@ TEST_F(SynchroStanFileTest, ConcurrentCallersNeverShareAStan) {
 TEST(StanTextTest, LineEndsInTwoCarriageReturnsAndALineFeed) {
     EXPECT_EQ(StanFileText(0), "0\r\r\n");
     EXPECT_EQ(StanFileText(123456), "123456\r\r\n");
+}
+
+TEST_F(SynchroStanFileTest, BlockIsReservedWithOneWriteAndTheFileHoldsItsLastNumber) {
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 1);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "10" + kEnd);
+    // The rest of the block must not touch the file: a new one would come with a new inode.
+    const CFileId written = FileIdOf(kSynchroStanFileName);
+    for (int32_t expected = 2; expected <= 10; ++expected) {
+        EXPECT_EQ(stan.NextStan(error), expected);
+        EXPECT_EQ(error, "");
+    }
+    EXPECT_EQ(FileIdOf(kSynchroStanFileName), written);
+    EXPECT_EQ(stan.NextStan(error), 11);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "20" + kEnd);
+    EXPECT_NE(FileIdOf(kSynchroStanFileName), written);
+    EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(SynchroStanFileTest, RestartBeginsAboveTheReservedBlock) {
+    std::string error;
+    {
+        CSynchroStanFile stan(kSynchroStanFileName, 10);
+        EXPECT_EQ(stan.NextStan(error), 1);
+        EXPECT_EQ(stan.NextStan(error), 2);
+    }
+    CSynchroStanFile restarted(kSynchroStanFileName, 10);
+    EXPECT_EQ(restarted.NextStan(error), 11);
+}
+
+TEST_F(SynchroStanFileTest, BlockStopsAtTheLargestStanAndTheNextOneIsOne) {
+    WriteFileBytes(kSynchroStanFileName, "999995" + kEnd);
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    for (int32_t expected = 999996; expected <= kMaxStan; ++expected) {
+        EXPECT_EQ(stan.NextStan(error), expected);
+    }
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "999999" + kEnd);
+    EXPECT_EQ(stan.NextStan(error), 1);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "10" + kEnd);
+}
+
+TEST_F(SynchroStanFileTest, FileThatWentAwayInsideABlockIsMadeAnewAtOnce) {
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 1);
+    EXPECT_EQ(stan.NextStan(error), 2);
+    fs::remove(kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 3);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "12" + kEnd);
+}
+
+TEST_F(SynchroStanFileTest, ProcessKilledAnywhereNeverHasItsStansReused) {
+    // A child draws STANs from the process's block size and reports each one before using it; it is killed at
+    // whatever point it has reached, several times over. Every STAN drawn after a kill is above all before.
+    int32_t highest = 0;
+    for (int round = 0; round < 5; ++round) {
+        int report[2];
+        ASSERT_EQ(::pipe(report), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(report[0]);
+            CSynchroStanFile stan(kSynchroStanFileName, kStanReserveBlock);
+            std::string error;
+            for (;;) {
+                const int32_t drawn = stan.NextStan(error);
+                if (!error.empty() || ::write(report[1], &drawn, sizeof drawn) != sizeof drawn) {
+                    ::_exit(1);
+                }
+            }
+        }
+        ::close(report[1]);
+        // A different point of the block each round.
+        const int wanted = 37 + round * 61;
+        int32_t drawn = 0;
+        for (int n = 0; n < wanted; ++n) {
+            ASSERT_EQ(::read(report[0], &drawn, sizeof drawn), static_cast<ssize_t>(sizeof drawn));
+            ASSERT_GT(drawn, highest);
+            highest = drawn;
+        }
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        // What the child sent before it died counts as handed out too.
+        while (::read(report[0], &drawn, sizeof drawn) == static_cast<ssize_t>(sizeof drawn)) {
+            ASSERT_GT(drawn, highest);
+            highest = drawn;
+        }
+        ::close(report[0]);
+    }
+    CSynchroStanFile restarted(kSynchroStanFileName, kStanReserveBlock);
+    std::string error;
+    EXPECT_GT(restarted.NextStan(error), highest);
+    EXPECT_EQ(error, "");
+}
+
+TEST_F(SynchroStanFileTest, FileReplacedInsideABlockIsReadAtOnce) {
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    EXPECT_EQ(stan.NextStan(error), 1);
+    // Another file put in its place (a restored backup, say), and then a folder.
+    WriteFileBytes("restored", "500" + kEnd);
+    fs::rename("restored", kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 501);
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "510" + kEnd);
+    fs::remove(kSynchroStanFileName);
+    fs::create_directory(kSynchroStanFileName);
+    EXPECT_EQ(stan.NextStan(error), 501);
+    EXPECT_EQ(error, "Synchronized Stan File Exception [5},[21]..."); // access denied, EISDIR
 }
