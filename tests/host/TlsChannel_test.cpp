@@ -358,22 +358,21 @@ TEST_F(TlsChannelTest, CloseKeepsTheErrorThatMadeTheCallerClose) {
             conn.WaitForPeerClose();
         }
     });
-    // On a broken session the close-notify cannot be made, and Shutdown says so...
+    // The session tickets of TLS 1.3 may come in a read of their own, which ends a receive with nothing: read on
+    // until the broken record. On a broken session the close-notify cannot be made, and Shutdown says so...
     {
         CTlsChannel channel;
         ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000));
-        int count = 0;
         std::string text;
-        ASSERT_EQ(channel.ReceiveAndDecrypt(&count, &text, 5000), 6);
+        ASSERT_EQ(ReceiveAtLeast(channel, 1, &text), 6);
         channel.Shutdown();
         EXPECT_EQ(channel.GetLastError(), 3102);
     }
     // ...but a Close after that failure leaves the caller the reason it closed for.
     CTlsChannel channel;
     ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000));
-    int count = 0;
     std::string text;
-    ASSERT_EQ(channel.ReceiveAndDecrypt(&count, &text, 5000), 6);
+    ASSERT_EQ(ReceiveAtLeast(channel, 1, &text), 6);
     const int code = channel.GetLastError();
     const std::string reason = channel.GetLastErrorText();
     channel.Close();
