@@ -14,11 +14,10 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
+
 class CTimedBoxModel;
 class QEventLoop;
-
-// The caption of every box: the application's title.
-inline constexpr char kAppTitle[] = "VYRRuvuzUvirIP_Voda50";
 
 // Owns its controls. Not thread-safe: the user-interface thread makes, runs and destroys it.
 class CTimedMessageBox final : public QDialog {

@@ -2,20 +2,31 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <system_error>
 #include <vector>
 
 #include "app/ConsolePresenter.h"
+#include "app/PipeCommandHandler.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
 #include "host/SspiProvider.h"
+#include "kxlib/kxVersionInfo.h"
 #include "platform/Files.h"
 #include "platform/ProcessSignals.h"
 
 namespace {
 constexpr size_t kStoredDeviceIdBytes = 16;
+
+// What a Windows build would carry in its version resource. Linux programs have none, so the start-up puts
+// these in place of it for kxVersionInfo to answer about the running program.
+std::map<kxString, kxString> ProgramVersionTable() {
+    return {{"CompanyName", kCompanyName},      {"FileDescription", kAppNameReply},     {"FileVersion", kVersionText},
+            {"InternalName", kProgramFileName}, {"OriginalFilename", kProgramFileName}, {"ProductName", kProductName},
+            {"ProductVersion", kVersionText}};
+}
 } // namespace
 
 bool StartWinsock() {
@@ -44,7 +55,8 @@ std::string ParseDeviceId(const std::string& commandLine) {
     return commandLine.substr(open + 1, close - open - 1);
 }
 
-CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags) : m_ModeFlags(modeFlags) {}
+CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags)
+    : m_ModeFlags(modeFlags), m_RecentFileList(kRegistryKey, kAppTitle, kRecentFileCount) {}
 
 CVYRRuvuzUvirIP_Voda50App::~CVYRRuvuzUvirIP_Voda50App() = default;
 
@@ -102,6 +114,9 @@ bool CVYRRuvuzUvirIP_Voda50App::TakeInstanceLock() {
 }
 
 bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
+    // Where a Windows build has its version resource from the moment it is loaded.
+    kxVersionInfo::SetProgramTable(ProgramVersionTable());
+
     m_bStartedAsService = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
     m_ModeFlags.SetStartedAsService(m_bStartedAsService);
 
@@ -120,6 +135,9 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
     }
 
     StartWinsock();
+    // The user's settings need no display: read in every mode. A list that cannot be read stays empty, which
+    // nothing in the program would show.
+    m_RecentFileList.ReadList();
 
     // An existing folder is fine (it is made private like a new one); so is one that cannot be made, only the
     // log is then lost. The log shows the traffic of every lane: only this user may read it.

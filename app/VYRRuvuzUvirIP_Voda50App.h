@@ -1,11 +1,13 @@
 #pragma once
-// The application object: decides the run modes from the command line, keeps one instance per mode, prepares
-// the log folder, loads the stored merchant parameters and starts the crypto object and the TLS credential;
-// at exit it frees them again. Starting the interfaces is the view's business (app/InterfaceController.h).
+// The application object: puts the program's version entries in place, decides the run modes from the command
+// line, keeps one instance per mode, reads the user's recent-file list, prepares the log folder, loads the stored
+// merchant parameters and starts the crypto object and the TLS credential; at exit it frees them again. Starting the
+// interfaces is the view's business (app/InterfaceController.h).
 
 #include <filesystem>
 #include <string>
 
+#include "app/RecentFileList.h"
 #include "foundation/AppMode.h"
 #include "platform/LockFile.h"
 
@@ -18,6 +20,15 @@ inline constexpr char kDeviceIdClose[] = "]";
 // The version of the About box and the one in the start-up line of the log.
 inline constexpr char kVersionText[] = "5.00.06-0001";
 inline constexpr char kStartupVersionText[] = "VL 5.06";
+
+// The application's title: the caption of every operator box, and the name its settings are kept under.
+inline constexpr char kAppTitle[] = "VYRRuvuzUvirIP_Voda50";
+
+// The program's own version entries, as a Windows build carries them in its version resource; put in place
+// for kxVersionInfo at the start-up.
+inline constexpr char kCompanyName[] = "Corvane";
+inline constexpr char kProductName[] = "Kestrove";
+inline constexpr char kProgramFileName[] = "kestrove";
 
 // The single-instance locks: one file per mode in the lock folder.
 inline constexpr char kInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift.lock";
@@ -50,6 +61,8 @@ public:
 
     bool StartedAsService() const { return m_bStartedAsService; }
     bool StartedByLauncher() const { return m_bStartedByLauncher; }
+    // The user's recent files as the start-up read them.
+    const CRecentFileList& RecentFileList() const { return m_RecentFileList; }
 
     // The folder of the single-instance locks: $KESTROVE_LOCK_DIR, else /run/lock.
     static std::filesystem::path LockFolder();
@@ -71,6 +84,7 @@ private:
     bool m_bStartedAsService = false;  // the command line holds "/started_as_service"
     bool m_bStartedByLauncher = false; // the launcher passed a device id
     std::string m_DeviceId;            // the launcher's device id; empty otherwise
+    CRecentFileList m_RecentFileList;  // read by the start-up, never changed
 };
 
 // The socket layer's start-up: Linux sockets need none, but a write to a vanished peer must fail with EPIPE

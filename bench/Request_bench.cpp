@@ -14,7 +14,6 @@
 #include "common/LaneRequestKey.h"
 #include "common/TempDir.h"
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
 #include "platform/Files.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
 #include "platform/Files.h"
+#include "platform/RsaKey.h"
 #include "transaction/Transaction.h"
 
 namespace {

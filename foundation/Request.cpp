@@ -7,6 +7,9 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "platform/CryptStatus.h"
+#include "platform/KeyContainer.h"
+#include "platform/RandomBytes.h"
 
 static_assert(kNteBadKeyset == kCryptBadKeyset && kNteBadKeyState == kCryptBadKeyState && kNteNoKey == kCryptNoKey,
               "the crypto layer and the error texts must agree on the codes");

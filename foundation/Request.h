@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Crypto.h"
+#include "platform/KeyContainer.h"
+#include "platform/Md5Hash.h"
+#include "platform/Rc4Key.h"
+#include "platform/RsaKey.h"
 
 // Key container name; the pair is kept in CORVANE_KEYS/<name>.pem under the current directory.
 inline constexpr const char* kKeyContainerName = "KestroveRuvuzUvirIP_Host{A4270DC8-54D5-11D7-A016-0003B3008F24}";

@@ -11,7 +11,6 @@
 #include "common/TempDir.h"
 #include "foundation/Logger.h"
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
 #include "platform/Files.h"
 
 namespace fuzzsupport {

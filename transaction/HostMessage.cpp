@@ -1,5 +1,7 @@
 // The host message of a transaction and the reading of the host's answer back into it.
 
+#include "transaction/HostMessage.h"
+
 #include <cctype>
 #include <chrono>
 #include <climits>

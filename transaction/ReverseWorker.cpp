@@ -8,6 +8,7 @@
 #include "foundation/Logger.h"
 #include "foundation/SharedConstants.h"
 #include "platform/Clock.h"
+#include "transaction/HostMessage.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {

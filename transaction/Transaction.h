@@ -1,7 +1,8 @@
 #pragma once
 // One gift-card transaction from the arrival of a POS request until its reply has been delivered: the request
 // frame taken apart and decrypted, the validated fields, the host message and the host's answer, the framed
-// reply, and the state that hands the record between the sessions, the queues and the host workers.
+// reply, and the state that hands the record between the sessions, the queues and the host workers. The host
+// message members are defined in HostMessage.cpp (its tables in HostMessage.h), the replies in Replies.cpp.
 
 #include <cstdint>
 #include <string>
@@ -135,7 +136,7 @@ public:
     // The TranCode-dependent checks of ParseFields; sets m_TranCode on success.
     void ParseTranFields(const CStringMap& fields);
 
-    // --- Host message ---
+    // --- Host message (HostMessage.cpp; its free helpers are in HostMessage.h) ---
     // Writes the host message into m_HostRequest. A reversal first waits until more than 35 whole seconds
     // have passed since m_Created, in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
     // when g_ShutdownEvent ended that wait.
@@ -222,12 +223,3 @@ public:
 
 // Transactions held by value, as the queues hand out their snapshots.
 using CTransactionList = std::vector<CTransaction>;
-
-// "%02d:%s" of the host response code and its text; "UNKNOWN RESPONSE CODE" for a code outside the table.
-std::string HostResponseText(int code);
-// The host message type (field "40") of a TranCode number; "0400" for a number outside the table.
-std::string HostMessageType(int tranCode);
-// The currency field of the merchant currency parameter; "C0840" for anything unknown.
-std::string CurrencyField(const std::string& merchantCurrency);
-// The currency name of a host "BC" code; an unknown code is returned unchanged.
-std::string IssueCurrencyName(const std::string& code);

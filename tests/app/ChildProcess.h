@@ -82,6 +82,8 @@ public:
         // Nor does it leave its launcher pipe or a Setup-dialog snapshot outside its folder.
         merged["KESTROVE_PIPE_DIR"] = folder.string();
         merged["KESTROVE_COMMON_DOCUMENTS_DIR"] = folder.string();
+        // Nor does it read the settings of the user running the tests.
+        merged["XDG_CONFIG_HOME"] = folder.string();
         for (const auto& [key, value] : env) {
             merged[key] = value;
         }

@@ -1,6 +1,8 @@
 // The application object's start-up and exit, run as the real program: command lines, the single-instance
-// locks in both modes, the log folder, unreadable parameters and a crypto object that cannot start. A service
-// stays up only when all its interfaces start, so its folders are configured against the host simulator.
+// locks in both modes, the log folder, unreadable parameters, a crypto object that cannot start and the user's
+// settings left as they were. A service stays up only when all its interfaces start, so its folders are
+// configured against the host simulator. What the start-up leaves in the process (the recent-file list, the
+// program's version entries) is seen by running it in the test's own process.
 
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 
@@ -16,12 +18,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QSettings>
+#include <QString>
+
 #include "ChildProcess.h"
 #include "TestHostSide.h"
 #include "common/LogFolder.h"
+#include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
+#include "foundation/AppMode.h"
 #include "foundation/Logger.h"
+#include "kxlib/kxFileFunctions.h"
+#include "kxlib/kxVersionInfo.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
 
@@ -292,6 +301,28 @@ TEST_F(AppProcessTest, ExistingLogFolderIsNotAnError) {
     Terminate(*child, folder);
 }
 
+TEST_F(AppProcessTest, TheUserSettingsAreLeftAsTheyWere) {
+    const std::filesystem::path folder = Folder("instance");
+    const std::filesystem::path config = Folder("config");
+    const std::filesystem::path settings = config / "Corvane Applications" / "VYRRuvuzUvirIP_Voda50.conf";
+    // The comment would not survive a rewrite by the settings code.
+    const std::string stored = "; kept by hand\n[Recent%20File%20List]\nFile1=/srv/a.kst\n";
+    std::filesystem::create_directories(settings.parent_path());
+    WriteFileBytes(settings, stored);
+    auto child = std::make_unique<CChildProcess>();
+    std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(folder, LockFolder(), false);
+    env["XDG_CONFIG_HOME"] = config.string();
+    ASSERT_TRUE(child->Start(KestroveProgram(), {}, folder, env, "kestrove"));
+    ASSERT_TRUE(WaitForConfigurationCheck(folder, *child)) << child->Stderr();
+    Terminate(*child, folder);
+    EXPECT_EQ(stored, ReadFileBytes(settings));
+    // Nothing beside it either (no lock file, no copy).
+    std::vector<std::filesystem::path> left{std::filesystem::recursive_directory_iterator(config),
+                                            std::filesystem::recursive_directory_iterator()};
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ((std::vector<std::filesystem::path>{settings.parent_path(), settings}), left);
+}
+
 TEST_F(AppProcessTest, LogFolderThatCannotBeMadeIsToldAndTheStartGoesOn) {
     const std::filesystem::path folder = Folder("instance");
     WriteFileBytes(folder / CLogger::kFolderName, "not a folder");
@@ -344,6 +375,55 @@ INSTANTIATE_TEST_SUITE_P(Steps, FatalStartTest,
                                            FatalStartCase{"CryptoCannotStart", "CORVANE_KEYS", false,
                                                           "Could Not Start Crypto API"}),
                          [](const auto& info) { return info.param.name; });
+
+// The start-up in this process, in each mode: the user settings and the lock folder in the temporary folder.
+class InProcessStartupTest : public TempDirTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QString::fromStdString((m_TempDir.Path() / "config").string()));
+        // What an earlier start-up put in place must not count.
+        kxVersionInfo::SetProgramTable({});
+    }
+    void TearDown() override { kxVersionInfo::SetProgramTable({}); }
+
+    CScopedEnvironmentVariable m_Locks{kLockFolderVariable, (m_TempDir.Path() / "locks").c_str()};
+    CAppModeFlags m_Flags;
+};
+
+TEST_P(InProcessStartupTest, StartupReadsTheRecentFilesAndPutsTheVersionEntriesInPlace) {
+    {
+        QSettings stored(
+            QString::fromStdString(
+                (m_TempDir.Path() / "config" / "Corvane Applications" / "VYRRuvuzUvirIP_Voda50.conf").string()),
+            QSettings::IniFormat);
+        stored.setValue("Recent File List/File1", "/srv/lane day.kst");
+        stored.setValue("Recent File List/File3", "/srv/old.kst");
+    }
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    ASSERT_TRUE(app.InitInstance(std::string("kestrove ") + GetParam()));
+    EXPECT_EQ((std::vector<std::string>{"/srv/lane day.kst", "", "/srv/old.kst", ""}), app.RecentFileList().Names());
+
+    const std::map<std::string, std::string> expected = {
+        {"CompanyName", "Corvane"},        {"FileDescription", "Kestrove 5.00 for RuvuzUvir"},
+        {"FileVersion", "5.00.06-0001"},   {"InternalName", "kestrove"},
+        {"OriginalFilename", "kestrove"},  {"ProductName", "Kestrove"},
+        {"ProductVersion", "5.00.06-0001"}};
+    // The running program answers from the table, by an empty path or by its own.
+    for (const kxString& path : {kxString(), GetModulePath()}) {
+        std::map<kxString, kxString> entries;
+        kxVersionInfo(path).Read(entries);
+        std::map<std::string, std::string> texts;
+        for (const auto& [key, value] : entries) {
+            texts[key.Str()] = value.Str();
+        }
+        EXPECT_EQ(expected, texts) << path.Str();
+    }
+    EXPECT_EQ(0, app.ExitInstance());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, InProcessStartupTest, ::testing::Values("", "/started_as_service"),
+                         [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
 
 TEST(ParseDeviceIdTest, TakesTheTextBetweenTheBracketsAfterTheSwitch) {
     EXPECT_EQ("AB", ParseDeviceId("kestrove /device_id=[AB]"));

@@ -1,7 +1,8 @@
 #include "common/LaneRequestKey.h"
 
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
+#include "platform/Rc4Key.h"
+#include "platform/SimpleBlob.h"
 #include "transaction/Transaction.h"
 
 std::string JoinFields(const RequestFieldList& fields) {

@@ -11,6 +11,9 @@
 #include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "platform/Rc4Key.h"
+#include "platform/RsaKey.h"
+#include "platform/SimpleBlob.h"
 
 namespace {
 const std::filesystem::path kKeyFile =

@@ -21,6 +21,7 @@
 #include "peers/PosClient.h"
 #include "peers/TestPki.h"
 #include "server/PosServer.h"
+#include "server/PosSession.h"
 #include "transaction/ReverseWorker.h"
 
 // The merchant the world is configured for.

@@ -6,7 +6,8 @@
 
 #include "common/Wait.h"
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
+#include "platform/RandomBytes.h"
+#include "platform/Rc4Key.h"
 
 namespace {
 constexpr char kFs = 0x1C;

@@ -8,6 +8,8 @@
 #include "common/LaneRequestKey.h"
 #include "foundation/Request.h"
 #include "platform/Clock.h"
+#include "platform/RandomBytes.h"
+#include "platform/Rc4Key.h"
 
 namespace {
 

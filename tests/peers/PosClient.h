@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/Crypto.h"
 #include "platform/Socket.h"
 
 // One reply frame as the client received it.

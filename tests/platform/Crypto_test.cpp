@@ -1,5 +1,3 @@
-#include "platform/Crypto.h"
-
 #include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
@@ -13,6 +11,13 @@
 
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "platform/KeyBlob.h"
+#include "platform/KeyContainer.h"
+#include "platform/Md5Hash.h"
+#include "platform/RandomBytes.h"
+#include "platform/Rc4Key.h"
+#include "platform/RsaKey.h"
+#include "platform/SimpleBlob.h"
 
 namespace {
 constexpr const char* kName = "TestContainer{0000}";

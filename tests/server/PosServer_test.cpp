@@ -28,7 +28,9 @@
 #include "peers/PosClient.h"
 #include "peers/QueueStandInHost.h"
 #include "platform/ProcessEvents.h"
+#include "platform/Rc4Key.h"
 #include "platform/Socket.h"
+#include "server/PosSession.h"
 #include "transaction/Replies.h"
 #include "transaction/TransactionQueue.h"
 

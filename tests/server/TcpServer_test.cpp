@@ -19,6 +19,7 @@
 #include "platform/Event.h"
 #include "platform/Socket.h"
 #include "platform/WorkerThread.h"
+#include "server/TcpSession.h"
 
 namespace {
 

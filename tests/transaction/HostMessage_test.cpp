@@ -13,6 +13,7 @@
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "platform/ProcessEvents.h"
+#include "transaction/HostMessage.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionTestSupport.h"
 

@@ -25,6 +25,7 @@
 #include "foundation/SharedConstants.h"
 #include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
+#include "transaction/HostMessage.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
 

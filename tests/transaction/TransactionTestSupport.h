@@ -14,7 +14,6 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
-#include "platform/Crypto.h"
 #include "transaction/Transaction.h"
 
 namespace testsupport {

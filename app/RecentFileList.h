@@ -1,0 +1,38 @@
+#pragma once
+// The most-recent-file list the window framework keeps among the user's settings: up to four paths, entries
+// "File1".."File4" of the section "Recent File List", in the settings of the organisation "Corvane
+// Applications" and the application's name ($XDG_CONFIG_HOME/Corvane Applications/<application>.conf, else
+// ~/.config/...). Nothing in the program opens or saves a document, so nothing ever adds to the list: the
+// start-up reads it as it was left and nothing writes it back, so a service on a read-only home is not hurt.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The organisation the program's settings are kept under.
+inline constexpr char kRegistryKey[] = "Corvane Applications";
+// How many recent files the list holds.
+inline constexpr size_t kRecentFileCount = 4;
+
+// Not thread-safe: the application object reads it on the main thread during the start-up.
+class CRecentFileList {
+public:
+    static constexpr char kSectionName[] = "Recent File List";
+    // Followed by the entry's number, 1 for the most recent.
+    static constexpr char kEntryPrefix[] = "File";
+
+    // An empty list of |size| entries in the settings of |organisation| and |application|.
+    CRecentFileList(std::string organisation, std::string application, size_t size);
+
+    // Reads entries File1..File<size>; a missing one is empty, later numbers are not read. False when the
+    // settings exist but cannot be read: the list is then empty.
+    bool ReadList();
+
+    // The entries in order, File1 first: always |size| of them, "" where none is stored.
+    const std::vector<std::string>& Names() const { return m_Names; }
+
+private:
+    std::string m_Organisation;
+    std::string m_Application;
+    std::vector<std::string> m_Names;
+};
