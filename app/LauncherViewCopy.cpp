@@ -6,22 +6,22 @@
 // One snapshot asked of the window. Shared by the asking thread and the work queued to the window, which
 // may run after the asker has given up.
 struct CLauncherViewCopy::SSnapshotCall {
-    std::mutex lock;
-    bool started = false;   // the window has begun it; guarded by lock
-    bool abandoned = false; // the asker has given up before it began; guarded by lock
-    std::string reply;      // guarded by lock
+    CMutex lock;
+    bool started GUARDED_BY(lock) = false;   // the window has begun it
+    bool abandoned GUARDED_BY(lock) = false; // the asker has given up before it began
+    std::string reply GUARDED_BY(lock);
     CEvent done{true};
 };
 
 CLauncherViewCopy::CLauncherViewCopy() = default;
 
 void CLauncherViewCopy::SetCaption(const std::string& text) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_Caption = text;
 }
 
 void CLauncherViewCopy::AddTrafficLine(const std::string& line) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_Lines.insert(m_Lines.begin(), line);
     if (m_Lines.size() > static_cast<size_t>(kTrafficMostLines)) {
         m_Lines.resize(kTrafficKeptLines);
@@ -29,17 +29,17 @@ void CLauncherViewCopy::AddTrafficLine(const std::string& line) {
 }
 
 std::string CLauncherViewCopy::Caption() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     return m_Caption;
 }
 
 std::vector<std::string> CLauncherViewCopy::TrafficLines() const {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     return m_Lines;
 }
 
 void CLauncherViewCopy::ConnectWindow(PostToWindow post, MakeSnapshot snapshot) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_Post = std::move(post);
     m_Snapshot = std::move(snapshot);
     if (!m_SnapshotsCancelled) {
@@ -48,25 +48,25 @@ void CLauncherViewCopy::ConnectWindow(PostToWindow post, MakeSnapshot snapshot) 
 }
 
 void CLauncherViewCopy::DisconnectWindow() {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_Post = nullptr;
     m_Snapshot = nullptr;
     m_EndWaits.Set();
 }
 
 void CLauncherViewCopy::SetSnapshotWaitMs(uint32_t ms) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_SnapshotWaitMs = ms;
 }
 
 void CLauncherViewCopy::CancelSnapshots() {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_SnapshotsCancelled = true;
     m_EndWaits.Set();
 }
 
 void CLauncherViewCopy::AllowSnapshots() {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     m_SnapshotsCancelled = false;
     if (m_Post) {
         m_EndWaits.Reset();
@@ -79,14 +79,14 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
     uint32_t waitMs = 0;
     {
         // Posted under the lock, so DisconnectWindow cannot let the window go between the test and the post.
-        std::lock_guard<std::mutex> guard(m_Lock);
+        CMutexLock guard(m_Lock);
         if (!m_Post || !m_Snapshot || m_SnapshotsCancelled) {
             return noDialog;
         }
         waitMs = m_SnapshotWaitMs;
         m_Post([call, snapshot = m_Snapshot, noDialog] {
             {
-                std::lock_guard<std::mutex> callGuard(call->lock);
+                CMutexLock callGuard(call->lock);
                 if (call->abandoned) {
                     return; // nobody waits for it any more: no file is made for nobody
                 }
@@ -99,7 +99,7 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
                 reply = noDialog; // nothing thrown may reach the window's event loop, and the asker is answered
             }
             {
-                std::lock_guard<std::mutex> callGuard(call->lock);
+                CMutexLock callGuard(call->lock);
                 call->reply = std::move(reply);
             }
             call->done.Set();
@@ -107,7 +107,7 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
     }
     WaitForAnyEvent({&call->done, &m_EndWaits}, waitMs);
     {
-        std::lock_guard<std::mutex> callGuard(call->lock);
+        CMutexLock callGuard(call->lock);
         if (!call->started) {
             call->abandoned = true;
             return noDialog;
@@ -115,6 +115,6 @@ std::string CLauncherViewCopy::MakeSettingsForm() {
     }
     // The window is making it now, which takes one rendering: its file is not left behind for nobody.
     call->done.Wait(kInfinite);
-    std::lock_guard<std::mutex> callGuard(call->lock);
+    CMutexLock callGuard(call->lock);
     return call->reply;
 }

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 
 // Thread-safe: every member takes m_Lock. The setters are for the thread that owns the window (or stands in
 // for it), the readers and MakeSettingsForm for the pipe thread.
@@ -57,12 +57,12 @@ public:
 private:
     struct SSnapshotCall;
 
-    mutable std::mutex m_Lock;
-    std::string m_Caption;                              // guarded by m_Lock
-    std::vector<std::string> m_Lines;                   // newest first; guarded by m_Lock
-    PostToWindow m_Post;                                // guarded by m_Lock
-    MakeSnapshot m_Snapshot;                            // guarded by m_Lock
-    uint32_t m_SnapshotWaitMs = kDefaultSnapshotWaitMs; // guarded by m_Lock
-    bool m_SnapshotsCancelled = false;                  // guarded by m_Lock
-    CEvent m_EndWaits{true};                            // manual reset: set while waits must end at once
+    mutable CMutex m_Lock;
+    std::string m_Caption GUARDED_BY(m_Lock);
+    std::vector<std::string> m_Lines GUARDED_BY(m_Lock); // newest first
+    PostToWindow m_Post GUARDED_BY(m_Lock);
+    MakeSnapshot m_Snapshot GUARDED_BY(m_Lock);
+    uint32_t m_SnapshotWaitMs GUARDED_BY(m_Lock) = kDefaultSnapshotWaitMs;
+    bool m_SnapshotsCancelled GUARDED_BY(m_Lock) = false;
+    CEvent m_EndWaits{true}; // manual reset: set while waits must end at once
 };

@@ -20,7 +20,7 @@ void CParameterDownload::Run() {
     std::optional<std::vector<CServiceHost>> hosts;
     std::optional<std::filesystem::path> machineIdFile;
     {
-        std::lock_guard<std::mutex> hold(m_Lock);
+        CMutexLock hold(m_Lock);
         hosts = m_Hosts;
         machineIdFile = m_MachineIdFile;
     }
@@ -38,28 +38,28 @@ void CParameterDownload::Run() {
     } else {
         CLogger::Instance().LogLine("Parameter Load Failed - %s", error.c_str());
     }
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     m_Succeeded = succeeded;
     m_LastErrorText = succeeded ? std::string() : error;
 }
 
 bool CParameterDownload::Succeeded() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_Succeeded;
 }
 
 std::string CParameterDownload::GetLastErrorText() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_LastErrorText;
 }
 
 void CParameterDownload::SetHosts(std::vector<CServiceHost> hosts) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     m_Hosts = std::move(hosts);
 }
 
 void CParameterDownload::SetMachineIdFile(std::filesystem::path file) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     m_MachineIdFile = std::move(file);
 }
 

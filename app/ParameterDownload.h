@@ -5,13 +5,13 @@
 
 #include <filesystem>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/InterfaceParts.h"
 #include "app/NQMSClient.h"
+#include "platform/Mutex.h"
 
 // What the Setup dialog shows around a load.
 inline constexpr char kRetrievingParametersText[] = "Attempting to Retrieve Parameters from NQMS...";
@@ -41,11 +41,11 @@ public:
 
 private:
     const std::function<std::string()> m_DeviceId;
-    mutable std::mutex m_Lock;
-    bool m_Succeeded = false;                             // guarded by m_Lock
-    std::string m_LastErrorText;                          // guarded by m_Lock
-    std::optional<std::vector<CServiceHost>> m_Hosts;     // guarded by m_Lock
-    std::optional<std::filesystem::path> m_MachineIdFile; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    bool m_Succeeded GUARDED_BY(m_Lock) = false;
+    std::string m_LastErrorText GUARDED_BY(m_Lock);
+    std::optional<std::vector<CServiceHost>> m_Hosts GUARDED_BY(m_Lock);
+    std::optional<std::filesystem::path> m_MachineIdFile GUARDED_BY(m_Lock);
 };
 
 // Runs |body| on a new worker thread named |name| and waits for it with WaitAndPumpMessages, so the window keeps

@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -25,6 +24,7 @@
 
 #include "app/ProgramWorld.h"
 #include "common/TempDir.h"
+#include "platform/Mutex.h"
 #include "transaction/ReversalJournal.h"
 
 using testing_child::CProgramWorld;
@@ -70,11 +70,11 @@ public:
     const std::vector<std::string>& Cards() const { return m_Cards; }
     // What the lane sent for |card| and how it ended, one line each.
     std::vector<std::string> History(const std::string& card) {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         return m_History[card];
     }
     int64_t Expected(const std::string& card) {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         return m_Expected[card];
     }
 
@@ -109,7 +109,7 @@ private:
             }
             const std::string outcome = !answered ? "unanswered" : reply.cmdStatus + " " + reply.textResponse;
             {
-                std::lock_guard<std::mutex> lock(m_Lock);
+                CMutexLock lock(m_Lock);
                 m_History[card].push_back(tranCode + " " + amount + " invoice " + std::to_string(invoice) + ": " +
                                           outcome);
             }
@@ -120,7 +120,7 @@ private:
             }
             if (reply.cmdStatus == "Approved") {
                 m_Figures.approved++;
-                std::lock_guard<std::mutex> lock(m_Lock);
+                CMutexLock lock(m_Lock);
                 m_Expected[card] += tranCode == "Sale" ? -cents : cents;
             } else if (reply.cmdStatus == "Declined") {
                 m_Figures.declined++;
@@ -135,9 +135,9 @@ private:
     CFigures& m_Figures;
     const std::atomic<int>& m_Port;
     std::vector<std::string> m_Cards;
-    std::mutex m_Lock;
-    std::map<std::string, int64_t> m_Expected;                 // guarded by m_Lock
-    std::map<std::string, std::vector<std::string>> m_History; // guarded by m_Lock
+    CMutex m_Lock;
+    std::map<std::string, int64_t> m_Expected GUARDED_BY(m_Lock);
+    std::map<std::string, std::vector<std::string>> m_History GUARDED_BY(m_Lock);
     std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 };

@@ -45,13 +45,13 @@ void AppendEntry(std::string& out, const std::string& line) {
 } // namespace
 
 void CLogQueue::AddLine(const std::string& line) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_PendingLines.push_back(line);
     ++m_AddedCount;
 }
 
 void CLogQueue::TakeLines() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_WriteLines.empty()) {
         m_WriteLines.swap(m_PendingLines);
     } else {
@@ -110,35 +110,37 @@ bool CLogger::LogLine(const char* format, ...) {
 bool CLogger::Flush() {
     uint64_t target = 0;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         target = m_AddedCount;
     }
-    std::unique_lock<std::mutex> lock(m_FlushLock);
+    CMutexLock lock(m_FlushLock);
     if (m_WrittenCount >= target) {
         return true;
     }
-    lock.unlock();
+    lock.Unlock();
     m_WakeEvent.Set(); // lines added through AddLine alone did not wake the writer
-    lock.lock();
-    m_FlushCond.wait(lock, [&] { return m_WrittenCount >= target || m_WriterDone; });
+    lock.Lock();
+    while (m_WrittenCount < target && !m_WriterDone) {
+        m_FlushCond.Wait(m_FlushLock);
+    }
     return m_WrittenCount >= target;
 }
 
 void CLogger::SetBatchHookForTesting(std::function<void(size_t)> hook) {
-    std::lock_guard<std::mutex> lock(m_HookLock);
+    CMutexLock lock(m_HookLock);
     m_BatchHook = std::move(hook);
 }
 
 void CLogger::MarkWritten(uint64_t through) {
-    std::lock_guard<std::mutex> lock(m_FlushLock);
+    CMutexLock lock(m_FlushLock);
     m_WrittenCount = through;
-    m_FlushCond.notify_all();
+    m_FlushCond.NotifyAll();
 }
 
 void CLogger::MarkWriterDone() {
-    std::lock_guard<std::mutex> lock(m_FlushLock);
+    CMutexLock lock(m_FlushLock);
     m_WriterDone = true;
-    m_FlushCond.notify_all();
+    m_FlushCond.NotifyAll();
 }
 
 void CLogger::WriteBatch() {
@@ -147,7 +149,7 @@ void CLogger::WriteBatch() {
     }
     std::function<void(size_t)> hook;
     {
-        std::lock_guard<std::mutex> lock(m_HookLock);
+        CMutexLock lock(m_HookLock);
         hook = m_BatchHook;
     }
     if (hook) {

@@ -2,15 +2,14 @@
 // The one process-wide logger: any thread queues printf-style lines; a writer thread appends them, in
 // batches and masked, to one file a day in its folder (kFolderName) under the current directory.
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 
 // Queue of finished lines between the callers and the writer.
@@ -28,11 +27,11 @@ public:
     void TakeLines();
 
 protected:
-    std::mutex m_Lock;
-    std::vector<std::string> m_PendingLines; // guarded by m_Lock
-    uint64_t m_AddedCount = 0;               // lines ever added; guarded by m_Lock
-    std::vector<std::string> m_WriteLines;   // writer thread only
-    uint64_t m_TakenThrough = 0;             // m_AddedCount at the last TakeLines; writer thread only
+    CMutex m_Lock;
+    std::vector<std::string> m_PendingLines GUARDED_BY(m_Lock);
+    uint64_t m_AddedCount GUARDED_BY(m_Lock) = 0; // lines ever added
+    std::vector<std::string> m_WriteLines;        // writer thread only
+    uint64_t m_TakenThrough = 0;                  // m_AddedCount at the last TakeLines; writer thread only
 };
 
 // The logger. LogLine never touches the disk: it formats, appends under a short lock and wakes the writer,
@@ -82,13 +81,13 @@ private:
     CEvent m_WakeEvent{false}; // automatic reset; set by every accepted LogLine
     CEvent m_StopEvent{true};  // manual reset; set by Stop or when the writer cannot start
 
-    std::mutex m_HookLock;
-    std::function<void(size_t)> m_BatchHook; // guarded by m_HookLock
+    CMutex m_HookLock;
+    std::function<void(size_t)> m_BatchHook GUARDED_BY(m_HookLock);
 
-    std::mutex m_FlushLock;
-    std::condition_variable m_FlushCond;
-    uint64_t m_WrittenCount = 0; // lines through the writer; guarded by m_FlushLock
-    bool m_WriterDone = false;   // guarded by m_FlushLock
+    CMutex m_FlushLock;
+    CCondVar m_FlushCond;
+    uint64_t m_WrittenCount GUARDED_BY(m_FlushLock) = 0; // lines through the writer
+    bool m_WriterDone GUARDED_BY(m_FlushLock) = false;
 
     CWorkerThread m_pWriterThread; // last member: it is joined before the rest goes
 };

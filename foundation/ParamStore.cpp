@@ -54,12 +54,12 @@ CParamStore& CParamStore::Instance() {
 CParamStore::CParamStore(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
 
 CParamSettings CParamStore::GetParams() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_Settings;
 }
 
 bool CParamStore::SetParams(const CParamSettings& settings) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     if (!SaveLocked(settings)) {
         return false;
     }
@@ -74,7 +74,7 @@ bool CParamStore::ClearParams() {
 }
 
 bool CParamStore::LoadParams() {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     std::string text;
     std::string error;
     if (!ReadWholeFile(m_FileName, &text, &error)) {
@@ -106,22 +106,22 @@ bool CParamStore::LoadParams() {
 }
 
 bool CParamStore::SaveParams(const CParamSettings& settings) {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return SaveLocked(settings);
 }
 
 bool CParamStore::RebuildParams() {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return RebuildLocked();
 }
 
 int CParamStore::GetLastErrorCode() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_LastErrorCode;
 }
 
 std::string CParamStore::GetLastErrorText() const {
-    std::lock_guard<std::mutex> hold(m_Lock);
+    CMutexLock hold(m_Lock);
     return m_LastErrorText;
 }
 

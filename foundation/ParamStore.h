@@ -4,10 +4,10 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 #include "foundation/ParamSettings.h"
+#include "platform/Mutex.h"
 
 // The file that holds the serialised set between runs, relative to the current directory.
 inline constexpr char kParamStoreFileName[] = "MerchantParams.dat";
@@ -58,18 +58,18 @@ public:
     std::string GetLastErrorText() const;
 
 private:
-    bool SaveLocked(const CParamSettings& settings); // caller holds m_Lock
-    bool RebuildLocked();                            // caller holds m_Lock
-    bool WriteLocked(const std::string& text);       // caller holds m_Lock
+    bool SaveLocked(const CParamSettings& settings) REQUIRES(m_Lock);
+    bool RebuildLocked() REQUIRES(m_Lock);
+    bool WriteLocked(const std::string& text) REQUIRES(m_Lock);
     // Moves a foreign-version file aside and logs where it went, or that it could not be moved (then false:
-    // the caller must not overwrite it). Caller holds m_Lock.
-    bool KeepAsideLocked();
+    // the caller must not overwrite it).
+    bool KeepAsideLocked() REQUIRES(m_Lock);
 
-    mutable std::mutex m_Lock;
+    mutable CMutex m_Lock;
     const std::filesystem::path m_FileName;
-    int m_LastErrorCode = 0;     // guarded by m_Lock
-    std::string m_LastErrorText; // guarded by m_Lock
-    CParamSettings m_Settings;   // guarded by m_Lock
+    int m_LastErrorCode GUARDED_BY(m_Lock) = 0;
+    std::string m_LastErrorText GUARDED_BY(m_Lock);
+    CParamSettings m_Settings GUARDED_BY(m_Lock);
 };
 
 // The operator messages of CheckConfiguration.

@@ -89,7 +89,7 @@ bool CRequest::FailStart(uint32_t code, const char* suffix) {
 }
 
 bool CRequest::StartCrypto() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CLogger& log = CLogger::Instance();
     // A second start must not publish the key of the first, not even its text when this start fails early.
     m_ExchangeKey = CRsaKey();
@@ -175,7 +175,7 @@ bool CRequest::StartCrypto() {
 }
 
 bool CRequest::StopCrypto() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_SessionKey1.Clear();
     m_SessionKey2.Clear();
     m_Hash1.Destroy();
@@ -190,7 +190,7 @@ std::string CRequest::GetPublicKeyHex() const {
 }
 
 bool CRequest::GenerateRandom(uint32_t length, uint8_t* buffer) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return GenerateRandomBytes(buffer, length) == kCryptOk;
 }
 
@@ -203,18 +203,18 @@ bool CRequest::EncryptWithSessionKey(const CRc4Key& key, uint8_t* buffer, uint32
 }
 
 bool CRequest::EncryptLoginBlock(uint8_t* buffer, uint32_t* dataLength, uint32_t bufferSize) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return EncryptWithSessionKey(m_SessionKey1, buffer, dataLength, bufferSize);
 }
 
 bool CRequest::EncryptParamChallenge(uint8_t* buffer, uint32_t* dataLength, uint32_t bufferSize) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return EncryptWithSessionKey(m_SessionKey2, buffer, dataLength, bufferSize);
 }
 
 bool CRequest::DecryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& hex,
                                     std::string* text) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CRc4Key key;
     if (m_Provider.ImportKey(keyBlob, blobLength, &key) != kCryptOk) {
         return false;
@@ -238,7 +238,7 @@ bool CRequest::DecryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength,
 
 bool CRequest::EncryptWithClientKey(const uint8_t* keyBlob, uint32_t blobLength, const std::string& text,
                                     std::string* hex) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CRc4Key key;
     if (m_Provider.ImportKey(keyBlob, blobLength, &key) != kCryptOk) {
         return false;

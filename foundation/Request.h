@@ -5,12 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/KeyContainer.h"
 #include "platform/Md5Hash.h"
+#include "platform/Mutex.h"
 #include "platform/Rc4Key.h"
 #include "platform/RsaKey.h"
 
@@ -60,14 +60,14 @@ private:
     bool EncryptWithSessionKey(const CRc4Key& key, uint8_t* buffer, uint32_t* dataLength, uint32_t bufferSize);
     bool FailStart(uint32_t code, const char* suffix = "");
 
-    std::mutex m_Lock;
-    CKeyContainer m_Provider;    // guarded by m_Lock
-    CRsaKey m_ExchangeKey;       // guarded by m_Lock
-    CRc4Key m_SessionKey1;       // guarded by m_Lock
-    CRc4Key m_SessionKey2;       // guarded by m_Lock
-    CMd5Hash m_Hash1;            // guarded by m_Lock; held only while StartCrypto derives keys
-    CMd5Hash m_Hash2;            // guarded by m_Lock; held only while StartCrypto derives keys
-    std::string m_PublicKeyText; // written by StartCrypto only
+    CMutex m_Lock;
+    CKeyContainer m_Provider GUARDED_BY(m_Lock);
+    CRsaKey m_ExchangeKey GUARDED_BY(m_Lock);
+    CRc4Key m_SessionKey1 GUARDED_BY(m_Lock);
+    CRc4Key m_SessionKey2 GUARDED_BY(m_Lock);
+    CMd5Hash m_Hash1 GUARDED_BY(m_Lock); // held only while StartCrypto derives keys
+    CMd5Hash m_Hash2 GUARDED_BY(m_Lock); // held only while StartCrypto derives keys
+    std::string m_PublicKeyText;         // written by StartCrypto only
 };
 
 // The fixed session keys (1: login challenge, shared with the POS client component; 2: parameter download,

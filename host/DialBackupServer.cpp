@@ -76,12 +76,12 @@ CDialBackupServer::~CDialBackupServer() {
 }
 
 std::string CDialBackupServer::GetLastErrorText() const {
-    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    CMutexLock lock(m_ErrorLock);
     return m_LastError;
 }
 
 void CDialBackupServer::SetLastError(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_ErrorLock);
+    CMutexLock lock(m_ErrorLock);
     m_LastError = text;
 }
 
@@ -194,7 +194,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         if (!HangUp() && !HangUp()) {
             SetLastError(kDialHangUpFailedText);
             EndFailed(transaction, kTranStateDialSendFailed);
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
             return;
         }
     }
@@ -202,7 +202,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         m_LastFailureNotReversal = false;
         if (!InitModem() || !Dial()) {
             EndFailed(transaction, kTranStateDialSendFailed);
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
             return;
         }
     }
@@ -219,7 +219,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         m_LastFailureNotReversal = !reversal;
         HangUp();
     }
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
 }
 
 bool CDialBackupServer::InitModem() {

@@ -7,12 +7,12 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "host/ComPort.h"
 #include "host/DialTimings.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 #include "transaction/Transaction.h"
 
@@ -112,6 +112,6 @@ private:
     std::atomic<bool> m_Serving{false};
     // Whether the last failed exchange was not a reversal's (a reversal then keeps the call that is up).
     bool m_LastFailureNotReversal = false; // worker thread only
-    mutable std::mutex m_ErrorLock;
-    std::string m_LastError; // guarded by m_ErrorLock
+    mutable CMutex m_ErrorLock;
+    std::string m_LastError GUARDED_BY(m_ErrorLock);
 };

@@ -9,6 +9,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/SharedConstants.h"
+#include "foundation/WorkerStart.h"
 #include "host/DatawireClient.h"
 #include "host/ServiceProviderList.h"
 #include "host/ViewSink.h"
@@ -168,27 +169,19 @@ bool CRuvuzUvirInterface::Start() {
     }
     m_pThread.reset();
     m_LastError.clear();
-    m_FailedEvent.Reset();
-    m_StartedEvent.Reset();
-    m_StopEvent.Reset();
     m_WakeEvent.Reset();
     g_ShutdownEvent.Reset();
-    m_pThread =
-        std::make_unique<CWorkerThread>("RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    // The thread runs its loop until told to stop, so it is stopped rather than waited for.
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "RuvuzUvir Processing", [this] { return RuvuzUvirProcessingThreadProc(this); },
+        {m_FailedEvent, m_StartedEvent, m_StopEvent}, [this] { Stop(); });
+    if (started == EWorkerStart::NotCreated) {
         m_LastError = kRuvuzUvirStartFailedText;
         ReportError(kRuvuzUvirStartFailedText, true, AppModeFlags().StartedAsService(), 0);
-        return false;
+    } else if (started == EWorkerStart::Stopped) {
+        m_LastError = "The RuvuzUvir Processing thread did not report that it runs.";
     }
-    const int signalled = WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent, &m_StopEvent});
-    if (signalled == 1) {
-        return true;
-    }
-    // The thread runs its loop until told to stop, so it is stopped rather than waited for.
-    Stop();
-    m_LastError = "The RuvuzUvir Processing thread did not report that it runs.";
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 bool CRuvuzUvirInterface::Stop() {
@@ -258,7 +251,7 @@ void CRuvuzUvirInterface::AbortPass(CTransactionList& snapshot) {
             if (other.m_CryptMode != kCryptModeAbort && other.m_State == kTranStateQueued &&
                 other.m_ClientAddress == abort.m_ClientAddress) {
                 other.m_State = kTranStateAborted;
-                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, other);
+                g_TransactionQueue.ReplaceBySeq(other.m_QueueSeq, kTranStateQueued, other);
             }
         }
         abort.m_State = kTranStateDelivered;
@@ -271,7 +264,7 @@ bool CRuvuzUvirInterface::ReleaseHeldReversals() {
         if (g_ShutdownEvent.IsSet()) {
             // As the reversal's own hold ends at a stop: no message written, nothing sent.
             EndAsHostError(it->m_Transaction, ShutdownText(), ShutdownText());
-            g_TransactionQueue.ReplaceBySeq(it->m_Transaction.m_QueueSeq, it->m_Transaction);
+            g_TransactionQueue.ReplaceBySeq(it->m_Transaction.m_QueueSeq, kTranStateTaken, it->m_Transaction);
             m_TicketList.RemoveTicket(it->m_Ticket);
             it = m_HeldReversals.erase(it);
             continue;
@@ -306,7 +299,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
         if (ticket == 0) {
             transaction.m_State = kTranStateCodeSet;
             transaction.m_ResultCode = kResultShuttingDown;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateQueued, transaction);
             continue;
         }
         transaction.m_State = kTranStateTaken;
@@ -314,7 +307,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A reversal keeps the time of the transaction it reverses: its 35-second hold counts from it.
             transaction.m_Created = CTransaction::CreatedTimeNow();
         }
-        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+        g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateQueued, transaction);
         if (held) {
             m_HeldReversals.push_back(CHeldReversal{transaction, ticket, GetClock().TickMs()});
             continue;
@@ -323,7 +316,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             // A worker that could not start while others run: the transaction waits for one of them.
             m_TicketList.RemoveTicket(ticket);
             transaction.m_State = kTranStateQueued;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateTaken, transaction);
             waiting = true;
         }
     }
@@ -348,7 +341,7 @@ bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket
     m_TicketList.RemoveTicket(ticket);
     transaction.m_State = kTranStateCodeSet;
     transaction.m_ResultCode = kResultAuthThreadFailed;
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateTaken, transaction);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
+#include "foundation/WorkerStart.h"
 #include "host/DatawireTransport.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
@@ -17,24 +18,16 @@ bool CServiceDiscoveryWorker::Start() {
         return true;
     }
     m_pThread.reset();
-    m_StartedEvent.Reset();
-    m_FailedEvent.Reset();
-    m_StopEvent.Reset();
-    m_pThread = std::make_unique<CWorkerThread>("ServiceDiscovery", [this] { return Run(); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
-        ReportError(kServiceDiscoveryStartFailedText, true, AppModeFlags().StartedAsService(), 0);
-        return false;
-    }
-    const int signalled = WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent, &m_StopEvent});
-    if (signalled == 1) {
-        return true;
-    }
     // A failed discovery has ended the thread already; after a quit it may still be discovering, or past
     // a discovery that succeeded and in its loop, which only the stop event ends: waiting for it alone
     // could last for ever.
-    Stop();
-    return false;
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "ServiceDiscovery", [this] { return Run(); }, {m_FailedEvent, m_StartedEvent, m_StopEvent},
+        [this] { Stop(); });
+    if (started == EWorkerStart::NotCreated) {
+        ReportError(kServiceDiscoveryStartFailedText, true, AppModeFlags().StartedAsService(), 0);
+    }
+    return started == EWorkerStart::Started;
 }
 
 bool CServiceDiscoveryWorker::Stop() {

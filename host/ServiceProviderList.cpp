@@ -63,7 +63,7 @@ bool SplitServiceUrl(const std::string& url, CServiceUrl& out) {
 }
 
 bool CServiceProviderList::SetProviders(const std::vector<std::string>& urls) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Providers.clear();
     m_Cursor = 0;
     for (const std::string& url : urls) {
@@ -75,7 +75,7 @@ bool CServiceProviderList::SetProviders(const std::vector<std::string>& urls) {
 }
 
 bool CServiceProviderList::GetCurrent(std::string& url) const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_Providers.empty()) {
         return false;
     }
@@ -84,7 +84,7 @@ bool CServiceProviderList::GetCurrent(std::string& url) const {
 }
 
 bool CServiceProviderList::RemoveAndGetNext(const std::string& failedUrl, std::string& nextUrl) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Providers.erase(std::remove(m_Providers.begin(), m_Providers.end(), failedUrl), m_Providers.end());
     if (m_Cursor >= m_Providers.size()) {
         m_Cursor = 0;
@@ -101,12 +101,12 @@ bool CServiceProviderList::SetTwoProviders(const std::string& first, const std::
 }
 
 bool CServiceProviderList::IsEmpty() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Providers.empty();
 }
 
 bool CServiceProviderList::GetNextInTurn(std::string& url) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_Providers.empty()) {
         return false;
     }
@@ -119,12 +119,12 @@ bool CServiceProviderList::GetNextInTurn(std::string& url) {
 }
 
 std::vector<std::string> CServiceProviderList::GetProviders() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Providers;
 }
 
 void CServiceProviderList::RemoveAll() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Providers.clear();
     m_Cursor = 0;
 }

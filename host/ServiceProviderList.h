@@ -3,9 +3,10 @@
 // first, and the splitting of a provider or discovery URL into the endpoint a client connects to.
 
 #include <cstddef>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 // The port of a URL that names none.
 constexpr int kDefaultServicePort = 443;
@@ -55,9 +56,9 @@ public:
     void RemoveAll();
 
 private:
-    mutable std::mutex m_Lock;
-    std::vector<std::string> m_Providers; // guarded by m_Lock
-    size_t m_Cursor = 0;                  // guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::vector<std::string> m_Providers GUARDED_BY(m_Lock);
+    size_t m_Cursor GUARDED_BY(m_Lock) = 0;
 };
 
 // The providers of the process, filled by service discovery and used by the host interface.

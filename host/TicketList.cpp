@@ -5,7 +5,7 @@
 #include "platform/ProcessEvents.h"
 
 uint32_t CTicketList::NextTicket() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (g_ShutdownEvent.IsSet()) {
         return 0;
     }
@@ -15,7 +15,7 @@ uint32_t CTicketList::NextTicket() {
 }
 
 bool CTicketList::RemoveTicket(uint32_t ticket) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     auto found = std::find(m_Tickets.begin(), m_Tickets.end(), ticket);
     if (found == m_Tickets.end()) {
         return false;
@@ -25,16 +25,16 @@ bool CTicketList::RemoveTicket(uint32_t ticket) {
 }
 
 int CTicketList::GetCount() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return static_cast<int>(m_Tickets.size());
 }
 
 void CTicketList::RemoveAll() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Tickets.clear();
 }
 
 void CTicketList::SetLastTicketForTesting(uint32_t last) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_LastTicket = last;
 }

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 #include <list>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 // The largest ticket; the one after it is 1.
 constexpr uint32_t kMaxTicket = 999999;
@@ -33,7 +34,7 @@ public:
     void SetLastTicketForTesting(uint32_t last);
 
 private:
-    mutable std::mutex m_Lock;
-    uint32_t m_LastTicket = 0;     // guarded by m_Lock
-    std::list<uint32_t> m_Tickets; // outstanding, in order of issue; guarded by m_Lock
+    mutable CMutex m_Lock;
+    uint32_t m_LastTicket GUARDED_BY(m_Lock) = 0;
+    std::list<uint32_t> m_Tickets GUARDED_BY(m_Lock); // outstanding, in order of issue
 };

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <shared_mutex>
 
 namespace {
 // The view's sink, where the window handle of the traffic view would be. Posters hold the lock shared
 // for the length of one post, so once SetTrafficView returns no post is still inside the old sink.
-std::shared_mutex g_TrafficViewLock;
-IViewSink* g_hTrafficView = nullptr; // guarded by g_TrafficViewLock
+CSharedMutex g_TrafficViewLock;
+IViewSink* g_hTrafficView GUARDED_BY(g_TrafficViewLock) = nullptr;
 
 constexpr const char* kViewMessageNames[] = {
     "WM_START_INTERFACES",     "WM_REFRESH_TITLE",         "WM_STOP_INTERFACES",     "WM_SENDING_AUTH",
@@ -28,35 +27,35 @@ std::string ViewMessageName(uint32_t message) {
 }
 
 void CQueuedViewSink::PostViewMessage(EViewMessage message) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Messages.push_back(message);
 }
 
 std::vector<EViewMessage> CQueuedViewSink::Take() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     std::vector<EViewMessage> out(m_Messages.begin(), m_Messages.end());
     m_Messages.clear();
     return out;
 }
 
 std::vector<EViewMessage> CQueuedViewSink::Peek() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return std::vector<EViewMessage>(m_Messages.begin(), m_Messages.end());
 }
 
 int CQueuedViewSink::Count(EViewMessage message) const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return static_cast<int>(std::count(m_Messages.begin(), m_Messages.end(), message));
 }
 
 void PostViewMessage(EViewMessage message) {
-    std::shared_lock<std::shared_mutex> lock(g_TrafficViewLock);
+    CSharedLock lock(g_TrafficViewLock);
     if (g_hTrafficView != nullptr) {
         g_hTrafficView->PostViewMessage(message);
     }
 }
 
 void SetTrafficView(IViewSink* sink) {
-    std::unique_lock<std::shared_mutex> lock(g_TrafficViewLock);
+    CExclusiveLock lock(g_TrafficViewLock);
     g_hTrafficView = sink;
 }

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 // The view messages, posted without parameters. The window layer gives each its effect.
 enum EViewMessage : uint32_t {
@@ -50,8 +51,8 @@ public:
     int Count(EViewMessage message) const;
 
 private:
-    mutable std::mutex m_Lock;
-    std::deque<EViewMessage> m_Messages; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::deque<EViewMessage> m_Messages GUARDED_BY(m_Lock);
 };
 
 // Posts |message| to the view's sink; nothing happens while no view is connected.

@@ -1,11 +1,11 @@
 #include "kxlib/kxVersionInfo.h"
 
 #include <filesystem>
-#include <mutex>
 #include <system_error>
 
 #include "kxlib/kxFileFunctions.h"
 #include "kxlib/kxPeImage.h"
+#include "platform/Mutex.h"
 
 namespace {
 constexpr const char* kKeys[] = {"Comments",       "CompanyName",     "FileDescription",  "InternalName",
@@ -13,8 +13,8 @@ constexpr const char* kKeys[] = {"Comments",       "CompanyName",     "FileDescr
                                  "ProductName",    "ProductVersion",  "FileVersion",      "SpecialBuild"};
 
 struct ProgramTable {
-    std::mutex Lock;
-    std::map<kxString, kxString> Entries;
+    CMutex Lock;
+    std::map<kxString, kxString> Entries GUARDED_BY(Lock);
 };
 
 ProgramTable& TheProgramTable() {
@@ -48,7 +48,7 @@ void kxVersionInfo::Read(std::map<kxString, kxString>& entries) const {
     std::map<kxString, kxString> found;
     if (IsTheProgram(m_ModulePath)) {
         ProgramTable& table = TheProgramTable();
-        std::lock_guard<std::mutex> lock(table.Lock);
+        CMutexLock lock(table.Lock);
         found = table.Entries;
     } else {
         kxPeImage image;
@@ -61,6 +61,6 @@ void kxVersionInfo::Read(std::map<kxString, kxString>& entries) const {
 
 void kxVersionInfo::SetProgramTable(const std::map<kxString, kxString>& table) {
     ProgramTable& held = TheProgramTable();
-    std::lock_guard<std::mutex> lock(held.Lock);
+    CMutexLock lock(held.Lock);
     held.Entries = table;
 }

@@ -10,16 +10,16 @@
 
 // Shared by one wait-for-any call and the events it waits on, so a Set on any of them wakes it.
 struct CEventWaiter {
-    std::mutex lock;
-    std::condition_variable cond;
-    bool woken = false;
-    // An event loop's descriptor (CEventWatch), written on every wake; -1 for none. Guarded by |lock|, so a
-    // Set racing with the watcher's end never writes to a closed (or reused) descriptor.
-    int notifyFd = -1;
+    CMutex lock;
+    CCondVar cond;
+    bool woken GUARDED_BY(lock) = false;
+    // An event loop's descriptor (CEventWatch), written on every wake; -1 for none. Under |lock|, so a Set
+    // racing with the watcher's end never writes to a closed (or reused) descriptor.
+    int notifyFd GUARDED_BY(lock) = -1;
     void Wake() {
-        std::lock_guard<std::mutex> guard(lock);
+        CMutexLock guard(lock);
         woken = true;
-        cond.notify_all();
+        cond.NotifyAll();
         if (notifyFd >= 0) {
             const uint64_t one = 1;
             // Only fails when the counter is saturated, and then the descriptor is readable anyway.
@@ -31,7 +31,7 @@ struct CEventWaiter {
 
 int CEvent::TakeFirstSignalled(const std::vector<CEvent*>& events) {
     for (size_t i = 0; i < events.size(); ++i) {
-        std::lock_guard<std::mutex> lock(events[i]->m_Lock);
+        CMutexLock lock(events[i]->m_Lock);
         if (events[i]->TryConsumeLocked()) {
             return static_cast<int>(i);
         }
@@ -46,13 +46,13 @@ CEvent::~CEvent() = default;
 void CEvent::Set() {
     std::vector<std::shared_ptr<CEventWaiter>> waiters;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_Signalled = true;
         waiters = m_Waiters;
         if (m_ManualReset) {
-            m_Cond.notify_all();
+            m_Cond.NotifyAll();
         } else {
-            m_Cond.notify_one();
+            m_Cond.NotifyOne();
         }
     }
     for (auto& waiter : waiters) {
@@ -61,12 +61,12 @@ void CEvent::Set() {
 }
 
 void CEvent::Reset() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Signalled = false;
 }
 
 bool CEvent::IsSet() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Signalled;
 }
 
@@ -83,30 +83,30 @@ bool CEvent::TryConsumeLocked() {
 bool CEvent::Wait(uint32_t ms) {
     IClock& clock = GetClock();
     const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (;;) {
         if (TryConsumeLocked()) {
             return true;
         }
         if (ms == kInfinite) {
-            m_Cond.wait(lock);
+            m_Cond.Wait(m_Lock);
             continue;
         }
         const uint64_t now = clock.TickMs();
         if (now >= deadline) {
             return false;
         }
-        m_Cond.wait_for(lock, clock.RealSlice(deadline - now));
+        m_Cond.WaitFor(m_Lock, clock.RealSlice(deadline - now));
     }
 }
 
 void CEvent::AddWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Waiters.push_back(waiter);
 }
 
 void CEvent::RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Waiters.erase(std::remove(m_Waiters.begin(), m_Waiters.end(), waiter), m_Waiters.end());
 }
 
@@ -120,23 +120,28 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
     int result = kWaitTimeout;
     for (;;) {
         {
-            std::lock_guard<std::mutex> guard(waiter->lock);
+            CMutexLock guard(waiter->lock);
             waiter->woken = false;
         }
         result = CEvent::TakeFirstSignalled(events);
         if (result != kWaitTimeout) {
             break;
         }
-        std::unique_lock<std::mutex> lock(waiter->lock);
+        CMutexLock lock(waiter->lock);
         if (ms == kInfinite) {
-            waiter->cond.wait(lock, [&] { return waiter->woken; });
+            while (!waiter->woken) {
+                waiter->cond.Wait(waiter->lock);
+            }
             continue;
         }
         const uint64_t now = clock.TickMs();
         if (now >= deadline) {
             break;
         }
-        waiter->cond.wait_for(lock, clock.RealSlice(deadline - now), [&] { return waiter->woken; });
+        // A wake that comes early, or a spurious one, goes round the loop, which looks at the events again.
+        if (!waiter->woken) {
+            waiter->cond.WaitFor(waiter->lock, clock.RealSlice(deadline - now));
+        }
     }
     for (CEvent* event : events) {
         event->RemoveWaiter(waiter);
@@ -147,7 +152,7 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
 CEventWatch::CEventWatch(const std::vector<CEvent*>& events)
     : m_Events(events), m_Waiter(std::make_shared<CEventWaiter>()), m_Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
     {
-        std::lock_guard<std::mutex> guard(m_Waiter->lock);
+        CMutexLock guard(m_Waiter->lock);
         m_Waiter->notifyFd = m_Fd.Get();
     }
     for (CEvent* event : m_Events) {
@@ -160,7 +165,7 @@ CEventWatch::~CEventWatch() {
         event->RemoveWaiter(m_Waiter);
     }
     // A Set that copied the waiter before the removal may still wake it: it finds no descriptor.
-    std::lock_guard<std::mutex> guard(m_Waiter->lock);
+    CMutexLock guard(m_Waiter->lock);
     m_Waiter->notifyFd = -1;
 }
 

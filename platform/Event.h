@@ -2,12 +2,11 @@
 // Kernel-style events: manual or automatic reset, a wait for any of several events, and a watch that a
 // poll-driven event loop (the window's) can wait on. Time-outs run on the clock seam (platform/Clock.h).
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/Socket.h"
 
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
@@ -41,11 +40,11 @@ private:
     void AddWaiter(const std::shared_ptr<CEventWaiter>& waiter);
     void RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter);
 
-    mutable std::mutex m_Lock;
-    std::condition_variable m_Cond;
+    mutable CMutex m_Lock;
+    CCondVar m_Cond;
     const bool m_ManualReset;
     bool m_Signalled;
-    std::vector<std::shared_ptr<CEventWaiter>> m_Waiters; // wait-for-any callers, guarded by m_Lock
+    std::vector<std::shared_ptr<CEventWaiter>> m_Waiters GUARDED_BY(m_Lock); // wait-for-any callers
 };
 
 // Waits until one of |events| is signalled: returns its index (the lowest when several are), or

@@ -1,5 +1,7 @@
 #include "platform/WorkerThread.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 namespace {
@@ -24,12 +26,16 @@ bool CWorkerThread::Start() {
         }
     }
     m_Exited.Reset();
+    m_ExitCode.store(0);
+    // Before the thread exists, so that the body, and any thread it tells, sees its own worker as running.
+    m_Started.store(true);
     try {
         m_Thread = std::thread([this] {
             m_ExitCode.store(m_Body());
             m_Exited.Set();
         });
     } catch (const std::system_error&) {
+        m_Started.store(false);
         m_Exited.Set();
         return false;
     }
@@ -48,10 +54,13 @@ void CWorkerThread::Join() {
         return;
     }
     if (m_Thread.get_id() == std::this_thread::get_id()) {
-        m_Thread.detach(); // the body is ending its own owner; it cannot wait for itself
-        return;
+        // Detaching here would let the thread write its exit code into this object after its owner freed it.
+        std::fprintf(stderr, "FATAL: worker thread \"%s\" joined or destroyed on its own thread\n", m_Name.c_str());
+        std::fflush(stderr);
+        std::abort();
     }
     m_Thread.join();
+    m_Started.store(false);
 }
 
 void CWorkerThread::FailNextStartsForTesting(int count) {

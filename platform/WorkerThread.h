@@ -10,8 +10,12 @@
 
 #include "platform/Event.h"
 
-// Owns one thread. Start, WaitForExit and Join are for the owning thread only; IsRunning and ExitCode may be
-// read from any thread. The destructor joins a thread that was started.
+// Owns one thread. Start, WaitForExit and Join are for the owning thread only; Started, IsRunning and
+// ExitCode may be read from any thread. The destructor joins a thread that was started.
+// The thread may never end its own worker: Join, or the destructor, called on the worker's own thread logs
+// the fault to standard error and aborts the process. (It cannot wait for itself, and a thread left running
+// would write its exit code into a freed object.) A body that must go away with its owner hands the owner to
+// another thread to destroy.
 class CWorkerThread {
 public:
     CWorkerThread(std::string name, std::function<int()> body);
@@ -19,13 +23,18 @@ public:
     CWorkerThread(const CWorkerThread&) = delete;
     CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-    // Starts the thread; false when the system could not create it (or a test asked for that).
+    // Starts the thread; false when the system could not create it (or a test asked for that), or when it was
+    // started already and not joined since.
     bool Start();
-    bool Started() const { return m_Thread.joinable(); }
+    // From a successful Start until Join.
+    bool Started() const { return m_Started.load(); }
+    // Started, and the body has not returned yet.
     bool IsRunning() const { return Started() && !m_Exited.IsSet(); }
-    // Waits at most |ms| for the body to return; true when it has.
+    // Waits at most |ms| for the body to return; true when it has (or the thread was never started).
     bool WaitForExit(uint32_t ms);
+    // Waits for the thread to end; returns at once when it was not started or is joined already.
     void Join();
+    // What the body returned; 0 until it has.
     int ExitCode() const { return m_ExitCode.load(); }
     const std::string& Name() const { return m_Name; }
 
@@ -35,7 +44,8 @@ public:
 private:
     std::string m_Name;
     std::function<int()> m_Body;
-    std::thread m_Thread;
+    std::thread m_Thread; // owning thread only
+    std::atomic<bool> m_Started{false};
     CEvent m_Exited{true};
     std::atomic<int> m_ExitCode{0};
 };

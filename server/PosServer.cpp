@@ -18,22 +18,22 @@ int CPosServer::Start(int port, int backlog) {
 }
 
 void CPosServer::SetTimings(const SPosSessionTimings& timings) {
-    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    CMutexLock lock(m_TimingsLock);
     m_Timings = timings;
 }
 
 SPosSessionTimings CPosServer::GetTimings() const {
-    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    CMutexLock lock(m_TimingsLock);
     return m_Timings;
 }
 
 void CPosServer::SetRequestLimits(const SPosRequestLimits& limits) {
-    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    CMutexLock lock(m_TimingsLock);
     m_Limits = limits;
 }
 
 std::unique_ptr<CTcpSession> CPosServer::CreateSession() {
-    std::lock_guard<std::mutex> lock(m_TimingsLock);
+    CMutexLock lock(m_TimingsLock);
     return std::make_unique<CPosSession>(m_Timings, m_Limits);
 }
 

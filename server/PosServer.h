@@ -2,8 +2,8 @@
 // The server on the POS port: listens, and serves each lane's connection through a CPosSession.
 
 #include <memory>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "server/PosSession.h"
 #include "server/TcpServer.h"
 
@@ -41,7 +41,7 @@ protected:
     void DestroySession(std::unique_ptr<CTcpSession> session) override;
 
 private:
-    mutable std::mutex m_TimingsLock;
-    SPosSessionTimings m_Timings; // guarded by m_TimingsLock
-    SPosRequestLimits m_Limits;   // guarded by m_TimingsLock
+    mutable CMutex m_TimingsLock;
+    SPosSessionTimings m_Timings GUARDED_BY(m_TimingsLock);
+    SPosRequestLimits m_Limits GUARDED_BY(m_TimingsLock);
 };

@@ -409,6 +409,7 @@ void CPosSession::DeliverResults() {
     }
     g_TransactionQueue.GetBySeqList(m_Tickets, m_Snapshot);
     for (CTransaction& copy : m_Snapshot) {
+        const int32_t read = copy.m_State;
         switch (copy.m_State) {
         case kTranStateAborted:
             copy.m_ResultCode = kResultUserAbort;
@@ -435,7 +436,7 @@ void CPosSession::DeliverResults() {
             continue;
         }
         copy.m_State = kTranStateDelivered;
-        g_TransactionQueue.ReplaceBySeq(copy.m_QueueSeq, copy);
+        g_TransactionQueue.ReplaceBySeq(copy.m_QueueSeq, read, copy);
     }
 }
 

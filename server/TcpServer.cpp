@@ -35,7 +35,7 @@ CTcpServer::~CTcpServer() {
     {
         // From here on a connection still running can no longer reach the derived class: its session is
         // deleted directly when it ends.
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_Destroying = true;
     }
     m_bGoingOffline = true;
@@ -136,7 +136,7 @@ int CTcpServer::SetMaxConnections(int n) {
 }
 
 int CTcpServer::CountClients() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return static_cast<int>(m_Clients.size());
 }
 
@@ -222,7 +222,7 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
 
     CClientEntry entry;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         entry.id = m_NextClientId++;
     }
     const uint64_t id = entry.id;
@@ -242,7 +242,7 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
     CSocketFd unusedSocket;
     std::unique_ptr<CWorkerThread> unusedThread;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         for (auto it = m_Clients.begin(); it != m_Clients.end(); ++it) {
             if (it->id == id) {
                 unused = std::move(it->ownedSession);
@@ -268,7 +268,7 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
 }
 
 void CTcpServer::AddClient(CClientEntry entry) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (entry.refused) {
         m_RefusedCount.fetch_add(1);
     }
@@ -281,7 +281,7 @@ int CTcpServer::ClientThread(uint64_t id, bool refused) {
     CTcpSession* session = nullptr;
     int socket = -1;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         for (const CClientEntry& entry : m_Clients) {
             if (entry.id == id) {
                 session = entry.session;
@@ -312,7 +312,7 @@ void CTcpServer::RemoveClient(uint64_t id) {
     std::unique_ptr<CTcpSession> session;
     bool destroying = false;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         for (CClientEntry& entry : m_Clients) {
             if (entry.id == id) {
                 session = std::move(entry.ownedSession);
@@ -333,7 +333,7 @@ void CTcpServer::RemoveClient(uint64_t id) {
     }
     CSocketFd socket;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         for (auto it = m_Clients.begin(); it != m_Clients.end(); ++it) {
             if (it->id == id) {
                 socket = std::move(it->socket);
@@ -359,7 +359,7 @@ void CTcpServer::RemoveClient(uint64_t id) {
 void CTcpServer::ReapFinishedThreads() {
     std::vector<std::unique_ptr<CWorkerThread>> finished;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         finished.swap(m_Finished);
     }
     finished.clear(); // each destructor joins its thread

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/Socket.h"
 #include "platform/WorkerThread.h"
 #include "server/TcpSession.h"
@@ -117,12 +117,12 @@ private:
     std::atomic<int> m_RefusedCount{0};
     std::atomic<uint64_t> m_DroppedCount{0};
 
-    mutable std::mutex m_Lock;
-    std::list<CClientEntry> m_Clients;                      // newest first; guarded by m_Lock
-    std::vector<std::unique_ptr<CWorkerThread>> m_Finished; // ended connection threads to join; m_Lock
-    uint64_t m_NextClientId = 1;                            // guarded by m_Lock
-    bool m_Destroying = false;                              // guarded by m_Lock
-    CEvent m_NoSessions{true, true};                        // set while no connection is active
-    CEvent m_SessionEnded{false};                           // a connection ended
-    CEvent m_StopWake{true};                                // Stop asks the accept thread to end
+    mutable CMutex m_Lock;
+    std::list<CClientEntry> m_Clients GUARDED_BY(m_Lock);                      // newest first
+    std::vector<std::unique_ptr<CWorkerThread>> m_Finished GUARDED_BY(m_Lock); // ended connection threads to join
+    uint64_t m_NextClientId GUARDED_BY(m_Lock) = 1;
+    bool m_Destroying GUARDED_BY(m_Lock) = false;
+    CEvent m_NoSessions{true, true}; // set while no connection is active
+    CEvent m_SessionEnded{false};    // a connection ended
+    CEvent m_StopWake{true};         // Stop asks the accept thread to end
 };

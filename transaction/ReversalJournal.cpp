@@ -410,9 +410,9 @@ CReversalJournal& CReversalJournal::Instance() {
 CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
     : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
 
-void CReversalJournal::EnsureLoadedLocked(std::unique_lock<std::mutex>& lock) {
+void CReversalJournal::EnsureLoadedLocked() {
     if (!m_Loaded) {
-        LoadLocked(lock);
+        LoadLocked();
     }
 }
 
@@ -450,9 +450,11 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
     return true;
 }
 
-void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
+void CReversalJournal::LoadLocked() {
     // What is read must be what was last written, not a file that a write under way is about to replace.
-    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    while (m_Writing) {
+        m_WriteDone.Wait(m_Lock);
+    }
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
     std::map<uint64_t, CJournalEntry> loaded;
@@ -547,7 +549,7 @@ void CReversalJournal::LoadLocked(std::unique_lock<std::mutex>& lock) {
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
     if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
-        WriteLocked(lock);
+        WriteLocked();
     } else {
         m_WriteFailed = false;
     }
@@ -585,23 +587,23 @@ bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     return true;
 }
 
-void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock) {
+void CReversalJournal::WriteLocked() {
     // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
     // journal while a write is under way wait for it, and the next write carries all their changes at once.
     const uint64_t change = ++m_ChangeCount;
     while (m_WrittenCount < change) {
         if (m_Writing) {
-            m_WriteDone.wait(lock);
+            m_WriteDone.Wait(m_Lock);
             continue;
         }
         m_Writing = true;
         const uint64_t covers = m_ChangeCount;
         std::string bytes;
         if (BuildFileLocked(&bytes)) {
-            lock.unlock();
+            m_Lock.Unlock(); // the caller's lock holds it again from here on
             std::string error;
             const bool written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error);
-            lock.lock();
+            m_Lock.Lock();
             if (!written) {
                 LogJournal("Reversal journal could not be written: " + error);
             }
@@ -609,7 +611,7 @@ void CReversalJournal::WriteLocked(std::unique_lock<std::mutex>& lock) {
         }
         m_Writing = false;
         m_WrittenCount = covers;
-        m_WriteDone.notify_all();
+        m_WriteDone.NotifyAll();
     }
 }
 
@@ -619,33 +621,33 @@ void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransacti
 }
 
 uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     CJournalEntry entry;
     entry.id = m_NextId++;
     entry.inDoubt = true;
     entry.record = JournalRecordOf(reversal);
     const uint64_t id = entry.id;
     m_Entries[id] = std::move(entry);
-    WriteLocked(lock);
+    WriteLocked();
     return id;
 }
 
 void CReversalJournal::SettleInDoubt(uint64_t id) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     const auto it = m_Entries.find(id);
     if (it == m_Entries.end() || !it->second.inDoubt) {
         return;
     }
     m_Entries.erase(it);
-    WriteLocked(lock);
+    WriteLocked();
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
                                        bool onlyInDoubt) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     if (onlyInDoubt && replacesId != 0) {
         const auto replaced = m_Entries.find(replacesId);
         if (replaced == m_Entries.end() || !replaced->second.inDoubt) {
@@ -661,13 +663,13 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     const uint64_t id = entry.id;
     m_HandedBack.erase(id);
     m_Entries[id] = std::move(entry);
-    WriteLocked(lock);
+    WriteLocked();
     QueueLocked(id, record, reversalQueue);
     return id;
 }
 
 uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = m_QueuedIds.find(reversalSeq);
     if (it == m_QueuedIds.end()) {
         return 0;
@@ -678,8 +680,8 @@ uint64_t CReversalJournal::TakeQueuedId(int32_t reversalSeq) {
 }
 
 uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, int64_t failedAtMs) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     if (id == 0) {
         id = m_NextId++;
     }
@@ -691,21 +693,21 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    WriteLocked(lock);
+    WriteLocked();
     return id;
 }
 
 void CReversalJournal::Remove(uint64_t id) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
-        WriteLocked(lock);
+        WriteLocked();
     }
 }
 
 void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (const CAdoptedReversal& reversal : tracked) {
         m_HandedBack[reversal.id] = reversal.seq;
     }
@@ -714,8 +716,8 @@ void CReversalJournal::HandBack(const std::vector<CAdoptedReversal>& tracked) {
 void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueue& transactionQueue,
                               std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
                               std::vector<CJournalEntry>& revived) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    LoadLocked(lock);
+    CMutexLock lock(m_Lock);
+    LoadLocked();
     adopted.clear();
     retries.clear();
     revived.clear();
@@ -742,7 +744,7 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
         }
     }
     if (!revived.empty()) {
-        WriteLocked(lock);
+        WriteLocked();
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -780,8 +782,8 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
 }
 
 std::vector<CJournalEntry> CReversalJournal::Entries() {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    EnsureLoadedLocked(lock);
+    CMutexLock lock(m_Lock);
+    EnsureLoadedLocked();
     std::vector<CJournalEntry> entries;
     for (const auto& [id, entry] : m_Entries) {
         entries.push_back(entry);
@@ -790,8 +792,10 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 }
 
 void CReversalJournal::ResetForTesting() {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    m_WriteDone.wait(lock, [this] { return !m_Writing; });
+    CMutexLock lock(m_Lock);
+    while (m_Writing) {
+        m_WriteDone.Wait(m_Lock);
+    }
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;

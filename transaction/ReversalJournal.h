@@ -4,14 +4,13 @@
 // restart of the interfaces loses one. The journal keeps only what a reversal message and its log lines need, and
 // keeps the card fields sealed with a key of its own.
 
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/Mutex.h"
 #include "platform/SealingKey.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionQueue.h"
@@ -126,34 +125,33 @@ public:
     void ResetForTesting();
 
 private:
-    // Each of these is called with m_Lock held through |lock| (or, without one, held by the caller); LoadLocked and
-    // WriteLocked let it go while they wait for a write or write themselves, so the state may have moved on when
-    // they return.
-    void LoadLocked(std::unique_lock<std::mutex>& lock);
-    void EnsureLoadedLocked(std::unique_lock<std::mutex>& lock);
+    // Each of these is called with m_Lock held; LoadLocked and WriteLocked let it go while they wait for a write or
+    // write themselves (and hold it again when they return), so the state may have moved on when they return.
+    void LoadLocked() REQUIRES(m_Lock);
+    void EnsureLoadedLocked() REQUIRES(m_Lock);
     // Returns once the file holds every change made so far (or its write failed, which is logged).
-    void WriteLocked(std::unique_lock<std::mutex>& lock);
+    void WriteLocked() REQUIRES(m_Lock);
     // The whole file as it should now be; false when nothing is to be written.
-    bool BuildFileLocked(std::string* bytes);
-    bool EnsureKeyLocked();
-    void QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue);
+    bool BuildFileLocked(std::string* bytes) REQUIRES(m_Lock);
+    bool EnsureKeyLocked() REQUIRES(m_Lock);
+    void QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue) REQUIRES(m_Lock);
     // Moves the file aside after entries could not be decrypted; false when it stays where it is.
-    bool MoveAsideLocked(size_t undecryptable); // caller holds m_Lock
+    bool MoveAsideLocked(size_t undecryptable) REQUIRES(m_Lock);
 
-    std::mutex m_Lock;
-    std::condition_variable m_WriteDone; // a write ended; waited for with m_Lock
+    CMutex m_Lock;
+    CCondVar m_WriteDone; // a write ended; waited for with m_Lock
     const std::filesystem::path m_FileName;
     const std::filesystem::path m_KeyFileName;
-    CSealingKey m_Key;                           // guarded by m_Lock; empty until first needed
-    bool m_Loaded = false;                       // guarded by m_Lock
-    bool m_ReadFailed = false;                   // the file is not written over; guarded by m_Lock
-    bool m_WriteFailed = false;                  // the file lags behind memory; guarded by m_Lock
-    bool m_Writing = false;                      // a write is under way (without m_Lock); guarded by m_Lock
-    uint64_t m_ChangeCount = 0;                  // changes made; guarded by m_Lock
-    uint64_t m_WrittenCount = 0;                 // changes that a finished write covered; guarded by m_Lock
-    uint64_t m_NextId = 1;                       // guarded by m_Lock
-    std::map<uint64_t, CJournalEntry> m_Entries; // guarded by m_Lock
-    std::vector<std::string> m_DamagedLines;     // kept verbatim for the operator; guarded by m_Lock
-    std::map<int32_t, uint64_t> m_QueuedIds;     // reversal-queue seq -> id; guarded by m_Lock
-    std::map<uint64_t, int32_t> m_HandedBack;    // id -> transaction-queue seq; guarded by m_Lock
+    CSealingKey m_Key GUARDED_BY(m_Lock); // empty until first needed
+    bool m_Loaded GUARDED_BY(m_Lock) = false;
+    bool m_ReadFailed GUARDED_BY(m_Lock) = false;   // the file is not written over
+    bool m_WriteFailed GUARDED_BY(m_Lock) = false;  // the file lags behind memory
+    bool m_Writing GUARDED_BY(m_Lock) = false;      // a write is under way (without m_Lock)
+    uint64_t m_ChangeCount GUARDED_BY(m_Lock) = 0;  // changes made
+    uint64_t m_WrittenCount GUARDED_BY(m_Lock) = 0; // changes that a finished write covered
+    uint64_t m_NextId GUARDED_BY(m_Lock) = 1;
+    std::map<uint64_t, CJournalEntry> m_Entries GUARDED_BY(m_Lock);
+    std::vector<std::string> m_DamagedLines GUARDED_BY(m_Lock);  // kept verbatim for the operator
+    std::map<int32_t, uint64_t> m_QueuedIds GUARDED_BY(m_Lock);  // reversal-queue seq -> id
+    std::map<uint64_t, int32_t> m_HandedBack GUARDED_BY(m_Lock); // id -> transaction-queue seq
 };

@@ -7,6 +7,7 @@
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/SharedConstants.h"
+#include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
 #include "transaction/HostMessage.h"
 #include "transaction/TransactionQueue.h"
@@ -81,9 +82,6 @@ bool CReverseWorker::Start() {
     if (IsRunning()) {
         return true;
     }
-    m_StartedEvent.Reset();
-    m_StartFailureEvent.Reset();
-    m_StopEvent.Reset();
     m_pThread.reset();
 
     // What the journal holds goes first: reversals of an earlier run, or of interfaces restarted since.
@@ -109,22 +107,19 @@ bool CReverseWorker::Start() {
         m_Retries.push_back(CRetry{now + remaining, entry.id, std::move(entry.record)});
     }
 
-    m_pThread = std::make_unique<CWorkerThread>("ReverseWorker", [this] { return Run(); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "ReverseWorker", [this] { return Run(); }, {m_StartFailureEvent, m_StartedEvent, m_StopEvent},
+        [this] {
+            // The thread may not have seen a stop that the wait consumed: tell it again before waiting for it.
+            m_StopEvent.Set();
+            m_pThread->Join();
+            Stop();
+        });
+    if (started == EWorkerStart::NotCreated) {
         Stop();
         ReportError(kReverseWorkerStartFailedText, true, AppModeFlags().StartedAsService(), 0);
-        return false;
     }
-    const int first = WaitAndPumpMessages({&m_StartFailureEvent, &m_StartedEvent, &m_StopEvent});
-    if (first == 1) {
-        return true;
-    }
-    // The thread may not have seen a stop that this wait consumed: tell it again before waiting for it.
-    m_StopEvent.Set();
-    m_pThread->Join();
-    Stop();
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 int CReverseWorker::Stop() {
@@ -195,6 +190,7 @@ void CReverseWorker::CheckReversals() {
     }
     g_TransactionQueue.GetBySeqList(m_Tracked, m_Scratch);
     for (CTransaction& record : m_Scratch) {
+        const int32_t read = record.m_State;
         const uint64_t journalId = JournalIdOf(record.m_QueueSeq);
         if (record.m_State == kTranStateCompleted && !ReversalAnswerSettles(record)) {
             // The host answered but did not reverse it: the transaction still stands, so this is a failed attempt.
@@ -204,7 +200,7 @@ void CReverseWorker::CheckReversals() {
                 LastFour(record.m_Account).c_str(), record.m_Purchase.c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateCompleted) {
             CLogger::Instance().LogLine(
                 "Completed Reversal (on Attempt# %d) for this Transaction Acct:%s... PurchAmt:%s ",
@@ -214,7 +210,7 @@ void CReverseWorker::CheckReversals() {
                 CReversalJournal::Instance().Remove(journalId);
             }
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateHostError || record.m_State == kTranStateCodeSet) {
             // State 5: the host interface could not take it (no ticket, no thread) and nothing went out. No
             // client waits for a reversal's reply, so it is a failed attempt like a host error, not a reply.
@@ -225,7 +221,7 @@ void CReverseWorker::CheckReversals() {
             CLogger::Instance().LogLine("%s", MaskCardData(reply).c_str());
             HandleFailure(record, journalId);
             record.m_State = kTranStateDelivered;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         } else if (record.m_State == kTranStateAborted) {
             // A client's abort cancels that client's own waiting requests; it caught this reversal only because
             // the reversal carries the client's address. Left aborted, it would never be sent.
@@ -236,7 +232,7 @@ void CReverseWorker::CheckReversals() {
                 record.m_Purchase.c_str());
             record.m_State = kTranStateQueued;
             record.m_CryptMode = kCryptModeEncrypted;
-            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, record);
+            g_TransactionQueue.ReplaceBySeq(record.m_QueueSeq, read, record);
         }
     }
 }

@@ -97,7 +97,7 @@ CSynchroStanFile& CSynchroStanFile::Instance() {
 CSynchroStanFile::CSynchroStanFile(std::filesystem::path fileName) : m_FileName(std::move(fileName)) {}
 
 int32_t CSynchroStanFile::NextStan(std::string& errorText) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     errorText.clear();
     try {
         return NextStanLocked(errorText);

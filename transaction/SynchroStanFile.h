@@ -4,8 +4,9 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <string>
+
+#include "platform/Mutex.h"
 
 // The file that holds the last STAN issued, relative to the current directory.
 inline const std::string kSynchroStanFileName = "SynchroStan.dat";
@@ -45,11 +46,11 @@ public:
     int32_t NextStan(std::string& errorText);
 
 private:
-    int32_t NextStanLocked(std::string& errorText); // caller holds m_Lock
+    int32_t NextStanLocked(std::string& errorText) REQUIRES(m_Lock);
 
-    std::mutex m_Lock;
+    CMutex m_Lock;
     const std::filesystem::path m_FileName;
-    int32_t m_CurrentStan = 0; // guarded by m_Lock
+    int32_t m_CurrentStan GUARDED_BY(m_Lock) = 0;
 };
 
 // The STAN that follows the first line of |fileText| (decimal value + 1; 1 after 999999, after a negative

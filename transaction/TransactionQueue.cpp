@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/Logger.h"
 #include "platform/Clock.h"
 
 CTransactionQueue g_TransactionQueue;
@@ -13,7 +14,7 @@ CTransactionQueue::CTransactionQueue() {
 }
 
 void CTransactionQueue::Add(CTransaction& transaction) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_LastAddTick = GetClock().TickMs();
     m_Seq = m_Seq >= kMaxQueueSeq ? 1 : m_Seq + 1;
     m_SubSeq = m_SubSeq >= kMaxQueueSubSeq ? 1 : m_SubSeq + 1;
@@ -24,7 +25,7 @@ void CTransactionQueue::Add(CTransaction& transaction) {
 }
 
 void CTransactionQueue::GetAll(CTransactionList& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     // Same as emptying |out| and appending copies, but a snapshot taken every polling cycle into the same
     // list reuses the buffers of the previous one.
     out.assign(m_List.begin(), m_List.end());
@@ -35,7 +36,7 @@ int32_t CTransactionQueue::GetCount() const {
 }
 
 bool CTransactionQueue::GetBySeq(int32_t seq, CTransaction& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (const CTransaction& record : m_List) {
         if (record.m_QueueSeq == seq) {
             out = record;
@@ -46,7 +47,7 @@ bool CTransactionQueue::GetBySeq(int32_t seq, CTransaction& out) {
 }
 
 void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransactionList& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     out.clear();
     if (seqs.empty()) {
         return;
@@ -64,7 +65,7 @@ void CTransactionQueue::GetBySeqList(const std::vector<int32_t>& seqs, CTransact
 }
 
 bool CTransactionQueue::RemoveBySeq(int32_t seq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto it = std::find_if(m_List.begin(), m_List.end(),
                                  [seq](const CTransaction& record) { return record.m_QueueSeq == seq; });
     if (it == m_List.end()) {
@@ -76,7 +77,7 @@ bool CTransactionQueue::RemoveBySeq(int32_t seq) {
 }
 
 bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transaction) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     for (CTransaction& record : m_List) {
         if (record.m_QueueSeq == seq) {
             record = transaction;
@@ -86,8 +87,30 @@ bool CTransactionQueue::ReplaceBySeq(int32_t seq, const CTransaction& transactio
     return false;
 }
 
+bool CTransactionQueue::ReplaceBySeq(int32_t seq, int32_t expectedState, const CTransaction& transaction) {
+    int32_t found = 0;
+    {
+        CMutexLock lock(m_Lock);
+        auto it = std::find_if(m_List.begin(), m_List.end(),
+                               [seq](const CTransaction& record) { return record.m_QueueSeq == seq; });
+        if (it == m_List.end()) {
+            return false;
+        }
+        if (it->m_State == expectedState) {
+            *it = transaction;
+            return true;
+        }
+        found = it->m_State;
+    }
+    CLogger::Instance().LogLine("Transaction queue: write-back of Seq# %d to state %d refused: it is in state %d, "
+                                "not %d (a second writer)",
+                                static_cast<int>(seq), static_cast<int>(transaction.m_State), static_cast<int>(found),
+                                static_cast<int>(expectedState));
+    return false;
+}
+
 bool CTransactionQueue::PopFront(CTransaction& out) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_List.empty()) {
         return false;
     }
@@ -98,7 +121,7 @@ bool CTransactionQueue::PopFront(CTransaction& out) {
 }
 
 uint64_t CTransactionQueue::MsSinceLastAdd() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const uint64_t now = GetClock().TickMs();
     // The 64-bit steady tick does not wrap; a tick below the last add can only come from a clock that was
     // swapped for an earlier one, and counts as no time passed.
@@ -106,13 +129,13 @@ uint64_t CTransactionQueue::MsSinceLastAdd() {
 }
 
 void CTransactionQueue::RemoveAll() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_List.clear();
     m_Count.store(0);
 }
 
 void CTransactionQueue::SetLastNumbersForTesting(int32_t seq, int32_t subSeq) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Seq = seq;
     m_SubSeq = subSeq;
 }

@@ -7,12 +7,9 @@
 // at once instead of after half a minute of real time.
 
 #include <csignal>
-#include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -27,7 +24,9 @@
 
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testing_child::AheadOfTheWallClock;
 using testing_child::CProgramWorld;
+using testing_child::FakeTimeLibrary;
 using testing_child::kProgramTimeoutMs;
 
 namespace fs = std::filesystem;
@@ -36,35 +35,6 @@ namespace {
 
 const std::string kCard = "6006497777777777";
 constexpr int64_t kStartBalance = 5000;
-
-// Where Debian puts the multi-threaded libfaketime.
-fs::path FakeTimeLibrary() {
-    for (const char* path :
-         {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
-          "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1", "/usr/lib/faketime/libfaketimeMT.so.1"}) {
-        if (fs::exists(path)) {
-            return path;
-        }
-    }
-    return {};
-}
-
-// The environment that runs the program |seconds| ahead of the wall clock.
-std::map<std::string, std::string> AheadOfTheWallClock(int seconds) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // The preloaded library comes before the sanitizer's runtime; that is fine for a clock.
-    const std::string asanOptions = std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0";
-    return {{"LD_PRELOAD", FakeTimeLibrary().string()},
-            {"FAKETIME", "+" + std::to_string(seconds)},
-            {"FAKETIME_DONT_FAKE_MONOTONIC", "1"},
-            {"ASAN_OPTIONS", asanOptions}};
-}
-
-CHostSimulatorOptions OneProvider() {
-    CHostSimulatorOptions options = CProgramWorld::DefaultSimulator();
-    options.providers = 1; // every exchange goes where the test's script is
-    return options;
-}
 
 class CrashRecoveryTest : public TempDirTest {
 protected:
@@ -83,33 +53,16 @@ protected:
         m_World.Simulator().ScriptProvider(0, script);
     }
 
-    int StartProgram(const std::map<std::string, std::string>& env = {}) {
-        // Whatever the umask, the program's files are its own.
-        const mode_t previous = ::umask(0);
-        const bool started = m_World.Start({"/started_as_service"}, env);
-        ::umask(previous);
-        EXPECT_TRUE(started);
-        const int port = m_World.WaitForPort();
-        EXPECT_GT(port, 0) << m_World.LogOfThisRun() << m_World.Server().Stderr();
-        return port;
-    }
-
     void Kill() {
         ASSERT_TRUE(m_World.Server().Signal(SIGKILL));
         ASSERT_TRUE(m_World.Server().Wait(kProgramTimeoutMs));
         EXPECT_EQ(m_World.Server().ExitCode(), 128 + SIGKILL);
     }
 
-    void StopCleanly() {
-        ASSERT_TRUE(m_World.Server().Signal(SIGTERM));
-        ASSERT_TRUE(m_World.Server().Wait(kProgramTimeoutMs));
-        EXPECT_EQ(m_World.Server().ExitCode(), 0) << m_World.Server().Stderr();
-    }
-
     // Run 1: a lane's Sale of 12.50 that the host books and holds, and the program killed while it waits.
     void KillWhileTheHostHoldsTheSale() {
         HoldTheNextAnswer();
-        const int port = StartProgram();
+        const int port = m_World.StartService();
         ASSERT_GT(port, 0);
         std::string error;
         auto lane = CProgramWorld::Lane(port, &error);
@@ -151,12 +104,12 @@ protected:
         EXPECT_EQ(fs::status(folder / "CORVANE_KEYS").permissions(), fs::perms::owner_all);
         EXPECT_EQ(fs::status(folder / kReversalJournalKeyFileName).permissions(),
                   fs::perms::owner_read | fs::perms::owner_write);
-        for (const std::string& found : CardDataFoundIn(folder, {kCard})) {
+        for (const std::string& found : CardDataFoundIn(folder, {kCard}, kReversalJournalFileName)) {
             ADD_FAILURE() << found;
         }
     }
 
-    CProgramWorld m_World{m_TempDir.Path() / "server", m_TempDir.Path(), OneProvider()};
+    CProgramWorld m_World{m_TempDir.Path() / "server", m_TempDir.Path(), CProgramWorld::OneProvider()};
 };
 
 } // namespace
@@ -164,7 +117,7 @@ protected:
 TEST_F(CrashRecoveryTest, ASaleBookedWhenTheProgramWasKilledIsReversedOnceAfterTheRestart) {
     KillWhileTheHostHoldsTheSale();
 
-    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_GT(m_World.StartService(AheadOfTheWallClock(40)), 0);
     ASSERT_TRUE(m_World.WaitForLog("Completed Reversal (on Attempt# 1)")) << m_World.LogOfThisRun();
     const std::vector<CHostExchange> exchanges = Exchanges();
     ASSERT_EQ(exchanges.size(), 2u);
@@ -176,7 +129,7 @@ TEST_F(CrashRecoveryTest, ASaleBookedWhenTheProgramWasKilledIsReversedOnceAfterT
     EXPECT_EQ(CountOf(log, "-- because its outcome was left in doubt when the server stopped"), 1u);
     // It waited for the first provider list rather than fail for want of one.
     EXPECT_THAT(log, Not(HasSubstr("Failed for this Transaction")));
-    StopCleanly();
+    m_World.StopCleanly();
     ExpectSettled();
     EXPECT_EQ(Exchanges().size(), 2u);
 }
@@ -186,7 +139,7 @@ TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversed
 
     // Run 2: the host books the reversal and holds its answer; the program is killed again.
     HoldTheNextAnswer();
-    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_GT(m_World.StartService(AheadOfTheWallClock(40)), 0);
     ASSERT_TRUE(m_World.Simulator().WaitForExchanges(2, kProgramTimeoutMs));
     EXPECT_EQ(Exchanges()[1].type, "0704");
     EXPECT_EQ(m_World.Simulator().Host().Balance(kCard), kStartBalance);
@@ -196,7 +149,7 @@ TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversed
     EXPECT_FALSE(entries[0].inDoubt);
 
     // Run 3: sent again; the host has done it already and says so.
-    ASSERT_GT(StartProgram(AheadOfTheWallClock(40)), 0);
+    ASSERT_GT(m_World.StartService(AheadOfTheWallClock(40)), 0);
     ASSERT_TRUE(m_World.WaitForLog("Completed Reversal (on Attempt# 1)")) << m_World.LogOfThisRun();
     const std::vector<CHostExchange> exchanges = Exchanges();
     ASSERT_EQ(exchanges.size(), 3u);
@@ -205,6 +158,6 @@ TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversed
     EXPECT_FALSE(exchanges[2].applied);
     // Revived from doubt once, in run 2; run 3 only queued the journal's reversal again.
     EXPECT_EQ(CountOf(ReadLogFolder(m_World.Folder()), "-- because its outcome was left in doubt"), 1u);
-    StopCleanly();
+    m_World.StopCleanly();
     ExpectSettled();
 }

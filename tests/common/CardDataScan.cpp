@@ -20,7 +20,8 @@ void BlankSealedFields(std::string& bytes) {
 }
 } // namespace
 
-std::vector<std::string> CardDataFoundIn(const std::filesystem::path& folder, const std::vector<std::string>& secrets) {
+std::vector<std::string> CardDataFoundIn(const std::filesystem::path& folder, const std::vector<std::string>& secrets,
+                                         const std::filesystem::path& journal) {
     std::vector<std::string> found;
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
@@ -29,13 +30,15 @@ std::vector<std::string> CardDataFoundIn(const std::filesystem::path& folder, co
             continue;
         }
         std::string bytes = ReadFileBytes(it->path());
-        BlankSealedFields(bytes);
-        const std::string name = it->path().lexically_relative(folder).string();
+        const std::filesystem::path name = it->path().lexically_relative(folder);
+        if (name == journal.lexically_normal()) {
+            BlankSealedFields(bytes);
+        }
         for (const std::string& secret : secrets) {
             const size_t at = bytes.find(secret);
             if (at != std::string::npos) {
                 const size_t from = at > 60 ? at - 60 : 0;
-                found.push_back(name + " holds " + secret + ": ..." + bytes.substr(from, 160) + "...");
+                found.push_back(name.string() + " holds " + secret + ": ..." + bytes.substr(from, 160) + "...");
             }
         }
     }

@@ -25,26 +25,26 @@ uint64_t CTestClock::NowLocked() {
 }
 
 uint64_t CTestClock::TickMs() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return NowLocked();
 }
 
 std::chrono::system_clock::time_point CTestClock::WallNow() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_StartWall + std::chrono::milliseconds(NowLocked() - m_StartTickMs);
 }
 
 void CTestClock::SleepMs(uint64_t ms) {
-    std::unique_lock<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (!m_Running && m_HeldSleep == HeldSleep::Advances) {
         m_HeldTickMs += ms;
-        m_Changed.notify_all();
-        lock.unlock();
+        m_Changed.NotifyAll();
+        lock.Unlock();
         std::this_thread::yield();
         return;
     }
     if (!m_Running && m_HeldSleep == HeldSleep::Passes) {
-        lock.unlock();
+        lock.Unlock();
         if (ms > 0) {
             std::this_thread::sleep_for(kPassingSleep);
         }
@@ -55,9 +55,9 @@ void CTestClock::SleepMs(uint64_t ms) {
         if (m_Running) {
             const uint64_t realMs =
                 std::clamp<uint64_t>((until - now + m_Factor - 1) / m_Factor, 1, kMaxRunningSliceMs);
-            m_Changed.wait_for(lock, std::chrono::milliseconds(realMs));
+            m_Changed.WaitFor(m_Lock, std::chrono::milliseconds(realMs));
         } else if (m_HeldSleep == HeldSleep::Waits) {
-            m_Changed.wait_for(lock, kHeldWaitSlice);
+            m_Changed.WaitFor(m_Lock, kHeldWaitSlice);
         } else {
             return; // sleeps stopped waiting for an Advance meanwhile
         }
@@ -68,7 +68,7 @@ std::chrono::milliseconds CTestClock::RealSlice(uint64_t remainingMs) {
     if (remainingMs == 0) {
         return std::chrono::milliseconds(0);
     }
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (!m_Running) {
         return std::chrono::milliseconds(1);
     }
@@ -77,44 +77,44 @@ std::chrono::milliseconds CTestClock::RealSlice(uint64_t remainingMs) {
 }
 
 void CTestClock::Advance(uint64_t ms) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (m_Running) {
         m_RunFromTickMs += ms;
     } else {
         m_HeldTickMs += ms;
     }
-    m_Changed.notify_all();
+    m_Changed.NotifyAll();
 }
 
 void CTestClock::Run(uint32_t factor) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_RunFromTickMs = NowLocked();
     m_RunFromRealMs = m_Real.TickMs();
     m_Factor = factor == 0 ? 1 : factor;
     m_Running = true;
-    m_Changed.notify_all();
+    m_Changed.NotifyAll();
 }
 
 void CTestClock::Run() {
     uint32_t factor = 1;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         factor = m_Factor;
     }
     Run(factor);
 }
 
 void CTestClock::Hold() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_HeldTickMs = NowLocked();
     m_Running = false;
-    m_Changed.notify_all();
+    m_Changed.NotifyAll();
 }
 
 void CTestClock::SetHeldSleep(HeldSleep sleep) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_HeldSleep = sleep;
-    m_Changed.notify_all();
+    m_Changed.NotifyAll();
 }
 
 CClockPump::CClockPump(CTestClock& clock, uint64_t stepMs) : m_Clock(clock), m_StepMs(stepMs) {

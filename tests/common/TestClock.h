@@ -6,13 +6,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <thread>
 
 #include "platform/Clock.h"
+#include "platform/Mutex.h"
 
 // Thread-safe: every member takes m_Lock.
 class CTestClock final : public IClock {
@@ -56,19 +55,19 @@ public:
     void SetHeldSleep(HeldSleep sleep);
 
 private:
-    uint64_t NowLocked();
+    uint64_t NowLocked() REQUIRES(m_Lock);
 
-    std::mutex m_Lock;
-    std::condition_variable m_Changed;
+    CMutex m_Lock;
+    CCondVar m_Changed;
     CSystemClock m_Real;
     const uint64_t m_StartTickMs;
     const std::chrono::system_clock::time_point m_StartWall;
-    bool m_Running = false;                   // guarded by m_Lock
-    uint32_t m_Factor = 1;                    // guarded by m_Lock
-    uint64_t m_HeldTickMs;                    // the time while held; guarded by m_Lock
-    uint64_t m_RunFromTickMs = 0;             // the time when it last started running or advanced; guarded by m_Lock
-    uint64_t m_RunFromRealMs = 0;             // the real tick at that moment; guarded by m_Lock
-    HeldSleep m_HeldSleep = HeldSleep::Waits; // guarded by m_Lock
+    bool m_Running GUARDED_BY(m_Lock) = false;
+    uint32_t m_Factor GUARDED_BY(m_Lock) = 1;
+    uint64_t m_HeldTickMs GUARDED_BY(m_Lock);        // the time while held
+    uint64_t m_RunFromTickMs GUARDED_BY(m_Lock) = 0; // the time when it last started running or advanced
+    uint64_t m_RunFromRealMs GUARDED_BY(m_Lock) = 0; // the real tick at that moment
+    HeldSleep m_HeldSleep GUARDED_BY(m_Lock) = HeldSleep::Waits;
 };
 
 // Advances a test clock by |stepMs| every real millisecond while it lives, so polling loops of 250 ms and

@@ -252,9 +252,8 @@ TEST(ParamMapTest, CopiesAreDeep) {
     CParamMap copy = original.GetParamMap();
     ASSERT_TRUE(copy.FindEntry(kParamMerchantId)->SetValue("12345678901"));
     EXPECT_EQ(original.GetParamMap().GetValue(kParamMerchantId), "00000000000");
-    // Through a reference, as a self-assignment comes about in real code (and so no compiler frowns at it).
-    const auto& same = copy;
-    copy = same; // self-assignment keeps the entries
+    const CParamMap& self = copy;
+    copy = self; // self-assignment keeps the entries
     EXPECT_EQ(copy.GetValue(kParamMerchantId), "12345678901");
 }
 

@@ -18,6 +18,7 @@
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
+#include "peers/CardDataLife.h"
 #include "peers/EndToEndFixture.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
@@ -536,7 +537,7 @@ TEST_F(EndToEndTest, DatawireFailuresAfterTheSendDecideTheReversal) {
 // Fails for every file of |folder| that holds one of |secrets|.
 void ExpectNoCardDataIn(const std::filesystem::path& folder, const std::vector<std::string>& secrets) {
     EXPECT_GE(FileCountUnder(folder), 4u); // the log, the journal, its key, the STAN file at least
-    for (const std::string& found : CardDataFoundIn(folder, secrets)) {
+    for (const std::string& found : CardDataFoundIn(folder, secrets, kReversalJournalFileName)) {
         ADD_FAILURE() << found;
     }
 }
@@ -545,75 +546,18 @@ TEST_F(EndToEndTest, NoCardNumberTrackOrCvvIsWrittenToAnyFileButSealedInTheJourn
     CEndToEndOptions options;
     options.simulator.providers = 1;
     StartWorld(options);
-    const std::string keyedCard = "6006494444444444";
-    const std::string swipedCard = "6006495555555555";
-    const std::string trackTail = "=2512101987654";
-    const std::string cvv = "58213";
     auto lane = Lane();
     ASSERT_NE(lane, nullptr);
-
-    struct SStep {
-        const char* tranCode;
-        const char* purchase;
-        int authOf; // a void names the AuthCode of this earlier step of its card; -1 none
-    };
-    const std::vector<SStep> life = {
-        {"Issue", "50.00", -1},     {"Balance", "", -1},       {"Sale", "12.50", -1},   {"VoidSale", "12.50", 2},
-        {"Return", "5.00", -1},     {"VoidReturn", "5.00", 4}, {"Reload", "20.00", -1}, {"VoidReload", "20.00", 6},
-        {"NoNSFSale", "60.00", -1}, {"Reload", "30.00", -1},   {"CashOut", "0.00", -1},
-    };
-    int invoice = 5000;
-    // Keyed and swiped, each with a CVV, and each with its card field given twice (the parser keeps the last).
-    for (const bool swiped : {false, true}) {
-        const std::string card = swiped ? swipedCard : keyedCard;
-        std::vector<std::string> authCodes;
-        for (const SStep& step : life) {
-            SCOPED_TRACE(std::string(step.tranCode) + (swiped ? " swiped" : " keyed"));
-            SPosRequest request =
-                CEndToEndWorld::Request(step.tranCode, swiped ? "" : card, step.purchase, std::to_string(++invoice));
-            if (swiped) {
-                request.track2 = card + trackTail;
-            }
-            request.extra = {{"CVVData", cvv}, {swiped ? "Track2" : "AcctNo", swiped ? card + trackTail : card}};
-            if (step.authOf >= 0) {
-                request.authCode = authCodes.at(static_cast<size_t>(step.authOf));
-            }
-            SPosReply reply;
-            ASSERT_TRUE(m_World->Transact(*lane, request, &reply)) << m_World->LastError();
-            EXPECT_EQ(reply.cmdStatus, "Approved") << reply.document;
-            authCodes.push_back(XmlElement(reply.document, "AuthCode"));
-        }
-        // A card that is issued and voided at once.
-        for (const char* tranCode : {"Issue", "VoidIssue"}) {
-            SPosRequest request =
-                CEndToEndWorld::Request(tranCode, swiped ? "" : "6006496666666666", "10.00", std::to_string(++invoice));
-            if (swiped) {
-                request.track2 = "6006496666666667" + trackTail;
-            }
-            request.extra = {{"CVVData", cvv}};
-            if (std::string(tranCode) == "VoidIssue") {
-                request.authCode = authCodes.back();
-            }
-            SPosReply reply;
-            ASSERT_TRUE(m_World->Transact(*lane, request, &reply)) << m_World->LastError();
-            EXPECT_EQ(reply.cmdStatus, "Approved") << reply.document;
-            authCodes.push_back(XmlElement(reply.document, "AuthCode"));
-        }
+    for (const std::string& problem : RunCardDataLife(*lane)) {
+        ADD_FAILURE() << problem;
     }
-    // A request refused at once (its account too long) is logged and answered all the same.
-    SPosRequest refused = CEndToEndWorld::Request("Sale", keyedCard + keyedCard + "123456789", "1.00", "5999");
-    refused.extra = {{"CVVData", cvv}};
-    SPosReply reply;
-    ASSERT_TRUE(m_World->Transact(*lane, refused, &reply));
-    EXPECT_EQ(reply.returnCode, 100204);
 
     // A Sale the host books and does not answer: it is in doubt in the journal, sealed, while the scan runs.
     CProviderScript hold;
     hold.fault = ProviderFault::Timeout;
     hold.count = 1;
     m_World->Simulator().ScriptProvider(0, hold);
-    SPosRequest held = CEndToEndWorld::Request("Sale", keyedCard, "1.00", "6000");
-    held.extra = {{"CVVData", cvv}};
+    const SPosRequest held = CardDataRequest("Sale", kLifeKeyedCard, "1.00", "6000");
     const size_t before = m_World->Host().ExchangeCount();
     ASSERT_TRUE(lane->SendRequest(held));
     ASSERT_TRUE(m_World->Simulator().WaitForExchanges(before + 1));
@@ -621,10 +565,9 @@ TEST_F(EndToEndTest, NoCardNumberTrackOrCvvIsWrittenToAnyFileButSealedInTheJourn
     const std::vector<CJournalEntry> entries = fromDisk.Entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_TRUE(entries[0].inDoubt);
-    EXPECT_EQ(entries[0].record.m_Account, keyedCard);
+    EXPECT_EQ(entries[0].record.m_Account, kLifeKeyedCard);
 
-    const std::vector<std::string> secrets = {
-        keyedCard, swipedCard, "6006496666666666", "6006496666666667", trackTail.substr(1), "CVVData=" + cvv, cvv};
+    const std::vector<std::string> secrets = CardDataLifeSecrets();
     CLogger::Instance().Flush();
     EXPECT_NE(m_World->LogText().find("Request ->["), std::string::npos);
     ExpectNoCardDataIn(m_World->Folder(), secrets);

@@ -255,18 +255,18 @@ bool CHostRequestMessage::Decode(const std::string& text, CHostRequestMessage* o
 }
 
 void CCardHost::SetMerchant(const std::string& merchantId, const std::string& terminalId) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_MerchantId = merchantId;
     m_TerminalId = terminalId;
 }
 
 void CCardHost::SetMaxBalance(int64_t cents) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_MaxBalance = cents;
 }
 
 void CCardHost::AddCard(const std::string& account, int64_t balanceCents, bool active) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CCardAccount& card = m_Cards[account];
     card.active = active;
     card.balanceCents = balanceCents;
@@ -274,7 +274,7 @@ void CCardHost::AddCard(const std::string& account, int64_t balanceCents, bool a
 
 void CCardHost::SetIssueCurrency(const std::string& account, const std::string& code, int64_t rateTenThousandths,
                                  const std::string& rateText) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CCardAccount& card = m_Cards[account];
     card.issueCurrencyCode = code;
     card.exchangeRateTenThousandths = rateTenThousandths;
@@ -282,7 +282,7 @@ void CCardHost::SetIssueCurrency(const std::string& account, const std::string& 
 }
 
 void CCardHost::ForceResponse(const std::string& account, const std::string& code) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     if (code.empty()) {
         m_Forced.erase(account);
     } else {
@@ -291,7 +291,7 @@ void CCardHost::ForceResponse(const std::string& account, const std::string& cod
 }
 
 std::optional<CCardAccount> CCardHost::Card(const std::string& account) const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto found = m_Cards.find(account);
     if (found == m_Cards.end()) {
         return std::nullopt;
@@ -300,28 +300,28 @@ std::optional<CCardAccount> CCardHost::Card(const std::string& account) const {
 }
 
 int64_t CCardHost::Balance(const std::string& account) const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     const auto found = m_Cards.find(account);
     return found == m_Cards.end() ? -1 : found->second.balanceCents;
 }
 
 std::vector<CHostExchange> CCardHost::Exchanges() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Exchanges;
 }
 
 size_t CCardHost::ExchangeCount() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Exchanges.size();
 }
 
 std::vector<std::string> CCardHost::Problems() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Problems;
 }
 
 void CCardHost::ClearExchanges() {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Exchanges.clear();
     m_Problems.clear();
 }
@@ -333,7 +333,7 @@ std::string CCardHost::NextAuthCode() {
 }
 
 std::string CCardHost::Answer(const std::string& request, int provider, uint64_t tickMs, bool apply) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     CHostExchange exchange;
     exchange.request = request;
     exchange.provider = provider;

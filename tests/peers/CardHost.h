@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 // Message types of field "40".
 inline constexpr char kMsgIssue[] = "0100";
@@ -170,25 +171,25 @@ private:
         bool applied = false;
     };
 
-    COutcome Apply(const CHostRequestMessage& message, bool apply);         // requires m_Lock
-    COutcome ApplyVoid(const CHostRequestMessage& message, bool apply);     // requires m_Lock
-    COutcome ApplyReversal(const CHostRequestMessage& message, bool apply); // requires m_Lock
+    COutcome Apply(const CHostRequestMessage& message, bool apply) REQUIRES(m_Lock);
+    COutcome ApplyVoid(const CHostRequestMessage& message, bool apply) REQUIRES(m_Lock);
+    COutcome ApplyReversal(const CHostRequestMessage& message, bool apply) REQUIRES(m_Lock);
     // Takes |entry|'s effect off the accounts; false (nothing changed) when the balance cannot take it.
-    bool Undo(CApplied& entry);                                                                 // requires m_Lock
-    void Redo(CApplied& entry);                                                                 // requires m_Lock
-    std::string NextAuthCode();                                                                 // requires m_Lock
-    std::string BuildAnswer(const CHostRequestMessage& message, const COutcome& outcome) const; // requires m_Lock
+    bool Undo(CApplied& entry) REQUIRES(m_Lock);
+    void Redo(CApplied& entry) REQUIRES(m_Lock);
+    std::string NextAuthCode() REQUIRES(m_Lock);
+    std::string BuildAnswer(const CHostRequestMessage& message, const COutcome& outcome) const REQUIRES(m_Lock);
 
-    mutable std::mutex m_Lock;
-    std::string m_MerchantId;                    // guarded by m_Lock
-    std::string m_TerminalId;                    // guarded by m_Lock
-    int64_t m_MaxBalance = 100000000;            // guarded by m_Lock
-    std::map<std::string, CCardAccount> m_Cards; // guarded by m_Lock
-    std::map<std::string, std::string> m_Forced; // guarded by m_Lock
-    std::vector<CApplied> m_Applied;             // guarded by m_Lock
-    std::vector<CHostExchange> m_Exchanges;      // guarded by m_Lock
-    std::vector<std::string> m_Problems;         // guarded by m_Lock
-    int m_NextAuth = 0;                          // guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::string m_MerchantId GUARDED_BY(m_Lock);
+    std::string m_TerminalId GUARDED_BY(m_Lock);
+    int64_t m_MaxBalance GUARDED_BY(m_Lock) = 100000000;
+    std::map<std::string, CCardAccount> m_Cards GUARDED_BY(m_Lock);
+    std::map<std::string, std::string> m_Forced GUARDED_BY(m_Lock);
+    std::vector<CApplied> m_Applied GUARDED_BY(m_Lock);
+    std::vector<CHostExchange> m_Exchanges GUARDED_BY(m_Lock);
+    std::vector<std::string> m_Problems GUARDED_BY(m_Lock);
+    int m_NextAuth GUARDED_BY(m_Lock) = 0;
 };
 
 // The message text of a field list: the first field as it stands, then FS + code + value for each field.

@@ -65,7 +65,14 @@ size_t KindIndex(DatawireRequestKind kind) {
 CDatawireEndpoint::CDatawireEndpoint(const CTestIdentity& identity)
     : m_Server(identity), m_HostAnswer(kDefaultHostAnswer), m_RegistrationDid(kDefaultDid) {
     m_Answers[KindIndex(DatawireRequestKind::Unknown)].httpStatus = 404;
-    m_Server.SetScenario([this](CTlsTestConnection& connection) { Serve(connection); });
+    m_Server.SetScenario([this](CTlsTestConnection& connection) {
+        CDatawireConnectionTimes times;
+        times.accepted = times.firstRequest = times.lastAnswer = connection.AcceptedAt();
+        Serve(connection, &times);
+        times.ended = std::chrono::steady_clock::now();
+        CMutexLock lock(m_Lock);
+        m_ConnectionTimes.push_back(std::move(times));
+    });
 }
 
 CDatawireEndpoint::~CDatawireEndpoint() {
@@ -85,43 +92,43 @@ std::string CDatawireEndpoint::HostAndPort() const {
 }
 
 void CDatawireEndpoint::SetAnswer(DatawireRequestKind kind, const CDatawireAnswer& answer) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Answers[KindIndex(kind)] = answer;
 }
 
 void CDatawireEndpoint::SetProviderUrls(const std::vector<std::string>& urls) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_ProviderUrls = urls;
 }
 
 void CDatawireEndpoint::SetHostAnswer(const std::string& hostMessage) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_HostAnswer = hostMessage;
 }
 
 void CDatawireEndpoint::SetHostHandler(HostHandler handler) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_HostHandler = std::move(handler);
 }
 
 void CDatawireEndpoint::SetRequestHook(RequestHook hook) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_RequestHook = std::move(hook);
 }
 
 void CDatawireEndpoint::SetRegistrationAnswer(const std::string& did, const std::string& url) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_RegistrationDid = did;
     m_RegistrationUrl = url;
 }
 
 std::vector<CDatawireRequest> CDatawireEndpoint::Requests() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Requests;
 }
 
 std::vector<std::string> CDatawireEndpoint::RawRequests() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     std::vector<std::string> raw;
     for (const CDatawireRequest& request : m_Requests) {
         raw.push_back(request.raw);
@@ -129,10 +136,15 @@ std::vector<std::string> CDatawireEndpoint::RawRequests() const {
     return raw;
 }
 
+std::vector<CDatawireConnectionTimes> CDatawireEndpoint::ConnectionTimes() const {
+    CMutexLock lock(m_Lock);
+    return m_ConnectionTimes;
+}
+
 bool CDatawireEndpoint::WaitForRequests(size_t count, uint32_t timeoutMs) const {
     return WaitUntil(
         [&] {
-            std::lock_guard<std::mutex> lock(m_Lock);
+            CMutexLock lock(m_Lock);
             return m_Requests.size() >= count;
         },
         timeoutMs, kSliceMs);
@@ -216,7 +228,7 @@ CDatawireAnswer CDatawireEndpoint::AnswerFor(const CDatawireRequest& request) {
     CDatawireAnswer answer;
     RequestHook hook;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         answer = m_Answers[KindIndex(request.kind)];
         hook = m_RequestHook;
     }
@@ -236,7 +248,7 @@ std::string CDatawireEndpoint::BuildBody(const CDatawireRequest& request, const 
     std::vector<std::string> urls;
     std::string registrationUrl;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         did = m_RegistrationDid;
         hostAnswer = m_HostAnswer;
         handler = m_HostHandler;
@@ -342,7 +354,7 @@ bool CDatawireEndpoint::SendResponse(CTlsTestConnection& connection, const std::
     return pending.empty() || connection.SendRaw(pending);
 }
 
-void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
+void CDatawireEndpoint::Serve(CTlsTestConnection& connection, CDatawireConnectionTimes* times) {
     if (!connection.Handshake()) {
         return;
     }
@@ -357,11 +369,16 @@ void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
         }
         const CDatawireRequest request = ParseRequest(pending.substr(0, length));
         pending.erase(0, length);
+        if (times->requests++ == 0) {
+            times->firstRequest = std::chrono::steady_clock::now();
+            times->firstKind = request.kind;
+            times->firstHostMessage = request.hostMessage;
+        }
         const CDatawireAnswer answer = AnswerFor(request);
         const std::string response =
             answer.ending == DatawireEnding::Silent ? std::string() : BuildResponse(request, answer);
         {
-            std::lock_guard<std::mutex> lock(m_Lock);
+            CMutexLock lock(m_Lock);
             m_Requests.push_back(request);
         }
         PauseMs(answer.delayMs, connection);
@@ -373,6 +390,7 @@ void CDatawireEndpoint::Serve(CTlsTestConnection& connection) {
             if (!SendResponse(connection, response, answer)) {
                 return;
             }
+            times->lastAnswer = std::chrono::steady_clock::now();
             break;
         case DatawireEnding::CloseNotify:
             SendResponse(connection, response, answer);

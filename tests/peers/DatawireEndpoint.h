@@ -7,17 +7,18 @@
 //
 // The host message answer comes from a handler, so a host simulator can grow behind the same endpoint.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
+#include "platform/Mutex.h"
 
 enum class DatawireRequestKind { ServiceDiscovery, Ping, Transaction, Registration, Activation, Unknown };
 
@@ -30,6 +31,18 @@ struct CDatawireRequest {
     std::string body;
     std::string clientRef;   // of the ReqClientID block, when there is one
     std::string hostMessage; // a transaction's payload, unescaped
+};
+
+// When things happened on one connection, as the endpoint saw them (steady clock), for the benchmarks that put
+// the client's exchange beside a bare one.
+struct CDatawireConnectionTimes {
+    std::chrono::steady_clock::time_point accepted;
+    std::chrono::steady_clock::time_point firstRequest; // the first request complete; accepted when none came
+    std::chrono::steady_clock::time_point lastAnswer;   // the last answer sent; accepted when none went
+    std::chrono::steady_clock::time_point ended;        // the connection over (mostly: the client closed it)
+    DatawireRequestKind firstKind = DatawireRequestKind::Unknown;
+    std::string firstHostMessage; // the first request's host message, unescaped
+    int requests = 0;
 };
 
 // How the endpoint ends its answer.
@@ -97,6 +110,10 @@ public:
     // Waits in real time until |count| requests have been recorded.
     bool WaitForRequests(size_t count, uint32_t timeoutMs = 5000) const;
     int ConnectionsAccepted() const { return m_Server.ConnectionsAccepted(); }
+    // The times of every connection that has ended, in the order they ended.
+    std::vector<CDatawireConnectionTimes> ConnectionTimes() const;
+    // The listen backlog, for before Start (default 16).
+    void SetBacklog(int backlog) { m_Server.SetBacklog(backlog); }
 
     // The parts of a request, for the endpoint and for tests: the length of the first complete request in
     // |text| (0 while incomplete) and the parsed request.
@@ -107,7 +124,7 @@ public:
     static std::string UnescapePayload(const std::string& text);
 
 private:
-    void Serve(CTlsTestConnection& connection);
+    void Serve(CTlsTestConnection& connection, CDatawireConnectionTimes* times);
     // The answer to |request| and the whole response text it makes.
     CDatawireAnswer AnswerFor(const CDatawireRequest& request);
     std::string BuildResponse(const CDatawireRequest& request, const CDatawireAnswer& answer);
@@ -115,13 +132,15 @@ private:
     bool SendResponse(CTlsTestConnection& connection, const std::string& response, const CDatawireAnswer& answer);
 
     CTlsTestServer m_Server;
-    mutable std::mutex m_Lock;
-    CDatawireAnswer m_Answers[6];             // by kind; guarded by m_Lock
-    std::vector<std::string> m_ProviderUrls;  // guarded by m_Lock
-    std::string m_HostAnswer;                 // guarded by m_Lock
-    HostHandler m_HostHandler;                // guarded by m_Lock
-    RequestHook m_RequestHook;                // guarded by m_Lock
-    std::string m_RegistrationDid;            // guarded by m_Lock
-    std::string m_RegistrationUrl;            // guarded by m_Lock
-    std::vector<CDatawireRequest> m_Requests; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    CDatawireAnswer m_Answers[6] GUARDED_BY(m_Lock); // by kind
+    std::vector<std::string> m_ProviderUrls GUARDED_BY(m_Lock);
+    std::string m_HostAnswer GUARDED_BY(m_Lock);
+    HostHandler m_HostHandler GUARDED_BY(m_Lock);
+    RequestHook m_RequestHook GUARDED_BY(m_Lock);
+    std::string m_RegistrationDid GUARDED_BY(m_Lock);
+    std::string m_RegistrationUrl GUARDED_BY(m_Lock);
+    std::vector<CDatawireRequest> m_Requests GUARDED_BY(m_Lock);
+
+    std::vector<CDatawireConnectionTimes> m_ConnectionTimes GUARDED_BY(m_Lock);
 };

@@ -226,24 +226,7 @@ std::unique_ptr<CPosClient> CEndToEndWorld::NewLane() {
 
 bool CEndToEndWorld::Transact(CPosClient& lane, const SPosRequest& request, SPosReply* final, SPosReply* queued,
                               int timeoutMs) {
-    if (!lane.SendRequest(request)) {
-        return Fail("send: " + lane.LastError());
-    }
-    SPosReply first;
-    if (!lane.ReadReply(&first, timeoutMs)) {
-        return Fail("no reply: " + lane.LastError());
-    }
-    if (first.returnCode == 0 && first.textResponse.rfind("Queued:", 0) == 0) {
-        if (queued != nullptr) {
-            *queued = first;
-        }
-        if (!lane.ReadReply(final, timeoutMs)) {
-            return Fail("no final reply: " + lane.LastError());
-        }
-        return true;
-    }
-    *final = first;
-    return true;
+    return lane.Transact(request, final, queued, timeoutMs) || Fail(lane.LastError());
 }
 
 std::string CEndToEndWorld::LogText() {

@@ -82,6 +82,7 @@ CHostSimulator::CHostSimulator(const CTestIdentity& identity, const CHostSimulat
     m_Host.SetMerchant(options.merchantId, options.terminalId);
     for (int i = 0; i < options.providers; ++i) {
         auto endpoint = std::make_unique<CDatawireEndpoint>(m_Identity);
+        endpoint->SetBacklog(options.backlog);
         endpoint->SetHostHandler(
             [this, i](const std::string& hostMessage) { return m_Host.Answer(hostMessage, i, GetClock().TickMs()); });
         endpoint->SetRequestHook(
@@ -93,6 +94,7 @@ CHostSimulator::CHostSimulator(const CTestIdentity& identity, const CHostSimulat
     }
     for (int i = 0; i < options.discoveryHosts; ++i) {
         auto endpoint = std::make_unique<CDatawireEndpoint>(m_Identity);
+        endpoint->SetBacklog(options.backlog);
         endpoint->SetRequestHook(
             [this](const CDatawireRequest& request, CDatawireAnswer*) { CheckEnvelope(-1, request); });
         m_Discovery.push_back(std::move(endpoint));
@@ -146,7 +148,7 @@ std::string CHostSimulator::DiscoveryHost(int index) const {
 std::string CHostSimulator::ProviderUrl(int index) const {
     std::string host;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         host = m_AdvertisedHost;
     }
     if (host.empty()) {
@@ -157,7 +159,7 @@ std::string CHostSimulator::ProviderUrl(int index) const {
 
 void CHostSimulator::SetAdvertisedHost(const std::string& hostAndPort) {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_AdvertisedHost = hostAndPort;
     }
     PublishProviderUrls();
@@ -169,7 +171,7 @@ int CHostSimulator::ProviderPort(int index) const {
 
 void CHostSimulator::SetDiscoveryOrder(const std::vector<int>& providers) {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_DiscoveryOrder = providers;
     }
     PublishProviderUrls();
@@ -178,7 +180,7 @@ void CHostSimulator::SetDiscoveryOrder(const std::vector<int>& providers) {
 void CHostSimulator::PublishProviderUrls() {
     std::vector<int> order;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         order = m_DiscoveryOrder;
     }
     std::vector<std::string> urls;
@@ -210,7 +212,7 @@ void CHostSimulator::StopProvider(int index) {
 }
 
 void CHostSimulator::ScriptProvider(int index, const CProviderScript& script) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Scripts.at(static_cast<size_t>(index)) = script;
 }
 
@@ -219,14 +221,14 @@ bool CHostSimulator::WaitForExchanges(size_t count, uint32_t timeoutMs) const {
 }
 
 std::vector<std::string> CHostSimulator::EnvelopeProblems() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Problems;
 }
 
 std::vector<std::string> CHostSimulator::Problems() const {
     std::vector<std::string> problems;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         problems = m_Problems;
     }
     for (const std::string& problem : m_Host.Problems()) {
@@ -262,7 +264,7 @@ void CHostSimulator::OnRequest(int provider, const CDatawireRequest& request, CD
     }
     CProviderScript script;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         CProviderScript& stored = m_Scripts.at(static_cast<size_t>(provider));
         script = stored;
         if (stored.fault != ProviderFault::None && stored.count > 0) {
@@ -364,7 +366,7 @@ void CHostSimulator::CheckEnvelope(int provider, const CDatawireRequest& request
         }
     }
     if (!problems.empty()) {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_Problems.insert(m_Problems.end(), problems.begin(), problems.end());
     }
 }

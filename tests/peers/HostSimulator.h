@@ -6,13 +6,13 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "peers/CardHost.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
+#include "platform/Mutex.h"
 
 // How one provider fails the transactions it gets.
 enum class ProviderFault {
@@ -48,6 +48,7 @@ struct CHostSimulatorOptions {
     std::string altMerchantId; // expected in the envelopes' Auth ("" accepts any)
     std::string terminalId;    // expected in field "42" ("" accepts any)
     std::string datawireId;    // expected in the envelopes' DID ("" accepts any)
+    int backlog = 16;          // of every endpoint's listening socket
 };
 
 // Owns the endpoints and the card host. Thread-safe: the scripts and recordings may be used from the test thread
@@ -114,9 +115,9 @@ private:
     std::vector<bool> m_ProviderDown;
     std::vector<bool> m_DiscoveryDown;
 
-    mutable std::mutex m_Lock;
-    std::vector<CProviderScript> m_Scripts; // by provider; guarded by m_Lock
-    std::vector<int> m_DiscoveryOrder;      // guarded by m_Lock
-    std::string m_AdvertisedHost;           // guarded by m_Lock
-    std::vector<std::string> m_Problems;    // guarded by m_Lock
+    mutable CMutex m_Lock;
+    std::vector<CProviderScript> m_Scripts GUARDED_BY(m_Lock); // by provider
+    std::vector<int> m_DiscoveryOrder GUARDED_BY(m_Lock);
+    std::string m_AdvertisedHost GUARDED_BY(m_Lock);
+    std::vector<std::string> m_Problems GUARDED_BY(m_Lock);
 };

@@ -82,29 +82,29 @@ std::string CManagementService::HostAndPort() const {
 }
 
 void CManagementService::SetParams(const CParamSettings& settings) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Settings = settings;
 }
 
 void CManagementService::SetFault(NqmsFault fault) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_Fault = fault;
 }
 
 void CManagementService::SetServiceError(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     m_ServiceError = text;
 }
 
 std::vector<CNqmsSession> CManagementService::Sessions() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Sessions;
 }
 
 bool CManagementService::WaitForSessions(size_t count, uint32_t timeoutMs) const {
     return WaitUntil(
         [&] {
-            std::lock_guard<std::mutex> lock(m_Lock);
+            CMutexLock lock(m_Lock);
             return m_Sessions.size() >= count;
         },
         timeoutMs, kSliceMs);
@@ -206,14 +206,14 @@ void CManagementService::Serve(CTlsTestConnection& connection) {
     CParamSettings settings;
     std::string serviceError;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         fault = m_Fault;
         settings = m_Settings;
         serviceError = m_ServiceError;
     }
     CNqmsSession session;
     auto record = [this, &session] {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         m_Sessions.push_back(session);
     };
     if (!connection.Handshake()) {

@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "foundation/ParamSettings.h"
 #include "peers/TestPki.h"
 #include "peers/TlsTestServer.h"
+#include "platform/Mutex.h"
 
 enum class NqmsFault {
     None,
@@ -85,9 +85,9 @@ private:
                                       const std::string& serviceError) const;
 
     CTlsTestServer m_Server;
-    mutable std::mutex m_Lock;
-    CParamSettings m_Settings;            // guarded by m_Lock
-    NqmsFault m_Fault = NqmsFault::None;  // guarded by m_Lock
-    std::string m_ServiceError;           // guarded by m_Lock
-    std::vector<CNqmsSession> m_Sessions; // guarded by m_Lock
+    mutable CMutex m_Lock;
+    CParamSettings m_Settings GUARDED_BY(m_Lock);
+    NqmsFault m_Fault GUARDED_BY(m_Lock) = NqmsFault::None;
+    std::string m_ServiceError GUARDED_BY(m_Lock);
+    std::vector<CNqmsSession> m_Sessions GUARDED_BY(m_Lock);
 };

@@ -12,7 +12,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "host/DialTimings.h"
 #include "peers/CardHost.h"
 #include "platform/Clock.h"
+#include "platform/Mutex.h"
 #include "platform/SerialPort.h"
 #include "platform/SharedModemLines.h"
 
@@ -117,18 +117,18 @@ private:
     enum class Frame { Idle, Body, Lrc };
 
     void Serve();
-    void Take(char c);                                 // requires m_Lock
-    void Execute(const std::string& line);             // requires m_Lock
-    void DialNumber(const std::string& number);        // requires m_Lock
-    void TakeData(char c);                             // requires m_Lock
-    void OnFrame(const std::string& body, bool lrcOk); // requires m_Lock
-    void Answer(const std::string& text);              // requires m_Lock
-    void HangUp();                                     // requires m_Lock
+    void Take(char c) REQUIRES(m_Lock);
+    void Execute(const std::string& line) REQUIRES(m_Lock);
+    void DialNumber(const std::string& number) REQUIRES(m_Lock);
+    void TakeData(char c) REQUIRES(m_Lock);
+    void OnFrame(const std::string& body, bool lrcOk) REQUIRES(m_Lock);
+    void Answer(const std::string& text) REQUIRES(m_Lock);
+    void HangUp() REQUIRES(m_Lock);
     // Writes |bytes| to the port |delayMs| of real time from now (after what is already waiting), then runs
     // |after|.
-    void Send(const std::string& bytes, uint32_t delayMs = 0, std::function<void()> after = {}); // requires m_Lock
-    void RunDueOutput();                                                                         // requires m_Lock
-    void WriteMaster(const std::string& bytes);                                                  // requires m_Lock
+    void Send(const std::string& bytes, uint32_t delayMs = 0, std::function<void()> after = {}) REQUIRES(m_Lock);
+    void RunDueOutput() REQUIRES(m_Lock);
+    void WriteMaster(const std::string& bytes) REQUIRES(m_Lock);
 
     struct COutput {
         uint64_t dueMs;
@@ -146,22 +146,23 @@ private:
     std::atomic<bool> m_Stop{false};
     std::thread m_Thread;
 
-    mutable std::mutex m_Lock;
-    CModemScript m_Script;       // guarded by m_Lock
-    Mode m_Mode = Mode::Command; // guarded by m_Lock
-    bool m_Echo = true;          // guarded by m_Lock
-    std::string m_Line;          // guarded by m_Lock
-    Frame m_Frame = Frame::Idle; // guarded by m_Lock
-    std::string m_Body;          // guarded by m_Lock
-    int m_Pluses = 0;            // guarded by m_Lock
-    int m_NaksLeft = 0;          // guarded by m_Lock
-    std::string m_PendingAnswer; // the good answer frame until the server ACKs it; guarded by m_Lock
-    unsigned m_SeenDtrDrops = 0; // guarded by m_Lock
-    std::vector<std::string> m_Commands, m_Dialled, m_Frames, m_Answers; // guarded by m_Lock
-    std::string m_DataBytes;                                             // guarded by m_Lock
-    int m_DtrDrops = 0;                                                  // guarded by m_Lock
-    int m_Calls = 0;                                                     // guarded by m_Lock
-    std::deque<COutput> m_Outbox;                                        // guarded by m_Lock
+    mutable CMutex m_Lock;
+    CModemScript m_Script GUARDED_BY(m_Lock);
+    Mode m_Mode GUARDED_BY(m_Lock) = Mode::Command;
+    bool m_Echo GUARDED_BY(m_Lock) = true;
+    std::string m_Line GUARDED_BY(m_Lock);
+    Frame m_Frame GUARDED_BY(m_Lock) = Frame::Idle;
+    std::string m_Body GUARDED_BY(m_Lock);
+    int m_Pluses GUARDED_BY(m_Lock) = 0;
+    int m_NaksLeft GUARDED_BY(m_Lock) = 0;
+    std::string m_PendingAnswer GUARDED_BY(m_Lock); // the good answer frame until the server ACKs it
+    unsigned m_SeenDtrDrops GUARDED_BY(m_Lock) = 0;
+    std::vector<std::string> m_Commands GUARDED_BY(m_Lock), m_Dialled GUARDED_BY(m_Lock), m_Frames GUARDED_BY(m_Lock),
+        m_Answers GUARDED_BY(m_Lock);
+    std::string m_DataBytes GUARDED_BY(m_Lock);
+    int m_DtrDrops GUARDED_BY(m_Lock) = 0;
+    int m_Calls GUARDED_BY(m_Lock) = 0;
+    std::deque<COutput> m_Outbox GUARDED_BY(m_Lock);
     CSystemClock m_RealClock; // the modem keeps real time whatever clock the server runs on
 };
 

@@ -297,6 +297,27 @@ bool CPosClient::SendRequest(const SPosRequest& request, const std::string& head
     return SendRequest(RequestFields(request), header);
 }
 
+bool CPosClient::Transact(const SPosRequest& request, SPosReply* final, SPosReply* queued, int timeoutMs) {
+    if (!SendRequest(request)) {
+        return Fail("send: " + m_LastError);
+    }
+    SPosReply first;
+    if (!ReadReply(&first, timeoutMs)) {
+        return Fail("no reply: " + m_LastError);
+    }
+    if (first.returnCode == 0 && first.textResponse.rfind("Queued:", 0) == 0) {
+        if (queued != nullptr) {
+            *queued = first;
+        }
+        if (!ReadReply(final, timeoutMs)) {
+            return Fail("no final reply: " + m_LastError);
+        }
+        return true;
+    }
+    *final = first;
+    return true;
+}
+
 bool CPosClient::SendAbort(const std::string& header) {
     std::string frame = header;
     frame += kFS;

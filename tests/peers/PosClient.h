@@ -100,6 +100,9 @@ public:
     // An abort request (letter 'A').
     bool SendAbort(const std::string& header = "Lane01");
     bool SendRaw(const std::string& bytes);
+    // Sends |request| and reads its replies: the "Queued" reply of an accepted request, then the final one (an
+    // error reply comes alone), each within |timeoutMs|. False, with LastError, when one did not come.
+    bool Transact(const SPosRequest& request, SPosReply* final, SPosReply* queued = nullptr, int timeoutMs = 10000);
 
     // Reads the next reply frame (decrypting it with the request key); false when none came in time or the
     // connection ended first.

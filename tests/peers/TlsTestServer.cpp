@@ -179,7 +179,7 @@ bool CTlsTestServer::Start() {
     if (!m_Ctx) {
         return false;
     }
-    m_Listen = ListenOnLoopback(0, 16, &m_Port);
+    m_Listen = ListenOnLoopback(0, m_Backlog, &m_Port);
     if (!m_Listen.Valid()) {
         return false;
     }
@@ -195,7 +195,7 @@ void CTlsTestServer::Stop() {
     }
     std::vector<std::unique_ptr<CWorkerThread>> threads;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
         threads.swap(m_ConnectionThreads);
     }
     threads.clear(); // joins each
@@ -219,7 +219,10 @@ int CTlsTestServer::AcceptLoop() {
             m_Done.fetch_add(1);
             return 0;
         });
-        std::lock_guard<std::mutex> lock(m_Lock);
+        CMutexLock lock(m_Lock);
+        // A long load makes thousands of connections: the threads that ended are joined here, so their stacks
+        // and mappings do not pile up until Stop.
+        std::erase_if(m_ConnectionThreads, [](const std::unique_ptr<CWorkerThread>& t) { return !t->IsRunning(); });
         if (thread->Start()) {
             m_ConnectionThreads.push_back(std::move(thread));
         }
@@ -250,7 +253,7 @@ void CTlsTestServer::Serve(CTlsTestConnection& connection) {
             continue;
         }
         {
-            std::lock_guard<std::mutex> lock(m_Lock);
+            CMutexLock lock(m_Lock);
             m_Requests.push_back(pending);
         }
         pending.clear();
@@ -275,7 +278,7 @@ void CTlsTestServer::Serve(CTlsTestConnection& connection) {
 }
 
 std::vector<std::string> CTlsTestServer::Requests() const {
-    std::lock_guard<std::mutex> lock(m_Lock);
+    CMutexLock lock(m_Lock);
     return m_Requests;
 }
 

@@ -5,15 +5,16 @@
 // Higher-level peers (an HTTP endpoint) sit on top of it through the request handler.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "peers/TestPki.h"
+#include "platform/Mutex.h"
 #include "platform/Socket.h"
 #include "platform/Tls.h"
 #include "platform/WorkerThread.h"
@@ -46,12 +47,15 @@ public:
     void Close();
     bool Stopping() const { return m_Stopping.load(); }
     CTlsSession& Session() { return m_Session; }
+    // When the connection was accepted, for peers that time what the client does on it.
+    std::chrono::steady_clock::time_point AcceptedAt() const { return m_AcceptedAt; }
 
 private:
     // One read from the socket into the session; false on time-out, close, error or stop.
     bool ReadSome(uint32_t timeoutMs);
     bool Flush(size_t chunk = 0, uint32_t pauseMs = 0);
 
+    const std::chrono::steady_clock::time_point m_AcceptedAt = std::chrono::steady_clock::now();
     CSocketFd m_Socket;
     CTlsSession m_Session;
     const std::atomic<bool>& m_Stopping;
@@ -86,6 +90,8 @@ public:
 
     void SetHandler(TlsRequestHandler handler) { m_Handler = std::move(handler); }
     void SetScenario(TlsScenario scenario) { m_Scenario = std::move(scenario); }
+    // The listen backlog (default 16); a load test that connects many clients at once raises it.
+    void SetBacklog(int backlog) { m_Backlog = backlog; }
 
     bool Start();
     int Port() const { return m_Port; }
@@ -106,14 +112,16 @@ private:
     TlsRequestHandler m_Handler;
     TlsScenario m_Scenario;
     CSocketFd m_Listen;
+    int m_Backlog = 16;
     int m_Port = 0;
     std::atomic<bool> m_Stopping{false};
     std::atomic<int> m_Accepted{0};
     std::atomic<int> m_Done{0};
     std::unique_ptr<CWorkerThread> m_AcceptThread;
-    mutable std::mutex m_Lock;
-    std::vector<std::unique_ptr<CWorkerThread>> m_ConnectionThreads; // guarded by m_Lock
-    std::vector<std::string> m_Requests;                             // guarded by m_Lock
+    mutable CMutex m_Lock;
+    // Finished ones are reaped as new connections come.
+    std::vector<std::unique_ptr<CWorkerThread>> m_ConnectionThreads GUARDED_BY(m_Lock);
+    std::vector<std::string> m_Requests GUARDED_BY(m_Lock);
 };
 
 // A loopback listener whose accept queue is full: a connect to it neither completes nor fails, for the tests of

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/LogFolder.h"
+#include "common/TempDirTest.h"
 #include "common/TestClock.h"
+#include "foundation/Logger.h"
 
 namespace {
 // A record told apart by its invoice number.
@@ -252,4 +255,47 @@ TEST_F(TransactionQueueTest, ConcurrentAddsNeverShareASequenceNumber) {
     for (size_t i = 1; i < out.size(); ++i) {
         EXPECT_LT(out[i - 1].m_QueueSeq, out[i].m_QueueSeq); // queue order is the order of numbering
     }
+}
+
+namespace {
+class CheckedWriteBackTest : public TempDirTest {
+protected:
+    void SetUp() override { PrepareLogFolder(); }
+    void TearDown() override { CLogger::Instance().Flush(); }
+
+    CTestClock m_Clock{1000000};
+    CScopedClock m_ScopedClock{m_Clock};
+    CTransactionQueue m_Queue;
+};
+} // namespace
+
+// Two writers of one state: the one that comes second names the state it read, finds the record moved on, and
+// is refused instead of undoing the first one's answer.
+TEST_F(CheckedWriteBackTest, WriteBackFromAStateTheRecordHasLeftIsRefusedAndLogged) {
+    CTransaction record = Record("a");
+    record.m_State = kTranStateTaken;
+    m_Queue.Add(record);
+    const int32_t seq = record.m_QueueSeq;
+
+    CTransaction answered = record;
+    answered.m_State = kTranStateCompleted;
+    answered.m_HostAuthCode = "123456";
+    ASSERT_TRUE(m_Queue.ReplaceBySeq(seq, kTranStateTaken, answered));
+
+    CTransaction late = record; // read while it was still taken
+    late.m_State = kTranStateHostError;
+    EXPECT_FALSE(m_Queue.ReplaceBySeq(seq, kTranStateTaken, late));
+    CTransaction now;
+    ASSERT_TRUE(m_Queue.GetBySeq(seq, now));
+    EXPECT_EQ(now.m_State, kTranStateCompleted);
+    EXPECT_EQ(now.m_HostAuthCode, "123456");
+    EXPECT_EQ(CountLogLines("Transaction queue: write-back of Seq# " + std::to_string(seq) +
+                            " to state 4 refused: it is in state 7, not 2 (a second writer)"),
+              1);
+
+    // The state's own writer goes on; an absent record is refused without a word.
+    now.m_State = kTranStateDelivered;
+    EXPECT_TRUE(m_Queue.ReplaceBySeq(seq, kTranStateCompleted, now));
+    EXPECT_FALSE(m_Queue.ReplaceBySeq(seq + 1, kTranStateCompleted, now));
+    EXPECT_EQ(CountLogLines("Transaction queue: write-back"), 1);
 }

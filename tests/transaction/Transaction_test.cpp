@@ -75,9 +75,8 @@ TEST(TransactionDefaults, CopiesAreIndependentValues) {
     copy.m_State = 6;
     EXPECT_EQ(original.m_Account, "6001234567890123");
     EXPECT_EQ(original.m_State, 7);
-    // Through a reference, as a self-assignment comes about in real code (and so no compiler frowns at it).
-    const auto& same = copy;
-    copy = same; // self-assignment keeps the record
+    const CTransaction& self = copy;
+    copy = self; // self-assignment keeps the record
     EXPECT_EQ(copy.m_Account, "X001234567890123");
     CTransaction again;
     again.CopyFrom(original);
