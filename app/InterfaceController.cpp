@@ -22,9 +22,8 @@ constexpr int kTransportDialOnly = 2;
 constexpr int kTransportIpWithDial = 1;
 constexpr int kOneLaneMaxConnections = 1;
 constexpr int kManyLanesMaxConnections = 200;
-// The client wait of the shut-down: poll step and the settle period for sessions that start late.
+// The client wait of the shut-down: the poll step.
 constexpr uint64_t kClientPollMs = 500;
-constexpr uint64_t kClientSettleMs = 5000;
 constexpr size_t kPipeNameBufferChars = 128;
 
 const char kPipeNameSuffix[] = "_CorvaneAppDirectory";
@@ -250,7 +249,7 @@ void CInterfaceController::WaitForClientsToEnd() {
     // A client that connected just before the accept thread ended starts its session late: wait for it too,
     // within one settle period that a late session does not restart.
     const uint64_t settleStart = clock.TickMs();
-    while (clock.TickMs() - settleStart < kClientSettleMs) {
+    while (clock.TickMs() - settleStart < m_ClientSettleMs) {
         while (m_pServer->GetActiveCount() >= 1) {
             clock.SleepMs(kClientPollMs);
         }

@@ -74,6 +74,11 @@ public:
     // between StartTitleTimer and KillTitleTimer, while the server object stays as it is.
     std::optional<std::string> RefreshTitle() const;
 
+    // The shut-down's wait for POS sessions that start late: once the active count has reached 0, it waits this
+    // long (kDefaultClientSettleMs) for a late one and for it to end. Shorter only in tests of the whole program.
+    static constexpr uint64_t kDefaultClientSettleMs = 5000;
+    void SetClientSettleMs(uint64_t ms) { m_ClientSettleMs = ms; }
+
     // Whether the start-up got as far as a listening POS server, and its port (-1 otherwise).
     bool ServerRunning() const { return m_pServer != nullptr; }
     int ServerPort() const;
@@ -98,6 +103,7 @@ private:
     CParamStore& m_Store;
     std::unique_ptr<IClientServerPart> m_pServer; // null while the interfaces are stopped
     std::string m_StartFailure;                   // see StartFailure
+    uint64_t m_ClientSettleMs = kDefaultClientSettleMs;
 };
 
 // The start-up's decimal reading of a parameter: leading digits as a number, 0 when there are none.

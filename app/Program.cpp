@@ -148,6 +148,10 @@ std::string UsageText() {
            "                       $XDG_RUNTIME_DIR, else /tmp); the launcher must see the same\n"
            "  KESTROVE_COMMON_DOCUMENTS_DIR\n"
            "                       where the launcher's Setup-dialog snapshots are left (default /var/tmp)\n"
+           "  " +
+           kClientSettleVariable + "\n" +
+           "                       how long the shut-down waits for POS sessions that start late (ms, default\n"
+           "                       and at most 5000)\n"
            "  SSL_CERT_FILE        the CA certificates the servers' certificates are checked against, as a file\n"
            "  SSL_CERT_DIR         ... or as a folder (default: the system's store)\n"
            "\n"
@@ -179,6 +183,11 @@ int PosPortFromEnvironment() {
 
 int HostWorkersFromEnvironment() {
     return NumberFromEnvironment(kHostWorkersVariable, 1, kMaxHostWorkers, kDefaultHostWorkers);
+}
+
+uint64_t ClientSettleMsFromEnvironment() {
+    constexpr int kDefault = static_cast<int>(CInterfaceController::kDefaultClientSettleMs);
+    return static_cast<uint64_t>(NumberFromEnvironment(kClientSettleVariable, 0, kDefault, kDefault));
 }
 
 int RunKestrove(int argc, char** argv) {
@@ -234,6 +243,7 @@ int RunKestrove(int argc, char** argv) {
         CHeadlessView view(!service, interfaces.LauncherView());
         CScopedTrafficView traffic(view);
         CInterfaceController controller(interfaces.Parts(), view, AppModeFlags());
+        controller.SetClientSettleMs(ClientSettleMsFromEnvironment());
         view.SetTitleSource([&controller] { return controller.RefreshTitle(); });
         controller.StartInterfaces();
         // By hand, the operator has been told and may still stop the process; a service must not idle on.

@@ -5,12 +5,16 @@
 // the shut-down and the exit. Service mode ("/started_as_service") never opens a window and shows nothing;
 // started by hand without a display, the operator's messages and questions use the terminal.
 
+#include <cstdint>
 #include <string>
 
 // Names the POS clients' port (default 9100; 0 lets the system choose, and the log says which port it got).
 inline constexpr char kPosPortVariable[] = "KESTROVE_POS_PORT";
 // How many host exchanges may run at once (default 32, at most 1024).
 inline constexpr char kHostWorkersVariable[] = "KESTROVE_HOST_WORKERS";
+// Shortens the shut-down's settle period for late POS sessions (milliseconds, 0 to 5000; default 5000), so
+// that the tests of the whole program do not wait it out at every stop.
+inline constexpr char kClientSettleVariable[] = "KESTROVE_CLIENT_SETTLE_MS";
 // The allocator keeps at most this many arenas: enough that the host workers and sessions seldom wait for
 // one another, few enough that what a load left free goes back to the system.
 inline constexpr int kAllocatorArenas = 4;
@@ -40,3 +44,6 @@ int PosPortFromEnvironment();
 // The number of host workers from $KESTROVE_HOST_WORKERS, or kDefaultHostWorkers when it is unset or not a
 // number from 1 to kMaxHostWorkers.
 int HostWorkersFromEnvironment();
+// The settle period from $KESTROVE_CLIENT_SETTLE_MS, or CInterfaceController::kDefaultClientSettleMs when it is
+// unset or not a number from 0 to that default.
+uint64_t ClientSettleMsFromEnvironment();

@@ -81,6 +81,8 @@ public:
     // The traffic lines, newest first.
     std::vector<std::string> TrafficLines() const;
     const CInterfaceController& Controller() const { return m_Controller; }
+    // See CInterfaceController::SetClientSettleMs; before the first start-up.
+    void SetClientSettleMs(uint64_t ms) { m_Controller.SetClientSettleMs(ms); }
 
     // IInterfaceView: what the controller shows while it runs.
     void PostOfflineTitle() override;

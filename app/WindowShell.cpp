@@ -89,6 +89,7 @@ bool CWindowShell::CreateShell() {
     auto view = std::make_unique<CVYRView>(
         std::make_unique<CProgramInterfaces>(PosPortFromEnvironment(), HostWorkersFromEnvironment(), *this),
         AppModeFlags());
+    view->SetClientSettleMs(ClientSettleMsFromEnvironment());
     CVYRView& firstView = *view;
     m_pMainFrame->SetView(std::move(view));
     QObject::connect(m_pMainFrame->AboutAction(), &QAction::triggered, m_pMainFrame.get(), [this] { OnAppAbout(); });

@@ -94,7 +94,23 @@ bool GetFileInfo(const std::string& path, bool followLinks, CFileInfo& info) {
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {
-    return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // The file system cannot refuse the replacement itself (EINVAL: it does not know the flag). Look first;
+    // the look and the rename are two steps, so this holds for a folder that only its one writer changes.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    if (errno != ENOENT) {
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool EmptyFolderNoFollow(const std::string& folder) {

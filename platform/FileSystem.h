@@ -25,7 +25,8 @@ struct CFileInfo {
 bool GetFileInfo(const std::string& path, bool followLinks, CFileInfo& info);
 
 // Renames |from| to |to| in one step unless |to| exists (also as a dangling link): false with errno EEXIST then,
-// or with the failure's errno.
+// or with the failure's errno. On a file system that cannot refuse a replacement itself, |to| is looked at
+// first and the rename follows: two steps, sound only where nobody else makes |to| meanwhile.
 bool RenameNoReplace(const std::string& from, const std::string& to);
 
 // Removes everything inside |folder|, depth first, without following a symbolic link anywhere: a link is

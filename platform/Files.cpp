@@ -11,6 +11,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileHandle.h"
+#include "platform/FileSystem.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -29,23 +30,6 @@ std::string UtcStamp() {
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &parts);
     return text;
-}
-
-// Renames without ever replacing an existing file; false with errno set on failure (EEXIST when taken).
-bool RenameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-        return false;
-    }
-    // The file system cannot refuse the replacement itself; we are the only writer of the folder.
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 void SyncFolderOf(const std::filesystem::path& path) {
@@ -191,7 +175,7 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
         const std::string base = file.string() + mark + "-" + UtcStamp();
         for (int attempt = 0; attempt < 1000; ++attempt) {
             const std::string target = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-            if (RenameNoReplace(file, target)) {
+            if (RenameNoReplace(file.string(), target)) {
                 SyncFolderOf(file);
                 if (movedTo != nullptr) {
                     *movedTo = target;

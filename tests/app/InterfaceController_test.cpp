@@ -89,6 +89,10 @@ protected:
         AppModeFlags().SetStartedAsService(false);
         AppModeFlags().SetStartedByLauncher(false);
         g_TransactionQueue.RemoveAll();
+        // The log's writer thread reads the clock seam for each batch it writes: every line must be written
+        // before the test clock goes, or the writer may call a clock that no longer exists.
+        m_Controller.reset();
+        CLogger::Instance().Flush();
     }
 
     static void Configure(const CParamSettings& settings) { ASSERT_TRUE(CParamStore::Instance().SetParams(settings)); }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
 
 using ::testing::HasSubstr;
@@ -110,6 +111,7 @@ TEST(UsageTextTest, NamesTheSwitchesTheVariablesAndTheFiles) {
                              "KESTROVE_COM<n>_LINES",
                              "KESTROVE_PIPE_DIR",
                              "KESTROVE_COMMON_DOCUMENTS_DIR",
+                             "KESTROVE_CLIENT_SETTLE_MS",
                              "(default /var/tmp)",
                              "SSL_CERT_FILE",
                              "CORVANE_KEYS/",
@@ -166,3 +168,16 @@ INSTANTIATE_TEST_SUITE_P(Peers, PeerHelpTest,
                          [](const auto& info) { return info.param.program; });
 
 } // namespace
+
+TEST(ClientSettleTest, TheVariableCanOnlyShortenTheFiveSecondPeriod) {
+    const struct {
+        const char* text; // null: unset
+        uint64_t ms;
+    } cases[] = {{nullptr, 5000}, {"", 5000},     {"200", 200}, {"0", 0},
+                 {"5000", 5000},  {"5001", 5000}, {"-1", 5000}, {"20x", 5000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text == nullptr ? "unset" : c.text);
+        CScopedEnvironmentVariable variable(kClientSettleVariable, c.text);
+        EXPECT_EQ(ClientSettleMsFromEnvironment(), c.ms);
+    }
+}

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "app/Program.h"
 #include "common/LogFolder.h"
 #include "common/ParamSets.h"
 #include "common/Wait.h"
@@ -141,6 +142,8 @@ public:
             trusting ? TrustEnvironment(folder) : std::map<std::string, std::string>();
         env["KESTROVE_LOCK_DIR"] = lockFolder.string();
         env["KESTROVE_POS_PORT"] = "0";
+        // A stop would otherwise wait 5 s for POS sessions that start late; none do in these tests.
+        env[kClientSettleVariable] = "200";
         return env;
     }
 

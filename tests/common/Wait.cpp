@@ -36,6 +36,10 @@ int CountEntries(const char* folder) {
     return count;
 }
 
+bool WaitForThreadCount(int count, uint32_t timeoutMs) {
+    return WaitUntil([count] { return CountEntries("/proc/self/task") == count; }, timeoutMs);
+}
+
 long ProcessStatusField(pid_t pid, const std::string& name) {
     std::istringstream status(ReadFileBytes(ProcFolder(pid) + "/status"));
     std::string line;

@@ -22,17 +22,6 @@ namespace {
 constexpr int kTls12 = 0x0303;
 constexpr int kTls13 = 0x0304;
 
-// ReceiveAndDecrypt until it has data or a failure: a call returns 0 without data when what had come so far
-// were only the server's post-handshake messages (its session tickets), and its callers call again.
-int ReceiveUntilAnswer(CTlsChannel& channel, int* count, std::string* text, uint32_t timeoutMs) {
-    for (;;) {
-        const int result = channel.ReceiveAndDecrypt(count, text, timeoutMs);
-        if (result != 0 || *count > 0) {
-            return result;
-        }
-    }
-}
-
 // The process trusts the test root (through SSL_CERT_FILE) and holds the credential for the whole suite.
 class TlsChannelTest : public hosttest::TrustedPkiTest<> {
 protected:
@@ -369,22 +358,21 @@ TEST_F(TlsChannelTest, CloseKeepsTheErrorThatMadeTheCallerClose) {
             conn.WaitForPeerClose();
         }
     });
-    // On a broken session the close-notify cannot be made, and Shutdown says so...
+    // The session tickets of TLS 1.3 may come in a read of their own, which ends a receive with nothing: read on
+    // until the broken record. On a broken session the close-notify cannot be made, and Shutdown says so...
     {
         CTlsChannel channel;
         ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000));
-        int count = 0;
         std::string text;
-        ASSERT_EQ(ReceiveUntilAnswer(channel, &count, &text, 5000), 6);
+        ASSERT_EQ(ReceiveAtLeast(channel, 1, &text), 6);
         channel.Shutdown();
         EXPECT_EQ(channel.GetLastError(), 3102);
     }
     // ...but a Close after that failure leaves the caller the reason it closed for.
     CTlsChannel channel;
     ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000));
-    int count = 0;
     std::string text;
-    ASSERT_EQ(ReceiveUntilAnswer(channel, &count, &text, 5000), 6);
+    ASSERT_EQ(ReceiveAtLeast(channel, 1, &text), 6);
     const int code = channel.GetLastError();
     const std::string reason = channel.GetLastErrorText();
     channel.Close();

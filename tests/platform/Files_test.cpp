@@ -1,9 +1,15 @@
 #include "platform/Files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -107,4 +113,95 @@ TEST_F(FilesTest, AnAppendingFileKnowsWhetherItsNameStillLeadsToIt) {
     file.Close();
     EXPECT_FALSE(file.Append("closed"));
     EXPECT_EQ(errno, EBADF);
+}
+
+namespace {
+// What is left in the test's folder beside |keep|: names of files a write may have left behind.
+std::vector<std::string> OtherEntries(const std::vector<std::string>& keep) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        const std::string name = entry.path().filename().string();
+        if (std::find(keep.begin(), keep.end(), name) == keep.end()) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+// While it lives, no file of this process may grow past |bytes| (a write beyond fails with EFBIG instead of
+// raising SIGXFSZ): a disk that fills up in the middle of a write.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &m_Previous);
+        m_PreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_Previous;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~CFileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &m_Previous);
+        std::signal(SIGXFSZ, m_PreviousHandler);
+    }
+    CFileSizeLimit(const CFileSizeLimit&) = delete;
+    CFileSizeLimit& operator=(const CFileSizeLimit&) = delete;
+
+private:
+    rlimit m_Previous{};
+    void (*m_PreviousHandler)(int) = SIG_DFL;
+};
+} // namespace
+
+TEST_F(FilesTest, AnAtomicWriteReplacesTheWholeFileWithTheModeAskedForWhateverTheUmask) {
+    ::umask(077);
+    WriteFileBytes("state", "old contents, longer than the new ones");
+    fs::permissions("state", fs::perms::owner_read);
+    // A reader that has the old file open keeps reading the old file whole: the new one is another file.
+    std::ifstream reader("state");
+    ASSERT_TRUE(WriteFileAtomically("state", "new", 0644));
+    EXPECT_EQ(ReadFileBytes("state"), "new");
+    EXPECT_EQ(fs::status("state").permissions(), kOwnerReadWrite | fs::perms::group_read | fs::perms::others_read);
+    std::string old;
+    std::getline(reader, old);
+    EXPECT_EQ(old, "old contents, longer than the new ones");
+    ASSERT_TRUE(WriteFileAtomically("state", "", 0600));
+    EXPECT_EQ(ReadFileBytes("state"), "");
+    EXPECT_EQ(fs::status("state").permissions(), kOwnerReadWrite);
+    EXPECT_EQ(OtherEntries({"state"}), std::vector<std::string>{});
+}
+
+TEST_F(FilesTest, AWriteThatFailsLeavesTheOldFileWholeAndNoTemporary) {
+    WriteFileBytes("state", "old");
+    fs::permissions("state", fs::perms::owner_read | fs::perms::owner_write);
+    struct Case {
+        const char* name;
+        std::function<bool(std::string*)> write;
+    };
+    const Case cases[] = {
+        {"the disk fills up in the middle",
+         [](std::string* error) {
+             CFileSizeLimit limit(4096);
+             return WriteFileAtomically("state", std::string(64 * 1024, 'n'), 0644, error);
+         }},
+        {"the name is taken by a folder",
+         [](std::string* error) {
+             fs::create_directory("folder");
+             WriteFileBytes("folder/inside", "x");
+             const bool written = WriteFileAtomically("folder", "new", 0644, error);
+             EXPECT_EQ(ReadFileBytes("folder/inside"), "x");
+             fs::remove_all("folder");
+             return written;
+         }},
+        {"the folder does not exist",
+         [](std::string* error) { return WriteFileAtomically(fs::path("missing") / "state", "new", 0644, error); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string error;
+        EXPECT_FALSE(c.write(&error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(ReadFileBytes("state"), "old");
+        EXPECT_EQ(fs::status("state").permissions(), kOwnerReadWrite);
+        EXPECT_EQ(OtherEntries({"state"}), std::vector<std::string>{});
+    }
 }
