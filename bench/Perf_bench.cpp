@@ -207,32 +207,12 @@ public:
     CProgramRun& operator=(const CProgramRun&) = delete;
 
     bool Start(std::string* error) {
-        if (!m_HostSide.Started()) {
-            *error = "the host simulator did not start";
-            return false;
-        }
         for (int lane = 0; lane < kMaxLanes; ++lane) {
             m_HostSide.Simulator().Host().AddCard(Card(lane), kCardCents);
         }
         m_ServerFolder = m_Folder.Path() / "server";
-        std::filesystem::create_directories(m_ServerFolder);
-        const ::testing::AssertionResult prepared = m_HostSide.PrepareFolder(m_ServerFolder);
-        if (!prepared) {
-            *error = prepared.message();
-            return false;
-        }
-        std::map<std::string, std::string> env = CTestHostSide::ProgramEnvironment(m_ServerFolder, m_Folder.Path());
-        env["KESTROVE_COM1"] = (m_ServerFolder / "no-modem").string();
-        if (!m_Server.Start(KestroveProgram(), {"/started_as_service"}, m_ServerFolder, env, "kestrove")) {
-            *error = "kestrove did not start: " + KestroveProgram().string();
-            return false;
-        }
-        m_Port = testing_child::WaitForServedPort(m_Server, m_ServerFolder, kTimeoutMs);
-        if (m_Port <= 0) {
-            *error = "kestrove did not finish its start-up: " + m_Server.Stderr();
-            return false;
-        }
-        return true;
+        m_Port = m_HostSide.StartService(m_Server, m_ServerFolder, m_Folder.Path(), kTimeoutMs, error);
+        return m_Port > 0;
     }
 
     pid_t Pid() const { return m_Server.Pid(); }

@@ -147,6 +147,36 @@ public:
         return env;
     }
 
+    // Starts kestrove in service mode in |folder| (made when missing, then prepared as above) against the
+    // simulator, with no modem behind COM1, and waits for its start-up to finish. Returns the POS port it
+    // serves, or -1 with |error| saying why.
+    int StartService(CChildProcess& server, const std::filesystem::path& folder,
+                     const std::filesystem::path& lockFolder, int timeoutMs, std::string* error) const {
+        if (!m_Started) {
+            *error = "the host simulator did not start";
+            return -1;
+        }
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        const ::testing::AssertionResult prepared = PrepareFolder(folder);
+        if (!prepared) {
+            *error = prepared.message();
+            return -1;
+        }
+        std::map<std::string, std::string> env = ProgramEnvironment(folder, lockFolder);
+        env["KESTROVE_COM1"] = (folder / "no-modem").string();
+        if (!server.Start(KestroveProgram(), {"/started_as_service"}, folder, env, "kestrove")) {
+            *error = "kestrove did not start: " + KestroveProgram().string();
+            return -1;
+        }
+        const int port = WaitForServedPort(server, folder, timeoutMs);
+        if (port <= 0) {
+            *error = "kestrove did not finish its start-up: " + server.Stderr();
+            return -1;
+        }
+        return port;
+    }
+
 private:
     std::unique_ptr<CHostSimulator> m_Simulator;
     bool m_Started = false;
