@@ -2,11 +2,11 @@
 // to the host simulator, which is sometimes slow and sometimes books a transaction and closes without an answer;
 // the program is killed with SIGKILL at random moments and started again in the same folder. Once the lanes stop,
 // the last run is left until its journal is empty (every reversal settled), and then each card's balance at the
-// host must equal its start plus what the lanes saw approved.
+// host must equal its start plus what the lanes saw approved, and no STAN may have reached the host twice.
 //
 // Usage: CrashSoak_bench [crashes (20)] [lanes (4)] [seed (time)]
-// Prints the crashes, the requests and how they ended, the reversals the host got, the cards off and by how much.
-// Exits 0 when no card is off.
+// Prints the crashes, the requests and how they ended, the reversals the host got, the cards off and by how much,
+// and the STANs sent more than once. Exits 0 when no card is off, no STAN was reused and the journal emptied.
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +24,7 @@
 
 #include "app/ProgramWorld.h"
 #include "common/TempDir.h"
+#include "peers/DatawireEndpoint.h"
 #include "platform/Mutex.h"
 #include "transaction/ReversalJournal.h"
 
@@ -36,6 +37,18 @@ constexpr int64_t kStartBalance = 10000000; // far above what a soak can spend
 constexpr int kReplyTimeoutMs = 60000;      // more than the program's 35 s read budget
 constexpr int kSettleTimeoutMs = 600000;    // reversals wait 35 s, failed ones are retried after 60 s
 
+// The steady clock in ms, on the host simulator's basis, so that its arrival times compare with the soak's own.
+uint64_t NowMs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+}
+
+// Seconds since |startMs|, for the lines that put a lane's requests beside the host's exchanges and the kills.
+double SecondsSince(uint64_t startMs, uint64_t ms) {
+    return (static_cast<double>(ms) - static_cast<double>(startMs)) / 1000.0;
+}
+
 struct CFigures {
     std::atomic<int> requests{0};
     std::atomic<int> approved{0};
@@ -47,8 +60,8 @@ struct CFigures {
 // One lane: its own cards, what it saw approved on each, and its thread.
 class CSoakLane {
 public:
-    CSoakLane(int index, unsigned seed, CFigures& figures, const std::atomic<int>& port)
-        : m_Index(index), m_Random(seed), m_Figures(figures), m_Port(port) {
+    CSoakLane(int index, unsigned seed, CFigures& figures, const std::atomic<int>& port, uint64_t startMs)
+        : m_Index(index), m_Random(seed), m_Figures(figures), m_Port(port), m_StartMs(startMs) {
         for (int i = 0; i < kCardsPerLane; ++i) {
             char card[32];
             std::snprintf(card, sizeof card, "60064980%04d%04d", index, i);
@@ -68,7 +81,7 @@ public:
     }
 
     const std::vector<std::string>& Cards() const { return m_Cards; }
-    // What the lane sent for |card| and how it ended, one line each.
+    // What the lane sent for |card| and how it ended, one line each, with when it was sent and when it ended.
     std::vector<std::string> History(const std::string& card) {
         CMutexLock lock(m_Lock);
         return m_History[card];
@@ -103,15 +116,19 @@ private:
             m_Figures.requests++;
             SPosReply reply;
             const SPosRequest request = CEndToEndWorld::Request(tranCode, card, amount, std::to_string(++invoice));
+            const uint64_t sentMs = NowMs();
             bool answered = lane->SendRequest(request) && lane->ReadReply(&reply, kReplyTimeoutMs);
             if (answered && reply.returnCode == 0 && reply.textResponse.rfind("Queued:", 0) == 0) {
                 answered = lane->ReadReply(&reply, kReplyTimeoutMs);
             }
             const std::string outcome = !answered ? "unanswered" : reply.cmdStatus + " " + reply.textResponse;
+            char when[64];
+            std::snprintf(when, sizeof when, "%.3f-%.3f s ", SecondsSince(m_StartMs, sentMs),
+                          SecondsSince(m_StartMs, NowMs()));
             {
                 CMutexLock lock(m_Lock);
-                m_History[card].push_back(tranCode + " " + amount + " invoice " + std::to_string(invoice) + ": " +
-                                          outcome);
+                m_History[card].push_back(when + tranCode + " " + amount + " invoice " + std::to_string(invoice) +
+                                          ": " + outcome);
             }
             if (!answered) {
                 m_Figures.unanswered++;
@@ -134,6 +151,7 @@ private:
     std::mt19937 m_Random;
     CFigures& m_Figures;
     const std::atomic<int>& m_Port;
+    const uint64_t m_StartMs;
     std::vector<std::string> m_Cards;
     CMutex m_Lock;
     std::map<std::string, int64_t> m_Expected GUARDED_BY(m_Lock);
@@ -184,12 +202,6 @@ private:
     std::thread m_Thread;
 };
 
-uint64_t NowMs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -212,15 +224,15 @@ int main(int argc, char** argv) {
     }
     CFigures figures;
     std::atomic<int> port{0};
+    const uint64_t start = NowMs();
     std::vector<std::unique_ptr<CSoakLane>> lanes;
     for (int i = 0; i < laneCount; ++i) {
-        lanes.push_back(std::make_unique<CSoakLane>(i, seed + 17 * static_cast<unsigned>(i), figures, port));
+        lanes.push_back(std::make_unique<CSoakLane>(i, seed + 17 * static_cast<unsigned>(i), figures, port, start));
         for (const std::string& card : lanes.back()->Cards()) {
             world.Simulator().Host().AddCard(card, kStartBalance);
         }
     }
 
-    const uint64_t start = NowMs();
     std::mt19937 random(seed);
     auto moody = std::make_unique<CMoodyHost>(world.Simulator(), seed + 1);
     for (auto& lane : lanes) {
@@ -242,9 +254,10 @@ int main(int argc, char** argv) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(500 + random() % 5500));
         port = 0;
+        const uint64_t killedMs = NowMs();
         world.Server().Signal(SIGKILL);
         world.Server().Wait(testing_child::kProgramTimeoutMs);
-        std::printf("crash %d at %.1f s: %d requests so far\n", crash + 1, (NowMs() - start) / 1000.0,
+        std::printf("crash %d at %.3f s: %d requests so far\n", crash + 1, SecondsSince(start, killedMs),
                     figures.requests.load());
     }
 
@@ -278,6 +291,22 @@ int main(int argc, char** argv) {
             reversalsApplied += exchange.applied ? 1 : 0;
         }
     }
+    // Every transaction sent takes a STAN of its own, a retry and a reversal too, across every run of the program.
+    std::map<std::string, int> stanUses;
+    for (int i = 0; i < world.Simulator().ProviderCount(); ++i) {
+        for (const CDatawireRequest& request : world.Simulator().Provider(i).Requests()) {
+            if (request.kind == DatawireRequestKind::Transaction) {
+                ++stanUses[request.clientRef.substr(0, 7)];
+            }
+        }
+    }
+    int stansReused = 0;
+    for (const auto& [stan, uses] : stanUses) {
+        if (uses > 1) {
+            ++stansReused;
+            std::printf("  STAN %s sent %d times\n", stan.c_str(), uses);
+        }
+    }
     int cards = 0;
     int cardsOff = 0;
     int64_t centsOff = 0;
@@ -296,7 +325,8 @@ int main(int argc, char** argv) {
                 std::printf("  and what the host did with it:\n");
                 for (const CHostExchange& exchange : world.Simulator().Exchanges()) {
                     if (exchange.account == card) {
-                        std::printf("    %s%s %lld -> %s%s\n", exchange.type.c_str(),
+                        std::printf("    %.3f s %s%s %lld -> %s%s\n", SecondsSince(start, exchange.receivedTickMs),
+                                    exchange.type.c_str(),
                                     exchange.origType.empty() ? "" : ("/" + exchange.origType).c_str(),
                                     static_cast<long long>(exchange.amountCents), exchange.responseCode.c_str(),
                                     exchange.applied ? " applied" : "");
@@ -313,8 +343,9 @@ int main(int argc, char** argv) {
     std::printf("journal %s after %.1f s; cards %d, cards off %d (%lld cents in all)\n",
                 settled ? "empty" : "NOT EMPTY", (NowMs() - settleStart) / 1000.0, cards, cardsOff,
                 static_cast<long long>(centsOff));
+    std::printf("STANs %zu, reused %d\n", stanUses.size(), stansReused);
     std::printf("wall time %.1f s\n", (NowMs() - start) / 1000.0);
-    if (cardsOff != 0 || !settled) {
+    if (cardsOff != 0 || !settled || stansReused != 0) {
         // The folder goes with the bench folder: keep a copy of what the program left for a look.
         const std::filesystem::path kept =
             std::filesystem::temp_directory_path() / ("kestrove-soak-" + std::to_string(seed));
