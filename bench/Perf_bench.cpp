@@ -5,19 +5,24 @@
 // Each run (the table shows the median of the runs) starts a fresh server and measures, in this order:
 //   idle with no lane: context switches of all its threads per second, and its CPU (schedstat, in ns: the tick
 //     counters cannot see 0.1% of a core in 10 s);
-//   1, 20 and 200 lanes (only those logged in) for a fixed time: CPU per transaction (utime+stime of /proc/<pid>/stat
-//   over the phase,
-//     exited threads included, divided by the transactions), its share of one core, the peak threads and
-//     resident memory, the reply's lateness against the delivery moment (a final reply goes out once the lane
-//     has sent nothing for a second: lateness = reply - send - 1 s), the time from the lane's "Queued" reply to
-//     the host's accept of the connection that carries it, and the exchange as the host sees it (accept to close);
+//   1, 20 and 200 lanes (only those logged in) for a fixed time, the lanes' starts spread over the first second
+//     (lanes started together stay in step, since each waits the delivery second, and the phase would measure a
+//     burst of every lane once a second instead of a steady load; the burst has a phase of its own): CPU per
+//     transaction (the process's CPU clock over the phase, in ns, exited threads included, divided by the
+//     transactions; the tick counters of /proc/<pid>/stat are 10 ms, a third of a transaction's CPU at 1 lane),
+//     the same less what the idle process spends in that time (its named timers), its share of one core, the peak
+//     threads and resident memory (and its anonymous part: the rest is the mapped libraries' pages), the reply's
+//     lateness against the delivery moment (a final reply goes out once the lane has sent nothing for a second:
+//     lateness = reply - send - 1 s), the time from the lane's "Queued" reply to the host's accept of the
+//     connection that carries it, and the exchange as the host sees it (accept to close);
 //   idle again with the 200 lanes logged in;
 //   200 lanes sending at the same instant (the simulator's listen backlog is no limit);
 //   the floor: one RSA-1024 private decrypt with the server's kind of key, and one TLS exchange of a request the
 //     server sent, replayed to the same simulator by a bare OpenSSL client (TCP_NODELAY, a client session cache,
 //     the certificate checked in the handshake), full and resumed.
 //
-// Usage: Perf_bench [--quick] [--runs N] [--seconds S]. --quick: one run, short phases, for a smoke check.
+// Usage: Perf_bench [--quick] [--runs N] [--seconds S] [--in-step]. --quick: one run, short phases, for a smoke
+// check; --in-step: the lanes of a load phase start together (and stay in step) as they did before.
 
 #include <algorithm>
 #include <atomic>
@@ -132,6 +137,16 @@ double TicksToMs(long long ticks) {
     return static_cast<double>(ticks) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// The CPU time of the whole process (exited threads included) in ms, to the ns; NaN when it cannot be read.
+double ProcessCpuMs(pid_t pid) {
+    clockid_t clock{};
+    timespec now{};
+    if (clock_getcpuclockid(pid, &clock) != 0 || clock_gettime(clock, &now) != 0) {
+        return std::nan("");
+    }
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
 // Over the live threads: voluntary + nonvoluntary context switches, and the CPU time of schedstat in ns.
 struct SThreadTotals {
     long long switches = 0;
@@ -155,7 +170,7 @@ SThreadTotals ThreadTotals(pid_t pid) {
     return totals;
 }
 
-// The peak threads and resident memory of a process, sampled every 10 ms while it lives.
+// The peak threads, resident memory and its anonymous part of a process, sampled every 10 ms while it lives.
 class CPeakSampler {
 public:
     explicit CPeakSampler(pid_t pid)
@@ -163,6 +178,7 @@ public:
               while (!m_Stop.load()) {
                   m_Threads = std::max(m_Threads.load(), ProcessStatusField(pid, "Threads:"));
                   m_RssKb = std::max(m_RssKb.load(), ProcessStatusField(pid, "VmRSS:"));
+                  m_AnonKb = std::max(m_AnonKb.load(), ProcessStatusField(pid, "RssAnon:"));
                   std::this_thread::sleep_for(std::chrono::milliseconds(10));
               }
           }) {}
@@ -178,11 +194,13 @@ public:
     }
     long Threads() const { return m_Threads.load(); }
     long RssKb() const { return m_RssKb.load(); }
+    long AnonKb() const { return m_AnonKb.load(); }
 
 private:
     std::atomic<bool> m_Stop{false};
     std::atomic<long> m_Threads{0};
     std::atomic<long> m_RssKb{0};
+    std::atomic<long> m_AnonKb{0};
     std::thread m_Thread; // last: starts once the peaks are there
 };
 
@@ -300,27 +318,35 @@ struct SLoadFigures {
     int transactions = 0;
     int approved = 0;
     double cpuMsPerTransaction = 0;
+    double cpuMs = 0;                       // over the phase
+    double cpuMsLessIdlePerTransaction = 0; // less the idle process's CPU (no lane) over the same time
     double coreShare = 0;
     double peakThreads = 0;
     double peakRssMb = 0;
+    double peakAnonMb = 0;
     double lateP50 = 0, lateP99 = 0; // reply - (send + 1 s)
     double queuedToAcceptP50 = 0, queuedToAcceptP99 = 0;
     double exchangeP50 = 0, exchangeP99 = 0; // accept to close at the host
     int matched = 0;                         // host connections matched to a lane's transaction
 };
 
-// The first |count| lanes do Sale and Balance back to back for |seconds|; the lane in flight finishes.
-SLoadFigures RunLoad(CProgramRun& run, std::vector<std::unique_ptr<CPosClient>>& lanes, int count, double seconds) {
+// The first |count| lanes do Sale and Balance back to back for |seconds|; the lane in flight finishes. Lane i
+// starts i/|count| of a second after the first, unless |inStep|.
+SLoadFigures RunLoad(CProgramRun& run, std::vector<std::unique_ptr<CPosClient>>& lanes, int count, double seconds,
+                     bool inStep) {
     SLoadFigures figures;
     figures.lanes = count;
     std::vector<std::vector<STransaction>> done(static_cast<size_t>(count));
     CPeakSampler sampler(run.Pid());
-    const long long ticksBefore = ProcessCpuTicks(run.Pid());
+    const double cpuBefore = ProcessCpuMs(run.Pid());
     const Clock::time_point began = Clock::now();
     const Clock::time_point until = began + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i) {
         threads.emplace_back([&, i] {
+            if (!inStep) {
+                std::this_thread::sleep_until(began + std::chrono::microseconds(1000000LL * i / count));
+            }
             for (bool sale = true; Clock::now() < until; sale = !sale) {
                 done[static_cast<size_t>(i)].push_back(Transact(*lanes[static_cast<size_t>(i)], i, sale));
             }
@@ -330,7 +356,7 @@ SLoadFigures RunLoad(CProgramRun& run, std::vector<std::unique_ptr<CPosClient>>&
         thread.join();
     }
     const Clock::time_point ended = Clock::now();
-    const long long ticks = ProcessCpuTicks(run.Pid()) - ticksBefore;
+    const double cpuMs = ProcessCpuMs(run.Pid()) - cpuBefore;
     sampler.Stop();
 
     figures.seconds = std::chrono::duration<double>(ended - began).count();
@@ -344,10 +370,12 @@ SLoadFigures RunLoad(CProgramRun& run, std::vector<std::unique_ptr<CPosClient>>&
             }
         }
     }
-    figures.cpuMsPerTransaction = figures.transactions > 0 ? TicksToMs(ticks) / figures.transactions : std::nan("");
-    figures.coreShare = TicksToMs(ticks) / (figures.seconds * 1000.0);
+    figures.cpuMs = cpuMs;
+    figures.cpuMsPerTransaction = figures.transactions > 0 ? cpuMs / figures.transactions : std::nan("");
+    figures.coreShare = cpuMs / (figures.seconds * 1000.0);
     figures.peakThreads = static_cast<double>(sampler.Threads());
     figures.peakRssMb = static_cast<double>(sampler.RssKb()) / 1024.0;
+    figures.peakAnonMb = static_cast<double>(sampler.AnonKb()) / 1024.0;
     figures.lateP50 = Percentile(late, 0.5);
     figures.lateP99 = Percentile(late, 0.99);
 
@@ -652,6 +680,7 @@ struct SOptions {
     double idleSeconds = 10;
     int floorIterations = 200;
     bool quick = false;
+    bool inStep = false;
 };
 
 struct SRunFigures {
@@ -684,7 +713,12 @@ bool RunOnce(const SOptions& options, SRunFigures* figures, std::string* error) 
             lanes.push_back(std::move(lane));
         }
         std::this_thread::sleep_for(std::chrono::seconds(1)); // the log-ins' work settles
-        figures->loads.push_back(RunLoad(run, lanes, count, options.loadSeconds));
+        figures->loads.push_back(RunLoad(run, lanes, count, options.loadSeconds, options.inStep));
+        SLoadFigures& load = figures->loads.back();
+        load.cpuMsLessIdlePerTransaction =
+            load.transactions > 0
+                ? (load.cpuMs - figures->idleNoLane.coreShare * load.seconds * 1000.0) / load.transactions
+                : std::nan("");
         std::this_thread::sleep_for(std::chrono::seconds(2)); // nothing of one phase runs into the next
     }
     figures->idleLanes = MeasureIdle(run.Pid(), options.idleSeconds);
@@ -764,8 +798,10 @@ void PrintTable(const SOptions& options, const std::vector<SRunFigures>& runs, c
 
     std::printf("kestrove against its floor: %d run%s (medians), %.0f s per load phase, %.0f s per idle window\n",
                 static_cast<int>(runs.size()), runs.size() == 1 ? "" : "s", options.loadSeconds, options.idleSeconds);
-    std::printf("machine: %u cores, load average %s before, %s after\n\n", std::thread::hardware_concurrency(),
+    std::printf("machine: %u cores, load average %s before, %s after\n", std::thread::hardware_concurrency(),
                 loadBefore.c_str(), LoadAverage().c_str());
+    std::printf("load phases: the lanes %s\n\n",
+                options.inStep ? "start together and stay in step (--in-step)" : "start spread over the first second");
 
     std::printf("floor of one transaction (this process, same run)\n");
     std::printf("  RSA-1024 private decrypt, the server's kind of key (CPU)      %8.3f ms\n", rsa);
@@ -805,6 +841,12 @@ void PrintTable(const SOptions& options, const std::vector<SRunFigures>& runs, c
     Row("  the same against the CPU-only floor", "", "", "", Fixed(floorCpuMs, 3),
         Fixed(cpu1 / floorCpuMs, 1) + "x/" + Fixed(cpu200 / floorCpuMs, 1) + "x", "<=2x at 1, <=1.5x at 200",
         Met(cpu1 <= 2 * floorCpuMs && cpu200 <= 1.5 * floorCpuMs));
+    const std::vector<std::string> lessIdle =
+        cells([](const SLoadFigures& l) { return l.cpuMsLessIdlePerTransaction; }, 2);
+    const double lessIdle1 = load(0, [](const SLoadFigures& l) { return l.cpuMsLessIdlePerTransaction; });
+    const double lessIdle200 = load(2, [](const SLoadFigures& l) { return l.cpuMsLessIdlePerTransaction; });
+    Row("  less the idle process's CPU (ms)", lessIdle[0], lessIdle[1], lessIdle[2], Fixed(floorMs, 3),
+        Fixed(lessIdle1 / floorMs, 1) + "x/" + Fixed(lessIdle200 / floorMs, 1) + "x", "", "");
     const std::vector<std::string> share = cells([](const SLoadFigures& l) { return 100 * l.coreShare; }, 1);
     Row("share of one core (%)", share[0], share[1], share[2], "", "", "", "");
     const std::vector<std::string> threads = cells([](const SLoadFigures& l) { return l.peakThreads; }, 0);
@@ -815,6 +857,8 @@ void PrintTable(const SOptions& options, const std::vector<SRunFigures>& runs, c
     const std::vector<std::string> rss = cells([](const SLoadFigures& l) { return l.peakRssMb; }, 1);
     const double rss200 = load(2, [](const SLoadFigures& l) { return l.peakRssMb; });
     Row("resident memory (peak MB)", rss[0], rss[1], rss[2], "", "", "< 30 MB at 200", Met(rss200 < 30));
+    const std::vector<std::string> anon = cells([](const SLoadFigures& l) { return l.peakAnonMb; }, 1);
+    Row("  of it anonymous (peak MB)", anon[0], anon[1], anon[2], "", "", "", "");
     const std::vector<std::string> late50 = cells([](const SLoadFigures& l) { return l.lateP50; }, 1);
     Row("reply - delivery moment p50 (ms)", late50[0], late50[1], late50[2], "", "", "", "");
     const std::vector<std::string> late99 = cells([](const SLoadFigures& l) { return l.lateP99; }, 1);
@@ -880,10 +924,12 @@ bool ParseOptions(int argc, char** argv, SOptions* options) {
             options->floorIterations = 20;
         } else if (arg == "--runs" && i + 1 < argc) {
             options->runs = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--in-step") {
+            options->inStep = true;
         } else if (arg == "--seconds" && i + 1 < argc) {
             options->loadSeconds = std::max(1.0, std::atof(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: %s [--quick] [--runs N] [--seconds S]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--quick] [--runs N] [--seconds S] [--in-step]\n", argv[0]);
             return false;
         }
     }
