@@ -170,9 +170,9 @@ bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
 }
 
 uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
-    m_ReadBuffer.resize(kReadBufferSize);
+    char* const buffer = ReadBuffer();
     for (;;) {
-        const int n = Receive(m_ReadBuffer.data(), m_ReadBuffer.size(), timeoutMs);
+        const int n = Receive(buffer, kReadBufferSize, timeoutMs);
         if (n < 0) {
             m_LastErrorText =
                 FormatHostText("Socket Error %d receiving from server ClientHandshakeLoop()", GetLastSocketError());
@@ -182,7 +182,7 @@ uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
             m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeLoop()";
             return kSecInternalError;
         }
-        m_Session->Feed(m_ReadBuffer.data(), static_cast<size_t>(n));
+        m_Session->Feed(buffer, static_cast<size_t>(n));
         const TlsStep step = m_Session->Handshake();
         // Our next flight, or the alert that tells the server why we give up.
         if (!SendPendingOutput()) {
@@ -208,9 +208,9 @@ uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
 }
 
 bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
-    m_ReadBuffer.resize(kReadBufferSize);
+    char* const buffer = ReadBuffer();
     while (m_Session->InHandshake()) {
-        const int n = Receive(m_ReadBuffer.data(), m_ReadBuffer.size(), kRenegotiateReadTimeoutMs);
+        const int n = Receive(buffer, kReadBufferSize, kRenegotiateReadTimeoutMs);
         if (n < 0) {
             m_LastErrorText = FormatHostText("Socket Error %d receiving from server ClientHandshakeReNogLoop()",
                                              GetLastSocketError());
@@ -220,7 +220,7 @@ bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
             m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeReNogLoop()";
             return false;
         }
-        m_Session->Feed(m_ReadBuffer.data(), static_cast<size_t>(n));
+        m_Session->Feed(buffer, static_cast<size_t>(n));
         std::string plain;
         const TlsStep step = m_Session->Read(&plain);
         AppendPlain(plain, count, text);
@@ -236,6 +236,13 @@ bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
         }
     }
     return true;
+}
+
+char* CTlsChannel::ReadBuffer() {
+    if (m_ReadBuffer == nullptr) {
+        m_ReadBuffer = std::make_unique_for_overwrite<char[]>(kReadBufferSize);
+    }
+    return m_ReadBuffer.get();
 }
 
 bool CTlsChannel::SetContextSizes() {
@@ -291,7 +298,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
         m_LastErrorText = FormatHostText("Error 0x%x returned by DecryptMessage.", kSecInvalidHandle);
         return kReceiveDecryptFailed;
     }
-    m_ReadBuffer.resize(kReadBufferSize);
+    char* const buffer = ReadBuffer();
     // Whether this call has read records of its own since the last handshake: once they are used up, the call is
     // over even when they carried no data (a key update, a session ticket), so a caller's budget still holds
     // against a server that sends nothing else.
@@ -331,7 +338,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
         if ((*count > 0 || readRecords) && !m_Session->HoldsPartialRecord()) {
             return kReceiveOk;
         }
-        const int n = Receive(m_ReadBuffer.data(), m_ReadBuffer.size(), timeoutMs);
+        const int n = Receive(buffer, kReadBufferSize, timeoutMs);
         if (n < 0) {
             m_LastErrorText = FormatHostText("Socket Error %d reading data from server", GetLastSocketError());
             return kReceiveFailed;
@@ -344,7 +351,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
             m_LastErrorText = "Timeout Waiting for Verifiable Packet from server  (ReceiveAndDecrypt)";
             return kReceiveTimeout;
         }
-        m_Session->Feed(m_ReadBuffer.data(), static_cast<size_t>(n));
+        m_Session->Feed(buffer, static_cast<size_t>(n));
         readRecords = true;
     }
 }
