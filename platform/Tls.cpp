@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include <openssl/bio.h>
 #include <openssl/err.h>
@@ -639,6 +640,82 @@ bool CTlsSession::StartKeyUpdate(bool requestPeerUpdate) {
     return Handshake() != TlsStep::Failed;
 }
 
+bool CTrustedCertCache::Holds(const std::string& key, time_t now) const {
+    CMutexLock lock(m_Lock);
+    const auto it = m_Trusted.find(key);
+    return it != m_Trusted.end() && it->second.notBefore < now && now < it->second.notAfter;
+}
+
+void CTrustedCertCache::Put(const std::string& key, time_t notBefore, time_t notAfter) {
+    CMutexLock lock(m_Lock);
+    if (m_Trusted.size() >= kMaxEntries && m_Trusted.find(key) == m_Trusted.end()) {
+        m_Trusted.clear();
+    }
+    m_Trusted[key] = SSpan{notBefore, notAfter};
+}
+
+size_t CTrustedCertCache::Size() const {
+    CMutexLock lock(m_Lock);
+    return m_Trusted.size();
+}
+
+namespace {
+// The key of a check in the trusted cache: the name, then the SHA-256 of the server's certificate and of each one
+// it sent with it. Empty when a digest cannot be made (the check is then made in full and not kept).
+std::string TrustedCertKey(const std::string& name, X509* cert, STACK_OF(X509) * sent) {
+    std::string key = name;
+    key += '\0';
+    auto add = [&key](X509* c) {
+        unsigned char md[EVP_MAX_MD_SIZE];
+        unsigned int length = 0;
+        if (X509_digest(c, EVP_sha256(), md, &length) != 1) {
+            return false;
+        }
+        key.append(reinterpret_cast<const char*>(md), length);
+        return true;
+    };
+    if (!add(cert)) {
+        return std::string();
+    }
+    for (int i = 0; sent != nullptr && i < sk_X509_num(sent); ++i) {
+        if (!add(sk_X509_value(sent, i))) {
+            return std::string();
+        }
+    }
+    return key;
+}
+
+bool AsTime(const ASN1_TIME* time, time_t* out) {
+    tm parts{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &parts) != 1) {
+        return false;
+    }
+    *out = timegm(&parts);
+    return true;
+}
+
+// Keeps a trusted outcome with the span in which every certificate of the verified chain is valid.
+void KeepTrusted(const CTlsContext& trust, const std::string& key, X509_STORE_CTX* verified) {
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(verified);
+    if (key.empty() || chain == nullptr || sk_X509_num(chain) == 0) {
+        return;
+    }
+    time_t notBefore = std::numeric_limits<time_t>::min();
+    time_t notAfter = std::numeric_limits<time_t>::max();
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        X509* c = sk_X509_value(chain, i);
+        time_t from = 0;
+        time_t until = 0;
+        if (!AsTime(X509_get0_notBefore(c), &from) || !AsTime(X509_get0_notAfter(c), &until)) {
+            return;
+        }
+        notBefore = std::max(notBefore, from);
+        notAfter = std::min(notAfter, until);
+    }
+    trust.TrustedCerts().Put(key, notBefore, notAfter);
+}
+} // namespace
+
 CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsContext& trust, const std::string& name,
                                         time_t now) {
     CCertCheckResult result;
@@ -649,6 +726,12 @@ CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsCo
     tls::X509Ptr cert(SSL_get1_peer_certificate(session.Native()));
     if (!cert) {
         result.outcome = CertCheckOutcome::NoPeerCertificate;
+        return result;
+    }
+    // A resumed session carries the certificates checked when it was made: the same chain, the same answer.
+    const std::string key = TrustedCertKey(name, cert.get(), SSL_get_peer_cert_chain(session.Native()));
+    if (!key.empty() && trust.TrustedCerts().Holds(key, now)) {
+        result.outcome = CertCheckOutcome::Trusted;
         return result;
     }
     std::unique_ptr<X509_STORE_CTX, X509StoreCtxFree> ctx(X509_STORE_CTX_new());
@@ -672,6 +755,7 @@ CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsCo
     ERR_clear_error();
     const int rc = X509_verify_cert(ctx.get());
     if (rc == 1) {
+        KeepTrusted(trust, key, ctx.get());
         result.outcome = CertCheckOutcome::Trusted;
         return result;
     }

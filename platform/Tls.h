@@ -63,6 +63,33 @@ private:
     std::map<std::string, tls::SslSessionPtr> m_Sessions GUARDED_BY(m_Lock);
 };
 
+// The server certificates found trusted, so that a connection resuming a session (whose certificate is the one
+// checked before) does not build and verify the same chain again: each entry is the name checked and the
+// certificates the server sent, with the time span in which every certificate of the verified chain is valid.
+// Only trusted outcomes are kept; outside the span, or for another name or other certificates, the check is made
+// in full again. Thread-safe: every member takes m_Lock.
+class CTrustedCertCache {
+public:
+    CTrustedCertCache() = default;
+    CTrustedCertCache(const CTrustedCertCache&) = delete;
+    CTrustedCertCache& operator=(const CTrustedCertCache&) = delete;
+
+    // Whether |key| was found trusted for a span that holds |now| (its ends excluded).
+    bool Holds(const std::string& key, time_t now) const;
+    // Keeps |key| as trusted from |notBefore| to |notAfter|.
+    void Put(const std::string& key, time_t notBefore, time_t notAfter);
+    size_t Size() const;
+
+private:
+    struct SSpan {
+        time_t notBefore = 0;
+        time_t notAfter = 0;
+    };
+    static constexpr size_t kMaxEntries = 64; // a few providers; beyond this it starts afresh
+    mutable CMutex m_Lock;
+    std::map<std::string, SSpan> m_Trusted GUARDED_BY(m_Lock);
+};
+
 // Owns one SSL_CTX. Set up on one thread; afterwards shared read-only by every session and certificate check of
 // the process (OpenSSL locks what it changes inside); the session cache locks itself.
 class CTlsContext {
@@ -80,10 +107,12 @@ public:
 
     SSL_CTX* Get() const { return m_Ctx.get(); }
     CTlsSessionCache& Sessions() const { return m_Sessions; }
+    CTrustedCertCache& TrustedCerts() const { return m_TrustedCerts; }
 
 private:
     tls::SslCtxPtr m_Ctx;
     mutable CTlsSessionCache m_Sessions;
+    mutable CTrustedCertCache m_TrustedCerts;
 };
 
 // Outcome of one step of a session.
@@ -227,6 +256,8 @@ struct CCertCheckResult {
 // Builds the chain of the server's certificate against the trust store of |trust| (the intermediates the server
 // sent may help), for the purpose of a TLS server (extended key usage serverAuth or one of the two server-gated
 // crypto usages, or none at all), at the time |now|, and checks that it was issued to |name|, a host name or an
-// IP address. Safe from any thread for different sessions.
+// IP address. A trusted outcome is kept in |trust|'s TrustedCerts() and given again, without building the chain,
+// for the same name and certificates while |now| is inside the validity of every certificate of that chain.
+// Safe from any thread for different sessions.
 CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsContext& trust, const std::string& name,
                                         time_t now);

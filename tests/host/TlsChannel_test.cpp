@@ -485,6 +485,37 @@ TEST_F(TlsChannelTest, LaterConnectionsToTheSameHostResumeAndAreStillChecked) {
     }
 }
 
+// A trusted check is kept so that resumed connections need not verify the same chain again; what is kept must
+// never answer for another name or for a time at which the chain is no longer valid.
+TEST_F(TlsChannelTest, AKeptTrustedCheckHoldsOnlyForItsNameAndWhileTheChainIsValid) {
+    auto server = Serve(TestLeaf::Localhost); // valid for 30 days from now
+    const struct {
+        const char* name;
+        std::string host;
+        int days; // the wall clock moved on by this much
+        bool trusted;
+        uint32_t code;
+    } cases[] = {
+        {"trusted, and kept", "localhost", 0, true, 0},
+        {"again within the validity", "localhost", 29, true, 0},
+        {"past the leaf's end", "localhost", 31, false, CTlsChannel::kCertExpired},
+        {"another name", "127.0.0.1", 0, false, CTlsChannel::kCertNameMismatch},
+        {"the kept one still", "localhost", 0, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTestClock clock(CTestClock::kDefaultStartTickMs, CSystemClock().WallNow() + std::chrono::hours(24 * c.days));
+        CScopedClock scoped(clock);
+        CTlsChannel channel;
+        ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000)) << channel.GetLastErrorText();
+        EXPECT_EQ(channel.VerifyServerCertificate(c.host), c.trusted);
+        if (!c.trusted) {
+            EXPECT_EQ(static_cast<uint32_t>(channel.GetLastError()), c.code);
+        }
+        channel.Close();
+    }
+}
+
 TEST_F(TlsChannelTest, ASessionWhoseCertificateWasRefusedIsNotResumed) {
     auto server = Serve(TestLeaf::WrongName);
     CTlsChannel channel;
