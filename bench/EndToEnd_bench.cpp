@@ -33,6 +33,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "common/PeakSampler.h"
 #include "common/Wait.h"
 #include "peers/EndToEndFixture.h"
 #include "platform/Clock.h"
@@ -222,16 +223,8 @@ void RunLanes(benchmark::State& state, bool quiet) {
             return;
         }
         CLaneResults results;
-        std::atomic<bool> sampling{true};
-        std::atomic<long> peakThreads{0};
-        CWorkerThread sampler("bench-sampler", [&] {
-            while (sampling.load()) {
-                peakThreads.store(std::max(peakThreads.load(), ProcessStatusField(0, "Threads:")));
-                GetClock().SleepMs(5);
-            }
-            return 0;
-        });
-        sampler.Start();
+        // This process's own peak: the server runs in it.
+        CPeakSampler sampler(0, 5, false);
 
         // All lanes log in first, a few milliseconds apart as lanes come up in a shop (the server's listen
         // backlog is 5), and start their Sales together once every one is in.
@@ -287,8 +280,7 @@ void RunLanes(benchmark::State& state, bool quiet) {
         threads.clear(); // joins every lane
         const uint64_t wallMs = GetClock().TickMs() - wallBefore;
         const double serverCpuUs = ProcessCpuUs() - cpuBefore - results.laneCpuUs;
-        sampling.store(false);
-        sampler.Join();
+        sampler.Stop();
         const long rssKb = ProcessStatusField(0, "VmRSS:");
         const long peakRssKb = ProcessStatusField(0, "VmHWM:");
         world.Stop();
@@ -318,7 +310,7 @@ void RunLanes(benchmark::State& state, bool quiet) {
         state.counters["answer_to_reply_p99_ms"] = percentile(0.99);
         state.counters["answer_to_reply_max_ms"] = latencies.empty() ? 0.0 : latencies.back();
         state.counters["server_cpu_us"] = serverCpuUs / total;
-        state.counters["peak_threads"] = static_cast<double>(peakThreads.load());
+        state.counters["peak_threads"] = static_cast<double>(sampler.Threads());
         state.counters["rss_mb"] = static_cast<double>(rssKb) / 1024.0;
         state.counters["peak_rss_mb"] = static_cast<double>(peakRssKb) / 1024.0;
     }

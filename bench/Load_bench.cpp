@@ -24,6 +24,7 @@
 
 #include "app/ChildProcess.h"
 #include "app/TestHostSide.h"
+#include "common/PeakSampler.h"
 #include "common/Wait.h"
 #include "peers/EndToEndFixture.h"
 
@@ -39,46 +40,6 @@ constexpr long long kCardCents = 100000000;
 std::string Card(int lane) {
     return "60064933" + std::to_string(10000000 + lane);
 }
-
-// Samples a process's threads, descriptors and resident memory every 5 ms while it lives.
-class CPeakSampler {
-public:
-    explicit CPeakSampler(pid_t pid)
-        : m_Thread([this, pid] {
-              while (!m_Stop.load()) {
-                  Raise(m_Threads, ProcessStatusField(pid, "Threads:"));
-                  Raise(m_Fds, ProcessDescriptorCount(pid));
-                  Raise(m_RssKb, ProcessStatusField(pid, "VmRSS:"));
-                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-              }
-          }) {}
-    ~CPeakSampler() { Stop(); }
-    CPeakSampler(const CPeakSampler&) = delete;
-    CPeakSampler& operator=(const CPeakSampler&) = delete;
-
-    void Stop() {
-        m_Stop = true;
-        if (m_Thread.joinable()) {
-            m_Thread.join();
-        }
-    }
-    long Threads() const { return m_Threads.load(); }
-    long Fds() const { return m_Fds.load(); }
-    long RssKb() const { return m_RssKb.load(); }
-
-private:
-    static void Raise(std::atomic<long>& peak, long value) {
-        long seen = peak.load();
-        while (value > seen && !peak.compare_exchange_weak(seen, value)) {
-        }
-    }
-
-    std::atomic<bool> m_Stop{false};
-    std::atomic<long> m_Threads{0};
-    std::atomic<long> m_Fds{0};
-    std::atomic<long> m_RssKb{0};
-    std::thread m_Thread;
-};
 
 // The simulator, the server's folder and the running server, for one benchmark run.
 class CProgramRun {
@@ -135,7 +96,7 @@ template <typename Load> void MeasureRun(benchmark::State& state, int cards, Loa
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const long idleKb = ProcessStatusField(run.Pid(), "VmRSS:");
         CRunCounts counts;
-        CPeakSampler sampler(run.Pid());
+        CPeakSampler sampler(run.Pid(), 5, true);
         const auto began = std::chrono::steady_clock::now();
         load(run, counts);
         const auto ended = std::chrono::steady_clock::now();

@@ -59,6 +59,7 @@
 #include "app/ChildProcess.h"
 #include "app/TestHostSide.h"
 #include "common/LaneRequestKey.h"
+#include "common/PeakSampler.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Request.h"
@@ -169,40 +170,6 @@ SThreadTotals ThreadTotals(pid_t pid) {
     }
     return totals;
 }
-
-// The peak threads, resident memory and its anonymous part of a process, sampled every 10 ms while it lives.
-class CPeakSampler {
-public:
-    explicit CPeakSampler(pid_t pid)
-        : m_Thread([this, pid] {
-              while (!m_Stop.load()) {
-                  m_Threads = std::max(m_Threads.load(), ProcessStatusField(pid, "Threads:"));
-                  m_RssKb = std::max(m_RssKb.load(), ProcessStatusField(pid, "VmRSS:"));
-                  m_AnonKb = std::max(m_AnonKb.load(), ProcessStatusField(pid, "RssAnon:"));
-                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-              }
-          }) {}
-    ~CPeakSampler() { Stop(); }
-    CPeakSampler(const CPeakSampler&) = delete;
-    CPeakSampler& operator=(const CPeakSampler&) = delete;
-
-    void Stop() {
-        m_Stop = true;
-        if (m_Thread.joinable()) {
-            m_Thread.join();
-        }
-    }
-    long Threads() const { return m_Threads.load(); }
-    long RssKb() const { return m_RssKb.load(); }
-    long AnonKb() const { return m_AnonKb.load(); }
-
-private:
-    std::atomic<bool> m_Stop{false};
-    std::atomic<long> m_Threads{0};
-    std::atomic<long> m_RssKb{0};
-    std::atomic<long> m_AnonKb{0};
-    std::thread m_Thread; // last: starts once the peaks are there
-};
 
 // ---- the server and its host ----
 
@@ -340,7 +307,7 @@ SLoadFigures RunLoad(CProgramRun& run, std::vector<std::unique_ptr<CPosClient>>&
     SLoadFigures figures;
     figures.lanes = count;
     std::vector<std::vector<STransaction>> done(static_cast<size_t>(count));
-    CPeakSampler sampler(run.Pid());
+    CPeakSampler sampler(run.Pid(), 10, false);
     const double cpuBefore = ProcessCpuMs(run.Pid());
     const Clock::time_point began = Clock::now();
     const Clock::time_point until = began + std::chrono::milliseconds(static_cast<long>(seconds * 1000));

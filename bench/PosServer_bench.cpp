@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include "common/ParamSets.h"
+#include "common/PeakSampler.h"
 #include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
@@ -125,14 +126,8 @@ void BM_PosServerLanes(benchmark::State& state) {
             state.SkipWithError("the server did not start");
             return;
         }
-        std::atomic<bool> sampling{true};
-        long peakThreads = 0;
-        std::thread sampler([&] {
-            while (sampling.load()) {
-                peakThreads = std::max(peakThreads, ProcessStatusField(0, "Threads:"));
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
+        // This process's own peak: the server runs in it.
+        CPeakSampler sampler(0, 20, false);
 
         CSystemClock clock;
         const uint64_t start = clock.TickMs();
@@ -148,8 +143,7 @@ void BM_PosServerLanes(benchmark::State& state) {
         }
         const uint64_t elapsedMs = clock.TickMs() - start;
         const double cpu = ProcessCpuSeconds() - cpuStart;
-        sampling = false;
-        sampler.join();
+        sampler.Stop();
 
         int loggedIn = 0;
         int replies = 0;
@@ -179,7 +173,7 @@ void BM_PosServerLanes(benchmark::State& state) {
             loggedIn * 1000.0 / static_cast<double>(std::max<uint64_t>(lastLogin - start, 1));
         state.counters["tx_per_s"] = replies / seconds;
         state.counters["server_cpu_us_per_tx"] = replies > 0 ? (cpu - laneCpu) * 1e6 / replies : 0;
-        state.counters["peak_threads"] = static_cast<double>(peakThreads);
+        state.counters["peak_threads"] = static_cast<double>(sampler.Threads());
         state.counters["peak_rss_kB"] = static_cast<double>(ProcessStatusField(0, "VmHWM:"));
         state.counters["reply_over_quiet_ms_mean"] = replies > 0 ? static_cast<double>(sumExtra) / replies : 0;
         state.counters["reply_over_quiet_ms_max"] = static_cast<double>(maxExtra);
