@@ -26,7 +26,7 @@ using ::testing::Not;
 namespace {
 
 std::filesystem::path SourceUnitFile() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "packaging" / "kestrove.service";
+    return std::filesystem::path(KESTROVE_SOURCE_DIR) / "packaging" / "kestrove.service";
 }
 
 // The unit's settings, "Section.Key" -> every value given, in order (systemd's single-value keys take the last).
