@@ -2,31 +2,20 @@
 
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <system_error>
 #include <vector>
 
 #include "app/ConsolePresenter.h"
-#include "app/PipeCommandHandler.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
 #include "host/SspiProvider.h"
-#include "kxlib/kxVersionInfo.h"
 #include "platform/Files.h"
 #include "platform/ProcessSignals.h"
 
 namespace {
 constexpr size_t kStoredDeviceIdBytes = 16;
-
-// What a Windows build would carry in its version resource. Linux programs have none, so the start-up puts
-// these in place of it for kxVersionInfo to answer about the running program.
-std::map<kxString, kxString> ProgramVersionTable() {
-    return {{"CompanyName", kCompanyName},      {"FileDescription", kAppNameReply},     {"FileVersion", kVersionText},
-            {"InternalName", kProgramFileName}, {"OriginalFilename", kProgramFileName}, {"ProductName", kProductName},
-            {"ProductVersion", kVersionText}};
-}
 } // namespace
 
 bool StartWinsock() {
@@ -114,9 +103,6 @@ bool CVYRRuvuzUvirIP_Voda50App::TakeInstanceLock() {
 }
 
 bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
-    // Where a Windows build has its version resource from the moment it is loaded.
-    kxVersionInfo::SetProgramTable(ProgramVersionTable());
-
     m_bStartedAsService = commandLine.find(kStartedAsServiceSwitch) != std::string::npos;
     m_ModeFlags.SetStartedAsService(m_bStartedAsService);
 

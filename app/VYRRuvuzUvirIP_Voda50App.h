@@ -1,8 +1,8 @@
 #pragma once
-// The application object: puts the program's version entries in place, decides the run modes from the command
-// line, keeps one instance per mode, reads the user's recent-file list, prepares the log folder, loads the stored
-// merchant parameters and starts the crypto object and the TLS credential; at exit it frees them again. Starting the
-// interfaces is the view's business (app/InterfaceController.h).
+// The application object: decides the run modes from the command line, keeps one instance per mode, reads the
+// user's recent-file list, prepares the log folder, loads the stored merchant parameters and starts the crypto
+// object and the TLS credential; at exit it frees them again. Starting the interfaces is the view's business
+// (app/InterfaceController.h).
 
 #include <filesystem>
 #include <string>
@@ -23,12 +23,6 @@ inline constexpr char kStartupVersionText[] = "VL 5.06";
 
 // The application's title: the caption of every operator box, and the name its settings are kept under.
 inline constexpr char kAppTitle[] = "VYRRuvuzUvirIP_Voda50";
-
-// The program's own version entries, as a Windows build carries them in its version resource; put in place
-// for kxVersionInfo at the start-up.
-inline constexpr char kCompanyName[] = "Corvane";
-inline constexpr char kProductName[] = "Kestrove";
-inline constexpr char kProgramFileName[] = "kestrove";
 
 // The single-instance locks: one file per mode in the lock folder.
 inline constexpr char kInstanceLockName[] = "VyrRuvuzUvirTCPIP_Gift.lock";

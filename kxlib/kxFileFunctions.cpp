@@ -9,6 +9,7 @@
 #include "kxlib/kxFormatString.h"
 #include "kxlib/kxPathHelpers.h"
 #include "platform/FileSystem.h"
+#include "platform/Trash.h"
 
 namespace fs = std::filesystem;
 
@@ -59,6 +60,12 @@ fs::space_info SpaceOf(const kxString& path) {
 bool Found(const kxString& path, bool followLinks, CFileInfo& info) {
     return path.Length() > 0 && GetFileInfo(path.Str(), followLinks, info);
 }
+
+// True when |text| begins with a drive: a letter and ":".
+bool StartsWithDrive(const kxString& text) {
+    const char letter = text.GetAt(0);
+    return text.GetAt(1) == ':' && ((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z'));
+}
 } // namespace
 
 kxString GetSpecialFolderPath(int index) {
@@ -77,7 +84,7 @@ kxString GetSpecialFolderPath(int index) {
         folder = FolderFrom("XDG_DESKTOP_DIR", HomeBased("/Desktop"));
         break;
     case 4:
-        folder = FolderFrom("XDG_DATA_HOME", HomeBased("/.local/share"));
+        folder = kxString(UserDataFolder());
         break;
     case 5:
         folder = FolderFrom("XDG_DOCUMENTS_DIR", HomeBased("/Documents"));
@@ -123,8 +130,11 @@ kxString GetTempFileName(const kxString& prefix, const kxString& folder) {
     return kxString(path);
 }
 
-kxString GetDriveOf(const kxString& /*path*/, bool /*withRoot*/) {
-    return kxString();
+kxString GetDriveOf(const kxString& path, bool withRoot) {
+    if (path.Length() <= 2 || !StartsWithDrive(path)) {
+        return kxString();
+    }
+    return path.Left(2) + (withRoot ? "\\" : "");
 }
 
 uint64_t GetDiskTotalBytes(const kxString& path) {
@@ -174,8 +184,7 @@ kxString GetPathFolder(const kxString& path, bool existingFileOnly, bool stripDr
     if (existingFileOnly && !FolderExists(folder)) {
         return kxString();
     }
-    const char first = folder.GetAt(0);
-    if (stripDrive && folder.GetAt(1) == ':' && ((first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z'))) {
+    if (stripDrive && StartsWithDrive(folder)) {
         folder = folder.Mid(2);
     }
     const char trailing = trailingMode == kTrailingBackslash ? '\\' : trailingMode == kTrailingSlash ? '/' : '\0';
@@ -251,7 +260,12 @@ bool DeleteFileAt(const kxString& path) {
     return fs::remove(path.Str(), ec) && !ec;
 }
 
-bool RemoveFolder(const kxString& path, bool /*toRecycleBin*/) {
+bool RemoveFolder(const kxString& path, bool toRecycleBin) {
+    if (toRecycleBin) {
+        // Only a real folder, as EmptyFolder takes only one: a link to a folder is refused, not trashed.
+        CFileInfo info;
+        return Found(path, false, info) && info.Type == CFileInfo::EType::Folder && MoveToTrash(path.Str());
+    }
     if (!EmptyFolder(path)) {
         return false;
     }

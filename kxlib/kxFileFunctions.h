@@ -3,9 +3,10 @@
 // operations. A negative answer or a failure is a false, 0 or empty result; only GetTempFolder and
 // GetTempFileName throw kxException. Every function that takes a path answers false, 0 or "" for an empty one.
 //
-// Path texts: "\" and "/" both separate when a path is taken apart; a path the library builds uses "/". On
-// Linux a path has no drive: GetDriveOf is always "", and a letter with ":" is an ordinary name everywhere else
-// (GetPathFolder's strip-drive flag aside, which works on the text alone). Wildcards are "*" and "?".
+// Path texts: "\" and "/" both separate when a path is taken apart; a path the library builds uses "/". A drive
+// is a letter and ":" at the front of a text; GetDriveOf and GetPathFolder's strip-drive flag read it from the
+// text alone (a Linux path has none, and a letter with ":" is an ordinary name to the file functions).
+// Wildcards are "*" and "?".
 //
 // Special folders (GetSpecialFolderPath), each moved by the environment variable named beside it; a variable
 // holding a relative path is ignored, as the XDG base-directory rules ask:
@@ -40,7 +41,8 @@ kxString GetTempFolder(bool withTrailingSeparator, bool shortForm = false);
 // Creates a new empty file |prefix| + six random characters + ".tmp" in |folder| (empty: GetTempFolder) and
 // returns its path; throws "Unable to create a temporary file in folder: (%s)." when it cannot.
 kxString GetTempFileName(const kxString& prefix, const kxString& folder = kxString());
-// Always "": Linux paths have no drive.
+// The drive a path longer than two characters begins with ("C:" of "C:\x"), with |withRoot| followed by "\"
+// ("C:\"); "" when it begins with none.
 kxString GetDriveOf(const kxString& path, bool withRoot);
 // The size of the file system holding |path|, and the bytes it has free for this user.
 uint64_t GetDiskTotalBytes(const kxString& path);
@@ -58,7 +60,7 @@ constexpr int kTrailingBackslash = 1;
 constexpr int kTrailingSlash = 2;
 // The text before the last separator ("" when there is none; "/" for a path right under the root). With
 // |existingFileOnly| the path is cut only when it names an existing file, and a result that is not an existing
-// folder becomes "". |stripDrive| removes a leading letter and ":". A non-empty result then gets "\"
+// folder becomes "". |stripDrive| removes a leading drive (a letter and ":"). A non-empty result then gets "\"
 // (kTrailingBackslash) or "/" (kTrailingSlash) unless it ends with it already.
 kxString GetPathFolder(const kxString& path, bool existingFileOnly = false, bool stripDrive = false,
                        int trailingMode = kNoTrailing);
@@ -78,7 +80,9 @@ bool GetCreationTime(const kxString& path, kxDate* date);
 bool IsReadOnly(const kxString& path);
 // Removes a file (a symbolic link itself, never its target); false for a folder or a missing path.
 bool DeleteFileAt(const kxString& path);
-// EmptyFolder, then the folder itself. There is no recycle bin: |toRecycleBin| removes just the same.
+// EmptyFolder, then the folder itself. With |toRecycleBin| the folder is moved whole into the user's trash
+// instead (MoveToTrash, platform/Trash.h), where it can be put back from; a folder on another file system than
+// the trash is then refused and left as it was, never deleted for good.
 bool RemoveFolder(const kxString& path, bool toRecycleBin = false);
 // Removes everything inside the folder, nested folders depth first, stopping at the first failure. A symbolic
 // link inside is removed as a link: nothing outside the folder is ever touched. A link given as |path| itself

@@ -64,8 +64,44 @@ std::vector<std::pair<size_t, size_t>> MatchParentheses(const std::string& text)
     return pairs;
 }
 
-// The text with every parenthesised group replaced, innermost first, by its value in the string class's
-// double form. Equal to substituting each group's text by its value, group by group, in one pass.
+// Appends |value|, the value of a group or of a variable, to |text| in the string class's double form. A "+"
+// or "-" written right before it (ignored characters between them allowed) is folded into the value's own
+// sign, so that the value keeps it whatever the scan's sign rule does with two signs in a row: -(2+3) is -5,
+// 1-(0-2) is 3. Folding never changes an operator's meaning: x-(v) and x+(-v) are the same.
+void AppendValue(std::string& text, double value) {
+    const size_t last = text.find_last_of("0123456789.*/+-()");
+    if (last != std::string::npos && (text[last] == '+' || text[last] == '-')) {
+        if (text[last] == '-') {
+            value = -value;
+        }
+        text.erase(last, 1);
+    }
+    text += kxString(value).Str();
+}
+
+// |text| with every occurrence of |name|, left to right without overlap, replaced by |value| (AppendValue);
+// |count| receives how many there were.
+std::string SubstituteVariable(const std::string& text, const std::string& name, double value, size_t& count) {
+    count = 0;
+    if (name.empty()) {
+        return text;
+    }
+    std::string out;
+    size_t from = 0;
+    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, from)) {
+        out.append(text, from, at - from);
+        AppendValue(out, value);
+        from = at + name.size();
+        ++count;
+    }
+    out.append(text, from);
+    return out;
+}
+
+// The text with every parenthesised group replaced by its value, innermost first: each open group collects
+// its own text on a stack of levels, and its ")" evaluates that text and appends the value to the enclosing
+// level (AppendValue). A group's text never appears inside another level's, so substituting one group cannot
+// rewrite another one that happens to read the same ("2*(1)-(1+(1))" is 0).
 std::string ReplaceGroupsByValues(const std::string& text) {
     std::vector<std::string> levels(1);
     for (char c : text) {
@@ -74,7 +110,7 @@ std::string ReplaceGroupsByValues(const std::string& text) {
         } else if (c == ')') {
             const double value = kxMathStatement::EvaluateFlat(kxString(levels.back()));
             levels.pop_back();
-            levels.back() += kxString(value).Str();
+            AppendValue(levels.back(), value);
         } else {
             levels.back() += c;
         }
@@ -120,10 +156,6 @@ double kxMathStatement::EvaluateFlat(const kxString& text) {
                 number += '0';
             }
             number += '.';
-        } else if ((c == '+' || c == '-') && number.size() == 1) {
-            // A sign meets a sign: they combine as in arithmetic, so "-" before a value written "+5.000"
-            // (a substituted group or variable) still negates it.
-            number = (number[0] == c) ? "+" : "-";
         } else if (IsOperator(c) && !number.empty()) {
             if (!started) {
                 result = DecimalValue(number);
@@ -151,6 +183,10 @@ double kxMathStatement::EvaluateFlat(const kxString& text) {
                     break;
                 }
                 pending = c;
+            } else if ((c == '+' || c == '-') && number.size() == 1) {
+                // A sign alone meets another: the later one is the number's sign (5*--3 is -15).
+                number[0] = c;
+                return;
             } else {
                 pending = c; // not a number: dropped
             }
@@ -184,9 +220,9 @@ double kxMathStatement::Evaluate(const kxMathVariables* variables, kxString* res
         bool replaced = false;
         if (variables != nullptr) {
             for (const auto& [name, value] : *variables) {
-                if (copy.Replace(name, kxString(value)) > 0) {
-                    replaced = true;
-                }
+                size_t count = 0;
+                copy = SubstituteVariable(copy.Str(), name.Str(), value, count);
+                replaced = replaced || count > 0;
             }
         }
         copy.Trim();

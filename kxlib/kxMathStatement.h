@@ -2,9 +2,10 @@
 // A short arithmetic statement held as text ("PRICE*3+(2-1)/4"), evaluated to a double. There is no operator
 // precedence: innermost parentheses first, then the four operators strictly left to right, so 2+3*4 is 20.
 // Variables are substituted as text, in the string class's double form, before the evaluation; any character
-// that is not a digit, ".", an operator or a parenthesis is ignored (a "," groups digits, "1 2" is 12), and a
-// "+" or "-" right after an operator is the next number's sign (5*-3 is -15), and signs in a row combine
-// (-(2+3) is -5, --3 is 3).
+// that is not a digit, ".", an operator or a parenthesis is ignored (a "," groups digits, "1 2" is 12). A "+"
+// or "-" right after an operator is the next number's sign (5*-3 is -15); of written signs in a row the last
+// one counts (--3 is -3, 5*--3 is -15). A group's or a variable's value keeps its own sign, and a sign written
+// before it applies to it: -(2+3) is -5, -X is -2 for X 2.
 //
 // Failures throw kxException: "Failed to process math statement: unbalanced parenthesis." and "Failed to
 // process math statement: divide by zero."; the statement and the variables are left as they were. Same

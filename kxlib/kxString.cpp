@@ -341,8 +341,6 @@ kxString kxString::FormatNumber(double value, int decimals, bool rounded, const 
         const std::string text = rounded ? FormatText("%2.0f", value) : FormatText("%2.15f", value);
         integer = text.substr(0, text.rfind('.'));
     }
-    // "%2.0f" pads a single digit to the width 2; a number text starts at its first digit.
-    integer.erase(0, integer.find_first_not_of(' '));
     if (negative && integer.size() > 1 && integer[0] == '-') {
         integer.erase(0, 1);
     }

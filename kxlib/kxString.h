@@ -131,7 +131,8 @@ public:
     static kxString Formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
     // |value| with |decimals| decimals (rounded, or cut digit for digit), the integer part grouped by three
     // digits with |groupSeparator| (none when empty), then |suffix| appended and |prefix| put in front:
-    // -1234567.891, 2, true, ",", "$" gives "$-1,234,567.89".
+    // -1234567.891, 2, true, ",", "$" gives "$-1,234,567.89". Rounded to no decimals the value is written
+    // with "%2.0f", whose width stays: 5 gives " 5".
     static kxString FormatNumber(double value, int decimals, bool rounded, const kxString& groupSeparator,
                                  const kxString& prefix, const kxString& suffix);
 

@@ -70,7 +70,8 @@ kxTime& kxTime::operator=(double seconds) {
 
 bool kxTime::Parse(const kxString& text) {
     m_Seconds = kUnset;
-    const std::string t = kxString::Trimmed(text).Str();
+    // Not trimmed: a blank is a field character like a digit, so "  9:05" reads as 00:09:05.
+    const std::string& t = text.Str();
     int fields[3] = {0, 0, 0};
     bool digitRead = false;
     size_t at = 0;
@@ -124,6 +125,7 @@ bool kxTime::Rebuild(int hour, int minute, int second) {
 }
 
 bool kxTime::SetHour(int hour) {
+    // Never cut to 16 bits: 65541 would set hour 5, a wrong time reported as set.
     if (hour < 0 || hour > 24) {
         return false;
     }

@@ -31,9 +31,10 @@ public:
     kxTime& operator=(double seconds);
 
     // Reads up to three fields of at most two characters each (digits, and blanks that count toward the two),
-    // each ended by any other single character; "pm" anywhere with an hour below 12 adds 12. White space at
-    // both ends is ignored. False, leaving the time unset, when no digit was read or the value is out of range
-    // (hour above 24, minute or second above 60, or past 24:00:00).
+    // from the first character on, each ended by any other single character; "pm" anywhere with an hour below
+    // 12 adds 12. Leading blanks fill fields too: "  9:05" is 00:09:05, "  7" is 00:07:00. False, leaving the
+    // time unset, when no digit was read or the value is out of range (hour above 24, minute or second above
+    // 60, or past 24:00:00).
     bool Parse(const kxString& text);
 
     bool IsSet() const { return m_Seconds != kUnset; }
@@ -44,7 +45,8 @@ public:
     int GetMinute() const;
     int GetSecond() const;
     // Replace one part (an unset time first becomes 00:00:00). Refused, with false and no change: an hour
-    // above 24, a minute or second above 59, and any value that would pass 24:00:00.
+    // above 24 (a larger value is never cut to 16 bits), a minute or second above 59, and any value that
+    // would pass 24:00:00.
     bool SetHour(int hour);
     bool SetMinute(int minute);
     bool SetSecond(int second);

@@ -47,3 +47,6 @@ std::string ModuleFilePath(const void* address);
 
 // $HOME, else the home folder of the user's password entry; "" when neither is known.
 std::string HomeFolder();
+// The user's data folder: $XDG_DATA_HOME when it holds an absolute path (a relative one is ignored, as the XDG
+// base-directory rules ask), else HomeFolder() + "/.local/share"; "" when no home is known.
+std::string UserDataFolder();

@@ -29,8 +29,6 @@
 #include "common/Wait.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
-#include "kxlib/kxFileFunctions.h"
-#include "kxlib/kxVersionInfo.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
 
@@ -382,16 +380,13 @@ protected:
     void SetUp() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                            QString::fromStdString((m_TempDir.Path() / "config").string()));
-        // What an earlier start-up put in place must not count.
-        kxVersionInfo::SetProgramTable({});
     }
-    void TearDown() override { kxVersionInfo::SetProgramTable({}); }
 
     CScopedEnvironmentVariable m_Locks{kLockFolderVariable, (m_TempDir.Path() / "locks").c_str()};
     CAppModeFlags m_Flags;
 };
 
-TEST_P(InProcessStartupTest, StartupReadsTheRecentFilesAndPutsTheVersionEntriesInPlace) {
+TEST_P(InProcessStartupTest, StartupReadsTheRecentFiles) {
     {
         QSettings stored(
             QString::fromStdString(
@@ -403,22 +398,6 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFilesAndPutsTheVersionEntriesI
     CVYRRuvuzUvirIP_Voda50App app(m_Flags);
     ASSERT_TRUE(app.InitInstance(std::string("kestrove ") + GetParam()));
     EXPECT_EQ((std::vector<std::string>{"/srv/lane day.kst", "", "/srv/old.kst", ""}), app.RecentFileList().Names());
-
-    const std::map<std::string, std::string> expected = {
-        {"CompanyName", "Corvane"},        {"FileDescription", "Kestrove 5.00 for RuvuzUvir"},
-        {"FileVersion", "5.00.06-0001"},   {"InternalName", "kestrove"},
-        {"OriginalFilename", "kestrove"},  {"ProductName", "Kestrove"},
-        {"ProductVersion", "5.00.06-0001"}};
-    // The running program answers from the table, by an empty path or by its own.
-    for (const kxString& path : {kxString(), GetModulePath()}) {
-        std::map<kxString, kxString> entries;
-        kxVersionInfo(path).Read(entries);
-        std::map<std::string, std::string> texts;
-        for (const auto& [key, value] : entries) {
-            texts[key.Str()] = value.Str();
-        }
-        EXPECT_EQ(expected, texts) << path.Str();
-    }
     EXPECT_EQ(0, app.ExitInstance());
 }
 

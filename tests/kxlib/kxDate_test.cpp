@@ -150,23 +150,45 @@ TEST(kxDate, NoDateStaysNoDate) {
     none.SetYear(2012);
     none.SetTimeFraction(0.5);
     ++none;
-    EXPECT_FALSE(none.HasDate());
-    EXPECT_EQ(none.Value(), 0);
-    EXPECT_FALSE(none.PlusDays(3).HasDate());
-    EXPECT_EQ(none.DayOfWeek(), 0);
-    EXPECT_EQ(none.DayOfYear(), 0);
-    EXPECT_EQ(none.PreviousYear(), 0);
-    EXPECT_FALSE(none.IsWeekday());
-    EXPECT_FALSE(none.IsWeekend());
-    EXPECT_FALSE(none.HasNoTime());
-    EXPECT_EQ(none.AsNumber(), 0);
-    EXPECT_EQ(none.FormatDate(1, '-', true).Str(), "");
-    EXPECT_EQ(none.FormatTime(6, ':', true).Str(), "");
-    EXPECT_EQ(none.FormatStrftime("%Y").Str(), "");
-    EXPECT_EQ(none.ToIso8601().Str(), "");
-    EXPECT_EQ(none.MonthName(kxDate::kWholeName).Str(), "");
-    EXPECT_EQ(none.TimeZoneName(true).Str(), "");
-    EXPECT_EQ(kxString(none).Str(), "");
+    const struct {
+        const char* What;
+        bool Answer;
+    } questions[] = {
+        {"HasDate", none.HasDate()},     {"PlusDays(3).HasDate", none.PlusDays(3).HasDate()},
+        {"IsWeekday", none.IsWeekday()}, {"IsWeekend", none.IsWeekend()},
+        {"HasNoTime", none.HasNoTime()},
+    };
+    for (const auto& c : questions) {
+        EXPECT_FALSE(c.Answer) << c.What;
+    }
+    const struct {
+        const char* What;
+        double Value;
+    } numbers[] = {
+        {"Value", none.Value()},
+        {"DayOfWeek", static_cast<double>(none.DayOfWeek())},
+        {"DayOfYear", static_cast<double>(none.DayOfYear())},
+        {"PreviousYear", static_cast<double>(none.PreviousYear())},
+        {"AsNumber", none.AsNumber()},
+    };
+    for (const auto& c : numbers) {
+        EXPECT_EQ(c.Value, 0) << c.What;
+    }
+    const struct {
+        const char* What;
+        kxString Text;
+    } texts[] = {
+        {"FormatDate", none.FormatDate(1, '-', true)},
+        {"FormatTime", none.FormatTime(6, ':', true)},
+        {"FormatStrftime", none.FormatStrftime("%Y")},
+        {"ToIso8601", none.ToIso8601()},
+        {"MonthName", none.MonthName(kxDate::kWholeName)},
+        {"TimeZoneName", none.TimeZoneName(true)},
+        {"string", kxString(none)},
+    };
+    for (const auto& c : texts) {
+        EXPECT_EQ(c.Text.Str(), "") << c.What;
+    }
     std::time_t t = 123;
     EXPECT_FALSE(none.ToTimeT(t));
     EXPECT_EQ(t, 123);
@@ -175,70 +197,106 @@ TEST(kxDate, NoDateStaysNoDate) {
 }
 
 TEST(kxDate, AccessorsDeriveFromTheValue) {
-    EXPECT_EQ(kSample.DayOfWeek(), 5);
-    EXPECT_TRUE(kSample.IsWeekday());
-    EXPECT_TRUE(kxDate(2012, 3, 17).IsWeekend());
-    EXPECT_TRUE(kxDate(2012, 3, 18).IsWeekend());
-    EXPECT_EQ(kSample.DayOfYear(), 75);
-    EXPECT_EQ(kSample.WeekOfYear(), 11);
-    EXPECT_EQ(kxDate(2012, 1, 7).WeekOfYear(), 1);
-    EXPECT_EQ(kxDate(2012, 1, 8).WeekOfYear(), 2);
-    EXPECT_EQ(kxDate(2011, 12, 31).DayOfYear(), 365);
-    EXPECT_EQ(kxDate(2012, 12, 31).DayOfYear(), 366);
-    EXPECT_EQ(kSample.DaysInYear(), 366);
-    EXPECT_EQ(kxDate(1900, 6, 1).DaysInYear(), 365);
-    EXPECT_EQ(kSample.Century(), 2000);
-    EXPECT_EQ(kSample.YearInCentury(), 12);
-    EXPECT_EQ(kSample.PreviousYear(), 2011);
-    EXPECT_EQ(kSample.NextYear(), 2013);
-    EXPECT_EQ(Iso(kSample.LastDayOfYear()), "2012-12-31T00:00:00.000");
+    const kxDate noon(2012, 3, 15, 12);
     kxDate moved = kSample;
     moved.GoToLastDayOfYear();
-    EXPECT_EQ(moved, kSample.LastDayOfYear());
-
-    const kxDate noon(2012, 3, 15, 12);
-    EXPECT_DOUBLE_EQ(noon.Value(), 2456002.5);
-    EXPECT_DOUBLE_EQ(noon.TimeFraction(), 0.5);
-    EXPECT_DOUBLE_EQ(noon.AsNumber(), 20120315.5);
-    EXPECT_EQ(noon.AsLong(), 20120315);
-    EXPECT_EQ(noon.AsULong(), 20120315u);
-    EXPECT_EQ(noon.AsInt(), 20120315);
-    EXPECT_FALSE(noon.HasNoTime());
-    EXPECT_TRUE(kxDate(2012, 3, 15).HasNoTime());
-    EXPECT_EQ(kxDate(2012, 3, 15, 8, 5, 9, 500).SecondsOfDay(), 29110);
-    EXPECT_EQ(kxDate(2012, 3, 15, 8, 5, 9, 499).SecondsOfDay(), 29109);
-    EXPECT_EQ(kSample.MillisecondsOfDay(), 29109007);
-
-    EXPECT_EQ(kSample.DaysBetween(kxDate(2011, 3, 15, 23)), 366);
-    EXPECT_EQ(kxDate(2011, 3, 15, 23).DaysBetween(kSample), 366);
-    EXPECT_EQ(kSample.Compare(kxDate(2012, 3, 15, 8, 5, 9, 8)), -1);
-    EXPECT_EQ(kSample.Compare(kxDate(2012, 3, 15, 8, 5, 9, 6)), 1);
-    EXPECT_EQ(kSample.Compare(kSample), 0);
+    const struct {
+        const char* What;
+        int64_t Got;
+        int64_t Expected;
+    } numbers[] = {
+        {"DayOfWeek", kSample.DayOfWeek(), 5},
+        {"IsWeekday", kSample.IsWeekday(), true},
+        {"Saturday IsWeekend", kxDate(2012, 3, 17).IsWeekend(), true},
+        {"Sunday IsWeekend", kxDate(2012, 3, 18).IsWeekend(), true},
+        {"DayOfYear", kSample.DayOfYear(), 75},
+        {"WeekOfYear", kSample.WeekOfYear(), 11},
+        {"WeekOfYear of Jan 7", kxDate(2012, 1, 7).WeekOfYear(), 1},
+        {"WeekOfYear of Jan 8", kxDate(2012, 1, 8).WeekOfYear(), 2},
+        {"DayOfYear of 2011-12-31", kxDate(2011, 12, 31).DayOfYear(), 365},
+        {"DayOfYear of 2012-12-31", kxDate(2012, 12, 31).DayOfYear(), 366},
+        {"DaysInYear", kSample.DaysInYear(), 366},
+        {"DaysInYear of 1900", kxDate(1900, 6, 1).DaysInYear(), 365},
+        {"Century", kSample.Century(), 2000},
+        {"YearInCentury", kSample.YearInCentury(), 12},
+        {"PreviousYear", kSample.PreviousYear(), 2011},
+        {"NextYear", kSample.NextYear(), 2013},
+        {"GoToLastDayOfYear", moved == kSample.LastDayOfYear(), true},
+        {"AsLong", noon.AsLong(), 20120315},
+        {"AsULong", noon.AsULong(), 20120315},
+        {"AsInt", noon.AsInt(), 20120315},
+        {"HasNoTime at noon", noon.HasNoTime(), false},
+        {"HasNoTime at midnight", kxDate(2012, 3, 15).HasNoTime(), true},
+        {"SecondsOfDay, 500 ms", kxDate(2012, 3, 15, 8, 5, 9, 500).SecondsOfDay(), 29110},
+        {"SecondsOfDay, 499 ms", kxDate(2012, 3, 15, 8, 5, 9, 499).SecondsOfDay(), 29109},
+        {"MillisecondsOfDay", kSample.MillisecondsOfDay(), 29109007},
+        {"DaysBetween", kSample.DaysBetween(kxDate(2011, 3, 15, 23)), 366},
+        {"DaysBetween, other way", kxDate(2011, 3, 15, 23).DaysBetween(kSample), 366},
+        {"Compare, earlier", kSample.Compare(kxDate(2012, 3, 15, 8, 5, 9, 8)), -1},
+        {"Compare, later", kSample.Compare(kxDate(2012, 3, 15, 8, 5, 9, 6)), 1},
+        {"Compare, same", kSample.Compare(kSample), 0},
+    };
+    for (const auto& c : numbers) {
+        EXPECT_EQ(c.Got, c.Expected) << c.What;
+    }
+    EXPECT_EQ(Iso(kSample.LastDayOfYear()), "2012-12-31T00:00:00.000");
+    const struct {
+        const char* What;
+        double Got;
+        double Expected;
+    } values[] = {
+        {"Value", noon.Value(), 2456002.5},
+        {"TimeFraction", noon.TimeFraction(), 0.5},
+        {"AsNumber", noon.AsNumber(), 20120315.5},
+    };
+    for (const auto& c : values) {
+        EXPECT_DOUBLE_EQ(c.Got, c.Expected) << c.What;
+    }
 }
 
 TEST(kxDate, NamesAndCalendarRules) {
-    EXPECT_EQ(kSample.MonthName(kxDate::kWholeName).Str(), "March");
-    EXPECT_EQ(kSample.MonthName(kxDate::kThreeLetters).Str(), "Mar");
-    EXPECT_EQ(kSample.MonthName(kxDate::kFirstLetter).Str(), "M");
-    EXPECT_EQ(kSample.DayName(kxDate::kWholeName).Str(), "Thursday");
-    EXPECT_EQ(kSample.DayName(kxDate::kThreeLetters).Str(), "Thu");
-    EXPECT_EQ(kxDate::MonthName(12, kxDate::kWholeName).Str(), "December");
-    EXPECT_EQ(kxDate::MonthName(13, kxDate::kWholeName).Str(), "");
-    EXPECT_EQ(kxDate::MonthName(0, kxDate::kWholeName).Str(), "");
-    EXPECT_EQ(kxDate::MonthName(1, 4).Str(), "");
-    EXPECT_EQ(kxDate::DayName(1, kxDate::kWholeName).Str(), "Sunday");
-    EXPECT_EQ(kxDate::DayName(7, kxDate::kFirstLetter).Str(), "S");
-    EXPECT_EQ(kxDate::DayName(8, kxDate::kWholeName).Str(), "");
-    EXPECT_EQ(kxDate::DaysInMonth(2, true), 29);
-    EXPECT_EQ(kxDate::DaysInMonth(2, false), 28);
-    EXPECT_EQ(kxDate::DaysInMonthOfYear(2, 2000), 29);
-    EXPECT_EQ(kxDate::DaysInMonthOfYear(2, 2100), 28);
-    EXPECT_EQ(ThrownText([] { kxDate::DaysInMonth(13, false); }), "Index (13) is an invalid eMonths enum.");
-    EXPECT_EQ(ThrownText([] { kxDate::DaysInMonth(0, false); }), "Index (0) is an invalid eMonths enum.");
-    EXPECT_TRUE(kxDate::IsLeapYear(2000));
-    EXPECT_TRUE(kxDate::IsLeapYear(2012));
-    EXPECT_FALSE(kxDate::IsLeapYear(1900));
-    EXPECT_FALSE(kxDate::IsLeapYear(2013));
+    const struct {
+        const char* What;
+        kxString Name;
+        const char* Expected;
+    } names[] = {
+        {"month", kSample.MonthName(kxDate::kWholeName), "March"},
+        {"month, three letters", kSample.MonthName(kxDate::kThreeLetters), "Mar"},
+        {"month, first letter", kSample.MonthName(kxDate::kFirstLetter), "M"},
+        {"day", kSample.DayName(kxDate::kWholeName), "Thursday"},
+        {"day, three letters", kSample.DayName(kxDate::kThreeLetters), "Thu"},
+        {"month 12", kxDate::MonthName(12, kxDate::kWholeName), "December"},
+        {"month 13", kxDate::MonthName(13, kxDate::kWholeName), ""},
+        {"month 0", kxDate::MonthName(0, kxDate::kWholeName), ""},
+        {"month, length 4", kxDate::MonthName(1, 4), ""},
+        {"day 1", kxDate::DayName(1, kxDate::kWholeName), "Sunday"},
+        {"day 7, first letter", kxDate::DayName(7, kxDate::kFirstLetter), "S"},
+        {"day 8", kxDate::DayName(8, kxDate::kWholeName), ""},
+    };
+    for (const auto& c : names) {
+        EXPECT_EQ(c.Name.Str(), c.Expected) << c.What;
+    }
+    const struct {
+        const char* What;
+        int Got;
+        int Expected;
+    } days[] = {
+        {"February, leap", kxDate::DaysInMonth(2, true), 29},
+        {"February", kxDate::DaysInMonth(2, false), 28},
+        {"February 2000", kxDate::DaysInMonthOfYear(2, 2000), 29},
+        {"February 2100", kxDate::DaysInMonthOfYear(2, 2100), 28},
+        {"2000 is leap", kxDate::IsLeapYear(2000), true},
+        {"2012 is leap", kxDate::IsLeapYear(2012), true},
+        {"1900 is leap", kxDate::IsLeapYear(1900), false},
+        {"2013 is leap", kxDate::IsLeapYear(2013), false},
+    };
+    for (const auto& c : days) {
+        EXPECT_EQ(c.Got, c.Expected) << c.What;
+    }
+    for (const int month : {13, 0}) {
+        EXPECT_EQ(ThrownText([&] { kxDate::DaysInMonth(static_cast<uint16_t>(month), false); }),
+                  "Index (" + std::to_string(month) + ") is an invalid eMonths enum.");
+    }
 }
 
 TEST(kxDate, SettingOnePartGoesThroughTheChecks) {
@@ -312,19 +370,27 @@ TEST(kxDate, FormatTypesWriteTheirTexts) {
         EXPECT_EQ(kSample.FormatDate(c.Type, '/', true).Str(), c.Padded) << c.Type;
     }
     const kxDate early(2012, 3, 5, 8, 5, 9, 7);
-    EXPECT_EQ(early.FormatDate(6, '/', false).Str(), "2012/3/58:5:9");
-    EXPECT_EQ(early.FormatDate(1, '/', false).Str(), "2012-03-05T8:5:9.7");
-    EXPECT_EQ(early.FormatDate(17, 0, true).Str(), "05032012");
-
-    EXPECT_EQ(kSample.FormatDateTime(6, true, '/', ':', " ", true, true).Str(), "2012/03/15 08:05:09");
-    EXPECT_EQ(kxDate(2012, 3, 15, 13, 5).FormatDateTime(2, false, '-', '.', " at ", false, false).Str(),
-              "3-15-2012 at 1.5.0 pm");
-    EXPECT_EQ(kxDate(2012, 3, 15, 0, 5).FormatDateTime(27, false, 0, ':', " ", true, true).Str(),
-              "Thu, Mar 15, 2012 12:05 am");
-    EXPECT_EQ(kxDate(2012, 3, 15, 13, 5).FormatDateTime(1, false, '/', '.', " ", true, true).Str(),
-              "2012-03-15T13:05:00.000");
-    EXPECT_EQ(kxString(kSample).Str(), "2012-03-15T08:05:09.007");
-    EXPECT_EQ(kxString("at ").Append(kSample).Str(), "at 2012-03-15T08:05:09.007");
+    const struct {
+        const char* What;
+        kxString Made;
+        const char* Expected;
+    } made[] = {
+        {"type 6 unpadded", early.FormatDate(6, '/', false), "2012/3/58:5:9"},
+        {"type 1 unpadded", early.FormatDate(1, '/', false), "2012-03-05T8:5:9.7"},
+        {"type 17 without separator", early.FormatDate(17, 0, true), "05032012"},
+        {"date and time, type 6", kSample.FormatDateTime(6, true, '/', ':', " ", true, true), "2012/03/15 08:05:09"},
+        {"date and time, type 2, 12-hour",
+         kxDate(2012, 3, 15, 13, 5).FormatDateTime(2, false, '-', '.', " at ", false, false), "3-15-2012 at 1.5.0 pm"},
+        {"date and time, type 27, 12-hour",
+         kxDate(2012, 3, 15, 0, 5).FormatDateTime(27, false, 0, ':', " ", true, true), "Thu, Mar 15, 2012 12:05 am"},
+        {"date and time, type 1", kxDate(2012, 3, 15, 13, 5).FormatDateTime(1, false, '/', '.', " ", true, true),
+         "2012-03-15T13:05:00.000"},
+        {"string of a date", kxString(kSample), "2012-03-15T08:05:09.007"},
+        {"appended date", kxString("at ").Append(kSample), "at 2012-03-15T08:05:09.007"},
+    };
+    for (const auto& c : made) {
+        EXPECT_EQ(c.Made.Str(), c.Expected) << c.What;
+    }
 }
 
 TEST(kxDate, FormatTimeChoosesPrecisionAndClock) {

@@ -59,7 +59,31 @@ TEST(kxFileFunctions, PathTextsAcceptBothSeparatorsAndStayInsideTheText) {
     EXPECT_TRUE(HasWildcards("a/*.txt"));
     EXPECT_TRUE(HasWildcards("file?"));
     EXPECT_FALSE(HasWildcards("plain/name"));
-    EXPECT_EQ(GetDriveOf("C:\\a", true), "");
+}
+
+TEST(kxFileFunctions, ADriveIsALetterAndAColonAtTheFrontOfTheText) {
+    const struct {
+        const char* Path;
+        const char* Drive;
+        const char* WithRoot;
+        const char* FolderWithoutDrive;
+    } cases[] = {
+        {"C:\\x", "C:", "C:\\", ""},
+        {"c:/a/b", "c:", "c:\\", "/a"},
+        {"C:x", "C:", "C:\\", ""},
+        {"C:", "", "", ""}, // not longer than two characters
+        {"1:\\x", "", "", "1:"},
+        {":\\x", "", "", ":"},
+        {"/srv/x", "", "", "/srv"},
+        {"\\\\server\\share", "", "", "\\\\server"},
+        {"", "", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Path);
+        EXPECT_EQ(GetDriveOf(c.Path, false), c.Drive);
+        EXPECT_EQ(GetDriveOf(c.Path, true), c.WithRoot);
+        EXPECT_EQ(GetPathFolder(c.Path, false, true), c.FolderWithoutDrive);
+    }
 }
 
 TEST_F(kxFileFunctionsTest, ExistingFileOnlyCutsRealFilesAndAnswersRealFolders) {
@@ -159,10 +183,34 @@ TEST_F(kxFileFunctionsTest, EmptyFolderRemovesLinksButNeverWhatTheyPointAt) {
     EXPECT_EQ(ReadFileBytes("outside/keep.txt"), "keep");
 
     fs::create_directories("victim/again/more");
-    EXPECT_TRUE(RemoveFolder("victim", true));
+    EXPECT_TRUE(RemoveFolder("victim"));
     EXPECT_FALSE(fs::exists("victim"));
     EXPECT_FALSE(EmptyFolder("victim"));
     EXPECT_FALSE(EmptyFolder(""));
+}
+
+TEST_F(kxFileFunctionsTest, RemovingToTheRecycleBinMovesTheFolderWholeIntoTheTrash) {
+    CScopedEnvironmentVariable data("XDG_DATA_HOME", Here("data").c_str());
+    fs::create_directories("box/inner");
+    WriteFileBytes("box/inner/file", "kept");
+    EXPECT_TRUE(RemoveFolder("box", true));
+    EXPECT_FALSE(fs::exists("box"));
+    EXPECT_EQ(ReadFileBytes("data/Trash/files/box/inner/file"), "kept");
+    EXPECT_EQ(ReadFileBytes("data/Trash/info/box.trashinfo")
+                  .rfind("[Trash Info]\nPath=" + fs::canonical(m_TempDir.Path()).string() + "/box\nDeletionDate=", 0),
+              0u);
+
+    // Only a real folder goes: not a file, not a link to a folder (nor what it leads to).
+    WriteFileBytes("file", "x");
+    fs::create_directory("target");
+    fs::create_directory_symlink("target", "link");
+    for (const char* path : {"file", "link", "missing", ""}) {
+        EXPECT_FALSE(RemoveFolder(path, true)) << path;
+    }
+    EXPECT_TRUE(fs::exists("file"));
+    EXPECT_TRUE(fs::is_symlink("link"));
+    EXPECT_TRUE(fs::is_directory("target"));
+    EXPECT_FALSE(fs::exists("data/Trash/files/file"));
 }
 
 TEST_F(kxFileFunctionsTest, RenameNeverReplacesAnExistingName) {

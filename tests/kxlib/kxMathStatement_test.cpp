@@ -65,17 +65,21 @@ TEST(kxMathStatement, OperatorsApplyLeftToRightInsideParenthesesFirst) {
     EXPECT_DOUBLE_EQ(kxMathStatement("1/3").Evaluate(), 0.333333333333333);
 }
 
-TEST(kxMathStatement, SignsInARowCombine) {
-    // A group or variable becomes text with its sign ("+5.000000000000000"); a minus before it negates it.
-    const kxMathVariables x{{"X", 2}};
+TEST(kxMathStatement, TheLastWrittenSignCountsAndAValueKeepsItsOwn) {
+    // Written signs in a row: the later one replaces a sign standing alone. A group's or variable's value is
+    // a number of its own: a sign written before it applies to it, whatever sign its text carries.
+    const kxMathVariables variables{{"X", 2}, {"N", -4}};
     const struct {
         const char* Statement;
         double Expected;
     } cases[] = {
-        {"-(2+3)", -5}, {"-X", -2}, {"3*-X", -6}, {"10-X", 8}, {"--3", 3}, {"5*--3", 15}, {"-(-(4))", 4},
+        {"--3", -3},          {"5*--3", -15}, {"5*-+3", 15},  {"-+3", 3},      {"+-3", -3},      {"-(2+3)", -5},
+        {"- (2+3)", -5},      {"-(-(4))", 4}, {"1-(0-2)", 3}, {"1+(0-2)", -1}, {"5*--(3)", -15}, // as 5*--3
+        {"2*(1)-(1+(1))", 0}, {"-X", -2},     {"3*-X", -6},   {"10-X", 8},     {"-(X)", -2},     {"-N", 4},
+        {"5-N", 9},           {"2*-N", 8},    {"N*N", 16},
     };
     for (const auto& c : cases) {
-        EXPECT_DOUBLE_EQ(kxMathStatement(c.Statement).Evaluate(&x), c.Expected) << c.Statement;
+        EXPECT_DOUBLE_EQ(kxMathStatement(c.Statement).Evaluate(&variables), c.Expected) << c.Statement;
     }
 }
 

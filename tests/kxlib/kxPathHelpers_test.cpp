@@ -1,6 +1,8 @@
 #include "kxlib/kxPathHelpers.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -80,11 +82,36 @@ TEST(kxPathHelpers, EnvironmentTextsComeWhole) {
     EXPECT_FALSE(found);
     EXPECT_EQ(GetEnvironmentText("", &found), "");
     EXPECT_FALSE(found);
+}
 
-    const char* shell = std::getenv("SHELL");
-    const std::string expected = shell != nullptr && *shell != '\0' ? shell : "/bin/sh";
-    EXPECT_EQ(GetCommandShell(true, true), expected);
-    EXPECT_EQ(GetCommandShell(false, false), fs::path(expected).filename().string());
+// The command shell is read once, at the first call of the process, so each case runs in a process of its own:
+// a death-test child that runs this test again from its start, where nothing has asked for the shell yet.
+TEST(kxPathHelpersDeathTest, TheCommandShellIsReadOnceFromShellElseIsBinSh) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        const char* Name;
+        const char* Shell; // null: not set
+        const char* FullPath;
+        const char* FileName;
+    } cases[] = {
+        {"set", "/opt/tools/zsh", "/opt/tools/zsh", "zsh"},
+        {"empty", "", "/bin/sh", "sh"},
+        {"unset", nullptr, "/bin/sh", "sh"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EXIT(
+            {
+                CScopedEnvironmentVariable shell("SHELL", c.Shell);
+                const std::string full = GetCommandShell(true, true).Str();
+                const std::string name = GetCommandShell(false, false).Str();
+                CScopedEnvironmentVariable later("SHELL", "/changed/later/bash");
+                const std::string again = GetCommandShell(true, false).Str();
+                std::fprintf(stderr, "full %s, name %s, again %s\n", full.c_str(), name.c_str(), again.c_str());
+                std::_Exit(full == c.FullPath && name == c.FileName && again == c.FullPath ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << c.Name;
+    }
 }
 
 TEST(kxPathHelpers, FileTimePartsAndDosTimes) {

@@ -83,28 +83,62 @@ TEST(kxPeImage, RefusesWhatIsNotAnImage) {
     }
 }
 
-// Every cut and every changed byte of a real image: the reader must neither crash nor read outside the
-// bytes (the sanitizers watch), and a cut image never yields strings it does not hold whole.
+namespace {
+
+// True when |text| stands in |bytes| as 16-bit units whose low bytes spell it: where every string of a version
+// resource comes from.
+bool HeldAsUnits(const std::string& bytes, const std::string& text) {
+    for (size_t at = 0; at + 2 * text.size() <= bytes.size() + 1; ++at) {
+        size_t i = 0;
+        while (i < text.size() && bytes[at + 2 * i] == text[i]) {
+            ++i;
+        }
+        if (i == text.size()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+// Every cut and every changed byte of a real image. A cut image never yields strings it does not hold whole; a
+// damaged one yields none, or only texts that stand in its bytes, never a text made of bytes from outside them
+// (the sanitizers watch the reads themselves). A refusal leaves no entries behind.
 TEST(kxPeImage, DamagedImagesAreNeverReadOutsideTheirBytes) {
     const std::string whole = pe_builder::Image(pe_builder::VersionResource(kStrings));
     for (size_t length = 0; length < whole.size(); ++length) {
         kxPeImage image;
-        std::map<kxString, kxString> entries;
+        std::map<kxString, kxString> entries{{"stale", "x"}};
         if (image.OpenBytes(whole.substr(0, length))) {
             EXPECT_FALSE(image.VersionStrings(entries)) << length;
+            EXPECT_TRUE(entries.empty()) << length;
         }
     }
+    size_t readable = 0;
     for (size_t at = 0; at < whole.size(); ++at) {
         for (const char value : {'\x00', '\xff', '\x7f'}) {
             std::string damaged = whole;
             damaged[at] = value;
             kxPeImage image;
-            std::map<kxString, kxString> entries;
-            if (image.OpenBytes(damaged)) {
-                image.VersionStrings(entries);
+            std::map<kxString, kxString> entries{{"stale", "x"}};
+            if (!image.OpenBytes(damaged)) {
+                continue;
+            }
+            if (!image.VersionStrings(entries)) {
+                EXPECT_TRUE(entries.empty()) << at;
+                continue;
+            }
+            ++readable;
+            for (const auto& [key, text] : entries) {
+                EXPECT_TRUE(HeldAsUnits(damaged, key.Str())) << at << ": " << key.Str();
+                EXPECT_TRUE(HeldAsUnits(damaged, text.Str())) << at << ": " << text.Str();
             }
         }
     }
+    // Most single bytes (padding, unread header fields, the strings' own characters) leave the strings readable:
+    // the loop above looked at what the reader made of them.
+    EXPECT_GT(readable, whole.size());
 }
 
 TEST_F(kxPeImageFile, ReadsFromAFile) {

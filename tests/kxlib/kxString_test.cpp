@@ -191,7 +191,11 @@ TEST(kxString, FormatNumberGroupsRoundsOrCutsTheFraction) {
         {999.999, 2, true, ",", "", "", "1,000.00"},
         {1234567, 2, true, "", "", "", "1234567.00"},
         {-5, 0, true, ",", "", "", "-5"},
-        {5, 0, true, ",", "(", ")", "(5)"},
+        {5, 0, true, ",", "(", ")", "( 5)"}, // "%2.0f" keeps its width of two
+        {5, 0, true, "", "", "", " 5"},
+        {0.3, 0, true, ",", "", "", " 0"},
+        {5, 0, false, ",", "", "", "5"}, // "%2.15f" is wider than two already
+        {5, 1, true, ",", "", "", "5.0"},
         {100, 0, true, ",", "", "", "100"},
         {-100000, 1, true, ".", "", "", "-100.000.0"},
     };
@@ -280,13 +284,23 @@ TEST(kxString, FindCountsOccurrencesFromEitherEnd) {
 }
 
 TEST(kxString, CountFindAllAndReplaceNeverOverlap) {
-    size_t first = 0;
-    EXPECT_EQ(kxString("aaaaa").Count("aa", true, npos, &first), 2u);
-    EXPECT_EQ(first, 0u);
-    EXPECT_EQ(kxString("xAbab").Count("ab", false, 1, &first), 1u);
-    EXPECT_EQ(first, 1u);
-    EXPECT_EQ(kxString("xyz").Count("ab", true, npos, &first), 0u);
-    EXPECT_EQ(first, npos);
+    const struct {
+        const char* Text;
+        const char* Find;
+        bool Case;
+        size_t Maximum;
+        size_t Count;
+        size_t First;
+    } counts[] = {
+        {"aaaaa", "aa", true, npos, 2, 0},
+        {"xAbab", "ab", false, 1, 1, 1},
+        {"xyz", "ab", true, npos, 0, npos},
+    };
+    for (const auto& c : counts) {
+        size_t first = 12345;
+        EXPECT_EQ(kxString(c.Text).Count(c.Find, c.Case, c.Maximum, &first), c.Count) << c.Text;
+        EXPECT_EQ(first, c.First) << c.Text;
+    }
 
     std::vector<size_t> positions{99};
     EXPECT_EQ(kxString("abAbab").FindAll("ab", positions, false), 3u);
@@ -327,50 +341,93 @@ TEST(kxString, CountFindAllAndReplaceNeverOverlap) {
 }
 
 TEST(kxString, FindOneOfAndCharClassesScanBothWays) {
-    const kxString s("ab1c");
-    EXPECT_EQ(s.FindCharClass(kxString::kClassDigit), 2u);
-    EXPECT_EQ(s.FindCharClass(kxString::kClassDigit, npos, true), 2u);
-    EXPECT_EQ(s.FindCharClass(kxString::kClassDigit, 1, true), npos);
-    EXPECT_EQ(s.FindCharClass(kxString::kClassDigit, 4), npos);
-    EXPECT_EQ(s.FindCharClass(kxString::kClassDigit, 9, true), npos);
-    EXPECT_EQ(s.FindNotCharClass(kxString::kClassLower), 2u);
-    EXPECT_EQ(s.FindNotCharClass(kxString::kClassLower | kxString::kClassDigit), npos);
-    EXPECT_EQ(kxString("zZ\t~\x7f").FindCharClass(kxString::kClassUpper), 1u);
-    EXPECT_EQ(kxString("zZ\t~\x7f").FindCharClass(kxString::kClassControl, 3), 4u);
-    EXPECT_EQ(kxString("zZ\t~\x7f").FindNotCharClass(kxString::kClassPrintable), 2u);
-    EXPECT_EQ(kxString("xyzF").FindCharClass(kxString::kClassHexDigit), 3u);
-    EXPECT_EQ(kxString().FindCharClass(kxString::kClassDigit, npos, true), npos);
+    constexpr unsigned kDigit = kxString::kClassDigit;
+    constexpr unsigned kLower = kxString::kClassLower;
+    const struct {
+        const char* Text;
+        unsigned Flags;
+        size_t Start;
+        bool Reverse;
+        bool Not; // FindNotCharClass
+        size_t Expected;
+    } classes[] = {
+        {"ab1c", kDigit, 0, false, false, 2},
+        {"ab1c", kDigit, npos, true, false, 2},
+        {"ab1c", kDigit, 1, true, false, npos},
+        {"ab1c", kDigit, 4, false, false, npos},
+        {"ab1c", kDigit, 9, true, false, npos},
+        {"ab1c", kLower, 0, false, true, 2},
+        {"ab1c", kLower | kDigit, 0, false, true, npos},
+        {"zZ\t~\x7f", kxString::kClassUpper, 0, false, false, 1},
+        {"zZ\t~\x7f", kxString::kClassControl, 3, false, false, 4},
+        {"zZ\t~\x7f", kxString::kClassPrintable, 0, false, true, 2},
+        {"xyzF", kxString::kClassHexDigit, 0, false, false, 3},
+        {"", kDigit, npos, true, false, npos},
+    };
+    for (const auto& c : classes) {
+        const kxString s(c.Text);
+        EXPECT_EQ(c.Not ? s.FindNotCharClass(c.Flags, c.Start, c.Reverse)
+                        : s.FindCharClass(c.Flags, c.Start, c.Reverse),
+                  c.Expected)
+            << c.Text << " flags " << c.Flags << " from " << c.Start << (c.Reverse ? " reverse" : "")
+            << (c.Not ? " not" : "");
+    }
 
-    const kxString t("Hello, World");
-    EXPECT_EQ(t.FindOneOf(",W"), 5u);
-    EXPECT_EQ(t.FindOneOf("w", 0, false), 7u);
-    EXPECT_EQ(t.FindOneOf("w", 0, true), npos);
-    EXPECT_EQ(t.FindOneOf("lo", npos, true, true), 10u); // start capped at the last character
-    EXPECT_EQ(t.FindOneOf("lo", 9, true, true), 8u);
-    EXPECT_EQ(t.FindNotOneOf("Helo"), 5u);
-    EXPECT_EQ(t.FindNotOneOf("dlr", npos, true, true), 8u);
-    EXPECT_EQ(t.FindOneOf(""), npos);
+    // A reverse search from npos starts at the last character.
+    const struct {
+        const char* Set;
+        size_t Start;
+        bool Case;
+        bool Reverse;
+        bool Not; // FindNotOneOf
+        size_t Expected;
+    } sets[] = {
+        {",W", 0, true, false, false, 5},    {"w", 0, false, false, false, 7},  {"w", 0, true, false, false, npos},
+        {"lo", npos, true, true, false, 10}, {"lo", 9, true, true, false, 8},   {"Helo", 0, true, false, true, 5},
+        {"dlr", npos, true, true, true, 8},  {"", 0, true, false, false, npos},
+    };
+    const kxString hello("Hello, World");
+    for (const auto& c : sets) {
+        EXPECT_EQ(c.Not ? hello.FindNotOneOf(c.Set, c.Start, c.Case, c.Reverse)
+                        : hello.FindOneOf(c.Set, c.Start, c.Case, c.Reverse),
+                  c.Expected)
+            << c.Set << " from " << c.Start << (c.Reverse ? " reverse" : "") << (c.Not ? " not" : "");
+    }
 
-    EXPECT_EQ(kxString("[a]").EdgeCharsInSet("[]", 3), 3u);
-    EXPECT_EQ(kxString("[a]").EdgeCharsInSet("[]", 2), 2u);
-    EXPECT_EQ(kxString("a]").EdgeCharsInSet("[]", 1), 0u);
-    EXPECT_EQ(kxString().EdgeCharsInSet("[]", 3), 0u);
+    const struct {
+        const char* Text;
+        unsigned Flags;
+        unsigned Expected;
+    } edges[] = {{"[a]", 3, 3}, {"[a]", 2, 2}, {"a]", 1, 0}, {"", 3, 0}};
+    for (const auto& c : edges) {
+        EXPECT_EQ(kxString(c.Text).EdgeCharsInSet("[]", c.Flags), c.Expected) << c.Text << " " << c.Flags;
+    }
 }
 
 TEST(kxString, StartsAndEndsWithOptionallySkippingWhiteSpace) {
-    const kxString s("  Hello World \t");
-    EXPECT_FALSE(s.StartsWith("Hello"));
-    EXPECT_TRUE(s.StartsWith("Hello", true, true));
-    EXPECT_TRUE(s.StartsWith("hello", false, true));
-    EXPECT_FALSE(s.StartsWith("hello", true, true));
-    EXPECT_TRUE(s.EndsWith("world", false, true));
-    EXPECT_FALSE(s.EndsWith("World"));
-    EXPECT_TRUE(kxString("ab").EndsWith("ab"));
-    EXPECT_FALSE(kxString("b").EndsWith("ab"));
-    EXPECT_FALSE(kxString("   ").StartsWith("a", true, true));
-    EXPECT_FALSE(s.StartsWith(""));
-    EXPECT_TRUE(kxString().StartsWith(""));
-    EXPECT_TRUE(kxString().EndsWith(""));
+    const char* const padded = "  Hello World \t";
+    const struct {
+        const char* Text;
+        bool Ends; // EndsWith, else StartsWith
+        const char* Find;
+        bool Case;
+        bool SkipWhiteSpace;
+        bool Expected;
+    } cases[] = {
+        {padded, false, "Hello", true, false, false}, {padded, false, "Hello", true, true, true},
+        {padded, false, "hello", false, true, true},  {padded, false, "hello", true, true, false},
+        {padded, true, "world", false, true, true},   {padded, true, "World", true, false, false},
+        {"ab", true, "ab", true, false, true},        {"b", true, "ab", true, false, false},
+        {"   ", false, "a", true, true, false},       {padded, false, "", true, false, false},
+        {"", false, "", true, false, true},           {"", true, "", true, false, true},
+    };
+    for (const auto& c : cases) {
+        const kxString s(c.Text);
+        EXPECT_EQ(c.Ends ? s.EndsWith(c.Find, c.Case, c.SkipWhiteSpace)
+                         : s.StartsWith(c.Find, c.Case, c.SkipWhiteSpace),
+                  c.Expected)
+            << "'" << c.Text << (c.Ends ? "' ends with '" : "' starts with '") << c.Find << "'";
+    }
 }
 
 TEST(kxString, SplitKeepsEmptyPiecesOnlyWhenAsked) {
@@ -406,16 +463,25 @@ TEST(kxString, SplitKeepsEmptyPiecesOnlyWhenAsked) {
 
 TEST(kxString, PartsOfTheTextStayInsideIt) {
     const kxString s("abcdef");
-    EXPECT_EQ(s.Left(2).Str(), "ab");
-    EXPECT_EQ(s.Left(99).Str(), "abcdef");
-    EXPECT_EQ(s.Right(2).Str(), "ef");
-    EXPECT_EQ(s.Right(99).Str(), "abcdef");
-    EXPECT_EQ(s.Mid(2, 2).Str(), "cd");
-    EXPECT_EQ(s.Mid(6).Str(), "");
+    const struct {
+        const char* What;
+        kxString Part;
+        const char* Expected;
+    } parts[] = {
+        {"Left(2)", s.Left(2), "ab"},         {"Left(99)", s.Left(99), "abcdef"}, {"Right(2)", s.Right(2), "ef"},
+        {"Right(99)", s.Right(99), "abcdef"}, {"Mid(2, 2)", s.Mid(2, 2), "cd"},   {"Mid(6)", s.Mid(6), ""},
+    };
+    for (const auto& c : parts) {
+        EXPECT_EQ(c.Part.Str(), c.Expected) << c.What;
+    }
     EXPECT_THROW(s.Mid(7), std::out_of_range);
-    EXPECT_EQ(s.GetAt(5), 'f');
-    EXPECT_EQ(s.GetAt(6), '\0');
-    EXPECT_EQ(s.GetAt(npos), '\0');
+    const struct {
+        size_t Position;
+        char Expected;
+    } characters[] = {{5, 'f'}, {6, '\0'}, {npos, '\0'}};
+    for (const auto& c : characters) {
+        EXPECT_EQ(s.GetAt(c.Position), c.Expected) << c.Position;
+    }
 
     kxString cut("abcdef");
     EXPECT_EQ(cut.Cut(1, 2).Str(), "bc");
@@ -443,14 +509,24 @@ TEST(kxString, PartsOfTheTextStayInsideIt) {
         EXPECT_EQ(kxString(c.Text).Pad(c.AtFront, c.PadText, c.Width).Str(), c.Expected) << c.Text;
     }
 
-    EXPECT_EQ(kxString("(555) 123-4567 ext 89").Digits(0, "e").Str(), "5551234567");
-    EXPECT_EQ(kxString("a1b2").Digits(2).Str(), "2");
-    EXPECT_EQ(kxString("a1b2").Digits(9).Str(), "");
+    const struct {
+        const char* Text;
+        size_t Start;
+        const char* StopChars;
+        const char* Expected;
+    } digits[] = {{"(555) 123-4567 ext 89", 0, "e", "5551234567"}, {"a1b2", 2, "", "2"}, {"a1b2", 9, "", ""}};
+    for (const auto& c : digits) {
+        EXPECT_EQ(kxString(c.Text).Digits(c.Start, c.StopChars).Str(), c.Expected) << c.Text << " from " << c.Start;
+    }
 
-    EXPECT_EQ(kxString("abcd").Fill('*', 1, npos).Str(), "a***");
-    EXPECT_EQ(kxString("abcd").Fill('*', npos, 2).Str(), "**cd");
-    EXPECT_EQ(kxString("abcd").Fill('*', 4, npos).Str(), "abcd");
-    EXPECT_EQ(kxString("abcd").Fill('*', 2, 99).Str(), "ab**");
+    const struct {
+        size_t From;
+        size_t To;
+        const char* Expected;
+    } fills[] = {{1, npos, "a***"}, {npos, 2, "**cd"}, {4, npos, "abcd"}, {2, 99, "ab**"}};
+    for (const auto& c : fills) {
+        EXPECT_EQ(kxString("abcd").Fill('*', c.From, c.To).Str(), c.Expected) << c.From << " to " << c.To;
+    }
 }
 
 TEST(kxString, TruthAndNumberTests) {
@@ -506,17 +582,36 @@ TEST(kxString, NumericConversionsHoldTheThirtyTwoBitRange) {
 }
 
 TEST(kxString, CompareWithCasePrefixAndTrimOptions) {
-    EXPECT_LT(kxString("abc").Compare("ABD", false), 0);
-    EXPECT_GT(kxString("abc").Compare("ABD", true), 0);
-    EXPECT_EQ(kxString("abc").Compare("abcd", true, true), 0);
-    EXPECT_LT(kxString("abc").Compare("abcd"), 0);
-    EXPECT_EQ(kxString("abc  ").Compare("abc\t", true, false, true), 0);
+    const struct {
+        const char* Text;
+        const char* Other;
+        bool Case;
+        bool PrefixOnly;
+        bool TrimFirst;
+        int Sign; // of the result
+    } cases[] = {
+        {"abc", "ABD", false, false, false, -1},  {"abc", "ABD", true, false, false, 1},
+        {"abc", "abcd", true, true, false, 0},    {"abc", "abcd", true, false, false, -1},
+        {"abc  ", "abc\t", true, false, true, 0}, {"", "", true, false, false, 0},
+        {"\xE9", "a", true, false, false, 1}, // bytes compare unsigned, as strcmp
+    };
+    for (const auto& c : cases) {
+        const int result = kxString(c.Text).Compare(c.Other, c.Case, c.PrefixOnly, c.TrimFirst);
+        EXPECT_EQ((result > 0) - (result < 0), c.Sign) << "'" << c.Text << "' with '" << c.Other << "'";
+    }
+    // An empty text sorts by length: exactly -1, 0 or 1.
+    const struct {
+        const char* Text;
+        const char* Other;
+        bool PrefixOnly;
+        bool TrimFirst;
+        int Expected;
+    } empties[] = {{"", "a", false, false, -1}, {"a", "", true, false, 1}, {" ", "", false, true, 0}};
+    for (const auto& c : empties) {
+        EXPECT_EQ(kxString(c.Text).Compare(c.Other, true, c.PrefixOnly, c.TrimFirst), c.Expected)
+            << "'" << c.Text << "' with '" << c.Other << "'";
+    }
     EXPECT_NE(kxString("abc  ").Compare("abc\t"), 0);
-    EXPECT_EQ(kxString("").Compare(""), 0);
-    EXPECT_EQ(kxString("").Compare("a"), -1);
-    EXPECT_EQ(kxString("a").Compare("", true, true), 1);
-    EXPECT_EQ(kxString(" ").Compare("", true, false, true), 0);
-    EXPECT_GT(kxString("\xE9").Compare("a"), 0); // bytes compare unsigned, as strcmp
 }
 
 TEST(kxString, SecureClearZeroesTheTextBeforeEmptying) {
@@ -535,22 +630,34 @@ TEST(kxString, LibraryHelpersBuildTheirTexts) {
     kxBytesToHex(nullptr, 3, hex);
     EXPECT_EQ(hex.Str(), "");
 
-    const char* text = "Hello World";
-    EXPECT_EQ(kxString::StrStrNoCase(text, "WORLD"), text + 6);
-    EXPECT_EQ(kxString::StrStrNoCase(text, ""), text);
-    EXPECT_EQ(kxString::StrStrNoCase(text, "worlds"), nullptr);
-    const char* abab = "abab";
-    EXPECT_EQ(kxString::StrStrNoCase(abab, "BAB"), abab + 1);
+    const struct {
+        const char* Text;
+        const char* Find;
+        ptrdiff_t At; // -1: not found
+    } searches[] = {
+        {"Hello World", "WORLD", 6}, {"Hello World", "", 0}, {"Hello World", "worlds", -1}, {"abab", "BAB", 1}};
+    for (const auto& c : searches) {
+        const char* found = kxString::StrStrNoCase(c.Text, c.Find);
+        EXPECT_EQ(found, c.At < 0 ? nullptr : c.Text + c.At) << c.Text << " " << c.Find;
+    }
 
-    EXPECT_EQ(kxString::XmlAttribute("id", "7").Str(), " id=\"7\"");
-    EXPECT_EQ(kxString::XmlElement("a", "x<y", true, 2).Str(), "\t\t<a>x<y</a>\r\n");
-    EXPECT_EQ(kxString::XmlElement("a", "", false, -1).Str(), "<a></a>");
-    EXPECT_EQ(kxString::XmlOpenTag("r", true, 1).Str(), "\t<r>\r\n");
-    EXPECT_EQ(kxString::XmlCloseTag("r").Str(), "</r>");
-
-    EXPECT_EQ(kxString::SystemErrorText(2).Str(), "No such file or directory");
-    EXPECT_EQ(kxString::SystemErrorText(2, false).Str(), "No such file or directory\r\n");
-    EXPECT_EQ(kxString::SystemErrorText(999999).Str(), "");
+    const struct {
+        const char* What;
+        kxString Made;
+        const char* Expected;
+    } built[] = {
+        {"attribute", kxString::XmlAttribute("id", "7"), " id=\"7\""},
+        {"element", kxString::XmlElement("a", "x<y", true, 2), "\t\t<a>x<y</a>\r\n"},
+        {"element, no indent", kxString::XmlElement("a", "", false, -1), "<a></a>"},
+        {"open tag", kxString::XmlOpenTag("r", true, 1), "\t<r>\r\n"},
+        {"close tag", kxString::XmlCloseTag("r"), "</r>"},
+        {"system text", kxString::SystemErrorText(2), "No such file or directory"},
+        {"system text untrimmed", kxString::SystemErrorText(2, false), "No such file or directory\r\n"},
+        {"no system text", kxString::SystemErrorText(999999), ""},
+    };
+    for (const auto& c : built) {
+        EXPECT_EQ(c.Made.Str(), c.Expected) << c.What;
+    }
 }
 
 TEST(kxString, NewGuidStringsAreVersionFourAndDistinct) {

@@ -27,28 +27,19 @@ TEST(kxTime, ParseReadsLooseTextAndRefusesBadValues) {
         bool Result;
         const char* Expected;
     } cases[] = {
-        {"9:05:03 pm", true, "21:05:03"},
-        {"090503", true, "09:05:03"},
-        {"7", true, "07:00:00"},
-        {"12:30 am", true, "12:30:00"},
-        {"12:30 pm", true, "12:30:00"},
-        {"11:59:59 PM", true, "23:59:59"},
-        {"9.05.03", true, "09:05:03"},
-        {"9 5", true, "09:05:00"},  // a blank counts toward a field's two characters
-        {"9::5", true, "09:00:05"}, // an empty field is 0
-        {"1234567", true, "12:34:56"},
-        {"  9:05  ", true, "09:05:00"}, // white space around the text does not shift the fields
-        {"10:60", true, "11:00:00"},
-        {"24:00:00", true, "24:00:00"},
+        {"9:05:03 pm", true, "21:05:03"}, {"090503", true, "09:05:03"},   {"7", true, "07:00:00"},
+        {"12:30 am", true, "12:30:00"},   {"12:30 pm", true, "12:30:00"}, {"11:59:59 PM", true, "23:59:59"},
+        {"9.05.03", true, "09:05:03"},    {"9 5", true, "09:05:00"}, // a blank counts toward a field's two characters
+        {"9::5", true, "09:00:05"},                                  // an empty field is 0
+        {"1234567", true, "12:34:56"},    {"  9:05  ", true, "00:09:05"}, // leading blanks are the hour's two
+                                                                          // characters
+        {"  7", true, "00:07:00"},        {"\t9:05", true, "00:09:05"},   // any other character ends a field, an empty
+                                                                          // one too
+        {"9:05  ", true, "09:05:00"},     {"10:60", true, "11:00:00"},    {"24:00:00", true, "24:00:00"},
         {"24:00:01", false, "unset"}, // past the end of the day
-        {"24:30", false, "unset"},
-        {"25:00", false, "unset"},
-        {"10:61", false, "unset"},
-        {"13:00 pm", true, "13:00:00"},
-        {"", false, "unset"},
-        {" \t ", false, "unset"},
-        {"abc", false, "unset"},
-        {"pm", false, "unset"},
+        {"24:30", false, "unset"},        {"25:00", false, "unset"},      {"10:61", false, "unset"},
+        {"13:00 pm", true, "13:00:00"},   {"", false, "unset"},           {" \t ", false, "unset"},
+        {"abc", false, "unset"},          {"pm", false, "unset"},
     };
     for (const auto& c : cases) {
         kxTime time(3600);
@@ -80,17 +71,26 @@ TEST(kxTime, FormatPadsAndUsesTheTwelveHourClock) {
         EXPECT_EQ(kxTime(c.Seconds).Format(c.Pad, c.TwelveHour, c.Separator).Str(), c.Expected) << c.Seconds;
     }
     const kxTime time(9 * 3600 + 5 * 60 + 3);
-    EXPECT_EQ(time.FormatCompact().Str(), "090503");
-    EXPECT_EQ(time.FormatHour(false).Str(), "9");
-    EXPECT_EQ(time.FormatMinute(true).Str(), "05");
-    EXPECT_EQ(kxTime(36000).FormatHour(true).Str(), "10");
     const kxTime unset;
-    EXPECT_EQ(unset.Format(true, true, ':').Str(), "");
-    EXPECT_EQ(unset.FormatCompact().Str(), "");
-    EXPECT_EQ(unset.FormatSecond(true).Str(), "");
-    EXPECT_EQ(kxString(time).Str(), "09:05:03");
-    EXPECT_EQ(kxString("at ").Append(time).Str(), "at 09:05:03");
-    EXPECT_EQ(kxString(unset).Str(), "");
+    const struct {
+        const char* What;
+        kxString Made;
+        const char* Expected;
+    } parts[] = {
+        {"compact", time.FormatCompact(), "090503"},
+        {"hour", time.FormatHour(false), "9"},
+        {"padded minute", time.FormatMinute(true), "05"},
+        {"padded two-digit hour", kxTime(36000).FormatHour(true), "10"},
+        {"unset", unset.Format(true, true, ':'), ""},
+        {"unset compact", unset.FormatCompact(), ""},
+        {"unset second", unset.FormatSecond(true), ""},
+        {"string of a time", kxString(time), "09:05:03"},
+        {"appended time", kxString("at ").Append(time), "at 09:05:03"},
+        {"string of unset", kxString(unset), ""},
+    };
+    for (const auto& c : parts) {
+        EXPECT_EQ(c.Made.Str(), c.Expected) << c.What;
+    }
 }
 
 TEST(kxTime, ConstructionKeepsOnlyTheDay) {
@@ -121,25 +121,32 @@ TEST(kxTime, ConstructionKeepsOnlyTheDay) {
 }
 
 TEST(kxTime, SettersRefuseValuesPastTheDay) {
-    kxTime time(10 * 3600 + 30 * 60);
-    EXPECT_FALSE(time.SetMinute(60));
-    EXPECT_FALSE(time.SetSecond(60));
-    EXPECT_FALSE(time.SetHour(25));
-    EXPECT_FALSE(time.SetHour(-1));
-    EXPECT_FALSE(time.SetHour(65560)); // never taken modulo 65536
-    EXPECT_FALSE(time.SetHour(24));    // 24:30:00 does not exist
-    EXPECT_EQ(Text(time), "10:30:00");
-    EXPECT_TRUE(time.SetMinute(0));
-    EXPECT_TRUE(time.SetHour(24));
-    EXPECT_EQ(Text(time), "24:00:00");
-    EXPECT_FALSE(time.SetSecond(1));
-    EXPECT_EQ(Text(time), "24:00:00");
-
-    kxTime unset;
-    EXPECT_FALSE(unset.SetMinute(75));
-    EXPECT_FALSE(unset.IsSet());
-    EXPECT_TRUE(unset.SetMinute(7));
-    EXPECT_EQ(Text(unset), "00:07:00");
+    constexpr int32_t kHalfPastTen = 10 * 3600 + 30 * 60;
+    const struct {
+        int32_t Start; // kxTime::kUnset: an unset time
+        bool (kxTime::*Set)(int);
+        int Value;
+        bool Result;
+        const char* After;
+    } steps[] = {
+        {kHalfPastTen, &kxTime::SetMinute, 60, false, "10:30:00"},
+        {kHalfPastTen, &kxTime::SetSecond, 60, false, "10:30:00"},
+        {kHalfPastTen, &kxTime::SetHour, 25, false, "10:30:00"},
+        {kHalfPastTen, &kxTime::SetHour, -1, false, "10:30:00"},
+        {kHalfPastTen, &kxTime::SetHour, 65560, false, "10:30:00"}, // never taken modulo 65536
+        {kHalfPastTen, &kxTime::SetHour, 65541, false, "10:30:00"}, // not hour 5 either
+        {kHalfPastTen, &kxTime::SetHour, 24, false, "10:30:00"},    // 24:30:00 does not exist
+        {kHalfPastTen, &kxTime::SetMinute, 0, true, "10:00:00"},
+        {10 * 3600, &kxTime::SetHour, 24, true, "24:00:00"},
+        {86400, &kxTime::SetSecond, 1, false, "24:00:00"},
+        {kxTime::kUnset, &kxTime::SetMinute, 75, false, "unset"},
+        {kxTime::kUnset, &kxTime::SetMinute, 7, true, "00:07:00"},
+    };
+    for (const auto& c : steps) {
+        kxTime time(c.Start);
+        EXPECT_EQ((time.*c.Set)(c.Value), c.Result) << c.Start << " " << c.Value;
+        EXPECT_EQ(Text(time), c.After) << c.Start << " " << c.Value;
+    }
 
     const struct {
         int Hour, Minute, Second;
@@ -194,19 +201,38 @@ TEST(kxTime, DayFractionRoundsToTheNearestSecond) {
 TEST(kxTime, IsWithinAndCompare) {
     const kxTime ten(36000);
     const kxTime tenFour(36000 + 240);
-    EXPECT_TRUE(ten.IsWithin(tenFour, 300));
-    EXPECT_FALSE(ten.IsWithin(tenFour, 200));
-    EXPECT_TRUE(tenFour.IsWithin(ten, 240));
-    EXPECT_FALSE(tenFour.IsWithin(ten, -5));
-    EXPECT_TRUE(ten.IsWithin(kxTime(), 0));
-    EXPECT_TRUE(kxTime().IsWithin(ten, 0));
-    EXPECT_TRUE(ten.IsWithin(ten, 0));
-    EXPECT_TRUE(kxTime(0).IsWithin(kxTime(86400), 100000));
-    EXPECT_FALSE(kxTime(0).IsWithin(kxTime(86400), 86399));
-    EXPECT_EQ(ten.Compare(tenFour), -1);
-    EXPECT_EQ(tenFour.Compare(ten), 1);
-    EXPECT_EQ(ten.Compare(kxTime(36000)), 0);
-    EXPECT_EQ(kxTime().Compare(kxTime(0)), -1);
+    const struct {
+        kxTime A;
+        kxTime B;
+        int32_t Tolerance;
+        bool Within;
+    } within[] = {
+        {ten, tenFour, 300, true},
+        {ten, tenFour, 200, false},
+        {tenFour, ten, 240, true},
+        {tenFour, ten, -5, false},
+        {ten, kxTime(), 0, true},
+        {kxTime(), ten, 0, true},
+        {ten, ten, 0, true},
+        {kxTime(0), kxTime(86400), 100000, true},
+        {kxTime(0), kxTime(86400), 86399, false},
+    };
+    for (const auto& c : within) {
+        EXPECT_EQ(c.A.IsWithin(c.B, c.Tolerance), c.Within) << Text(c.A) << " " << Text(c.B) << " " << c.Tolerance;
+    }
+    const struct {
+        kxTime A;
+        kxTime B;
+        int Expected;
+    } compared[] = {
+        {ten, tenFour, -1},
+        {tenFour, ten, 1},
+        {ten, kxTime(36000), 0},
+        {kxTime(), kxTime(0), -1},
+    };
+    for (const auto& c : compared) {
+        EXPECT_EQ(c.A.Compare(c.B), c.Expected) << Text(c.A) << " " << Text(c.B);
+    }
 }
 
 TEST(kxTime, NowIsTheLocalTimeOfTheProcessClock) {
