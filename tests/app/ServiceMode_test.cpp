@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ServiceUnitFile.h"
 #include "TestHostSide.h"
 #include "app/StartFailure.h"
 #include "common/LogFolder.h"
@@ -38,9 +39,12 @@
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
+using testing_child::CSimulatedServiceManager;
 using testing_child::CTestHostSide;
 using testing_child::kChildPollMs;
 using testing_child::KestroveProgram;
+using testing_child::ParseUnit;
+using testing_child::SourceUnitFile;
 
 namespace {
 
@@ -212,6 +216,53 @@ TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
     EXPECT_EQ(0, m_Server.ExitCode());
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Threads left after the shut-down: 0."));
+}
+
+TEST_F(ServiceModeTest, AServiceStartedDuringAnOutageServesLanesOnceDiscoveryAnswers) {
+    // The unit's own restart rules, played as systemd plays them, the pauses skipped.
+    CSimulatedServiceManager manager(ParseUnit(ReadFileBytes(SourceUnitFile())));
+    // The outage: both discovery hosts take a connection and close it without an answer.
+    CDatawireAnswer noAnswer;
+    noAnswer.raw = "";
+    noAnswer.ending = DatawireEnding::CloseTcp;
+    for (int i = 0; i < 2; ++i) {
+        m_HostSide.Simulator().Discovery(i).SetAnswer(DatawireRequestKind::ServiceDiscovery, noAnswer);
+    }
+    // Three minutes at the unit's pause: more starts than a start limit of five within five minutes allows.
+    constexpr int kFailedStarts = 6;
+    int port = -1;
+    for (int start = 0; port <= 0; ++start) {
+        ASSERT_LE(start, kFailedStarts) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+        if (start == kFailedStarts) {
+            // The router is up again: discovery answers from the next start on.
+            for (int i = 0; i < 2; ++i) {
+                m_HostSide.Simulator().Discovery(i).SetAnswer(DatawireRequestKind::ServiceDiscovery, CDatawireAnswer());
+            }
+        }
+        ASSERT_TRUE(manager.Start()) << "the unit is left failed after " << start << " failed starts";
+        ASSERT_TRUE(StartServer());
+        port = WaitForPort();
+        if (port > 0) {
+            EXPECT_EQ(start, kFailedStarts);
+            break;
+        }
+        ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+        EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: service start-up failed: Service Discovery failed."));
+        ASSERT_TRUE(manager.RestartsAfter(m_Server.ExitCode()))
+            << "exit status " << m_Server.ExitCode() << " is not started again";
+    }
+
+    CPosClient lane;
+    SPosReply reply;
+    ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
+    ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
+    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+    EXPECT_EQ("Approved", reply.cmdStatus);
+    lane.Close();
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
 }
 
 // What a case breaks before the server starts, and what it starts the server with; the peers it starts live

@@ -17,47 +17,20 @@
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ServiceUnitFile.h"
+#include "app/StartFailure.h"
 #include "common/TempDirTest.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using testing_child::CSimulatedServiceManager;
+using testing_child::ParseUnit;
+using testing_child::SourceUnitFile;
+using testing_child::UnitSettings;
+using testing_child::Value;
 
 namespace {
-
-std::filesystem::path SourceUnitFile() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "packaging" / "kestrove.service";
-}
-
-// The unit's settings, "Section.Key" -> every value given, in order (systemd's single-value keys take the last).
-using UnitSettings = std::map<std::string, std::vector<std::string>>;
-
-UnitSettings ParseUnit(const std::string& text) {
-    UnitSettings settings;
-    std::istringstream in(text);
-    std::string line;
-    std::string section;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#' || line[0] == ';') {
-            continue;
-        }
-        if (line.front() == '[' && line.back() == ']') {
-            section = line.substr(1, line.size() - 2);
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (eq != std::string::npos) {
-            settings[section + "." + line.substr(0, eq)].push_back(line.substr(eq + 1));
-        }
-    }
-    return settings;
-}
-
-// The value in force for a single-value key; "<unset>" when the unit does not set it.
-std::string Value(const UnitSettings& unit, const std::string& key) {
-    const auto found = unit.find(key);
-    return found == unit.end() ? "<unset>" : found->second.back();
-}
 
 std::string Quoted(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
@@ -81,6 +54,17 @@ int RunCommand(const std::string& command, std::string* output) {
 bool HaveSystemdAnalyze() {
     std::string which;
     return RunCommand("command -v systemd-analyze", &which) == 0;
+}
+
+// systemd's verification of the unit file at |path|: a failure names what it found.
+::testing::AssertionResult PassesVerification(const std::filesystem::path& path) {
+    std::string output;
+    const int status = RunCommand("systemd-analyze verify " + Quoted(path), &output);
+    // systemd-analyze only warns about keys it cannot parse, naming the file: no such line may appear.
+    if (status != 0 || output.find(path.filename().string()) != std::string::npos) {
+        return ::testing::AssertionFailure() << "exit " << status << ": " << output;
+    }
+    return ::testing::AssertionSuccess();
 }
 
 class ServiceUnitTest : public TempDirTest {
@@ -172,12 +156,46 @@ TEST_F(ServiceUnitTest, InstalledUnitPassesSystemdVerification) {
         GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd): the unit is not verified";
     }
     const std::filesystem::path installed = Install();
-    std::string output;
-    const int status = RunCommand("systemd-analyze verify " + Quoted(installed), &output);
-    EXPECT_EQ(0, status) << output;
-    // systemd-analyze only warns about keys it cannot parse, naming the file: no such line may appear.
-    EXPECT_THAT(output, Not(HasSubstr("kestrove.service"))) << output;
+    EXPECT_TRUE(PassesVerification(installed));
 }
+
+struct RestartCase {
+    std::string name;
+    int status;
+    bool restarts;
+};
+
+void PrintTo(const RestartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UnitRestartTest : public ::testing::TestWithParam<RestartCase> {};
+
+TEST_P(UnitRestartTest, StartsTheProgramAgainOnlyForACauseThatPassesByItself) {
+    const RestartCase& c = GetParam();
+    CSimulatedServiceManager manager(ParseUnit(ReadFileBytes(SourceUnitFile())));
+    // Five hours of an outage, one try every pause: the unit never gives up on a passing cause.
+    for (int start = 0; start < 600; ++start) {
+        ASSERT_TRUE(manager.Start()) << "start " << start << " refused: the unit is left failed";
+        const uint64_t before = manager.NowMs();
+        ASSERT_EQ(c.restarts, manager.RestartsAfter(c.status)) << "after start " << start;
+        if (!c.restarts) {
+            return;
+        }
+        // A pause that neither hammers the host nor keeps the lanes down long after the outage.
+        EXPECT_GE(manager.NowMs() - before, 30000u);
+        EXPECT_LE(manager.NowMs() - before, 120000u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ExitStatuses, UnitRestartTest,
+                         ::testing::Values(RestartCase{"SignalledStop", kExitStopped, false},
+                                           RestartCase{"PassingCause", kExitTryAgain, true},
+                                           RestartCase{"CommandLine", kExitCommandLine, false},
+                                           RestartCase{"ModemRefused", kExitModemRefused, false},
+                                           RestartCase{"StateNotWritable", kExitStateNotWritable, false},
+                                           RestartCase{"NotConfigured", kExitNotConfigured, false}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(ServiceUnitTest, ExposureIsTwoOrLower) {
     if (!HaveSystemdAnalyze()) {

@@ -32,7 +32,7 @@ constexpr int kStopTimeoutMs = 60000;
 constexpr char kDemoRunning[] = "Ctrl-C stops them all.";
 
 std::filesystem::path RunScript() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "scripts" / "run";
+    return std::filesystem::path(KESTROVE_SOURCE_DIR) / "scripts" / "run";
 }
 
 class RunScriptTest : public TempDirTest {
