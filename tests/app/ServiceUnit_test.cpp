@@ -3,6 +3,7 @@
 // beside the program with ExecStart at the installed path, and systemd's own checks pass on that copy where
 // the machine has systemd-analyze (verify, and an exposure of 2.0 or lower).
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -65,6 +66,38 @@ bool HaveSystemdAnalyze() {
         return ::testing::AssertionFailure() << "exit " << status << ": " << output;
     }
     return ::testing::AssertionSuccess();
+}
+
+// The settings a comment of |text| shows: the "#   Key=value" lines right after the comment line that holds
+// |intro|, without their "#   ".
+std::vector<std::string> CommentedSettings(const std::string& text, const std::string& intro) {
+    std::vector<std::string> settings;
+    std::istringstream in(text.substr(text.find(intro)));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line) && line.rfind("#   ", 0) == 0 && line.find('=') != std::string::npos) {
+        settings.push_back(line.substr(4));
+    }
+    return settings;
+}
+
+// |text| without the lines in |drop| and with |add| at the top of its [Service] section.
+std::string UnitWith(const std::string& text, const std::vector<std::string>& drop,
+                     const std::vector<std::string>& add) {
+    std::istringstream in(text);
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+        if (std::find(drop.begin(), drop.end(), line) != drop.end()) {
+            continue;
+        }
+        out += line + "\n";
+        if (line == "[Service]") {
+            for (const std::string& setting : add) {
+                out += setting + "\n";
+            }
+        }
+    }
+    return out;
 }
 
 class ServiceUnitTest : public TempDirTest {
@@ -157,6 +190,37 @@ TEST_F(ServiceUnitTest, InstalledUnitPassesSystemdVerification) {
     }
     const std::filesystem::path installed = Install();
     EXPECT_TRUE(PassesVerification(installed));
+}
+
+TEST_F(ServiceUnitTest, TheDialSettingsTheCommentShowsPassVerification) {
+    if (!HaveSystemdAnalyze()) {
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd): the unit is not verified";
+    }
+    const std::string text = ReadFileBytes(Install());
+    const std::vector<std::string> serial = CommentedSettings(text, "Replace the next two lines by");
+    ASSERT_THAT(serial, ElementsAre("PrivateDevices=no", "DeviceAllow=/dev/ttyS0 rw", "SupplementaryGroups=dialout",
+                                    "PrivateUsers=no"));
+    // A modem on another device: its COM port's variable names the device, which is allowed in place of ttyS0.
+    const std::vector<std::string> usb = CommentedSettings(text, "A modem on another device");
+    ASSERT_THAT(usb, ElementsAre("Environment=KESTROVE_COM1=/dev/ttyUSB0", "DeviceAllow=/dev/ttyUSB0 rw"));
+    std::vector<std::string> usbVariant = {serial[0], serial[2], serial[3]};
+    usbVariant.insert(usbVariant.end(), usb.begin(), usb.end());
+
+    const std::vector<std::string> replaced = {"PrivateDevices=yes", "PrivateUsers=yes"};
+    for (const auto& [name, settings] :
+         {std::pair{std::string("serial"), serial}, std::pair{std::string("usb"), usbVariant}}) {
+        const std::filesystem::path variant = m_TempDir.Path() / name / "kestrove.service";
+        std::filesystem::create_directories(variant.parent_path());
+        WriteFileBytes(variant, UnitWith(text, replaced, settings));
+        EXPECT_TRUE(PassesVerification(variant)) << name;
+        const UnitSettings unit = ParseUnit(ReadFileBytes(variant));
+        EXPECT_EQ("no", Value(unit, "Service.PrivateDevices")) << name;
+        EXPECT_EQ(name == "usb" ? "/dev/ttyUSB0 rw" : "/dev/ttyS0 rw", Value(unit, "Service.DeviceAllow")) << name;
+    }
+    // Both variables in force: the lock folder's and the modem's.
+    const UnitSettings usbUnit = ParseUnit(ReadFileBytes(m_TempDir.Path() / "usb" / "kestrove.service"));
+    EXPECT_THAT(usbUnit.at("Service.Environment"),
+                ElementsAre("KESTROVE_COM1=/dev/ttyUSB0", "KESTROVE_LOCK_DIR=/run/kestrove"));
 }
 
 struct RestartCase {
