@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -22,6 +23,7 @@
 #include "app/StartFailure.h"
 #include "common/TempDirTest.h"
 
+using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -260,6 +262,57 @@ INSTANTIATE_TEST_SUITE_P(ExitStatuses, UnitRestartTest,
                                            RestartCase{"StateNotWritable", kExitStateNotWritable, false},
                                            RestartCase{"NotConfigured", kExitNotConfigured, false}),
                          [](const auto& info) { return info.param.name; });
+
+TEST_F(ServiceUnitTest, TheLogCleanUpIsInstalledOffAndKeepsTheFolderToTheAgeOnceTurnedOn) {
+    std::string which;
+    if (RunCommand("command -v systemd-tmpfiles", &which) != 0) {
+        GTEST_SKIP() << "systemd-tmpfiles is not installed (Debian package systemd): the clean-up is not tried";
+    }
+    Install();
+    const std::filesystem::path installed = m_Prefix / "lib" / "tmpfiles.d" / "kestrove.conf";
+    ASSERT_TRUE(std::filesystem::exists(installed));
+
+    // A machine's root as the unit leaves it: the state folder in /var/lib/private, reached through its link.
+    const std::filesystem::path root = m_TempDir.Path() / "root";
+    const std::filesystem::path state = root / "var" / "lib" / "private" / "kestrove";
+    const std::filesystem::path logs = state / "CORVANE_LOGS";
+    std::filesystem::create_directories(logs);
+    std::filesystem::create_directories(state / "CORVANE_KEYS");
+    std::filesystem::create_directory_symlink("private/kestrove", root / "var" / "lib" / "kestrove");
+    const auto daysAgo = [](int days) { return std::filesystem::file_time_type::clock::now() - days * 24h; };
+    const std::vector<std::pair<std::filesystem::path, int>> files = {
+        {logs / "VYR01022024.log", 500},     {logs / "VYR03072025.log", 390},           {logs / "VYR05012026.log", 0},
+        {state / "MerchantParams.dat", 900}, {state / "CORVANE_KEYS" / "old.pem", 900}, {state / "Reversals.dat", 900}};
+    for (const auto& [file, age] : files) {
+        WriteFileBytes(file, "x");
+        std::filesystem::last_write_time(file, daysAgo(age));
+    }
+    const auto clean = [&](const std::filesystem::path& conf) {
+        std::string output;
+        EXPECT_EQ(0, RunCommand("systemd-tmpfiles --clean --root=" + Quoted(root) + " " + Quoted(conf), &output))
+            << output;
+    };
+
+    // As installed it deletes nothing.
+    clean(installed);
+    for (const auto& [file, age] : files) {
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+    }
+
+    // Turned on as its comment says (the copy in /etc/tmpfiles.d without the "#"), with its example age.
+    const std::filesystem::path turnedOn = m_TempDir.Path() / "kestrove.conf";
+    std::string output;
+    ASSERT_EQ(0, RunCommand("sed 's/^#e /e /' " + Quoted(installed) + " > " + Quoted(turnedOn), &output)) << output;
+    EXPECT_THAT(ReadFileBytes(installed), HasSubstr("sed 's/^#e /e /' /usr/local/lib/tmpfiles.d/kestrove.conf"));
+    clean(turnedOn);
+    EXPECT_FALSE(std::filesystem::exists(logs / "VYR01022024.log"));
+    // Only the logs older than the age go; nothing else of the state folder.
+    for (const auto& [file, age] : files) {
+        if (file.filename() != "VYR01022024.log") {
+            EXPECT_TRUE(std::filesystem::exists(file)) << file;
+        }
+    }
+}
 
 TEST_F(ServiceUnitTest, ExposureIsTwoOrLower) {
     if (!HaveSystemdAnalyze()) {
