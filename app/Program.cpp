@@ -128,12 +128,11 @@ std::string UsageText() {
                "  /started_as_service  service mode: no window and no questions, reports only logged; a\n"
                "                       start-up that does not get every interface running says why on\n"
                "                       standard error and exits " +
-               std::to_string(kExitTryAgain) + " when the cause may pass by itself, " +
-               std::to_string(kExitModemRefused) + "\n" + "                       (not the maker's modem), " +
-               std::to_string(kExitStateNotWritable) + " (a file of its own cannot be written)\n" +
-               "                       or " + std::to_string(kExitNotConfigured) +
-               " (no merchant parameters to be had) when it waits for an\n"
-               "                       operator\n"
+               std::to_string(kExitTryAgain) + " when the cause may pass by itself, or,\n" +
+               "                       when it waits for an operator, " + std::to_string(kExitModemRefused) +
+               " (not the maker's modem), " + std::to_string(kExitStateNotWritable) + " (a\n" +
+               "                       file of its own cannot be written) or " + std::to_string(kExitNotConfigured) +
+               " (no merchant parameters\n" + "                       to be had)\n" +
                "  /device_id=[ID]      started by the launcher, with its device id (two characters or more)\n"
                "  -h, --help           this text\n"
                "  --version            the version\n"
