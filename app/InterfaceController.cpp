@@ -93,6 +93,7 @@ int CInterfaceController::StartInterfaces() {
     m_View.BeginProgress();
     GetClock().SleepMs(50);
     m_StartFailure.clear();
+    m_StartFailureKind = EStartFailure::Passing;
     StartSequence();
     m_View.EndProgress();
     return 0;
@@ -107,6 +108,7 @@ void CInterfaceController::StartSequence() {
 
     // It tells the operator itself what is wrong; nothing but the pipe link has started yet.
     if (!CheckConfiguration(m_Store, &m_StartFailure)) {
+        m_StartFailureKind = ConfigurationFailureKind();
         return;
     }
 
@@ -141,6 +143,7 @@ void CInterfaceController::StartSequence() {
                 CLogger::Instance().LogLine("%s", error.c_str());
             } else {
                 m_StartFailure = error;
+                m_StartFailureKind = DialBackupFailure(error);
                 Report(error, true);
                 StopInterfaces();
                 return;
@@ -201,6 +204,15 @@ void CInterfaceController::StartSequence() {
     }
     m_View.StartTitleTimer();
     CLogger::Instance().LogLine("Interfaces initialized successfully.");
+}
+
+EStartFailure CInterfaceController::ConfigurationFailureKind() const {
+    // A stored set that is not usable, or a set the service handed out that is not, waits for an operator. No
+    // set at all comes with the next download, unless the service refused it.
+    if (m_StartFailure != kConfigurationNotSetText || m_Parts.parameterDownload.Succeeded()) {
+        return EStartFailure::NotConfigured;
+    }
+    return ParameterDownloadFailure(m_Parts.parameterDownload.GetLastErrorText());
 }
 
 void CInterfaceController::RetrieveParametersAtStartup() {

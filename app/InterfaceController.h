@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/InterfaceParts.h"
+#include "app/StartFailure.h"
 #include "foundation/AppMode.h"
 #include "foundation/ParamStore.h"
 
@@ -86,6 +87,8 @@ public:
     // system's reason where there is one); "" when it got there. Service mode, where nobody answers a box,
     // ends the process with it.
     const std::string& StartFailure() const { return m_StartFailure; }
+    // Whether that cause passes by itself or waits for an operator; EStartFailure::None when it got there.
+    EStartFailure StartFailureKind() const { return m_pServer != nullptr ? EStartFailure::None : m_StartFailureKind; }
 
 private:
     void StartPipeLink();
@@ -96,6 +99,8 @@ private:
     // Yes/No question with Yes as the default (No where no box can be shown); true for Yes.
     bool AskRetry(const std::string& text) const;
     int ReadIntParam(unsigned index) const;
+    // The kind of a configuration check that failed with m_StartFailure.
+    EStartFailure ConfigurationFailureKind() const;
 
     CInterfaceParts m_Parts;
     IInterfaceView& m_View;
@@ -104,6 +109,8 @@ private:
     std::unique_ptr<IClientServerPart> m_pServer; // null while the interfaces are stopped
     std::string m_StartFailure;                   // see StartFailure
     uint64_t m_ClientSettleMs = kDefaultClientSettleMs;
+    // See StartFailureKind.
+    EStartFailure m_StartFailureKind = EStartFailure::Passing;
 };
 
 // The start-up's decimal reading of a parameter: leading digits as a number, 0 when there are none.

@@ -11,6 +11,7 @@
 #include "app/InterfaceController.h"
 #include "app/NQMSClient.h"
 #include "app/ProgramInterfaces.h"
+#include "app/StartFailure.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 #include "app/WindowShell.h"
 #include "foundation/AppMode.h"
@@ -41,23 +42,28 @@ std::optional<int> AnswerProgramOptions(int argc, char** argv) {
         return std::nullopt;
     case EProgramOptions::Help:
         std::cout << UsageText() << std::flush;
-        return 0;
+        return kExitStopped;
     case EProgramOptions::Version:
         std::cout << "kestrove " << kVersionText << " (" << kStartupVersionText << ")" << std::endl;
-        return 0;
+        return kExitStopped;
     case EProgramOptions::Unknown:
         break;
     }
     std::cerr << "kestrove: unknown option \"" << unknown << "\"\n\n" << UsageText() << std::flush;
-    return 2;
+    return kExitCommandLine;
 }
 
 // A service whose interfaces did not all start has nobody to answer a box and nothing to serve: the reason
-// goes to the log and to standard error, and the process ends non-zero for the service manager to see (and
-// to start it again later).
-void ReportFailedServiceStart(const std::string& reason) {
+// and the exit status go to the log and to standard error, and the process ends with that status for the
+// service manager to see (and to start it again later, or not).
+void ReportFailedServiceStart(const std::string& reason, int status) {
+    const char* meaning = status == kExitTryAgain
+                              ? "a cause that may pass by itself; the service unit starts it again"
+                              : "a cause only an operator can mend; the service unit does not start it again";
     CLogger::Instance().LogLine("Service start-up failed: %s", reason.c_str());
-    std::cerr << "kestrove: service start-up failed: " << TerminalText(reason) << std::endl;
+    CLogger::Instance().LogLine("Exit status %d: %s.", status, meaning);
+    std::cerr << "kestrove: service start-up failed: " << TerminalText(reason) << "\n"
+              << "kestrove: exit status " << status << ": " << meaning << "." << std::endl;
 }
 
 // Runs until a signal's stop has gone through.
@@ -120,8 +126,13 @@ std::string UsageText() {
                "card host over HTTPS. It keeps its files in the current folder.\n"
                "\n"
                "  /started_as_service  service mode: no window and no questions, reports only logged; a\n"
-               "                       start-up that does not get every interface running exits 1 with\n"
-               "                       its reason on standard error\n"
+               "                       start-up that does not get every interface running says why on\n"
+               "                       standard error and exits " +
+               std::to_string(kExitTryAgain) + " when the cause may pass by itself, or,\n" +
+               "                       when it waits for an operator, " + std::to_string(kExitModemRefused) +
+               " (not the maker's modem), " + std::to_string(kExitStateNotWritable) + " (a\n" +
+               "                       file of its own cannot be written) or " + std::to_string(kExitNotConfigured) +
+               " (no merchant parameters\n" + "                       to be had)\n" +
                "  /device_id=[ID]      started by the launcher, with its device id (two characters or more)\n"
                "  -h, --help           this text\n"
                "  --version            the version\n"
@@ -221,7 +232,7 @@ int RunKestrove(int argc, char** argv) {
     CVYRRuvuzUvirIP_Voda50App app;
     if (!app.InitInstance(commandLine)) {
         app.ExitInstance();
-        return 1;
+        return ExitStatusFor(app.StartFailure());
     }
     if (!descriptors.ok) {
         CLogger::Instance().LogLine("Open file limit could not be raised: %llu (hard limit %llu).",
@@ -237,6 +248,7 @@ int RunKestrove(int argc, char** argv) {
     }
 
     bool failedServiceStart = false;
+    EStartFailure failure = EStartFailure::None;
     {
         CProgramInterfaces interfaces(PosPortFromEnvironment(), HostWorkersFromEnvironment(), app);
         // Without a window the launcher pipe still answers what the window would show.
@@ -249,7 +261,8 @@ int RunKestrove(int argc, char** argv) {
         // By hand, the operator has been told and may still stop the process; a service must not idle on.
         failedServiceStart = service && !controller.ServerRunning();
         if (failedServiceStart) {
-            ReportFailedServiceStart(controller.StartFailure());
+            failure = controller.StartFailureKind();
+            ReportFailedServiceStart(controller.StartFailure(), ExitStatusFor(failure));
             // As when a window closes after a failed start: the launcher pipe goes too.
             controller.OnStopInterfaces(false);
         } else {
@@ -261,5 +274,5 @@ int RunKestrove(int argc, char** argv) {
     const int threads = CountProcessThreads();
     CLogger::Instance().LogLine("Threads left after the shut-down: %d.", threads < 0 ? -1 : threads - 2);
     const int exitCode = app.ExitInstance();
-    return failedServiceStart ? 1 : exitCode;
+    return failedServiceStart ? ExitStatusFor(failure) : exitCode;
 }

@@ -19,9 +19,10 @@ inline constexpr char kClientSettleVariable[] = "KESTROVE_CLIENT_SETTLE_MS";
 // one another, few enough that what a load left free goes back to the system.
 inline constexpr int kAllocatorArenas = 4;
 
-// Runs the whole program; returns the process's exit code: 0 after a signalled shut-down (or after --help and
-// --version), 1 when the start-up failed (in service mode also when the interfaces did not all start), 2 for
-// an unknown "-" option. Must be called by main before any other thread exists.
+// Runs the whole program; returns the process's exit code (app/StartFailure.h): 0 after a signalled shut-down
+// (or after --help and --version), 2 for an unknown "-" option; when the start-up failed (in service mode also
+// when the interfaces did not all start) 1 for a cause that may pass by itself, else the status of the cause an
+// operator must mend. Must be called by main before any other thread exists.
 int RunKestrove(int argc, char** argv);
 
 // What the "-" options of the command line ask for. The switches of the program's own ("/started_as_service",

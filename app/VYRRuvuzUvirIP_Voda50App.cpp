@@ -88,6 +88,8 @@ bool CVYRRuvuzUvirIP_Voda50App::TakeInstanceLock() {
     }
 
     m_hInstanceMutex.Release();
+    // Another instance may be one that is ending; a lock that cannot be taken at all stays so.
+    m_StartFailure = result == ELockResult::Failed ? EStartFailure::StateNotWritable : EStartFailure::Passing;
     if (result == ELockResult::Failed) {
         // Not another instance, but a lock that cannot be taken at all: the refusal below would not say why.
         CLogger::Instance().LogLine("Instance lock not available: %s", error.c_str());
@@ -109,6 +111,7 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
     if (commandLine.find(kDeviceIdSwitch) != std::string::npos) {
         m_DeviceId = ParseDeviceId(commandLine);
         if (m_DeviceId.empty()) {
+            m_StartFailure = EStartFailure::CommandLine;
             ReportStartup("Overseer Device Id is missing from command line!", false);
             return false;
         }
@@ -139,11 +142,14 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
 
     CParamStore& store = CParamStore::Instance();
     if (!store.LoadParams()) {
+        m_StartFailure = EStartFailure::StateNotWritable;
         ReportStartup("Failed ->" + store.GetLastErrorText(), true);
         return false;
     }
 
     if (!CRequest::Instance().StartCrypto()) {
+        // Its keys live in CORVANE_KEYS/: a folder it cannot make or write is what stops it.
+        m_StartFailure = EStartFailure::StateNotWritable;
         CRequest::Instance().StopCrypto();
         ReportStartup("Could Not Start Crypto API \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!",
                       true);
@@ -151,12 +157,14 @@ bool CVYRRuvuzUvirIP_Voda50App::InitInstance(const std::string& commandLine) {
     }
 
     if (!g_SspiProvider.Init()) {
+        m_StartFailure = EStartFailure::Passing;
         g_SspiProvider.Free();
         ReportStartup("Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!", true);
         return false;
     }
 
     if (!CreateShell()) {
+        m_StartFailure = EStartFailure::Passing;
         return false;
     }
 

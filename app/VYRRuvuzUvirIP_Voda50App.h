@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/RecentFileList.h"
+#include "app/StartFailure.h"
 #include "foundation/AppMode.h"
 #include "platform/LockFile.h"
 
@@ -49,6 +50,8 @@ public:
     bool InitInstance(const std::string& commandLine);
     // The clean-up; returns the process's exit code.
     int ExitInstance();
+    // Why the last InitInstance returned false: a cause that passes by itself, or one for an operator.
+    EStartFailure StartFailure() const { return m_StartFailure; }
 
     // The launcher's device id in launcher mode, else this installation's stored one (made on first use).
     std::string GetDeviceId() const;
@@ -79,6 +82,8 @@ private:
     bool m_bStartedByLauncher = false; // the launcher passed a device id
     std::string m_DeviceId;            // the launcher's device id; empty otherwise
     CRecentFileList m_RecentFileList;  // read by the start-up, never changed
+    // See StartFailure.
+    EStartFailure m_StartFailure = EStartFailure::None;
 };
 
 // The socket layer's start-up: Linux sockets need none, but a write to a vanished peer must fail with EPIPE

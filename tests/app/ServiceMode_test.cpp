@@ -16,28 +16,35 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "ChildProcess.h"
+#include "ServiceUnitFile.h"
 #include "TestHostSide.h"
+#include "app/StartFailure.h"
 #include "common/LogFolder.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "foundation/ParamStore.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/ManagementService.h"
+#include "peers/ModemSimulator.h"
 #include "peers/PosClient.h"
 #include "platform/Socket.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing_child::CChildProcess;
+using testing_child::CSimulatedServiceManager;
 using testing_child::CTestHostSide;
 using testing_child::kChildPollMs;
 using testing_child::KestroveProgram;
+using testing_child::ParseUnit;
+using testing_child::SourceUnitFile;
 
 namespace {
 
@@ -211,11 +218,73 @@ TEST_F(ServiceModeTest, StartFailedByHandLeavesTheProcessForTheOperatorToStop) {
     EXPECT_THAT(ReadLogFolder(m_Folder), HasSubstr("Threads left after the shut-down: 0."));
 }
 
+TEST_F(ServiceModeTest, AServiceStartedDuringAnOutageServesLanesOnceDiscoveryAnswers) {
+    // The unit's own restart rules, played as systemd plays them, the pauses skipped.
+    CSimulatedServiceManager manager(ParseUnit(ReadFileBytes(SourceUnitFile())));
+    // The outage: both discovery hosts take a connection and close it without an answer.
+    CDatawireAnswer noAnswer;
+    noAnswer.raw = "";
+    noAnswer.ending = DatawireEnding::CloseTcp;
+    for (int i = 0; i < 2; ++i) {
+        m_HostSide.Simulator().Discovery(i).SetAnswer(DatawireRequestKind::ServiceDiscovery, noAnswer);
+    }
+    // Three minutes at the unit's pause: more starts than a start limit of five within five minutes allows.
+    constexpr int kFailedStarts = 6;
+    int port = -1;
+    for (int start = 0; port <= 0; ++start) {
+        ASSERT_LE(start, kFailedStarts) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+        if (start == kFailedStarts) {
+            // The router is up again: discovery answers from the next start on.
+            for (int i = 0; i < 2; ++i) {
+                m_HostSide.Simulator().Discovery(i).SetAnswer(DatawireRequestKind::ServiceDiscovery, CDatawireAnswer());
+            }
+        }
+        ASSERT_TRUE(manager.Start()) << "the unit is left failed after " << start << " failed starts";
+        ASSERT_TRUE(StartServer());
+        port = WaitForPort();
+        if (port > 0) {
+            EXPECT_EQ(start, kFailedStarts);
+            break;
+        }
+        ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+        EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: service start-up failed: Service Discovery failed."));
+        ASSERT_TRUE(manager.RestartsAfter(m_Server.ExitCode()))
+            << "exit status " << m_Server.ExitCode() << " is not started again";
+    }
+
+    CPosClient lane;
+    SPosReply reply;
+    ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
+    ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
+    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+    EXPECT_EQ("Approved", reply.cmdStatus);
+    lane.Close();
+    ASSERT_TRUE(m_Server.Signal(SIGTERM));
+    ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+}
+
+// What a case breaks before the server starts, and what it starts the server with; the peers it starts live
+// as long as the test.
+struct CFailedStartWorld {
+    CFailedStartWorld(CTestHostSide& host, std::filesystem::path serverFolder)
+        : hostSide(host), folder(std::move(serverFolder)) {}
+
+    CTestHostSide& hostSide;
+    std::filesystem::path folder;
+    std::string posPort = "0";                      // "taken": one the test holds
+    std::string managementHosts;                    // "": none answers
+    std::map<std::string, std::string> environment; // on top of the usual
+    std::unique_ptr<CManagementService> service;
+    std::unique_ptr<CModemSimulator> modem;
+};
+
 struct FailedServiceCase {
     std::string name;
-    // Breaks the world before the server starts; returns the POS port to use ("taken": one the test holds).
-    std::function<std::string(CTestHostSide&, const std::filesystem::path&)> arrange;
+    std::function<void(CFailedStartWorld&)> arrange;
     std::string reason; // told on standard error and logged
+    int status;         // the exit status: whether the service unit starts it again
 };
 
 void PrintTo(const FailedServiceCase& c, std::ostream* os) {
@@ -227,24 +296,28 @@ protected:
     CSocketFd m_Blocker; // a POS port already taken
 };
 
-TEST_P(FailedServiceStartTest, EndsByItselfNonZeroWithTheReasonOnStandardErrorAndInTheLog) {
+TEST_P(FailedServiceStartTest, EndsByItselfWithTheReasonOnStandardErrorAndInTheLogAndAStatusForTheUnit) {
     const FailedServiceCase& c = GetParam();
-    std::string posPort = c.arrange(m_HostSide, m_Folder);
-    if (posPort == "taken") {
+    CFailedStartWorld world{m_HostSide, m_Folder};
+    ASSERT_NO_FATAL_FAILURE(c.arrange(world));
+    if (world.posPort == "taken") {
         int port = -1;
         int step = 0;
         m_Blocker = ListenTcp(0, 1, 0, &port, &step);
         ASSERT_TRUE(m_Blocker.Valid());
-        posPort = std::to_string(port);
+        world.posPort = std::to_string(port);
     }
-    ASSERT_TRUE(StartServer({"/started_as_service"}, posPort));
+    ASSERT_TRUE(StartServer({"/started_as_service"}, world.posPort, world.managementHosts, world.environment));
     // No signal: a service that cannot serve must not idle on.
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs)) << ReadLogFolder(m_Folder);
-    EXPECT_EQ(1, m_Server.ExitCode());
-    const std::string reason = std::regex_replace(c.reason, std::regex("<port>"), posPort);
+    EXPECT_EQ(c.status, m_Server.ExitCode());
+    const std::string reason = std::regex_replace(c.reason, std::regex("<port>"), world.posPort);
+    const std::string status = std::to_string(c.status) + ": ";
     EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: service start-up failed: " + reason));
+    EXPECT_THAT(m_Server.Stderr(), HasSubstr("kestrove: exit status " + status));
     const std::string log = ReadLogFolder(m_Folder);
     EXPECT_THAT(log, HasSubstr("Service start-up failed: " + reason));
+    EXPECT_THAT(log, HasSubstr("Exit status " + status));
     EXPECT_THAT(log, Not(HasSubstr("Interfaces initialized successfully.")));
     EXPECT_THAT(log, HasSubstr("Threads left after the shut-down: 0."));
     EXPECT_THAT(log, HasSubstr("Server Shutdown . . ."));
@@ -252,29 +325,50 @@ TEST_P(FailedServiceStartTest, EndsByItselfNonZeroWithTheReasonOnStandardErrorAn
 
 INSTANTIATE_TEST_SUITE_P(
     Causes, FailedServiceStartTest,
-    ::testing::Values(FailedServiceCase{"ConfigurationNotSet",
-                                        [](CTestHostSide&, const std::filesystem::path& folder) {
-                                            std::filesystem::remove(folder / kParamStoreFileName);
-                                            return std::string("0");
-                                        },
-                                        "Configuration not Set! - Use Setup | Merchant Parameters"},
-                      FailedServiceCase{"NoDiscoveryHostAnswers",
-                                        [](CTestHostSide& host, const std::filesystem::path&) {
-                                            host.Simulator().StopDiscoveryHost(0);
-                                            host.Simulator().StopDiscoveryHost(1);
-                                            return std::string("0");
-                                        },
-                                        "Service Discovery failed."},
-                      FailedServiceCase{
-                          "PosPortTaken",
-                          [](CTestHostSide&, const std::filesystem::path&) { return std::string("taken"); },
-                          "Failed to start TCP/IP Server(<port>)! bind: Address already in use"},
-                      FailedServiceCase{"DialBackupCannotStart",
-                                        [](CTestHostSide& host, const std::filesystem::path& folder) {
-                                            EXPECT_TRUE(host.PrepareFolder(folder, "1"));
-                                            return std::string("0");
-                                        },
-                                        "Could not Open Com Port 1."}),
+    ::testing::Values(
+        // The management service may answer at the next start.
+        FailedServiceCase{"ConfigurationNotSetAndTheManagementServiceUnreachable",
+                          [](CFailedStartWorld& world) { std::filesystem::remove(world.folder / kParamStoreFileName); },
+                          "Configuration not Set! - Use Setup | Merchant Parameters", kExitTryAgain},
+        // It answered, and will answer the same until someone at the maker's or the store acts.
+        FailedServiceCase{"ConfigurationNotSetAndTheManagementServiceRefuses",
+                          [](CFailedStartWorld& world) {
+                              std::filesystem::remove(world.folder / kParamStoreFileName);
+                              world.service =
+                                  std::make_unique<CManagementService>(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+                              ASSERT_TRUE(world.service->Start());
+                              world.service->SetFault(NqmsFault::ServiceError);
+                              world.service->SetServiceError("Device Not Registered");
+                              world.managementHosts = world.service->HostAndPort();
+                          },
+                          "Configuration not Set! - Use Setup | Merchant Parameters", kExitNotConfigured},
+        FailedServiceCase{"NoDiscoveryHostAnswers",
+                          [](CFailedStartWorld& world) {
+                              world.hostSide.Simulator().StopDiscoveryHost(0);
+                              world.hostSide.Simulator().StopDiscoveryHost(1);
+                          },
+                          "Service Discovery failed.", kExitTryAgain},
+        // The process that held it may be ending.
+        FailedServiceCase{"PosPortTaken", [](CFailedStartWorld& world) { world.posPort = "taken"; },
+                          "Failed to start TCP/IP Server(<port>)! bind: Address already in use", kExitTryAgain},
+        // A USB modem may not be there yet.
+        FailedServiceCase{
+            "DialBackupCannotOpenItsPort",
+            [](CFailedStartWorld& world) { ASSERT_TRUE(world.hostSide.PrepareFolder(world.folder, "1")); },
+            "Could not Open Com Port 1.", kExitTryAgain},
+        FailedServiceCase{"ModemIsNotTheMakers",
+                          [](CFailedStartWorld& world) {
+                              ASSERT_TRUE(world.hostSide.PrepareFolder(world.folder, "2"));
+                              CModemScript otherModel;
+                              otherModel.genuine = false;
+                              world.modem =
+                                  std::make_unique<CModemSimulator>(world.hostSide.Simulator().Host(), otherModel);
+                              ASSERT_TRUE(world.modem->Start((world.folder / "com.lines").string()))
+                                  << world.modem->LastError();
+                              world.environment["KESTROVE_COM1"] = world.modem->DevicePath();
+                              world.environment["KESTROVE_COM1_LINES"] = world.modem->LinesPath();
+                          },
+                          "Failed to Initialize Device on Com Port 1.", kExitModemRefused}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

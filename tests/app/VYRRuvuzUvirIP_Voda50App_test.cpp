@@ -151,7 +151,8 @@ TEST_P(CommandLineTest, DecidesModesAndDeviceIdFromTheCommandLine) {
     auto child = Start(folder, c.args);
     if (!c.runs) {
         ASSERT_TRUE(child->Wait(kStartTimeoutMs));
-        EXPECT_EQ(1, child->ExitCode());
+        // A command line that will not change by itself: the service unit does not start it again.
+        EXPECT_EQ(kExitCommandLine, child->ExitCode());
         EXPECT_THAT(child->Stderr(), HasSubstr(kOverseerText));
         EXPECT_THAT(ReadLogFolder(folder), Not(HasSubstr(kOverseerText)));
         EXPECT_FALSE(LockHeldElsewhere(kInstanceLockName));
@@ -235,7 +236,8 @@ TEST_P(TwoInstancesTest, SecondInstanceIsRefused) {
     const std::filesystem::path second = Folder("second");
     auto refused = Start(second, args(c.secondService));
     ASSERT_TRUE(refused->Wait(kStartTimeoutMs));
-    EXPECT_EQ(1, refused->ExitCode());
+    // The other instance may be one that is ending: worth another try.
+    EXPECT_EQ(kExitTryAgain, refused->ExitCode());
     EXPECT_EQ(c.secondStderr, Trimmed(refused->Stderr()));
     EXPECT_THAT(ReadLogFolder(second), Not(HasSubstr(kStartupLine)));
     EXPECT_THAT(ReadLogFolder(second), Not(HasSubstr("Only one instance")));
@@ -276,7 +278,7 @@ TEST_F(AppProcessTest, LockThatCannotBeTakenRefusesTheStartAndSaysWhy) {
     WriteFileBytes(notAFolder, "x");
     auto child = Start(folder, {}, notAFolder);
     ASSERT_TRUE(child->Wait(kStartTimeoutMs));
-    EXPECT_EQ(1, child->ExitCode());
+    EXPECT_EQ(kExitStateNotWritable, child->ExitCode());
     EXPECT_THAT(child->Stderr(), HasSubstr("Instance lock not available: cannot open"));
     EXPECT_THAT(child->Stderr(), HasSubstr(kOneInstanceText));
 }
@@ -358,7 +360,8 @@ TEST_P(FatalStartTest, ServiceStartFailsWithItsReportOnStandardErrorAndInTheLog)
     }
     auto child = Start(folder, {"/started_as_service"});
     ASSERT_TRUE(child->Wait(kStartTimeoutMs));
-    EXPECT_EQ(1, child->ExitCode());
+    // A file in the way stays there until an operator moves it.
+    EXPECT_EQ(kExitStateNotWritable, child->ExitCode());
     EXPECT_THAT(child->Stderr(), HasSubstr(c.report));
     const std::string log = ReadLogFolder(folder);
     EXPECT_THAT(log, HasSubstr(c.report));

@@ -1,12 +1,17 @@
 // scripts/run, the demo, run as a person would run it but on this build's programs (nothing is set up or built)
 // and in a temporary folder: the server starting from an empty folder with its parameters from the
 // management-service fake, a summary line above each raw reply, a second demo refused while one runs (without
-// touching the first one's files), and Ctrl-C waiting for the server's clean shut-down.
+// touching the first one's files), and Ctrl-C waiting for the server's clean shut-down, also with the output
+// piped into a reader that Ctrl-C ends or that goes away by itself.
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
+#include <sys/types.h>
+#include <unistd.h>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -54,6 +59,27 @@ protected:
     std::map<std::string, std::string> m_Env;
     CChildProcess m_Demo;
 };
+
+// The processes whose command line or working folder names |folder| (a demo's server and simulators, whose
+// certificate and state live there), this one aside.
+std::vector<pid_t> ProcessesIn(const std::filesystem::path& folder) {
+    std::vector<pid_t> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == ::getpid()) {
+            continue;
+        }
+        std::ifstream cmdline(it->path() / "cmdline");
+        const std::string command{std::istreambuf_iterator<char>(cmdline), std::istreambuf_iterator<char>()};
+        std::error_code linkError;
+        const std::string cwd = std::filesystem::read_symlink(it->path() / "cwd", linkError).string();
+        if (command.find(folder.string()) != std::string::npos || cwd.rfind(folder.string(), 0) == 0) {
+            found.push_back(static_cast<pid_t>(std::stoi(name)));
+        }
+    }
+    return found;
+}
 
 // The lines of |text| that start with one of the demo's step labels.
 std::vector<std::string> SummaryLines(const std::string& text) {
@@ -130,5 +156,63 @@ TEST_F(RunScriptTest, DemoSummarisesEachStepRefusesASecondDemoAndStopsCleanlyOnC
     CLockFile probe;
     EXPECT_EQ(ELockResult::Acquired, probe.TryAcquire(m_RunDir / "demo" / kServiceInstanceLockName));
 }
+
+} // namespace
+
+namespace {
+
+struct PipedCase {
+    std::string name;
+    std::string reader; // the command the demo's output is piped into
+    bool ctrlC;         // the reader stays until Ctrl-C; else it goes away by itself after some lines
+};
+
+void PrintTo(const PipedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class PipedRunScriptTest : public RunScriptTest, public ::testing::WithParamInterface<PipedCase> {
+protected:
+    void SetUp() override {
+        RunScriptTest::SetUp();
+        // No lane starts late here: the server's stop need not wait the usual 5 s for one.
+        m_Env["KESTROVE_CLIENT_SETTLE_MS"] = "200";
+    }
+    // Whatever a failed check left running goes with the test.
+    void TearDown() override {
+        RunScriptTest::TearDown();
+        for (const pid_t pid : ProcessesIn(m_RunDir)) {
+            ::kill(pid, SIGKILL);
+        }
+    }
+};
+
+TEST_P(PipedRunScriptTest, TheServerAndBothSimulatorsStopWhenTheReaderOfThePipeIsGone) {
+    const PipedCase& c = GetParam();
+    // As a terminal runs `scripts/run | tee run.log`: both in one process group, which Ctrl-C signals whole.
+    m_Demo.SetOwnProcessGroup(true);
+    ASSERT_TRUE(m_Demo.Start("/bin/bash", {"-c", "\"$0\" | " + c.reader, RunScript().string()}, m_TempDir.Path(), m_Env,
+                             "demo"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return m_Demo.Stdout().find("serves POS clients on") != std::string::npos || m_Demo.Wait(0); },
+                  kDemoTimeoutMs, kChildPollMs))
+        << m_Demo.Stdout() << m_Demo.Stderr();
+    if (c.ctrlC) {
+        ASSERT_EQ(3u, ProcessesIn(m_RunDir).size()) << "the server and both simulators run";
+        ASSERT_TRUE(m_Demo.SignalGroup(SIGINT));
+    }
+    ASSERT_TRUE(m_Demo.Wait(kStopTimeoutMs)) << m_Demo.Stdout() << m_Demo.Stderr();
+
+    EXPECT_TRUE(ProcessesIn(m_RunDir).empty());
+    // The server was stopped, not left to die: it shut down cleanly and said so where the person can see it.
+    EXPECT_THAT(ReadLogFolder(m_RunDir / "demo"), HasSubstr("Server Shutdown . . ."));
+    EXPECT_THAT(m_Demo.Stderr(), HasSubstr("run: kestrove stopped (exit 0)"));
+    EXPECT_THAT(ReadFileBytes(m_RunDir / "nqmssim.log"), HasSubstr("nqmssim: stopped"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, PipedRunScriptTest,
+                         ::testing::Values(PipedCase{"TeeEndedByCtrlC", "tee run.log", true},
+                                           PipedCase{"ReaderThatQuits", "head -n 5", false}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
