@@ -21,6 +21,7 @@
 #include "foundation/TextHelpers.h"
 #include "host/DialBackupServer.h"
 #include "host/RuvuzUvirInterface.h"
+#include "host/ServiceProviderList.h"
 #include "peers/ModemSimulator.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
@@ -178,6 +179,36 @@ TEST(DialStringTest, TheDialStringIsPrefixAndNumberWithoutCommandBreaks) {
         EXPECT_EQ(BuildDialString(c.prefix, c.number, &stripped), c.dial);
         EXPECT_EQ(stripped, c.stripped) << c.dial;
     }
+}
+
+TEST_F(DialBackupServerTest, ARouteToTheHostIsAProviderOrADialPathThatRuns) {
+    // Reversals wait while there is none: before the first discovery with IP alone, or with IP down and no dial
+    // backup to fall back on.
+    const struct {
+        const char* method;
+        bool provider;
+        bool dialRunning;
+        bool route;
+    } cases[] = {
+        {"0", false, false, false}, {"0", false, true, false}, {"0", true, false, true},
+        {"1", false, false, false}, {"1", false, true, true},  {"1", true, false, true},
+        {"2", false, false, true},  {"2", false, true, true},  {"2", true, false, true},
+    };
+    for (const auto& c : cases) {
+        SetMerchantParams({{kParamTransportMethod, c.method}});
+        g_ServiceProviderList.RemoveAll();
+        if (c.provider) {
+            g_ServiceProviderList.SetProviders({"https://127.0.0.1:1/sd"});
+        }
+        const bool running = c.dialRunning;
+        EXPECT_EQ(HostRouteKnown([running] { return running; }), c.route)
+            << "method " << c.method << (c.provider ? ", a provider" : ", no provider")
+            << (c.dialRunning ? ", dial backup running" : "");
+        if (!c.dialRunning) {
+            EXPECT_EQ(HostRouteKnown(), c.route) << "method " << c.method << " without a probe";
+        }
+    }
+    g_ServiceProviderList.RemoveAll();
 }
 
 TEST_F(DialBackupServerTest, ASaleGoesOverTheDialLineByteForByte) {
