@@ -35,6 +35,7 @@ bool CComPort::Open(int port, int baud, char parity, char dataBits, char stopBit
     m_ThreadFailed.Reset();
     m_ThreadStarted.Reset();
     m_ThreadStop.Reset();
+    m_WatchWanted.Reset();
     if (port < kLowestPort || port > kHighestPort) {
         return false;
     }
@@ -91,6 +92,16 @@ bool CComPort::Close() {
     return true;
 }
 
+CComPort::CWatchHold::CWatchHold(CComPort& port) : m_Port(port) {
+    if (m_Port.m_WatchHolds.fetch_add(1) == 0) {
+        m_Port.m_WatchWanted.Set();
+    }
+}
+
+CComPort::CWatchHold::~CWatchHold() {
+    m_Port.m_WatchHolds.fetch_sub(1);
+}
+
 int CComPort::CommEventThread() {
     unsigned lines = 0;
     if (!m_Serial.Lines().GetLines(&lines)) {
@@ -99,11 +110,20 @@ int CComPort::CommEventThread() {
     }
     long queued = m_Serial.InputQueued();
     m_ThreadStarted.Set();
-    std::vector<CEvent*> stops{&m_ThreadStop};
+    constexpr int kWatchWanted = 1;
+    std::vector<CEvent*> events{&m_ThreadStop, &m_WatchWanted};
     if (m_pCancel != nullptr) {
-        stops.push_back(m_pCancel);
+        events.push_back(m_pCancel);
     }
-    while (WaitForAnyEvent(stops, m_Timings.lineWatchMs) == kWaitTimeout) {
+    for (;;) {
+        // The lines are watched while a call is up or an operation waits for an answer; otherwise nobody needs
+        // them, and the thread sleeps until an operation begins.
+        const bool watching = (lines & kLineDcd) != 0 || m_WatchHolds.load() > 0;
+        const int woke = WaitForAnyEvent(events, watching ? m_Timings.lineWatchMs : kInfinite);
+        if (woke != kWaitTimeout && woke != kWatchWanted) {
+            return 0;
+        }
+        m_WatchWakeUps.fetch_add(1);
         unsigned now = 0;
         if (m_Serial.Lines().GetLines(&now)) {
             const unsigned changed = now ^ lines;
@@ -124,7 +144,6 @@ int CComPort::CommEventThread() {
         }
         queued = count;
     }
-    return 0;
 }
 
 int CComPort::WaitCancel(uint32_t ms) {
@@ -152,6 +171,7 @@ int CComPort::Write(const char* bytes, size_t length, uint32_t timeoutMs) {
     if (!IsOpen()) {
         return kComFailure;
     }
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     auto giveUp = [&](int code) {
@@ -277,6 +297,7 @@ int CComPort::SendCommand(const std::string& text, bool addCr) {
 }
 
 int CComPort::ReadUntil(uint32_t timeoutMs, const std::function<int(const std::string& bytes)>& take) {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     for (;;) {
@@ -330,6 +351,7 @@ int CComPort::WaitForOk(uint32_t timeoutMs) {
 }
 
 bool CComPort::WaitForCarrier(uint32_t timeoutMs) {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     for (;;) {
@@ -384,6 +406,7 @@ int CComPort::CheckModemIdentity(std::string* text, uint32_t timeoutMs) {
 }
 
 bool CComPort::HangUp() {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     SetDtr(false);
     bool cancelled = false;

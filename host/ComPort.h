@@ -5,6 +5,7 @@
 // maker's model, and the two ways of hanging up.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -36,8 +37,9 @@ inline constexpr char kModemNotGenuineText[] = "Make Sure Device is Genuine Corv
 inline constexpr size_t kComReceiveBufferSize = 1024;
 
 // Owns the serial device, the comm-event thread and its events. The owner's one thread (the dial backup
-// worker) makes every call; the comm-event thread only reads the lines and the input count and sets events.
-// The cancel event is not owned: the owner keeps it alive while the port is open.
+// worker) makes every call; the comm-event thread only reads the lines and the input count and sets events,
+// and does so only while a call is up (the carrier on) or an operation of the port waits for an answer: an idle
+// port costs no wake-ups. The cancel event is not owned: the owner keeps it alive while the port is open.
 class CComPort {
 public:
     using Resolver = std::function<CComPortLocation(int port)>;
@@ -107,13 +109,28 @@ public:
     // DTR is raised again whatever happened.
     bool HangUp();
 
-    // Events of the comm-event thread (automatic reset): the carrier, CTS or DSR changed, or data arrived.
+    // Events of the comm-event thread (automatic reset): the carrier, CTS or DSR changed, or data arrived. They
+    // are seen while the thread watches: a change while the port is idle is reported once it watches again.
     CEvent& CarrierChangedEvent() { return m_CarrierChanged; }
     CEvent& CtsChangedEvent() { return m_CtsChanged; }
     CEvent& DataReceivedEvent() { return m_DataReceived; }
     CEvent& DsrChangedEvent() { return m_DsrChanged; }
+    // How many times the comm-event thread has woken to look at the lines since the port was made. Any thread.
+    uint64_t LineWatchWakeUps() const { return m_WatchWakeUps.load(); }
 
 private:
+    // Keeps the comm-event thread watching while an operation of the port waits for an answer. Owner's thread.
+    class CWatchHold {
+    public:
+        explicit CWatchHold(CComPort& port);
+        ~CWatchHold();
+        CWatchHold(const CWatchHold&) = delete;
+        CWatchHold& operator=(const CWatchHold&) = delete;
+
+    private:
+        CComPort& m_Port;
+    };
+
     int CommEventThread();
     bool Cancelled() const { return m_pCancel != nullptr && m_pCancel->IsSet(); }
     bool HasLine(unsigned line);
@@ -137,6 +154,9 @@ private:
     CEvent m_ThreadFailed{true};
     CEvent m_ThreadStarted{true};
     CEvent m_ThreadStop{true};
+    CEvent m_WatchWanted{false};      // set when the first hold begins
+    std::atomic<int> m_WatchHolds{0}; // operations waiting for an answer now
+    std::atomic<uint64_t> m_WatchWakeUps{0};
     bool m_DtrOn = false; // the output lines as last set
     bool m_RtsOn = false;
     std::string m_Pending; // read from the device but not yet taken by a reader

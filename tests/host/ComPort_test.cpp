@@ -3,10 +3,12 @@
 // byte or say why not, both hang-up ways, and the comm-event thread's events.
 
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <pty.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -234,9 +236,14 @@ TEST_F(ComPortTest, TheCommEventThreadReportsLineChangesAndCloseDropsDtr) {
     EXPECT_TRUE(m_Port.IsDsr());
     EXPECT_TRUE(m_Port.IsCts());
     EXPECT_FALSE(m_Port.WaitForCarrier(20));
-    m_Modem->SetLine(kLineDcd, true);
+    // The carrier comes while the port waits for it; from then on a call is up and its lines are watched.
+    std::thread carrier([this] {
+        CSystemClock().SleepMs(20);
+        m_Modem->SetLine(kLineDcd, true);
+    });
+    EXPECT_TRUE(m_Port.WaitForCarrier(2000));
+    carrier.join();
     EXPECT_TRUE(m_Port.CarrierChangedEvent().Wait(2000));
-    EXPECT_TRUE(m_Port.WaitForCarrier(20));
     m_Modem->SetLine(kLineCts, false);
     EXPECT_TRUE(m_Port.CtsChangedEvent().Wait(2000));
     EXPECT_FALSE(m_Port.IsCts());
@@ -251,6 +258,44 @@ TEST_F(ComPortTest, TheCommEventThreadReportsLineChangesAndCloseDropsDtr) {
     EXPECT_FALSE(m_Modem->Line(kLineDtr));
     EXPECT_EQ(CountEntries("/proc/self/task"), threads - 1);
     EXPECT_FALSE(m_Port.IsCarrier());
+}
+
+TEST_F(ComPortTest, TheLinesAreWatchedOnlyWhileACallIsUpOrAnOperationWaits) {
+    StartModem();
+    OpenPort();
+    CSystemClock real;
+    // How often the comm-event thread woke while |quiet| ran.
+    auto wakeUpsDuring = [this](const std::function<void()>& quiet) {
+        const uint64_t before = m_Port.LineWatchWakeUps();
+        quiet();
+        return m_Port.LineWatchWakeUps() - before;
+    };
+    const uint32_t quietMs = 200; // 200 looks of the lines at this test's pace, were they taken
+    ASSERT_EQ(FastTimings().lineWatchMs, 1u);
+
+    // An open port with no call and nothing waiting: no look at all, and a line that changes meanwhile is seen
+    // once the port watches again.
+    EXPECT_EQ(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 0u);
+    m_Modem->SetLine(kLineCts, false);
+    real.SleepMs(20);
+    EXPECT_FALSE(m_Port.CtsChangedEvent().Wait(0));
+    // A command waiting for its answer is watched while it waits.
+    EXPECT_GE(wakeUpsDuring([&] {
+                  ASSERT_EQ(m_Port.SendCommand("AT", true), kComSuccess);
+                  EXPECT_EQ(m_Port.WaitForOk(1000), kComSuccess);
+              }),
+              1u);
+    EXPECT_TRUE(m_Port.CtsChangedEvent().Wait(2000));
+    m_Modem->SetLine(kLineCts, true);
+    // (At most the one look that was due when the wait ended.)
+    EXPECT_LE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 1u);
+
+    // A call is watched while it is up, with nobody waiting ...
+    Connect();
+    EXPECT_GE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 5u);
+    // ... and no longer once it is over.
+    EXPECT_TRUE(m_Port.HangUp());
+    EXPECT_LE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 1u);
 }
 
 } // namespace

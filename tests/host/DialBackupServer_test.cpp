@@ -455,6 +455,16 @@ TEST_F(DialBackupServerTest, AReversalIsSentOnACallOfItsOwn) {
     EXPECT_EQ(m_Host.Balance(kAccount), 5000);
 }
 
+TEST_F(DialBackupServerTest, AnIdleDialBackupDoesNotPoll) {
+    // The production pace: the comm-event thread would look at the lines every 10 ms.
+    StartBoth(CModemScript(), SDialTimings());
+    const uint64_t before = m_Server->Port().LineWatchWakeUps();
+    CSystemClock().SleepMs(300);
+    // (At most the one look that was due when the start-up's last answer came.)
+    EXPECT_LE(m_Server->Port().LineWatchWakeUps() - before, 1u);
+    EXPECT_TRUE(m_Server->IsRunning());
+}
+
 TEST_F(DialBackupServerTest, AStopDuringAnExchangeEndsItAtOnce) {
     CModemScript script;
     script.host = ModemHostAnswer::None;
