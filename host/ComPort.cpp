@@ -248,7 +248,13 @@ void CComPort::PurgeInput() {
 
 bool CComPort::HasLine(unsigned line) {
     unsigned lines = 0;
-    return IsOpen() && m_Serial.Lines().GetLines(&lines) && (lines & line) != 0;
+    if (!IsOpen() || !m_Serial.Lines().GetLines(&lines)) {
+        return false;
+    }
+    if (m_LineFilter) {
+        lines = m_LineFilter(lines);
+    }
+    return (lines & line) != 0;
 }
 
 bool CComPort::IsCarrier() {

@@ -43,6 +43,8 @@ inline constexpr size_t kComReceiveBufferSize = 1024;
 class CComPort {
 public:
     using Resolver = std::function<CComPortLocation(int port)>;
+    // Takes the status lines as the port reads them (kLine* bits) and gives what its callers see.
+    using LineFilter = std::function<unsigned(unsigned lines)>;
 
     explicit CComPort(const SDialTimings& timings = SDialTimings());
     virtual ~CComPort();
@@ -52,6 +54,9 @@ public:
     // Where port numbers lead (ResolveComPort unless a test points them elsewhere). Before Open.
     void SetResolver(Resolver resolver) { m_Resolver = std::move(resolver); }
     void SetTimings(const SDialTimings& timings) { m_Timings = timings; }
+    // A test's hand on the status lines that IsCarrier, IsDsr and IsCts read: how a carrier that drops between
+    // two reads, too short to play on a pty, is played. Before Open.
+    void SetLineFilter(LineFilter filter) { m_LineFilter = std::move(filter); }
 
     // Opens COM port |port| (1..255) with the line settings, raises DTR and RTS and starts the comm-event
     // thread; false (closed, nothing left running) when any step fails, the reason in the log.
@@ -143,6 +148,7 @@ private:
 
     SDialTimings m_Timings;
     Resolver m_Resolver;
+    LineFilter m_LineFilter;
     int m_PortNumber = 0;
     CSerialPort m_Serial;
     CEvent* m_pCancel = nullptr;

@@ -3,6 +3,7 @@
 // that look like control bytes, a response too long for the buffer, the carrier lost, a reversal on a call of its
 // own, a stop in the middle of a dial or an exchange, and the host interface handing over to it.
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -453,6 +454,25 @@ TEST_F(DialBackupServerTest, AReversalIsSentOnACallOfItsOwn) {
     ASSERT_EQ(m_Host.Exchanges().size(), 2u);
     EXPECT_EQ(m_Host.Exchanges()[1].type, "0704");
     EXPECT_EQ(m_Host.Balance(kAccount), 5000);
+}
+
+TEST_F(DialBackupServerTest, ARecordThatFoundNoCarrierIsTakenAgainAtTheNextPass) {
+    // The carrier that the dial saw come up is gone at the look before the frame: the call dropped as it came up.
+    // Nothing else happens afterwards that would wake the worker.
+    StartModem();
+    std::atomic<int> carrierSeen{0};
+    m_Server = std::make_unique<CDialBackupServer>(FastTimings());
+    m_Server->Port().SetResolver([this](int) { return m_Modem->Location(); });
+    m_Server->Port().SetLineFilter([&carrierSeen](unsigned lines) {
+        return (lines & kLineDcd) != 0 && ++carrierSeen == 2 ? lines & ~static_cast<unsigned>(kLineDcd) : lines;
+    });
+    ASSERT_TRUE(m_Server->Start(kComPort)) << m_Server->GetLastErrorText();
+    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)), 3000);
+    EXPECT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
+    EXPECT_GE(carrierSeen.load(), 3);
+    // The next pass found the call up and sent the frame on it.
+    EXPECT_EQ(m_Modem->Calls(), 1);
+    EXPECT_EQ(m_Modem->Frames().size(), 1u);
 }
 
 TEST_F(DialBackupServerTest, AnIdleDialBackupDoesNotPoll) {
