@@ -394,6 +394,8 @@ int CComPort::CheckModemIdentity(std::string* text, uint32_t timeoutMs) {
         return kComCancelled;
     }
     PurgeInput();
+    // The identity answer came: a model check that goes unanswered is no time-out of the identity's.
+    text->clear();
     result = SendCommand(kModemModelCheckCommand, true);
     if (result != kComSuccess) {
         return result;

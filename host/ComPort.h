@@ -108,7 +108,8 @@ public:
     // True once the carrier is on; false after |timeoutMs| or on cancel.
     bool WaitForCarrier(uint32_t timeoutMs);
     // Checks that the modem is the maker's model: its identity answer, then its refusal of a command that only
-    // the other model takes. kComSuccess; otherwise a code with |text| saying why.
+    // the other model takes. kComSuccess; otherwise a code with |text| saying why (empty when the identity answer
+    // came and the model check then went unanswered or was cancelled).
     int CheckModemIdentity(std::string* text, uint32_t timeoutMs);
     // Drops DTR and waits for the carrier to go; when it stays, escapes to command mode and sends "ATH0".
     // DTR is raised again whatever happened.

@@ -265,6 +265,8 @@ TEST_F(DialBackupServerTest, EachStartUpFailureEndsTheStartWithItsText) {
     otherModel.genuine = false;
     CModemScript silent;
     silent.answers = false;
+    CModemScript silentToTheModelCheck;
+    silentToTheModelCheck.answersModelCheck = false;
     const std::string notGenuine = FormatText(kDialDeviceFailedFormat, kComPort, kModemNotGenuineText);
     const Case cases[] = {
         {"no device", CModemScript(), true, "Could not Open Com Port 3."},
@@ -276,6 +278,7 @@ TEST_F(DialBackupServerTest, EachStartUpFailureEndsTheStartWithItsText) {
          "Control.\r\nFlow Control is required.\r\n"},
         {"other model", otherModel, false, notGenuine},
         {"silent modem", silent, false, notGenuine},
+        {"silent to the model check", silentToTheModelCheck, false, FormatText(kDialDeviceFailedFormat, kComPort, "")},
     };
     const int threads = CountEntries("/proc/self/task");
     for (const Case& c : cases) {

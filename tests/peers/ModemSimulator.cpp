@@ -274,7 +274,9 @@ void CModemSimulator::Execute(const std::string& line) {
     if (command == kModemIdentityCommand) {
         Send("\r\n" + m_Script.identity + "\r\n\r\nOK\r\n");
     } else if (command == kModemModelCheckCommand) {
-        Answer(m_Script.genuine ? "ERROR" : "OK");
+        if (m_Script.answersModelCheck) {
+            Answer(m_Script.genuine ? "ERROR" : "OK");
+        }
     } else if (command == kModemInitCommand) {
         if (!m_Script.initAnswer.empty()) {
             Answer(m_Script.initAnswer);

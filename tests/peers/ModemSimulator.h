@@ -49,6 +49,7 @@ struct CModemScript {
     bool answers = true;           // false: a modem that says nothing at all
     std::string identity = "CX84"; // the first line of the identity answer
     bool genuine = true;           // the maker's model refuses the other model's command
+    bool answersModelCheck = true; // false: silent to that command alone
     bool echo = true;              // echo at power-up
     bool honoursEchoOff = true;    // "E0" turns the echo off
     std::string initAnswer = "OK"; // the answer to the initialisation command ("" none)
