@@ -231,9 +231,17 @@ int CComPort::Read(int max) {
     std::copy_n(m_Pending.data(), count, m_ReceiveBuffer.data());
     m_Pending.erase(0, static_cast<size_t>(count));
     if (count < limit) {
-        const long n = m_Serial.ReadSome(m_ReceiveBuffer.data() + count, static_cast<size_t>(limit - count));
+        size_t lineErrors = 0;
+        const long n =
+            m_Serial.ReadSome(m_ReceiveBuffer.data() + count, static_cast<size_t>(limit - count), &lineErrors);
         if (n > 0) {
             count += static_cast<int>(n);
+        }
+        if (lineErrors > 0) {
+            // A byte with a parity or framing error is no data, and the read that meets it fails (as a read fails
+            // on a line error flag); what came with it waits, in order, for the next read.
+            Unread(std::string(m_ReceiveBuffer.data(), static_cast<size_t>(count)));
+            return 0;
         }
     }
     return count;

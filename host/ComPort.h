@@ -79,7 +79,8 @@ public:
     // Bytes waiting to be read (0 on failure).
     int BytesAvailable();
     // Reads what is waiting, at most |max| (-1: no limit of the caller's) and at most 1023 bytes, into the
-    // receive buffer; returns the count.
+    // receive buffer; returns the count. A read that meets a byte with a parity or framing error returns 0: that
+    // byte is dropped and the rest is left for the next read.
     int Read(int max);
     const char* GetReceiveBuffer() const { return m_ReceiveBuffer.data(); }
     // Puts |bytes| back before anything still waiting, so the next Read returns them first: a reader that

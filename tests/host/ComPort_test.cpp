@@ -158,6 +158,29 @@ TEST_F(ComPortTest, ReadLineSkipsBlankLinesAndLeavesWhatFollowsForTheNextRead) {
     EXPECT_EQ(m_Port.BytesAvailable(), 0);
 }
 
+TEST_F(ComPortTest, AByteWithAParityErrorFailsItsReadAndIsNoData) {
+    StartModem();
+    OpenPort();
+    m_Modem->SendWithLineError("\r\nCONNECT 14", '4', "400\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return m_Port.BytesAvailable() >= 20; }));
+    // The read that meets it fails; what came with it is read after, in order, without it.
+    std::string data;
+    int failed = 0;
+    while (m_Port.BytesAvailable() > 0) {
+        const int count = m_Port.Read(-1);
+        failed += count == 0 ? 1 : 0;
+        data.append(m_Port.GetReceiveBuffer(), static_cast<size_t>(count));
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(data, "\r\nCONNECT 14400\r\n");
+
+    // As a line: the byte in error is not in it.
+    m_Modem->SendWithLineError("\r\nO", 'x', "K\r\n");
+    std::string line;
+    ASSERT_EQ(m_Port.ReadLine(1000, &line), kComSuccess);
+    EXPECT_EQ(line, "OK");
+}
+
 TEST_F(ComPortTest, AWriteLongerThanTheQueueSendsEveryByte) {
     StartModem();
     OpenPort();

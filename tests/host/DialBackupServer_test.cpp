@@ -368,6 +368,21 @@ TEST_F(DialBackupServerTest, AResponseWithABadLrcIsNakedAndTheResendTaken) {
     EXPECT_TRUE(done.m_Approved);
 }
 
+TEST_F(DialBackupServerTest, AResponseWithAByteInErrorIsNakedAndTheResendTaken) {
+    CModemScript script;
+    script.host = ModemHostAnswer::LineErrorFirst;
+    StartBoth(script);
+    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
+    ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
+    ASSERT_EQ(m_Modem->Answers().size(), 2u);
+    const std::string good = m_Modem->Answers()[1];
+    EXPECT_EQ(done.m_HostResponse, good.substr(1, good.size() - 3));
+    ASSERT_TRUE(WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
+    const std::string data = m_Modem->DataBytes();
+    EXPECT_EQ(data.substr(data.find(kDialNak)), std::string(1, kDialNak) + kDialAck);
+    EXPECT_EQ(m_Host.Balance(kAccount), 4750);
+}
+
 TEST_F(DialBackupServerTest, AFrameTheHostRejectsGoesAgainAfterItsEnq) {
     CModemScript script;
     script.nakFrames = 1;
