@@ -19,10 +19,8 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/SharedConstants.h"
 #include "host/DialBackupServer.h"
-#include "host/ServiceProviderList.h"
 #include "peers/CardHost.h"
 #include "peers/ModemSimulator.h"
-#include "platform/ProcessEvents.h"
 #include "tests/host/HostTestSupport.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/TransactionQueue.h"
@@ -52,21 +50,12 @@ class InterfaceAdaptersTest : public TempDirTest {
 protected:
     void SetUp() override {
         PrepareLogFolder();
-        ResetShared();
+        hosttest::ResetSharedHostState();
         m_Host.AddCard(kAccount, 5000);
     }
     void TearDown() override {
-        ResetShared();
+        hosttest::ResetSharedHostState();
         CLogger::Instance().Flush();
-    }
-    static void ResetShared() {
-        g_ShutdownEvent.Reset();
-        g_DialConnectedEvent.Reset();
-        g_ServiceDiscoveryRequest.Reset();
-        g_TransactionQueue.RemoveAll();
-        g_ReversalQueue.RemoveAll();
-        g_ServiceProviderList.RemoveAll();
-        CReversalJournal::Instance().ResetForTesting();
     }
 
     CCardHost m_Host;

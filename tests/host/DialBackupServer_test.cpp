@@ -353,34 +353,29 @@ TEST_F(DialBackupServerTest, EveryDialAndExchangeFailureEndsTheTransactionWithIt
     }
 }
 
-TEST_F(DialBackupServerTest, AResponseWithABadLrcIsNakedAndTheResendTaken) {
-    CModemScript script;
-    script.host = ModemHostAnswer::BadLrcFirst;
-    StartBoth(script);
-    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
-    ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
-    EXPECT_EQ(m_Modem->Answers().size(), 2u);
-    ASSERT_TRUE(WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
-    const std::string data = m_Modem->DataBytes();
-    const size_t nak = data.find(kDialNak);
-    ASSERT_NE(nak, std::string::npos);
-    EXPECT_EQ(data.substr(nak), std::string(1, kDialNak) + kDialAck);
-    EXPECT_TRUE(done.m_Approved);
-}
-
-TEST_F(DialBackupServerTest, AResponseWithAByteInErrorIsNakedAndTheResendTaken) {
-    CModemScript script;
-    script.host = ModemHostAnswer::LineErrorFirst;
-    StartBoth(script);
-    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
-    ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
-    ASSERT_EQ(m_Modem->Answers().size(), 2u);
-    const std::string good = m_Modem->Answers()[1];
-    EXPECT_EQ(done.m_HostResponse, good.substr(1, good.size() - 3));
-    ASSERT_TRUE(WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
-    const std::string data = m_Modem->DataBytes();
-    EXPECT_EQ(data.substr(data.find(kDialNak)), std::string(1, kDialNak) + kDialAck);
-    EXPECT_EQ(m_Host.Balance(kAccount), 4750);
+TEST_F(DialBackupServerTest, AResponseWithABadLrcOrAByteInErrorIsNakedAndTheResendTaken) {
+    for (const ModemHostAnswer first : {ModemHostAnswer::BadLrcFirst, ModemHostAnswer::LineErrorFirst}) {
+        SCOPED_TRACE(first == ModemHostAnswer::BadLrcFirst ? "bad LRC" : "a byte with a parity error");
+        CModemScript script;
+        script.host = first;
+        StartBoth(script);
+        const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
+        ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
+        ASSERT_EQ(m_Modem->Answers().size(), 2u);
+        const std::string good = m_Modem->Answers()[1];
+        EXPECT_EQ(done.m_HostResponse, good.substr(1, good.size() - 3));
+        ASSERT_TRUE(
+            WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
+        const std::string data = m_Modem->DataBytes();
+        const size_t nak = data.find(kDialNak);
+        ASSERT_NE(nak, std::string::npos);
+        EXPECT_EQ(data.substr(nak), std::string(1, kDialNak) + kDialAck);
+        EXPECT_TRUE(done.m_Approved);
+        m_Server.reset();
+        m_Modem.reset();
+        g_TransactionQueue.RemoveAll();
+    }
+    EXPECT_EQ(m_Host.Balance(kAccount), 5000 - 2 * 250);
 }
 
 TEST_F(DialBackupServerTest, AFrameTheHostRejectsGoesAgainAfterItsEnq) {
