@@ -14,10 +14,14 @@
 #include "server/PosServer.h"
 #include "transaction/ReverseWorker.h"
 
-// Owns the reversal worker, which sends nothing while the host interface has no route. For the start-up thread.
+// Owns the reversal worker, which sends nothing while the host interface has no route; whether |dialBackup| runs
+// is part of that. For the start-up thread; |dialBackup| must outlive the worker's thread.
 class CReverseWorkerPart final : public IReversalWorkerPart {
 public:
-    CReverseWorkerPart() { m_Worker.SetRouteProbe(HostRouteKnown); }
+    explicit CReverseWorkerPart(const IDialBackupPart& dialBackup) {
+        m_Worker.SetRouteProbe(
+            [&dialBackup] { return HostRouteKnown([&dialBackup] { return dialBackup.IsRunning(); }); });
+    }
     bool Start() override { return m_Worker.Start(); }
     void Stop() override { m_Worker.Stop(); }
 

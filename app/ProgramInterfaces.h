@@ -9,14 +9,15 @@
 #include "app/ParameterDownload.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 
-// Built in the order the view would build them and destroyed in the reverse. Not thread-safe: for the
+// Built in the order the view would build them and destroyed in the reverse, the dial backup first: the reverse
+// worker and the host interface ask it whether it runs until their threads end. Not thread-safe: for the
 // user-interface thread (the pieces' own threads work behind them).
 class CProgramInterfaces final : public IInterfaceSet {
 public:
     // |posPort|: the port the POS clients are served on (0: the system chooses); |hostWorkers|: the most host
     // exchanges at once; |app| tells the parameter download its device id and must outlive the pieces.
     CProgramInterfaces(int posPort, int hostWorkers, const CVYRRuvuzUvirIP_Voda50App& app)
-        : ruvuzUvirInterface(dialBackup, hostWorkers), pipeServerThread(launcherView),
+        : reverseWorker(dialBackup), ruvuzUvirInterface(dialBackup, hostWorkers), pipeServerThread(launcherView),
           parameterDownload([&app] { return app.GetDeviceId(); }), serverFactory(posPort) {}
 
     CInterfaceParts Parts() override {
@@ -25,8 +26,8 @@ public:
     }
     CLauncherViewCopy* LauncherView() override { return &launcherView; }
 
-    CReverseWorkerPart reverseWorker;
     CDialBackupPart dialBackup;
+    CReverseWorkerPart reverseWorker;
     CRuvuzUvirInterfacePart ruvuzUvirInterface;
     CServiceDiscoveryPart serviceDiscovery;
     CLauncherViewCopy launcherView; // before the pipe, which reads it until it stops

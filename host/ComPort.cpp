@@ -35,6 +35,7 @@ bool CComPort::Open(int port, int baud, char parity, char dataBits, char stopBit
     m_ThreadFailed.Reset();
     m_ThreadStarted.Reset();
     m_ThreadStop.Reset();
+    m_WatchWanted.Reset();
     if (port < kLowestPort || port > kHighestPort) {
         return false;
     }
@@ -91,6 +92,16 @@ bool CComPort::Close() {
     return true;
 }
 
+CComPort::CWatchHold::CWatchHold(CComPort& port) : m_Port(port) {
+    if (m_Port.m_WatchHolds.fetch_add(1) == 0) {
+        m_Port.m_WatchWanted.Set();
+    }
+}
+
+CComPort::CWatchHold::~CWatchHold() {
+    m_Port.m_WatchHolds.fetch_sub(1);
+}
+
 int CComPort::CommEventThread() {
     unsigned lines = 0;
     if (!m_Serial.Lines().GetLines(&lines)) {
@@ -99,11 +110,20 @@ int CComPort::CommEventThread() {
     }
     long queued = m_Serial.InputQueued();
     m_ThreadStarted.Set();
-    std::vector<CEvent*> stops{&m_ThreadStop};
+    constexpr int kWatchWanted = 1;
+    std::vector<CEvent*> events{&m_ThreadStop, &m_WatchWanted};
     if (m_pCancel != nullptr) {
-        stops.push_back(m_pCancel);
+        events.push_back(m_pCancel);
     }
-    while (WaitForAnyEvent(stops, m_Timings.lineWatchMs) == kWaitTimeout) {
+    for (;;) {
+        // The lines are watched while a call is up or an operation waits for an answer; otherwise nobody needs
+        // them, and the thread sleeps until an operation begins.
+        const bool watching = (lines & kLineDcd) != 0 || m_WatchHolds.load() > 0;
+        const int woke = WaitForAnyEvent(events, watching ? m_Timings.lineWatchMs : kInfinite);
+        if (woke != kWaitTimeout && woke != kWatchWanted) {
+            return 0;
+        }
+        m_WatchWakeUps.fetch_add(1);
         unsigned now = 0;
         if (m_Serial.Lines().GetLines(&now)) {
             const unsigned changed = now ^ lines;
@@ -124,7 +144,6 @@ int CComPort::CommEventThread() {
         }
         queued = count;
     }
-    return 0;
 }
 
 int CComPort::WaitCancel(uint32_t ms) {
@@ -152,6 +171,7 @@ int CComPort::Write(const char* bytes, size_t length, uint32_t timeoutMs) {
     if (!IsOpen()) {
         return kComFailure;
     }
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     auto giveUp = [&](int code) {
@@ -211,9 +231,17 @@ int CComPort::Read(int max) {
     std::copy_n(m_Pending.data(), count, m_ReceiveBuffer.data());
     m_Pending.erase(0, static_cast<size_t>(count));
     if (count < limit) {
-        const long n = m_Serial.ReadSome(m_ReceiveBuffer.data() + count, static_cast<size_t>(limit - count));
+        size_t lineErrors = 0;
+        const long n =
+            m_Serial.ReadSome(m_ReceiveBuffer.data() + count, static_cast<size_t>(limit - count), &lineErrors);
         if (n > 0) {
             count += static_cast<int>(n);
+        }
+        if (lineErrors > 0) {
+            // A byte with a parity or framing error is no data, and the read that meets it fails (as a read fails
+            // on a line error flag); what came with it waits, in order, for the next read.
+            Unread(std::string(m_ReceiveBuffer.data(), static_cast<size_t>(count)));
+            return 0;
         }
     }
     return count;
@@ -228,7 +256,13 @@ void CComPort::PurgeInput() {
 
 bool CComPort::HasLine(unsigned line) {
     unsigned lines = 0;
-    return IsOpen() && m_Serial.Lines().GetLines(&lines) && (lines & line) != 0;
+    if (!IsOpen() || !m_Serial.Lines().GetLines(&lines)) {
+        return false;
+    }
+    if (m_LineFilter) {
+        lines = m_LineFilter(lines);
+    }
+    return (lines & line) != 0;
 }
 
 bool CComPort::IsCarrier() {
@@ -277,6 +311,7 @@ int CComPort::SendCommand(const std::string& text, bool addCr) {
 }
 
 int CComPort::ReadUntil(uint32_t timeoutMs, const std::function<int(const std::string& bytes)>& take) {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     for (;;) {
@@ -330,6 +365,7 @@ int CComPort::WaitForOk(uint32_t timeoutMs) {
 }
 
 bool CComPort::WaitForCarrier(uint32_t timeoutMs) {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
     for (;;) {
@@ -366,6 +402,8 @@ int CComPort::CheckModemIdentity(std::string* text, uint32_t timeoutMs) {
         return kComCancelled;
     }
     PurgeInput();
+    // The identity answer came: a model check that goes unanswered is no time-out of the identity's.
+    text->clear();
     result = SendCommand(kModemModelCheckCommand, true);
     if (result != kComSuccess) {
         return result;
@@ -384,6 +422,7 @@ int CComPort::CheckModemIdentity(std::string* text, uint32_t timeoutMs) {
 }
 
 bool CComPort::HangUp() {
+    const CWatchHold hold(*this);
     IClock& clock = GetClock();
     SetDtr(false);
     bool cancelled = false;

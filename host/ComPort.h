@@ -5,6 +5,7 @@
 // maker's model, and the two ways of hanging up.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -36,11 +37,14 @@ inline constexpr char kModemNotGenuineText[] = "Make Sure Device is Genuine Corv
 inline constexpr size_t kComReceiveBufferSize = 1024;
 
 // Owns the serial device, the comm-event thread and its events. The owner's one thread (the dial backup
-// worker) makes every call; the comm-event thread only reads the lines and the input count and sets events.
-// The cancel event is not owned: the owner keeps it alive while the port is open.
+// worker) makes every call; the comm-event thread only reads the lines and the input count and sets events,
+// and does so only while a call is up (the carrier on) or an operation of the port waits for an answer: an idle
+// port costs no wake-ups. The cancel event is not owned: the owner keeps it alive while the port is open.
 class CComPort {
 public:
     using Resolver = std::function<CComPortLocation(int port)>;
+    // Takes the status lines as the port reads them (kLine* bits) and gives what its callers see.
+    using LineFilter = std::function<unsigned(unsigned lines)>;
 
     explicit CComPort(const SDialTimings& timings = SDialTimings());
     virtual ~CComPort();
@@ -50,6 +54,9 @@ public:
     // Where port numbers lead (ResolveComPort unless a test points them elsewhere). Before Open.
     void SetResolver(Resolver resolver) { m_Resolver = std::move(resolver); }
     void SetTimings(const SDialTimings& timings) { m_Timings = timings; }
+    // A test's hand on the status lines that IsCarrier, IsDsr and IsCts read: how a carrier that drops between
+    // two reads, too short to play on a pty, is played. Before Open.
+    void SetLineFilter(LineFilter filter) { m_LineFilter = std::move(filter); }
 
     // Opens COM port |port| (1..255) with the line settings, raises DTR and RTS and starts the comm-event
     // thread; false (closed, nothing left running) when any step fails, the reason in the log.
@@ -72,7 +79,8 @@ public:
     // Bytes waiting to be read (0 on failure).
     int BytesAvailable();
     // Reads what is waiting, at most |max| (-1: no limit of the caller's) and at most 1023 bytes, into the
-    // receive buffer; returns the count.
+    // receive buffer; returns the count. A read that meets a byte with a parity or framing error returns 0: that
+    // byte is dropped and the rest is left for the next read.
     int Read(int max);
     const char* GetReceiveBuffer() const { return m_ReceiveBuffer.data(); }
     // Puts |bytes| back before anything still waiting, so the next Read returns them first: a reader that
@@ -101,19 +109,35 @@ public:
     // True once the carrier is on; false after |timeoutMs| or on cancel.
     bool WaitForCarrier(uint32_t timeoutMs);
     // Checks that the modem is the maker's model: its identity answer, then its refusal of a command that only
-    // the other model takes. kComSuccess; otherwise a code with |text| saying why.
+    // the other model takes. kComSuccess; otherwise a code with |text| saying why (empty when the identity answer
+    // came and the model check then went unanswered or was cancelled).
     int CheckModemIdentity(std::string* text, uint32_t timeoutMs);
     // Drops DTR and waits for the carrier to go; when it stays, escapes to command mode and sends "ATH0".
     // DTR is raised again whatever happened.
     bool HangUp();
 
-    // Events of the comm-event thread (automatic reset): the carrier, CTS or DSR changed, or data arrived.
+    // Events of the comm-event thread (automatic reset): the carrier, CTS or DSR changed, or data arrived. They
+    // are seen while the thread watches: a change while the port is idle is reported once it watches again.
     CEvent& CarrierChangedEvent() { return m_CarrierChanged; }
     CEvent& CtsChangedEvent() { return m_CtsChanged; }
     CEvent& DataReceivedEvent() { return m_DataReceived; }
     CEvent& DsrChangedEvent() { return m_DsrChanged; }
+    // How many times the comm-event thread has woken to look at the lines since the port was made. Any thread.
+    uint64_t LineWatchWakeUps() const { return m_WatchWakeUps.load(); }
 
 private:
+    // Keeps the comm-event thread watching while an operation of the port waits for an answer. Owner's thread.
+    class CWatchHold {
+    public:
+        explicit CWatchHold(CComPort& port);
+        ~CWatchHold();
+        CWatchHold(const CWatchHold&) = delete;
+        CWatchHold& operator=(const CWatchHold&) = delete;
+
+    private:
+        CComPort& m_Port;
+    };
+
     int CommEventThread();
     bool Cancelled() const { return m_pCancel != nullptr && m_pCancel->IsSet(); }
     bool HasLine(unsigned line);
@@ -126,6 +150,7 @@ private:
 
     SDialTimings m_Timings;
     Resolver m_Resolver;
+    LineFilter m_LineFilter;
     int m_PortNumber = 0;
     CSerialPort m_Serial;
     CEvent* m_pCancel = nullptr;
@@ -137,6 +162,9 @@ private:
     CEvent m_ThreadFailed{true};
     CEvent m_ThreadStarted{true};
     CEvent m_ThreadStop{true};
+    CEvent m_WatchWanted{false};      // set when the first hold begins
+    std::atomic<int> m_WatchHolds{0}; // operations waiting for an answer now
+    std::atomic<uint64_t> m_WatchWakeUps{0};
     bool m_DtrOn = false; // the output lines as last set
     bool m_RtsOn = false;
     std::string m_Pending; // read from the device but not yet taken by a reader

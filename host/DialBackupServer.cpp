@@ -158,6 +158,7 @@ int CDialBackupServer::Run() {
                 return record.m_State == kTranStateDial && record.m_CryptMode == kCryptModeEncrypted;
             },
             snapshot);
+        bool left = false;
         for (const CTransaction& listed : snapshot) {
             if (m_StopEvent.IsSet()) {
                 break;
@@ -172,10 +173,11 @@ int CDialBackupServer::Run() {
                 transaction.m_CryptMode != kCryptModeEncrypted) {
                 continue;
             }
-            Serve(transaction);
+            left = !Serve(transaction) || left;
         }
-        // While a call is up its carrier is watched at every pass; otherwise only the queue wakes the worker.
-        const uint32_t waitMs = g_DialConnectedEvent.IsSet() ? m_Timings.servicePassMs : kInfinite;
+        // While a call is up its carrier is watched at every pass, and a record that found no carrier is taken
+        // again at the next (nothing else would wake the worker for it); otherwise only the queue wakes it.
+        const uint32_t waitMs = g_DialConnectedEvent.IsSet() || left ? m_Timings.servicePassMs : kInfinite;
         if (WaitForAnyEvent({&m_StopEvent, &m_QueueChanged}, waitMs) == 0) {
             break;
         }
@@ -199,7 +201,7 @@ void CDialBackupServer::EndFailed(CTransaction& transaction, int32_t state) {
                                 transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
 }
 
-void CDialBackupServer::Serve(CTransaction& transaction) {
+bool CDialBackupServer::Serve(CTransaction& transaction) {
     const bool reversal = transaction.m_TranCode == kTranNumReversal;
     if (m_Port.IsCarrier() && !m_LastFailureNotReversal && reversal) {
         // A reversal goes out on a call of its own.
@@ -207,7 +209,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
             SetLastError(kDialHangUpFailedText);
             EndFailed(transaction, kTranStateDialSendFailed);
             g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
-            return;
+            return true;
         }
     }
     if (!m_Port.IsCarrier()) {
@@ -215,11 +217,12 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         if (!InitModem() || !Dial()) {
             EndFailed(transaction, kTranStateDialSendFailed);
             g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
-            return;
+            return true;
         }
     }
     if (!m_Port.IsCarrier()) {
-        return;
+        // The call dropped as it came up: the record stays as it is for the next pass.
+        return false;
     }
     g_DialConnectedEvent.Set();
     if (ExchangeFrame(transaction)) {
@@ -232,6 +235,7 @@ void CDialBackupServer::Serve(CTransaction& transaction) {
         HangUp();
     }
     g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
+    return true;
 }
 
 bool CDialBackupServer::InitModem() {

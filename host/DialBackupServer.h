@@ -89,8 +89,9 @@ public:
 
 private:
     void Fail(const std::string& text);
-    // One transaction in state 8: a call (hung up first for a reversal), the exchange, the write-back.
-    void Serve(CTransaction& transaction);
+    // One transaction in state 8: a call (hung up first for a reversal), the exchange, the write-back. False when
+    // no carrier was there to send it on: the record is left in state 8 for the next pass.
+    bool Serve(CTransaction& transaction);
     void EndFailed(CTransaction& transaction, int32_t state);
     bool InitModem();
     bool Dial();

@@ -113,8 +113,14 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
 }
 } // namespace
 
-bool HostRouteKnown() {
-    return LeadingInt(CParamStore::Instance().GetValue(kParamTransportMethod)) == 2 || !g_ServiceProviderList.IsEmpty();
+bool HostRouteKnown(const DialBackupProbe& dialBackupRunning) {
+    const int method = LeadingInt(CParamStore::Instance().GetValue(kParamTransportMethod));
+    if (method == 2 || !g_ServiceProviderList.IsEmpty()) {
+        return true;
+    }
+    // An internet outage empties the list and keeps it empty; the transactions then go by dial, and so must the
+    // reversals they leave.
+    return method == 1 && dialBackupRunning && dialBackupRunning();
 }
 
 bool IsReversibleTranCode(int tranCode) {

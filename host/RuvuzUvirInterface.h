@@ -71,12 +71,14 @@ struct CIpSendFacts {
 // before the request was out (connect, TLS, send) queues none.
 std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportResult& result);
 
-// Whether a transaction queued now has a route to the host: the provider list holds a provider, or the merchant
-// goes by dial only (TRANSPORT METHOD 2). Before the first discovery has found a provider it has none. Any thread.
-bool HostRouteKnown();
-
 // Tells a host worker whether a dial backup serves the queue's state-8 records. Must be thread-safe.
 using DialBackupProbe = std::function<bool()>;
+
+// Whether a transaction queued now has a route to the host: the provider list holds a provider, the merchant goes
+// by dial only (TRANSPORT METHOD 2), or by IP with dial backup (1) while |dialBackupRunning| says the backup
+// serves, for a send that finds no provider goes by dial. With method 0 there is none before the first discovery
+// has found a provider. Any thread.
+bool HostRouteKnown(const DialBackupProbe& dialBackupRunning = {});
 
 // What a host worker gets: its own copy of the transaction, its ticket and where to return it.
 struct CHostRequestRecord {

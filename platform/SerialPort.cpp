@@ -67,6 +67,44 @@ bool ValidSerialSettings(const CSerialSettings& settings) {
            (settings.stopBits == '1' || settings.stopBits == '2');
 }
 
+size_t CLineErrorMarks::Take(char* bytes, size_t size, size_t* errors) {
+    constexpr char kMark = '\xFF';
+    size_t kept = 0;
+    size_t dropped = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const char c = bytes[i];
+        switch (m_State) {
+        case State::Data:
+            if (c == kMark) {
+                m_State = State::Escape;
+            } else {
+                bytes[kept++] = c;
+            }
+            break;
+        case State::Escape:
+            if (c == '\0') {
+                m_State = State::ErrorByte;
+            } else {
+                // 0xFF 0xFF: the byte 0xFF itself. (The line discipline writes no other pair after 0xFF.)
+                bytes[kept++] = kMark;
+                if (c != kMark) {
+                    bytes[kept++] = c;
+                }
+                m_State = State::Data;
+            }
+            break;
+        case State::ErrorByte:
+            ++dropped;
+            m_State = State::Data;
+            break;
+        }
+    }
+    if (errors != nullptr) {
+        *errors = dropped;
+    }
+    return kept;
+}
+
 bool CSerialPort::Open(const std::string& device, const CSerialSettings& settings, const std::string& linesFile,
                        std::string* error) {
     Close();
@@ -93,7 +131,10 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
         return fail("cannot read the line settings of");
     }
     ::cfmakeraw(&tio);
-    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | PARMRK | IGNPAR);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | ISTRIP | IGNPAR | IGNBRK | BRKINT);
+    // A byte that arrives with a parity or framing error (or a break) is marked in the input rather than passed
+    // as data: the reads drop it (CLineErrorMarks).
+    tio.c_iflag |= INPCK | PARMRK;
     tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
     tio.c_cflag |= CREAD | CLOCAL | HUPCL | CRTSCTS;
     tio.c_cflag |= settings.dataBits == '7' ? CS7 : CS8;
@@ -126,6 +167,7 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
         errno = EINVAL;
         return fail("line settings did not take on");
     }
+    m_Marks.Reset();
     if (linesFile.empty()) {
         m_Lines = std::make_unique<CIoctlModemLines>(m_Fd.Get());
     } else {
@@ -158,12 +200,15 @@ long CSerialPort::WriteSome(const void* data, size_t size) {
     return static_cast<long>(n);
 }
 
-long CSerialPort::ReadSome(void* data, size_t size) {
+long CSerialPort::ReadSome(void* data, size_t size, size_t* lineErrors) {
+    if (lineErrors != nullptr) {
+        *lineErrors = 0;
+    }
     const ssize_t n = RetryEintr([&] { return ::read(m_Fd.Get(), data, size); });
     if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
-    return static_cast<long>(n);
+    return static_cast<long>(m_Marks.Take(static_cast<char*>(data), static_cast<size_t>(n), lineErrors));
 }
 
 long CSerialPort::InputQueued() const {
@@ -177,6 +222,8 @@ long CSerialPort::OutputQueued() const {
 }
 
 bool CSerialPort::PurgeInput() {
+    // The rest of a mark that a read cut in two goes with the queue.
+    m_Marks.Reset();
     return ::tcflush(m_Fd.Get(), TCIFLUSH) == 0;
 }
 

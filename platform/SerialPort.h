@@ -35,6 +35,21 @@ struct CSerialSettings {
 // Whether |settings| can be applied (each field one of the values above).
 bool ValidSerialSettings(const CSerialSettings& settings);
 
+// Undoes the marks that the line discipline puts in the input (PARMRK): 0xFF 0xFF is the data byte 0xFF, and
+// 0xFF 0x00 x a byte x that arrived with a parity or framing error (x 0: a break), which is no data. A mark that a
+// read cut in two is finished by the next. Not thread-safe: the port's one reader owns it.
+class CLineErrorMarks {
+public:
+    // Takes the |size| bytes at |bytes| as read and leaves their data at the same place, in order (it is never
+    // longer); returns the data's length. |errors| (when given) gets the number of bytes dropped for an error.
+    size_t Take(char* bytes, size_t size, size_t* errors = nullptr);
+    void Reset() { m_State = State::Data; }
+
+private:
+    enum class State { Data, Escape, ErrorByte };
+    State m_State = State::Data;
+};
+
 // Owns one open serial device and its lines. Not thread-safe, with two exceptions: Lines() (whose object is
 // thread-safe) and the queue counts may be used by a watcher thread while the owner reads and writes.
 class CSerialPort {
@@ -45,8 +60,9 @@ public:
     CSerialPort& operator=(const CSerialPort&) = delete;
 
     // Opens |device| (O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, then TIOCEXCL so nobody else opens it),
-    // applies |settings| raw with RTS/CTS flow control, CLOCAL (the caller watches the carrier itself) and
-    // HUPCL, and reads the settings back to check them. The lines come from |linesFile| when it is not empty,
+    // applies |settings| raw with RTS/CTS flow control, CLOCAL (the caller watches the carrier itself), HUPCL,
+    // and the input checked for parity and framing errors with the bytes in error marked (INPCK, PARMRK), and
+    // reads the settings back to check them. The lines come from |linesFile| when it is not empty,
     // else from the driver. False, with |error| naming the failed step and the system's reason, and closed.
     bool Open(const std::string& device, const CSerialSettings& settings, const std::string& linesFile,
               std::string* error);
@@ -56,8 +72,10 @@ public:
 
     // Writes what the output queue takes now: the bytes written (0 when it is full), -1 with errno on failure.
     long WriteSome(const void* data, size_t size);
-    // Reads what is queued, at most |size|: the bytes read (0 when nothing is), -1 with errno on failure.
-    long ReadSome(void* data, size_t size);
+    // Reads what is queued, at most |size|: the data read (0 when nothing is), -1 with errno on failure. A byte
+    // that arrived with a parity or framing error, or a break, is left out and counted in |lineErrors| (when
+    // given).
+    long ReadSome(void* data, size_t size, size_t* lineErrors = nullptr);
     // Bytes in the input queue (FIONREAD) and the output queue (TIOCOUTQ); -1 on failure.
     long InputQueued() const;
     long OutputQueued() const;
@@ -73,4 +91,5 @@ public:
 private:
     CSocketFd m_Fd;
     std::unique_ptr<IModemLines> m_Lines;
+    CLineErrorMarks m_Marks;
 };

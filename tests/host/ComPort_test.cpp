@@ -3,10 +3,12 @@
 // byte or say why not, both hang-up ways, and the comm-event thread's events.
 
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <pty.h>
 #include <string>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -99,16 +101,19 @@ TEST_F(ComPortTest, TheIdentityCheckTakesOnlyTheMakersModel) {
         std::string identity;
         bool genuine;
         bool answers;
+        bool answersModelCheck;
         int code;
         std::string text;
         size_t commands;
     };
     const Case cases[] = {
-        {"CX84", "CX84", true, true, kComSuccess, "", 2},
-        {"CX90", "CX90-V.92", true, true, kComSuccess, "", 2},
-        {"other identity", "CX42", true, true, kComFailure, kModemNotGenuineText, 1},
-        {"takes the other model's command", "CX84", false, true, kComFailure, kModemNotGenuineText, 2},
-        {"silent modem", "CX84", true, false, kComFailure, kModemNotGenuineText, 1},
+        {"CX84", "CX84", true, true, true, kComSuccess, "", 2},
+        {"CX90", "CX90-V.92", true, true, true, kComSuccess, "", 2},
+        {"other identity", "CX42", true, true, true, kComFailure, kModemNotGenuineText, 1},
+        {"takes the other model's command", "CX84", false, true, true, kComFailure, kModemNotGenuineText, 2},
+        {"silent modem", "CX84", true, false, true, kComFailure, kModemNotGenuineText, 1},
+        // Its identity answer came, so the silence is no "Timeout on Response.".
+        {"silent to the model check", "CX84", true, true, false, kComTimeout, "", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,13 +121,12 @@ TEST_F(ComPortTest, TheIdentityCheckTakesOnlyTheMakersModel) {
         script.identity = c.identity;
         script.genuine = c.genuine;
         script.answers = c.answers;
+        script.answersModelCheck = c.answersModelCheck;
         StartModem(script);
         OpenPort();
-        std::string text;
+        std::string text = "left from before";
         EXPECT_EQ(m_Port.CheckModemIdentity(&text, 300), c.code);
-        if (c.code != kComSuccess) {
-            EXPECT_EQ(text, c.text);
-        }
+        EXPECT_EQ(text, c.code == kComSuccess ? "" : c.text);
         const std::vector<std::string> commands = m_Modem->Commands();
         ASSERT_EQ(commands.size(), c.commands);
         EXPECT_EQ(commands[0], kModemIdentityCommand);
@@ -152,6 +156,29 @@ TEST_F(ComPortTest, ReadLineSkipsBlankLinesAndLeavesWhatFollowsForTheNextRead) {
     ASSERT_EQ(m_Port.Read(-1), 1);
     EXPECT_EQ(m_Port.GetReceiveBuffer()[0], kDialEnq);
     EXPECT_EQ(m_Port.BytesAvailable(), 0);
+}
+
+TEST_F(ComPortTest, AByteWithAParityErrorFailsItsReadAndIsNoData) {
+    StartModem();
+    OpenPort();
+    m_Modem->SendWithLineError("\r\nCONNECT 14", '4', "400\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return m_Port.BytesAvailable() >= 20; }));
+    // The read that meets it fails; what came with it is read after, in order, without it.
+    std::string data;
+    int failed = 0;
+    while (m_Port.BytesAvailable() > 0) {
+        const int count = m_Port.Read(-1);
+        failed += count == 0 ? 1 : 0;
+        data.append(m_Port.GetReceiveBuffer(), static_cast<size_t>(count));
+    }
+    EXPECT_EQ(failed, 1);
+    EXPECT_EQ(data, "\r\nCONNECT 14400\r\n");
+
+    // As a line: the byte in error is not in it.
+    m_Modem->SendWithLineError("\r\nO", 'x', "K\r\n");
+    std::string line;
+    ASSERT_EQ(m_Port.ReadLine(1000, &line), kComSuccess);
+    EXPECT_EQ(line, "OK");
 }
 
 TEST_F(ComPortTest, AWriteLongerThanTheQueueSendsEveryByte) {
@@ -234,9 +261,14 @@ TEST_F(ComPortTest, TheCommEventThreadReportsLineChangesAndCloseDropsDtr) {
     EXPECT_TRUE(m_Port.IsDsr());
     EXPECT_TRUE(m_Port.IsCts());
     EXPECT_FALSE(m_Port.WaitForCarrier(20));
-    m_Modem->SetLine(kLineDcd, true);
+    // The carrier comes while the port waits for it; from then on a call is up and its lines are watched.
+    std::thread carrier([this] {
+        CSystemClock().SleepMs(20);
+        m_Modem->SetLine(kLineDcd, true);
+    });
+    EXPECT_TRUE(m_Port.WaitForCarrier(2000));
+    carrier.join();
     EXPECT_TRUE(m_Port.CarrierChangedEvent().Wait(2000));
-    EXPECT_TRUE(m_Port.WaitForCarrier(20));
     m_Modem->SetLine(kLineCts, false);
     EXPECT_TRUE(m_Port.CtsChangedEvent().Wait(2000));
     EXPECT_FALSE(m_Port.IsCts());
@@ -251,6 +283,44 @@ TEST_F(ComPortTest, TheCommEventThreadReportsLineChangesAndCloseDropsDtr) {
     EXPECT_FALSE(m_Modem->Line(kLineDtr));
     EXPECT_EQ(CountEntries("/proc/self/task"), threads - 1);
     EXPECT_FALSE(m_Port.IsCarrier());
+}
+
+TEST_F(ComPortTest, TheLinesAreWatchedOnlyWhileACallIsUpOrAnOperationWaits) {
+    StartModem();
+    OpenPort();
+    CSystemClock real;
+    // How often the comm-event thread woke while |quiet| ran.
+    auto wakeUpsDuring = [this](const std::function<void()>& quiet) {
+        const uint64_t before = m_Port.LineWatchWakeUps();
+        quiet();
+        return m_Port.LineWatchWakeUps() - before;
+    };
+    const uint32_t quietMs = 200; // 200 looks of the lines at this test's pace, were they taken
+    ASSERT_EQ(FastTimings().lineWatchMs, 1u);
+
+    // An open port with no call and nothing waiting: no look at all, and a line that changes meanwhile is seen
+    // once the port watches again.
+    EXPECT_EQ(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 0u);
+    m_Modem->SetLine(kLineCts, false);
+    real.SleepMs(20);
+    EXPECT_FALSE(m_Port.CtsChangedEvent().Wait(0));
+    // A command waiting for its answer is watched while it waits.
+    EXPECT_GE(wakeUpsDuring([&] {
+                  ASSERT_EQ(m_Port.SendCommand("AT", true), kComSuccess);
+                  EXPECT_EQ(m_Port.WaitForOk(1000), kComSuccess);
+              }),
+              1u);
+    EXPECT_TRUE(m_Port.CtsChangedEvent().Wait(2000));
+    m_Modem->SetLine(kLineCts, true);
+    // (At most the one look that was due when the wait ended.)
+    EXPECT_LE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 1u);
+
+    // A call is watched while it is up, with nobody waiting ...
+    Connect();
+    EXPECT_GE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 5u);
+    // ... and no longer once it is over.
+    EXPECT_TRUE(m_Port.HangUp());
+    EXPECT_LE(wakeUpsDuring([&] { real.SleepMs(quietMs); }), 1u);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // that look like control bytes, a response too long for the buffer, the carrier lost, a reversal on a call of its
 // own, a stop in the middle of a dial or an exchange, and the host interface handing over to it.
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -21,6 +22,7 @@
 #include "foundation/TextHelpers.h"
 #include "host/DialBackupServer.h"
 #include "host/RuvuzUvirInterface.h"
+#include "host/ServiceProviderList.h"
 #include "peers/ModemSimulator.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
@@ -180,6 +182,36 @@ TEST(DialStringTest, TheDialStringIsPrefixAndNumberWithoutCommandBreaks) {
     }
 }
 
+TEST_F(DialBackupServerTest, ARouteToTheHostIsAProviderOrADialPathThatRuns) {
+    // Reversals wait while there is none: before the first discovery with IP alone, or with IP down and no dial
+    // backup to fall back on.
+    const struct {
+        const char* method;
+        bool provider;
+        bool dialRunning;
+        bool route;
+    } cases[] = {
+        {"0", false, false, false}, {"0", false, true, false}, {"0", true, false, true},
+        {"1", false, false, false}, {"1", false, true, true},  {"1", true, false, true},
+        {"2", false, false, true},  {"2", false, true, true},  {"2", true, false, true},
+    };
+    for (const auto& c : cases) {
+        SetMerchantParams({{kParamTransportMethod, c.method}});
+        g_ServiceProviderList.RemoveAll();
+        if (c.provider) {
+            g_ServiceProviderList.SetProviders({"https://127.0.0.1:1/sd"});
+        }
+        const bool running = c.dialRunning;
+        EXPECT_EQ(HostRouteKnown([running] { return running; }), c.route)
+            << "method " << c.method << (c.provider ? ", a provider" : ", no provider")
+            << (c.dialRunning ? ", dial backup running" : "");
+        if (!c.dialRunning) {
+            EXPECT_EQ(HostRouteKnown(), c.route) << "method " << c.method << " without a probe";
+        }
+    }
+    g_ServiceProviderList.RemoveAll();
+}
+
 TEST_F(DialBackupServerTest, ASaleGoesOverTheDialLineByteForByte) {
     StartBoth();
     EXPECT_TRUE(m_Server->IsRunning());
@@ -233,6 +265,8 @@ TEST_F(DialBackupServerTest, EachStartUpFailureEndsTheStartWithItsText) {
     otherModel.genuine = false;
     CModemScript silent;
     silent.answers = false;
+    CModemScript silentToTheModelCheck;
+    silentToTheModelCheck.answersModelCheck = false;
     const std::string notGenuine = FormatText(kDialDeviceFailedFormat, kComPort, kModemNotGenuineText);
     const Case cases[] = {
         {"no device", CModemScript(), true, "Could not Open Com Port 3."},
@@ -244,6 +278,7 @@ TEST_F(DialBackupServerTest, EachStartUpFailureEndsTheStartWithItsText) {
          "Control.\r\nFlow Control is required.\r\n"},
         {"other model", otherModel, false, notGenuine},
         {"silent modem", silent, false, notGenuine},
+        {"silent to the model check", silentToTheModelCheck, false, FormatText(kDialDeviceFailedFormat, kComPort, "")},
     };
     const int threads = CountEntries("/proc/self/task");
     for (const Case& c : cases) {
@@ -318,19 +353,29 @@ TEST_F(DialBackupServerTest, EveryDialAndExchangeFailureEndsTheTransactionWithIt
     }
 }
 
-TEST_F(DialBackupServerTest, AResponseWithABadLrcIsNakedAndTheResendTaken) {
-    CModemScript script;
-    script.host = ModemHostAnswer::BadLrcFirst;
-    StartBoth(script);
-    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
-    ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
-    EXPECT_EQ(m_Modem->Answers().size(), 2u);
-    ASSERT_TRUE(WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
-    const std::string data = m_Modem->DataBytes();
-    const size_t nak = data.find(kDialNak);
-    ASSERT_NE(nak, std::string::npos);
-    EXPECT_EQ(data.substr(nak), std::string(1, kDialNak) + kDialAck);
-    EXPECT_TRUE(done.m_Approved);
+TEST_F(DialBackupServerTest, AResponseWithABadLrcOrAByteInErrorIsNakedAndTheResendTaken) {
+    for (const ModemHostAnswer first : {ModemHostAnswer::BadLrcFirst, ModemHostAnswer::LineErrorFirst}) {
+        SCOPED_TRACE(first == ModemHostAnswer::BadLrcFirst ? "bad LRC" : "a byte with a parity error");
+        CModemScript script;
+        script.host = first;
+        StartBoth(script);
+        const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
+        ASSERT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
+        ASSERT_EQ(m_Modem->Answers().size(), 2u);
+        const std::string good = m_Modem->Answers()[1];
+        EXPECT_EQ(done.m_HostResponse, good.substr(1, good.size() - 3));
+        ASSERT_TRUE(
+            WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
+        const std::string data = m_Modem->DataBytes();
+        const size_t nak = data.find(kDialNak);
+        ASSERT_NE(nak, std::string::npos);
+        EXPECT_EQ(data.substr(nak), std::string(1, kDialNak) + kDialAck);
+        EXPECT_TRUE(done.m_Approved);
+        m_Server.reset();
+        m_Modem.reset();
+        g_TransactionQueue.RemoveAll();
+    }
+    EXPECT_EQ(m_Host.Balance(kAccount), 5000 - 2 * 250);
 }
 
 TEST_F(DialBackupServerTest, AFrameTheHostRejectsGoesAgainAfterItsEnq) {
@@ -422,6 +467,35 @@ TEST_F(DialBackupServerTest, AReversalIsSentOnACallOfItsOwn) {
     ASSERT_EQ(m_Host.Exchanges().size(), 2u);
     EXPECT_EQ(m_Host.Exchanges()[1].type, "0704");
     EXPECT_EQ(m_Host.Balance(kAccount), 5000);
+}
+
+TEST_F(DialBackupServerTest, ARecordThatFoundNoCarrierIsTakenAgainAtTheNextPass) {
+    // The carrier that the dial saw come up is gone at the look before the frame: the call dropped as it came up.
+    // Nothing else happens afterwards that would wake the worker.
+    StartModem();
+    std::atomic<int> carrierSeen{0};
+    m_Server = std::make_unique<CDialBackupServer>(FastTimings());
+    m_Server->Port().SetResolver([this](int) { return m_Modem->Location(); });
+    m_Server->Port().SetLineFilter([&carrierSeen](unsigned lines) {
+        return (lines & kLineDcd) != 0 && ++carrierSeen == 2 ? lines & ~static_cast<unsigned>(kLineDcd) : lines;
+    });
+    ASSERT_TRUE(m_Server->Start(kComPort)) << m_Server->GetLastErrorText();
+    const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)), 3000);
+    EXPECT_EQ(done.m_State, kTranStateDialParsed) << done.m_HostErrorText;
+    EXPECT_GE(carrierSeen.load(), 3);
+    // The next pass found the call up and sent the frame on it.
+    EXPECT_EQ(m_Modem->Calls(), 1);
+    EXPECT_EQ(m_Modem->Frames().size(), 1u);
+}
+
+TEST_F(DialBackupServerTest, AnIdleDialBackupDoesNotPoll) {
+    // The production pace: the comm-event thread would look at the lines every 10 ms.
+    StartBoth(CModemScript(), SDialTimings());
+    const uint64_t before = m_Server->Port().LineWatchWakeUps();
+    CSystemClock().SleepMs(300);
+    // (At most the one look that was due when the start-up's last answer came.)
+    EXPECT_LE(m_Server->Port().LineWatchWakeUps() - before, 1u);
+    EXPECT_TRUE(m_Server->IsRunning());
 }
 
 TEST_F(DialBackupServerTest, AStopDuringAnExchangeEndsItAtOnce) {

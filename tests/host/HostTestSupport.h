@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the host-interface tests: the merchant parameters of a test, the process's trust in the test
-// CA and a loopback port that refuses connections.
+// Shared pieces of the host-interface tests: the process-wide state reset, the merchant parameters of a test, the
+// process's trust in the test CA and a loopback port that refuses connections.
 
 #include <filesystem>
 #include <map>
@@ -13,11 +13,27 @@
 #include "common/TempDirTest.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
+#include "host/ServiceProviderList.h"
 #include "host/SspiProvider.h"
 #include "peers/DatawireEndpoint.h"
 #include "peers/TestPki.h"
+#include "platform/ProcessEvents.h"
+#include "transaction/ReversalJournal.h"
+#include "transaction/TransactionQueue.h"
 
 namespace hosttest {
+
+// The process-wide state that the host interface, the dial backup and the reverse worker share, as a start-up
+// finds it: the events clear, the queues, the provider list and the reversal journal empty.
+inline void ResetSharedHostState() {
+    g_ShutdownEvent.Reset();
+    g_DialConnectedEvent.Reset();
+    g_ServiceDiscoveryRequest.Reset();
+    g_TransactionQueue.RemoveAll();
+    g_ReversalQueue.RemoveAll();
+    g_ServiceProviderList.RemoveAll();
+    CReversalJournal::Instance().ResetForTesting();
+}
 
 // Makes the current parameter set: a valid merchant with the given values (index -> value) on top.
 inline void SetMerchantParams(const std::map<unsigned, std::string>& values) {

@@ -136,15 +136,7 @@ protected:
         ResetShared();
         CLogger::Instance().Flush();
     }
-    static void ResetShared() {
-        g_ShutdownEvent.Reset();
-        g_DialConnectedEvent.Reset();
-        g_ServiceDiscoveryRequest.Reset();
-        g_TransactionQueue.RemoveAll();
-        g_ReversalQueue.RemoveAll();
-        g_ServiceProviderList.RemoveAll();
-        CReversalJournal::Instance().ResetForTesting();
-    }
+    static void ResetShared() { ResetSharedHostState(); }
 
     void StartInterface(DialBackupProbe probe = {}) {
         m_Interface = std::make_unique<CRuvuzUvirInterface>();

@@ -147,7 +147,7 @@ bool CEndToEndWorld::Start() {
     SetTrafficView(&m_View);
 
     m_ReverseWorker = std::make_unique<CReverseWorker>();
-    m_ReverseWorker->SetRouteProbe(HostRouteKnown);
+    m_ReverseWorker->SetRouteProbe([] { return HostRouteKnown(); });
     if (!m_ReverseWorker->Start()) {
         return Fail("the reverse worker did not start");
     }

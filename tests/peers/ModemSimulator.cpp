@@ -110,6 +110,23 @@ void CModemSimulator::SetLine(unsigned line, bool on) {
     m_Lines->SetLine(line, on);
 }
 
+void CModemSimulator::SendWithLineError(const std::string& before, char bad, const std::string& after) {
+    CMutexLock lock(m_Lock);
+    Send(before + LineError(bad) + after);
+}
+
+std::string CModemSimulator::LineError(char bad) {
+    // A pty carries no parity and reports no line errors; its line discipline marks nothing but doubles a 0xFF
+    // that the port must see as data. The port checks and marks its input (INPCK, PARMRK), so the mark it would
+    // read is written as it stands, with that doubling turned off on the pty (this simulator sends no 0xFF data).
+    termios tio{};
+    if (::tcgetattr(m_Slave, &tio) == 0 && (tio.c_iflag & PARMRK) != 0) {
+        tio.c_iflag &= ~static_cast<tcflag_t>(PARMRK);
+        ::tcsetattr(m_Slave, TCSANOW, &tio);
+    }
+    return std::string("\xFF\0", 2) + bad;
+}
+
 bool CModemSimulator::Line(unsigned line) const {
     return m_Lines->IsLine(line);
 }
@@ -274,7 +291,9 @@ void CModemSimulator::Execute(const std::string& line) {
     if (command == kModemIdentityCommand) {
         Send("\r\n" + m_Script.identity + "\r\n\r\nOK\r\n");
     } else if (command == kModemModelCheckCommand) {
-        Answer(m_Script.genuine ? "ERROR" : "OK");
+        if (m_Script.answersModelCheck) {
+            Answer(m_Script.genuine ? "ERROR" : "OK");
+        }
     } else if (command == kModemInitCommand) {
         if (!m_Script.initAnswer.empty()) {
             Answer(m_Script.initAnswer);
@@ -414,6 +433,14 @@ void CModemSimulator::OnFrame(const std::string& body, bool lrcOk) {
         m_PendingAnswer = good;
         m_Answers.push_back(bad);
         Send(bad, delay);
+        break;
+    }
+    case ModemHostAnswer::LineErrorFirst: {
+        const size_t middle = good.size() / 2;
+        const std::string marked = good.substr(0, middle) + LineError(good[middle]) + good.substr(middle + 1);
+        m_PendingAnswer = good;
+        m_Answers.push_back(marked);
+        Send(marked, delay);
         break;
     }
     case ModemHostAnswer::CarrierLostMidway:

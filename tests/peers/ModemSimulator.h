@@ -39,6 +39,7 @@ enum class ModemDialAnswer {
 enum class ModemHostAnswer {
     Good,              // the answer frame
     BadLrcFirst,       // the answer with a wrong LRC, then the good one after the server's NAK
+    LineErrorFirst,    // the answer with a byte in its middle that arrived with a parity error, then the good one
     CarrierLostMidway, // half the answer, then the carrier drops
     None,              // no answer at all
 };
@@ -49,6 +50,7 @@ struct CModemScript {
     bool answers = true;           // false: a modem that says nothing at all
     std::string identity = "CX84"; // the first line of the identity answer
     bool genuine = true;           // the maker's model refuses the other model's command
+    bool answersModelCheck = true; // false: silent to that command alone
     bool echo = true;              // echo at power-up
     bool honoursEchoOff = true;    // "E0" turns the echo off
     std::string initAnswer = "OK"; // the answer to the initialisation command ("" none)
@@ -96,6 +98,8 @@ public:
     void LoseCarrier();
     // Raises or drops DSR, CTS or DCD (a kLine* bit) at once.
     void SetLine(unsigned line, bool on);
+    // Sends |before|, then |bad| as a byte that arrived with a parity or framing error, then |after|.
+    void SendWithLineError(const std::string& before, char bad, const std::string& after);
     bool Line(unsigned line) const;
 
     // Every command line the modem received (from "AT" on, without CR), in order.
@@ -128,6 +132,8 @@ private:
     // |after|.
     void Send(const std::string& bytes, uint32_t delayMs = 0, std::function<void()> after = {}) REQUIRES(m_Lock);
     void RunDueOutput() REQUIRES(m_Lock);
+    // |bad| as the port reads a byte in error (marked), the pty's own marking of the byte 0xFF turned off for it.
+    std::string LineError(char bad) REQUIRES(m_Lock);
     void WriteMaster(const std::string& bytes) REQUIRES(m_Lock);
 
     struct COutput {

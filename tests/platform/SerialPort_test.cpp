@@ -9,6 +9,7 @@
 #include <string>
 #include <termios.h>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -103,7 +104,9 @@ TEST_F(SerialPortTest, OpenAppliesTheLineSettingsAndReadsThemBack) {
         EXPECT_NE(tio.c_cflag & flag, 0u) << flag;
     }
     EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), 0u);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | IGNPAR | IGNBRK | BRKINT), 0u);
+    // Parity and framing are checked, and a byte in error is marked rather than passed as data.
+    EXPECT_EQ(tio.c_iflag & (INPCK | PARMRK), static_cast<tcflag_t>(INPCK | PARMRK));
     EXPECT_EQ(tio.c_oflag & OPOST, 0u);
     EXPECT_EQ(tio.c_cc[VMIN], 0);
     EXPECT_EQ(tio.c_cc[VTIME], 0);
@@ -154,6 +157,83 @@ TEST_F(SerialPortTest, BytesCrossThePtyWithTheQueueCountsAndThePurge) {
     EXPECT_EQ(port.WriteSome(text.data(), text.size()), static_cast<long>(text.size()));
     EXPECT_EQ(pty.ReadMaster(text.size()), text);
     EXPECT_GE(port.OutputQueued(), 0);
+}
+
+TEST(LineErrorMarksTest, MarkedBytesAreDroppedAndCountedAndAnEscapedMarkIsData) {
+    const std::string mark("\xFF", 1);
+    const std::string error = mark + std::string(1, '\0');
+    const struct {
+        const char* name;
+        std::vector<std::string> reads; // what successive reads brought
+        std::string data;               // all their data
+        size_t errors;
+    } cases[] = {
+        {"plain", {"OK\r\n"}, "OK\r\n", 0},
+        {"the byte 0xFF", {"A" + mark + mark + "B"}, "A" + mark + "B", 0},
+        {"a parity error", {"O" + error + "xK"}, "OK", 1},
+        {"a break", {"A" + error + std::string(1, '\0') + "B"}, "AB", 1},
+        {"two errors", {error + "a" + error + "b"}, "", 2},
+        {"an error whose bad byte is 0xFF", {"A" + error + mark + "B"}, "AB", 1},
+        {"a mark cut after its 0xFF", {"A" + mark, std::string(1, '\0') + "xB"}, "AB", 1},
+        {"a mark cut after its 0x00", {"A" + error, "xB"}, "AB", 1},
+        {"an escape cut in two", {"A" + mark, mark + "B"}, "A" + mark + "B", 0},
+    };
+    for (const auto& c : cases) {
+        CLineErrorMarks marks;
+        std::string data;
+        size_t errors = 0;
+        for (std::string read : c.reads) {
+            size_t dropped = 0;
+            const size_t kept = marks.Take(read.data(), read.size(), &dropped);
+            data += read.substr(0, kept);
+            errors += dropped;
+        }
+        EXPECT_EQ(data, c.data) << c.name;
+        EXPECT_EQ(errors, c.errors) << c.name;
+    }
+}
+
+TEST_F(SerialPortTest, ReadsHandOverDataAndLeaveOutBytesThatCameWithALineError) {
+    CTestPty pty;
+    CSerialPort port;
+    std::string error;
+    ASSERT_TRUE(port.Open(pty.Name(), CSerialSettings(), "", &error)) << error;
+    auto readAll = [&](size_t dataBytes, size_t* lineErrors) {
+        std::string data;
+        *lineErrors = 0;
+        WaitUntil([&] {
+            char buffer[64];
+            size_t dropped = 0;
+            const long n = port.ReadSome(buffer, sizeof buffer, &dropped);
+            if (n > 0) {
+                data.append(buffer, static_cast<size_t>(n));
+            }
+            *lineErrors += dropped;
+            return data.size() >= dataBytes && port.InputQueued() == 0;
+        });
+        return data;
+    };
+    // The line discipline doubles a 0xFF that came as data, and the read makes it one again.
+    ASSERT_EQ(::write(pty.Master(),
+                      "A\xFF"
+                      "B",
+                      3),
+              3);
+    size_t lineErrors = 0;
+    EXPECT_EQ(readAll(3, &lineErrors), "A\xFF"
+                                       "B");
+    EXPECT_EQ(lineErrors, 0u);
+
+    // A byte in error reaches the reader as the line discipline marks it (0xFF 0x00 byte); a pty has no parity,
+    // so the mark is written as it would be read, the pty's doubling of 0xFF turned off.
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(port.Fd(), &tio), 0);
+    tio.c_iflag &= ~static_cast<tcflag_t>(PARMRK);
+    ASSERT_EQ(::tcsetattr(port.Fd(), TCSANOW, &tio), 0);
+    const char marked[] = {'O', '\xFF', '\0', 'x', 'K'};
+    ASSERT_EQ(::write(pty.Master(), marked, sizeof marked), static_cast<ssize_t>(sizeof marked));
+    EXPECT_EQ(readAll(2, &lineErrors), "OK");
+    EXPECT_EQ(lineErrors, 1u);
 }
 
 TEST_F(SerialPortTest, APtyHasNoModemLinesButALineStateFileGivesThem) {

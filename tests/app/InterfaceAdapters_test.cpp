@@ -1,0 +1,124 @@
+// The program's own interface pieces wired as the program wires them, in this process against the modem-and-host
+// simulator on a real pty: the reverse worker asks the dial backup whether it runs, so with IP down (no provider
+// known) a reversal goes by dial as the transaction it reverses did, once its hold since that transaction is over.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/InterfaceAdapters.h"
+#include "common/LogFolder.h"
+#include "common/SampleTransaction.h"
+#include "common/ScopedEnvironment.h"
+#include "common/TempDirTest.h"
+#include "common/TestClock.h"
+#include "common/Wait.h"
+#include "foundation/Logger.h"
+#include "foundation/ParamSettings.h"
+#include "foundation/SharedConstants.h"
+#include "host/DialBackupServer.h"
+#include "peers/CardHost.h"
+#include "peers/ModemSimulator.h"
+#include "tests/host/HostTestSupport.h"
+#include "transaction/ReversalJournal.h"
+#include "transaction/TransactionQueue.h"
+
+namespace {
+
+constexpr int kComPort = 3;
+const std::string kAccount = "6006491234567890";
+// The hold of a reversal since its transaction (more than 35 whole seconds), and a second more.
+constexpr uint64_t kPastTheHoldMs = 37000;
+
+// The reversal of g_TransactionQueue, state -1 while there is none.
+CTransaction QueuedReversal() {
+    CTransactionList all;
+    g_TransactionQueue.GetAll(all);
+    for (const CTransaction& record : all) {
+        if (record.m_TranCode == kTranNumReversal) {
+            return record;
+        }
+    }
+    CTransaction none;
+    none.m_State = -1;
+    return none;
+}
+
+class InterfaceAdaptersTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        PrepareLogFolder();
+        hosttest::ResetSharedHostState();
+        m_Host.AddCard(kAccount, 5000);
+    }
+    void TearDown() override {
+        hosttest::ResetSharedHostState();
+        CLogger::Instance().Flush();
+    }
+
+    CCardHost m_Host;
+};
+
+TEST_F(InterfaceAdaptersTest, WithIpDownAReversalGoesByDialAsItsSaleDid) {
+    // IP with dial backup, and no provider: discovery has found none (the internet is down).
+    hosttest::SetMerchantParams({{kParamTransportMethod, "1"},
+                                 {kParamModemComPort, std::to_string(kComPort)},
+                                 {kParamAuthorizationPhoneNumber, "18005550100"}});
+    CTestClock clock{CTestClock::SRealTime{}};
+    CScopedClock clockScope(clock);
+    // The host books the Sale, but its answer is cut off by a lost carrier.
+    CModemScript script;
+    script.host = ModemHostAnswer::CarrierLostMidway;
+    CModemSimulator modem(m_Host, script);
+    ASSERT_TRUE(modem.Start((m_TempDir.Path() / "com.lines").string())) << modem.LastError();
+    const std::string variable = "KESTROVE_COM" + std::to_string(kComPort);
+    CScopedEnvironmentVariable device(variable.c_str(), modem.DevicePath().c_str());
+    CScopedEnvironmentVariable lines((variable + "_LINES").c_str(), modem.LinesPath().c_str());
+
+    // Started in the start-up's order and stopped in the shut-down's.
+    CDialBackupPart dialBackup;
+    CReverseWorkerPart reverseWorker(dialBackup);
+    CRuvuzUvirInterfacePart hostInterface(dialBackup);
+    ASSERT_TRUE(reverseWorker.Start());
+    ASSERT_TRUE(hostInterface.Start());
+    ASSERT_TRUE(dialBackup.Start(kComPort)) << dialBackup.GetLastErrorText();
+    struct CStopAll {
+        CReverseWorkerPart& reverse;
+        CRuvuzUvirInterfacePart& host;
+        CDialBackupPart& dial;
+        ~CStopAll() {
+            reverse.Stop();
+            host.Stop();
+            dial.Stop();
+        }
+    } stopAll{reverseWorker, hostInterface, dialBackup};
+
+    CTransaction sale = SampleTransaction(kTranNumSale, kAccount, "1250");
+    g_TransactionQueue.Add(sale);
+    ASSERT_TRUE(WaitUntil([&] { return QueuedRecord(sale.m_QueueSeq).m_State == kTranStateHostError; }))
+        << QueuedRecord(sale.m_QueueSeq).m_State;
+    EXPECT_EQ(QueuedRecord(sale.m_QueueSeq).m_HostErrorText, kDialLostCarrierText);
+    EXPECT_EQ(m_Host.Balance(kAccount), 3750);
+
+    // The reversal reaches the host interface, which holds it until 35 s have passed since the Sale.
+    ASSERT_TRUE(WaitUntil([] { return QueuedReversal().m_State == kTranStateTaken; }))
+        << "the reversal waits in state " << QueuedReversal().m_State << " with " << g_ReversalQueue.GetCount()
+        << " in the reversal queue";
+    EXPECT_EQ(m_Host.Exchanges().size(), 1u);
+    script.host = ModemHostAnswer::Good;
+    modem.SetScript(script);
+    clock.Advance(kPastTheHoldMs);
+
+    // It goes over a call of its own and the funds are back.
+    ASSERT_TRUE(WaitUntil([&] { return m_Host.Balance(kAccount) == 5000; })) << m_Host.Balance(kAccount);
+    ASSERT_EQ(m_Host.Exchanges().size(), 2u);
+    EXPECT_EQ(m_Host.Exchanges()[0].type, "0200");
+    EXPECT_EQ(m_Host.Exchanges()[1].type, "0704");
+    EXPECT_EQ(modem.Dialled(), (std::vector<std::string>{"18005550100", "18005550100"}));
+    ASSERT_TRUE(WaitUntil([] { return CReversalJournal::Instance().Entries().empty(); }));
+    EXPECT_EQ(CountLogLines("Completed Reversal (on Attempt# 1)"), 1);
+}
+
+} // namespace
