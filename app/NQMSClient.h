@@ -86,8 +86,10 @@ public:
     bool FrameMessage(const std::string& body);
     bool SendMessage();
     bool SendFramed(const std::string& text);
-    // Receives one message into the receive buffer: its length, 0 when none came whole (time-out, the service
-    // ended the session first, the budget ran out), -1 on an error (a message over kMaxMessageBytes too).
+    // Receives one message into the receive buffer: its length once it is whole. When the budget runs out, or the
+    // service's close-notify comes in the same read as bytes, the length of what came, whole or not; 0 when a read
+    // times out, the connection closes, or a close-notify comes in a read of its own; -1 on an error (a message
+    // over kMaxMessageBytes too). Its callers tell a message cut short from a whole one.
     int ReceiveMessage();
     // The receive buffer holds a whole message: the header ended and the body is exactly the declared length
     // (any body when no length or 0 is declared).
