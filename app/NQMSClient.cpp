@@ -6,6 +6,7 @@
 
 #include "app/NQMSResponse.h"
 #include "foundation/AppMode.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamMessage.h"
 #include "foundation/TextHelpers.h"
 #include "foundation/TimeStamp.h"
@@ -211,16 +212,22 @@ bool CNQMSClient::ExchangeParameters() {
     return true;
 }
 
-std::string CNQMSClient::MachineIdText() const {
+std::string CNQMSClient::MachineIdText(std::string* error) const {
     CAppSpecificId id{};
-    if (!MachineAppSpecificId(kMachineIdAppKey, &id, nullptr, m_MachineIdFile)) {
+    if (!MachineAppSpecificId(kMachineIdAppKey, &id, error, m_MachineIdFile)) {
         return "";
     }
     return BytesToHex(id.size(), id.data());
 }
 
 bool CNQMSClient::BuildParametersRequest(const std::string& clientChallenge, const std::string& challengeAnswer) {
-    const std::string machineId = MachineIdText();
+    // The operator is shown only that the request cannot name this device; the log says why. A missing device id
+    // was logged where it was to come from.
+    std::string error;
+    const std::string machineId = MachineIdText(&error);
+    if (machineId.empty()) {
+        CLogger::Instance().LogLine("The machine id cannot be read: %s", error.c_str());
+    }
     if (m_DeviceId.empty() || machineId.empty()) {
         return false;
     }

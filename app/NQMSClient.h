@@ -80,7 +80,7 @@ public:
     // The two-message exchange on a connected channel; false with the error text set.
     bool ExchangeParameters();
     // Frames the request for |clientChallenge| with |challengeAnswer| (the answer to the service's challenge).
-    // False when this device cannot be named (no device id, no machine id).
+    // False when this device cannot be named (no device id, no machine id: logged with its reason).
     bool BuildParametersRequest(const std::string& clientChallenge, const std::string& challengeAnswer);
     // The outgoing message becomes "Content-Length: <n>\r\n\r\n" + |body|; false for a body under 2 characters.
     bool FrameMessage(const std::string& body);
@@ -96,8 +96,9 @@ public:
     bool IsMessageComplete() const { return IsMessageComplete(m_ReceiveBuffer); }
     static bool IsMessageComplete(const std::string& text);
 
-    // The MACHINE_ID value: our application-specific id of this machine in upper-case hex; "" when unknown.
-    std::string MachineIdText() const;
+    // The MACHINE_ID value: our application-specific id of this machine in upper-case hex; "" when unknown, with
+    // the reason in |error| (when given).
+    std::string MachineIdText(std::string* error = nullptr) const;
 
     const std::string& GetOutgoingMessage() const { return m_OutgoingMessage; }
     const std::string& GetReceiveBuffer() const { return m_ReceiveBuffer; }

@@ -405,11 +405,14 @@ TEST_F(NQMSClientTest, DeviceThatCannotNameItselfSendsNoRequest) {
         const char* name;
         std::string deviceId;
         std::string machineIdFile;
+        std::string logLine; // why, for the operator who reads the log ("": the device id's source logs it)
     };
     const Case cases[] = {
-        {"no device id", "", "machine-id"},
-        {"no machine id", kDeviceId, "missing-machine-id"},
-        {"machine id not hex", kDeviceId, "bad-machine-id"},
+        {"no device id", "", "machine-id", ""},
+        {"no machine id", kDeviceId, "missing-machine-id",
+         "The machine id cannot be read: cannot open missing-machine-id: No such file or directory"},
+        {"machine id not hex", kDeviceId, "bad-machine-id",
+         "The machine id cannot be read: bad-machine-id does not hold a machine id"},
     };
     WriteFileBytes("bad-machine-id", "0123456789abcdef00112233445566fg\n");
     for (const Case& c : cases) {
@@ -417,8 +420,14 @@ TEST_F(NQMSClientTest, DeviceThatCannotNameItselfSendsNoRequest) {
         auto service = StartService();
         auto client = Client({At(*service)}, c.deviceId);
         client->SetMachineIdFile(c.machineIdFile);
+        const int machineIdLines = CountLogLines("The machine id cannot be read: ");
         EXPECT_FALSE(client->RetrieveParameters());
         EXPECT_EQ(client->GetLastErrorText(), "Unable to Determine who I am.");
+        if (c.logLine.empty()) {
+            EXPECT_EQ(CountLogLines("The machine id cannot be read: "), machineIdLines);
+        } else {
+            EXPECT_EQ(CountLogLines(c.logLine), 1);
+        }
         ASSERT_TRUE(service->WaitForSessions(1));
         const CNqmsSession session = service->Sessions().at(0);
         EXPECT_EQ(session.request, "Content-Length: 29\r\n\r\nUnable to Determine who I am.");

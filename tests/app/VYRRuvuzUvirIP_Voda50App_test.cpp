@@ -425,6 +425,47 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFilesAndPutsTheVersionEntriesI
 INSTANTIATE_TEST_SUITE_P(Modes, InProcessStartupTest, ::testing::Values("", "/started_as_service"),
                          [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
 
+// This installation's own device id, kept in the test's folder.
+class KeptDeviceIdTest : public TempDirTest {
+protected:
+    void SetUp() override { PrepareLogFolder(); }
+};
+
+TEST_F(KeptDeviceIdTest, MadeOnceAndKeptForEveryLaterDownload) {
+    const std::string id = KeptDeviceId();
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos) << id;
+    EXPECT_EQ(ReadFileBytes(kDeviceIdFileName), id + "\n");
+    EXPECT_EQ(KeptDeviceId(), id);
+    // One kept with a Windows line end.
+    WriteFileBytes(kDeviceIdFileName, "DEV-0042\r\n");
+    EXPECT_EQ(KeptDeviceId(), "DEV-0042");
+}
+
+TEST_F(KeptDeviceIdTest, AnIdThatCannotBeKeptIsNoIdAndTheLogSaysWhy) {
+    struct Case {
+        const char* name;
+        std::filesystem::path file;
+        std::string logLine;
+    };
+    const Case cases[] = {
+        // Root writes past any mode, so the id cannot be kept where its folder is missing.
+        {"no folder to keep it in", "missing/DeviceId.dat",
+         "The device id cannot be kept: cannot create missing/DeviceId.dat.tmp-"},
+        // A new id would take the place of the one the service knows.
+        {"a kept id that cannot be read", kDeviceIdFileName,
+         "The device id cannot be read: cannot read DeviceId.dat: Is a directory"},
+    };
+    std::filesystem::create_directories(std::filesystem::path(kDeviceIdFileName) / "inside");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KeptDeviceId(c.file), "");
+        EXPECT_EQ(CountLogLines(c.logLine), 1);
+    }
+    EXPECT_FALSE(std::filesystem::exists("missing"));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(kDeviceIdFileName) / "inside"));
+}
+
 TEST(ParseDeviceIdTest, TakesTheTextBetweenTheBracketsAfterTheSwitch) {
     EXPECT_EQ("AB", ParseDeviceId("kestrove /device_id=[AB]"));
     EXPECT_EQ("", ParseDeviceId("kestrove /device_id=[A]"));
