@@ -2,7 +2,8 @@
 // locks in both modes, the log folder, unreadable parameters, a crypto object that cannot start and the user's
 // settings left as they were. A service stays up only when all its interfaces start, so its folders are
 // configured against the host simulator. What the start-up leaves in the process (the recent-file list, the
-// program's version entries) is seen by running it in the test's own process.
+// program's version entries) is seen by running it in the test's own process, as are a TLS credential that
+// cannot be made and the device id the installation keeps.
 
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 
@@ -22,6 +23,7 @@
 #include <QString>
 
 #include "ChildProcess.h"
+#include "ScriptedPresenter.h"
 #include "TestHostSide.h"
 #include "common/LogFolder.h"
 #include "common/ScopedEnvironment.h"
@@ -29,6 +31,7 @@
 #include "common/Wait.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
+#include "host/SspiProvider.h"
 #include "kxlib/kxFileFunctions.h"
 #include "kxlib/kxVersionInfo.h"
 #include "peers/LauncherClient.h"
@@ -423,6 +426,34 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFilesAndPutsTheVersionEntriesI
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, InProcessStartupTest, ::testing::Values("", "/started_as_service"),
+                         [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
+
+// The start-up in this process when no TLS credential can be made.
+class FailedCredentialTest : public InProcessStartupTest {};
+
+TEST_P(FailedCredentialTest, ATlsCredentialThatCannotBeMadeEndsTheStartUp) {
+    const std::string text = "Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
+    CJournal journal;
+    CScriptedPresenter presenter(journal);
+    CScopedPresenter scoped(presenter);
+    g_SspiProvider.SetUnavailableForTesting(true);
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    const bool started = app.InitInstance(std::string("kestrove ") + GetParam());
+    g_SspiProvider.SetUnavailableForTesting(false);
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(g_SspiProvider.CredentialHeld());
+    EXPECT_THAT(LogEntries(), ::testing::Contains(text));
+    EXPECT_THAT(LogText(), Not(HasSubstr(kStartupLine)));
+    // By hand the operator is shown it as well; a service shows nothing.
+    if (std::string(GetParam()).empty()) {
+        EXPECT_EQ(journal.Entries(), std::vector<std::string>{"Box[Ok,1]: " + text});
+    } else {
+        EXPECT_TRUE(journal.Entries().empty());
+    }
+    EXPECT_EQ(0, app.ExitInstance());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FailedCredentialTest, ::testing::Values("", "/started_as_service"),
                          [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
 
 // This installation's own device id, kept in the test's folder.
