@@ -10,7 +10,11 @@
 #include "foundation/Presenter.h"
 
 // Shows boxes on the terminal. A question that nobody can answer (standard input is not a terminal, or it
-// ended) takes No, so a start-up never retries forever unattended. The pumping wait is the headless one.
+// ended) takes No, as in service mode, not its default: the only ones asked then are the start-up's "Retry?",
+// whose Yes would retry a start that fails within milliseconds (a refused discovery) at once and for ever, and
+// the start-up would never get to the signals that stop the program. (The question about connected clients is
+// not asked when a signal stops a program without a terminal: it takes its default, Yes.) The pumping wait is the
+// headless one.
 // Thread-safe: boxes from several threads are shown one at a time (m_Lock).
 class CConsolePresenter final : public IPresenter {
 public:

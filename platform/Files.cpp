@@ -50,9 +50,11 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     std::string pattern = temp.string();
     CSocketFd fd(::mkstemp(pattern.data()));
     if (!fd.Valid()) {
+        const int failure = errno;
         if (error != nullptr) {
             *error = ErrnoText("cannot create", pattern);
         }
+        errno = failure;
         return false;
     }
     bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
@@ -61,10 +63,12 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
         ok = ::rename(pattern.c_str(), path.c_str()) == 0;
     }
     if (!ok) {
+        const int failure = errno;
         if (error != nullptr) {
             *error = ErrnoText("cannot write", path);
         }
         ::unlink(pattern.c_str());
+        errno = failure; // the write's reason, not the clean-up's
         return false;
     }
     SyncFolderOf(path);
@@ -105,9 +109,11 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
+        const int failure = errno;
         if (error != nullptr) {
             *error = ErrnoText("cannot open", path);
         }
+        errno = failure;
         return false;
     }
     bytes->clear();
@@ -118,15 +124,52 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
             if (errno == EINTR) {
                 continue;
             }
+            const int failure = errno;
             if (error != nullptr) {
                 *error = ErrnoText("cannot read", path);
             }
+            fd.Close();
+            errno = failure;
             return false;
         }
         if (n == 0) {
             return true;
         }
         bytes->append(buffer, static_cast<size_t>(n));
+    }
+}
+
+int FileErrorCause(int error) {
+    constexpr int kCauseGeneric = 1;
+    constexpr int kCauseFileNotFound = 2;
+    constexpr int kCauseBadPath = 3;
+    constexpr int kCauseTooManyOpenFiles = 4;
+    constexpr int kCauseAccessDenied = 5;
+    constexpr int kCauseHardIO = 10;
+    constexpr int kCauseDiskFull = 13;
+    switch (error) {
+    case ENOENT:
+        return kCauseFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return kCauseBadPath;
+    case EMFILE:
+    case ENFILE:
+        return kCauseTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return kCauseAccessDenied;
+    case EIO:
+        return kCauseHardIO;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return kCauseDiskFull;
+    default:
+        return kCauseGeneric;
     }
 }
 

@@ -7,8 +7,8 @@
 #include <sys/types.h>
 
 // Writes |bytes| to a temporary file in the same folder, flushes it to disk and renames it over |path|, so a
-// crash leaves either the old or the new contents, never a half-written file. On failure returns false with a
-// reason in |error| (when given) and leaves |path| as it was.
+// crash leaves either the old or the new contents, never a half-written file. On failure returns false with
+// errno set and a reason in |error| (when given), and leaves |path| as it was.
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
                          std::string* error = nullptr);
 
@@ -36,8 +36,13 @@ struct CFileId {
 // such entry) when there is none.
 bool GetFileId(const std::filesystem::path& path, CFileId* id);
 
-// Reads the whole file; false when it cannot be opened or read.
+// Reads the whole file; false (with errno set and a reason in |error|) when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
+
+// The cause code a file error of the system's texts reports for the operating system's |error| (an errno
+// value): 2 file not found, 3 bad path, 4 too many open files, 5 access denied, 10 hardware I/O error, 13 disk
+// full, 1 anything else.
+int FileErrorCause(int error);
 
 // Makes |folder| with mode 0700, or sets an existing folder to 0700: only this user may look into it. False (with
 // errno set and a reason in |error|) when it cannot be made, is no folder, or its mode cannot be set.

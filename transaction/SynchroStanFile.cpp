@@ -8,46 +8,10 @@
 #include "platform/Files.h"
 
 namespace {
-// Cause codes of a file error, as the error text reports them.
-constexpr int kCauseGeneric = 1;
-constexpr int kCauseFileNotFound = 2;
-constexpr int kCauseBadPath = 3;
-constexpr int kCauseTooManyOpenFiles = 4;
-constexpr int kCauseAccessDenied = 5;
-constexpr int kCauseHardIO = 10;
-constexpr int kCauseDiskFull = 13;
-
 constexpr mode_t kStanFileMode = 0644;
 
-int CauseOf(int error) {
-    switch (error) {
-    case ENOENT:
-        return kCauseFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return kCauseBadPath;
-    case EMFILE:
-    case ENFILE:
-        return kCauseTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return kCauseAccessDenied;
-    case EIO:
-        return kCauseHardIO;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return kCauseDiskFull;
-    default:
-        return kCauseGeneric;
-    }
-}
-
 std::string FileExceptionText(int error) {
-    return FormatText(kStanFileExceptionFormat, CauseOf(error), error);
+    return FormatText(kStanFileExceptionFormat, FileErrorCause(error), error);
 }
 
 bool StartsWith(const std::string& text, const char* prefix) {
