@@ -148,19 +148,9 @@ bool CNQMSClient::ExchangeParameters() {
         return Fail("Unable to Parse 1 - " + UrlEncode(m_ReceiveBuffer));
     }
 
-    // The service's challenge in hex; an odd number of digits gets an empty answer, and the service decides.
-    const std::string& serviceChallenge = challenge.GetBody();
     std::string challengeAnswer;
-    if (serviceChallenge.size() % 2 == 0) {
-        std::vector<uint8_t> bytes;
-        for (size_t i = 0; i + 1 < serviceChallenge.size(); i += 2) {
-            bytes.push_back(HexPairToByte(serviceChallenge[i], serviceChallenge[i + 1]));
-        }
-        uint32_t length = static_cast<uint32_t>(bytes.size());
-        if (!m_Crypto.EncryptParamChallenge(bytes.data(), &length, length)) {
-            return Fail("Unable to Answer the Challenge.");
-        }
-        challengeAnswer = BytesToHex(bytes);
+    if (!AnswerServiceChallenge(m_Crypto, challenge.GetBody(), &challengeAnswer)) {
+        return Fail("Unable to Answer the Challenge.");
     }
 
     // Our own challenge must be unpredictable: without random bytes, or without the key to check the answer,
@@ -209,6 +199,22 @@ bool CNQMSClient::ExchangeParameters() {
     if (!m_Store.SetParams(settings)) {
         return Fail("Unable to Store Param Settings!");
     }
+    return true;
+}
+
+bool AnswerServiceChallenge(CRequest& crypto, const std::string& serviceChallenge, std::string* answer) {
+    answer->clear();
+    // An odd number of digits gets an empty answer, and the service decides.
+    if (serviceChallenge.size() % 2 != 0) {
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    CRequest::TranslateHexStringToByteArray(serviceChallenge, &bytes);
+    uint32_t length = static_cast<uint32_t>(bytes.size());
+    if (!crypto.EncryptParamChallenge(bytes.data(), &length, length)) {
+        return false;
+    }
+    *answer = BytesToHex(bytes);
     return true;
 }
 

@@ -120,6 +120,9 @@ private:
     std::string m_ReceiveBuffer;
 };
 
+// The answer to the service's challenge |serviceChallenge| (hex): its bytes encrypted with session key 2 of |crypto|,
+// in upper-case hex; empty for an odd number of digits. False when they could not be encrypted.
+bool AnswerServiceChallenge(CRequest& crypto, const std::string& serviceChallenge, std::string* answer);
 // Form encoding: letters and digits stay, a blank becomes "+", every other byte "%" and two lower-case hex digits.
 std::string UrlEncode(const std::string& text);
 // "Y" in service mode, else "N".

@@ -392,6 +392,11 @@ CDatawireResult CDatawireClient::ReadTransactionResponse() {
         return CDatawireResult{false, 0}; // m_AwaitingResponse stays set when the request went out
     }
     m_AwaitingResponse = false;
+    return DecodeTransactionResponse();
+}
+
+CDatawireResult CDatawireClient::DecodeTransactionResponse() {
+    m_PayloadText.clear();
     const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
@@ -409,6 +414,11 @@ CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::s
     if (SendRequestAndRead(false) <= 0) {
         return CDatawireResult{false, 0};
     }
+    return DecodeServiceDiscoveryResponse(urls);
+}
+
+CDatawireResult CDatawireClient::DecodeServiceDiscoveryResponse(std::vector<std::string>* urls) {
+    urls->clear();
     const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
@@ -441,6 +451,11 @@ CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
     if (SendRequestAndRead(false) <= 0) {
         return CDatawireResult{false, 0};
     }
+    return DecodePingResponse(milliseconds);
+}
+
+CDatawireResult CDatawireClient::DecodePingResponse(int* milliseconds) {
+    *milliseconds = 0;
     const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
@@ -463,6 +478,14 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
     if (length <= 0) {
         return CDatawireResult{false, 0};
     }
+    return DecodeRegistrationResponse(did, providerHost, providerPath);
+}
+
+CDatawireResult CDatawireClient::DecodeRegistrationResponse(std::string* did, std::string* providerHost,
+                                                            std::string* providerPath) {
+    did->clear();
+    providerHost->clear();
+    providerPath->clear();
     const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
@@ -485,6 +508,10 @@ CDatawireResult CDatawireClient::ReadActivationResponse() {
     if (length <= 0) {
         return CDatawireResult{false, 0};
     }
+    return DecodeActivationResponse();
+}
+
+CDatawireResult CDatawireClient::DecodeActivationResponse() {
     return DecodeCommon();
 }
 

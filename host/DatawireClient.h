@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/TlsChannel.h"
@@ -85,6 +86,16 @@ public:
     // The new DID and the provider address (host, and path from the last "/sd"), either of which may be empty.
     CDatawireResult ReadRegistrationResponse(std::string* did, std::string* providerHost, std::string* providerPath);
     CDatawireResult ReadActivationResponse();
+
+    // What each Read* does with the response once it has come whole, apart from the reading: the same results
+    // from the response text in hand (SetResponseText). For tests and fuzzing, which have no connection.
+    CDatawireResult DecodeTransactionResponse();
+    CDatawireResult DecodeServiceDiscoveryResponse(std::vector<std::string>* urls);
+    CDatawireResult DecodePingResponse(int* milliseconds);
+    CDatawireResult DecodeRegistrationResponse(std::string* did, std::string* providerHost, std::string* providerPath);
+    CDatawireResult DecodeActivationResponse();
+    // Puts |text| in place of the last response read, as a whole response (CompleteResponseLength long).
+    void SetResponseText(std::string text) { m_ResponseText = std::move(text); }
 
     std::string GetPayloadText() const { return m_PayloadText; }
     // True from the moment a transaction request was sent until a complete response had been read.

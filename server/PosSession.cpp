@@ -216,23 +216,7 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
         }
         const size_t etx = text.find(kCharETX);
         if (etx != std::string::npos) {
-            const size_t rs = text.find(kCharRS);
-            const size_t us = rs == std::string::npos ? std::string::npos : text.find(kCharUS, rs + 1);
-            if (us == std::string::npos || !CheckChallengeResponse(text.substr(rs + 1, us - rs - 1), block, length)) {
-                return kPosLoginBadChallenge;
-            }
-            const size_t dc1 = text.find(kCharDC1);
-            const size_t dc2 = dc1 == std::string::npos ? std::string::npos : text.find(kCharDC2, dc1 + 1);
-            if (dc2 != std::string::npos) {
-                clientData = text.substr(dc1 + 1, dc2 - dc1 - 1);
-            }
-            if (GetParam(kParamUsePassword) == "Y") {
-                const std::string password = GetParam(kParamPassword);
-                if (etx < password.size() + 1 || text.compare(etx - password.size(), password.size(), password) != 0) {
-                    return kPosLoginBadPassword;
-                }
-            }
-            return dc2 == std::string::npos ? kPosLoginNoClientData : kPosLoginPassed;
+            return CheckLoginText(text, etx, block, length, clientData);
         }
         if (GoingOffline()) {
             SendSessionReply(kPosReplyGoingOffline, 'E', kPosGoingOfflineText);
@@ -240,6 +224,27 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
         }
     }
     return kPosLoginTimedOut;
+}
+
+int CPosSession::CheckLoginText(const std::string& text, size_t etx, const uint8_t* block, size_t length,
+                                std::string& clientData) {
+    const size_t rs = text.find(kCharRS);
+    const size_t us = rs == std::string::npos ? std::string::npos : text.find(kCharUS, rs + 1);
+    if (us == std::string::npos || !CheckChallengeResponse(text.substr(rs + 1, us - rs - 1), block, length)) {
+        return kPosLoginBadChallenge;
+    }
+    const size_t dc1 = text.find(kCharDC1);
+    const size_t dc2 = dc1 == std::string::npos ? std::string::npos : text.find(kCharDC2, dc1 + 1);
+    if (dc2 != std::string::npos) {
+        clientData = text.substr(dc1 + 1, dc2 - dc1 - 1);
+    }
+    if (GetParam(kParamUsePassword) == "Y") {
+        const std::string password = GetParam(kParamPassword);
+        if (etx < password.size() + 1 || text.compare(etx - password.size(), password.size(), password) != 0) {
+            return kPosLoginBadPassword;
+        }
+    }
+    return dc2 == std::string::npos ? kPosLoginNoClientData : kPosLoginPassed;
 }
 
 bool CPosSession::CheckChallengeResponse(const std::string& hex, const uint8_t* block, size_t length) {
@@ -283,6 +288,18 @@ void CPosSession::Run() {
         return;
     }
 
+    std::string verified = kPosLoginVerifiedText;
+    verified += kCharRS;
+    verified += AnswerClientData(clientData);
+    verified += kCharUS;
+    // The idle hour counts from the login. It is set before the reply goes out, so that whatever the client
+    // does on seeing the reply is measured against it.
+    ResetIdleDeadline();
+    SendSessionReply(kPosReplyLoginVerified, 'S', verified);
+    RequestLoop();
+}
+
+std::string CPosSession::AnswerClientData(const std::string& clientData) {
     // The client proves it holds the login key by the challenge; the server proves the same by answering
     // the client's data encrypted with it.
     std::string answer;
@@ -298,15 +315,7 @@ void CPosSession::Run() {
             CLogger::Instance().LogLine("Encryption failed on Random Block!!!");
         }
     }
-    std::string verified = kPosLoginVerifiedText;
-    verified += kCharRS;
-    verified += answer;
-    verified += kCharUS;
-    // The idle hour counts from the login. It is set before the reply goes out, so that whatever the client
-    // does on seeing the reply is measured against it.
-    ResetIdleDeadline();
-    SendSessionReply(kPosReplyLoginVerified, 'S', verified);
-    RequestLoop();
+    return answer;
 }
 
 void CPosSession::RunRefused() {

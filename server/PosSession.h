@@ -109,6 +109,15 @@ public:
     // |length| bytes (null or 0: the challenge could not be made, so no answer can pass). |clientData| gets
     // the text between DC1 and DC2. Returns an EPosLoginResult.
     int WaitLogin(const uint8_t* block, size_t length, std::string& clientData);
+    // Checks a whole login text, |etx| being where its first ETX stands: the challenge answer between RS and US
+    // against |block| (as CheckChallengeResponse), the client data between DC1 and DC2 into |clientData|, and the
+    // client/server password just before the ETX when the parameters ask for one. Returns kPosLoginPassed,
+    // kPosLoginBadChallenge, kPosLoginBadPassword or kPosLoginNoClientData.
+    static int CheckLoginText(const std::string& text, size_t etx, const uint8_t* block, size_t length,
+                              std::string& clientData);
+    // The answer to the client data of a login that passed: its bytes (hex, at most 511 digits, even) encrypted
+    // with the login key, in hex; empty for data the session does not answer or when encryption failed (logged).
+    static std::string AnswerClientData(const std::string& clientData);
     // Whether |hex| (even length, at most 256 characters) decodes to exactly the |length| bytes of |block|.
     // Always false for an empty block.
     static bool CheckChallengeResponse(const std::string& hex, const uint8_t* block, size_t length);
