@@ -385,11 +385,16 @@ int HostRequestWorker(CHostRequestRecord record) {
     if (transaction.BuildHostRequest()) {
         CReversalJournal& journal = CReversalJournal::Instance();
         // On disk before any transport has it: a crash from here on leaves a reversal behind, never a Sale that
-        // the host booked and nobody knows of.
-        if (IsReversibleTranCode(transaction.m_TranCode)) {
+        // the host booked and nobody knows of. One that cannot be put there (the journal logged why) is not sent.
+        const bool reversible = IsReversibleTranCode(transaction.m_TranCode);
+        if (reversible) {
             transaction.m_JournalId = journal.AddInDoubt(MakeReversalRecord(transaction));
         }
-        SendRequestToHost(transaction, record.m_DialBackupRunning);
+        if (reversible && transaction.m_JournalId == 0) {
+            EndAsHostError(transaction, kJournalNotWrittenText, kJournalNotWrittenText);
+        } else {
+            SendRequestToHost(transaction, record.m_DialBackupRunning);
+        }
         // A decline and a host error are settled here (a host error that left the outcome open has already
         // become a reversal); an approval only once the lane has it; anything else (a dial hand-over cut by the
         // stop) stays in doubt.

@@ -49,6 +49,9 @@ inline const std::string kDialBackupNotRunningText = "Dial Backup Not Running - 
 inline const std::string kDialRecordLostText = "Transaction Left the Queue While Waiting for the Dial Backup.";
 inline const std::string kNoResponseText = "No Response From Datawire.";
 inline const std::string kDialFailedText = "Dial Backup Exchange Failed.";
+// A transaction whose reversal could not be put in the journal on disk (disk full, folder not writable): were it
+// sent, a crash would leave it booked at the host with nothing to reverse it.
+inline const std::string kJournalNotWrittenText = "Transaction Not Sent - Reversal Journal Could Not Be Written.";
 
 // Whether a transaction of |tranCode| is reversed when its outcome is left open: Issue to VoidReload,
 // NoNSFSale and CashOut; never Balance (68) nor a reversal (50).

@@ -32,46 +32,43 @@ std::string UtcStamp() {
     return text;
 }
 
-void SyncFolderOf(const std::filesystem::path& path) {
+bool SyncFolderOf(const std::filesystem::path& path) {
     std::filesystem::path folder = path.parent_path();
     if (folder.empty()) {
         folder = ".";
     }
     CSocketFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid()) {
-        ::fsync(dir.Get());
-    }
+    return dir.Valid() && ::fsync(dir.Get()) == 0;
+}
+
+// What a temporary for |path| is named: the path, ".tmp-" and mkstemp's six characters.
+constexpr char kTemporaryMark[] = ".tmp-";
+constexpr size_t kTemporaryRandomChars = 6;
+
+int FsyncRetried(int fd, int (*sync)(int)) {
+    int result = 0;
+    do {
+        result = sync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result;
 }
 } // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
-    std::filesystem::path temp = path;
-    temp += ".tmp-XXXXXX";
-    std::string pattern = temp.string();
-    CSocketFd fd(::mkstemp(pattern.data()));
-    if (!fd.Valid()) {
-        const int failure = errno;
-        if (error != nullptr) {
-            *error = ErrnoText("cannot create", pattern);
-        }
-        errno = failure;
+    CAppendingFile file;
+    if (!file.OpenTemporaryFor(path, mode, error)) {
         return false;
     }
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
-    if (ok) {
-        fd.Close();
-        ok = ::rename(pattern.c_str(), path.c_str()) == 0;
-    }
-    if (!ok) {
+    if (!file.Append(bytes) || !file.Sync() || !file.MoveOverTarget()) {
         const int failure = errno;
         if (error != nullptr) {
             *error = ErrnoText("cannot write", path);
         }
-        ::unlink(pattern.c_str());
+        file.Close();    // the temporary goes
         errno = failure; // the write's reason, not the clean-up's
         return false;
     }
-    SyncFolderOf(path);
+    file.SyncFolder();
     return true;
 }
 
@@ -80,14 +77,14 @@ int RemoveStaleTemporaries(const std::filesystem::path& path) {
     if (folder.empty()) {
         folder = ".";
     }
-    const std::string prefix = path.filename().string() + ".tmp-";
+    const std::string prefix = path.filename().string() + kTemporaryMark;
     int removed = 0;
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         // mkstemp's six characters after the prefix, nothing else.
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+        if (name.size() == prefix.size() + kTemporaryRandomChars && name.compare(0, prefix.size(), prefix) == 0 &&
             ::unlink(it->path().c_str()) == 0) {
             ++removed;
         }
@@ -257,10 +254,71 @@ bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::s
     return true;
 }
 
+CAppendingFile::CAppendingFile(CAppendingFile&& other) noexcept
+    : m_Fd(other.m_Fd), m_Path(std::move(other.m_Path)), m_Target(std::move(other.m_Target)) {
+    other.m_Fd = -1;
+    other.m_Path.clear();
+    other.m_Target.clear();
+}
+
+CAppendingFile& CAppendingFile::operator=(CAppendingFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_Fd = other.m_Fd;
+        m_Path = std::move(other.m_Path);
+        m_Target = std::move(other.m_Target);
+        other.m_Fd = -1;
+        other.m_Path.clear();
+        other.m_Target.clear();
+    }
+    return *this;
+}
+
+bool CAppendingFile::OpenTemporaryFor(const std::filesystem::path& path, mode_t mode, std::string* error) {
+    Close();
+    std::string pattern = path.string() + kTemporaryMark + std::string(kTemporaryRandomChars, 'X');
+    CSocketFd fd(::mkostemp(pattern.data(), O_APPEND | O_CLOEXEC));
+    // mkostemp made it 0600; the mode asked for is set whatever the umask.
+    if (!fd.Valid() || ::fchmod(fd.Get(), mode) != 0) {
+        const int saved = errno;
+        if (fd.Valid()) {
+            ::unlink(pattern.c_str());
+        }
+        errno = saved;
+        if (error != nullptr) {
+            *error = ErrnoText("cannot create", pattern);
+        }
+        return false;
+    }
+    m_Fd = fd.Release();
+    m_Path = pattern;
+    m_Target = path;
+    return true;
+}
+
+bool CAppendingFile::MoveOverTarget(std::string* error) {
+    if (m_Fd < 0 || m_Target.empty()) {
+        errno = EBADF;
+    } else if (::rename(m_Path.c_str(), m_Target.c_str()) == 0) {
+        m_Path = m_Target;
+        m_Target.clear();
+        return true;
+    }
+    if (error != nullptr) {
+        *error = ErrnoText("cannot write", m_Target.empty() ? m_Path : m_Target);
+    }
+    return false;
+}
+
 void CAppendingFile::Close() {
     if (m_Fd >= 0) {
         ::close(m_Fd);
         m_Fd = -1;
+    }
+    if (!m_Target.empty()) {
+        // A new version that never took its file's place is nobody's.
+        ::unlink(m_Path.c_str());
+        m_Target.clear();
     }
     m_Path.clear();
 }
@@ -301,11 +359,19 @@ bool CAppendingFile::SyncData() {
         errno = EBADF;
         return false;
     }
-    int result = 0;
-    do {
-        result = ::fdatasync(m_Fd);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return FsyncRetried(m_Fd, ::fdatasync) == 0;
+}
+
+bool CAppendingFile::Sync() {
+    if (m_Fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    return FsyncRetried(m_Fd, ::fsync) == 0;
+}
+
+bool CAppendingFile::SyncFolder() const {
+    return SyncFolderOf(m_Path);
 }
 
 int64_t CAppendingFile::Size() const {

@@ -55,18 +55,30 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
                    std::string* error = nullptr);
 
 // One file kept open for appending (close-on-exec), which can tell whether its name still leads to it, so an
-// owner that keeps it open between writes notices when the file was moved away, deleted or replaced.
-// Not thread-safe: one owner uses it. Closes the file when destroyed.
+// owner that keeps it open between writes notices when the file was moved away, deleted or replaced. It may also
+// be a new version of a file, made as a temporary beside it and then renamed over it, staying open.
+// Not thread-safe: one owner uses it (Append and the flushes may run side by side on two threads, as the system
+// calls may). Closes the file when destroyed, and removes a temporary that never took its file's place.
 class CAppendingFile {
 public:
     CAppendingFile() = default;
     ~CAppendingFile() { Close(); }
+    CAppendingFile(CAppendingFile&& other) noexcept;
+    CAppendingFile& operator=(CAppendingFile&& other) noexcept;
     CAppendingFile(const CAppendingFile&) = delete;
     CAppendingFile& operator=(const CAppendingFile&) = delete;
 
     // Opens |path| for appending, creating it with |mode|; an existing file whose permissions differ is set to
     // |mode|. A file held before is closed first. False with errno set and a reason in |error|.
     bool Open(const std::filesystem::path& path, mode_t mode, std::string* error = nullptr);
+    // Makes a new, empty temporary file beside |path| with |mode| (named as WriteFileAtomically names its
+    // temporaries, so RemoveStaleTemporaries clears one that a crash left), open for appending. A file held
+    // before is closed first. False with errno set and a reason in |error|.
+    bool OpenTemporaryFor(const std::filesystem::path& path, mode_t mode, std::string* error = nullptr);
+    // Renames the temporary over the path it was made for, in one step: a reader finds the old file whole or
+    // this one. The file stays open, now under that path. For the new contents to survive a power loss, Sync
+    // the file before and SyncFolder after. False with errno set and a reason in |error|.
+    bool MoveOverTarget(std::string* error = nullptr);
     bool IsOpen() const { return m_Fd >= 0; }
     const std::filesystem::path& Path() const { return m_Path; }
     void Close();
@@ -80,6 +92,11 @@ public:
     bool Append(const std::string& bytes, std::string* error = nullptr);
     // Flushes the file's data to disk (fdatasync); false with errno set.
     bool SyncData();
+    // Flushes the file's data and all its metadata to disk (fsync); false with errno set.
+    bool Sync();
+    // Flushes the folder of Path() to disk, so that a file made or renamed in it survives a power loss; false
+    // with errno set.
+    bool SyncFolder() const;
     // The file's size, or -1 with errno set.
     int64_t Size() const;
     // Cuts the file to |length| bytes; false with errno set.
@@ -88,4 +105,5 @@ public:
 private:
     int m_Fd = -1;
     std::filesystem::path m_Path;
+    std::filesystem::path m_Target; // while a temporary: the path it is made to replace
 };

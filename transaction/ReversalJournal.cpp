@@ -1,11 +1,13 @@
 #include "transaction/ReversalJournal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 
 #include "foundation/Logger.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 
 namespace {
@@ -15,6 +17,8 @@ constexpr const char* kEarlierLineTag = "REV1";
 // A line that takes an entry out of the journal.
 constexpr const char* kRemovalLineTag = "DEL2";
 constexpr const char* kSumKey = "sum=";
+// The field of an entry line that takes the place of the entry with its id.
+constexpr const char* kReplaceKey = "replace";
 constexpr char kFieldSeparator = '\t';
 // Only the owner may read the journal.
 constexpr mode_t kJournalFileMode = 0600;
@@ -254,6 +258,7 @@ void AddField(std::string& line, const char* name, const std::string& value) {
 // A line's fields as read, before the sealed ones are opened (they need the entry's id).
 struct CReadFields {
     bool sawId = false;
+    bool replaces = false;
     std::vector<std::pair<const CTextField*, std::string>> sealed; // field, hex text
 };
 
@@ -264,6 +269,10 @@ bool AssignField(const CLineForm& form, const std::string& name, const std::stri
     if (name == "id") {
         read.sawId = ParseNumber(value, entry.id) && entry.id != 0;
         return read.sawId;
+    }
+    if (name == kReplaceKey) {
+        read.replaces = value == "1";
+        return read.replaces;
     }
     if (name == "failed") {
         return ParseNumber(value, entry.failedAtMs);
@@ -312,30 +321,13 @@ bool AssignField(const CLineForm& form, const std::string& name, const std::stri
 void LogJournal(const std::string& text) {
     CLogger::Instance().LogLine("%s", text.c_str());
 }
-} // namespace
 
-CTransaction JournalRecordOf(const CTransaction& record) {
-    CTransaction kept;
-    kept.m_Created = record.m_Created;
-    kept.m_ReversalAttempts = record.m_ReversalAttempts;
-    for (const CIntField& field : kIntFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CFlagField& field : kFlagFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CTextField& field : kTextFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CTextField& field : kSealedFields) {
-        kept.*field.member = record.*field.member;
-    }
-    return kept;
-}
-
-bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line) {
+bool EncodeLine(const CJournalEntry& entry, const CSealingKey& key, bool replaces, std::string* line) {
     std::string body = kLineTag;
     AddField(body, "id", std::to_string(entry.id));
+    if (replaces) {
+        AddField(body, kReplaceKey, "1");
+    }
     AddField(body, "failed", std::to_string(entry.failedAtMs));
     AddField(body, "doubt", entry.inDoubt ? "1" : "0");
     const CTransaction& record = entry.record;
@@ -359,6 +351,34 @@ bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::
     }
     *line = SignJournalLine(body);
     return true;
+}
+} // namespace
+
+CTransaction JournalRecordOf(const CTransaction& record) {
+    CTransaction kept;
+    kept.m_Created = record.m_Created;
+    kept.m_ReversalAttempts = record.m_ReversalAttempts;
+    for (const CIntField& field : kIntFields) {
+        kept.*field.member = record.*field.member;
+    }
+    for (const CFlagField& field : kFlagFields) {
+        kept.*field.member = record.*field.member;
+    }
+    for (const CTextField& field : kTextFields) {
+        kept.*field.member = record.*field.member;
+    }
+    for (const CTextField& field : kSealedFields) {
+        kept.*field.member = record.*field.member;
+    }
+    return kept;
+}
+
+bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line) {
+    return EncodeLine(entry, key, false, line);
+}
+
+bool EncodeJournalReplacement(const CJournalEntry& entry, const CSealingKey& key, std::string* line) {
+    return EncodeLine(entry, key, true, line);
 }
 
 std::string EncodeJournalRemoval(uint64_t id) {
@@ -422,7 +442,7 @@ EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, 
         return EJournalLine::Undecryptable;
     }
     entry.record = JournalRecordOf(entry.record);
-    return EJournalLine::Entry;
+    return read.replaces ? EJournalLine::Replacement : EJournalLine::Entry;
 }
 
 CReversalJournal& CReversalJournal::Instance() {
@@ -431,7 +451,28 @@ CReversalJournal& CReversalJournal::Instance() {
 }
 
 CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
-    : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
+    : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)),
+      m_Flusher("ReversalJournalFlusher", [this] { return RunFlusher(); }) {}
+
+CReversalJournal::~CReversalJournal() {
+    StopFlusher();
+}
+
+void CReversalJournal::StopFlusher() {
+    {
+        CMutexLock lock(m_Lock);
+        m_FlusherWanted = false;
+        if (!m_FlusherStarted) {
+            return;
+        }
+        m_Stopping = true;
+    }
+    m_FlusherWake.NotifyAll();
+    m_Flusher.Join(); // after it has flushed what waited
+    CMutexLock lock(m_Lock);
+    m_Stopping = false;
+    m_FlusherStarted = false;
+}
 
 void CReversalJournal::EnsureLoadedLocked() {
     if (!m_Loaded) {
@@ -474,12 +515,11 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
 }
 
 void CReversalJournal::LoadLocked() {
-    // What is read must be what was last written, not a file that a write under way is about to replace.
-    while (m_Writing) {
-        m_WriteDone.Wait(m_Lock);
+    // What is read must be what was last written, not a file that a flush under way is about to replace.
+    while (m_Flushing) {
+        m_FlushEnded.Wait(m_Lock);
     }
     m_File.Close();
-    m_PendingAppend.clear();
     m_NeedRewrite = false;
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
@@ -536,8 +576,12 @@ void CReversalJournal::LoadLocked() {
             continue;
         }
         if (read == EJournalLine::Removal) {
-            // The entry left (or was replaced by the entry line that follows).
+            // The entry left (or, in files of earlier versions, was replaced by the entry line that follows).
             loaded.erase(entry.id);
+            continue;
+        }
+        if (read == EJournalLine::Replacement) {
+            loaded.insert_or_assign(entry.id, std::move(entry));
             continue;
         }
         // A second line with an id already read cannot be told from the first: it is set aside, never sent.
@@ -582,7 +626,7 @@ void CReversalJournal::LoadLocked() {
     m_FileBytes = static_cast<int64_t>(text.size());
     if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
         m_NeedRewrite = true;
-        WriteLocked(true);
+        CommitLocked(RecordChangeLocked(std::string()));
         return;
     }
     m_WriteFailed = false;
@@ -627,101 +671,235 @@ bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     return true;
 }
 
-void CReversalJournal::AppendEntryLocked(const CJournalEntry& entry) {
+std::string CReversalJournal::EntryLineLocked(const CJournalEntry& entry, bool replaces) {
     std::string line;
-    if (EnsureKeyLocked() && EncodeJournalLine(entry, m_Key, &line)) {
-        m_PendingAppend += line;
-        m_PendingAppend += '\n';
-    } else {
-        // The whole file is built then, which finds (and logs) what is missing.
-        m_NeedRewrite = true;
+    if (EnsureKeyLocked() &&
+        (replaces ? EncodeJournalReplacement(entry, m_Key, &line) : EncodeJournalLine(entry, m_Key, &line))) {
+        return line + '\n';
     }
+    // The whole file is built then, which finds (and logs) what is missing.
+    m_NeedRewrite = true;
+    return std::string();
 }
 
-void CReversalJournal::AppendRemovalLocked(uint64_t id) {
-    m_PendingAppend += EncodeJournalRemoval(id);
-    m_PendingAppend += '\n';
+bool CReversalJournal::FileTakesLinesLocked() {
+    return !m_ReadFailed && !m_WriteFailed && !m_NeedRewrite && m_File.StillAtPath();
 }
 
-void CReversalJournal::WriteLocked(bool sync) {
-    // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
-    // journal while a write is under way wait for it, and the next write carries all their changes at once.
+uint64_t CReversalJournal::RecordChangeLocked(const std::string& lines) {
     const uint64_t change = ++m_ChangeCount;
-    m_PendingSync = m_PendingSync || sync;
-    while (m_WrittenCount < change) {
-        if (m_Writing) {
-            m_WriteDone.Wait(m_Lock);
+    if (lines.empty()) {
+        return change;
+    }
+    if (m_Rewriting) {
+        m_Carried += lines;
+    }
+    // Also while a whole file is being written: the old one is the journal until the new one takes its place.
+    if (FileTakesLinesLocked()) {
+        std::string error;
+        if (m_File.Append(lines, &error)) {
+            m_FileBytes += static_cast<int64_t>(lines.size());
+        } else {
+            LogJournal("Reversal journal could not be written: " + error);
+            m_WriteFailed = true;
+        }
+    }
+    return change;
+}
+
+bool CReversalJournal::CommitLocked(uint64_t change) {
+    for (;;) {
+        if (m_DurableCount >= change) {
+            return true;
+        }
+        if (m_AttemptedCount >= change) {
+            return false;
+        }
+        if (!m_Flushing) {
+            FlushLocked();
             continue;
         }
-        m_Writing = true;
-        const uint64_t covers = m_ChangeCount;
-        const bool syncNow = m_PendingSync;
-        m_PendingSync = false;
-        std::string lines;
-        lines.swap(m_PendingAppend);
-
-        enum class EWrite { None, Append, Cut, Whole } kind = EWrite::Append;
-        const int64_t needed =
-            static_cast<int64_t>(m_Entries.size() + m_DamagedLines.size()) * kEntryLineBytes * kRewriteFactor;
-        const int64_t grown = m_FileBytes + static_cast<int64_t>(lines.size());
-        if (m_ReadFailed || m_WriteFailed || m_NeedRewrite || !m_File.StillAtPath() ||
-            (grown > kRewriteAtBytes && grown > needed)) {
-            kind = EWrite::Whole;
-        } else if (m_Entries.empty()) {
-            // Nothing but what is kept for the operator (if anything) is left to hold.
-            kind = m_DamagedLines.empty() ? EWrite::Cut : EWrite::Whole;
-        } else if (lines.empty()) {
-            kind = EWrite::None;
-        }
-        std::string bytes;
-        if (kind == EWrite::Whole && !BuildFileLocked(&bytes)) {
-            kind = EWrite::None; // nothing to write, or it cannot be (logged, m_WriteFailed says so)
-            m_File.Close();
-        }
-        if (kind != EWrite::None) {
-            m_Lock.Unlock(); // the caller's lock holds it again from here on
-            std::string error;
-            bool written = true;
-            switch (kind) {
-            case EWrite::Whole:
-                m_File.Close();
-                written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error) &&
-                          m_File.Open(m_FileName, kJournalFileMode, &error);
-                break;
-            case EWrite::Append:
-                written = m_File.Append(lines, &error);
-                if (written && syncNow && !m_File.SyncData()) {
-                    written = false;
-                    error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
-                }
-                break;
-            case EWrite::Cut:
-                written = m_File.Truncate(0) && (!syncNow || m_File.SyncData());
-                if (!written) {
-                    error = std::string("cannot empty ") + m_FileName.string() + ": " + std::strerror(errno);
-                }
-                break;
-            case EWrite::None:
-                break;
-            }
-            m_Lock.Lock();
-            if (!written) {
-                LogJournal("Reversal journal could not be written: " + error);
-                m_File.Close();
-            } else if (kind == EWrite::Whole) {
-                m_FileBytes = static_cast<int64_t>(bytes.size());
-                m_NeedRewrite = false;
-            } else if (kind == EWrite::Append) {
-                m_FileBytes += static_cast<int64_t>(lines.size());
-            } else {
-                m_FileBytes = 0;
-            }
-            m_WriteFailed = !written;
-        }
-        m_Writing = false;
-        m_WrittenCount = covers;
-        m_WriteDone.NotifyAll();
+        m_FlushEnded.Wait(m_Lock);
     }
+}
+
+void CReversalJournal::SettleLocked(uint64_t change) {
+    if (!m_Flushing) {
+        if (!FileTakesLinesLocked() || (m_Entries.empty() && !m_DamagedLines.empty())) {
+            // The change is not in the file (or the file is to hold only the damaged lines): its caller writes
+            // the whole file now, as a killed process must not undo a settle.
+            FlushLocked();
+            return;
+        }
+        CutIfEmptyLocked();
+    }
+    // Otherwise the flush under way cuts the file when it ends.
+    WaitForFlusherLocked(change);
+}
+
+void CReversalJournal::WaitForFlusherLocked(uint64_t change) {
+    // A flusher that has something to flush already waits for a time this change does not bring forward.
+    const bool wake = !FlusherDueLocked();
+    if (wake) {
+        m_LazySinceMs = GetClock().TickMs();
+    }
+    m_LazyChange = change;
+    if (m_FlusherWanted && !m_FlusherStarted && !m_Stopping) {
+        m_FlusherStarted = m_Flusher.Start();
+        if (!m_FlusherStarted) {
+            LogJournal("Reversal journal: the flusher thread could not be started; the change is flushed at once");
+        }
+    }
+    if (!m_FlusherWanted || !m_FlusherStarted || m_Stopping) {
+        CommitLocked(change);
+        return;
+    }
+    if (wake) {
+        m_FlusherWake.NotifyAll();
+    }
+}
+
+int CReversalJournal::RunFlusher() {
+    CMutexLock lock(m_Lock);
+    for (;;) {
+        if (!FlusherDueLocked()) {
+            if (m_Stopping) {
+                return 0;
+            }
+            // Nothing waits: no time-out, so an idle server is never woken for the journal.
+            m_FlusherWake.Wait(m_Lock);
+            continue;
+        }
+        if (m_Flushing) {
+            m_FlushEnded.Wait(m_Lock); // it may cover what waits
+            continue;
+        }
+        IClock& clock = GetClock();
+        const uint64_t now = clock.TickMs();
+        const uint64_t due = m_LazySinceMs + kJournalSettleFlushMs;
+        if (!m_Stopping && now < due) {
+            // Changes made meanwhile go with the same flush, and any other flush may carry them before.
+            m_FlusherWake.WaitFor(m_Lock, clock.RealSlice(due - now));
+            continue;
+        }
+        FlushLocked();
+    }
+}
+
+bool CReversalJournal::NeedsRewriteLocked() {
+    if (m_ReadFailed || m_WriteFailed || m_NeedRewrite || !m_File.StillAtPath()) {
+        return true;
+    }
+    if (m_Entries.empty()) {
+        // Nothing but what is kept for the operator is left to hold: written alone (or the file cut).
+        return !m_DamagedLines.empty();
+    }
+    const int64_t needed =
+        static_cast<int64_t>(m_Entries.size() + m_DamagedLines.size()) * kEntryLineBytes * kRewriteFactor;
+    return m_FileBytes > kRewriteAtBytes && m_FileBytes > needed;
+}
+
+bool CReversalJournal::CutIfEmptyLocked() {
+    if (!m_Entries.empty() || !m_DamagedLines.empty() || m_FileBytes == 0 || m_Rewriting || !FileTakesLinesLocked()) {
+        return false;
+    }
+    // Under m_Lock, so no line goes in between; never while another thread flushes the file, so the cut waits
+    // for no write-back of ours.
+    if (!m_File.Truncate(0)) {
+        LogJournal(std::string("Reversal journal could not be emptied: ") + m_FileName.string() + ": " +
+                   std::strerror(errno));
+        m_WriteFailed = true;
+        return false;
+    }
+    m_FileBytes = 0;
+    return true;
+}
+
+void CReversalJournal::FlushLocked() {
+    m_Flushing = true;
+    const std::function<void()> hook = m_FlushHook;
+    const uint64_t startedMs = GetClock().TickMs();
+    uint64_t covers = m_ChangeCount;
+    std::string error;
+    bool flushed = true;
+    if (NeedsRewriteLocked()) {
+        flushed = RewriteLocked(hook, &covers, &error);
+    } else {
+        CutIfEmptyLocked();
+        m_Lock.Unlock(); // the caller's lock holds it again from here on
+        if (hook) {
+            hook();
+        }
+        flushed = m_File.SyncData();
+        if (!flushed) {
+            error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
+        }
+        m_Lock.Lock();
+    }
+    if (!flushed) {
+        if (!error.empty()) {
+            LogJournal("Reversal journal could not be written: " + error);
+        }
+        m_WriteFailed = true;
+    }
+    m_AttemptedCount = std::max(m_AttemptedCount, covers);
+    if (flushed) {
+        m_DurableCount = std::max(m_DurableCount, covers);
+    }
+    // The last entry left while the file was being flushed: it is cut now, a change of its own.
+    const bool cut = CutIfEmptyLocked();
+    m_Flushing = false;
+    m_FlushEnded.NotifyAll();
+    if (cut) {
+        WaitForFlusherLocked(++m_ChangeCount);
+    } else if (FlusherDueLocked()) {
+        // What waits was made after this flush began: its time counts from then at the latest.
+        m_LazySinceMs = std::max(m_LazySinceMs, startedMs);
+    }
+}
+
+bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t* covers, std::string* error) {
+    std::string bytes;
+    if (!BuildFileLocked(&bytes)) {
+        // Nothing to write, or it cannot be written (m_WriteFailed says so; a seal that failed was logged).
+        m_File.Close();
+        *covers = m_ChangeCount;
+        return !m_WriteFailed;
+    }
+    // Lines written from here on go to the old file and are carried into the new one before it takes its place.
+    m_Rewriting = true;
+    m_Carried.clear();
+    m_Lock.Unlock();
+    if (hook) {
+        hook();
+    }
+    CAppendingFile fresh;
+    bool written = fresh.OpenTemporaryFor(m_FileName, kJournalFileMode, error) && fresh.Append(bytes, error);
+    if (written && !fresh.Sync()) {
+        written = false;
+        *error = std::string("cannot flush ") + fresh.Path().string() + ": " + std::strerror(errno);
+    }
+    m_Lock.Lock();
+    written = written && fresh.Append(m_Carried, error) && fresh.MoveOverTarget(error);
+    m_Rewriting = false;
+    const size_t carried = m_Carried.size();
+    m_Carried.clear();
+    *covers = m_ChangeCount;
+    if (!written) {
+        return false; // the temporary goes with |fresh|; the old file stays as it was
+    }
+    m_File = std::move(fresh);
+    m_FileBytes = static_cast<int64_t>(bytes.size() + carried);
+    m_NeedRewrite = false;
+    m_WriteFailed = false;
+    m_Lock.Unlock();
+    // The rename, and what was carried, on disk; nobody but the holder of the flush role replaces m_File.
+    const bool flushed = m_File.SyncFolder() && (carried == 0 || m_File.SyncData());
+    if (!flushed) {
+        *error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
+    }
+    m_Lock.Lock();
+    return flushed;
 }
 
 void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue) {
@@ -732,16 +910,25 @@ void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransacti
 uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
     CMutexLock lock(m_Lock);
     EnsureLoadedLocked();
+    if (m_ReadFailed) {
+        // A file that could not be read is never written over: read it again before a transaction depends on it.
+        LoadLocked();
+    }
     CJournalEntry entry;
     entry.id = m_NextId++;
     entry.inDoubt = true;
     entry.record = JournalRecordOf(reversal);
     const uint64_t id = entry.id;
-    AppendEntryLocked(entry);
+    const std::string line = EntryLineLocked(entry, false);
     m_Entries[id] = std::move(entry);
-    // On disk before the host can have the transaction: the one flush a transaction costs.
-    WriteLocked(true);
-    return id;
+    // On disk before the host can have the transaction: the one flush a transaction waits for.
+    if (CommitLocked(RecordChangeLocked(line))) {
+        return id;
+    }
+    // The transaction stays away from the host, so nothing of it is left to reverse. The file lags behind memory
+    // after the failed write: it is written whole at the next flush, without this entry.
+    m_Entries.erase(id);
+    return 0;
 }
 
 void CReversalJournal::SettleInDoubt(uint64_t id) {
@@ -752,8 +939,7 @@ void CReversalJournal::SettleInDoubt(uint64_t id) {
         return;
     }
     m_Entries.erase(it);
-    AppendRemovalLocked(id);
-    WriteLocked(false);
+    SettleLocked(RecordChangeLocked(EncodeJournalRemoval(id) + '\n'));
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
@@ -774,12 +960,9 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     entry.record = JournalRecordOf(record);
     const uint64_t id = entry.id;
     m_HandedBack.erase(id);
-    if (m_Entries.count(id) != 0) {
-        AppendRemovalLocked(id);
-    }
-    AppendEntryLocked(entry);
+    const std::string line = EntryLineLocked(entry, m_Entries.count(id) != 0);
     m_Entries[id] = std::move(entry);
-    WriteLocked(true);
+    CommitLocked(RecordChangeLocked(line));
     QueueLocked(id, record, reversalQueue);
     return id;
 }
@@ -801,10 +984,7 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id == 0) {
         id = m_NextId++;
     }
-    if (m_Entries.count(id) != 0) {
-        AppendRemovalLocked(id);
-    }
-    CJournalEntry& entry = m_Entries[id];
+    CJournalEntry entry;
     entry.id = id;
     entry.inDoubt = false;
     entry.record = JournalRecordOf(record);
@@ -812,8 +992,9 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    AppendEntryLocked(entry);
-    WriteLocked(true);
+    const std::string line = EntryLineLocked(entry, m_Entries.count(id) != 0);
+    m_Entries[id] = std::move(entry);
+    CommitLocked(RecordChangeLocked(line));
     return id;
 }
 
@@ -823,8 +1004,7 @@ void CReversalJournal::Remove(uint64_t id) {
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
         // A completed reversal that a power loss brings back is sent once more; the host refuses the repeat.
-        AppendRemovalLocked(id);
-        WriteLocked(false);
+        SettleLocked(RecordChangeLocked(EncodeJournalRemoval(id) + '\n'));
     }
 }
 
@@ -839,6 +1019,7 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
                               std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
                               std::vector<CJournalEntry>& revived) {
     CMutexLock lock(m_Lock);
+    m_FlusherWanted = true;
     LoadLocked();
     adopted.clear();
     retries.clear();
@@ -859,16 +1040,16 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
     // A transaction still in doubt now was sent and never settled: the process (or the interfaces) ended before
     // its approval reached the lane. Written as a pending reversal before it is queued, so that it is revived
     // (and logged) once only.
+    std::string lines;
     for (auto& [id, entry] : m_Entries) {
         if (entry.inDoubt) {
             entry.inDoubt = false;
             revived.push_back(entry);
-            AppendRemovalLocked(id);
-            AppendEntryLocked(entry);
+            lines += EntryLineLocked(entry, true);
         }
     }
     if (!revived.empty()) {
-        WriteLocked(true);
+        CommitLocked(RecordChangeLocked(lines));
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -917,21 +1098,26 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 
 void CReversalJournal::ResetForTesting() {
     CMutexLock lock(m_Lock);
-    while (m_Writing) {
-        m_WriteDone.Wait(m_Lock);
+    while (m_Flushing) {
+        m_FlushEnded.Wait(m_Lock);
     }
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;
     m_WriteFailed = false;
+    m_NeedRewrite = false;
+    m_LazyChange = 0;
+    m_FlusherWanted = true;
     m_NextId = 1;
     m_Entries.clear();
     m_DamagedLines.clear();
     m_QueuedIds.clear();
     m_HandedBack.clear();
-    m_PendingAppend.clear();
-    m_PendingSync = false;
-    m_NeedRewrite = false;
     m_FileBytes = 0;
     m_File.Close();
+}
+
+void CReversalJournal::SetFlushHookForTesting(std::function<void()> hook) {
+    CMutexLock lock(m_Lock);
+    m_FlushHook = std::move(hook);
 }

@@ -137,6 +137,8 @@ int CReverseWorker::Stop() {
     m_Tracked.clear();
     m_TrackedIds.clear();
     m_Retries.clear();
+    // The interfaces stop, and leave no thread behind: the journal's flusher ends, having flushed what waited.
+    CReversalJournal::Instance().StopFlusher();
     return 1;
 }
 

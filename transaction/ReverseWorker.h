@@ -61,8 +61,8 @@ public:
     // Queues the journal's reversals, starts the thread and waits until it runs. False, after telling the
     // operator, when the thread could not be started. A worker that already runs is left as it is (true).
     bool Start();
-    // Ends the thread (waiting for it only when it had started) and hands the reversals it still tracked
-    // back to the journal. Returns 1.
+    // Ends the thread (waiting for it only when it had started), hands the reversals it still tracked back to
+    // the journal and ends the journal's flusher (CReversalJournal::StopFlusher). Returns 1.
     int Stop();
     bool IsRunning() const { return m_pThread != nullptr && m_pThread->IsRunning(); }
     // While |probe| says there is no route (at start-up, before discovery has found a provider), reversals wait

@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "common/CardDataScan.h"
+#include "common/FileSizeLimit.h"
 #include "common/LogFolder.h"
+#include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
@@ -409,6 +411,44 @@ TEST_F(EndToEndTest, AllProvidersGoneRequestsDiscoveryAndAnswersHostError) {
     EXPECT_TRUE(g_ServiceProviderList.IsEmpty());
     // A connection that never came up leaves nothing to reverse.
     EXPECT_EQ(m_World->Host().ExchangeCount(), 0u);
+    EXPECT_EQ(m_World->LogText().find("Adding Reversal"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, SaleWhoseReversalCannotBeJournalledIsRefusedAndNeverSent) {
+    // A journal larger than the log grows in this test (lines kept for the operator), so that a limit on the size
+    // of files, just above it, is a full disk for the journal alone.
+    std::string kept;
+    for (int i = 0; i < 256; ++i) {
+        kept += kDamagedLinePrefix + std::string(1000, 'k') + "\n";
+    }
+    CEndToEndOptions options;
+    options.simulator.providers = 1;
+    StartWorld(options, [&](CHostSimulator&) { WriteFileBytes(m_World->Folder() / kReversalJournalFileName, kept); });
+    m_World->Host().AddCard(kCardA, 5000);
+    auto lane = Lane();
+    ASSERT_NE(lane, nullptr);
+    SPosReply reply;
+    {
+        CFileSizeLimit diskFull(kept.size() + 100);
+        ASSERT_TRUE(diskFull.Set());
+        ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "10.00", "7001"), &reply));
+    }
+    EXPECT_EQ(reply.returnCode, 4003);
+    EXPECT_EQ(reply.textResponse, kJournalNotWrittenText);
+    EXPECT_EQ(m_World->Host().ExchangeCount(), 0u);
+    EXPECT_EQ(m_World->Host().Balance(kCardA), 5000);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+    EXPECT_NE(m_World->LogText().find("Reversal journal could not be written: cannot append to Reversals.dat: File "
+                                      "too large"),
+              std::string::npos);
+
+    // With room again the next Sale goes to the host, and nothing of the refused one is ever reversed.
+    ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "10.00", "7002"), &reply));
+    EXPECT_EQ(reply.returnCode, 0);
+    EXPECT_EQ(m_World->Host().Balance(kCardA), 4000);
+    m_World->Jump(kPastReversalHoldMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(m_World->Host().ExchangeCount(), 1u);
     EXPECT_EQ(m_World->LogText().find("Adding Reversal"), std::string::npos);
 }
 
