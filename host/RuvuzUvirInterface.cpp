@@ -152,10 +152,11 @@ std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportR
 }
 
 CRuvuzUvirInterface::CRuvuzUvirInterface() {
-    m_Pool.SetJobDoneCallback([this] {
-        // A worker free while transactions wait for one, or the last one done (the load is over, and the loop
-        // counts the idle time before it gives memory back).
-        if (m_Waiting.load() || m_Pool.BusyCount() == 0) {
+    m_Pool.SetJobDoneCallback([this](bool refused) {
+        // A worker free while transactions wait for one (the pool marked the refusal as the loop was refused, so
+        // even a worker that ends before the loop goes to sleep wakes it), or the last one done (the load is over,
+        // and the loop counts the idle time before it gives memory back).
+        if (refused || m_Pool.BusyCount() == 0) {
             Wake();
         }
     });
@@ -349,7 +350,6 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             waiting = true;
         }
     }
-    m_Waiting = waiting;
 }
 
 bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket) {

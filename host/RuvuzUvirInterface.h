@@ -5,7 +5,6 @@
 // queue, deciding on a reversal where the outcome is left open. At most a fixed number of host workers run;
 // transactions beyond them wait in the queue, in their state and in order.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -159,9 +158,6 @@ private:
     DialBackupProbe m_DialBackupRunning;
     CHostWorkerPool m_Pool;
     std::vector<CHeldReversal> m_HeldReversals; // the processing thread's alone
-    // Set by the processing thread when transactions were left waiting for a worker, so a worker that
-    // frees up wakes it.
-    std::atomic<bool> m_Waiting{false};
 };
 
 // The processing thread's procedure: runs |ruvuzUvirInterface|'s loop; returns 0.
