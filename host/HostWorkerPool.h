@@ -10,8 +10,11 @@
 #include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 
-// How many host exchanges run at once unless the operator says otherwise.
-inline constexpr int kDefaultHostWorkers = 32;
+// How many host exchanges run at once unless the operator says otherwise: as many as the lanes the POS server
+// accepts, so that each lane's transaction has a worker of its own and a slow exchange holds up no other lane.
+// The limits on outstanding requests (per lane and in all) stay the bound against a flood; threads are only
+// started as transactions need them.
+inline constexpr int kDefaultHostWorkers = 200;
 // The most an operator may ask for.
 inline constexpr int kMaxHostWorkers = 1024;
 
