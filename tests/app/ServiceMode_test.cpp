@@ -33,6 +33,7 @@
 #include "peers/PosClient.h"
 #include "platform/Socket.h"
 #include "server/PosSession.h"
+#include "transaction/Transaction.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -333,7 +334,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
     ASSERT_TRUE(complete) << replies.error;
 
     // Every request was answered: served, or refused at once in so many words.
-    EXPECT_EQ(replies.queued + replies.refused[4028] + replies.refused[4029], kFlood);
+    EXPECT_EQ(replies.queued + replies.refused[kResultLaneBusy] + replies.refused[kResultServerBusy], kFlood);
     EXPECT_GT(replies.queued, 0);
     EXPECT_EQ(replies.approved, replies.queued);
     EXPECT_TRUE(replies.otherFinals.empty()) << replies.otherFinals.front();
