@@ -19,7 +19,8 @@ inline constexpr int kDefaultHostWorkers = 200;
 inline constexpr int kMaxHostWorkers = 1024;
 
 // Owns up to a maximum of worker threads and the jobs handed to them. A thread is started when a job finds
-// every running one busy and the maximum is not reached, and stays until Stop, so an idle server has none.
+// every running one busy and the maximum is not reached, and stays until Stop, so an idle server has none (the
+// host interface stops the pool once a load has drained).
 // Post, SetMaxWorkers and Stop are for one thread (the host interface's processing thread; Stop and
 // SetMaxWorkers for its owner while that thread does not post); the counts may be read from any thread. The
 // threads share only m_Lock's members.

@@ -255,6 +255,10 @@ int CRuvuzUvirInterface::Run() {
         } else if (hadWork) {
             const uint64_t idle = clock.TickMs() - idleSince;
             if (idle >= kReleaseMemoryIdleMs) {
+                // The workers the load started end as well (every one is idle, and only this thread posts):
+                // their stacks go back with the rest, so the threads of a burst (up to one a lane) cost nothing
+                // once it is over, and the next load starts the ones it needs.
+                m_Pool.Stop();
                 ReleaseFreeMemory();
                 hadWork = false;
             } else {

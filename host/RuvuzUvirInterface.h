@@ -26,9 +26,10 @@ inline const std::string kRuvuzUvirStartFailedText =
 
 // While reversals are held for their wait, the processing loop looks at them this often.
 constexpr uint32_t kHeldReversalStepMs = 100;
-// After a load, the queue empty this long, the processing loop gives the allocator's free memory back. Longer
-// than a lane's delivery second: a lane transacting back to back leaves the queue empty for about a second
-// between its transactions, and a release there was undone by page faults in the next transaction, every time.
+// After a load, the queue empty this long, the processing loop ends the idle host workers and gives the
+// allocator's free memory back. Longer than a lane's delivery second: a lane transacting back to back leaves the
+// queue empty for about a second between its transactions, and a release there was undone by page faults in the
+// next transaction, every time.
 constexpr uint64_t kReleaseMemoryIdleMs = 3000;
 // Stop waits at most this long, in steps of kStopTicketStepMs, for the workers' tickets.
 constexpr uint64_t kStopTicketWaitMs = 20000;

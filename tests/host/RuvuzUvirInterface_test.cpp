@@ -826,6 +826,11 @@ TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInO
     }
     EXPECT_EQ(invoices, (std::vector<std::string>{"3000", "3001", "3002", "3003", "3004"}));
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 2); // kept for the next load, never more
+    // Once the load has drained, the threads end with the memory it left: an idle server holds no worker.
+    m_Clock.Advance(kReleaseMemoryIdleMs);
+    EXPECT_TRUE(WaitUntil([&] { return m_Interface->GetWorkerThreadCount() == 0; }));
+    const int32_t next = queueSales(4000, 1).front();
+    ASSERT_TRUE(WaitForState(next, kTranStateCompleted));
     StopInterface();
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 0);
 }
