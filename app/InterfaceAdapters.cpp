@@ -3,6 +3,10 @@
 #include "app/PipeCommandHandler.h"
 #include "foundation/TextHelpers.h"
 
+// A lane's transaction never waits for a worker while another lane's exchange with a slow host runs.
+static_assert(kDefaultHostWorkers >= kPosServerMaxConnections,
+              "the default host workers must cover every lane the POS server accepts");
+
 CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers) {
     m_Interface.SetDialBackupProbe([&dialBackup] { return dialBackup.IsRunning(); });
     m_Interface.SetMaxHostWorkers(hostWorkers);

@@ -142,7 +142,8 @@ std::string UsageText() {
            kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
            "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
            kDefaultLockFolder + ")\n" + "  " + kHostWorkersVariable + "\n" +
-           "                       how many host exchanges run at once (default 32, at most 1024)\n" + "  " +
+           "                       how many host exchanges run at once (default " +
+           std::to_string(kDefaultHostWorkers) + ", at most " + std::to_string(kMaxHostWorkers) + ")\n" + "  " +
            kNqmsHostsVariable + "\n" +
            "                       the management service that hands out the merchant parameters, as\n"
            "                       host:port[,host:port] (default " +

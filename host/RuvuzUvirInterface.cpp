@@ -158,10 +158,11 @@ std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportR
 }
 
 CRuvuzUvirInterface::CRuvuzUvirInterface() {
-    m_Pool.SetJobDoneCallback([this] {
-        // A worker free while transactions wait for one, or the last one done (the load is over, and the loop
-        // counts the idle time before it gives memory back).
-        if (m_Waiting.load() || m_Pool.BusyCount() == 0) {
+    m_Pool.SetJobDoneCallback([this](bool refused) {
+        // A worker free while transactions wait for one (the pool marked the refusal as the loop was refused, so
+        // even a worker that ends before the loop goes to sleep wakes it), or the last one done (the load is over,
+        // and the loop counts the idle time before it gives memory back).
+        if (refused || m_Pool.BusyCount() == 0) {
             Wake();
         }
     });
@@ -260,6 +261,10 @@ int CRuvuzUvirInterface::Run() {
         } else if (hadWork) {
             const uint64_t idle = clock.TickMs() - idleSince;
             if (idle >= kReleaseMemoryIdleMs) {
+                // The workers the load started end as well (every one is idle, and only this thread posts):
+                // their stacks go back with the rest, so the threads of a burst (up to one a lane) cost nothing
+                // once it is over, and the next load starts the ones it needs.
+                m_Pool.Stop();
                 ReleaseFreeMemory();
                 hadWork = false;
             } else {
@@ -355,7 +360,6 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             waiting = true;
         }
     }
-    m_Waiting = waiting;
 }
 
 bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket) {

@@ -77,7 +77,7 @@ struct SPosSessionTimings {
 };
 
 // How many requests may wait for their answers at once: from one lane (its tickets) and in all (the records
-// of g_TransactionQueue, reversals included). A request beyond either is answered at once with 4028 or 4029
+// of g_TransactionQueue, reversals included). A request beyond either is answered at once with 9001 or 9002
 // (an abort request, which gets no answer, is dropped) and logged, and nothing is queued for it.
 struct SPosRequestLimits {
     size_t perLane = 100;

@@ -31,9 +31,13 @@ enum EResultCode : int32_t {
     kResultRefNoMissing = 4023,
     kResultAuthThreadFailed = 4024,
     kResultShuttingDown = 4027,
-    kResultLaneBusy = 4028,   // the lane has as many requests outstanding as it may
-    kResultServerBusy = 4029, // the server has as many requests outstanding as it may
-    kResultUndefined = 8888,  // what any code outside the table is replied as
+    kResultUndefined = 8888, // what any code outside the table is replied as
+    // This server's own codes, for refusals the system it was built after never made. They lie outside every
+    // range of that system's codes (request codes 1001-4030 and 100201-100244, socket and TLS 3003-3124, Datawire
+    // 50006-50060, session 2000-2020), so a lane that knows a meaning for a code there never reads one of these
+    // as it.
+    kResultLaneBusy = 9001,   // the lane has as many requests outstanding as it may
+    kResultServerBusy = 9002, // the server has as many requests outstanding as it may
     kResultFieldTranType = 100201,
     kResultFieldAccount = 100204,
     kResultFieldExpDate = 100205,

@@ -634,6 +634,68 @@ TEST_F(EndToEndTest, NoCardNumberTrackOrCvvIsWrittenToAnyFileButSealedInTheJourn
     ExpectNoCardDataIn(folder, secrets);
 }
 
+TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
+    // Every lane the server accepts sends one Sale to a host that takes 5 s over each answer: each request goes to
+    // the host at once, so every lane has its reply about one host delay later, and none waits for another's.
+    constexpr int kLanes = kPosServerMaxConnections;
+    constexpr uint64_t kHostDelayMs = 5000;
+    constexpr uint64_t kDeliveryMs = 1000;
+    constexpr auto kRealBudget = std::chrono::seconds(30);
+    CEndToEndOptions options;
+    options.simulator.providers = 1;
+    options.simulator.backlog = kLanes; // the lanes' host connections come at once
+    StartWorld(options, [](CHostSimulator& simulator) {
+        CProviderScript script;
+        script.clockDelayMs = kHostDelayMs;
+        simulator.ScriptProvider(0, script);
+    });
+    m_World->Host().AddCard(kCardA, 100 * kLanes);
+    std::vector<std::unique_ptr<CPosClient>> lanes;
+    for (int i = 0; i < kLanes; ++i) {
+        lanes.push_back(Lane());
+        ASSERT_NE(lanes.back(), nullptr) << "lane " << i;
+    }
+
+    // From here the clock moves only when the test says: what the lanes see is measured on it.
+    m_World->Clock()->Hold();
+    const uint64_t sent = m_World->Clock()->TickMs();
+    for (int i = 0; i < kLanes; ++i) {
+        ASSERT_TRUE(lanes[i]->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "1.00", std::to_string(5000 + i))));
+    }
+    for (int i = 0; i < kLanes; ++i) {
+        SPosReply queued;
+        ASSERT_TRUE(lanes[i]->ReadReply(&queued)) << "lane " << i;
+        ASSERT_EQ(queued.textResponse.rfind("Queued:", 0), 0u) << "lane " << i;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return m_World->Simulator().TransactionsPaused() == kLanes; }, 20000))
+        << m_World->Simulator().TransactionsPaused() << " of " << kLanes << " requests reached the host";
+
+    std::vector<bool> answered(kLanes, false);
+    int approved = 0;
+    auto readReplies = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + kRealBudget;
+        for (int i = 0; i < kLanes; ++i) {
+            if (answered[i]) {
+                continue;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            SPosReply reply;
+            if (lanes[i]->ReadReply(&reply, static_cast<int>(std::max<int64_t>(left.count(), 20)))) {
+                answered[i] = true;
+                approved += reply.cmdStatus == "Approved" ? 1 : 0;
+            }
+        }
+    };
+    m_World->Jump(kHostDelayMs);
+    readReplies();
+    m_World->Jump(kDeliveryMs);
+    readReplies();
+    EXPECT_EQ(m_World->Clock()->TickMs() - sent, kHostDelayMs + kDeliveryMs);
+    EXPECT_EQ(std::count(answered.begin(), answered.end(), true), kLanes) << "lanes answered within 6 s";
+    EXPECT_EQ(approved, kLanes);
+}
+
 TEST_F(EndToEndTest, DiscoveryHostThatIsDownIsPassedOver) {
     CEndToEndOptions options;
     StartWorld(options, [](CHostSimulator& simulator) { simulator.StopDiscoveryHost(0); });

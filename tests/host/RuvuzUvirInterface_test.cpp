@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -816,8 +818,91 @@ TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInO
     }
     EXPECT_EQ(invoices, (std::vector<std::string>{"3000", "3001", "3002", "3003", "3004"}));
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 2); // kept for the next load, never more
+    // Once the load has drained, the threads end with the memory it left: an idle server holds no worker.
+    m_Clock.Advance(kReleaseMemoryIdleMs);
+    EXPECT_TRUE(WaitUntil([&] { return m_Interface->GetWorkerThreadCount() == 0; }));
+    const int32_t next = queueSales(4000, 1).front();
+    ASSERT_TRUE(WaitForState(next, kTranStateCompleted));
     StopInterface();
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 0);
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ATransactionWaitingForAWorkerGoesOutTheMomentOneFrees) {
+    // Two workers: one held by a slow exchange all along, the other by the transaction of the run before. Each run
+    // queues a transaction, which finds the pool full, and frees the second worker a moment before or after it, so
+    // that the worker ends anywhere around the processing loop's decision that the transaction waits. The waiting
+    // transaction goes out at once, every time, with nothing else to wake the loop.
+    constexpr int kRuns = 200;
+    constexpr int kMaxGapUs = 600;
+    auto provider = Provider();
+    std::mutex lock;
+    std::condition_variable changed;
+    int arrived = 0;
+    int released = 0; // the k-th transaction to arrive (k >= 1) is answered once k are released
+    bool end = false;
+    provider->SetRequestHook([&](const CDatawireRequest& request, CDatawireAnswer*) {
+        if (request.kind != DatawireRequestKind::Transaction) {
+            return;
+        }
+        std::unique_lock<std::mutex> held(lock);
+        const int k = arrived++;
+        changed.notify_all();
+        changed.wait(held, [&] { return end || (k > 0 && released >= k); });
+    });
+    auto release = [&] {
+        std::lock_guard<std::mutex> held(lock);
+        ++released;
+        changed.notify_all();
+    };
+    auto waitArrived = [&](int count, int timeoutMs) {
+        std::unique_lock<std::mutex> held(lock);
+        return changed.wait_for(held, std::chrono::milliseconds(timeoutMs), [&] { return arrived >= count; });
+    };
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    m_Interface = std::make_unique<CRuvuzUvirInterface>();
+    m_Interface->SetMaxHostWorkers(2);
+    ASSERT_TRUE(m_Interface->Start());
+    auto queueBalance = [](int invoice) {
+        CTransaction balance = MakeTransaction(kTranNumBalance);
+        balance.m_InvoiceNo = std::to_string(invoice);
+        return Queue(balance);
+    };
+    queueBalance(1);
+    ASSERT_TRUE(waitArrived(1, 10000));
+    int32_t held = queueBalance(2);
+    ASSERT_TRUE(waitArrived(2, 10000));
+
+    std::mt19937 random(24);
+    std::uniform_int_distribution<int> gapUs(0, kMaxGapUs);
+    auto spin = [](int us) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    };
+    for (int run = 0; run < kRuns; ++run) {
+        int32_t waiting = 0;
+        if (run % 2 == 0) {
+            release();
+            spin(gapUs(random));
+            waiting = queueBalance(3 + run);
+        } else {
+            waiting = queueBalance(3 + run);
+            spin(gapUs(random));
+            release();
+        }
+        ASSERT_TRUE(WaitForState(held, kTranStateCompleted)) << "run " << run;
+        ASSERT_TRUE(waitArrived(run + 3, 2000))
+            << "run " << run << ": the waiting transaction was not dispatched (state " << QueuedRecord(waiting).m_State
+            << ")";
+        held = waiting;
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        end = true;
+        changed.notify_all();
+    }
+    ASSERT_TRUE(WaitForIdle());
+    StopInterface();
 }
 
 TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOthers) {
