@@ -8,6 +8,7 @@
 #include "app/AboutDlg.h"
 #include "app/Program.h"
 #include "app/ProgramInterfaces.h"
+#include "app/RecentFileSettings.h"
 #include "app/VYRView.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
@@ -60,7 +61,8 @@ std::unique_ptr<CWindowShell> CWindowShell::Open(int argc, char** argv, std::str
     return shell;
 }
 
-CWindowShell::CWindowShell(const std::vector<std::string>& arguments) : m_Arguments(arguments) {
+CWindowShell::CWindowShell(const std::vector<std::string>& arguments)
+    : CVYRRuvuzUvirIP_Voda50App(AppModeFlags(), ReadRecentFileSettings), m_Arguments(arguments) {
     for (std::string& argument : m_Arguments) {
         m_Argv.push_back(argument.data());
     }

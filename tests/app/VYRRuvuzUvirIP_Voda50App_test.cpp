@@ -25,6 +25,7 @@
 #include "ChildProcess.h"
 #include "ScriptedPresenter.h"
 #include "TestHostSide.h"
+#include "app/RecentFileSettings.h"
 #include "common/LogFolder.h"
 #include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
@@ -401,7 +402,8 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFiles) {
         stored.setValue("Recent File List/File1", "/srv/lane day.kst");
         stored.setValue("Recent File List/File3", "/srv/old.kst");
     }
-    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    // With the reader the program's main hands in.
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags, ReadRecentFileSettings);
     ASSERT_TRUE(app.InitInstance(std::string("kestrove ") + GetParam()));
     EXPECT_EQ((std::vector<std::string>{"/srv/lane day.kst", "", "/srv/old.kst", ""}), app.RecentFileList().Names());
     EXPECT_EQ(0, app.ExitInstance());
