@@ -1,5 +1,5 @@
 #pragma once
-// The program. Started by hand where a display can be opened, it shows its window (app/WindowShell.h), which
+// The program. Started by hand where a display can be opened, it shows its window (window/WindowShell.h), which
 // starts the interfaces once it exists and stops them when it closes. Otherwise it runs without one: the
 // application object's start-up, the interfaces started at once, then a wait for SIGTERM or SIGINT, which runs
 // the shut-down and the exit. Service mode ("/started_as_service") never opens a window and shows nothing;

@@ -25,7 +25,6 @@
 #include "ChildProcess.h"
 #include "ScriptedPresenter.h"
 #include "TestHostSide.h"
-#include "app/RecentFileSettings.h"
 #include "common/LogFolder.h"
 #include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
@@ -35,6 +34,7 @@
 #include "host/SspiProvider.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
+#include "window/RecentFileSettings.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;

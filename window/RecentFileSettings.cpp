@@ -1,4 +1,4 @@
-#include "app/RecentFileSettings.h"
+#include "window/RecentFileSettings.h"
 
 #include <QSettings>
 #include <QString>

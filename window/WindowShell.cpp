@@ -1,17 +1,17 @@
-#include "app/WindowShell.h"
+#include "window/WindowShell.h"
 
 #include <cstdlib>
 
 #include <QAction>
 #include <QCoreApplication>
 
-#include "app/AboutDlg.h"
 #include "app/Program.h"
 #include "app/ProgramInterfaces.h"
-#include "app/RecentFileSettings.h"
-#include "app/VYRView.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
+#include "window/AboutDlg.h"
+#include "window/RecentFileSettings.h"
+#include "window/VYRView.h"
 
 namespace {
 // The platform Qt falls back to when none of the real ones can open its display: a sign, not a window.

@@ -2,7 +2,7 @@
 // entry names, the four places, and settings that cannot be read. The user settings point at a temporary
 // folder; the entries are written straight into the file the program is expected to read.
 
-#include "app/RecentFileSettings.h"
+#include "window/RecentFileSettings.h"
 
 #include <filesystem>
 #include <map>

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/Program.h"
-#include "app/RecentFileSettings.h"
-#include "app/WindowShell.h"
+#include "window/RecentFileSettings.h"
+#include "window/WindowShell.h"
 
 int main(int argc, char** argv) {
     // The program decides whether a window opens; only here are both the program and the window in sight.
