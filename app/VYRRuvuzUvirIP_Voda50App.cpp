@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/ConsolePresenter.h"
@@ -45,8 +46,8 @@ std::string ParseDeviceId(const std::string& commandLine) {
     return commandLine.substr(open + 1, close - open - 1);
 }
 
-CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags)
-    : m_ModeFlags(modeFlags), m_RecentFileList(kRegistryKey, kAppTitle, kRecentFileCount) {}
+CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags, RecentFileReader readRecentFiles)
+    : m_ModeFlags(modeFlags), m_RecentFileList(kRegistryKey, kAppTitle, kRecentFileCount, std::move(readRecentFiles)) {}
 
 CVYRRuvuzUvirIP_Voda50App::~CVYRRuvuzUvirIP_Voda50App() = default;
 

@@ -40,7 +40,10 @@ inline constexpr char kDeviceIdFileName[] = "DeviceId.dat";
 // through the process's CAppModeFlags by every thread.
 class CVYRRuvuzUvirIP_Voda50App {
 public:
-    explicit CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags = AppModeFlags());
+    // |readRecentFiles| reads the user's recent-file list at the start-up (the window's reader; none: it stays
+    // empty).
+    explicit CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags = AppModeFlags(),
+                                       RecentFileReader readRecentFiles = {});
     virtual ~CVYRRuvuzUvirIP_Voda50App();
     CVYRRuvuzUvirIP_Voda50App(const CVYRRuvuzUvirIP_Voda50App&) = delete;
     CVYRRuvuzUvirIP_Voda50App& operator=(const CVYRRuvuzUvirIP_Voda50App&) = delete;

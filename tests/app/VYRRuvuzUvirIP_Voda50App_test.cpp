@@ -34,6 +34,7 @@
 #include "host/SspiProvider.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
+#include "window/RecentFileSettings.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -401,7 +402,8 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFiles) {
         stored.setValue("Recent File List/File1", "/srv/lane day.kst");
         stored.setValue("Recent File List/File3", "/srv/old.kst");
     }
-    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    // With the reader the program's main hands in.
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags, ReadRecentFileSettings);
     ASSERT_TRUE(app.InitInstance(std::string("kestrove ") + GetParam()));
     EXPECT_EQ((std::vector<std::string>{"/srv/lane day.kst", "", "/srv/old.kst", ""}), app.RecentFileList().Names());
     EXPECT_EQ(0, app.ExitInstance());

@@ -1,6 +1,6 @@
-#include "app/SetupDialogFactory.h"
+#include "window/SetupDialogFactory.h"
 
-#include "app/MerchantParametersDlg.h"
+#include "window/MerchantParametersDlg.h"
 
 std::unique_ptr<QDialog> CreateSetupDialog(CParamStore& store) {
     auto dialog = std::make_unique<CMerchantParametersDlg>(nullptr, nullptr, store);

@@ -3,7 +3,7 @@
 // where the field is, in its font, a password as its mask), the rest enabled and nothing moved; the bitmap
 // file's headers and pixels against Qt's own rendering; the reply with its GUID file name and each error.
 
-#include "app/DialogSnapshot.h"
+#include "window/DialogSnapshot.h"
 
 #include <filesystem>
 #include <memory>
@@ -26,10 +26,10 @@
 
 #include <gtest/gtest.h>
 
-#include "BitmapFileCheck.h"
 #include "QtTestSupport.h"
 #include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
+#include "tests/app/BitmapFileCheck.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/MainFrame.h"
-#include "app/VYRView.h"
 #include "foundation/AppMode.h"
+#include "window/MainFrame.h"
+#include "window/VYRView.h"
 
 // Shows the frame with a view over |interfaces| (the view's first update not yet run); |view| receives the view,
 // and each close of the window counts in |closed|, which must outlive the frame.

@@ -1,15 +1,15 @@
-#include "app/LaneSetupDlg.h"
+#include "window/LaneSetupDlg.h"
 
 #include <memory>
 #include <string>
 
 #include <QHeaderView>
 
-#include "app/LaneEditDlg.h"
 #include "app/LanesFile.h"
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/ParamSettings.h"
+#include "window/LaneEditDlg.h"
 
 namespace {
 constexpr int kLaneIdColumn = 0;

@@ -24,8 +24,8 @@
 #include <QVBoxLayout>
 
 #include "app/InterfaceParts.h"
-#include "app/SpinButton.h"
 #include "foundation/ParamStore.h"
+#include "window/SpinButton.h"
 
 inline constexpr char kMerchantParametersCaption[] = "Setup Kestrove Parameters";
 // The dialog's font, and the display font of the edits 1000, 1017, 1013, 1016 and 1022.

@@ -1,4 +1,4 @@
-#include "app/MainFrame.h"
+#include "window/MainFrame.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include "app/VYRView.h"
 #include "foundation/ParamSettings.h"
 #include "host/ViewSink.h"
+#include "window/VYRView.h"
 
 namespace {
 constexpr char kWindowIcon[] = ":/res/kestrove.png";

@@ -1,4 +1,4 @@
-#include "app/AboutDlg.h"
+#include "window/AboutDlg.h"
 
 #include <QPalette>
 #include <QPixmap>

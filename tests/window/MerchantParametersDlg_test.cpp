@@ -4,7 +4,7 @@
 // dialog of the launcher's snapshot; and, behind Setup > Merchant Parameters of the main window, the restart of
 // the interfaces after OK or after a load.
 
-#include "app/MerchantParametersDlg.h"
+#include "window/MerchantParametersDlg.h"
 
 #include <algorithm>
 #include <map>
@@ -26,25 +26,25 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "InterfaceFakes.h"
 #include "MainWindowSupport.h"
 #include "ModalSteps.h"
 #include "QtTestSupport.h"
-#include "ScriptedPresenter.h"
-#include "app/LaneSetupDlg.h"
 #include "app/LanesFile.h"
-#include "app/MainFrame.h"
 #include "app/ParameterDownload.h"
-#include "app/SpinButton.h"
-#include "app/TimedMessageBox.h"
-#include "app/VYRView.h"
-#include "app/WindowPresenter.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
 #include "platform/ProcessEvents.h"
+#include "tests/app/InterfaceFakes.h"
+#include "tests/app/ScriptedPresenter.h"
+#include "window/LaneSetupDlg.h"
+#include "window/MainFrame.h"
+#include "window/SpinButton.h"
+#include "window/TimedMessageBox.h"
+#include "window/VYRView.h"
+#include "window/WindowPresenter.h"
 
 using ::testing::Contains;
 using ::testing::ElementsAre;

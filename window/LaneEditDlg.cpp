@@ -1,4 +1,4 @@
-#include "app/LaneEditDlg.h"
+#include "window/LaneEditDlg.h"
 
 #include "app/LanesFile.h"
 #include "foundation/AppMode.h"

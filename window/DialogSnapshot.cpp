@@ -1,4 +1,4 @@
-#include "app/DialogSnapshot.h"
+#include "window/DialogSnapshot.h"
 
 #include <cstdint>
 #include <vector>
@@ -18,10 +18,10 @@
 #include <QTextEdit>
 #include <QToolButton>
 
-#include "app/BmpFile.h"
 #include "app/PipeCommandHandler.h"
 #include "kxlib/kxFileFunctions.h"
 #include "kxlib/kxString.h"
+#include "window/BmpFile.h"
 
 namespace {
 // The shared documents folder, where the launcher looks for the file.

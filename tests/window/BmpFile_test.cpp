@@ -1,7 +1,7 @@
 // The bitmap writer the launcher's snapshot goes through: the information header from a bitmap's description
 // (colour bits, colour table, image size) and the file header, byte for byte, and the refusals.
 
-#include "app/BmpFile.h"
+#include "window/BmpFile.h"
 
 #include <cstdint>
 #include <filesystem>

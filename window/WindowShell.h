@@ -11,12 +11,12 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "app/MainFrame.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
-#include "app/VYRRuvuzUvirIP_Voda50Doc.h"
-#include "app/WindowPresenter.h"
 #include "foundation/Presenter.h"
 #include "platform/ProcessSignals.h"
+#include "window/MainFrame.h"
+#include "window/VYRRuvuzUvirIP_Voda50Doc.h"
+#include "window/WindowPresenter.h"
 
 // The user-interface thread (the program's main thread) makes it, runs it and destroys it; nothing else
 // touches it.

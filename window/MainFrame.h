@@ -84,5 +84,5 @@ private:
     std::function<bool()> m_TrayAvailable;
 };
 
-// Makes the window's icons (app/res) available; called before the first window is made.
+// Makes the window's icons (window/res) available; called before the first window is made.
 void InitWindowResources();

@@ -1,4 +1,4 @@
-#include "app/TimedMessageBox.h"
+#include "window/TimedMessageBox.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The Lane Setup and Lane Edit dialogs on Qt's offscreen platform: the list of parameter 21's lanes with their
 // descriptions, every message either dialog gives, and the lanes file an edit writes.
 
-#include "app/LaneSetupDlg.h"
+#include "window/LaneSetupDlg.h"
 
 #include <string>
 #include <vector>
@@ -12,13 +12,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "InterfaceFakes.h"
 #include "ModalSteps.h"
 #include "QtTestSupport.h"
-#include "ScriptedPresenter.h"
-#include "app/LaneEditDlg.h"
 #include "app/LanesFile.h"
 #include "common/TempDirTest.h"
+#include "tests/app/InterfaceFakes.h"
+#include "tests/app/ScriptedPresenter.h"
+#include "window/LaneEditDlg.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

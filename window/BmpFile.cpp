@@ -1,4 +1,4 @@
-#include "app/BmpFile.h"
+#include "window/BmpFile.h"
 
 #include <filesystem>
 #include <system_error>

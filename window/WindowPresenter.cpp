@@ -1,4 +1,4 @@
-#include "app/WindowPresenter.h"
+#include "window/WindowPresenter.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -6,7 +6,7 @@
 #include <QThread>
 #include <QTimer>
 
-#include "app/TimedMessageBox.h"
+#include "window/TimedMessageBox.h"
 
 namespace {
 // How often a wait without a descriptor to watch looks at its events again.

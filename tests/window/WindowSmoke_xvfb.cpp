@@ -31,14 +31,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "ChildProcess.h"
-#include "ProgramWorld.h"
-#include "TestHostSide.h"
-#include "app/MainFrame.h"
-#include "app/VYRView.h"
-#include "app/WindowShell.h"
 #include "common/TempDirTest.h"
 #include "peers/PosClient.h"
+#include "tests/app/ChildProcess.h"
+#include "tests/app/ProgramWorld.h"
+#include "tests/app/TestHostSide.h"
+#include "window/MainFrame.h"
+#include "window/VYRView.h"
+#include "window/WindowShell.h"
 
 using ::testing::Contains;
 using ::testing::HasSubstr;

@@ -1,16 +1,17 @@
-#include "app/WindowShell.h"
+#include "window/WindowShell.h"
 
 #include <cstdlib>
 
 #include <QAction>
 #include <QCoreApplication>
 
-#include "app/AboutDlg.h"
 #include "app/Program.h"
 #include "app/ProgramInterfaces.h"
-#include "app/VYRView.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
+#include "window/AboutDlg.h"
+#include "window/RecentFileSettings.h"
+#include "window/VYRView.h"
 
 namespace {
 // The platform Qt falls back to when none of the real ones can open its display: a sign, not a window.
@@ -60,7 +61,8 @@ std::unique_ptr<CWindowShell> CWindowShell::Open(int argc, char** argv, std::str
     return shell;
 }
 
-CWindowShell::CWindowShell(const std::vector<std::string>& arguments) : m_Arguments(arguments) {
+CWindowShell::CWindowShell(const std::vector<std::string>& arguments)
+    : CVYRRuvuzUvirIP_Voda50App(AppModeFlags(), ReadRecentFileSettings), m_Arguments(arguments) {
     for (std::string& argument : m_Arguments) {
         m_Argv.push_back(argument.data());
     }

@@ -2,7 +2,7 @@
 // box, the count-down and the time-out (run fast through the box's time divisor), an answer by click, the box
 // that refuses to show over a window in the tray, and the service mode that shows nothing.
 
-#include "app/TimedMessageBox.h"
+#include "window/TimedMessageBox.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,12 +20,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "InterfaceFakes.h"
 #include "QtTestSupport.h"
-#include "app/WindowPresenter.h"
 #include "common/TempDirTest.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
+#include "tests/app/InterfaceFakes.h"
+#include "window/WindowPresenter.h"
 
 using ::testing::HasSubstr;
 

@@ -1,8 +1,8 @@
-// The recent-file list read from the user's settings: the file it is in, the section and entry names, the four
-// places, and settings that cannot be read. The user settings point at a temporary folder; the entries are
-// written straight into the file the program is expected to read.
+// The recent-file list read from the user's settings by the window's reader: the file it is in, the section and
+// entry names, the four places, and settings that cannot be read. The user settings point at a temporary
+// folder; the entries are written straight into the file the program is expected to read.
 
-#include "app/RecentFileList.h"
+#include "window/RecentFileSettings.h"
 
 #include <filesystem>
 #include <map>
@@ -15,6 +15,7 @@
 #include <QSettings>
 #include <QString>
 
+#include "app/RecentFileList.h"
 #include "common/TempDirTest.h"
 
 namespace {
@@ -41,7 +42,9 @@ protected:
         ASSERT_EQ(QSettings::NoError, file.status());
     }
 
-    static CRecentFileList ProgramList() { return CRecentFileList("Corvane Applications", "VYRRuvuzUvirIP_Voda50", 4); }
+    static CRecentFileList ProgramList() {
+        return CRecentFileList("Corvane Applications", "VYRRuvuzUvirIP_Voda50", 4, ReadRecentFileSettings);
+    }
 };
 
 struct StoredCase {

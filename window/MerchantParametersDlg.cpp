@@ -1,16 +1,16 @@
-#include "app/MerchantParametersDlg.h"
+#include "window/MerchantParametersDlg.h"
 
 #include <memory>
 
 #include <QApplication>
 
 #include "app/InterfaceController.h" // ParamTextToInt
-#include "app/LaneSetupDlg.h"
 #include "app/ParameterDownload.h"
-#include "app/TimedMessageBox.h"
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
 #include "foundation/ParamSettings.h"
+#include "window/LaneSetupDlg.h"
+#include "window/TimedMessageBox.h"
 
 namespace {
 constexpr int kUrlEditWidth = 260;

@@ -1,16 +1,16 @@
-#include "app/VYRView.h"
+#include "window/VYRView.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHeaderView>
 
-#include "app/DialogSnapshot.h"
-#include "app/MerchantParametersDlg.h"
-#include "app/SetupDialogFactory.h"
-#include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
 #include "foundation/Presenter.h"
+#include "window/DialogSnapshot.h"
+#include "window/MerchantParametersDlg.h"
+#include "window/SetupDialogFactory.h"
+#include "window/TimedMessageBox.h"
 
 class CVYRView::CBusyScope {
 public:

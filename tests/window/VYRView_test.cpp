@@ -4,7 +4,7 @@
 // tray icon and the minimise rule, the menus and bars; the launcher pipe's copy of the caption and the lines,
 // and its snapshot made through the window's queue.
 
-#include "app/VYRView.h"
+#include "window/VYRView.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,23 +30,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "BitmapFileCheck.h"
-#include "InterfaceFakes.h"
 #include "MainWindowSupport.h"
 #include "QtTestSupport.h"
-#include "app/AboutDlg.h"
 #include "app/LauncherViewCopy.h"
-#include "app/MainFrame.h"
-#include "app/MerchantParametersDlg.h"
-#include "app/TimedMessageBox.h"
 #include "app/TrafficLines.h"
-#include "app/WindowPresenter.h"
 #include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/AppMode.h"
 #include "foundation/ErrorReporter.h"
+#include "tests/app/BitmapFileCheck.h"
+#include "tests/app/InterfaceFakes.h"
 #include "transaction/TransactionQueue.h"
+#include "window/AboutDlg.h"
+#include "window/MainFrame.h"
+#include "window/MerchantParametersDlg.h"
+#include "window/TimedMessageBox.h"
+#include "window/WindowPresenter.h"
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;

@@ -1,4 +1,4 @@
-#include "app/SpinButton.h"
+#include "window/SpinButton.h"
 
 #include <algorithm>
 
