@@ -25,6 +25,70 @@ void LogJournal(const std::string& text) {
     CLogger::Instance().LogLine("%s", text.c_str());
 }
 
+// What the lines of a journal file gave.
+struct CReadLines {
+    std::map<uint64_t, CJournalEntry> entries;
+    std::vector<std::string> damaged; // every line set aside, behind kDamagedLinePrefix
+    bool newlyDamaged = false;        // one of them was set aside only now
+    size_t earlierForm = 0;           // entries read from lines of the earlier form
+    size_t undecryptable = 0;         // lines whose card fields |key| cannot open
+};
+
+// Reads journal text |text| line by line with |key|, each line in turn making, replacing or removing an entry;
+// logs each line it sets aside.
+CReadLines ReadLines(const std::string& text, const CSealingKey& key) {
+    CReadLines read;
+    size_t start = 0;
+    int lineNumber = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (line.rfind(kDamagedLinePrefix, 0) == 0) {
+            read.damaged.push_back(line); // found and reported before
+            continue;
+        }
+        CJournalEntry entry;
+        const EJournalLine kind = DecodeJournalLine(line, key, entry);
+        if (kind == EJournalLine::Undecryptable) {
+            ++read.undecryptable;
+            continue;
+        }
+        if (kind == EJournalLine::Removal) {
+            // The entry left (or, in files of earlier versions, was replaced by the entry line that follows).
+            read.entries.erase(entry.id);
+            continue;
+        }
+        if (kind == EJournalLine::Replacement) {
+            read.entries.insert_or_assign(entry.id, std::move(entry));
+            continue;
+        }
+        // A second line with an id already read cannot be told from the first: it is set aside, never sent.
+        if (kind == EJournalLine::Damaged || read.entries.count(entry.id) != 0) {
+            LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
+                       std::to_string(line.size()) + " bytes); it is kept in the file for the operator");
+            read.damaged.push_back(kDamagedLinePrefix + line);
+            read.newlyDamaged = true;
+            continue;
+        }
+        if (IsEarlierJournalLine(line)) {
+            ++read.earlierForm;
+        }
+        read.entries.emplace(entry.id, std::move(entry));
+    }
+    return read;
+}
+
 } // namespace
 
 CReversalJournal& CReversalJournal::Instance() {
@@ -54,6 +118,12 @@ void CReversalJournal::StopFlusher() {
     CMutexLock lock(m_Lock);
     m_Stopping = false;
     m_FlusherStarted = false;
+}
+
+void CReversalJournal::WaitForFlushLocked() {
+    while (m_Flushing) {
+        m_FlushEnded.Wait(m_Lock);
+    }
 }
 
 void CReversalJournal::EnsureLoadedLocked() {
@@ -98,120 +168,80 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
 
 void CReversalJournal::LoadLocked() {
     // What is read must be what was last written, not a file that a flush under way is about to replace.
-    while (m_Flushing) {
-        m_FlushEnded.Wait(m_Lock);
-    }
+    WaitForFlushLocked();
     m_File.Close();
     m_NeedRewrite = false;
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
-    std::map<uint64_t, CJournalEntry> loaded;
-    std::vector<std::string> damaged;
-    std::error_code ec;
-    const bool present =
-        std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    bool present = false;
     std::string text;
-    std::string error;
-    if (present && !ReadWholeFile(m_FileName, &text, &error)) {
-        // Nothing is known of what the file holds: keep what memory has and do not write over the file
-        // until it can be read again.
-        LogJournal("Reversal journal could not be read: " + error);
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
+    if (!ReadFileLocked(&present, &text)) {
+        LeaveFileAloneLocked();
         return;
     }
-    if (!text.empty() && !EnsureKeyLocked()) {
-        // Without the key no entry can be opened, and none could be written back: leave the file alone.
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
+    CReadLines read = ReadLines(text, m_Key);
+    if (read.undecryptable != 0 && !MoveAsideLocked(read.undecryptable)) {
+        LeaveFileAloneLocked();
         return;
     }
-    size_t start = 0;
-    int lineNumber = 0;
-    bool newlyDamaged = false;
-    size_t earlierForm = 0;
-    size_t undecryptable = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty()) {
-            continue;
-        }
-        if (line.rfind(kDamagedLinePrefix, 0) == 0) {
-            damaged.push_back(line); // found and reported before
-            continue;
-        }
-        CJournalEntry entry;
-        const EJournalLine read = DecodeJournalLine(line, m_Key, entry);
-        if (read == EJournalLine::Undecryptable) {
-            ++undecryptable;
-            continue;
-        }
-        if (read == EJournalLine::Removal) {
-            // The entry left (or, in files of earlier versions, was replaced by the entry line that follows).
-            loaded.erase(entry.id);
-            continue;
-        }
-        if (read == EJournalLine::Replacement) {
-            loaded.insert_or_assign(entry.id, std::move(entry));
-            continue;
-        }
-        // A second line with an id already read cannot be told from the first: it is set aside, never sent.
-        if (read == EJournalLine::Damaged || loaded.count(entry.id) != 0) {
-            LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
-                       std::to_string(line.size()) + " bytes); it is kept in the file for the operator");
-            damaged.push_back(kDamagedLinePrefix + line);
-            newlyDamaged = true;
-            continue;
-        }
-        if (IsEarlierJournalLine(line)) {
-            ++earlierForm;
-        }
-        loaded.emplace(entry.id, std::move(entry));
-    }
-    if (undecryptable != 0 && !MoveAsideLocked(undecryptable)) {
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
-        return;
-    }
-    if (earlierForm != 0) {
-        LogJournal("Reversal journal: " + std::to_string(earlierForm) +
+    if (read.earlierForm != 0) {
+        LogJournal("Reversal journal: " + std::to_string(read.earlierForm) +
                    " entr(ies) of the earlier form read; they are kept without the request and with the card "
                    "fields sealed from now on");
     }
-    // Entries that only memory holds (their write failed) must not be lost by reading the file again.
-    bool keptFromMemory = false;
-    if (m_WriteFailed) {
-        for (auto& [id, entry] : m_Entries) {
-            if (loaded.count(id) == 0) {
-                loaded.emplace(id, entry);
-                keptFromMemory = true;
-            }
-        }
-    }
+    const bool keptFromMemory = KeepUnwrittenEntriesLocked(read.entries);
     m_ReadFailed = false;
-    m_Entries = std::move(loaded);
-    m_DamagedLines = std::move(damaged);
+    m_Entries = std::move(read.entries);
+    m_DamagedLines = std::move(read.damaged);
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
     m_FileBytes = static_cast<int64_t>(text.size());
-    if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
+    if (keptFromMemory || read.newlyDamaged || read.earlierForm != 0 || read.undecryptable != 0) {
+        // What was mended, set aside or kept from memory goes to the file whole.
         m_NeedRewrite = true;
         CommitLocked(RecordChangeLocked(std::string()));
         return;
     }
     m_WriteFailed = false;
+    AppendBehindLocked(text, present);
+}
+
+bool CReversalJournal::ReadFileLocked(bool* present, std::string* text) {
+    std::error_code ec;
+    *present = std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    std::string error;
+    if (*present && !ReadWholeFile(m_FileName, text, &error)) {
+        LogJournal("Reversal journal could not be read: " + error);
+        return false;
+    }
+    // Without the key no entry can be opened, and none could be written back.
+    return text->empty() || EnsureKeyLocked();
+}
+
+void CReversalJournal::LeaveFileAloneLocked() {
+    // Nothing is known of what the file holds: keep what memory has and do not write over the file until it can be
+    // read again.
+    m_ReadFailed = true;
+    m_WriteFailed = true;
+    m_Loaded = true;
+}
+
+bool CReversalJournal::KeepUnwrittenEntriesLocked(std::map<uint64_t, CJournalEntry>& loaded) {
+    if (!m_WriteFailed) {
+        return false;
+    }
+    bool kept = false;
+    for (auto& [id, entry] : m_Entries) {
+        if (loaded.count(id) == 0) {
+            loaded.emplace(id, entry);
+            kept = true;
+        }
+    }
+    return kept;
+}
+
+void CReversalJournal::AppendBehindLocked(const std::string& text, bool present) {
+    std::string error;
     // Lines go on behind what was read; a file that does not end in a whole line is written anew first.
     if (!text.empty() && text.back() != '\n') {
         m_NeedRewrite = true;
@@ -680,9 +710,7 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 
 void CReversalJournal::ResetForTesting() {
     CMutexLock lock(m_Lock);
-    while (m_Flushing) {
-        m_FlushEnded.Wait(m_Lock);
-    }
+    WaitForFlushLocked();
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;

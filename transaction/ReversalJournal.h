@@ -121,11 +121,24 @@ public:
     void SetFlushHookForTesting(std::function<void()> hook);
 
 private:
-    // Each of these is called with m_Lock held; LoadLocked, CommitLocked, SettleLocked and FlushLocked let it go
-    // while they wait for a flush or flush themselves (and hold it again when they return), so the state may have
-    // moved on when they return.
+    // Each of these is called with m_Lock held; LoadLocked, WaitForFlushLocked, CommitLocked, SettleLocked and
+    // FlushLocked let it go while they wait for a flush or flush themselves (and hold it again when they return),
+    // so the state may have moved on when they return.
+    // Reads the file into memory: the steps below, in order.
     void LoadLocked() REQUIRES(m_Lock);
+    // Reads the whole file into |text| (|present|: there is one) and makes sure of the key when it holds anything;
+    // false (logged) when the file cannot be read or the key cannot be had.
+    bool ReadFileLocked(bool* present, std::string* text) REQUIRES(m_Lock);
+    // After a failed read: memory keeps what it has, and the file is not written over until it is read again.
+    void LeaveFileAloneLocked() REQUIRES(m_Lock);
+    // Adds to |loaded| the entries that only memory holds, their write having failed; true when there was one.
+    bool KeepUnwrittenEntriesLocked(std::map<uint64_t, CJournalEntry>& loaded) REQUIRES(m_Lock);
+    // Opens the file just read (|text|, |present|) for the lines of the changes to come, or has the next flush
+    // write it whole when it cannot take them.
+    void AppendBehindLocked(const std::string& text, bool present) REQUIRES(m_Lock);
     void EnsureLoadedLocked() REQUIRES(m_Lock);
+    // Returns once no flush is under way (it lets m_Lock go while it waits).
+    void WaitForFlushLocked() REQUIRES(m_Lock);
     // Counts one change and writes its |lines| to the file when the file can take them (and to the whole file
     // being written, if one is); otherwise the next flush writes the whole file. Returns the change's number.
     uint64_t RecordChangeLocked(const std::string& lines) REQUIRES(m_Lock);
