@@ -20,6 +20,7 @@
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
@@ -73,8 +74,11 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
         if (state == kTranStateDialSendFailed || state == kTranStateDialFailed) {
             const bool retryLeft = transaction.m_DialRetry > 0;
             transaction.m_DialRetry = 0;
-            // A failed exchange of a transaction that may have moved money is reversed and not tried again.
-            const bool reversed = state == kTranStateDialFailed && IsReversibleTranCode(transaction.m_TranCode);
+            // A failed exchange may have reached the host; a failed set-up cannot have. One that is reversed is
+            // not tried again.
+            const EHostOutcome outcome =
+                state == kTranStateDialFailed ? EHostOutcome::kAnswerMissing : EHostOutcome::kNotBooked;
+            const bool reversed = SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kReverse;
             if (reversed) {
                 AddReversal(transaction, kReversalReasonRuvuzUvirTimeout);
                 CLogger::Instance().LogLine("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[%s] for %s",
@@ -121,11 +125,6 @@ bool HostRouteKnown(const DialBackupProbe& dialBackupRunning) {
     // An internet outage empties the list and keeps it empty; the transactions then go by dial, and so must the
     // reversals they leave.
     return method == 1 && dialBackupRunning && dialBackupRunning();
-}
-
-bool IsReversibleTranCode(int tranCode) {
-    return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
-           tranCode == kTranNumCashOut;
 }
 
 std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportResult& result) {
@@ -308,7 +307,7 @@ bool CRuvuzUvirInterface::ReleaseHeldReversals() {
             it = m_HeldReversals.erase(it);
             continue;
         }
-        if (!it->m_Transaction.ReversalHoldOver(it->m_HeldSinceMs)) {
+        if (!ReversalHoldOver(it->m_Transaction, it->m_HeldSinceMs)) {
             ++it;
             continue;
         }
@@ -328,7 +327,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
         }
         const bool reversal = transaction.m_TranCode == kTranNumReversal;
         // A reversal still within its wait needs no worker yet; anything else waits in state 1 for one.
-        const bool held = reversal && !transaction.ReversalHoldOver(GetClock().TickMs());
+        const bool held = reversal && !ReversalHoldOver(transaction, GetClock().TickMs());
         // Once one waits, the later ones wait behind it, so they go to the host in queue order.
         if (!held && (waiting || !m_Pool.CanTake()) && !g_ShutdownEvent.IsSet()) {
             waiting = true;
@@ -390,20 +389,25 @@ int HostRequestWorker(CHostRequestRecord record) {
         CReversalJournal& journal = CReversalJournal::Instance();
         // On disk before any transport has it: a crash from here on leaves a reversal behind, never a Sale that
         // the host booked and nobody knows of. One that cannot be put there (the journal logged why) is not sent.
-        const bool reversible = IsReversibleTranCode(transaction.m_TranCode);
-        if (reversible) {
+        const bool inDoubt = SettlementOf(transaction.m_TranCode, EHostOutcome::kSending) == ESettlement::kLeaveInDoubt;
+        if (inDoubt) {
             transaction.m_JournalId = journal.AddInDoubt(MakeReversalRecord(transaction));
         }
-        if (reversible && transaction.m_JournalId == 0) {
+        if (inDoubt && transaction.m_JournalId == 0) {
             EndAsHostError(transaction, kJournalNotWrittenText, kJournalNotWrittenText);
         } else {
             SendRequestToHost(transaction, record.m_DialBackupRunning);
         }
         // A decline and a host error are settled here (a host error that left the outcome open has already
         // become a reversal); an approval only once the lane has it; anything else (a dial hand-over cut by the
-        // stop) stays in doubt.
-        const bool declined = transaction.m_State == kTranStateCompleted && !transaction.m_Approved;
-        if (transaction.m_JournalId != 0 && (declined || transaction.m_State == kTranStateHostError)) {
+        // stop) is still on its way.
+        EHostOutcome outcome = EHostOutcome::kSending;
+        if (transaction.m_State == kTranStateCompleted) {
+            outcome = transaction.m_Approved ? EHostOutcome::kApproved : EHostOutcome::kDeclined;
+        } else if (transaction.m_State == kTranStateHostError) {
+            outcome = EHostOutcome::kHostError;
+        }
+        if (transaction.m_JournalId != 0 && SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kSettle) {
             journal.SettleInDoubt(transaction.m_JournalId);
         }
     } else {
@@ -413,7 +417,7 @@ int HostRequestWorker(CHostRequestRecord record) {
     }
     if (!g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction) &&
         transaction.m_State == kTranStateCompleted && transaction.m_Approved &&
-        IsReversibleTranCode(transaction.m_TranCode)) {
+        SettlementOf(transaction.m_TranCode, EHostOutcome::kUndeliverable) == ESettlement::kReverse) {
         // The session gave up on it (its client gone for longer than it waits): the approval reaches nobody.
         AddReversal(transaction, kReversalReasonUndeliverableToClient);
     }
@@ -503,12 +507,12 @@ bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
         return true;
     }
     const CTransportResult& result = transport.GetLastResult();
-    if (IsReversibleTranCode(transaction.m_TranCode)) {
-        const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
-        const std::string reason = IpFailureReversalReason(facts, result);
-        if (!reason.empty()) {
-            AddReversal(transaction, reason);
-        }
+    // A failure with a reversal reason may have left the transaction booked at the host; any other cannot have.
+    const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
+    const std::string reason = IpFailureReversalReason(facts, result);
+    const EHostOutcome outcome = reason.empty() ? EHostOutcome::kNotBooked : EHostOutcome::kAnswerMissing;
+    if (SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kReverse) {
+        AddReversal(transaction, reason);
     }
     transaction.m_State = kTranStateHostError;
     // A read that simply ran out of time leaves no error text behind; the client is told what happened.

@@ -53,9 +53,6 @@ inline const std::string kDialFailedText = "Dial Backup Exchange Failed.";
 // sent, a crash would leave it booked at the host with nothing to reverse it.
 inline const std::string kJournalNotWrittenText = "Transaction Not Sent - Reversal Journal Could Not Be Written.";
 
-// Whether a transaction of |tranCode| is reversed when its outcome is left open: Issue to VoidReload,
-// NoNSFSale and CashOut; never Balance (68) nor a reversal (50).
-bool IsReversibleTranCode(int tranCode);
 inline constexpr char kReversalReasonHttpStatusFormat[] = "of HTTP %d from Datawire.";
 
 // What a failed IP send leaves known about whether the request can have reached the host.

@@ -19,6 +19,7 @@
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
@@ -57,11 +58,6 @@ bool HeldOnSingleLane(int tranCode) {
 }
 
 } // namespace
-
-bool IsReversedWhenUndeliverable(int tranCode) {
-    return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
-           tranCode == kTranNumCashOut;
-}
 
 CPosSession::CPosSession(const SPosSessionTimings& timings, const SPosRequestLimits& limits)
     : m_Timings(timings), m_Limits(limits) {}
@@ -478,16 +474,21 @@ void CPosSession::DeliverResults() {
         case kTranStateCodeSet:
             SendReply(copy.BuildErrorReply());
             break;
-        case kTranStateCompleted:
-            if (SendReply(copy.GetReply()) == -1) {
-                if (IsReversedWhenUndeliverable(copy.m_TranCode) && copy.m_Approved) {
-                    AddReversal(copy, kReversalReasonUndeliverableToClient);
-                }
-            } else if (copy.m_JournalId != 0) {
-                // The lane has its answer: nothing is left in doubt.
+        case kTranStateCompleted: {
+            const bool sent = SendReply(copy.GetReply()) != -1;
+            EHostOutcome outcome = EHostOutcome::kDeclined;
+            if (copy.m_Approved) {
+                outcome = sent ? EHostOutcome::kDelivered : EHostOutcome::kUndeliverable;
+            }
+            const ESettlement settlement = SettlementOf(copy.m_TranCode, outcome);
+            if (settlement == ESettlement::kReverse) {
+                AddReversal(copy, kReversalReasonUndeliverableToClient);
+            } else if (settlement == ESettlement::kSettle && copy.m_JournalId != 0) {
+                // The lane has its answer (or there was nothing to answer for): nothing is left in doubt.
                 CReversalJournal::Instance().SettleInDoubt(copy.m_JournalId);
             }
             break;
+        }
         default:
             continue;
         }

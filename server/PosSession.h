@@ -84,9 +84,6 @@ struct SPosRequestLimits {
     int total = 2000;
 };
 
-// Whether an approved transaction of |tranCode| must be reversed when its reply cannot be delivered.
-bool IsReversedWhenUndeliverable(int tranCode);
-
 // Serves one POS connection from greeting to disconnect; created by CPosServer for each connection.
 // Owns its tickets (sequence numbers of its transactions in g_TransactionQueue) and its snapshot of them.
 // It sleeps until its socket has data, one of its transactions finishes (the queue sets m_Finished) or the

@@ -2,7 +2,7 @@
 // The reversal journal: every transaction whose outcome at the host is in doubt, and every reversal that has been
 // decided on, stays in "Reversals.dat" in the current directory until it is settled, so that neither a crash nor a
 // restart of the interfaces loses one. The journal keeps only what a reversal message and its log lines need, and
-// keeps the card fields sealed with a key of its own.
+// keeps the card fields sealed with a key of its own; how an entry is written as a line is JournalRecord.h.
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +15,7 @@
 #include "platform/Mutex.h"
 #include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
+#include "transaction/JournalRecord.h"
 #include "transaction/Transaction.h"
 #include "transaction/TransactionQueue.h"
 
@@ -30,48 +31,6 @@ inline const std::string kUndecryptableJournalMark = ".undecryptable";
 // A change that need not wait for the disk (a settle, a removal) is flushed to it this long after it was made at
 // the latest (on the clock seam), with every change made meanwhile; the flush itself comes on top.
 inline constexpr uint64_t kJournalSettleFlushMs = 50;
-
-// One entry of the journal.
-struct CJournalEntry {
-    uint64_t id = 0;        // unique among the entries of the file
-    int64_t failedAtMs = 0; // wall time (ms since 1970) of a failure that awaits its retry; 0: to be sent
-    // True while the transaction is at the host (or its approval not yet delivered): |record| is then the reversal
-    // that the transaction gets if the process ends before its outcome is settled.
-    bool inDoubt = false;
-    CTransaction record; // the reversal record, only the members the journal keeps
-};
-
-// The record with only the members a reversal needs: its host message (TranCodes, time and date, swipe flag,
-// account and track, operator, invoice and reference numbers, amounts), its log lines (purchase, client
-// address, header) and its timing (creation time, attempts). Never the request (its CVV), its key, the reply or
-// the host's messages.
-CTransaction JournalRecordOf(const CTransaction& record);
-
-// What reading a journal line gave.
-enum class EJournalLine {
-    Entry,         // a whole entry
-    Damaged,       // not a line EncodeJournalLine made: wrong start, bad checksum, escape or number, no id
-    Undecryptable, // a whole line whose card fields this key cannot open
-    Removal,       // a whole line that takes entry |id| (the only member of the entry read) out of the journal
-    Replacement,   // a whole entry that takes the place of the entry with its id read before it, if any
-};
-
-// A journal line: "REV2", then TAB-separated name=value fields (the entry's id, failure time and doubt flag,
-// then the kept members of the record), then "sum=" and a checksum of all before it. Values are escaped (%XX for
-// '%', controls, TAB and bytes above 0x7E), so no value can break a line or a field; the account and the track are
-// sealed with |key| for this entry (hex of nonce, cipher text and tag). False when |key| cannot seal.
-bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line);
-// The same line with "replace=1" after the id: the entry in place of the one with its id. One line, so a write
-// that a power loss tears leaves the old entry or the new one, never neither. (A reader that does not know the
-// field takes it for a second line of the id and sets it aside, keeping the old entry.)
-bool EncodeJournalReplacement(const CJournalEntry& entry, const CSealingKey& key, std::string* line);
-// A line that takes entry |id| out of the journal: "DEL2", TAB, "id=" and the id, then the checksum field.
-std::string EncodeJournalRemoval(uint64_t id);
-// |body| followed by its checksum field: the last step of EncodeJournalLine.
-std::string SignJournalLine(const std::string& body);
-// Reads a line of the current form, or of the earlier "REV1" form (every member in the clear), which is read as
-// it stands and kept from then on as JournalRecordOf would. What |entry| holds is to be used only for Entry.
-EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, CJournalEntry& entry);
 
 // A reversal that a stopped worker had moved into the transaction queue and a new worker takes over.
 struct CAdoptedReversal {
@@ -162,11 +121,24 @@ public:
     void SetFlushHookForTesting(std::function<void()> hook);
 
 private:
-    // Each of these is called with m_Lock held; LoadLocked, CommitLocked, SettleLocked and FlushLocked let it go
-    // while they wait for a flush or flush themselves (and hold it again when they return), so the state may have
-    // moved on when they return.
+    // Each of these is called with m_Lock held; LoadLocked, WaitForFlushLocked, CommitLocked, SettleLocked and
+    // FlushLocked let it go while they wait for a flush or flush themselves (and hold it again when they return),
+    // so the state may have moved on when they return.
+    // Reads the file into memory: the steps below, in order.
     void LoadLocked() REQUIRES(m_Lock);
+    // Reads the whole file into |text| (|present|: there is one) and makes sure of the key when it holds anything;
+    // false (logged) when the file cannot be read or the key cannot be had.
+    bool ReadFileLocked(bool* present, std::string* text) REQUIRES(m_Lock);
+    // After a failed read: memory keeps what it has, and the file is not written over until it is read again.
+    void LeaveFileAloneLocked() REQUIRES(m_Lock);
+    // Adds to |loaded| the entries that only memory holds, their write having failed; true when there was one.
+    bool KeepUnwrittenEntriesLocked(std::map<uint64_t, CJournalEntry>& loaded) REQUIRES(m_Lock);
+    // Opens the file just read (|text|, |present|) for the lines of the changes to come, or has the next flush
+    // write it whole when it cannot take them.
+    void AppendBehindLocked(const std::string& text, bool present) REQUIRES(m_Lock);
     void EnsureLoadedLocked() REQUIRES(m_Lock);
+    // Returns once no flush is under way (it lets m_Lock go while it waits).
+    void WaitForFlushLocked() REQUIRES(m_Lock);
     // Counts one change and writes its |lines| to the file when the file can take them (and to the whole file
     // being written, if one is); otherwise the next flush writes the whole file. Returns the change's number.
     uint64_t RecordChangeLocked(const std::string& lines) REQUIRES(m_Lock);

@@ -37,10 +37,6 @@ void AddReversal(CTransaction transaction, const std::string& reason);
 // The reason a transaction left in doubt by the end of the process (or of the interfaces) is reversed with.
 inline const std::string kReversalReasonLeftInDoubt = "its outcome was left in doubt when the server stopped";
 
-// Whether a reversal's host answer settles it: approved, or "33" (NO PREVIOUS TRANSACTION: the host never booked
-// what it reverses) or "34" (ALREADY REVERSED: an earlier attempt, cut off before its answer, did it).
-bool ReversalAnswerSettles(const CTransaction& reversal);
-
 // Tells the reverse worker whether a route to the host is there to send reversals on. Must be thread-safe.
 using ReversalRouteProbe = std::function<bool()>;
 

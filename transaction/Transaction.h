@@ -95,10 +95,6 @@ inline constexpr char kCharDC1 = 0x11;
 inline constexpr char kCharDC2 = 0x12;
 inline constexpr char kCharFS = 0x1C;
 
-// How long a reversal is held back after the transaction it reverses was created: it goes out once more than
-// this many whole seconds have passed.
-inline constexpr int64_t kReversalHoldSeconds = 35;
-
 // One transaction, a plain value: every member is a number, a flag or a std::string, and copies are complete
 // and independent. No lock: each thread works on its own copy and writes the whole record back through the
 // transaction queue, so the last writer wins. Decryption and encryption go through the process's crypto
@@ -145,13 +141,10 @@ public:
     void ParseTranFields(const CStringMap& fields);
 
     // --- Host message (HostMessage.cpp; its free helpers are in HostMessage.h) ---
-    // Writes the host message into m_HostRequest. A reversal first waits until more than 35 whole seconds
-    // have passed since m_Created, in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
+    // Writes the host message into m_HostRequest. A reversal first waits until its hold is over
+    // (ReversalHoldOver, Settlement.h), in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
     // when g_ShutdownEvent ended that wait.
     bool BuildHostRequest();
-    // Whether a reversal's wait is over: more than 35 whole seconds have passed since m_Created, or (however
-    // the wall clock moved) the wait begun at the clock seam tick |holdStartMs| has lasted 36 s.
-    bool ReversalHoldOver(uint64_t holdStartMs) const;
     // Reads m_HostResponse into the host result block and builds the reply (m_Reply).
     void ParseHostResponse();
     // Looks through token numbers |first|..|last| for the first token starting with |code|; true with |out| =

@@ -182,14 +182,6 @@ protected:
 };
 } // namespace
 
-TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {
-    for (int tranCode = 0; tranCode <= 100; ++tranCode) {
-        SCOPED_TRACE(tranCode);
-        const bool expected = (tranCode >= 60 && tranCode <= 67) || tranCode == 69 || tranCode == 70;
-        EXPECT_EQ(IsReversibleTranCode(tranCode), expected);
-    }
-}
-
 TEST(RuvuzUvirReversalRulesTest, AFailedIpSendIsReversedOnlyWhenItsOutcomeIsOpen) {
     const struct {
         bool sent;     // the whole request went out

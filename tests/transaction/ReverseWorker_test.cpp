@@ -28,6 +28,7 @@
 #include "transaction/HostMessage.h"
 #include "transaction/JournalTestSupport.h"
 #include "transaction/ReversalJournal.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace fs = std::filesystem;
