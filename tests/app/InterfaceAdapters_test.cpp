@@ -61,6 +61,39 @@ protected:
     CCardHost m_Host;
 };
 
+// The reverse worker, the host interface and the dial backup on |modem|'s pty, started in the start-up's order and
+// stopped in the shut-down's. For the test's thread.
+class CWiredDialParts {
+public:
+    explicit CWiredDialParts(const CModemSimulator& modem)
+        : m_Device(Variable().c_str(), modem.DevicePath().c_str()),
+          m_Lines((Variable() + "_LINES").c_str(), modem.LinesPath().c_str()), m_ReverseWorker(m_DialBackup),
+          m_HostInterface(m_DialBackup) {}
+    ~CWiredDialParts() {
+        m_ReverseWorker.Stop();
+        m_HostInterface.Stop();
+        m_DialBackup.Stop();
+    }
+    CWiredDialParts(const CWiredDialParts&) = delete;
+    CWiredDialParts& operator=(const CWiredDialParts&) = delete;
+
+    // Fails the test when a part does not start.
+    void Start() {
+        ASSERT_TRUE(m_ReverseWorker.Start());
+        ASSERT_TRUE(m_HostInterface.Start());
+        ASSERT_TRUE(m_DialBackup.Start(kComPort)) << m_DialBackup.GetLastErrorText();
+    }
+
+private:
+    static std::string Variable() { return "KESTROVE_COM" + std::to_string(kComPort); }
+
+    CScopedEnvironmentVariable m_Device;
+    CScopedEnvironmentVariable m_Lines;
+    CDialBackupPart m_DialBackup;
+    CReverseWorkerPart m_ReverseWorker;
+    CRuvuzUvirInterfacePart m_HostInterface;
+};
+
 TEST_F(InterfaceAdaptersTest, WithIpDownAReversalGoesByDialAsItsSaleDid) {
     // IP with dial backup, and no provider: discovery has found none (the internet is down).
     hosttest::SetMerchantParams({{kParamTransportMethod, "1"},
@@ -73,27 +106,8 @@ TEST_F(InterfaceAdaptersTest, WithIpDownAReversalGoesByDialAsItsSaleDid) {
     script.host = ModemHostAnswer::CarrierLostMidway;
     CModemSimulator modem(m_Host, script);
     ASSERT_TRUE(modem.Start((m_TempDir.Path() / "com.lines").string())) << modem.LastError();
-    const std::string variable = "KESTROVE_COM" + std::to_string(kComPort);
-    CScopedEnvironmentVariable device(variable.c_str(), modem.DevicePath().c_str());
-    CScopedEnvironmentVariable lines((variable + "_LINES").c_str(), modem.LinesPath().c_str());
-
-    // Started in the start-up's order and stopped in the shut-down's.
-    CDialBackupPart dialBackup;
-    CReverseWorkerPart reverseWorker(dialBackup);
-    CRuvuzUvirInterfacePart hostInterface(dialBackup);
-    ASSERT_TRUE(reverseWorker.Start());
-    ASSERT_TRUE(hostInterface.Start());
-    ASSERT_TRUE(dialBackup.Start(kComPort)) << dialBackup.GetLastErrorText();
-    struct CStopAll {
-        CReverseWorkerPart& reverse;
-        CRuvuzUvirInterfacePart& host;
-        CDialBackupPart& dial;
-        ~CStopAll() {
-            reverse.Stop();
-            host.Stop();
-            dial.Stop();
-        }
-    } stopAll{reverseWorker, hostInterface, dialBackup};
+    CWiredDialParts parts(modem);
+    ASSERT_NO_FATAL_FAILURE(parts.Start());
 
     CTransaction sale = SampleTransaction(kTranNumSale, kAccount, "1250");
     g_TransactionQueue.Add(sale);
