@@ -47,13 +47,24 @@ void EndAsHostError(CTransaction& transaction, const std::string& text, const st
                                 transaction.m_ClientAddress.c_str());
 }
 
+// Reverses |transaction| for |reason| where the settlement rule says so for |outcome|; true when it did.
+bool ReverseWhereOpen(const CTransaction& transaction, EHostOutcome outcome, const std::string& reason) {
+    if (SettlementOf(transaction.m_TranCode, outcome) != ESettlement::kReverse) {
+        return false;
+    }
+    AddReversal(transaction, reason);
+    return true;
+}
+
 // The hand-over to the dial backup through the queue: state 8, then the backup's answer 9, 10 or 11.
 bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
     transaction.m_State = kTranStateDial;
     if (g_DialConnectedEvent.IsSet()) {
         transaction.m_DialRetry = 1;
     }
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    // Whether the last hand-over reached the queue's record: only then can the dial backup have taken it onto a
+    // call (before it, the record had failed where the host cannot have booked it).
+    bool handedOver = g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
     PostViewMessage(WM_SENDING_AUTH_DIAL);
     for (;;) {
         if (g_ShutdownEvent.Wait(kDialPollMs)) {
@@ -66,6 +77,11 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
         // Asked before the record is read: a backup that had already ended cannot have answered since.
         const bool backupRunning = dialBackupRunning && dialBackupRunning();
         if (!g_TransactionQueue.GetBySeq(transaction.m_QueueSeq, transaction)) {
+            // Its session gave up on it. A record handed over may be on a call, booked at the host with its
+            // answer lost with the record (the backup's write-back finds nothing and reverses nothing): the
+            // outcome is open. One that left before the hand-over never reached the host.
+            ReverseWhereOpen(transaction, handedOver ? EHostOutcome::kAnswerMissing : EHostOutcome::kNotBooked,
+                             kReversalReasonRuvuzUvirTimeout);
             EndAsHostError(transaction, kDialRecordLostText, kDialRecordLostText);
             PostViewMessage(WM_AUTH_RESPONSE_DIAL);
             return true;
@@ -78,9 +94,8 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
             // not tried again.
             const EHostOutcome outcome =
                 state == kTranStateDialFailed ? EHostOutcome::kAnswerMissing : EHostOutcome::kNotBooked;
-            const bool reversed = SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kReverse;
+            const bool reversed = ReverseWhereOpen(transaction, outcome, kReversalReasonRuvuzUvirTimeout);
             if (reversed) {
-                AddReversal(transaction, kReversalReasonRuvuzUvirTimeout);
                 CLogger::Instance().LogLine("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[%s] for %s",
                                             transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
             }
@@ -98,7 +113,7 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
             }
             transaction.ClearHostResultKeepRequest();
             transaction.m_State = kTranStateDial;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            handedOver = g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
             PostViewMessage(WM_SENDING_AUTH_DIAL);
             continue;
         }
@@ -511,9 +526,7 @@ bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
     const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
     const std::string reason = IpFailureReversalReason(facts, result);
     const EHostOutcome outcome = reason.empty() ? EHostOutcome::kNotBooked : EHostOutcome::kAnswerMissing;
-    if (SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kReverse) {
-        AddReversal(transaction, reason);
-    }
+    ReverseWhereOpen(transaction, outcome, reason);
     transaction.m_State = kTranStateHostError;
     // A read that simply ran out of time leaves no error text behind; the client is told what happened.
     transaction.m_HostErrorText = IsBlankText(result.m_Detail) ? kNoResponseText : result.m_Detail;

@@ -738,17 +738,56 @@ TEST_F(RuvuzUvirInterfaceTest, TheDialPathHandsOverThroughTheQueueAndTurnsTheAns
     EXPECT_EQ(CountLogLines("-- because RuvuzUvirTimeout"), 2);
 }
 
-TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEnds) {
+TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEndsReversedWhereItMayBeBooked) {
     SetMerchantParams({{kParamTransportMethod, "2"}});
+    const struct {
+        const char* name;
+        int tranCode;
+        bool handedOver; // false: the record left before the hand-over, which then finds nothing to write
+        bool reversed;
+    } cases[] = {
+        {"Sale taken onto a call", kTranNumSale, true, true},
+        {"Balance taken onto a call", kTranNumBalance, true, false},
+        {"Sale gone before the hand-over", kTranNumSale, false, false},
+    };
     CClockPump pump(m_Clock, 20);
-    CDialStandIn dial({0});
-    StartInterface([] { return true; });
-    Queue(MakeTransaction(kTranNumSale));
-    ASSERT_TRUE(WaitUntil([&] { return dial.HandOvers() == 1; }));
-    ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
-    EXPECT_TRUE(Reversals().empty());
-    StopInterface();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetShared();
+        std::filesystem::remove(kReversalJournalFileName);
+        const int reasonsLogged = CountLogLines("-- because RuvuzUvirTimeout");
+        const int lostLogged = CountLogLines("->[" + kDialRecordLostText + "]");
+        // The stand-in takes the record out of the queue as it takes it, as a session giving up on it would.
+        CDialStandIn dial({0});
+        StartInterface([] { return true; });
+        if (c.handedOver) {
+            Queue(MakeTransaction(c.tranCode));
+            ASSERT_TRUE(WaitUntil([&] { return dial.HandOvers() == 1; }));
+            ASSERT_TRUE(WaitForIdle());
+        } else {
+            CTransaction gone = MakeTransaction(c.tranCode);
+            ASSERT_TRUE(gone.BuildHostRequest());
+            gone.m_QueueSeq = 4711;
+            EXPECT_TRUE(SendRequestToHost(gone, [] { return true; }));
+            EXPECT_EQ(gone.m_State, kTranStateHostError);
+            EXPECT_EQ(gone.m_HostErrorText, kDialRecordLostText);
+            EXPECT_EQ(dial.HandOvers(), 0);
+        }
+        StopInterface();
+        EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
+        EXPECT_EQ(CountLogLines("->[" + kDialRecordLostText + "]"), lostLogged + 1);
+        const CTransactionList reversals = Reversals();
+        ASSERT_EQ(reversals.size(), c.reversed ? 1u : 0u);
+        EXPECT_EQ(CountLogLines("-- because RuvuzUvirTimeout"), reasonsLogged + (c.reversed ? 1 : 0));
+        // The entry in doubt became the reversal (one entry, not two); with nothing to reverse it is gone.
+        const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+        ASSERT_EQ(entries.size(), c.reversed ? 1u : 0u);
+        if (c.reversed) {
+            EXPECT_FALSE(entries[0].inDoubt);
+            EXPECT_EQ(entries[0].record.m_OrigTranCode, kTranNumSale);
+            EXPECT_EQ(reversals[0].m_OrigTranCode, kTranNumSale);
+        }
+    }
 }
 
 TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInOrder) {
