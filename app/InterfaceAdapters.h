@@ -45,7 +45,9 @@ class CRuvuzUvirInterfacePart final : public IHostInterfacePart {
 public:
     explicit CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers = kDefaultHostWorkers);
     bool Start() override { return m_Interface.Start(); }
-    void Stop() override { m_Interface.Stop(); }
+    // Stops the host interface, then gives back the STANs reserved but not used: its workers, which draw
+    // them, have ended, so the next start goes on from the last one sent.
+    void Stop() override;
     std::string GetLastErrorText() const override { return m_Interface.GetLastErrorText(); }
 
 private:
