@@ -106,6 +106,7 @@ public:
     CLauncherPipePart& operator=(const CLauncherPipePart&) = delete;
     bool Start(const std::string& pipeName) override;
     int GetLastErrorCode() const override { return m_Thread.GetLastErrorCode(); }
+    std::string GetLastErrorText() const override { return m_Thread.GetLastErrorText(); }
     // A snapshot the pipe thread waits for is given up first: the window's thread, which would make it, is
     // the one stopping the pipe.
     void Stop() override;
