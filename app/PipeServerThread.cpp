@@ -30,7 +30,7 @@ bool PipeServerThread::Start(const kxString& pipeName) {
     m_pStopEvent = std::make_unique<CPollableEvent>(false);
     if (!m_pStopEvent->Valid()) {
         m_LastErrorCode = errno != 0 ? errno : EMFILE;
-        m_LastErrorText = "No descriptor is left for the pipe server's stop event.";
+        m_LastErrorText = kxNamedPipeServer::kNoStopEventText;
         m_pStopEvent.reset();
         return false;
     }

@@ -84,7 +84,7 @@ bool kxNamedPipeServer::Listen() {
         return true;
     }
     if (!m_StopEvent.Valid()) {
-        return Fail(EMFILE, "No descriptor is left for the pipe server's stop event.");
+        return Fail(EMFILE, kNoStopEventText);
     }
     const std::string folder = Folder().Str();
     const kxString path = SocketPath(m_PipeName);
@@ -143,12 +143,13 @@ bool kxNamedPipeServer::Serve() {
         const int ready = acceptPausedUntil == 0 ? PollItems(items, -1) : PollItemsUntil(items, acceptPausedUntil);
         if (ready < 0) {
             const int error = errno;
-            if (IsLocalResourceError(error)) {
-                acceptPausedUntil = clock.TickMs() + kAcceptBackoffMs;
-                continue;
+            if (!IsLocalResourceError(error)) {
+                return Fail(error, FormatText("The wait for the pipe's clients failed (%s).",
+                                              OsErrorText(static_cast<uint64_t>(error)).c_str()));
             }
-            return Fail(error, FormatText("The wait for the pipe's clients failed (%s).",
-                                          OsErrorText(static_cast<uint64_t>(error)).c_str()));
+            // The wait itself found no room: a pause on the stop event alone, which needs none.
+            m_StopEvent.Event().Wait(kAcceptBackoffMs);
+            continue;
         }
         if (items[0].Readable || m_StopEvent.IsSet()) {
             return true;

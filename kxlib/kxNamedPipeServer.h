@@ -36,6 +36,8 @@ public:
     static constexpr const char* kFolderVariable = "KESTROVE_PIPE_DIR";
     // How long a server out of descriptors leaves its waiting clients in the backlog before it tries again.
     static constexpr uint32_t kAcceptBackoffMs = 100;
+    // The reason given when the stop event has no descriptor to wait on.
+    static constexpr const char* kNoStopEventText = "No descriptor is left for the pipe server's stop event.";
 
     // |stopEvent| stays the owner's and must outlive Run. |secure| makes the socket file mode 0666 (everyone
     // may connect), otherwise 0600 (the owner alone).
