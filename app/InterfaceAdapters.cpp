@@ -1,7 +1,9 @@
 #include "app/InterfaceAdapters.h"
 
 #include "app/PipeCommandHandler.h"
+#include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "transaction/SynchroStanFile.h"
 
 // A lane's transaction never waits for a worker while another lane's exchange with a slow host runs.
 static_assert(kDefaultHostWorkers >= kPosServerMaxConnections,
@@ -10,6 +12,14 @@ static_assert(kDefaultHostWorkers >= kPosServerMaxConnections,
 CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers) {
     m_Interface.SetDialBackupProbe([&dialBackup] { return dialBackup.IsRunning(); });
     m_Interface.SetMaxHostWorkers(hostWorkers);
+}
+
+void CRuvuzUvirInterfacePart::Stop() {
+    m_Interface.Stop();
+    std::string error;
+    if (!CSynchroStanFile::Instance().ReleaseReserve(error)) {
+        CLogger::Instance().LogLine("%s", error.c_str());
+    }
 }
 
 std::string CPosServerPart::GetLastErrorText() const {

@@ -80,8 +80,13 @@ void CInterfaceController::StartPipeLink() {
         name.resize(kPipeNameBufferChars - 1);
     }
     if (!m_Parts.pipeServerThread.Start(name)) {
-        CLogger::Instance().LogLine("Failed to initialize Pipe Server. Interface return code: %d.",
-                                    m_Parts.pipeServerThread.GetLastErrorCode());
+        std::string line = FormatText("Failed to initialize Pipe Server. Interface return code: %d.",
+                                      m_Parts.pipeServerThread.GetLastErrorCode());
+        const std::string reason = m_Parts.pipeServerThread.GetLastErrorText();
+        if (!reason.empty()) {
+            line += " " + reason;
+        }
+        CLogger::Instance().LogLine("%s", line.c_str());
     }
 }
 

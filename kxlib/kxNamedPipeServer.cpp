@@ -7,8 +7,11 @@
 #include <sys/socket.h>
 #include <vector>
 
+#include "platform/Clock.h"
 #include "platform/LocalSocket.h"
+#include "platform/OsError.h"
 #include "platform/Poll.h"
+#include "platform/TextFormat.h"
 
 // One connected client; its buffers are made with it, so no request allocates.
 struct kxNamedPipeServer::Instance {
@@ -46,31 +49,107 @@ kxString kxNamedPipeServer::SocketPath(const kxString& pipeName) {
     return folder + pipeName.Left(MaxLocalSocketPath() - folder.Length());
 }
 
-bool kxNamedPipeServer::Run() {
-    if (!m_StopEvent.Valid()) {
-        return false;
+bool kxNamedPipeServer::Fail(int code, const kxString& text) {
+    m_LastErrorCode = code;
+    m_LastErrorText = text;
+    return false;
+}
+
+namespace {
+// The reason a socket at |path| in |folder| could not be made, bound or set listening with |error|.
+std::string ListenFailureText(const std::string& folder, const std::string& path, int error) {
+    const std::string why = OsErrorText(static_cast<uint64_t>(error));
+    switch (error) {
+    case ENOENT:
+        return FormatText("The pipe folder %s does not exist.", folder.c_str());
+    case ENOTDIR:
+        return FormatText("The pipe folder %s is not a folder.", folder.c_str());
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return FormatText("The pipe folder %s is not writable (%s).", folder.c_str(), why.c_str());
+    default:
+        if (IsLocalResourceError(error)) {
+            return FormatText("No descriptor or memory is left for the pipe %s (%s).", path.c_str(), why.c_str());
+        }
+        return FormatText("The pipe %s cannot be set up (%s).", path.c_str(), why.c_str());
     }
+}
+} // namespace
+
+bool kxNamedPipeServer::Listen() {
+    m_LastErrorCode = 0;
+    m_LastErrorText = kxString();
+    if (m_Listener.Fd() >= 0) {
+        return true;
+    }
+    if (!m_StopEvent.Valid()) {
+        return Fail(EMFILE, kNoStopEventText);
+    }
+    const std::string folder = Folder().Str();
     const kxString path = SocketPath(m_PipeName);
     if (path.Length() == 0) {
+        return Fail(ENAMETOOLONG,
+                    m_PipeName.Length() == 0
+                        ? kxString("The pipe has no name.")
+                        : kxString(FormatText("The pipe folder %s is too long for a socket name.", folder.c_str())));
+    }
+    errno = 0;
+    switch (m_Listener.Listen(path.Str(), m_Secure ? 0666 : 0600, SOMAXCONN)) {
+    case ELocalListenResult::Listening:
+        return true;
+    case ELocalListenResult::NameInUse:
+        return Fail(EADDRINUSE, FormatText("The pipe %s is held by a live process.", path.c_str()));
+    case ELocalListenResult::OtherOwner:
+        return Fail(EADDRINUSE, FormatText("The pipe %s is held by a socket of another user (uid %u), which is "
+                                           "left as it is.",
+                                           path.c_str(), static_cast<unsigned>(m_Listener.HolderUid())));
+    case ELocalListenResult::NotASocket:
+        return Fail(EADDRINUSE, FormatText("The pipe name %s is taken by a file that is not a socket.", path.c_str()));
+    case ELocalListenResult::Failed:
+        break;
+    }
+    const int error = errno != 0 ? errno : EIO;
+    return Fail(error, ListenFailureText(folder, path.Str(), error));
+}
+
+bool kxNamedPipeServer::Run() {
+    if (!Listen()) {
         return false;
     }
-    CLocalListener listener;
-    if (listener.Listen(path.Str(), m_Secure ? 0666 : 0600, SOMAXCONN) != ELocalListenResult::Listening) {
-        return false;
-    }
-    // Closing these at the end of Run disconnects every client that is still connected.
+    const bool served = Serve();
+    m_Listener.Close(); // removes the socket file
+    return served;
+}
+
+bool kxNamedPipeServer::Serve() {
+    // Closing these at the end disconnects every client that is still connected.
     std::vector<std::unique_ptr<Instance>> clients;
     std::vector<CPollItem> items;
+    IClock& clock = GetClock();
+    // While out of descriptors the listener is left out of the wait until this tick (0: it is in).
+    uint64_t acceptPausedUntil = 0;
     for (;;) {
+        if (acceptPausedUntil != 0 && clock.TickMs() >= acceptPausedUntil) {
+            acceptPausedUntil = 0;
+        }
         items.clear();
         items.push_back({m_StopEvent.Fd(), true});
-        items.push_back({listener.Fd(), true});
+        items.push_back({m_Listener.Fd(), acceptPausedUntil == 0});
         for (const auto& client : clients) {
             const bool writing = client->ReplyLength > 0;
             items.push_back({client->Pipe.Get(), !writing, writing});
         }
-        if (PollItems(items, -1) < 0) {
-            return false;
+        const int ready = acceptPausedUntil == 0 ? PollItems(items, -1) : PollItemsUntil(items, acceptPausedUntil);
+        if (ready < 0) {
+            const int error = errno;
+            if (!IsLocalResourceError(error)) {
+                return Fail(error, FormatText("The wait for the pipe's clients failed (%s).",
+                                              OsErrorText(static_cast<uint64_t>(error)).c_str()));
+            }
+            // The wait itself found no room: a pause on the stop event alone, which needs none.
+            m_StopEvent.Event().Wait(kAcceptBackoffMs);
+            continue;
         }
         if (items[0].Readable || m_StopEvent.IsSet()) {
             return true;
@@ -94,7 +173,16 @@ bool kxNamedPipeServer::Run() {
         }
         clients.resize(kept);
         if (items[1].Readable) {
-            for (CSocketFd pipe = listener.Accept(); pipe.Valid(); pipe = listener.Accept()) {
+            for (;;) {
+                CSocketFd pipe = m_Listener.Accept();
+                if (!pipe.Valid()) {
+                    // The client stays in the backlog, and the listener readable: waiting for it again at once
+                    // would spin until a descriptor comes back.
+                    if (IsLocalResourceError(errno)) {
+                        acceptPausedUntil = clock.TickMs() + kAcceptBackoffMs;
+                    }
+                    break;
+                }
                 auto client = std::make_unique<Instance>();
                 client->Pipe = std::move(pipe);
                 client->UserData = m_UserData;

@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -20,6 +21,14 @@ std::chrono::system_clock::time_point CSystemClock::WallNow() {
 
 void CSystemClock::SleepMs(uint64_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void CSystemClock::SleepUntilMs(uint64_t tickMs) {
+    // In pieces of a day at most, so that no tick, however far, overflows the sleep's own arithmetic.
+    constexpr uint64_t kLongestSleepMs = 24ull * 3600 * 1000;
+    for (uint64_t now = TickMs(); now < tickMs; now = TickMs()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(tickMs - now, kLongestSleepMs)));
+    }
 }
 
 std::chrono::milliseconds CSystemClock::RealSlice(uint64_t remainingMs) {

@@ -1,6 +1,11 @@
 #pragma once
 // The clock seam: every wait of the system that is longer than a fraction of a second reads its time
 // here, so tests can replace the clock and run 30 s, 35 s or an hour of waiting in milliseconds.
+//
+// A wait for a moment that the caller worked out from an earlier reading of the clock (a deadline, the end of
+// an idle period) waits until that tick, not for the time that was left: a wait of so many milliseconds counts
+// from its own start, so a clock that moved on between the reading and the wait (a test's manual clock jumps)
+// would push the end out by the whole jump, and a waiter could sleep through the moment it waits for.
 
 #include <chrono>
 #include <cstdint>
@@ -15,6 +20,8 @@ public:
     virtual std::chrono::system_clock::time_point WallNow() = 0;
     // Sleeps the calling thread for |ms| milliseconds of this clock's time.
     virtual void SleepMs(uint64_t ms) = 0;
+    // Sleeps the calling thread until TickMs() has reached |tickMs|; returns at once when it has.
+    virtual void SleepUntilMs(uint64_t tickMs) = 0;
     // How long a real wait may block before the caller must look at TickMs() again; the real clock lets
     // a wait block for all of |remainingMs|, a manual clock only for a short slice.
     virtual std::chrono::milliseconds RealSlice(uint64_t remainingMs) = 0;
@@ -30,6 +37,7 @@ public:
     uint64_t TickMs() override;
     std::chrono::system_clock::time_point WallNow() override;
     void SleepMs(uint64_t ms) override;
+    void SleepUntilMs(uint64_t tickMs) override;
     std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
 };
 

@@ -80,23 +80,34 @@ bool CEvent::TryConsumeLocked() {
     return true;
 }
 
+namespace {
+// The tick a wait of |ms| ends at; kNoDeadline for kInfinite.
+constexpr uint64_t kNoDeadline = UINT64_MAX;
+uint64_t DeadlineAfter(uint32_t ms) {
+    return ms == kInfinite ? kNoDeadline : GetClock().TickMs() + ms;
+}
+} // namespace
+
 bool CEvent::Wait(uint32_t ms) {
+    return WaitUntilTick(DeadlineAfter(ms));
+}
+
+bool CEvent::WaitUntilTick(uint64_t tickMs) {
     IClock& clock = GetClock();
-    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
     CMutexLock lock(m_Lock);
     for (;;) {
         if (TryConsumeLocked()) {
             return true;
         }
-        if (ms == kInfinite) {
+        if (tickMs == kNoDeadline) {
             m_Cond.Wait(m_Lock);
             continue;
         }
         const uint64_t now = clock.TickMs();
-        if (now >= deadline) {
+        if (now >= tickMs) {
             return false;
         }
-        m_Cond.WaitFor(m_Lock, clock.RealSlice(deadline - now));
+        m_Cond.WaitFor(m_Lock, clock.RealSlice(tickMs - now));
     }
 }
 
@@ -111,8 +122,11 @@ void CEvent::RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
 }
 
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
+    return WaitForAnyEventUntil(events, DeadlineAfter(ms));
+}
+
+int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs) {
     IClock& clock = GetClock();
-    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
     auto waiter = std::make_shared<CEventWaiter>();
     for (CEvent* event : events) {
         event->AddWaiter(waiter);
@@ -128,19 +142,19 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
             break;
         }
         CMutexLock lock(waiter->lock);
-        if (ms == kInfinite) {
+        if (tickMs == kNoDeadline) {
             while (!waiter->woken) {
                 waiter->cond.Wait(waiter->lock);
             }
             continue;
         }
         const uint64_t now = clock.TickMs();
-        if (now >= deadline) {
+        if (now >= tickMs) {
             break;
         }
         // A wake that comes early, or a spurious one, goes round the loop, which looks at the events again.
         if (!waiter->woken) {
-            waiter->cond.WaitFor(waiter->lock, clock.RealSlice(deadline - now));
+            waiter->cond.WaitFor(waiter->lock, clock.RealSlice(tickMs - now));
         }
     }
     for (CEvent* event : events) {

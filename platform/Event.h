@@ -29,9 +29,11 @@ public:
     bool IsSet() const;
     // Waits at most |ms| (kInfinite: without limit); true when signalled. Consumes an automatic-reset signal.
     bool Wait(uint32_t ms);
+    // The same until the clock seam's TickMs() reaches |tickMs| (platform/Clock.h says when to use which).
+    bool WaitUntilTick(uint64_t tickMs);
 
 private:
-    friend int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+    friend int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs);
     friend class CEventWatch;
     // The index of the first signalled event of |events|, consuming an automatic-reset signal; kWaitTimeout
     // when none is.
@@ -50,6 +52,8 @@ private:
 // Waits until one of |events| is signalled: returns its index (the lowest when several are), or
 // kWaitTimeout after |ms|. Consumes the signal of an automatic-reset event it returns.
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+// The same until the clock seam's TickMs() reaches |tickMs|.
+int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs);
 
 // Watches events for a thread that waits on descriptors (the window's event loop, a socket's poll, the pipe
 // server): Fd() is readable while one of them is set (also when it was set before the watch began), and

@@ -78,7 +78,14 @@ ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, 
         if (::lstat(path.c_str(), &existing) != 0) {
             continue; // gone meanwhile: bind again
         }
-        if (!S_ISSOCK(existing.st_mode) || ServerAnswers(address)) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            return ELocalListenResult::NotASocket;
+        }
+        if (existing.st_uid != ::geteuid()) {
+            m_HolderUid = existing.st_uid;
+            return ELocalListenResult::OtherOwner;
+        }
+        if (ServerAnswers(address)) {
             return ELocalListenResult::NameInUse;
         }
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {

@@ -13,9 +13,11 @@ size_t MaxLocalSocketPath();
 
 // What Listen found.
 enum class ELocalListenResult {
-    Listening, // the listener serves the path now
-    NameInUse, // a live server answers on the path, or something other than a socket stands there
-    Failed,    // the socket could not be made, bound or set listening; errno tells why
+    Listening,  // the listener serves the path now
+    NameInUse,  // a live server of this user answers on the path
+    OtherOwner, // a socket of another user stands on the path, live or not (HolderUid says whose)
+    NotASocket, // something other than a socket stands on the path
+    Failed,     // the socket could not be made, bound or set listening; errno tells why
 };
 
 // Owns one listening socket and the socket file it made; Close (and the destructor) removes the file when it
@@ -28,8 +30,11 @@ public:
     CLocalListener& operator=(const CLocalListener&) = delete;
 
     // Binds a non-blocking, close-on-exec socket to |path| with the file mode |mode| and listens. A socket file
-    // that nobody answers on (its server died) is replaced; one a live server answers on is left alone.
+    // of this user that nobody answers on (its server died) is replaced; one a live server answers on, and one
+    // of another user, are left alone: in a shared folder (/tmp) another user's name is never taken over.
     ELocalListenResult Listen(const std::string& path, mode_t mode, int backlog);
+    // The owner of the socket that the last Listen found in the way (OtherOwner).
+    uid_t HolderUid() const { return m_HolderUid; }
     int Fd() const { return m_Fd.Get(); }
     // One waiting client, non-blocking and close-on-exec; invalid with errno EAGAIN when none waits.
     CSocketFd Accept();
@@ -40,6 +45,7 @@ private:
     std::string m_Path;
     dev_t m_Device = 0;
     ino_t m_Inode = 0;
+    uid_t m_HolderUid = 0;
 };
 
 // Connects a blocking, close-on-exec SOCK_SEQPACKET socket to |path|; invalid with errno set on failure.

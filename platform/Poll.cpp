@@ -40,15 +40,14 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
     return rc;
 }
 
-int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms) {
+int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs) {
     IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
     for (;;) {
         const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
+        const uint64_t left = now >= deadlineTickMs ? 0 : deadlineTickMs - now;
         const auto slice = clock.PollSlice(left).count();
         const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice));
-        if (rc != 0 || clock.TickMs() >= deadline) {
+        if (rc != 0 || clock.TickMs() >= deadlineTickMs) {
             return rc;
         }
     }

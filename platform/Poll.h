@@ -26,6 +26,6 @@ int PollWithDeadline(pollfd* fds, size_t count, int ms);
 // result flags. Returns the number of ready items, 0 on time-out, -1 with errno set. EINTR is retried.
 int PollItems(std::vector<CPollItem>& items, int ms);
 
-// The same for at most |ms| of the clock seam: one poll with the system clock, steps of a test clock's slice
-// otherwise.
-int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms);
+// The same until the clock seam's TickMs() reaches |deadlineTickMs| (0 at once when it has): one poll with the
+// system clock, steps of a test clock's slice otherwise.
+int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs);

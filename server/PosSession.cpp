@@ -34,11 +34,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// One step of a wait on the clock seam; true when the event was set.
-bool WaitStep(CEvent& event, uint64_t ms) {
-    return event.Wait(static_cast<uint32_t>(std::min<uint64_t>(ms, kInfinite - 1)));
-}
-
 std::string GetParam(unsigned index) {
     return CParamStore::Instance().GetValue(static_cast<EParamIndex>(index));
 }
@@ -79,7 +74,7 @@ bool CPosSession::ClientConnected() {
     return !m_ClientGone;
 }
 
-int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
+int CPosSession::ReceiveUntil(char* buffer, int size, uint64_t deadlineTickMs) {
     if (m_ClientGone) {
         return -1;
     }
@@ -98,9 +93,9 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     // Without a descriptor for either event the session looks again after a receive's wait, as it would on
     // a quiet connection.
     if (offlineFd < 0 || !m_Finished.Valid()) {
-        ms = std::min(ms, m_Timings.receiveWaitMs);
+        deadlineTickMs = std::min(deadlineTickMs, GetClock().TickMs() + m_Timings.receiveWaitMs);
     }
-    const int rc = PollItemsOnClock(items, ms);
+    const int rc = PollItemsUntil(items, deadlineTickMs);
     if (finishedItem < items.size() && items[finishedItem].Readable) {
         // Taken before the caller reads the queue: a result written meanwhile sets it again.
         m_Finished.Reset();
@@ -129,17 +124,15 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     return -1;
 }
 
-uint64_t CPosSession::NextWakeMs(uint64_t quietSince) const {
-    const uint64_t now = GetClock().TickMs();
+uint64_t CPosSession::NextWakeTick(uint64_t quietSince) const {
     // The idle deadline has passed once its whole second is over.
-    const uint64_t idleAt = (m_IdleDeadline + 1) * 1000;
-    uint64_t wakeAt = idleAt;
+    uint64_t wakeAt = (m_IdleDeadline + 1) * 1000;
     // Replies wait for a second of quiet; once it is over, a result that finishes wakes the session itself.
     const uint64_t quietAt = quietSince + m_Timings.receiveWaitMs;
-    if (!m_Tickets.empty() && quietAt > now) {
+    if (!m_Tickets.empty() && quietAt > GetClock().TickMs()) {
         wakeAt = std::min(wakeAt, quietAt);
     }
-    return wakeAt > now ? wakeAt - now : 0;
+    return wakeAt;
 }
 
 bool CPosSession::DrawChallenge(uint8_t* block, uint32_t length) {
@@ -196,11 +189,10 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
     std::string text;
     std::array<char, kPosReceiveChunk + 1> chunk{};
     while (ClientConnected()) {
-        const uint64_t elapsed = clock.TickMs() - start;
-        if (elapsed >= m_Timings.loginWaitMs) {
+        if (clock.TickMs() - start >= m_Timings.loginWaitMs) {
             return kPosLoginTimedOut;
         }
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.loginWaitMs - elapsed);
+        const int got = ReceiveUntil(chunk.data(), kPosReceiveChunk, start + m_Timings.loginWaitMs);
         if (got < 0) {
             break;
         }
@@ -334,7 +326,7 @@ void CPosSession::RequestLoop() {
     std::array<char, kPosReceiveChunk + 1> chunk{};
     uint64_t quietSince = clock.TickMs();
     for (;;) {
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, NextWakeMs(quietSince));
+        const int got = ReceiveUntil(chunk.data(), kPosReceiveChunk, NextWakeTick(quietSince));
         if (got <= 0) {
             // Replies go out only once the client has been quiet for a second, so they never interleave with a
             // request; a result that finishes after that second goes out as soon as it is written.
@@ -439,8 +431,11 @@ void CPosSession::HoldForSingleLane(int tranCode) {
     }
     // A single lane gets one money-moving transaction per hold period; the shutdown event (and going offline)
     // releases a held request at once.
+    IClock& clock = GetClock();
     bool logged = false;
     for (;;) {
+        // Read before the queue's own reading, so the step ends no later than the hold does.
+        const uint64_t now = clock.TickMs();
         const uint64_t since = g_TransactionQueue.MsSinceLastAdd();
         if (since >= m_Timings.holdMs || GoingOffline()) {
             return;
@@ -449,7 +444,7 @@ void CPosSession::HoldForSingleLane(int tranCode) {
             CLogger::Instance().LogLine("Holding Transaction - SL Violation -");
             logged = true;
         }
-        if (WaitStep(g_ShutdownEvent, std::min(m_Timings.holdStepMs, m_Timings.holdMs - since))) {
+        if (g_ShutdownEvent.WaitUntilTick(now + std::min(m_Timings.holdStepMs, m_Timings.holdMs - since))) {
             return;
         }
     }
@@ -523,8 +518,8 @@ bool CPosSession::WaitOutstanding() {
     }
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
-    while (clock.TickMs() - start < m_Timings.outstandingMs) {
-        clock.SleepMs(m_Timings.outstandingStepMs);
+    for (uint64_t now = start; now - start < m_Timings.outstandingMs; now = clock.TickMs()) {
+        clock.SleepUntilMs(now + m_Timings.outstandingStepMs);
         DeliverResults();
         PurgeDelivered();
         if (m_Tickets.empty() || GoingOffline()) {

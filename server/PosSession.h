@@ -168,12 +168,14 @@ private:
     // On a one-lane configuration, holds a money-moving request until the hold period has passed since the
     // last queued transaction.
     void HoldForSingleLane(int tranCode);
-    // Waits at most |ms| for input and reads it: bytes read, 0 when nothing came (also when one of the
-    // session's transactions finished or the server is going offline), -1 when the client has gone.
-    int ReceiveWithin(char* buffer, int size, uint64_t ms);
-    // How long the request loop may sleep: until the second of quiet after |quietSince| is over while tickets
-    // wait (then their results wake it), at most until the idle deadline.
-    uint64_t NextWakeMs(uint64_t quietSince) const;
+    // Waits for input until the clock's tick |deadlineTickMs| at most and reads it: bytes read, 0 when
+    // nothing came (also when one of the session's transactions finished or the server is going offline), -1
+    // when the client has gone. A deadline, not a span: the clock may move between the caller's reading and
+    // the wait, and the wait must still end when the caller's moment has come.
+    int ReceiveUntil(char* buffer, int size, uint64_t deadlineTickMs);
+    // The tick until which the request loop may sleep: until the second of quiet after |quietSince| is over
+    // while tickets wait (then their results wake it), at most until the idle deadline.
+    uint64_t NextWakeTick(uint64_t quietSince) const;
     // Logs a reply that was sent (|result| -1: that failed), its card data masked.
     void LogSent(const std::string& framed, int result) const;
     // Whether the client is still there, remembering the first sign that it is not.

@@ -185,11 +185,10 @@ bool CTcpServer::RefuseNewConnection() {
         IClock& clock = GetClock();
         const uint64_t deadline = clock.TickMs() + m_RefusalPauseMs.load();
         while (m_ActiveCount.load() >= m_MaxConnections.load() && !m_StopRequested) {
-            const uint64_t now = clock.TickMs();
-            if (now >= deadline) {
+            if (clock.TickMs() >= deadline) {
                 break;
             }
-            WaitForAnyEvent({&m_SessionEnded, &m_StopWake}, static_cast<uint32_t>(deadline - now));
+            WaitForAnyEventUntil({&m_SessionEnded, &m_StopWake}, deadline);
         }
     }
     return m_ActiveCount.load() >= m_MaxConnections.load();

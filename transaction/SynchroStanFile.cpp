@@ -18,6 +18,11 @@ bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
+// The message for a write of the file that failed with |error| (WriteFileAtomically's text) and |writeError|.
+std::string WriteFailureText(const std::string& error, int writeError) {
+    return StartsWith(error, "cannot create") ? kStanOpenWriteFailedText : FileExceptionText(writeError);
+}
+
 bool IsCSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
@@ -118,12 +123,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     // The block never runs past the largest STAN: the number after it is 1, read from the file as always.
     const int32_t reservedUpTo = std::min<int64_t>(static_cast<int64_t>(next) + m_ReserveBlock - 1, kMaxStan);
     if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error)) {
-        const int writeError = errno;
-        if (StartsWith(error, "cannot create")) {
-            errorText += kStanOpenWriteFailedText;
-        } else {
-            errorText += FileExceptionText(writeError);
-        }
+        errorText += WriteFailureText(error, errno);
         return m_CurrentStan;
     }
     m_CurrentStan = next;
@@ -132,4 +132,24 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         m_ReservedUpTo = next; // the block is not known to be held: the next call reads the file again
     }
     return next;
+}
+
+bool CSynchroStanFile::ReleaseReserve(std::string& errorText) {
+    CMutexLock lock(m_Lock);
+    errorText.clear();
+    if (m_CurrentStan >= m_ReservedUpTo) {
+        return true; // nothing reserved beyond the last number used
+    }
+    CFileId fileId;
+    std::string text;
+    std::string error;
+    const bool ours = GetFileId(m_FileName, &fileId) && fileId == m_ReservedIn &&
+                      ReadWholeFile(m_FileName, &text, &error) && text == StanFileText(m_ReservedUpTo);
+    if (ours && !WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
+        errorText += WriteFailureText(error, errno);
+        return false;
+    }
+    // Whatever the file holds now, the block is given up: the next number is drawn from the file.
+    m_ReservedUpTo = m_CurrentStan;
+    return true;
 }
