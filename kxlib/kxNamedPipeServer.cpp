@@ -1,6 +1,5 @@
 #include "kxlib/kxNamedPipeServer.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -107,8 +106,9 @@ bool kxNamedPipeServer::Run() {
 
 bool kxNamedPipeServer::OnReadable(Instance& instance) {
     bool truncated = false;
-    const long n = ReceiveMessage(instance.Pipe.Get(), instance.Request, kMessageSize, &truncated, true);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    COsError error;
+    const long n = ReceiveMessage(instance.Pipe.Get(), instance.Request, kMessageSize, &truncated, true, &error);
+    if (n < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         return true;
     }
     // A failed read, a closed client, an empty message and one longer than a request may be all end it.
@@ -126,8 +126,9 @@ bool kxNamedPipeServer::OnReadable(Instance& instance) {
 }
 
 bool kxNamedPipeServer::SendReply(Instance& instance) {
-    const long n = SendMessage(instance.Pipe.Get(), instance.Reply, instance.ReplyLength, true);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    COsError error;
+    const long n = SendMessage(instance.Pipe.Get(), instance.Reply, instance.ReplyLength, true, &error);
+    if (n < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         return true; // the socket is full: the reply goes when it can take it
     }
     if (n != static_cast<long>(instance.ReplyLength)) {

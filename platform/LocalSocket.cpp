@@ -135,7 +135,7 @@ CSocketFd ConnectLocalSeqPacket(const std::string& path) {
     return fd;
 }
 
-long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait) {
+long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait, COsError* error) {
     iovec part{data, size};
     msghdr message{};
     message.msg_iov = &part;
@@ -146,15 +146,21 @@ long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontW
             if (truncated != nullptr) {
                 *truncated = n >= 0 && (message.msg_flags & MSG_TRUNC) != 0;
             }
+            if (n < 0) {
+                StoreErrno(error);
+            }
             return static_cast<long>(n);
         }
     }
 }
 
-long SendMessage(int fd, const void* data, size_t size, bool dontWait) {
+long SendMessage(int fd, const void* data, size_t size, bool dontWait, COsError* error) {
     for (;;) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0));
         if (n >= 0 || errno != EINTR) {
+            if (n < 0) {
+                StoreErrno(error);
+            }
             return static_cast<long>(n);
         }
     }

@@ -46,9 +46,9 @@ private:
 CSocketFd ConnectLocalSeqPacket(const std::string& path);
 
 // Receives one message of at most |size| bytes (EINTR retried): bytes, 0 when the peer closed (or sent an
-// empty message), -1 with errno set. |truncated| tells whether the message was longer than |size|; the rest of
-// it is lost.
-long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait);
-// Sends one message whole (EINTR retried): |size|, or -1 with errno set (EAGAIN when |dontWait| and the
-// socket cannot take it now).
-long SendMessage(int fd, const void* data, size_t size, bool dontWait);
+// empty message), -1 with errno set and the cause in |error| (when given; WouldBlock when |dontWait| and none is
+// there). |truncated| tells whether the message was longer than |size|; the rest of it is lost.
+long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait, COsError* error = nullptr);
+// Sends one message whole (EINTR retried): |size|, or -1 with errno set and the cause in |error| (when given;
+// WouldBlock when |dontWait| and the socket cannot take it now).
+long SendMessage(int fd, const void* data, size_t size, bool dontWait, COsError* error = nullptr);
