@@ -1,7 +1,5 @@
 #include "app/PipeServerThread.h"
 
-#include <cerrno>
-
 PipeServerThread::~PipeServerThread() {
     if (m_pStopEvent != nullptr && !m_pStopEvent->IsSet()) {
         Stop();
@@ -21,17 +19,15 @@ bool PipeServerThread::Start(const kxString& pipeName) {
         m_pThread.reset();
     }
     m_PipeName = pipeName;
-    errno = 0;
     m_pStopEvent = std::make_unique<CPollableEvent>(false);
     if (!m_pStopEvent->Valid()) {
-        m_LastErrorCode = errno != 0 ? errno : EMFILE;
+        m_LastErrorCode = m_pStopEvent->Error().Number();
         m_pStopEvent.reset();
         return false;
     }
     m_pThread = std::make_unique<CWorkerThread>("PipeServer", [this] { return ThreadProc(); });
-    errno = 0;
     if (!m_pThread->Start()) {
-        m_LastErrorCode = errno != 0 ? errno : EAGAIN;
+        m_LastErrorCode = m_pThread->StartError().Number();
         m_pThread.reset();
         m_pStopEvent.reset();
         return false;
