@@ -40,8 +40,8 @@ std::string CPosServerPart::GetLastErrorText() const {
     default:
         return "the accept thread could not be started";
     }
-    const int error = m_Server.GetListenError();
-    return std::string(step) + ": " + GetErrorTextInline(static_cast<uint64_t>(error));
+    const COsError error = m_Server.GetListenError();
+    return std::string(step) + ": " + GetErrorTextInline(static_cast<uint64_t>(error.Number()));
 }
 
 CLauncherPipePart::CLauncherPipePart(CLauncherViewCopy& view) : m_View(view) {

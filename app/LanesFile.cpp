@@ -1,6 +1,5 @@
 #include "app/LanesFile.h"
 
-#include <cerrno>
 #include <system_error>
 
 #include "foundation/Logger.h"
@@ -40,8 +39,8 @@ bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& f
     lanes.clear();
     try {
         std::string text;
-        if (!ReadWholeFile(file, &text)) {
-            const int error = errno;
+        COsError error;
+        if (!ReadWholeFile(file, &text, nullptr, &error)) {
             std::error_code ec;
             if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
                 return true; // no file yet: no descriptions
@@ -66,8 +65,9 @@ bool CLanesFile::WriteLanesFile(const CStringMap& lanes, const std::filesystem::
         for (const auto& [id, description] : lanes) {
             text += id + kFieldSeparator + description + kLineEnd;
         }
-        if (!WriteFileAtomically(file, text, 0644)) {
-            CLogger::Instance().LogLine("Exception Writing Lanes File %d", FileErrorCause(errno));
+        COsError error;
+        if (!WriteFileAtomically(file, text, 0644, nullptr, &error)) {
+            CLogger::Instance().LogLine("Exception Writing Lanes File %d", FileErrorCause(error));
             return false;
         }
         return true;

@@ -1,7 +1,5 @@
 #include "app/PipeServerThread.h"
 
-#include <cerrno>
-
 #include "foundation/Logger.h"
 #include "platform/OsError.h"
 
@@ -26,10 +24,9 @@ bool PipeServerThread::Start(const kxString& pipeName) {
     m_PipeName = pipeName;
     m_LastErrorCode = 0;
     m_LastErrorText.clear();
-    errno = 0;
     m_pStopEvent = std::make_unique<CPollableEvent>(false);
     if (!m_pStopEvent->Valid()) {
-        m_LastErrorCode = errno != 0 ? errno : EMFILE;
+        m_LastErrorCode = m_pStopEvent->Error().Number();
         m_LastErrorText = kxNamedPipeServer::kNoStopEventText;
         m_pStopEvent.reset();
         return false;
@@ -37,9 +34,8 @@ bool PipeServerThread::Start(const kxString& pipeName) {
     m_ListenTried.Reset();
     m_bListening = false;
     m_pThread = std::make_unique<CWorkerThread>("PipeServer", [this] { return ThreadProc(); });
-    errno = 0;
     if (!m_pThread->Start()) {
-        m_LastErrorCode = errno != 0 ? errno : EAGAIN;
+        m_LastErrorCode = m_pThread->StartError().Number();
         m_LastErrorText = "The pipe server's thread could not be started (" +
                           OsErrorText(static_cast<uint64_t>(m_LastErrorCode)) + ").";
         m_pThread.reset();

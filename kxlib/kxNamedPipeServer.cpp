@@ -1,10 +1,8 @@
 #include "kxlib/kxNamedPipeServer.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <sys/socket.h>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -55,28 +53,6 @@ bool kxNamedPipeServer::Fail(int code, const kxString& text) {
     return false;
 }
 
-namespace {
-// The reason a socket at |path| in |folder| could not be made, bound or set listening with |error|.
-std::string ListenFailureText(const std::string& folder, const std::string& path, int error) {
-    const std::string why = OsErrorText(static_cast<uint64_t>(error));
-    switch (error) {
-    case ENOENT:
-        return FormatText("The pipe folder %s does not exist.", folder.c_str());
-    case ENOTDIR:
-        return FormatText("The pipe folder %s is not a folder.", folder.c_str());
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return FormatText("The pipe folder %s is not writable (%s).", folder.c_str(), why.c_str());
-    default:
-        if (IsLocalResourceError(error)) {
-            return FormatText("No descriptor or memory is left for the pipe %s (%s).", path.c_str(), why.c_str());
-        }
-        return FormatText("The pipe %s cannot be set up (%s).", path.c_str(), why.c_str());
-    }
-}
-} // namespace
-
 bool kxNamedPipeServer::Listen() {
     m_LastErrorCode = 0;
     m_LastErrorText = kxString();
@@ -84,33 +60,43 @@ bool kxNamedPipeServer::Listen() {
         return true;
     }
     if (!m_StopEvent.Valid()) {
-        return Fail(EMFILE, kNoStopEventText);
+        return Fail(m_StopEvent.Error().Number(), kNoStopEventText);
     }
     const std::string folder = Folder().Str();
     const kxString path = SocketPath(m_PipeName);
     if (path.Length() == 0) {
-        return Fail(ENAMETOOLONG,
+        return Fail(COsError::NameTooLong().Number(),
                     m_PipeName.Length() == 0
                         ? kxString("The pipe has no name.")
                         : kxString(FormatText("The pipe folder %s is too long for a socket name.", folder.c_str())));
     }
-    errno = 0;
-    switch (m_Listener.Listen(path.Str(), m_Secure ? 0666 : 0600, SOMAXCONN)) {
+    COsError cause;
+    switch (m_Listener.Listen(path.Str(), m_Secure ? 0666 : 0600, MaxListenBacklog(), &cause)) {
     case ELocalListenResult::Listening:
         return true;
     case ELocalListenResult::NameInUse:
-        return Fail(EADDRINUSE, FormatText("The pipe %s is held by a live process.", path.c_str()));
+        return Fail(cause.Number(), FormatText("The pipe %s is held by a live process.", path.c_str()));
     case ELocalListenResult::OtherOwner:
-        return Fail(EADDRINUSE, FormatText("The pipe %s is held by a socket of another user (uid %u), which is "
-                                           "left as it is.",
-                                           path.c_str(), static_cast<unsigned>(m_Listener.HolderUid())));
+        return Fail(cause.Number(), FormatText("The pipe %s is held by a socket of another user (uid %u), which is "
+                                               "left as it is.",
+                                               path.c_str(), static_cast<unsigned>(m_Listener.HolderUid())));
     case ELocalListenResult::NotASocket:
-        return Fail(EADDRINUSE, FormatText("The pipe name %s is taken by a file that is not a socket.", path.c_str()));
+        return Fail(cause.Number(),
+                    FormatText("The pipe name %s is taken by a file that is not a socket.", path.c_str()));
+    case ELocalListenResult::NoFolder:
+        return Fail(cause.Number(), FormatText("The pipe folder %s does not exist.", folder.c_str()));
+    case ELocalListenResult::NotAFolder:
+        return Fail(cause.Number(), FormatText("The pipe folder %s is not a folder.", folder.c_str()));
+    case ELocalListenResult::NotWritable:
+        return Fail(cause.Number(),
+                    FormatText("The pipe folder %s is not writable (%s).", folder.c_str(), cause.Text().c_str()));
+    case ELocalListenResult::NoResources:
+        return Fail(cause.Number(), FormatText("No descriptor or memory is left for the pipe %s (%s).", path.c_str(),
+                                               cause.Text().c_str()));
     case ELocalListenResult::Failed:
         break;
     }
-    const int error = errno != 0 ? errno : EIO;
-    return Fail(error, ListenFailureText(folder, path.Str(), error));
+    return Fail(cause.Number(), FormatText("The pipe %s cannot be set up (%s).", path.c_str(), cause.Text().c_str()));
 }
 
 bool kxNamedPipeServer::Run() {
@@ -140,12 +126,13 @@ bool kxNamedPipeServer::Serve() {
             const bool writing = client->ReplyLength > 0;
             items.push_back({client->Pipe.Get(), !writing, writing});
         }
-        const int ready = acceptPausedUntil == 0 ? PollItems(items, -1) : PollItemsUntil(items, acceptPausedUntil);
+        COsError waitError;
+        const int ready = acceptPausedUntil == 0 ? PollItems(items, -1, &waitError)
+                                                 : PollItemsUntil(items, acceptPausedUntil, &waitError);
         if (ready < 0) {
-            const int error = errno;
-            if (!IsLocalResourceError(error)) {
-                return Fail(error, FormatText("The wait for the pipe's clients failed (%s).",
-                                              OsErrorText(static_cast<uint64_t>(error)).c_str()));
+            if (!waitError.Is(EOsErrorClass::NoResources)) {
+                return Fail(waitError.Number(),
+                            FormatText("The wait for the pipe's clients failed (%s).", waitError.Text().c_str()));
             }
             // The wait itself found no room: a pause on the stop event alone, which needs none.
             m_StopEvent.Event().Wait(kAcceptBackoffMs);
@@ -174,11 +161,12 @@ bool kxNamedPipeServer::Serve() {
         clients.resize(kept);
         if (items[1].Readable) {
             for (;;) {
-                CSocketFd pipe = m_Listener.Accept();
+                COsError acceptError;
+                CSocketFd pipe = m_Listener.Accept(&acceptError);
                 if (!pipe.Valid()) {
                     // The client stays in the backlog, and the listener readable: waiting for it again at once
                     // would spin until a descriptor comes back.
-                    if (IsLocalResourceError(errno)) {
+                    if (acceptError.Is(EOsErrorClass::NoResources)) {
                         acceptPausedUntil = clock.TickMs() + kAcceptBackoffMs;
                     }
                     break;
@@ -195,8 +183,9 @@ bool kxNamedPipeServer::Serve() {
 
 bool kxNamedPipeServer::OnReadable(Instance& instance) {
     bool truncated = false;
-    const long n = ReceiveMessage(instance.Pipe.Get(), instance.Request, kMessageSize, &truncated, true);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    COsError error;
+    const long n = ReceiveMessage(instance.Pipe.Get(), instance.Request, kMessageSize, &truncated, true, &error);
+    if (n < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         return true;
     }
     // A failed read, a closed client, an empty message and one longer than a request may be all end it.
@@ -214,8 +203,9 @@ bool kxNamedPipeServer::OnReadable(Instance& instance) {
 }
 
 bool kxNamedPipeServer::SendReply(Instance& instance) {
-    const long n = SendMessage(instance.Pipe.Get(), instance.Reply, instance.ReplyLength, true);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    COsError error;
+    const long n = SendMessage(instance.Pipe.Get(), instance.Reply, instance.ReplyLength, true, &error);
+    if (n < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         return true; // the socket is full: the reply goes when it can take it
     }
     if (n != static_cast<long>(instance.ReplyLength)) {

@@ -165,6 +165,10 @@ int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs) {
 
 CEventWatch::CEventWatch(const std::vector<CEvent*>& events)
     : m_Events(events), m_Waiter(std::make_shared<CEventWaiter>()), m_Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!m_Fd.Valid()) {
+        // A failed eventfd always says why; were it silent, the descriptor table is the likely shortage.
+        m_Error = errno != 0 ? COsError::FromErrno() : COsError::FromNumber(EMFILE);
+    }
     {
         CMutexLock guard(m_Waiter->lock);
         m_Waiter->notifyFd = m_Fd.Get();

@@ -69,6 +69,8 @@ public:
 
     // False when no descriptor could be made; the caller must then poll TryTake on a timer.
     bool Valid() const { return m_Fd.Valid(); }
+    // Why the descriptor could not be made; no failure while Valid.
+    COsError Error() const { return m_Error; }
     int Fd() const { return m_Fd.Get(); }
     // Clears the descriptor's readiness, then returns the index of a signalled event as WaitForAnyEvent would
     // with no wait (consuming an automatic-reset signal), or kWaitTimeout when none is; the descriptor is
@@ -83,4 +85,5 @@ private:
     std::vector<CEvent*> m_Events;
     std::shared_ptr<CEventWaiter> m_Waiter;
     CSocketFd m_Fd; // an eventfd, written on every Set of a watched event
+    COsError m_Error;
 };

@@ -54,9 +54,11 @@ int FsyncRetried(int fd, int (*sync)(int)) {
 }
 } // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error,
+                         COsError* cause) {
     CAppendingFile file;
     if (!file.OpenTemporaryFor(path, mode, error)) {
+        StoreErrno(cause);
         return false;
     }
     if (!file.Append(bytes) || !file.Sync() || !file.MoveOverTarget()) {
@@ -66,6 +68,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
         }
         file.Close();    // the temporary goes
         errno = failure; // the write's reason, not the clean-up's
+        StoreErrno(cause);
         return false;
     }
     file.SyncFolder();
@@ -103,7 +106,7 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
     return true;
 }
 
-bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error) {
+bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error, COsError* cause) {
     CSocketFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
         const int failure = errno;
@@ -111,6 +114,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
             *error = ErrnoText("cannot open", path);
         }
         errno = failure;
+        StoreErrno(cause);
         return false;
     }
     bytes->clear();
@@ -127,6 +131,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
             }
             fd.Close();
             errno = failure;
+            StoreErrno(cause);
             return false;
         }
         if (n == 0) {
@@ -136,7 +141,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
     }
 }
 
-int FileErrorCause(int error) {
+int FileErrorCause(const COsError& error) {
     constexpr int kCauseGeneric = 1;
     constexpr int kCauseFileNotFound = 2;
     constexpr int kCauseBadPath = 3;
@@ -144,7 +149,7 @@ int FileErrorCause(int error) {
     constexpr int kCauseAccessDenied = 5;
     constexpr int kCauseHardIO = 10;
     constexpr int kCauseDiskFull = 13;
-    switch (error) {
+    switch (error.Number()) {
     case ENOENT:
         return kCauseFileNotFound;
     case ENOTDIR:
@@ -209,7 +214,7 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
 }
 
 bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo,
-                   std::string* error) {
+                   std::string* error, COsError* cause) {
     struct stat st {};
     if (::lstat(file.c_str(), &st) == 0) {
         const std::string base = file.string() + mark + "-" + UtcStamp();
@@ -232,6 +237,7 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
         *error = ErrnoText("cannot move aside", file);
     }
     errno = saved;
+    StoreErrno(cause);
     return false;
 }
 
@@ -354,24 +360,32 @@ bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
     return false;
 }
 
-bool CAppendingFile::SyncData() {
+bool CAppendingFile::SyncData(COsError* error) {
     if (m_Fd < 0) {
         errno = EBADF;
-        return false;
+    } else if (FsyncRetried(m_Fd, ::fdatasync) == 0) {
+        return true;
     }
-    return FsyncRetried(m_Fd, ::fdatasync) == 0;
+    StoreErrno(error);
+    return false;
 }
 
-bool CAppendingFile::Sync() {
+bool CAppendingFile::Sync(COsError* error) {
     if (m_Fd < 0) {
         errno = EBADF;
-        return false;
+    } else if (FsyncRetried(m_Fd, ::fsync) == 0) {
+        return true;
     }
-    return FsyncRetried(m_Fd, ::fsync) == 0;
+    StoreErrno(error);
+    return false;
 }
 
-bool CAppendingFile::SyncFolder() const {
-    return SyncFolderOf(m_Path);
+bool CAppendingFile::SyncFolder(COsError* error) const {
+    if (SyncFolderOf(m_Path)) {
+        return true;
+    }
+    StoreErrno(error);
+    return false;
 }
 
 int64_t CAppendingFile::Size() const {
@@ -382,21 +396,27 @@ int64_t CAppendingFile::Size() const {
     return st.st_size;
 }
 
-bool CAppendingFile::Truncate(int64_t length) {
+bool CAppendingFile::Truncate(int64_t length, COsError* error) {
     if (m_Fd < 0) {
         errno = EBADF;
+        StoreErrno(error);
         return false;
     }
     int result = 0;
     do {
         result = ::ftruncate(m_Fd, length);
     } while (result != 0 && errno == EINTR);
-    return result == 0;
+    if (result != 0) {
+        StoreErrno(error);
+        return false;
+    }
+    return true;
 }
 
-bool GetFileId(const std::filesystem::path& path, CFileId* id) {
+bool GetFileId(const std::filesystem::path& path, CFileId* id, COsError* cause) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
+        StoreErrno(cause);
         return false;
     }
     id->device = st.st_dev;

@@ -6,11 +6,13 @@
 #include <string>
 #include <sys/types.h>
 
+#include "platform/OsError.h"
+
 // Writes |bytes| to a temporary file in the same folder, flushes it to disk and renames it over |path|, so a
 // crash leaves either the old or the new contents, never a half-written file. On failure returns false with
-// errno set and a reason in |error| (when given), and leaves |path| as it was.
+// errno set, a reason in |error| and the cause in |cause| (each when given), and leaves |path| as it was.
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode = 0644,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, COsError* cause = nullptr);
 
 // Removes the temporary files that WriteFileAtomically for |path| left behind when the process ended in the middle
 // of a write. Only for the one writer of |path|, while no write of it is under way. Returns how many went.
@@ -32,27 +34,28 @@ struct CFileId {
     int64_t changedNs = 0;
     bool operator==(const CFileId& other) const = default;
 };
-// The file |path| names (a last symbolic link itself, not what it leads to); false with errno set (ENOENT: no
-// such entry) when there is none.
-bool GetFileId(const std::filesystem::path& path, CFileId* id);
+// The file |path| names (a last symbolic link itself, not what it leads to); false with errno set and the cause
+// in |cause| (when given; NotFound: no such entry) when there is none.
+bool GetFileId(const std::filesystem::path& path, CFileId* id, COsError* cause = nullptr);
 
-// Reads the whole file; false (with errno set and a reason in |error|) when it cannot be opened or read.
-bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr);
+// Reads the whole file; false (with errno set, a reason in |error| and the cause in |cause|, each when given)
+// when it cannot be opened or read.
+bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error = nullptr,
+                   COsError* cause = nullptr);
 
-// The cause code a file error of the system's texts reports for the operating system's |error| (an errno
-// value): 2 file not found, 3 bad path, 4 too many open files, 5 access denied, 10 hardware I/O error, 13 disk
-// full, 1 anything else.
-int FileErrorCause(int error);
+// The cause code a file error of the system's texts reports for the operating system's |error|: 2 file not
+// found, 3 bad path, 4 too many open files, 5 access denied, 10 hardware I/O error, 13 disk full, 1 anything else.
+int FileErrorCause(const COsError& error);
 
 // Makes |folder| with mode 0700, or sets an existing folder to 0700: only this user may look into it. False (with
 // errno set and a reason in |error|) when it cannot be made, is no folder, or its mode cannot be set.
 bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error = nullptr);
 
 // Moves |file| aside to "<file><mark>-<UTC time stamp>" (a "-N" added when that name is taken), never replacing a
-// file, so whatever it holds stays for the operator. False with errno set (ENOENT: there is no such file) and a
-// reason in |error|; |movedTo| gets the new name on success.
+// file, so whatever it holds stays for the operator. False with errno set, a reason in |error| and the cause in
+// |cause| (NotFound: there is no such file); |movedTo| gets the new name on success.
 bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo = nullptr,
-                   std::string* error = nullptr);
+                   std::string* error = nullptr, COsError* cause = nullptr);
 
 // One file kept open for appending (close-on-exec), which can tell whether its name still leads to it, so an
 // owner that keeps it open between writes notices when the file was moved away, deleted or replaced. It may also
@@ -90,17 +93,18 @@ public:
     bool EnsureMode(mode_t mode);
     // Appends every byte at the end of the file; false with errno set and a reason in |error|.
     bool Append(const std::string& bytes, std::string* error = nullptr);
-    // Flushes the file's data to disk (fdatasync); false with errno set.
-    bool SyncData();
-    // Flushes the file's data and all its metadata to disk (fsync); false with errno set.
-    bool Sync();
+    // Flushes the file's data to disk (fdatasync); false with errno set and the cause in |error| (when given).
+    bool SyncData(COsError* error = nullptr);
+    // Flushes the file's data and all its metadata to disk (fsync); false with errno set and the cause in |error|
+    // (when given).
+    bool Sync(COsError* error = nullptr);
     // Flushes the folder of Path() to disk, so that a file made or renamed in it survives a power loss; false
-    // with errno set.
-    bool SyncFolder() const;
+    // with errno set and the cause in |error| (when given).
+    bool SyncFolder(COsError* error = nullptr) const;
     // The file's size, or -1 with errno set.
     int64_t Size() const;
-    // Cuts the file to |length| bytes; false with errno set.
-    bool Truncate(int64_t length);
+    // Cuts the file to |length| bytes; false with errno set and the cause in |error| (when given).
+    bool Truncate(int64_t length, COsError* error = nullptr);
 
 private:
     int m_Fd = -1;

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
 
 int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     using Clock = std::chrono::steady_clock;
@@ -22,7 +23,7 @@ int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     }
 }
 
-int PollItems(std::vector<CPollItem>& items, int ms) {
+int PollItems(std::vector<CPollItem>& items, int ms, COsError* error) {
     std::vector<pollfd> fds(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
         fds[i].fd = items[i].Fd;
@@ -30,6 +31,9 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
         items[i].Readable = items[i].Writable = items[i].Broken = false;
     }
     const int rc = PollWithDeadline(fds.data(), fds.size(), ms);
+    if (rc < 0) {
+        StoreErrno(error);
+    }
     if (rc > 0) {
         for (size_t i = 0; i < items.size(); ++i) {
             items[i].Readable = (fds[i].revents & POLLIN) != 0;
@@ -40,13 +44,13 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
     return rc;
 }
 
-int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs) {
+int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs, COsError* error) {
     IClock& clock = GetClock();
     for (;;) {
         const uint64_t now = clock.TickMs();
         const uint64_t left = now >= deadlineTickMs ? 0 : deadlineTickMs - now;
         const auto slice = clock.PollSlice(left).count();
-        const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice));
+        const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice), error);
         if (rc != 0 || clock.TickMs() >= deadlineTickMs) {
             return rc;
         }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/OsError.h"
+
 // One descriptor of a PollItems call: what to wait for, and what was found.
 struct CPollItem {
     int Fd = -1;
@@ -23,9 +25,10 @@ struct pollfd;
 int PollWithDeadline(pollfd* fds, size_t count, int ms);
 
 // Waits until one of |items| is ready, or |ms| real milliseconds (negative: without limit), and fills in the
-// result flags. Returns the number of ready items, 0 on time-out, -1 with errno set. EINTR is retried.
-int PollItems(std::vector<CPollItem>& items, int ms);
+// result flags. Returns the number of ready items, 0 on time-out, -1 with errno set and the cause in |*error|
+// (when given). EINTR is retried.
+int PollItems(std::vector<CPollItem>& items, int ms, COsError* error = nullptr);
 
 // The same until the clock seam's TickMs() reaches |deadlineTickMs| (0 at once when it has): one poll with the
 // system clock, steps of a test clock's slice otherwise.
-int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs);
+int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs, COsError* error = nullptr);

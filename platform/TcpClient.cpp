@@ -11,7 +11,10 @@
 
 #include "platform/Clock.h"
 
-int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
+COsError ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
+    constexpr int kNoSuchHost = 11001;
+    constexpr int kTryAgain = 11002;
+    constexpr int kLookupFailed = 11003;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -20,52 +23,56 @@ int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
     if (rc != 0) {
         switch (rc) {
         case EAI_SYSTEM:
-            return errno != 0 ? errno : EIO;
+            return COsError::FromNumber(errno != 0 ? errno : EIO);
         case EAI_AGAIN:
-            return 11002;
+            return COsError::WithClass(EOsErrorClass::Other, kTryAgain);
         case EAI_MEMORY:
-            return ENOMEM; // this machine's shortage, not the name's
+            return COsError::FromNumber(ENOMEM); // this machine's shortage, not the name's
         case EAI_FAIL:
-            return 11003;
+            return COsError::WithClass(EOsErrorClass::Other, kLookupFailed);
         default:
-            return 11001; // no address for that name
+            return COsError::WithClass(EOsErrorClass::NotFound, kNoSuchHost); // no address for that name
         }
     }
     std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owner(result, &::freeaddrinfo);
     for (const addrinfo* a = result; a != nullptr; a = a->ai_next) {
         if (a->ai_family == AF_INET && a->ai_addr != nullptr) {
             *networkOrderAddress = reinterpret_cast<const sockaddr_in*>(a->ai_addr)->sin_addr.s_addr;
-            return 0;
+            return COsError();
         }
     }
-    return 11001;
+    return COsError::WithClass(EOsErrorClass::NotFound, kNoSuchHost);
 }
 
-CSocketFd NewTcpSocket() {
-    return CSocketFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+CSocketFd NewTcpSocket(COsError* error) {
+    CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.Valid()) {
+        StoreErrno(error);
+    }
+    return fd;
 }
 
-int StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port) {
+COsError StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
     addr.sin_addr.s_addr = networkOrderAddress;
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) {
-        return 0;
+        return COsError();
     }
     // An interrupted connect goes on in the background, like one under way.
-    return errno == EINTR ? EINPROGRESS : errno;
+    return COsError::FromNumber(errno == EINTR ? EINPROGRESS : errno);
 }
 
-ConnectProgress CheckTcpConnect(int fd, int* error) {
-    *error = 0;
+ConnectProgress CheckTcpConnect(int fd, COsError* error) {
+    *error = COsError();
     pollfd p{fd, POLLOUT, 0};
     int rc;
     do {
         rc = ::poll(&p, 1, 0);
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) {
-        *error = errno;
+        *error = COsError::FromErrno();
         return ConnectProgress::PollFailed;
     }
     if (rc == 0) {
@@ -75,11 +82,11 @@ ConnectProgress CheckTcpConnect(int fd, int* error) {
     int soError = 0;
     socklen_t len = sizeof soError;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) != 0) {
-        *error = errno;
+        *error = COsError::FromErrno();
         return ConnectProgress::Failed;
     }
     if (soError != 0) {
-        *error = soError;
+        *error = COsError::FromNumber(soError);
         return ConnectProgress::Failed;
     }
     if ((p.revents & POLLOUT) == 0) {
@@ -101,19 +108,22 @@ long PendingReadBytes(int fd) {
     return BytesReadable(fd);
 }
 
-long PeekOneByteNow(int fd) {
+long PeekOneByteNow(int fd, COsError* error) {
     char byte = 0;
-    return PeekSome(fd, &byte, 1, true);
+    return PeekSome(fd, &byte, 1, true, error);
 }
 
-long RecvOnce(int fd, void* data, size_t size) {
-    return RecvSome(fd, data, size);
+long RecvOnce(int fd, void* data, size_t size, COsError* error) {
+    return RecvSome(fd, data, size, error);
 }
 
-long SendSomeNow(int fd, const void* data, size_t size) {
+long SendSomeNow(int fd, const void* data, size_t size, COsError* error) {
     for (;;) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n >= 0 || errno != EINTR) {
+            if (n < 0) {
+                StoreErrno(error);
+            }
             return static_cast<long>(n);
         }
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -111,11 +110,12 @@ int CPosSession::ReceiveUntil(char* buffer, int size, uint64_t deadlineTickMs) {
         }
         return 0;
     }
-    const int got = Receive(buffer, size);
+    COsError error;
+    const int got = Receive(buffer, size, &error);
     if (got > 0) {
         return got;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (got < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         GetClock().SleepMs(1);
         return 0; // the socket's own receive time-out
     }

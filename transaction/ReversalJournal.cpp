@@ -1,7 +1,6 @@
 #include "transaction/ReversalJournal.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <string>
 #include <system_error>
@@ -417,9 +416,9 @@ bool CReversalJournal::CutIfEmptyLocked() {
     }
     // Under m_Lock, so no line goes in between; never while another thread flushes the file, so the cut waits
     // for no write-back of ours.
-    if (!m_File.Truncate(0)) {
-        LogJournal(std::string("Reversal journal could not be emptied: ") + m_FileName.string() + ": " +
-                   std::strerror(errno));
+    COsError cause;
+    if (!m_File.Truncate(0, &cause)) {
+        LogJournal(std::string("Reversal journal could not be emptied: ") + m_FileName.string() + ": " + cause.Text());
         m_WriteFailed = true;
         return false;
     }
@@ -442,9 +441,10 @@ void CReversalJournal::FlushLocked() {
         if (hook) {
             hook();
         }
-        flushed = m_File.SyncData();
+        COsError cause;
+        flushed = m_File.SyncData(&cause);
         if (!flushed) {
-            error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
+            error = std::string("cannot flush ") + m_FileName.string() + ": " + cause.Text();
         }
         m_Lock.Lock();
     }
@@ -487,9 +487,10 @@ bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t
     }
     CAppendingFile fresh;
     bool written = fresh.OpenTemporaryFor(m_FileName, kJournalFileMode, error) && fresh.Append(bytes, error);
-    if (written && !fresh.Sync()) {
+    COsError cause;
+    if (written && !fresh.Sync(&cause)) {
         written = false;
-        *error = std::string("cannot flush ") + fresh.Path().string() + ": " + std::strerror(errno);
+        *error = std::string("cannot flush ") + fresh.Path().string() + ": " + cause.Text();
     }
     m_Lock.Lock();
     written = written && fresh.Append(m_Carried, error) && fresh.MoveOverTarget(error);
@@ -506,9 +507,9 @@ bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t
     m_WriteFailed = false;
     m_Lock.Unlock();
     // The rename, and what was carried, on disk; nobody but the holder of the flush role replaces m_File.
-    const bool flushed = m_File.SyncFolder() && (carried == 0 || m_File.SyncData());
+    const bool flushed = m_File.SyncFolder(&cause) && (carried == 0 || m_File.SyncData(&cause));
     if (!flushed) {
-        *error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
+        *error = std::string("cannot flush ") + m_FileName.string() + ": " + cause.Text();
     }
     m_Lock.Lock();
     return flushed;

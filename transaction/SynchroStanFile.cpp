@@ -1,7 +1,6 @@
 #include "transaction/SynchroStanFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include "foundation/ErrorReporter.h"
@@ -10,17 +9,17 @@
 namespace {
 constexpr mode_t kStanFileMode = 0644;
 
-std::string FileExceptionText(int error) {
-    return FormatText(kStanFileExceptionFormat, FileErrorCause(error), error);
+std::string FileExceptionText(const COsError& error) {
+    return FormatText(kStanFileExceptionFormat, FileErrorCause(error), error.Number());
 }
 
 bool StartsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-// The message for a write of the file that failed with |error| (WriteFileAtomically's text) and |writeError|.
-std::string WriteFailureText(const std::string& error, int writeError) {
-    return StartsWith(error, "cannot create") ? kStanOpenWriteFailedText : FileExceptionText(writeError);
+// The message for a write of the file that failed with |error| (WriteFileAtomically's text) for |cause|.
+std::string WriteFailureText(const std::string& error, const COsError& cause) {
+    return StartsWith(error, "cannot create") ? kStanOpenWriteFailedText : FileExceptionText(cause);
 }
 
 bool IsCSpace(char c) {
@@ -83,34 +82,34 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     // Any directory entry counts as present, a dangling link included: it is read (and fails) rather than
     // replaced by a fresh 0.
     CFileId fileId;
-    const bool named = GetFileId(m_FileName, &fileId);
-    const bool present = named || errno != ENOENT;
+    COsError lookError;
+    const bool named = GetFileId(m_FileName, &fileId, &lookError);
+    const bool present = named || !lookError.Is(EOsErrorClass::NotFound);
     if (named && fileId == m_ReservedIn && m_ReservedUpTo != 0 && m_CurrentStan < m_ReservedUpTo) {
         return ++m_CurrentStan;
     }
     std::string error;
+    COsError cause;
     if (!present) {
         // A file that went away while the process ran starts from the last number handed out, not from 0:
         // the numbers since the start have gone to the host already.
-        if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
+        if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error, &cause)) {
             // A file that could not be made is a failed creation; one made but not written is a file error.
-            const int createError = errno;
             if (StartsWith(error, "cannot create")) {
                 errorText += kStanCreateFailedText;
             } else {
-                errorText += FileExceptionText(createError);
+                errorText += FileExceptionText(cause);
             }
             return m_CurrentStan;
         }
     }
 
     std::string text;
-    if (!ReadWholeFile(m_FileName, &text, &error)) {
-        const int readError = errno;
+    if (!ReadWholeFile(m_FileName, &text, &error, &cause)) {
         if (StartsWith(error, "cannot open")) {
             errorText += kStanOpenReadFailedText;
         } else {
-            errorText += FileExceptionText(readError);
+            errorText += FileExceptionText(cause);
         }
         return m_CurrentStan;
     }
@@ -122,8 +121,8 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     const int32_t next = StanAfter(text);
     // The block never runs past the largest STAN: the number after it is 1, read from the file as always.
     const int32_t reservedUpTo = std::min<int64_t>(static_cast<int64_t>(next) + m_ReserveBlock - 1, kMaxStan);
-    if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error)) {
-        errorText += WriteFailureText(error, errno);
+    if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error, &cause)) {
+        errorText += WriteFailureText(error, cause);
         return m_CurrentStan;
     }
     m_CurrentStan = next;
@@ -143,10 +142,11 @@ bool CSynchroStanFile::ReleaseReserve(std::string& errorText) {
     CFileId fileId;
     std::string text;
     std::string error;
+    COsError cause;
     const bool ours = GetFileId(m_FileName, &fileId) && fileId == m_ReservedIn &&
                       ReadWholeFile(m_FileName, &text, &error) && text == StanFileText(m_ReservedUpTo);
-    if (ours && !WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
-        errorText += WriteFailureText(error, errno);
+    if (ours && !WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error, &cause)) {
+        errorText += WriteFailureText(error, cause);
         return false;
     }
     // Whatever the file holds now, the block is given up: the next number is drawn from the file.

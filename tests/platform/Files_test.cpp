@@ -213,3 +213,29 @@ TEST_F(FilesTest, ANewVersionWrittenBesideAFileTakesItsPlaceOpenOrLeavesNothingB
     EXPECT_EQ(ReadFileBytes("journal"), "new\nmore\n");
     EXPECT_EQ(OtherEntries({"journal"}), std::vector<std::string>{});
 }
+
+TEST_F(FilesTest, FailedFileCallsHandBackTheirCauseAndItsFileErrorCode) {
+    COsError cause;
+    CFileId id;
+    EXPECT_FALSE(GetFileId("missing", &id, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+    EXPECT_EQ(FileErrorCause(cause), 2);
+
+    cause = COsError();
+    EXPECT_FALSE(MoveFileAside("missing", ".bad", nullptr, nullptr, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+
+    cause = COsError();
+    EXPECT_FALSE(WriteFileAtomically(fs::path("missing") / "file", "x", 0600, nullptr, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+
+    fs::create_directory("folder");
+    std::string bytes;
+    EXPECT_FALSE(ReadWholeFile("folder", &bytes, nullptr, &cause));
+    EXPECT_EQ(cause, COsError::FromNumber(EISDIR));
+    EXPECT_EQ(FileErrorCause(cause), 5);
+
+    CAppendingFile closed;
+    EXPECT_FALSE(closed.Sync(&cause));
+    EXPECT_EQ(cause, COsError::NotOpen());
+}
