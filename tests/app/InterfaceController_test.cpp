@@ -485,7 +485,7 @@ TEST_F(InterfaceControllerTest, RestartsInLauncherModeKeepTheOnePipeThreadServin
     const int threads = CountEntries("/proc/self/task");
     for (int restart = 0; restart < 3; ++restart) {
         controller.RestartInterfaces();
-        EXPECT_EQ(threads, CountEntries("/proc/self/task")) << restart;
+        EXPECT_TRUE(WaitForThreadCount(threads)) << restart << ": " << CountEntries("/proc/self/task");
     }
     ASSERT_TRUE(launcher.Ask("APP NAME", &reply)) << launcher.LastError();
     EXPECT_EQ("Kestrove 5.00 for RuvuzUvir", reply);

@@ -293,7 +293,7 @@ TEST_F(DialBackupServerTest, EachStartUpFailureEndsTheStartWithItsText) {
         EXPECT_FALSE(m_Server->IsRunning());
         // The port was closed again and no thread was left behind.
         EXPECT_FALSE(m_Modem->Line(kLineDtr));
-        EXPECT_EQ(CountEntries("/proc/self/task"), threads + 1); // the modem's own thread
+        EXPECT_TRUE(WaitForThreadCount(threads + 1)) << CountEntries("/proc/self/task"); // the modem's own thread
         m_Server.reset();
         m_Modem.reset();
     }

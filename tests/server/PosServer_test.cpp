@@ -964,7 +964,7 @@ TEST_F(PosServerTest, BadInputAndDisconnectsInEveryPhaseLeaveNothingBehind) {
     EXPECT_TRUE(WaitUntil([] { return g_TransactionQueue.GetCount() == 0; }));
     m_Server.reset();
     CLogger::Instance().Flush();
-    EXPECT_EQ(CountEntries("/proc/self/task"), threadsBefore);
+    EXPECT_TRUE(WaitForThreadCount(threadsBefore)) << CountEntries("/proc/self/task");
     EXPECT_EQ(CountEntries("/proc/self/fd"), fdsBefore);
 }
 
