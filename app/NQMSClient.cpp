@@ -12,10 +12,10 @@
 #include "host/ContentLengthHeader.h"
 #include "host/DatawireClient.h"
 #include "platform/Clock.h"
+#include "platform/Hex.h"
 
 namespace {
 constexpr char kFs = 0x1C;
-constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr size_t kMaxServiceHosts = 2;
 
 // Our own fixed id, the key of this application's machine id: the value is ours alone and never changes, so the
@@ -77,8 +77,7 @@ std::string UrlEncode(const std::string& text) {
             encoded += '+';
         } else {
             encoded += '%';
-            encoded += kHexDigits[byte >> 4];
-            encoded += kHexDigits[byte & 0x0F];
+            AppendHexByte(encoded, byte, HexCase::kLower);
         }
     }
     return encoded;
@@ -150,11 +149,8 @@ bool CNQMSClient::ExchangeParameters() {
     // The service's challenge in hex; an odd number of digits gets an empty answer, and the service decides.
     const std::string& serviceChallenge = challenge.GetBody();
     std::string challengeAnswer;
-    if (serviceChallenge.size() % 2 == 0) {
-        std::vector<uint8_t> bytes;
-        for (size_t i = 0; i + 1 < serviceChallenge.size(); i += 2) {
-            bytes.push_back(HexPairToByte(serviceChallenge[i], serviceChallenge[i + 1]));
-        }
+    std::vector<uint8_t> bytes;
+    if (CRequest::TranslateHexStringToByteArray(serviceChallenge, &bytes)) {
         uint32_t length = static_cast<uint32_t>(bytes.size());
         if (!m_Crypto.EncryptParamChallenge(bytes.data(), &length, length)) {
             return Fail("Unable to Answer the Challenge.");

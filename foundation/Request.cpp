@@ -8,6 +8,7 @@
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
 #include "platform/CryptStatus.h"
+#include "platform/Hex.h"
 #include "platform/KeyContainer.h"
 #include "platform/RandomBytes.h"
 
@@ -289,17 +290,7 @@ bool DeriveSharedSessionKey(int number, CRc4Key* key) {
 }
 
 std::string BytesToHex(size_t count, const uint8_t* bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    if (bytes == nullptr) {
-        return hex;
-    }
-    hex.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        hex.push_back(kDigits[bytes[i] >> 4]);
-        hex.push_back(kDigits[bytes[i] & 0x0F]);
-    }
-    return hex;
+    return HexEncode(bytes, count, HexCase::kUpper);
 }
 
 std::string BytesToHex(const std::vector<uint8_t>& bytes) {
@@ -307,14 +298,7 @@ std::string BytesToHex(const std::vector<uint8_t>& bytes) {
 }
 
 uint8_t HexPairToByte(char high, char low) {
-    auto value = [](char c) -> uint8_t {
-        if (c >= '0' && c <= '9') {
-            return static_cast<uint8_t>(c - '0');
-        }
-        if (c >= 'A' && c <= 'F') {
-            return static_cast<uint8_t>(c - 'A' + 10);
-        }
-        return 0;
-    };
+    // The lanes' texts have always been read this leniently: a character that is no digit counts 0.
+    auto value = [](char c) { return std::max(HexDigitValue(c, HexAccept::kUpperOnly), 0); };
     return static_cast<uint8_t>(value(high) << 4 | value(low));
 }

@@ -9,12 +9,11 @@
 #include "foundation/TextHelpers.h"
 #include "host/ContentLengthHeader.h"
 #include "platform/Clock.h"
-#include "platform/HexDigit.h"
+#include "platform/Hex.h"
 #include "transaction/Transaction.h"
 
 namespace {
 constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 struct StatusWord {
     const char* word;
@@ -497,8 +496,7 @@ std::string CDatawireClient::PipeHexEncode(const std::string& text) {
             out += c;
         } else {
             out += '|';
-            out += kHexDigits[byte >> 4];
-            out += kHexDigits[byte & 0x0F];
+            AppendHexByte(out, byte, HexCase::kLower);
         }
     }
     return out;

@@ -13,6 +13,7 @@
 #include "kxlib/kxDate.h"
 #include "kxlib/kxNarrowBuffer.h"
 #include "kxlib/kxTime.h"
+#include "platform/Hex.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
 #include "platform/Uuid.h"
@@ -969,14 +970,7 @@ kxString kxString::NewGuidString() {
     if (!NewRandomUuid(bytes)) {
         return kxString();
     }
-    kxString text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            text.m_Text += '-';
-        }
-        text.m_Text += FormatText("%02x", bytes[i]);
-    }
-    return text;
+    return kxString(UuidText(bytes, '-', HexCase::kLower));
 }
 
 const char* kxString::StrStrNoCase(const char* text, const char* find) {
@@ -1016,13 +1010,5 @@ kxString kxString::XmlCloseTag(const kxString& name, bool newline, int indent) {
 }
 
 void kxBytesToHex(const uint8_t* bytes, size_t count, kxString& out) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.Clear();
-    if (bytes == nullptr) {
-        return;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        out.Append(kDigits[bytes[i] >> 4]);
-        out.Append(kDigits[bytes[i] & 0x0F]);
-    }
+    out = kxString(HexEncode(bytes, count, HexCase::kUpper));
 }

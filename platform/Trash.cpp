@@ -11,6 +11,7 @@
 #include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
+#include "platform/Hex.h"
 #include "platform/LocalTime.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
@@ -78,7 +79,6 @@ bool AbsolutePath(const std::string& path, std::string& absolute, std::string& n
 // |path| escaped as a URL path: every byte but the unreserved characters and "/" as "%" and two upper-case
 // hexadecimal digits.
 std::string EscapedPath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
     static const std::string kKept = "/-_.!~*'()";
     std::string escaped;
     for (const char c : path) {
@@ -89,8 +89,7 @@ std::string EscapedPath(const std::string& path) {
             escaped += c;
         } else {
             escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 0x0F];
+            AppendHexByte(escaped, byte, HexCase::kUpper);
         }
     }
     return escaped;

@@ -19,3 +19,14 @@ bool NewRandomUuid(CUuidBytes& bytes) {
     bytes[8] = static_cast<uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
     return true;
 }
+
+std::string UuidText(const CUuidBytes& bytes, char separator, HexCase letters) {
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (separator != '\0' && (i == 4 || i == 6 || i == 8 || i == 10)) {
+            text += separator;
+        }
+        AppendHexByte(text, bytes[i], letters);
+    }
+    return text;
+}

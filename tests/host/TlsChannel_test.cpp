@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -107,6 +108,11 @@ TEST_F(TlsChannelTest, HandshakeVariantsCarryDataBothWaysAndCloseWithCloseNotify
         EXPECT_TRUE(channel.IsHandshakeComplete());
         EXPECT_NE(channel.DescribeConnection().find(c.protocolLine), std::string::npos) << channel.DescribeConnection();
         EXPECT_NE(channel.DescribeServerCertificate().find("================ Server Certificate"), std::string::npos);
+        // The dump writes lower-case digits, sixteen a line.
+        EXPECT_TRUE(std::regex_search(
+            channel.DescribeServerCertificate(),
+            std::regex("  Serial Number: \\([0-9]+ bytes\\)\r\n    [0-9a-f]{2}( [0-9a-f]{2}){0,15}\r\n")))
+            << channel.DescribeServerCertificate();
         ASSERT_TRUE(channel.EncryptSend("ping"));
         std::string text;
         EXPECT_EQ(ReceiveAtLeast(channel, 9, &text), 0) << channel.GetLastErrorText();
