@@ -3,10 +3,10 @@
 #include <system_error>
 
 #include "foundation/Logger.h"
+#include "platform/ControlChars.h"
 #include "platform/Files.h"
 
 namespace {
-constexpr char kFieldSeparator = 0x1C; // FS
 constexpr char kLineEnd[] = "\r\n";
 } // namespace
 
@@ -37,7 +37,7 @@ bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& f
         if (line.empty()) {
             break;
         }
-        const size_t separator = line.find(kFieldSeparator);
+        const size_t separator = line.find(kCharFS);
         if (separator != std::string::npos) {
             lanes[line.substr(0, separator)] = line.substr(separator + 1);
         }
@@ -49,7 +49,7 @@ bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& f
 bool CLanesFile::WriteLanesFile(const CStringMap& lanes, const std::filesystem::path& file) {
     std::string text;
     for (const auto& [id, description] : lanes) {
-        text += id + kFieldSeparator + description + kLineEnd;
+        text += id + kCharFS + description + kLineEnd;
     }
     std::string error;
     if (!WriteFileAtomically(file, text, 0644, &error)) {

@@ -12,10 +12,10 @@
 #include "host/ContentLengthHeader.h"
 #include "host/DatawireClient.h"
 #include "platform/Clock.h"
+#include "platform/ControlChars.h"
 #include "platform/Hex.h"
 
 namespace {
-constexpr char kFs = 0x1C;
 constexpr size_t kMaxServiceHosts = 2;
 
 // Our own fixed id, the key of this application's machine id: the value is ours alone and never changes, so the
@@ -234,7 +234,7 @@ bool CNQMSClient::BuildParametersRequest(const std::string& clientChallenge, con
     };
     std::string body;
     for (const std::string& field : fields) {
-        body += field + kFs;
+        body += field + kCharFS;
     }
     return FrameMessage(body);
 }

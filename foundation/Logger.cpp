@@ -6,6 +6,7 @@
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
+#include "platform/ControlChars.h"
 #include "platform/Files.h"
 
 namespace {
@@ -214,11 +215,9 @@ int LogWriterWorker(CLogger* logger) {
 }
 
 void MaskLogLine(std::string& line) {
-    size_t marker = line.find("\x1c"
-                              "1");
+    size_t marker = line.find(std::string{kCharFS, '1'});
     if (marker == std::string::npos) {
-        marker = line.find("\x1c"
-                           "2");
+        marker = line.find(std::string{kCharFS, '2'});
     }
     if (marker != std::string::npos) {
         const std::string head = line.substr(0, marker);
@@ -231,16 +230,16 @@ void MaskLogLine(std::string& line) {
         }
         return;
     }
-    const size_t dc1 = line.find('\x11');
+    const size_t dc1 = line.find(kCharDC1);
     if (dc1 != std::string::npos) {
-        const size_t dc2 = line.find('\x12', dc1);
+        const size_t dc2 = line.find(kCharDC2, dc1);
         if (dc2 != std::string::npos) {
             line.erase(dc1, dc2 - dc1 + 1);
         }
     }
-    const size_t rs = line.find('\x1e');
+    const size_t rs = line.find(kCharRS);
     if (rs != std::string::npos) {
-        const size_t us = line.find('\x1f', rs);
+        const size_t us = line.find(kCharUS, rs);
         if (us != std::string::npos) {
             line.erase(rs, us - rs + 1);
         }
@@ -251,11 +250,10 @@ bool IsCutFromSentLine(const std::string& frame) {
     // The writer takes the first FS + "1" (else FS + "2") of the line and keeps only what comes before it and the
     // line from its first "sent to" on: with the marker at the frame's start and no "sent to" inside the frame,
     // that is "[" and the words after the frame. A line with the dropped marker is not written at all.
-    if (frame.size() < 2 || frame[0] != '\x1c' || (frame[1] != '1' && frame[1] != '2')) {
+    if (frame.size() < 2 || frame[0] != kCharFS || (frame[1] != '1' && frame[1] != '2')) {
         return false;
     }
-    return (frame[1] == '1' || frame.find("\x1c"
-                                          "1") == std::string::npos) &&
+    return (frame[1] == '1' || frame.find(std::string{kCharFS, '1'}) == std::string::npos) &&
            frame.find("sent to") == std::string::npos && frame.find(kDroppedMarker) == std::string::npos;
 }
 

@@ -7,6 +7,7 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "platform/ControlChars.h"
 #include "platform/CryptStatus.h"
 #include "platform/Hex.h"
 #include "platform/KeyContainer.h"
@@ -159,7 +160,7 @@ bool CRequest::StartCrypto() {
     if (status != kCryptOk) {
         return FailStart(status);
     }
-    m_PublicKeyText = "\x11" + BytesToHex(blob) + "\x12";
+    m_PublicKeyText = kCharDC1 + BytesToHex(blob) + kCharDC2;
 
     if ((status = m_Hash1.Create()) != kCryptOk || (status = m_Hash2.Create()) != kCryptOk) {
         return FailStart(status);

@@ -42,7 +42,7 @@ std::string WithoutCommandBreaks(const std::string& text, bool* stripped) {
 } // namespace
 
 char DialFrameLrc(const std::string& body) {
-    unsigned char lrc = static_cast<unsigned char>(kDialEtx);
+    unsigned char lrc = static_cast<unsigned char>(kCharETX);
     for (const char c : body) {
         lrc ^= static_cast<unsigned char>(c);
     }
@@ -52,9 +52,9 @@ char DialFrameLrc(const std::string& body) {
 std::string BuildDialFrame(const std::string& message) {
     std::string frame;
     frame.reserve(message.size() + 3);
-    frame += kDialStx;
+    frame += kCharSTX;
     frame += message;
-    frame += kDialEtx;
+    frame += kCharETX;
     frame += DialFrameLrc(message);
     return frame;
 }
@@ -297,7 +297,7 @@ bool CDialBackupServer::WaitForEnq() {
         if (m_Port.BytesAvailable() > 0) {
             const int count = m_Port.Read(-1);
             const std::string bytes(m_Port.GetReceiveBuffer(), static_cast<size_t>(count < 0 ? 0 : count));
-            const size_t enq = bytes.find(kDialEnq);
+            const size_t enq = bytes.find(kCharENQ);
             if (enq != std::string::npos) {
                 m_Port.Unread(bytes.substr(enq + 1));
                 return true;
@@ -311,7 +311,7 @@ bool CDialBackupServer::WaitForEnq() {
 void CDialBackupServer::RejectResponse(const char* text) {
     m_Port.WaitCancel(m_Timings.nakPauseMs);
     m_Port.PurgeInput();
-    m_Port.Write(&kDialNak, 1, m_Timings.writeMs);
+    m_Port.Write(&kCharNAK, 1, m_Timings.writeMs);
     SetLastError(text);
 }
 
@@ -347,9 +347,9 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
         for (size_t i = 0; i < bytes.size(); ++i) {
             const char c = bytes[i];
             if (receive == Receive::Stx) {
-                if (c == kDialStx) {
+                if (c == kCharSTX) {
                     receive = Receive::Body;
-                } else if (c == kDialNak) {
+                } else if (c == kCharNAK) {
                     // The host rejected the frame: it goes again after the host's next ENQ.
                     m_Port.Unread(bytes.substr(i + 1));
                     if (WaitForEnq()) {
@@ -362,7 +362,7 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
                     break;
                 }
             } else if (receive == Receive::Body) {
-                if (c == kDialEtx) {
+                if (c == kCharETX) {
                     receive = Receive::Lrc;
                 } else if (response.size() >= kDialResponseLimit) {
                     response.clear();
@@ -375,7 +375,7 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
             } else if (CheckLrc(response, c)) {
                 // What came behind the frame (the host's ENQ for the next one) stays for the next exchange.
                 m_Port.Unread(bytes.substr(i + 1));
-                m_Port.Write(&kDialAck, 1, m_Timings.writeMs);
+                m_Port.Write(&kCharACK, 1, m_Timings.writeMs);
                 transaction.m_HostResponse = response;
                 return true;
             } else {

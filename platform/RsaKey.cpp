@@ -10,6 +10,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "platform/ControlChars.h"
 #include "platform/Hex.h"
 #include "platform/KeyBlob.h"
 
@@ -46,9 +47,9 @@ constexpr uint32_t kRsa1Magic = 0x31415352; // "RSA1"
 // Strict hex: both cases, nothing else. A DC1 ... DC2 frame around it is allowed.
 bool DecodeHexText(const std::string& text, std::vector<uint8_t>* bytes) {
     std::string hex = text;
-    if (!hex.empty() && hex.front() == '\x11') {
+    if (!hex.empty() && hex.front() == kCharDC1) {
         hex.erase(0, 1);
-        if (hex.empty() || hex.back() != '\x12') {
+        if (hex.empty() || hex.back() != kCharDC2) {
             return false;
         }
         hex.pop_back();

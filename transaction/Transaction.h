@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/TextHelpers.h"
+#include "platform/ControlChars.h"
 
 class CRc4Key;
 
@@ -83,13 +84,6 @@ enum ETranState : int32_t {
     kTranStateDialParsed = 10,    // dial answer parsed
     kTranStateDialFailed = 11,    // dial exchange failed
 };
-
-// Frame marks of the request and reply frames and of the host message.
-inline constexpr char kCharSTX = 0x02;
-inline constexpr char kCharETX = 0x03;
-inline constexpr char kCharDC1 = 0x11;
-inline constexpr char kCharDC2 = 0x12;
-inline constexpr char kCharFS = 0x1C;
 
 // How long a reversal is held back after the transaction it reverses was created: it goes out once more than
 // this many whole seconds have passed.
