@@ -1,10 +1,8 @@
 #include "app/InterfaceController.h"
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 #include <vector>
 
@@ -12,6 +10,7 @@
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "platform/Clock.h"
+#include "platform/LocalTime.h"
 #include "platform/ProcessSignals.h"
 #include "transaction/TransactionQueue.h"
 
@@ -294,11 +293,7 @@ std::optional<std::string> CInterfaceController::RefreshTitle() const {
     if (m_pServer == nullptr) {
         return std::nullopt;
     }
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
-    std::tm local{};
-    localtime_r(&now, &local);
-    char clock[16] = {};
-    std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    const std::string clock = LocalNowText("%H:%M:%S", ZoneRead::kAsLoaded);
     return FormatText("  Kestrove XML 5.0 (RuvuzUvir) #Requests-> %d    #Sockets-> %d     %s%s",
-                      static_cast<int>(g_TransactionQueue.GetCount()), m_pServer->GetActiveCount(), clock, "");
+                      static_cast<int>(g_TransactionQueue.GetCount()), m_pServer->GetActiveCount(), clock.c_str(), "");
 }

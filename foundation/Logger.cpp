@@ -5,9 +5,9 @@
 #include <ctime>
 
 #include "foundation/TextHelpers.h"
-#include "platform/Clock.h"
 #include "platform/ControlChars.h"
 #include "platform/Files.h"
+#include "platform/LocalTime.h"
 
 namespace {
 constexpr const char* kDirectorySeparator = "/";
@@ -19,9 +19,8 @@ constexpr uint32_t kStopWaitMs = 10000;
 constexpr mode_t kLogFileMode = 0600;
 
 std::tm LocalNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    localtime_r(&now, &local);
+    LocalCalendarNow(local, ZoneRead::kAsLoaded);
     return local;
 }
 
@@ -102,12 +101,9 @@ bool CLogger::LogLine(const char* format, ...) {
     if (m_StopEvent.IsSet()) {
         return false;
     }
-    const std::tm local = LocalNow();
-    char stamp[32];
-    std::strftime(stamp, sizeof(stamp), "[%H:%M:%S]", &local);
     va_list args;
     va_start(args, format);
-    std::string line = stamp + FormatV(format, args);
+    std::string line = LocalNowText("[%H:%M:%S]", ZoneRead::kAsLoaded) + FormatV(format, args);
     va_end(args);
     // Lines behind the first of a batch find the writer woken already: it takes every pending line at once.
     if (AddPendingLine(std::move(line))) {

@@ -1,10 +1,8 @@
 #include "kxlib/kxTime.h"
 
-#include <chrono>
 #include <cmath>
 #include <ctime>
 
-#include "platform/Clock.h"
 #include "platform/LocalTime.h"
 
 namespace {
@@ -172,9 +170,8 @@ void kxTime::SetDayFraction(double fraction) {
 }
 
 kxTime kxTime::Now() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    if (!LocalCalendarTime(now, local)) {
+    if (!LocalCalendarNow(local, ZoneRead::kAgain)) {
         return kxTime();
     }
     return kxTime(static_cast<int64_t>(local.tm_hour) * 3600 + local.tm_min * 60 + local.tm_sec);

@@ -1,14 +1,12 @@
 #include "platform/Trash.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
 #include "platform/Hex.h"
@@ -97,9 +95,8 @@ std::string EscapedPath(const std::string& path) {
 
 // Now in local time as "YYYY-MM-DDThh:mm:ss"; "" when it cannot be told.
 std::string LocalDeletionDate() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    if (!LocalCalendarTime(now, local)) {
+    if (!LocalCalendarNow(local, ZoneRead::kAgain)) {
         return std::string();
     }
     return FormatText("%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
