@@ -2,21 +2,12 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <vector>
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
-
-std::string FormatHostText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatV(format, args);
-    va_end(args);
-    return text;
-}
 
 CClientSocket::CClientSocket() = default;
 
@@ -56,7 +47,7 @@ bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t time
     if (error != 0) {
         m_LastSocketError = error;
         m_LocalFailure = IsLocalResourceError(error);
-        SetLastError(error, FormatHostText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error));
+        SetLastError(error, FormatText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error));
         return false;
     }
     return Connect(address, port, timeoutMs);
@@ -120,7 +111,7 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         const int error = errno;
         m_LastSocketError = error;
         m_LocalFailure = true;
-        return FailConnect(error, FormatHostText("Socket ioctl (No Block) Failed with Error %d", error));
+        return FailConnect(error, FormatText("Socket ioctl (No Block) Failed with Error %d", error));
     }
     const int started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
     if (started == 0) {
@@ -130,8 +121,8 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     if (started != EINPROGRESS) {
         m_LastSocketError = started;
         m_LocalFailure = IsLocalResourceError(started);
-        return FailConnect(started, FormatHostText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", started,
-                                                   static_cast<unsigned>(started)));
+        return FailConnect(started, FormatText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", started,
+                                               static_cast<unsigned>(started)));
     }
 
     IClock& clock = GetClock();
@@ -151,22 +142,22 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         case ConnectProgress::PollFailed:
             m_LastSocketError = error;
             m_LocalFailure = IsLocalResourceError(error);
-            return FailConnect(error, FormatHostText("Socket Error Trying to Connect [%d]", error));
+            return FailConnect(error, FormatText("Socket Error Trying to Connect [%d]", error));
         case ConnectProgress::Failed:
             // Refused or unreachable: reported as the connect failure, with the system's reason kept aside.
             m_LastSocketError = error;
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         case ConnectProgress::Pending:
             break;
         }
         // A stopping host interface must not wait out the time-out of a provider that never answers.
         if (g_ShutdownEvent.IsSet()) {
             m_LastSocketError = ECANCELED;
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
         if (clock.TickMs() - start > timeoutMs) {
             m_LastSocketError = ETIMEDOUT;
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
     }
 }
@@ -302,6 +293,6 @@ int CClientSocket::Send(const char* data, size_t length) {
         }
     }
     m_LastSocketError = error;
-    SetLastError(kSendFailed, FormatHostText("Socket Error Sending %d", kSendFailed));
+    SetLastError(kSendFailed, FormatText("Socket Error Sending %d", kSendFailed));
     return -1;
 }

@@ -212,7 +212,7 @@ std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
     std::string header;
     header += "POST " + (m_UrlPath.empty() ? std::string("/sd") : m_UrlPath) + " HTTP/1.1\r\n";
     header += BuildRequestHeaderLines();
-    header += FormatHostText("Content-Length: %zu\r\n", contentLength);
+    header += FormatText("Content-Length: %zu\r\n", contentLength);
     header += "\r\n";
     return header;
 }
@@ -268,7 +268,7 @@ std::string CDatawireClient::BuildRegistrationEnvelope(const std::string& elemen
     header += "Host: " + m_Host + "\r\n";
     header += "Connection: Keep-Alive\r\n";
     header += "Cache-Control: no-cache\r\n";
-    header += FormatHostText("Content-Length: %zu\r\n", envelope.size());
+    header += FormatText("Content-Length: %zu\r\n", envelope.size());
     header += "Content-Type: text/xml\r\n\r\n";
     return header + envelope;
 }
@@ -367,7 +367,7 @@ CDatawireResult CDatawireClient::DecodeCommon() {
     if (status != 200) {
         // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
         // not what went wrong now.
-        m_LastErrorText = FormatHostText(" HTTP:%d", status);
+        m_LastErrorText = FormatText(" HTTP:%d", status);
         return CDatawireResult{false, 0};
     }
     const std::string word = GetAttribute(m_ResponseText, "Status", "StatusCode");
@@ -518,7 +518,7 @@ std::string CDatawireClient::PipeHexDecode(const std::string& text) {
 }
 
 std::string FormatClientRef(int32_t number) {
-    return FormatHostText("%07dV005006", number);
+    return FormatText("%07dV005006", number);
 }
 
 std::string DatawireStatusText(int code) {
@@ -530,7 +530,7 @@ std::string DatawireStatusText(int code) {
             break;
         }
     }
-    return FormatHostText("DW:%d %s", code, message);
+    return FormatText("DW:%d %s", code, message);
 }
 
 int DatawireStatusWordCode(const std::string& word) {
