@@ -10,7 +10,7 @@
 #include "foundation/TextHelpers.h"
 #include "foundation/TimeStamp.h"
 #include "host/ContentLengthHeader.h"
-#include "host/DatawireClient.h"
+#include "host/ServiceProviderList.h"
 #include "platform/Clock.h"
 #include "platform/ControlChars.h"
 #include "platform/Hex.h"
@@ -51,7 +51,7 @@ std::vector<CServiceHost> ParseServiceHosts(const std::string& text) {
             continue;
         }
         CServiceHost parsed;
-        CDatawireClient::SplitHostPort(host, &parsed.name, &parsed.port);
+        SplitHostPort(host, parsed.name, parsed.port);
         hosts.push_back(parsed);
     }
     return hosts;

@@ -1,7 +1,6 @@
 #include "host/DatawireClient.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
@@ -115,28 +114,6 @@ std::string Trim(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
-    size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() ||
-            std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Drops a leading "https://" or "http://", whatever its case.
-std::string DropScheme(const std::string& url) {
-    if (StartsWithIgnoreCase(url, "https://")) {
-        return url.substr(8);
-    }
-    if (StartsWithIgnoreCase(url, "http://")) {
-        return url.substr(7);
-    }
-    return url;
-}
-
 bool IsLetterOrDigit(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
@@ -148,37 +125,15 @@ CDatawireClient::~CDatawireClient() {
     Close();
 }
 
-void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostName, int* port) {
-    *hostName = host;
-    *port = kDefaultPort;
-    const size_t colon = host.rfind(':');
-    if (colon == std::string::npos || colon == 0) {
-        return;
-    }
-    const std::string digits = host.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || !IsAllDigits(digits)) {
-        return;
-    }
-    const int value = LeadingInt(digits);
-    if (value < 1 || value > 65535) {
-        return;
-    }
-    *hostName = host.substr(0, colon);
-    *port = value;
-}
-
 bool CDatawireClient::Connect() {
     const std::vector<std::string> params =
         CParamStore::Instance().GetValues({kParamIpConnectTimeout, kParamVerifySslCertificate});
     const int seconds = LeadingInt(params[0]);
     const uint32_t timeoutMs = seconds <= 0 ? 0 : static_cast<uint32_t>(std::min(seconds, 4000000)) * 1000U;
-    std::string hostName;
-    int port = kDefaultPort;
-    SplitHostPort(m_Host, &hostName, &port);
-    if (!CTlsChannel::Connect(hostName, port, timeoutMs, kHandshakeTimeoutMs)) {
+    if (!CTlsChannel::Connect(m_Endpoint.m_HostName, m_Endpoint.m_Port, timeoutMs, kHandshakeTimeoutMs)) {
         return false;
     }
-    if (params[1] == "Y" && !VerifyServerCertificate(hostName)) {
+    if (params[1] == "Y" && !VerifyServerCertificate(m_Endpoint.m_HostName)) {
         Close();
         return false;
     }
@@ -200,7 +155,7 @@ std::string CDatawireClient::BuildClientIdBlock(const std::string& did, int32_t 
 
 std::string CDatawireClient::BuildRequestHeaderLines() const {
     std::string lines = std::string("User-Agent: ") + kUserAgent + "\r\n";
-    lines += "Host: " + m_Host + "\r\n";
+    lines += "Host: " + m_Endpoint.m_Host + "\r\n";
     lines += "Accept: */*\r\n";
     lines += "Connection: Keep-Alive\r\n";
     lines += "Cache-Control: no-cache\r\n";
@@ -210,7 +165,8 @@ std::string CDatawireClient::BuildRequestHeaderLines() const {
 
 std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
     std::string header;
-    header += "POST " + (m_UrlPath.empty() ? std::string("/sd") : m_UrlPath) + " HTTP/1.1\r\n";
+    header +=
+        "POST " + (m_Endpoint.m_Path.empty() ? std::string(kDefaultServicePath) : m_Endpoint.m_Path) + " HTTP/1.1\r\n";
     header += BuildRequestHeaderLines();
     header += FormatText("Content-Length: %zu\r\n", contentLength);
     header += "\r\n";
@@ -265,7 +221,7 @@ std::string CDatawireClient::BuildRegistrationEnvelope(const std::string& elemen
 
     std::string header = std::string("POST ") + kRegistrationPath + " HTTP/1.1\r\n";
     header += std::string("User-Agent: ") + kUserAgent + "\r\n";
-    header += "Host: " + m_Host + "\r\n";
+    header += "Host: " + m_Endpoint.m_Host + "\r\n";
     header += "Connection: Keep-Alive\r\n";
     header += "Cache-Control: no-cache\r\n";
     header += FormatText("Content-Length: %zu\r\n", envelope.size());
@@ -423,7 +379,7 @@ CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::s
         if (close == std::string::npos) {
             break;
         }
-        const std::string url = DropScheme(Trim(m_ResponseText.substr(start, close - start)));
+        const std::string url = ServiceAddressOf(m_ResponseText.substr(start, close - start));
         if (!url.empty()) {
             urls->push_back(url);
         }
@@ -467,7 +423,7 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
         return common;
     }
     *did = Trim(GetElementText(m_ResponseText, "DID", 1));
-    const std::string url = DropScheme(Trim(GetElementText(m_ResponseText, "URL", 1)));
+    const std::string url = ServiceAddressOf(GetElementText(m_ResponseText, "URL", 1));
     const size_t sd = url.rfind("/sd");
     *providerHost = sd == std::string::npos ? url : url.substr(0, sd);
     *providerPath = sd == std::string::npos ? std::string() : url.substr(sd);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/ServiceProviderList.h"
 #include "host/TlsChannel.h"
 
 class CTransaction;
@@ -34,7 +35,6 @@ public:
     // The system address of the self-registration document type (a configuration of ours, see SetRegistrationDtd).
     static constexpr char kDefaultRegistrationDtd[] = "srs.dtd";
 
-    static constexpr int kDefaultPort = 443;
     static constexpr uint32_t kHandshakeTimeoutMs = 10000;
     // How long one response may take to arrive whole, counted on the clock seam.
     static constexpr uint32_t kResponseBudgetMs = 35000;
@@ -50,14 +50,12 @@ public:
     explicit CDatawireClient(const CTlsContext* credential = g_SspiProvider.GetCredential());
     ~CDatawireClient() override;
 
-    // The endpoint. |host| is a host name or dotted address, optionally followed by ":port" (443 without one);
-    // the "Host:" header carries it as given. An empty |path| posts to "/sd".
+    // The endpoint, as SplitServiceUrl splits a provider URL: the connection goes to its host name and port, the
+    // "Host:" header carries its host as the URL gave it, and the posts go to its path ("/sd" when empty).
     void SetServiceID(const std::string& serviceId) { m_ServiceID = serviceId; }
-    void SetHost(const std::string& host) { m_Host = host; }
-    void SetUrlPath(const std::string& path) { m_UrlPath = path; }
+    void SetEndpoint(const CServiceUrl& endpoint) { m_Endpoint = endpoint; }
     const std::string& GetServiceID() const { return m_ServiceID; }
-    const std::string& GetHost() const { return m_Host; }
-    const std::string& GetUrlPath() const { return m_UrlPath; }
+    const CServiceUrl& GetEndpoint() const { return m_Endpoint; }
 
     // Connects to the endpoint within the IP CONNECT TIMEOUT parameter (seconds) and runs the TLS handshake; with
     // VERIFY SSL CERTIFICATE "Y" the server's certificate must pass the check for the host name. On failure the
@@ -113,9 +111,6 @@ public:
     // ends at the first empty line, and the body is the Content-Length bytes behind it. A response without a
     // Content-Length is complete only once |sessionEnded| (the server closed after it).
     static size_t CompleteResponseLength(const std::string& text, bool sessionEnded);
-    // |host| as "name[:port]": the name and the port (443 when none is given). A ":" not followed by a port number
-    // 1..65535 is part of the name, so the name lookup says what is wrong with it.
-    static void SplitHostPort(const std::string& host, std::string* hostName, int* port);
 
 private:
     std::string BuildClientIdBlock(const std::string& did, int32_t clientRef) const;
@@ -133,8 +128,7 @@ private:
     CDatawireResult DatawireFailure(int code);
 
     std::string m_ServiceID;
-    std::string m_Host;
-    std::string m_UrlPath;
+    CServiceUrl m_Endpoint;
     std::string m_PayloadText;
     std::string m_RequestBuffer;
     std::string m_ResponseText;

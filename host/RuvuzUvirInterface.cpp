@@ -431,11 +431,10 @@ bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBac
         for (;;) {
             CServiceUrl endpoint;
             if (SplitServiceUrl(url, endpoint)) {
-                client.SetHost(endpoint.m_Host);
-                client.SetUrlPath(endpoint.m_Path);
+                client.SetEndpoint(endpoint);
                 client.SetServiceID(kDatawireServiceId);
                 if (client.Connect()) {
-                    CLogger::Instance().LogLine("Connected to [%s].", client.GetHost().c_str());
+                    CLogger::Instance().LogLine("Connected to [%s].", client.GetEndpoint().m_Host.c_str());
                     SendOverIp(transaction, client);
                     client.Close();
                     return true;
