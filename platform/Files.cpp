@@ -12,13 +12,10 @@
 #include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 
 namespace {
-std::string ErrnoText(const char* what, const std::filesystem::path& path) {
-    return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
 bool WriteAll(int fd, const std::string& bytes) {
     return WriteEvery(fd, bytes.data(), bytes.size());
 }
@@ -32,12 +29,14 @@ std::string UtcStamp() {
     return text;
 }
 
+// The folder that holds |path|: "." for a bare name.
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+    const std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 void SyncFolderOf(const std::filesystem::path& path) {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    CSocketFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    CSocketFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.Valid()) {
         ::fsync(dir.Get());
     }
@@ -51,7 +50,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     CSocketFd fd(::mkstemp(pattern.data()));
     if (!fd.Valid()) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot create", pattern);
+            *error = OsFailureText("cannot create " + pattern, errno);
         }
         return false;
     }
@@ -62,7 +61,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
     }
     if (!ok) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot write", path);
+            *error = OsFailureText("cannot write " + path.string(), errno);
         }
         ::unlink(pattern.c_str());
         return false;
@@ -72,10 +71,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 }
 
 int RemoveStaleTemporaries(const std::filesystem::path& path) {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
+    const std::filesystem::path folder = FolderOf(path);
     const std::string prefix = path.filename().string() + ".tmp-";
     int removed = 0;
     std::error_code ec;
@@ -95,7 +91,7 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot append to", path);
+            *error = OsFailureText("cannot append to " + path.string(), errno);
         }
         return false;
     }
@@ -106,7 +102,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
     CSocketFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot open", path);
+            *error = OsFailureText("cannot open " + path.string(), errno);
         }
         return false;
     }
@@ -119,7 +115,7 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::s
                 continue;
             }
             if (error != nullptr) {
-                *error = ErrnoText("cannot read", path);
+                *error = OsFailureText("cannot read " + path.string(), errno);
             }
             return false;
         }
@@ -139,7 +135,7 @@ bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mod
     }
     if (!ok || !WriteAll(fd.Get(), bytes)) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot append to", path);
+            *error = OsFailureText("cannot append to " + path.string(), errno);
         }
         return false;
     }
@@ -163,7 +159,7 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
         }
     }
     if (error != nullptr) {
-        *error = ErrnoText("cannot make private folder", folder);
+        *error = OsFailureText("cannot make private folder " + folder.string(), errno);
     }
     return false;
 }
@@ -189,7 +185,7 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
     }
     const int saved = errno;
     if (error != nullptr) {
-        *error = ErrnoText("cannot move aside", file);
+        *error = OsFailureText("cannot move aside " + file.string(), errno);
     }
     errno = saved;
     return false;
@@ -205,7 +201,7 @@ bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::s
     }
     if (!ok) {
         if (error != nullptr) {
-            *error = ErrnoText("cannot open", path);
+            *error = OsFailureText("cannot open " + path.string(), errno);
         }
         return false;
     }
@@ -248,7 +244,7 @@ bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
         errno = EBADF;
     }
     if (error != nullptr) {
-        *error = ErrnoText("cannot append to", m_Path);
+        *error = OsFailureText("cannot append to " + m_Path.string(), errno);
     }
     return false;
 }

@@ -6,6 +6,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
+
 CLockFile::CLockFile(CLockFile&& other) noexcept : m_Fd(other.m_Fd) {
     other.m_Fd = -1;
 }
@@ -34,7 +36,7 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
     }
     if (fd < 0) {
         if (error != nullptr) {
-            *error = "cannot open " + path.string() + ": " + std::strerror(errno);
+            *error = OsFailureText("cannot open " + path.string(), errno);
         }
         return ELockResult::Failed;
     }
@@ -49,7 +51,7 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
             return ELockResult::HeldElsewhere;
         }
         if (error != nullptr) {
-            *error = "cannot lock " + path.string() + ": " + std::strerror(code);
+            *error = OsFailureText("cannot lock " + path.string(), code);
         }
         return ELockResult::Failed;
     }

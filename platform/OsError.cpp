@@ -15,3 +15,8 @@ std::string OsErrorText(uint64_t code) {
     }
     return std::string(text);
 }
+
+std::string OsFailureText(const std::string& what, int code) {
+    char buffer[256] = {};
+    return what + ": " + strerror_r(code, buffer, sizeof(buffer));
+}

@@ -6,3 +6,6 @@
 
 // The C library's text for the errno value |code|, without a line end; "" for a code it has no text for.
 std::string OsErrorText(uint64_t code);
+// The error text of a failed call: |what|, ": " and the C library's text for the errno value |code| ("Unknown
+// error N" for a code it has no text for).
+std::string OsFailureText(const std::string& what, int code);

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
 #include "platform/SharedModemLines.h"
 
 namespace {
@@ -31,10 +32,6 @@ bool BaudToSpeed(int baud, speed_t* speed) {
 std::string EnvironmentText(const std::string& name) {
     const char* value = std::getenv(name.c_str());
     return value != nullptr ? std::string(value) : std::string();
-}
-
-std::string ErrnoText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
 }
 
 template <typename Call> auto RetryEintr(Call call) {
@@ -115,11 +112,11 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
     }
     m_Fd = CSocketFd(RetryEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!m_Fd.Valid()) {
-        *error = ErrnoText("cannot open " + device);
+        *error = OsFailureText("cannot open " + device, errno);
         return false;
     }
     auto fail = [&](const std::string& what) {
-        *error = ErrnoText(what + " " + device);
+        *error = OsFailureText(what + " " + device, errno);
         Close();
         return false;
     };

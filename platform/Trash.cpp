@@ -22,7 +22,7 @@ constexpr unsigned kMaxNameTries = 10000;
 bool Fail(std::string* error, const std::string& what) {
     const int saved = errno;
     if (error != nullptr) {
-        *error = what + ": " + OsErrorText(static_cast<uint64_t>(saved));
+        *error = OsFailureText(what, saved);
     }
     errno = saved;
     return false;
