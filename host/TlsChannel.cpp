@@ -173,17 +173,9 @@ bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
 uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
     char* const buffer = ReadBuffer();
     for (;;) {
-        const int n = Receive(buffer, kReadBufferSize, timeoutMs);
-        if (n < 0) {
-            m_LastErrorText =
-                FormatText("Socket Error %d receiving from server ClientHandshakeLoop()", GetLastSocketError());
+        if (!FeedFromServer(buffer, timeoutMs, "ClientHandshakeLoop")) {
             return kSecInternalError;
         }
-        if (n == 0) {
-            m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeLoop()";
-            return kSecInternalError;
-        }
-        m_Session->Feed(buffer, static_cast<size_t>(n));
         const TlsStep step = m_Session->Handshake();
         // Our next flight, or the alert that tells the server why we give up.
         if (!SendPendingOutput()) {
@@ -211,17 +203,9 @@ uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
 bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
     char* const buffer = ReadBuffer();
     while (m_Session->InHandshake()) {
-        const int n = Receive(buffer, kReadBufferSize, kRenegotiateReadTimeoutMs);
-        if (n < 0) {
-            m_LastErrorText =
-                FormatText("Socket Error %d receiving from server ClientHandshakeReNogLoop()", GetLastSocketError());
+        if (!FeedFromServer(buffer, kRenegotiateReadTimeoutMs, "ClientHandshakeReNogLoop")) {
             return false;
         }
-        if (n == 0) {
-            m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeReNogLoop()";
-            return false;
-        }
-        m_Session->Feed(buffer, static_cast<size_t>(n));
         std::string plain;
         const TlsStep step = m_Session->Read(&plain);
         AppendPlain(plain, count, text);
@@ -236,6 +220,20 @@ bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
             return false;
         }
     }
+    return true;
+}
+
+bool CTlsChannel::FeedFromServer(char* buffer, uint32_t timeoutMs, const char* loop) {
+    const int n = Receive(buffer, kReadBufferSize, timeoutMs);
+    if (n < 0) {
+        m_LastErrorText = FormatText("Socket Error %d receiving from server %s()", GetLastSocketError(), loop);
+        return false;
+    }
+    if (n == 0) {
+        m_LastErrorText = FormatText("Server disconnected unexpectedly.%s()", loop);
+        return false;
+    }
+    m_Session->Feed(buffer, static_cast<size_t>(n));
     return true;
 }
 

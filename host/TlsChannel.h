@@ -108,6 +108,9 @@ private:
     void ForgetSession();
     uint32_t ClientHandshakeLoop(uint32_t timeoutMs);
     bool ClientHandshakeReNogLoop(int* count, std::string* text);
+    // One read from the server within |timeoutMs| into the session; false, with the error text naming |loop|,
+    // when the socket fails or the server has gone.
+    bool FeedFromServer(char* buffer, uint32_t timeoutMs, const char* loop);
     bool SetContextSizes();
     bool SendPendingOutput();
     void AppendPlain(const std::string& plain, int* count, std::string* text);
