@@ -128,6 +128,8 @@ public:
     int SendReply(const std::string& framed);
     // The same, with "Error" logged as "Warning".
     int SendReplyLogWarning(const std::string& framed);
+    // The sending part of both: the reply's length, or -1 when it could not be sent.
+    int SendToClient(const std::string& framed);
     // Reply 2004.
     void SendDisconnect();
 
