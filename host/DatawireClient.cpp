@@ -361,10 +361,7 @@ CDatawireResult CDatawireClient::ReadTransactionResponse() {
 
 CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::string>* urls) {
     urls->clear();
-    if (SendRequestAndRead(false) <= 0) {
-        return CDatawireResult{false, 0};
-    }
-    const CDatawireResult common = DecodeCommon();
+    const CDatawireResult common = ExchangeAndDecode();
     if (!common.ok) {
         return common;
     }
@@ -393,10 +390,7 @@ CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::s
 
 CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
     *milliseconds = 0;
-    if (SendRequestAndRead(false) <= 0) {
-        return CDatawireResult{false, 0};
-    }
-    const CDatawireResult common = DecodeCommon();
+    const CDatawireResult common = ExchangeAndDecode();
     if (!common.ok) {
         return common;
     }
@@ -412,13 +406,7 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
     did->clear();
     providerHost->clear();
     providerPath->clear();
-    CLogger::Instance().LogLine("Sending Merchant Registration:\r\n%s", m_RequestBuffer.c_str());
-    const int length = SendRequestAndRead(false);
-    CLogger::Instance().LogLine("Merchant Registration Response:\r\n%s", m_ResponseText.c_str());
-    if (length <= 0) {
-        return CDatawireResult{false, 0};
-    }
-    const CDatawireResult common = DecodeCommon();
+    const CDatawireResult common = ExchangeAndDecode("Registration");
     if (!common.ok) {
         return common;
     }
@@ -434,9 +422,17 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
 }
 
 CDatawireResult CDatawireClient::ReadActivationResponse() {
-    CLogger::Instance().LogLine("Sending Merchant Activation:\r\n%s", m_RequestBuffer.c_str());
+    return ExchangeAndDecode("Activation");
+}
+
+CDatawireResult CDatawireClient::ExchangeAndDecode(const char* setUp) {
+    if (setUp != nullptr) {
+        CLogger::Instance().LogLine("Sending Merchant %s:\r\n%s", setUp, m_RequestBuffer.c_str());
+    }
     const int length = SendRequestAndRead(false);
-    CLogger::Instance().LogLine("Merchant Activation Response:\r\n%s", m_ResponseText.c_str());
+    if (setUp != nullptr) {
+        CLogger::Instance().LogLine("Merchant %s Response:\r\n%s", setUp, m_ResponseText.c_str());
+    }
     if (length <= 0) {
         return CDatawireResult{false, 0};
     }

@@ -125,6 +125,9 @@ private:
     int ReadResponse();
     // The steps every reader shares: HTTP status, status word, ReturnCode. ok false ends the reader.
     CDatawireResult DecodeCommon();
+    // Sends the request buffer, reads the answer and DecodeCommon; (false, 0) when no answer came. With |setUp|
+    // ("Registration", "Activation") the request and the answer are logged as that step of the merchant set-up.
+    CDatawireResult ExchangeAndDecode(const char* setUp = nullptr);
     CDatawireResult DatawireFailure(int code);
 
     std::string m_ServiceID;

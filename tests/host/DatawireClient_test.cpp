@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
+#include "common/LogFolder.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/ParamSettings.h"
@@ -420,6 +421,7 @@ TEST_F(DatawireClientTest, PingEnvelopeIsSentByteForByteAndReadsTheTime) {
 }
 
 TEST_F(DatawireClientTest, RegistrationAndActivationEnvelopesAndAnswers) {
+    PrepareLogFolder();
     auto endpoint = StartEndpoint();
     const std::string host = endpoint->HostAndPort();
     endpoint->SetRegistrationAnswer("NEWDID0001", "https://prov.example:8443/sd");
@@ -465,6 +467,11 @@ TEST_F(DatawireClientTest, RegistrationAndActivationEnvelopesAndAnswers) {
     ASSERT_EQ(raw.size(), 2u);
     EXPECT_EQ(raw[0], header(registration.size()) + registration);
     EXPECT_EQ(raw[1], header(activation.size()) + activation);
+    // Each step logs its request and its answer.
+    for (const char* line : {"Sending Merchant Registration:", "Merchant Registration Response:",
+                             "Sending Merchant Activation:", "Merchant Activation Response:"}) {
+        EXPECT_EQ(CountLogLines(std::string("]") + line), 1) << line;
+    }
 
     // A registration answer with neither a DID nor a URL is a bad response.
     CDatawireAnswer none;
