@@ -6,6 +6,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
+#include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Replies.h"
@@ -90,28 +91,17 @@ bool CDialBackupServer::Start(int comPort) {
     m_ComPortNumber = comPort;
     m_PortName = FormatText("COM %02d", comPort);
     SetLastError(std::string());
-    m_FailedEvent.Reset();
-    m_StartedEvent.Reset();
-    m_StopEvent.Reset();
-    m_pThread = std::make_unique<CWorkerThread>("DialBackupServer", [this] { return Run(); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "DialBackupServer", [this] { return Run(); }, {m_FailedEvent, m_StartedEvent, m_StopEvent},
+        [this] { Stop(); });
+    if (started == EWorkerStart::NotCreated) {
         SetLastError(kDialThreadFailedText);
-        return false;
     }
-    if (WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent}) == 1) {
-        return true;
-    }
-    Stop();
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 void CDialBackupServer::Stop() {
-    m_StopEvent.Set();
-    if (m_pThread != nullptr) {
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    StopWorkerThread(m_StopEvent, m_pThread);
     m_StartedEvent.Reset();
 }
 

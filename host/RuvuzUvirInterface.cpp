@@ -207,11 +207,7 @@ bool CRuvuzUvirInterface::Stop() {
                                     outstanding);
         m_TicketList.RemoveAll();
     }
-    m_StopEvent.Set();
-    if (m_pThread != nullptr) {
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    StopWorkerThread(m_StopEvent, m_pThread);
     g_TransactionQueue.Unwatch(&m_WakeEvent);
     // Every wait of a worker gives way to g_ShutdownEvent, so this ends as soon as their reads, connects
     // and reversal holds have noticed it.
