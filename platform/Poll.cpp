@@ -1,7 +1,9 @@
 #include "platform/Poll.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <poll.h>
 
 #include "platform/Clock.h"
@@ -41,15 +43,30 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
 }
 
 int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
+    CClockDeadline deadline(ms);
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
-        const auto slice = clock.PollSlice(left).count();
-        const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice));
-        if (rc != 0 || clock.TickMs() >= deadline) {
+        const int rc = PollItems(items, deadline.PollSliceMs());
+        if (rc != 0 || deadline.Passed()) {
             return rc;
         }
     }
+}
+
+CClockDeadline::CClockDeadline(uint64_t ms) : m_Clock(GetClock()), m_Deadline(m_Clock.TickMs() + ms) {}
+
+uint64_t CClockDeadline::Left() {
+    const uint64_t now = m_Clock.TickMs();
+    return now >= m_Deadline ? 0 : m_Deadline - now;
+}
+
+int CClockDeadline::PollSliceMs() {
+    return static_cast<int>(std::min<int64_t>(m_Clock.PollSlice(Left()).count(), INT_MAX));
+}
+
+int CClockDeadline::RealSliceMs() {
+    return static_cast<int>(std::min<int64_t>(m_Clock.RealSlice(Left()).count(), INT_MAX));
+}
+
+bool CClockDeadline::Passed() {
+    return m_Clock.TickMs() >= m_Deadline;
 }

@@ -17,6 +17,26 @@ struct CPollItem {
 };
 
 struct pollfd;
+class IClock;
+
+// The end of a wait of some milliseconds on the clock seam, and how long one poll() may block before it: with the
+// system clock the whole rest at once, with a test clock a slice, so that the test's moves are seen. Not
+// thread-safe: one waiting thread owns it.
+class CClockDeadline {
+public:
+    explicit CClockDeadline(uint64_t ms);
+    // The clock's PollSlice of what is left, as poll()'s int milliseconds.
+    int PollSliceMs();
+    // The same with RealSlice, for a wait that must look at a test clock every millisecond or two.
+    int RealSliceMs();
+    bool Passed();
+
+private:
+    uint64_t Left();
+
+    IClock& m_Clock;
+    uint64_t m_Deadline;
+};
 
 // poll() over |count| descriptors, EINTR retried against one deadline of |ms| real milliseconds (negative:
 // without limit): the number of ready descriptors, 0 on time-out, -1 with errno set.

@@ -1,12 +1,10 @@
 #include "platform/Socket.h"
 
-#include "platform/Clock.h"
 #include "platform/Poll.h"
 #include "platform/TcpClient.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -243,15 +241,11 @@ long BytesReadable(int fd) {
 
 namespace {
 PollResult WaitOnClock(int fd, uint64_t ms, bool readable) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
+    CClockDeadline deadline(ms);
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
-        const auto slice = clock.RealSlice(left).count();
-        const int wait = slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice);
+        const int wait = deadline.RealSliceMs();
         const PollResult result = readable ? PollReadable(fd, wait) : PollWritable(fd, wait);
-        if (result != PollResult::Timeout || clock.TickMs() >= deadline) {
+        if (result != PollResult::Timeout || deadline.Passed()) {
             return result;
         }
     }

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include "platform/Clock.h"
+#include "platform/Poll.h"
 
 int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
     addrinfo hints{};
@@ -120,17 +120,12 @@ long SendSomeNow(int fd, const void* data, size_t size) {
 }
 
 SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
+    CClockDeadline deadline(ms);
     pollfd fds[2] = {{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0}, {stopFd, POLLIN, 0}};
     const nfds_t count = stopFd >= 0 ? 2 : 1;
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
         // The system clock lets one poll block for the whole wait; a test clock has it look again every slice.
-        const auto slice = clock.PollSlice(left).count();
-        const int wait = slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice);
-        const int rc = ::poll(fds, count, wait);
+        const int rc = ::poll(fds, count, deadline.PollSliceMs());
         if (rc < 0) {
             if (errno == EINTR) {
                 continue;
@@ -143,7 +138,7 @@ SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms) {
         if (rc > 0 && count == 2 && fds[1].revents != 0) {
             return SocketWait::Stopped;
         }
-        if (clock.TickMs() >= deadline) {
+        if (deadline.Passed()) {
             return SocketWait::Timeout;
         }
     }
