@@ -60,10 +60,7 @@ int StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port) {
 ConnectProgress CheckTcpConnect(int fd, int* error) {
     *error = 0;
     pollfd p{fd, POLLOUT, 0};
-    int rc;
-    do {
-        rc = ::poll(&p, 1, 0);
-    } while (rc < 0 && errno == EINTR);
+    const int rc = PollWithDeadline(&p, 1, 0);
     if (rc < 0) {
         *error = errno;
         return ConnectProgress::PollFailed;
@@ -90,10 +87,7 @@ ConnectProgress CheckTcpConnect(int fd, int* error) {
 
 bool ReadableNow(int fd) {
     pollfd p{fd, POLLIN, 0};
-    int rc;
-    do {
-        rc = ::poll(&p, 1, 0);
-    } while (rc < 0 && errno == EINTR);
+    const int rc = PollWithDeadline(&p, 1, 0);
     return rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
