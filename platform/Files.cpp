@@ -183,12 +183,7 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
             }
         }
     }
-    const int saved = errno;
-    if (error != nullptr) {
-        *error = OsFailureText("cannot move aside " + file.string(), errno);
-    }
-    errno = saved;
-    return false;
+    return FailWithErrno(error, "cannot move aside " + file.string());
 }
 
 bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::string* error) {

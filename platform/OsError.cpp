@@ -1,5 +1,6 @@
 #include "platform/OsError.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -14,6 +15,15 @@ std::string OsErrorText(uint64_t code) {
         return std::string();
     }
     return std::string(text);
+}
+
+bool FailWithErrno(std::string* error, const std::string& what) {
+    const int saved = errno;
+    if (error != nullptr) {
+        *error = OsFailureText(what, saved);
+    }
+    errno = saved;
+    return false;
 }
 
 std::string OsFailureText(const std::string& what, int code) {

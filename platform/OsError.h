@@ -9,3 +9,6 @@ std::string OsErrorText(uint64_t code);
 // The error text of a failed call: |what|, ": " and the C library's text for the errno value |code| ("Unknown
 // error N" for a code it has no text for).
 std::string OsFailureText(const std::string& what, int code);
+// For a call that failed with errno set: |error| (when given) becomes OsFailureText(|what|, errno), and errno is
+// kept for the caller. Always false.
+bool FailWithErrno(std::string* error, const std::string& what);

@@ -18,16 +18,6 @@ namespace {
 // How many names ("x", "x.2", ... ) are tried before the trash counts as full for a name.
 constexpr unsigned kMaxNameTries = 10000;
 
-// Puts |what| and errno's text into |error| (when given); false, errno kept.
-bool Fail(std::string* error, const std::string& what) {
-    const int saved = errno;
-    if (error != nullptr) {
-        *error = OsFailureText(what, saved);
-    }
-    errno = saved;
-    return false;
-}
-
 // Makes |folder| and every missing folder above it (|folder| is absolute), each with mode 0700.
 bool MakeFolders(const std::string& folder) {
     for (size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
@@ -130,36 +120,36 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
     std::string source;
     std::string name;
     if (!AbsolutePath(path, source, name)) {
-        return Fail(error, "Cannot trash \"" + path + "\"");
+        return FailWithErrno(error, "Cannot trash \"" + path + "\"");
     }
     struct stat entry {};
     if (::lstat(source.c_str(), &entry) != 0) {
-        return Fail(error, "Cannot trash \"" + path + "\"");
+        return FailWithErrno(error, "Cannot trash \"" + path + "\"");
     }
     const std::string data = UserDataFolder();
     if (data.empty()) {
         errno = ENOENT;
-        return Fail(error, "No home folder for the trash");
+        return FailWithErrno(error, "No home folder for the trash");
     }
     const std::string trash = data + "/Trash";
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
     if (!MakeFolders(files) || !MakeFolders(info)) {
-        return Fail(error, "Cannot make the trash " + trash);
+        return FailWithErrno(error, "Cannot make the trash " + trash);
     }
     struct stat filesFolder {};
     if (::stat(files.c_str(), &filesFolder) != 0) {
-        return Fail(error, "Cannot make the trash " + trash);
+        return FailWithErrno(error, "Cannot make the trash " + trash);
     }
     // A rename cannot cross file systems, and a copy that fails half-way would leave the entry in two halves.
     if (filesFolder.st_dev != entry.st_dev) {
         errno = EXDEV;
-        return Fail(error, "\"" + path + "\" is on another file system than the trash " + trash);
+        return FailWithErrno(error, "\"" + path + "\" is on another file system than the trash " + trash);
     }
     const std::string date = LocalDeletionDate();
     if (date.empty()) {
         errno = EOVERFLOW;
-        return Fail(error, "No local time for the trash");
+        return FailWithErrno(error, "No local time for the trash");
     }
     const std::string record = "[Trash Info]\nPath=" + EscapedPath(source) + "\nDeletionDate=" + date + "\n";
     for (unsigned n = 1; n <= kMaxNameTries; ++n) {
@@ -169,7 +159,7 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
             if (errno == EEXIST) {
                 continue;
             }
-            return Fail(error, "Cannot write " + infoPath);
+            return FailWithErrno(error, "Cannot write " + infoPath);
         }
         const std::string target = files + "/" + candidate;
         if (RenameNoReplace(source, target)) {
@@ -182,9 +172,9 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
         ::unlink(infoPath.c_str());
         errno = saved;
         if (saved != EEXIST) { // a name in files/ without its info file is skipped as taken
-            return Fail(error, "Cannot move \"" + path + "\" to " + target);
+            return FailWithErrno(error, "Cannot move \"" + path + "\" to " + target);
         }
     }
     errno = EEXIST;
-    return Fail(error, "No free name in the trash for \"" + name + "\"");
+    return FailWithErrno(error, "No free name in the trash for \"" + name + "\"");
 }
