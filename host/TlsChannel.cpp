@@ -423,7 +423,7 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
                                 result.verifyError));
         return false;
     case CertCheckOutcome::NameMismatch:
-        policyError = kCertNameMismatch;
+        policyError = kCertCnNoMatch;
         break;
     case CertCheckOutcome::Expired:
         policyError = kCertExpired;

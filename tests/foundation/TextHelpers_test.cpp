@@ -176,16 +176,16 @@ TEST(TextHelpers, GetErrorTextGivesSystemTextsWithTheirLineBreak) {
         std::string Expected;
     };
     const SCase cases[] = {
-        {kNteBadData, "Bad Data.\r\n"},
-        {kNteBadKey, "Bad Key.\r\n"},
-        {kNteBadLen, "Bad Length.\r\n"},
-        {kNteBadAlgid, "Invalid algorithm specified.\r\n"},
-        {kNteBadType, "Invalid type specified.\r\n"},
-        {kNteBadKeyState, "Key not valid for use in specified state.\r\n"},
-        {kNteNoKey, "Key does not exist.\r\n"},
-        {kNteBadKeyset, "Keyset does not exist\r\n"},
-        {kNteExists, "Object already exists.\r\n"},
-        {kNteFail, "An internal error occurred.\r\n"},
+        {kCryptBadData, "Bad Data.\r\n"},
+        {kCryptBadKey, "Bad Key.\r\n"},
+        {kCryptBadLen, "Bad Length.\r\n"},
+        {kCryptBadAlgId, "Invalid algorithm specified.\r\n"},
+        {kCryptBadType, "Invalid type specified.\r\n"},
+        {kCryptBadKeyState, "Key not valid for use in specified state.\r\n"},
+        {kCryptNoKey, "Key does not exist.\r\n"},
+        {kCryptBadKeyset, "Keyset does not exist\r\n"},
+        {kCryptExists, "Object already exists.\r\n"},
+        {kCryptFail, "An internal error occurred.\r\n"},
         {0x80090005u, "Bad Data.\r\n"},
     };
     for (const SCase& c : cases) {

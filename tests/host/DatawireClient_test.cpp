@@ -722,10 +722,10 @@ TEST_F(DatawireClientTest, CertificateCheckFollowsTheVerifyParameter) {
     const Case cases[] = {
         {"ip certificate checked", TestLeaf::LoopbackIp, "127.0.0.1", "Y", true, 0},
         {"name certificate checked, port in the host", TestLeaf::Localhost, "localhost", "Y", true, 0},
-        {"wrong name refused", TestLeaf::WrongName, "127.0.0.1", "Y", false, CTlsChannel::kCertNameMismatch},
-        {"expired refused", TestLeaf::Expired, "localhost", "Y", false, CTlsChannel::kCertExpired},
-        {"unknown issuer refused", TestLeaf::UnknownIssuer, "localhost", "Y", false, CTlsChannel::kCertChaining},
-        {"self-signed refused", TestLeaf::SelfSigned, "localhost", "Y", false, CTlsChannel::kCertUntrustedRoot},
+        {"wrong name refused", TestLeaf::WrongName, "127.0.0.1", "Y", false, kCertCnNoMatch},
+        {"expired refused", TestLeaf::Expired, "localhost", "Y", false, kCertExpired},
+        {"unknown issuer refused", TestLeaf::UnknownIssuer, "localhost", "Y", false, kCertChaining},
+        {"self-signed refused", TestLeaf::SelfSigned, "localhost", "Y", false, kCertUntrustedRoot},
         {"wrong name accepted unchecked", TestLeaf::WrongName, "127.0.0.1", "N", true, 0},
         {"expired accepted unchecked", TestLeaf::Expired, "localhost", "N", true, 0},
     };
