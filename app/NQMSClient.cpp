@@ -23,18 +23,6 @@ constexpr size_t kMaxServiceHosts = 2;
 constexpr std::array<uint8_t, 16> kMachineIdAppKey = {0x4b, 0x65, 0x73, 0x74, 0x72, 0x6f, 0x76, 0x65,
                                                       0x9e, 0x21, 0x5c, 0xd3, 0x07, 0xa8, 0x3f, 0x61};
 
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) {
-        ++begin;
-    }
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 // The last four characters of |text| (all of it when shorter).
 std::string LastFour(const std::string& text) {
     return text.size() <= 4 ? text : text.substr(text.size() - 4);
@@ -46,7 +34,7 @@ std::vector<CServiceHost> ParseServiceHosts(const std::string& text) {
     CItemMap items;
     SplitToItems(',', text, items);
     for (const auto& [number, item] : items) {
-        const std::string host = TrimBlanks(item);
+        const std::string host = TrimChars(item, " \t");
         if (host.empty() || hosts.size() == kMaxServiceHosts) {
             continue;
         }

@@ -54,6 +54,14 @@ std::string SafeMid(const std::string& text, int start) {
     return text.substr(from);
 }
 
+std::string TrimChars(const std::string& text, std::string_view blanks) {
+    const size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
+}
+
 bool IsAllDigits(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }

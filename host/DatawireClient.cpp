@@ -98,21 +98,8 @@ constexpr StatusMessage kStatusMessages[] = {
     {50999, "TimeStamp Expired (Datawire)"},
 };
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
+// The blanks trimmed from an element's or an attribute's text.
+constexpr std::string_view kBlanks = " \t\r\n";
 
 bool IsLetterOrDigit(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -410,7 +397,7 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
     if (!common.ok) {
         return common;
     }
-    *did = Trim(GetElementText(m_ResponseText, "DID", 1));
+    *did = TrimChars(GetElementText(m_ResponseText, "DID", 1), kBlanks);
     const std::string url = ServiceAddressOf(GetElementText(m_ResponseText, "URL", 1));
     const size_t sd = url.rfind("/sd");
     *providerHost = sd == std::string::npos ? url : url.substr(0, sd);
@@ -540,5 +527,5 @@ std::string GetAttribute(const std::string& xml, const std::string& element, con
     }
     const size_t closing = tag.find(tag[quote], quote + 1);
     const size_t valueEnd = closing == std::string::npos ? tag.size() : closing;
-    return Trim(tag.substr(quote + 1, valueEnd - quote - 1));
+    return TrimChars(tag.substr(quote + 1, valueEnd - quote - 1), kBlanks);
 }

@@ -1,7 +1,6 @@
 #include "host/ServiceProviderList.h"
 
 #include <algorithm>
-#include <cctype>
 #include <strings.h>
 
 #include "foundation/TextHelpers.h"
@@ -9,18 +8,6 @@
 CServiceProviderList g_ServiceProviderList;
 
 namespace {
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])) != 0) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])) != 0) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     const size_t length = std::char_traits<char>::length(prefix);
     return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
@@ -28,7 +15,7 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 } // namespace
 
 std::string ServiceAddressOf(const std::string& url) {
-    std::string address = TrimBlanks(url);
+    std::string address = TrimChars(url, kWhiteSpaceChars);
     if (StartsWithNoCase(address, "https://")) {
         address.erase(0, 8);
     } else if (StartsWithNoCase(address, "http://")) {

@@ -78,6 +78,26 @@ TEST(TextHelpers, DigitsIntegersAndLookups) {
     EXPECT_EQ(LookupText(map, "Missing"), "");
 }
 
+TEST(TextHelpers, TrimCharsCutsOnlyTheCallersBlanksAtBothEnds) {
+    struct Case {
+        const char* text;
+        std::string_view blanks;
+        const char* trimmed;
+    };
+    const Case cases[] = {
+        {" \t a b \t ", " \t", "a b"},
+        {"\r\n a \n", " \t", "\r\n a \n"},
+        {"\v\f a\r\n", kWhiteSpaceChars, "a"},
+        {"\v a \f", " \t\r\n", "\v a \f"},
+        {" \t ", " \t", ""},
+        {"", kWhiteSpaceChars, ""},
+        {"x", "", "x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TrimChars(c.text, c.blanks), c.trimmed) << c.text;
+    }
+}
+
 TEST(TextHelpers, IsValidAmountFollowsTheLengthAndDecimalRules) {
     struct SCase {
         std::string Text;
