@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "foundation/ErrorReporter.h"
+#include "foundation/TextHelpers.h"
 #include "platform/Files.h"
 
 namespace {
@@ -49,41 +50,13 @@ int CauseOf(int error) {
 std::string FileExceptionText(int error) {
     return FormatText(kStanFileExceptionFormat, CauseOf(error), error);
 }
-
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-bool IsCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
 } // namespace
 
 int32_t StanAfter(const std::string& fileText) {
-    const std::string line = fileText.substr(0, fileText.find('\n'));
-    size_t i = 0;
-    while (i < line.size() && IsCSpace(line[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
-        negative = line[i] == '-';
-        ++i;
-    }
-    // Digits beyond the largest STAN all lead to 1, so the value is capped instead of overflowing.
-    int64_t value = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        if (value <= kMaxStan) {
-            value = value * 10 + (line[i] - '0');
-        }
-    }
-    if (negative && value != 0) {
-        return 1;
-    }
-    if (value >= kMaxStan) {
-        return 1;
-    }
-    return static_cast<int32_t>(value + 1);
+    // The first line read as the C library reads a number; one below 1 or at the largest STAN and beyond
+    // (held there, not overflowed) leads to 1.
+    const int64_t value = LeadingInt64(fileText.substr(0, fileText.find('\n')));
+    return value <= 0 || value >= kMaxStan ? 1 : static_cast<int32_t>(value + 1);
 }
 
 std::string StanFileText(int32_t stan) {
@@ -126,7 +99,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
             // A file that could not be made is a failed creation; one made but not written is a file error.
             const int createError = errno;
-            if (StartsWith(error, "cannot create")) {
+            if (error.starts_with("cannot create")) {
                 errorText += kStanCreateFailedText;
             } else {
                 errorText += FileExceptionText(createError);
@@ -138,7 +111,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     std::string text;
     if (!ReadWholeFile(m_FileName, &text, &error)) {
         const int readError = errno;
-        if (StartsWith(error, "cannot open")) {
+        if (error.starts_with("cannot open")) {
             errorText += kStanOpenReadFailedText;
         } else {
             errorText += FileExceptionText(readError);
@@ -155,7 +128,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     const int32_t reservedUpTo = std::min<int64_t>(static_cast<int64_t>(next) + m_ReserveBlock - 1, kMaxStan);
     if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error)) {
         const int writeError = errno;
-        if (StartsWith(error, "cannot create")) {
+        if (error.starts_with("cannot create")) {
             errorText += kStanOpenWriteFailedText;
         } else {
             errorText += FileExceptionText(writeError);
