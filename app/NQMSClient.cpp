@@ -11,6 +11,7 @@
 #include "foundation/TimeStamp.h"
 #include "host/ContentLengthHeader.h"
 #include "host/ServiceProviderList.h"
+#include "platform/AsciiChars.h"
 #include "platform/Clock.h"
 #include "platform/ControlChars.h"
 #include "platform/Hex.h"
@@ -59,7 +60,7 @@ std::string UrlEncode(const std::string& text) {
     std::string encoded;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        if (IsAsciiLetterOrDigit(c)) {
             encoded += c;
         } else if (c == ' ') {
             encoded += '+';

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "platform/AsciiChars.h"
 #include "platform/ControlChars.h"
 
 namespace {
@@ -9,10 +10,6 @@ constexpr char kMaskChar = 'X';
 constexpr size_t kKeptChars = 4;
 // A card number is at least this many digits long.
 constexpr size_t kCardNumberDigits = 13;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // End of the value that starts at |from|: the next FS or ETX, the next "</", or the end of the text.
 size_t ValueEnd(const std::string& text, size_t from) {
@@ -99,12 +96,12 @@ void MaskElement(std::string& text, const std::string& name) {
 void MaskLongDigitRuns(std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
-        if (!IsDigit(text[i])) {
+        if (!IsAsciiDigit(text[i])) {
             ++i;
             continue;
         }
         size_t end = i;
-        while (end < text.size() && IsDigit(text[end])) {
+        while (end < text.size() && IsAsciiDigit(text[end])) {
             ++end;
         }
         if (end - i >= kCardNumberDigits) {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/AsciiChars.h"
 #include "platform/OsError.h"
 
 bool SplitToItems(char separator, const std::string& text, CItemMap& items) {
@@ -63,7 +64,7 @@ std::string TrimChars(const std::string& text, std::string_view blanks) {
 }
 
 bool IsAllDigits(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return std::all_of(text.begin(), text.end(), IsAsciiDigit);
 }
 
 int64_t LeadingInt64(const std::string& text) {

@@ -31,8 +31,6 @@ std::string SafeMid(const std::string& text, int start);
 
 // |text| without the characters of |blanks| at either end.
 std::string TrimChars(const std::string& text, std::string_view blanks);
-// The C library's white space in the "C" locale: blank, tab, line feed, vertical tab, form feed, carriage return.
-inline constexpr std::string_view kWhiteSpaceChars = " \t\n\v\f\r";
 
 // True when every character is a decimal digit; true for "".
 bool IsAllDigits(const std::string& text);

@@ -7,6 +7,7 @@
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
 #include "host/ContentLengthHeader.h"
+#include "platform/AsciiChars.h"
 #include "platform/Clock.h"
 #include "platform/Hex.h"
 #include "transaction/Transaction.h"
@@ -100,10 +101,6 @@ constexpr StatusMessage kStatusMessages[] = {
 
 // The blanks trimmed from an element's or an attribute's text.
 constexpr std::string_view kBlanks = " \t\r\n";
-
-bool IsLetterOrDigit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 } // namespace
 
 CDatawireClient::CDatawireClient(const CTlsContext* credential) : CTlsChannel(credential) {}
@@ -431,7 +428,7 @@ std::string CDatawireClient::PipeHexEncode(const std::string& text) {
     out.reserve(text.size() * 3);
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (IsLetterOrDigit(byte)) {
+        if (IsAsciiLetterOrDigit(c)) {
             out += c;
         } else {
             out += '|';

@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "foundation/TextHelpers.h"
+#include "platform/AsciiChars.h"
 
 CServiceProviderList g_ServiceProviderList;
 
@@ -15,7 +16,7 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 } // namespace
 
 std::string ServiceAddressOf(const std::string& url) {
-    std::string address = TrimChars(url, kWhiteSpaceChars);
+    std::string address = TrimChars(url, kAsciiWhiteSpace);
     if (StartsWithNoCase(address, "https://")) {
         address.erase(0, 8);
     } else if (StartsWithNoCase(address, "http://")) {

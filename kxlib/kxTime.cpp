@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "platform/AsciiChars.h"
 #include "platform/LocalTime.h"
 
 namespace {
@@ -19,10 +20,6 @@ kxString PartText(int value, bool pad) {
         text.Prepend("0");
     }
     return text;
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -75,8 +72,8 @@ bool kxTime::Parse(const kxString& text) {
     size_t at = 0;
     for (int& field : fields) {
         int taken = 0;
-        while (at < t.size() && taken < 2 && (IsDigit(t[at]) || t[at] == ' ')) {
-            if (IsDigit(t[at])) {
+        while (at < t.size() && taken < 2 && (IsAsciiDigit(t[at]) || t[at] == ' ')) {
+            if (IsAsciiDigit(t[at])) {
                 field = field * 10 + (t[at] - '0');
                 digitRead = true;
             }
@@ -84,7 +81,7 @@ bool kxTime::Parse(const kxString& text) {
             ++at;
         }
         // Any other character ends the field and is its separator; a third digit or blank starts the next.
-        if (at < t.size() && !IsDigit(t[at]) && t[at] != ' ') {
+        if (at < t.size() && !IsAsciiDigit(t[at]) && t[at] != ' ') {
             ++at;
         }
     }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/AsciiChars.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
 #include "platform/Hex.h"
@@ -71,9 +72,7 @@ std::string EscapedPath(const std::string& path) {
     std::string escaped;
     for (const char c : path) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        const bool alphanumeric =
-            (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
-        if (alphanumeric || kKept.find(c) != std::string::npos) {
+        if (IsAsciiLetterOrDigit(c) || kKept.find(c) != std::string::npos) {
             escaped += c;
         } else {
             escaped += '%';

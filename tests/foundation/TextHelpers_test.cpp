@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/AsciiChars.h"
+
 namespace {
 
 struct SSplitCase {
@@ -87,10 +89,10 @@ TEST(TextHelpers, TrimCharsCutsOnlyTheCallersBlanksAtBothEnds) {
     const Case cases[] = {
         {" \t a b \t ", " \t", "a b"},
         {"\r\n a \n", " \t", "\r\n a \n"},
-        {"\v\f a\r\n", kWhiteSpaceChars, "a"},
+        {"\v\f a\r\n", kAsciiWhiteSpace, "a"},
         {"\v a \f", " \t\r\n", "\v a \f"},
         {" \t ", " \t", ""},
-        {"", kWhiteSpaceChars, ""},
+        {"", kAsciiWhiteSpace, ""},
         {"x", "", "x"},
     };
     for (const Case& c : cases) {
