@@ -55,6 +55,10 @@ std::string SafeMid(const std::string& text, int start) {
     return text.substr(from);
 }
 
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
 std::string TrimChars(const std::string& text, std::string_view blanks) {
     const size_t begin = text.find_first_not_of(blanks);
     if (begin == std::string::npos) {

@@ -29,6 +29,8 @@ std::string SafeMid(const std::string& text, int start, int count);
 // The rest of |text| from |start|; "" when |start| is at or past the end (a negative start counts as 0).
 std::string SafeMid(const std::string& text, int start);
 
+// True when |part| stands anywhere in |text|.
+bool Contains(const std::string& text, const char* part);
 // |text| without the characters of |blanks| at either end.
 std::string TrimChars(const std::string& text, std::string_view blanks);
 

@@ -17,10 +17,6 @@ constexpr int kReadLimit = static_cast<int>(kComReceiveBufferSize) - 1;
 // How often the reading loops give way to the cancel event, and WaitForCarrier.
 constexpr uint32_t kCancelSliceMs = 1;
 constexpr uint32_t kCarrierSliceMs = 5;
-
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 CComPort::CComPort(const SDialTimings& timings) : m_Timings(timings), m_Resolver(ResolveComPort) {}

@@ -25,10 +25,6 @@ void LogDialHostText(const char* format, const std::string& hostText, const CTra
     CLogger::Instance().LogLine(format, MaskCardData(hostText).c_str(), transaction.m_ClientAddress.c_str());
 }
 
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::string WithoutCommandBreaks(const std::string& text, bool* stripped) {
     std::string clean;
     for (const char c : text) {
