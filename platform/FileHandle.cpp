@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
+
 CFileHandle& CFileHandle::operator=(CFileHandle&& other) noexcept {
     if (this != &other) {
         Close();
@@ -28,9 +30,7 @@ bool CFileHandle::Open(const std::string& path, EOpen mode) {
         flags |= O_WRONLY | O_TRUNC;
         break;
     }
-    do {
-        m_Fd = ::open(path.c_str(), flags, 0666);
-    } while (m_Fd < 0 && errno == EINTR);
+    m_Fd = RetryOnEintr([&] { return ::open(path.c_str(), flags, 0666); });
     return m_Fd >= 0;
 }
 

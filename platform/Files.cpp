@@ -249,11 +249,7 @@ bool CAppendingFile::SyncData() {
         errno = EBADF;
         return false;
     }
-    int result = 0;
-    do {
-        result = ::fdatasync(m_Fd);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return RetryOnEintr([&] { return ::fdatasync(m_Fd); }) == 0;
 }
 
 int64_t CAppendingFile::Size() const {
@@ -269,11 +265,7 @@ bool CAppendingFile::Truncate(int64_t length) {
         errno = EBADF;
         return false;
     }
-    int result = 0;
-    do {
-        result = ::ftruncate(m_Fd, length);
-    } while (result != 0 && errno == EINTR);
-    return result == 0;
+    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }) == 0;
 }
 
 bool GetFileId(const std::filesystem::path& path, CFileId* id) {

@@ -1,6 +1,7 @@
 #pragma once
 // The operating system's own text for an error number. A free function without state: any thread may call it.
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -12,3 +13,14 @@ std::string OsFailureText(const std::string& what, int code);
 // For a call that failed with errno set: |error| (when given) becomes OsFailureText(|what|, errno), and errno is
 // kept for the caller. Always false.
 bool FailWithErrno(std::string* error, const std::string& what);
+
+// Runs |call|, a system call that answers -1 with errno set, again for as long as it fails with EINTR; its
+// last answer.
+template <typename Call> auto RetryOnEintr(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}

@@ -34,14 +34,6 @@ std::string EnvironmentText(const std::string& name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-template <typename Call> auto RetryEintr(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 } // namespace
 
 CComPortLocation ResolveComPort(int port) {
@@ -110,7 +102,7 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
         *error = "unsupported line settings";
         return false;
     }
-    m_Fd = CSocketFd(RetryEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    m_Fd = CSocketFd(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!m_Fd.Valid()) {
         *error = OsFailureText("cannot open " + device, errno);
         return false;
@@ -190,7 +182,7 @@ void CSerialPort::Close() {
 }
 
 long CSerialPort::WriteSome(const void* data, size_t size) {
-    const ssize_t n = RetryEintr([&] { return ::write(m_Fd.Get(), data, size); });
+    const ssize_t n = RetryOnEintr([&] { return ::write(m_Fd.Get(), data, size); });
     if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
@@ -201,7 +193,7 @@ long CSerialPort::ReadSome(void* data, size_t size, size_t* lineErrors) {
     if (lineErrors != nullptr) {
         *lineErrors = 0;
     }
-    const ssize_t n = RetryEintr([&] { return ::read(m_Fd.Get(), data, size); });
+    const ssize_t n = RetryOnEintr([&] { return ::read(m_Fd.Get(), data, size); });
     if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }

@@ -95,10 +95,8 @@ std::string LocalDeletionDate() {
 // Creates |path| holding |text|, mode 0600, only when the name is free: the info file that reserves a name in
 // the trash. False with errno set (EEXIST: taken); nothing is left behind on a failed write.
 bool CreateNewFile(const std::string& path, const std::string& text) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        RetryOnEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (fd < 0) {
         return false;
     }
