@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
 
 // Shared by one wait-for-any call and the events it waits on, so a Set on any of them wakes it.
 struct CEventWaiter {
@@ -21,10 +22,10 @@ struct CEventWaiter {
         woken = true;
         cond.NotifyAll();
         if (notifyFd >= 0) {
+            const int fd = notifyFd; // read under |lock|: the write below stays inside it too
             const uint64_t one = 1;
             // Only fails when the counter is saturated, and then the descriptor is readable anyway.
-            while (::write(notifyFd, &one, sizeof one) < 0 && errno == EINTR) {
-            }
+            RetryOnEintr([&] { return ::write(fd, &one, sizeof one); });
         }
     }
 };
@@ -183,8 +184,7 @@ CEventWatch::~CEventWatch() {
 int CEventWatch::TryTake() {
     if (m_Fd.Valid()) {
         uint64_t count = 0;
-        while (::read(m_Fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        RetryOnEintr([&] { return ::read(m_Fd.Get(), &count, sizeof count); });
     }
     const int taken = CEvent::TakeFirstSignalled(m_Events);
     // A manual-reset event stays set after the take: the descriptor stays readable with it.

@@ -105,12 +105,5 @@ int64_t CFileHandle::Size() const {
 }
 
 bool CFileHandle::Truncate(int64_t length) {
-    for (;;) {
-        if (::ftruncate(m_Fd, length) == 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
+    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }) == 0;
 }

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include "platform/OsError.h"
 #include "platform/Poll.h"
 #include "platform/TcpClient.h"
 
@@ -65,12 +66,7 @@ sockaddr_in Ipv4SocketAddress(uint32_t networkOrderAddress, int port) {
 }
 
 long RecvRetryingEintr(int fd, void* data, size_t size, int flags) {
-    for (;;) {
-        const ssize_t n = ::recv(fd, data, size, flags);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return static_cast<long>(RetryOnEintr([&] { return ::recv(fd, data, size, flags); }));
 }
 
 PollResult PollFor(int fd, short events, int ms) {
@@ -153,21 +149,20 @@ uint32_t LoopbackIpv4() {
 }
 
 CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer) {
-    for (;;) {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            if (peer != nullptr) {
-                peer->address = addr.sin_addr.s_addr;
-                peer->port = ntohs(addr.sin_port);
-            }
-            return CSocketFd(fd);
-        }
-        if (errno != EINTR) {
-            return CSocketFd();
-        }
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    const int fd = RetryOnEintr([&] {
+        len = sizeof addr;
+        return ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+    });
+    if (fd < 0) {
+        return CSocketFd();
     }
+    if (peer != nullptr) {
+        peer->address = addr.sin_addr.s_addr;
+        peer->port = ntohs(addr.sin_port);
+    }
+    return CSocketFd(fd);
 }
 
 CSocketFd ConnectTcp(uint32_t networkOrderAddress, int port, int timeoutMs) {

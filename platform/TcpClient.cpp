@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include "platform/OsError.h"
 #include "platform/Poll.h"
 
 int ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
@@ -105,12 +106,7 @@ long RecvOnce(int fd, void* data, size_t size) {
 }
 
 long SendSomeNow(int fd, const void* data, size_t size) {
-    for (;;) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0 || errno != EINTR) {
-            return static_cast<long>(n);
-        }
-    }
+    return static_cast<long>(RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT); }));
 }
 
 SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms) {
