@@ -26,7 +26,7 @@ int ParseAnswer(std::string line, int defaultButton) {
 } // namespace
 
 int CConsolePresenter::ShowBox(const CBoxRequest& request) {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     std::cerr << TerminalText(request.message) << std::endl;
     if (request.kind != EBoxKind::YesNo) {
         return kIdOk;

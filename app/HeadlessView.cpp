@@ -53,6 +53,6 @@ void CHeadlessView::Print(const std::string& line) {
     if (!m_Echo) {
         return;
     }
-    std::lock_guard<std::mutex> guard(m_Lock);
+    CMutexLock guard(m_Lock);
     std::cout << line << std::endl;
 }

@@ -6,7 +6,6 @@
 // traffic lines.
 
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,11 +14,12 @@
 #include "app/TrafficLines.h"
 #include "host/ViewSink.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 
 // Receives the start-up's calls (user-interface thread) and the workers' view messages (any thread).
-// Thread-safe: printing takes m_Lock. The title timer is a thread of its own, started and stopped by the
-// start-up's thread.
+// Thread-safe: printing takes m_Lock, which keeps one line from running into another on standard output. The
+// title timer is a thread of its own, started and stopped by the start-up's thread.
 class CHeadlessView final : public IInterfaceView, public IViewSink {
 public:
     // The caption the window would show now (CInterfaceController::RefreshTitle), or nothing to keep it.
@@ -48,13 +48,13 @@ public:
     void PostViewMessage(EViewMessage message) override;
 
 private:
-    void Print(const std::string& line);
+    void Print(const std::string& line) EXCLUDES(m_Lock);
     int TitleTimerProc();
 
     const bool m_Echo;
     CLauncherViewCopy* const m_pLauncherView;
     TitleSource m_TitleSource;
-    std::mutex m_Lock;
+    CMutex m_Lock;
     CEvent m_TitleTimerStop{true}; // manual reset
     CWorkerThread m_TitleTimer{"TitleTimer", [this] { return TitleTimerProc(); }};
 };

@@ -1,11 +1,25 @@
 #include "app/InterfaceAdapters.h"
 
 #include "app/PipeCommandHandler.h"
+#include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "transaction/SynchroStanFile.h"
+
+// A lane's transaction never waits for a worker while another lane's exchange with a slow host runs.
+static_assert(kDefaultHostWorkers >= kPosServerMaxConnections,
+              "the default host workers must cover every lane the POS server accepts");
 
 CRuvuzUvirInterfacePart::CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers) {
     m_Interface.SetDialBackupProbe([&dialBackup] { return dialBackup.IsRunning(); });
     m_Interface.SetMaxHostWorkers(hostWorkers);
+}
+
+void CRuvuzUvirInterfacePart::Stop() {
+    m_Interface.Stop();
+    std::string error;
+    if (!CSynchroStanFile::Instance().ReleaseReserve(error)) {
+        CLogger::Instance().LogLine("%s", error.c_str());
+    }
 }
 
 std::string CPosServerPart::GetLastErrorText() const {
@@ -26,8 +40,8 @@ std::string CPosServerPart::GetLastErrorText() const {
     default:
         return "the accept thread could not be started";
     }
-    const int error = m_Server.GetListenError();
-    return std::string(step) + ": " + GetErrorTextInline(static_cast<uint64_t>(error));
+    const COsError error = m_Server.GetListenError();
+    return std::string(step) + ": " + GetErrorTextInline(static_cast<uint64_t>(error.Number()));
 }
 
 CLauncherPipePart::CLauncherPipePart(CLauncherViewCopy& view) : m_View(view) {

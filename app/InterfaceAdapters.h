@@ -49,7 +49,9 @@ class CRuvuzUvirInterfacePart final : public IHostInterfacePart {
 public:
     explicit CRuvuzUvirInterfacePart(const IDialBackupPart& dialBackup, int hostWorkers = kDefaultHostWorkers);
     bool Start() override { return m_Interface.Start(); }
-    void Stop() override { m_Interface.Stop(); }
+    // Stops the host interface, then gives back the STANs reserved but not used: its workers, which draw
+    // them, have ended, so the next start goes on from the last one sent.
+    void Stop() override;
     std::string GetLastErrorText() const override { return m_Interface.GetLastErrorText(); }
 
 private:
@@ -108,6 +110,7 @@ public:
     CLauncherPipePart& operator=(const CLauncherPipePart&) = delete;
     bool Start(const std::string& pipeName) override;
     int GetLastErrorCode() const override { return m_Thread.GetLastErrorCode(); }
+    std::string GetLastErrorText() const override { return m_Thread.GetLastErrorText(); }
     // A snapshot the pipe thread waits for is given up first: the window's thread, which would make it, is
     // the one stopping the pipe.
     void Stop() override;

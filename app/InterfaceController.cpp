@@ -1,6 +1,5 @@
 #include "app/InterfaceController.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <new>
@@ -28,11 +27,13 @@ constexpr size_t kPipeNameBufferChars = 128;
 const char kPipeNameSuffix[] = "_CorvaneAppDirectory";
 } // namespace
 
+// Past its range strtol gives the limit of a long, which lies beyond an int's.
+static_assert(sizeof(long) > sizeof(int), "a long must hold every int and more");
+
 int ParamTextToInt(const std::string& text) {
-    errno = 0;
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || errno == ERANGE || value > INT_MAX || value < INT_MIN) {
+    if (end == text.c_str() || value > INT_MAX || value < INT_MIN) {
         return 0;
     }
     return static_cast<int>(value);
@@ -79,8 +80,13 @@ void CInterfaceController::StartPipeLink() {
         name.resize(kPipeNameBufferChars - 1);
     }
     if (!m_Parts.pipeServerThread.Start(name)) {
-        CLogger::Instance().LogLine("Failed to initialize Pipe Server. Interface return code: %d.",
-                                    m_Parts.pipeServerThread.GetLastErrorCode());
+        std::string line = FormatText("Failed to initialize Pipe Server. Interface return code: %d.",
+                                      m_Parts.pipeServerThread.GetLastErrorCode());
+        const std::string reason = m_Parts.pipeServerThread.GetLastErrorText();
+        if (!reason.empty()) {
+            line += " " + reason;
+        }
+        CLogger::Instance().LogLine("%s", line.c_str());
     }
 }
 

@@ -82,8 +82,9 @@ public:
     virtual ~ILauncherPipePart() = default;
     // Starts serving the launcher's commands on |pipeName| (without any folder prefix).
     virtual bool Start(const std::string& pipeName) = 0;
-    // The system error code of the last failed Start.
+    // The system error code of the last failed Start, and why it failed, for the operator.
     virtual int GetLastErrorCode() const = 0;
+    virtual std::string GetLastErrorText() const = 0;
     virtual void Stop() = 0;
 };
 

@@ -8,21 +8,10 @@
 
 namespace {
 constexpr char kLineEnd[] = "\r\n";
-} // namespace
 
-bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file) {
-    lanes.clear();
-    std::string text;
-    std::string error;
-    if (!ReadWholeFile(file, &text, &error)) {
-        std::error_code ec;
-        if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
-            return true; // no file yet: no descriptions
-        }
-        // The file is there but cannot be read: say so, so nobody rewrites it from an empty list.
-        CLogger::Instance().LogLine("Unable to read the Lanes File: %s", error.c_str());
-        return false;
-    }
+// The lines of the file into |lanes|: id FS description; a line without FS is skipped, the first empty line
+// ends the list.
+void ParseLanes(const std::string& text, CStringMap& lanes) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find('\n', pos);
@@ -43,21 +32,49 @@ bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& f
         }
         pos = next;
     }
-    return true;
+}
+} // namespace
+
+bool CLanesFile::ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file) {
+    lanes.clear();
+    try {
+        std::string text;
+        COsError error;
+        if (!ReadWholeFile(file, &text, nullptr, &error)) {
+            std::error_code ec;
+            if (std::filesystem::symlink_status(file, ec).type() == std::filesystem::file_type::not_found) {
+                return true; // no file yet: no descriptions
+            }
+            // The file is there but cannot be read. Unlike an absent one this is no empty list: an edit saved
+            // over it would keep only the edited lane.
+            CLogger::Instance().LogLine("Exception Reading Lanes File %d", FileErrorCause(error));
+            return false;
+        }
+        ParseLanes(text, lanes);
+        return true;
+    } catch (...) {
+        lanes.clear();
+        CLogger::Instance().LogLine("Exception Reading Lanes File - Unknown");
+        return false;
+    }
 }
 
 bool CLanesFile::WriteLanesFile(const CStringMap& lanes, const std::filesystem::path& file) {
-    std::string text;
-    for (const auto& [id, description] : lanes) {
-        text += id + kCharFS + description + kLineEnd;
-    }
-    std::string error;
-    if (!WriteFileAtomically(file, text, 0644, &error)) {
+    try {
+        std::string text;
+        for (const auto& [id, description] : lanes) {
+            text += id + kCharFS + description + kLineEnd;
+        }
+        COsError error;
+        if (!WriteFileAtomically(file, text, 0644, nullptr, &error)) {
+            CLogger::Instance().LogLine("Exception Writing Lanes File %d", FileErrorCause(error));
+            return false;
+        }
+        return true;
+    } catch (...) {
         CLogger::Instance().LogLine("Exception Writing Lanes File - Unknown");
-        CLogger::Instance().LogLine("%s", error.c_str());
         return false;
     }
-    return true;
 }
 
 bool CLanesFile::ClearLanesFile(const std::filesystem::path& file) {

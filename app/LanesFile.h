@@ -27,11 +27,12 @@ class CLanesFile {
 public:
     // Empties |lanes| and fills it from the file (id -> description; a later line with the same id wins). A line
     // without FS is skipped, reading stops at the first empty line. An absent file gives no lanes and true; a file
-    // that exists but cannot be read gives no lanes and false, with a log line, so that nobody rewrites it from
-    // the empty list.
+    // that exists but cannot be read gives no lanes and false, logged as "Exception Reading Lanes File %d" with
+    // the file error's cause, so that nobody rewrites it from the empty list.
     static bool ReadLanesFile(CStringMap& lanes, const std::filesystem::path& file = kLanesFileName);
-    // Replaces the file with one line per entry of |lanes|. False, with a log line, when it cannot be written;
-    // the previous file then stays as it was.
+    // Replaces the file with one line per entry of |lanes|. False when it cannot be written (also when its
+    // temporary file cannot even be made), logged as "Exception Writing Lanes File %d" with the cause; the
+    // previous file then stays as it was.
     static bool WriteLanesFile(const CStringMap& lanes, const std::filesystem::path& file = kLanesFileName);
     // Leaves the file empty (new parameters may bring other lanes).
     static bool ClearLanesFile(const std::filesystem::path& file = kLanesFileName);

@@ -6,6 +6,7 @@
 
 #include "app/NQMSResponse.h"
 #include "foundation/AppMode.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamMessage.h"
 #include "foundation/TextHelpers.h"
 #include "foundation/TimeStamp.h"
@@ -135,16 +136,9 @@ bool CNQMSClient::ExchangeParameters() {
         return Fail("Unable to Parse 1 - " + UrlEncode(m_ReceiveBuffer));
     }
 
-    // The service's challenge in hex; an odd number of digits gets an empty answer, and the service decides.
-    const std::string& serviceChallenge = challenge.GetBody();
     std::string challengeAnswer;
-    std::vector<uint8_t> bytes;
-    if (CRequest::TranslateHexStringToByteArray(serviceChallenge, &bytes)) {
-        uint32_t length = static_cast<uint32_t>(bytes.size());
-        if (!m_Crypto.EncryptParamChallenge(bytes.data(), &length, length)) {
-            return Fail("Unable to Answer the Challenge.");
-        }
-        challengeAnswer = BytesToHex(bytes);
+    if (!AnswerServiceChallenge(m_Crypto, challenge.GetBody(), &challengeAnswer)) {
+        return Fail("Unable to Answer the Challenge.");
     }
 
     // Our own challenge must be unpredictable: without random bytes, or without the key to check the answer,
@@ -169,8 +163,10 @@ bool CNQMSClient::ExchangeParameters() {
     if (ReceiveMessage() <= 0) {
         return Fail("Wait Message 2 Failed - " + ErrorWithCode());
     }
+    // A message cut short (the service ended the session within it, or the time ran out) cannot be parsed: its
+    // last parameter value may be cut and still pass every check, and the set would be stored with it.
     CNQMSResponse parameters;
-    if (!parameters.Parse(m_ReceiveBuffer)) {
+    if (!IsMessageComplete() || !parameters.Parse(m_ReceiveBuffer)) {
         return Fail("Unable to Parse 2 - " + UrlEncode(m_ReceiveBuffer));
     }
 
@@ -194,16 +190,38 @@ bool CNQMSClient::ExchangeParameters() {
     return true;
 }
 
-std::string CNQMSClient::MachineIdText() const {
+bool AnswerServiceChallenge(CRequest& crypto, const std::string& serviceChallenge, std::string* answer) {
+    answer->clear();
+    // An odd number of digits gets an empty answer, and the service decides.
+    if (serviceChallenge.size() % 2 != 0) {
+        return true;
+    }
+    std::vector<uint8_t> bytes;
+    CRequest::TranslateHexStringToByteArray(serviceChallenge, &bytes);
+    uint32_t length = static_cast<uint32_t>(bytes.size());
+    if (!crypto.EncryptParamChallenge(bytes.data(), &length, length)) {
+        return false;
+    }
+    *answer = BytesToHex(bytes);
+    return true;
+}
+
+std::string CNQMSClient::MachineIdText(std::string* error) const {
     CAppSpecificId id{};
-    if (!MachineAppSpecificId(kMachineIdAppKey, &id, nullptr, m_MachineIdFile)) {
+    if (!MachineAppSpecificId(kMachineIdAppKey, &id, error, m_MachineIdFile)) {
         return "";
     }
     return BytesToHex(id.size(), id.data());
 }
 
 bool CNQMSClient::BuildParametersRequest(const std::string& clientChallenge, const std::string& challengeAnswer) {
-    const std::string machineId = MachineIdText();
+    // The operator is shown only that the request cannot name this device; the log says why. A missing device id
+    // was logged where it was to come from.
+    std::string error;
+    const std::string machineId = MachineIdText(&error);
+    if (machineId.empty()) {
+        CLogger::Instance().LogLine("The machine id cannot be read: %s", error.c_str());
+    }
     if (m_DeviceId.empty() || machineId.empty()) {
         return false;
     }
@@ -269,35 +287,36 @@ int CNQMSClient::ReceiveMessage() {
     for (;;) {
         const uint64_t elapsed = clock.TickMs() - start;
         if (elapsed >= m_ReceiveBudgetMs) {
+            // What came within the time is handed on as it is, whole or not: its reader finds out whether it can
+            // be used.
             SetLastError(kCodeMessageIncomplete, "Message from server incomplete when the time ran out.");
-            return 0;
+            return static_cast<int>(m_ReceiveBuffer.size());
         }
         int count = 0;
         const int result =
             ReceiveAndDecrypt(&count, &m_ReceiveBuffer, static_cast<uint32_t>(m_ReceiveBudgetMs - elapsed));
-        if (result == kReceiveOk) {
+        if (result == kReceiveOk || result == kReceiveEndOfSession) {
             const CFramedHeader header = ScanFramedHeader(m_ReceiveBuffer);
             if (m_ReceiveBuffer.size() > kMaxMessageBytes ||
                 (header.ended && header.haveLength && header.contentLength > kMaxMessageBytes)) {
                 SetLastError(kCodeMessageTooLarge, "Message too large to Receive!.");
                 return -1;
             }
+        }
+        if (result == kReceiveOk) {
             if (IsMessageComplete()) {
                 return static_cast<int>(m_ReceiveBuffer.size());
             }
             continue;
         }
-        // The service ended the session (close-notify, or the connection closed without one): a whole message
-        // sent before counts, in whichever read the end came; half a message never does.
-        const bool ended = result == kReceiveEndOfSession || (result == kReceiveTimeout && !IsConnected());
-        if (ended) {
-            if (!m_ReceiveBuffer.empty() && IsMessageComplete()) {
-                return static_cast<int>(m_ReceiveBuffer.size());
-            }
-            if (result == kReceiveTimeout) {
-                SetLastError(m_LastErrorCode, "Server unexpectedly disconnected.(ReceiveAndDecrypt)");
-            }
-            return 0;
+        if (result == kReceiveEndOfSession) {
+            // The service ended the session (close-notify): what came with the end is handed on, whole or not;
+            // an end that came alone brings nothing.
+            return count > 0 ? static_cast<int>(m_ReceiveBuffer.size()) : 0;
+        }
+        if (result == kReceiveTimeout && !IsConnected()) {
+            // The connection closed without a close-notify: nothing more will come.
+            SetLastError(m_LastErrorCode, "Server unexpectedly disconnected.(ReceiveAndDecrypt)");
         }
         return result == kReceiveTimeout ? 0 : -1;
     }

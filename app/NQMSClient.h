@@ -80,22 +80,25 @@ public:
     // The two-message exchange on a connected channel; false with the error text set.
     bool ExchangeParameters();
     // Frames the request for |clientChallenge| with |challengeAnswer| (the answer to the service's challenge).
-    // False when this device cannot be named (no device id, no machine id).
+    // False when this device cannot be named (no device id, no machine id: logged with its reason).
     bool BuildParametersRequest(const std::string& clientChallenge, const std::string& challengeAnswer);
     // The outgoing message becomes "Content-Length: <n>\r\n\r\n" + |body|; false for a body under 2 characters.
     bool FrameMessage(const std::string& body);
     bool SendMessage();
     bool SendFramed(const std::string& text);
-    // Receives one message into the receive buffer: its length, 0 when none came whole (time-out, the service
-    // ended the session first, the budget ran out), -1 on an error (a message over kMaxMessageBytes too).
+    // Receives one message into the receive buffer: its length once it is whole. When the budget runs out, or the
+    // service's close-notify comes in the same read as bytes, the length of what came, whole or not; 0 when a read
+    // times out, the connection closes, or a close-notify comes in a read of its own; -1 on an error (a message
+    // over kMaxMessageBytes too). Its callers tell a message cut short from a whole one.
     int ReceiveMessage();
     // The receive buffer holds a whole message: the header ended and the body is exactly the declared length
     // (any body when no length or 0 is declared).
     bool IsMessageComplete() const { return IsMessageComplete(m_ReceiveBuffer); }
     static bool IsMessageComplete(const std::string& text);
 
-    // The MACHINE_ID value: our application-specific id of this machine in upper-case hex; "" when unknown.
-    std::string MachineIdText() const;
+    // The MACHINE_ID value: our application-specific id of this machine in upper-case hex; "" when unknown, with
+    // the reason in |error| (when given).
+    std::string MachineIdText(std::string* error = nullptr) const;
 
     const std::string& GetOutgoingMessage() const { return m_OutgoingMessage; }
     const std::string& GetReceiveBuffer() const { return m_ReceiveBuffer; }
@@ -117,6 +120,9 @@ private:
     std::string m_ReceiveBuffer;
 };
 
+// The answer to the service's challenge |serviceChallenge| (hex): its bytes encrypted with session key 2 of |crypto|,
+// in upper-case hex; empty for an odd number of digits. False when they could not be encrypted.
+bool AnswerServiceChallenge(CRequest& crypto, const std::string& serviceChallenge, std::string* answer);
 // Form encoding: letters and digits stay, a blank becomes "+", every other byte "%" and two lower-case hex digits.
 std::string UrlEncode(const std::string& text);
 // "Y" in service mode, else "N".

@@ -1,6 +1,7 @@
 #include "app/PipeServerThread.h"
 
-#include <cerrno>
+#include "foundation/Logger.h"
+#include "platform/OsError.h"
 
 PipeServerThread::~PipeServerThread() {
     if (m_pStopEvent != nullptr && !m_pStopEvent->IsSet()) {
@@ -21,17 +22,31 @@ bool PipeServerThread::Start(const kxString& pipeName) {
         m_pThread.reset();
     }
     m_PipeName = pipeName;
-    errno = 0;
+    m_LastErrorCode = 0;
+    m_LastErrorText.clear();
     m_pStopEvent = std::make_unique<CPollableEvent>(false);
     if (!m_pStopEvent->Valid()) {
-        m_LastErrorCode = errno != 0 ? errno : EMFILE;
+        m_LastErrorCode = m_pStopEvent->Error().Number();
+        m_LastErrorText = kxNamedPipeServer::kNoStopEventText;
         m_pStopEvent.reset();
         return false;
     }
+    m_ListenTried.Reset();
+    m_bListening = false;
     m_pThread = std::make_unique<CWorkerThread>("PipeServer", [this] { return ThreadProc(); });
-    errno = 0;
     if (!m_pThread->Start()) {
-        m_LastErrorCode = errno != 0 ? errno : EAGAIN;
+        m_LastErrorCode = m_pThread->StartError().Number();
+        m_LastErrorText = "The pipe server's thread could not be started (" +
+                          OsErrorText(static_cast<uint64_t>(m_LastErrorCode)) + ").";
+        m_pThread.reset();
+        m_pStopEvent.reset();
+        return false;
+    }
+    // Setting the socket up takes no time worth a wait: a pipe that cannot serve is reported here, with its
+    // reason, rather than found missing by the launcher later.
+    m_ListenTried.Wait(kInfinite);
+    if (!m_bListening) {
+        m_pThread->Join();
         m_pThread.reset();
         m_pStopEvent.reset();
         return false;
@@ -58,5 +73,19 @@ int PipeServerThread::ThreadProc() {
     }
     server.SetUserData(m_Owner);
     server.SetCallback(m_Callback);
-    return server.Run() ? 1 : 0;
+    const bool listening = server.Listen();
+    if (!listening) {
+        m_LastErrorCode = server.GetLastErrorCode();
+        m_LastErrorText = server.GetLastErrorText().Str();
+    }
+    m_bListening = listening;
+    m_ListenTried.Set();
+    if (!listening) {
+        return 0;
+    }
+    if (server.Run()) {
+        return 1;
+    }
+    CLogger::Instance().LogLine("Pipe Server stopped: %s", server.GetLastErrorText().c_str());
+    return 0;
 }

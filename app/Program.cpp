@@ -13,7 +13,6 @@
 #include "app/ProgramInterfaces.h"
 #include "app/StartFailure.h"
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
-#include "app/WindowShell.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
 #include "foundation/Presenter.h"
@@ -142,7 +141,8 @@ std::string UsageText() {
            kPosPortVariable + "    the POS clients' port (default 9100; 0: the system chooses, the log names it)\n" +
            "  " + kLockFolderVariable + "    the folder of the single-instance lock files (default " +
            kDefaultLockFolder + ")\n" + "  " + kHostWorkersVariable + "\n" +
-           "                       how many host exchanges run at once (default 32, at most 1024)\n" + "  " +
+           "                       how many host exchanges run at once (default " +
+           std::to_string(kDefaultHostWorkers) + ", at most " + std::to_string(kMaxHostWorkers) + ")\n" + "  " +
            kNqmsHostsVariable + "\n" +
            "                       the management service that hands out the merchant parameters, as\n"
            "                       host:port[,host:port] (default " +
@@ -201,7 +201,7 @@ uint64_t ClientSettleMsFromEnvironment() {
     return static_cast<uint64_t>(NumberFromEnvironment(kClientSettleVariable, 0, kDefault, kDefault));
 }
 
-int RunKestrove(int argc, char** argv) {
+int RunKestrove(int argc, char** argv, const SProgramWindow& window) {
     if (const std::optional<int> answered = AnswerProgramOptions(argc, argv)) {
         return *answered;
     }
@@ -217,9 +217,9 @@ int RunKestrove(int argc, char** argv) {
 
     // Started by hand on a desktop: the window. A service never opens one.
     std::string noWindow;
-    if (!service) {
-        if (std::unique_ptr<CWindowShell> window = CWindowShell::Open(argc, argv, &noWindow)) {
-            return window->Run(commandLine);
+    if (!service && window.run) {
+        if (const std::optional<int> exitCode = window.run(argc, argv, commandLine, &noWindow)) {
+            return *exitCode;
         }
     }
 
@@ -229,7 +229,7 @@ int RunKestrove(int argc, char** argv) {
         presenter.emplace(console);
     }
 
-    CVYRRuvuzUvirIP_Voda50App app;
+    CVYRRuvuzUvirIP_Voda50App app(AppModeFlags(), window.readRecentFiles);
     if (!app.InitInstance(commandLine)) {
         app.ExitInstance();
         return ExitStatusFor(app.StartFailure());

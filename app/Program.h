@@ -1,12 +1,16 @@
 #pragma once
-// The program. Started by hand where a display can be opened, it shows its window (app/WindowShell.h), which
+// The program. Started by hand where a display can be opened, it shows its window (window/WindowShell.h), which
 // starts the interfaces once it exists and stops them when it closes. Otherwise it runs without one: the
 // application object's start-up, the interfaces started at once, then a wait for SIGTERM or SIGINT, which runs
 // the shut-down and the exit. Service mode ("/started_as_service") never opens a window and shows nothing;
 // started by hand without a display, the operator's messages and questions use the terminal.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "app/RecentFileList.h"
 
 // Names the POS clients' port (default 9100; 0 lets the system choose, and the log says which port it got).
 inline constexpr char kPosPortVariable[] = "KESTROVE_POS_PORT";
@@ -19,11 +23,22 @@ inline constexpr char kClientSettleVariable[] = "KESTROVE_CLIENT_SETTLE_MS";
 // one another, few enough that what a load left free goes back to the system.
 inline constexpr int kAllocatorArenas = 4;
 
+// What the window adds to the program. The window's folder is the one above this and the only one that links the
+// toolkit, so the executable's main, which sees both, hands these in.
+struct SProgramWindow {
+    // Opens the window when a display can be opened and runs the program with it: the process's exit code.
+    // Nothing, with |whyNot| the log line saying that the program runs in the terminal, when no display can be
+    // opened. Called on the main thread, after the termination signals are blocked and before any other thread.
+    std::function<std::optional<int>(int argc, char** argv, const std::string& commandLine, std::string* whyNot)> run;
+    // Reads the user's recent-file list, which the start-up reads in every mode.
+    RecentFileReader readRecentFiles;
+};
+
 // Runs the whole program; returns the process's exit code (app/StartFailure.h): 0 after a signalled shut-down
 // (or after --help and --version), 2 for an unknown "-" option; when the start-up failed (in service mode also
 // when the interfaces did not all start) 1 for a cause that may pass by itself, else the status of the cause an
 // operator must mend. Must be called by main before any other thread exists.
-int RunKestrove(int argc, char** argv);
+int RunKestrove(int argc, char** argv, const SProgramWindow& window);
 
 // What the "-" options of the command line ask for. The switches of the program's own ("/started_as_service",
 // "/device_id=") and any other argument are the application object's business.

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/ConsolePresenter.h"
@@ -16,6 +17,7 @@
 
 namespace {
 constexpr size_t kStoredDeviceIdBytes = 16;
+constexpr mode_t kDeviceIdFileMode = 0644;
 } // namespace
 
 bool StartWinsock() {
@@ -44,8 +46,8 @@ std::string ParseDeviceId(const std::string& commandLine) {
     return commandLine.substr(open + 1, close - open - 1);
 }
 
-CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags)
-    : m_ModeFlags(modeFlags), m_RecentFileList(kRegistryKey, kAppTitle, kRecentFileCount) {}
+CVYRRuvuzUvirIP_Voda50App::CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags, RecentFileReader readRecentFiles)
+    : m_ModeFlags(modeFlags), m_RecentFileList(kRegistryKey, kAppTitle, kRecentFileCount, std::move(readRecentFiles)) {}
 
 CVYRRuvuzUvirIP_Voda50App::~CVYRRuvuzUvirIP_Voda50App() = default;
 
@@ -186,20 +188,37 @@ std::string CVYRRuvuzUvirIP_Voda50App::GetDeviceId() const {
     if (m_bStartedByLauncher) {
         return m_DeviceId;
     }
+    return KeptDeviceId();
+}
+
+std::string KeptDeviceId(const std::filesystem::path& file) {
     std::string stored;
-    if (ReadWholeFile(kDeviceIdFileName, &stored)) {
+    std::string error;
+    if (ReadWholeFile(file, &stored, &error)) {
         while (!stored.empty() && (stored.back() == '\n' || stored.back() == '\r')) {
             stored.pop_back();
         }
         if (!stored.empty()) {
             return stored;
         }
+    } else {
+        std::error_code ec;
+        if (std::filesystem::symlink_status(file, ec).type() != std::filesystem::file_type::not_found) {
+            // A new id would take the place of the one the management service knows this installation by.
+            CLogger::Instance().LogLine("The device id cannot be read: %s", error.c_str());
+            return "";
+        }
     }
     std::vector<uint8_t> bytes(kStoredDeviceIdBytes);
     if (!CRequest::Instance().GenerateRandom(static_cast<uint32_t>(bytes.size()), bytes.data())) {
+        CLogger::Instance().LogLine("The device id cannot be made: no random bytes.");
         return "";
     }
     const std::string id = BytesToHex(bytes);
-    WriteFileAtomically(kDeviceIdFileName, id + "\n");
+    if (!WriteFileAtomically(file, id + "\n", kDeviceIdFileMode, &error)) {
+        // An id that is not kept would be another one at the next download.
+        CLogger::Instance().LogLine("The device id cannot be kept: %s", error.c_str());
+        return "";
+    }
     return id;
 }

@@ -40,7 +40,10 @@ inline constexpr char kDeviceIdFileName[] = "DeviceId.dat";
 // through the process's CAppModeFlags by every thread.
 class CVYRRuvuzUvirIP_Voda50App {
 public:
-    explicit CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags = AppModeFlags());
+    // |readRecentFiles| reads the user's recent-file list at the start-up (the window's reader; none: it stays
+    // empty).
+    explicit CVYRRuvuzUvirIP_Voda50App(CAppModeFlags& modeFlags = AppModeFlags(),
+                                       RecentFileReader readRecentFiles = {});
     virtual ~CVYRRuvuzUvirIP_Voda50App();
     CVYRRuvuzUvirIP_Voda50App(const CVYRRuvuzUvirIP_Voda50App&) = delete;
     CVYRRuvuzUvirIP_Voda50App& operator=(const CVYRRuvuzUvirIP_Voda50App&) = delete;
@@ -53,7 +56,7 @@ public:
     // Why the last InitInstance returned false: a cause that passes by itself, or one for an operator.
     EStartFailure StartFailure() const { return m_StartFailure; }
 
-    // The launcher's device id in launcher mode, else this installation's stored one (made on first use).
+    // The launcher's device id in launcher mode, else this installation's kept one (KeptDeviceId).
     std::string GetDeviceId() const;
 
     bool StartedAsService() const { return m_bStartedAsService; }
@@ -94,3 +97,8 @@ std::string MaskLast4(const std::string& text);
 // The device id between the first "[" and the first "]" at or after "/device_id=" in |commandLine|, when at
 // least two characters stand between them; else empty.
 std::string ParseDeviceId(const std::string& commandLine);
+// This installation's own device id, kept in |file|: read from it, or made (16 random bytes in hex) and stored
+// there on first use. Empty, with the reason logged, when a file that is there cannot be read or a new id
+// cannot be stored: a request must not name the device by an id the next one would not repeat. For the
+// download's worker thread; not for two threads at once.
+std::string KeptDeviceId(const std::filesystem::path& file = kDeviceIdFileName);

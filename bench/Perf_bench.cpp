@@ -63,6 +63,7 @@
 #include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Request.h"
+#include "host/HostWorkerPool.h"
 #include "peers/EndToEndFixture.h"
 #include "platform/Files.h"
 
@@ -77,7 +78,6 @@ constexpr int kTimeoutMs = 120000;
 constexpr long long kCardCents = 100000000;
 constexpr int kMaxLanes = 200;
 constexpr double kDeliveryMs = 1000.0;
-constexpr int kDefaultHostWorkers = 32; // the program's default pool, for the thread bound
 
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();

@@ -1,6 +1,5 @@
 #include "foundation/ParamStore.h"
 
-#include <cerrno>
 #include <system_error>
 #include <utility>
 #include <vector>
@@ -176,11 +175,11 @@ bool CParamStore::RebuildLocked() {
 bool CParamStore::KeepAsideLocked() {
     CLogger& log = CLogger::Instance();
     std::filesystem::path kept;
-    const int error = MoveFileAside(m_FileName, ".bad", &kept) ? 0 : errno;
-    if (error != 0) {
+    COsError error;
+    if (!MoveFileAside(m_FileName, ".bad", &kept, nullptr, &error)) {
         log.LogLine("Param Settings: %s is not of version 4 and cannot be kept aside (%s); it is left as it is "
                     "and the defaults are used.",
-                    m_FileName.string().c_str(), GetErrorTextInline(static_cast<uint64_t>(error)).c_str());
+                    m_FileName.string().c_str(), GetErrorTextInline(static_cast<uint64_t>(error.Number())).c_str());
         return false;
     }
     log.LogLine("Param Settings: %s is not of version 4; it is kept as %s and the defaults are written.",

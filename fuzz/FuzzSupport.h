@@ -39,20 +39,29 @@ struct SFuzzWorld {
     std::string BlobHex() const { return BytesToHex(lane.Blob()); }
 };
 
-// Runs once: a fresh folder becomes the current directory (until the process ends), the key pair is written as
-// the container, the crypto object starts on it and the logger is stopped (its lines would only fill the disk).
-inline const SFuzzWorld& World() {
+// Runs once: a fresh folder becomes the current directory (until the process ends) and the logger is stopped (its
+// lines would only fill the disk). Every target whose code writes files or logs calls it first.
+inline const std::filesystem::path& WorkFolder() {
     static const CScopedTempDir folder("kestrove-fuzz");
-    static const SFuzzWorld world = [] {
+    static const bool ready = [] {
         if (folder.Path().empty()) {
-            std::abort(); // the key pair would go into the caller's folder
+            std::abort(); // the files would go into the caller's folder
         }
-        const std::filesystem::path keys = folder.Path() / "CORVANE_KEYS";
+        CLogger::Instance().Stop();
+        return true;
+    }();
+    static_cast<void>(ready);
+    return folder.Path();
+}
+
+// Runs once: in the work folder, the key pair is written as the container and the crypto object starts on it.
+inline const SFuzzWorld& World() {
+    static const SFuzzWorld world = [] {
+        const std::filesystem::path keys = WorkFolder() / "CORVANE_KEYS";
         std::filesystem::create_directories(keys);
         if (!WriteFileAtomically(keys / (std::string(kKeyContainerName) + ".pem"), kTestKeyPem, 0600)) {
             std::abort();
         }
-        CLogger::Instance().Stop();
         if (!CRequest::Instance().StartCrypto()) {
             std::abort();
         }

@@ -1,6 +1,5 @@
 #include "host/ClientSocket.h"
 
-#include <cerrno>
 #include <climits>
 #include <vector>
 
@@ -43,11 +42,12 @@ bool CClientSocket::SetBlocking() {
 
 bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t timeoutMs) {
     uint32_t address = 0;
-    const int error = ResolveHostIpv4(hostName, &address);
-    if (error != 0) {
+    const COsError error = ResolveHostIpv4(hostName, &address);
+    if (!error.Ok()) {
         m_LastSocketError = error;
-        m_LocalFailure = IsLocalResourceError(error);
-        SetLastError(error, FormatText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error));
+        m_LocalFailure = error.Is(EOsErrorClass::NoResources);
+        SetLastError(error.Number(),
+                     FormatText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error.Number()));
         return false;
     }
     return Connect(address, port, timeoutMs);
@@ -100,29 +100,28 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     m_PeerPort = port;
     m_LocalFailure = false;
 
-    m_Socket = NewTcpSocket();
+    m_Socket = NewTcpSocket(&m_LastSocketError);
     if (!m_Socket.Valid()) {
-        m_LastSocketError = errno;
         m_LocalFailure = true; // nothing has left this machine yet
         SetLastError(kSocketCreationFailed, "Socket Creation Failed");
         return false;
     }
-    if (!SetNonBlocking()) {
-        const int error = errno;
-        m_LastSocketError = error;
+    if (!::SetNonBlocking(m_Socket.Get(), true, &m_LastSocketError)) {
+        const int error = m_LastSocketError.Number();
         m_LocalFailure = true;
         return FailConnect(error, FormatText("Socket ioctl (No Block) Failed with Error %d", error));
     }
-    const int started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
-    if (started == 0) {
+    const COsError started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
+    if (started.Ok()) {
         SetBlocking();
         return true;
     }
-    if (started != EINPROGRESS) {
+    if (!started.Is(EOsErrorClass::InProgress)) {
+        const int error = started.Number();
         m_LastSocketError = started;
-        m_LocalFailure = IsLocalResourceError(started);
-        return FailConnect(started, FormatText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", started,
-                                               static_cast<unsigned>(started)));
+        m_LocalFailure = started.Is(EOsErrorClass::NoResources);
+        return FailConnect(error, FormatText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", error,
+                                             static_cast<unsigned>(error)));
     }
 
     IClock& clock = GetClock();
@@ -131,7 +130,7 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         // The time-out has passed once more than |timeoutMs| have gone by: the wait lasts one more millisecond.
         const uint64_t elapsed = clock.TickMs() - start;
         WaitForSocket(true, elapsed > timeoutMs ? 0 : timeoutMs + 1 - elapsed);
-        int error = 0;
+        COsError error;
         switch (CheckTcpConnect(m_Socket.Get(), &error)) {
         case ConnectProgress::Connected:
             SetBlocking();
@@ -141,8 +140,8 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
             return true;
         case ConnectProgress::PollFailed:
             m_LastSocketError = error;
-            m_LocalFailure = IsLocalResourceError(error);
-            return FailConnect(error, FormatText("Socket Error Trying to Connect [%d]", error));
+            m_LocalFailure = error.Is(EOsErrorClass::NoResources);
+            return FailConnect(error.Number(), FormatText("Socket Error Trying to Connect [%d]", error.Number()));
         case ConnectProgress::Failed:
             // Refused or unreachable: reported as the connect failure, with the system's reason kept aside.
             m_LastSocketError = error;
@@ -152,11 +151,11 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         }
         // A stopping host interface must not wait out the time-out of a provider that never answers.
         if (g_ShutdownEvent.IsSet()) {
-            m_LastSocketError = ECANCELED;
+            m_LastSocketError = COsError::Cancelled();
             return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
         if (clock.TickMs() - start > timeoutMs) {
-            m_LastSocketError = ETIMEDOUT;
+            m_LastSocketError = COsError::TimedOut();
             return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
     }
@@ -171,34 +170,20 @@ bool CClientSocket::IsConnected() {
         return false;
     }
     const bool readable = ReadableNow(m_Socket.Get());
-    const long peeked = PeekOneByteNow(m_Socket.Get());
+    COsError error;
+    const long peeked = PeekOneByteNow(m_Socket.Get(), &error);
     if (peeked > 0) {
         return true;
     }
     if (peeked == 0) {
         return !readable; // end of stream: the peer closed
     }
-    switch (errno) {
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-    case EINPROGRESS:
+    switch (error.Class()) {
+    case EOsErrorClass::WouldBlock:
+    case EOsErrorClass::InProgress:
         return true; // open and quiet
-    case ECONNRESET:
-    case EFAULT:
-    case EINVAL:
-    case EBADF:
-    case ENOTSOCK:
-    case ENOTCONN:
-    case EMSGSIZE:
-    case EOPNOTSUPP:
-    case ENETDOWN:
-    case ENETRESET:
-    case ECONNABORTED:
-    case ESHUTDOWN:
-    case EPIPE:
-    case ETIMEDOUT:
+    case EOsErrorClass::PeerGone:
+    case EOsErrorClass::Invalid:
         return false;
     default:
         return true; // an error that says nothing about the peer: let the read find out
@@ -209,11 +194,7 @@ int CClientSocket::ReadRaw(char* buffer, size_t size) {
     if (size > static_cast<size_t>(INT_MAX)) {
         size = static_cast<size_t>(INT_MAX);
     }
-    const long n = RecvOnce(m_Socket.Get(), buffer, size);
-    if (n < 0) {
-        m_LastSocketError = errno;
-    }
-    return static_cast<int>(n);
+    return static_cast<int>(RecvOnce(m_Socket.Get(), buffer, size, &m_LastSocketError));
 }
 
 int CClientSocket::Receive(char* buffer, size_t size, uint32_t timeoutMs) {
@@ -254,30 +235,30 @@ int CClientSocket::Send(const char* data, size_t length) {
     if (length == 0) {
         return 0;
     }
-    int error = 0;
+    COsError error;
     if (!m_Socket.Valid()) {
-        error = EBADF;
+        error = COsError::NotOpen();
     } else if (length > static_cast<size_t>(INT_MAX)) {
-        error = EMSGSIZE;
+        error = COsError::TooLong();
     } else {
         IClock& clock = GetClock();
         const uint64_t start = clock.TickMs();
         size_t sent = 0;
         while (sent < length) {
-            const long n = SendSomeNow(m_Socket.Get(), data + sent, length - sent);
+            const long n = SendSomeNow(m_Socket.Get(), data + sent, length - sent, &error);
             if (n > 0) {
                 sent += static_cast<size_t>(n);
                 continue;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (n < 0 && error.Is(EOsErrorClass::WouldBlock)) {
                 // The peer is not taking bytes right now: wait for room, but not past a stop or the time-out.
                 if (g_ShutdownEvent.IsSet()) {
-                    error = ESHUTDOWN;
+                    error = COsError::ShutDown();
                     break;
                 }
                 const uint64_t elapsed = clock.TickMs() - start;
                 if (elapsed >= m_SendTimeoutMs) {
-                    error = ETIMEDOUT;
+                    error = COsError::TimedOut();
                     break;
                 }
                 if (WaitForSocket(true, m_SendTimeoutMs - elapsed) == SocketWait::Failed) {
@@ -285,7 +266,9 @@ int CClientSocket::Send(const char* data, size_t length) {
                 }
                 continue;
             }
-            error = n < 0 ? errno : EPIPE;
+            if (n == 0) {
+                error = COsError::PeerClosed(); // nothing taken and no error given: the peer takes no more
+            }
             break;
         }
         if (sent == length) {

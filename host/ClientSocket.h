@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Event.h"
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 #include "platform/TcpClient.h"
 
@@ -54,7 +55,7 @@ public:
     int GetLastError() const { return m_LastErrorCode; }
     std::string GetLastErrorText() const { return m_LastErrorText; }
     // The system's error number of the last socket call that failed (what "Socket Error %d" texts show).
-    int GetLastSocketError() const { return m_LastSocketError; }
+    int GetLastSocketError() const { return m_LastSocketError.Number(); }
     // Whether the last connect failed on this machine (no descriptor, memory or local port; a socket or a TLS
     // session that could not be made) rather than at the peer or on the way to it. Such a failure must not be
     // held against the peer.
@@ -85,7 +86,7 @@ private:
     CSocketFd m_Socket;
     uint32_t m_PeerAddress = 0; // network order, zeroed before each connect
     int m_PeerPort = 0;
-    int m_LastSocketError = 0;
+    COsError m_LastSocketError;
     bool m_LocalFailure = false;
     uint32_t m_SendTimeoutMs = kDefaultSendTimeoutMs;
     // g_ShutdownEvent's watch, made at the first wait and kept for the object's life.

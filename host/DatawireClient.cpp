@@ -331,6 +331,11 @@ CDatawireResult CDatawireClient::ReadTransactionResponse() {
         return CDatawireResult{false, 0}; // m_AwaitingResponse stays set when the request went out
     }
     m_AwaitingResponse = false;
+    return DecodeTransactionResponse();
+}
+
+CDatawireResult CDatawireClient::DecodeTransactionResponse() {
+    m_PayloadText.clear();
     const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
@@ -345,7 +350,15 @@ CDatawireResult CDatawireClient::ReadTransactionResponse() {
 
 CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::string>* urls) {
     urls->clear();
-    const CDatawireResult common = ExchangeAndDecode();
+    if (!Exchange()) {
+        return CDatawireResult{false, 0};
+    }
+    return DecodeServiceDiscoveryResponse(urls);
+}
+
+CDatawireResult CDatawireClient::DecodeServiceDiscoveryResponse(std::vector<std::string>* urls) {
+    urls->clear();
+    const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
     }
@@ -374,7 +387,15 @@ CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::s
 
 CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
     *milliseconds = 0;
-    const CDatawireResult common = ExchangeAndDecode();
+    if (!Exchange()) {
+        return CDatawireResult{false, 0};
+    }
+    return DecodePingResponse(milliseconds);
+}
+
+CDatawireResult CDatawireClient::DecodePingResponse(int* milliseconds) {
+    *milliseconds = 0;
+    const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
     }
@@ -390,7 +411,18 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
     did->clear();
     providerHost->clear();
     providerPath->clear();
-    const CDatawireResult common = ExchangeAndDecode("Registration");
+    if (!Exchange("Registration")) {
+        return CDatawireResult{false, 0};
+    }
+    return DecodeRegistrationResponse(did, providerHost, providerPath);
+}
+
+CDatawireResult CDatawireClient::DecodeRegistrationResponse(std::string* did, std::string* providerHost,
+                                                            std::string* providerPath) {
+    did->clear();
+    providerHost->clear();
+    providerPath->clear();
+    const CDatawireResult common = DecodeCommon();
     if (!common.ok) {
         return common;
     }
@@ -406,10 +438,13 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
 }
 
 CDatawireResult CDatawireClient::ReadActivationResponse() {
-    return ExchangeAndDecode("Activation");
+    if (!Exchange("Activation")) {
+        return CDatawireResult{false, 0};
+    }
+    return DecodeActivationResponse();
 }
 
-CDatawireResult CDatawireClient::ExchangeAndDecode(const char* setUp) {
+bool CDatawireClient::Exchange(const char* setUp) {
     if (setUp != nullptr) {
         CLogger::Instance().LogLine("Sending Merchant %s:\r\n%s", setUp, m_RequestBuffer.c_str());
     }
@@ -417,9 +452,10 @@ CDatawireResult CDatawireClient::ExchangeAndDecode(const char* setUp) {
     if (setUp != nullptr) {
         CLogger::Instance().LogLine("Merchant %s Response:\r\n%s", setUp, m_ResponseText.c_str());
     }
-    if (length <= 0) {
-        return CDatawireResult{false, 0};
-    }
+    return length > 0;
+}
+
+CDatawireResult CDatawireClient::DecodeActivationResponse() {
     return DecodeCommon();
 }
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/ServiceProviderList.h"
@@ -84,6 +85,16 @@ public:
     CDatawireResult ReadRegistrationResponse(std::string* did, std::string* providerHost, std::string* providerPath);
     CDatawireResult ReadActivationResponse();
 
+    // What each Read* does with the response once it has come whole, apart from the reading: the same results
+    // from the response text in hand (SetResponseText). For tests and fuzzing, which have no connection.
+    CDatawireResult DecodeTransactionResponse();
+    CDatawireResult DecodeServiceDiscoveryResponse(std::vector<std::string>* urls);
+    CDatawireResult DecodePingResponse(int* milliseconds);
+    CDatawireResult DecodeRegistrationResponse(std::string* did, std::string* providerHost, std::string* providerPath);
+    CDatawireResult DecodeActivationResponse();
+    // Puts |text| in place of the last response read, as a whole response (CompleteResponseLength long).
+    void SetResponseText(std::string text) { m_ResponseText = std::move(text); }
+
     std::string GetPayloadText() const { return m_PayloadText; }
     // True from the moment a transaction request was sent until a complete response had been read.
     bool IsAwaitingResponse() const { return m_AwaitingResponse; }
@@ -125,9 +136,9 @@ private:
     int ReadResponse();
     // The steps every reader shares: HTTP status, status word, ReturnCode. ok false ends the reader.
     CDatawireResult DecodeCommon();
-    // Sends the request buffer, reads the answer and DecodeCommon; (false, 0) when no answer came. With |setUp|
-    // ("Registration", "Activation") the request and the answer are logged as that step of the merchant set-up.
-    CDatawireResult ExchangeAndDecode(const char* setUp = nullptr);
+    // Sends the request buffer and reads the answer: false when none came. With |setUp| ("Registration",
+    // "Activation") the request and the answer are logged as that step of the merchant set-up.
+    bool Exchange(const char* setUp = nullptr);
     CDatawireResult DatawireFailure(int code);
 
     std::string m_ServiceID;

@@ -220,6 +220,8 @@ bool CDialBackupServer::Serve(CTransaction& transaction) {
         m_LastFailureNotReversal = !reversal;
         HangUp();
     }
+    // A record that left the queue meanwhile (its session gave up) gets nothing here: the host worker waiting for
+    // it finds it gone and reverses what may have been booked, so there is one reversal, not two.
     g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, kTranStateDial, transaction);
     return true;
 }

@@ -20,6 +20,7 @@
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
@@ -46,13 +47,24 @@ void EndAsHostError(CTransaction& transaction, const std::string& text, const st
                                 transaction.m_ClientAddress.c_str());
 }
 
+// Reverses |transaction| for |reason| where the settlement rule says so for |outcome|; true when it did.
+bool ReverseWhereOpen(const CTransaction& transaction, EHostOutcome outcome, const std::string& reason) {
+    if (SettlementOf(transaction.m_TranCode, outcome) != ESettlement::kReverse) {
+        return false;
+    }
+    AddReversal(transaction, reason);
+    return true;
+}
+
 // The hand-over to the dial backup through the queue: state 8, then the backup's answer 9, 10 or 11.
 bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRunning) {
     transaction.m_State = kTranStateDial;
     if (g_DialConnectedEvent.IsSet()) {
         transaction.m_DialRetry = 1;
     }
-    g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+    // Whether the last hand-over reached the queue's record: only then can the dial backup have taken it onto a
+    // call (before it, the record had failed where the host cannot have booked it).
+    bool handedOver = g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
     PostViewMessage(WM_SENDING_AUTH_DIAL);
     for (;;) {
         if (g_ShutdownEvent.Wait(kDialPollMs)) {
@@ -65,6 +77,11 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
         // Asked before the record is read: a backup that had already ended cannot have answered since.
         const bool backupRunning = dialBackupRunning && dialBackupRunning();
         if (!g_TransactionQueue.GetBySeq(transaction.m_QueueSeq, transaction)) {
+            // Its session gave up on it. A record handed over may be on a call, booked at the host with its
+            // answer lost with the record (the backup's write-back finds nothing and reverses nothing): the
+            // outcome is open. One that left before the hand-over never reached the host.
+            ReverseWhereOpen(transaction, handedOver ? EHostOutcome::kAnswerMissing : EHostOutcome::kNotBooked,
+                             kReversalReasonRuvuzUvirTimeout);
             EndAsHostError(transaction, kDialRecordLostText, kDialRecordLostText);
             PostViewMessage(WM_AUTH_RESPONSE_DIAL);
             return true;
@@ -73,10 +90,12 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
         if (state == kTranStateDialSendFailed || state == kTranStateDialFailed) {
             const bool retryLeft = transaction.m_DialRetry > 0;
             transaction.m_DialRetry = 0;
-            // A failed exchange of a transaction that may have moved money is reversed and not tried again.
-            const bool reversed = state == kTranStateDialFailed && IsReversibleTranCode(transaction.m_TranCode);
+            // A failed exchange may have reached the host; a failed set-up cannot have. One that is reversed is
+            // not tried again.
+            const EHostOutcome outcome =
+                state == kTranStateDialFailed ? EHostOutcome::kAnswerMissing : EHostOutcome::kNotBooked;
+            const bool reversed = ReverseWhereOpen(transaction, outcome, kReversalReasonRuvuzUvirTimeout);
             if (reversed) {
-                AddReversal(transaction, kReversalReasonRuvuzUvirTimeout);
                 CLogger::Instance().LogLine("RESPONSE (reverse handler)from RuvuzUvir (Dial) INTERFACE ->[%s] for %s",
                                             transaction.m_HostErrorText.c_str(), transaction.m_ClientAddress.c_str());
             }
@@ -94,7 +113,7 @@ bool SendOverDial(CTransaction& transaction, const DialBackupProbe& dialBackupRu
             }
             transaction.ClearHostResultKeepRequest();
             transaction.m_State = kTranStateDial;
-            g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
+            handedOver = g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction);
             PostViewMessage(WM_SENDING_AUTH_DIAL);
             continue;
         }
@@ -121,11 +140,6 @@ bool HostRouteKnown(const DialBackupProbe& dialBackupRunning) {
     // An internet outage empties the list and keeps it empty; the transactions then go by dial, and so must the
     // reversals they leave.
     return method == 1 && dialBackupRunning && dialBackupRunning();
-}
-
-bool IsReversibleTranCode(int tranCode) {
-    return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
-           tranCode == kTranNumCashOut;
 }
 
 std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportResult& result) {
@@ -158,10 +172,11 @@ std::string IpFailureReversalReason(const CIpSendFacts& facts, const CTransportR
 }
 
 CRuvuzUvirInterface::CRuvuzUvirInterface() {
-    m_Pool.SetJobDoneCallback([this] {
-        // A worker free while transactions wait for one, or the last one done (the load is over, and the loop
-        // counts the idle time before it gives memory back).
-        if (m_Waiting.load() || m_Pool.BusyCount() == 0) {
+    m_Pool.SetJobDoneCallback([this](bool refused) {
+        // A worker free while transactions wait for one (the pool marked the refusal as the loop was refused, so
+        // even a worker that ends before the loop goes to sleep wakes it), or the last one done (the load is over,
+        // and the loop counts the idle time before it gives memory back).
+        if (refused || m_Pool.BusyCount() == 0) {
             Wake();
         }
     });
@@ -256,6 +271,10 @@ int CRuvuzUvirInterface::Run() {
         } else if (hadWork) {
             const uint64_t idle = clock.TickMs() - idleSince;
             if (idle >= kReleaseMemoryIdleMs) {
+                // The workers the load started end as well (every one is idle, and only this thread posts):
+                // their stacks go back with the rest, so the threads of a burst (up to one a lane) cost nothing
+                // once it is over, and the next load starts the ones it needs.
+                m_Pool.Stop();
                 ReleaseFreeMemory();
                 hadWork = false;
             } else {
@@ -299,7 +318,7 @@ bool CRuvuzUvirInterface::ReleaseHeldReversals() {
             it = m_HeldReversals.erase(it);
             continue;
         }
-        if (!it->m_Transaction.ReversalHoldOver(it->m_HeldSinceMs)) {
+        if (!ReversalHoldOver(it->m_Transaction, it->m_HeldSinceMs)) {
             ++it;
             continue;
         }
@@ -319,7 +338,7 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
         }
         const bool reversal = transaction.m_TranCode == kTranNumReversal;
         // A reversal still within its wait needs no worker yet; anything else waits in state 1 for one.
-        const bool held = reversal && !transaction.ReversalHoldOver(GetClock().TickMs());
+        const bool held = reversal && !ReversalHoldOver(transaction, GetClock().TickMs());
         // Once one waits, the later ones wait behind it, so they go to the host in queue order.
         if (!held && (waiting || !m_Pool.CanTake()) && !g_ShutdownEvent.IsSet()) {
             waiting = true;
@@ -351,7 +370,6 @@ void CRuvuzUvirInterface::DispatchPass(CTransactionList& snapshot, bool waiting)
             waiting = true;
         }
     }
-    m_Waiting = waiting;
 }
 
 bool CRuvuzUvirInterface::StartWorker(CTransaction& transaction, uint32_t ticket) {
@@ -381,16 +399,26 @@ int HostRequestWorker(CHostRequestRecord record) {
     if (transaction.BuildHostRequest()) {
         CReversalJournal& journal = CReversalJournal::Instance();
         // On disk before any transport has it: a crash from here on leaves a reversal behind, never a Sale that
-        // the host booked and nobody knows of.
-        if (IsReversibleTranCode(transaction.m_TranCode)) {
+        // the host booked and nobody knows of. One that cannot be put there (the journal logged why) is not sent.
+        const bool inDoubt = SettlementOf(transaction.m_TranCode, EHostOutcome::kSending) == ESettlement::kLeaveInDoubt;
+        if (inDoubt) {
             transaction.m_JournalId = journal.AddInDoubt(MakeReversalRecord(transaction));
         }
-        SendRequestToHost(transaction, record.m_DialBackupRunning);
+        if (inDoubt && transaction.m_JournalId == 0) {
+            EndAsHostError(transaction, kJournalNotWrittenText, kJournalNotWrittenText);
+        } else {
+            SendRequestToHost(transaction, record.m_DialBackupRunning);
+        }
         // A decline and a host error are settled here (a host error that left the outcome open has already
         // become a reversal); an approval only once the lane has it; anything else (a dial hand-over cut by the
-        // stop) stays in doubt.
-        const bool declined = transaction.m_State == kTranStateCompleted && !transaction.m_Approved;
-        if (transaction.m_JournalId != 0 && (declined || transaction.m_State == kTranStateHostError)) {
+        // stop) is still on its way.
+        EHostOutcome outcome = EHostOutcome::kSending;
+        if (transaction.m_State == kTranStateCompleted) {
+            outcome = transaction.m_Approved ? EHostOutcome::kApproved : EHostOutcome::kDeclined;
+        } else if (transaction.m_State == kTranStateHostError) {
+            outcome = EHostOutcome::kHostError;
+        }
+        if (transaction.m_JournalId != 0 && SettlementOf(transaction.m_TranCode, outcome) == ESettlement::kSettle) {
             journal.SettleInDoubt(transaction.m_JournalId);
         }
     } else {
@@ -400,7 +428,7 @@ int HostRequestWorker(CHostRequestRecord record) {
     }
     if (!g_TransactionQueue.ReplaceBySeq(transaction.m_QueueSeq, transaction) &&
         transaction.m_State == kTranStateCompleted && transaction.m_Approved &&
-        IsReversibleTranCode(transaction.m_TranCode)) {
+        SettlementOf(transaction.m_TranCode, EHostOutcome::kUndeliverable) == ESettlement::kReverse) {
         // The session gave up on it (its client gone for longer than it waits): the approval reaches nobody.
         AddReversal(transaction, kReversalReasonUndeliverableToClient);
     }
@@ -489,13 +517,11 @@ bool SendOverIp(CTransaction& transaction, CDatawireClient& client) {
         return true;
     }
     const CTransportResult& result = transport.GetLastResult();
-    if (IsReversibleTranCode(transaction.m_TranCode)) {
-        const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
-        const std::string reason = IpFailureReversalReason(facts, result);
-        if (!reason.empty()) {
-            AddReversal(transaction, reason);
-        }
-    }
+    // A failure with a reversal reason may have left the transaction booked at the host; any other cannot have.
+    const CIpSendFacts facts{client.RequestWentOut(), client.IsAwaitingResponse(), client.GetHttpStatus()};
+    const std::string reason = IpFailureReversalReason(facts, result);
+    const EHostOutcome outcome = reason.empty() ? EHostOutcome::kNotBooked : EHostOutcome::kAnswerMissing;
+    ReverseWhereOpen(transaction, outcome, reason);
     transaction.m_State = kTranStateHostError;
     // A read that simply ran out of time leaves no error text behind; the client is told what happened.
     transaction.m_HostErrorText = IsBlankText(result.m_Detail) ? kNoResponseText : result.m_Detail;

@@ -5,7 +5,6 @@
 // queue, deciding on a reversal where the outcome is left open. At most a fixed number of host workers run;
 // transactions beyond them wait in the queue, in their state and in order.
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,9 +26,10 @@ inline const std::string kRuvuzUvirStartFailedText =
 
 // While reversals are held for their wait, the processing loop looks at them this often.
 constexpr uint32_t kHeldReversalStepMs = 100;
-// After a load, the queue empty this long, the processing loop gives the allocator's free memory back. Longer
-// than a lane's delivery second: a lane transacting back to back leaves the queue empty for about a second
-// between its transactions, and a release there was undone by page faults in the next transaction, every time.
+// After a load, the queue empty this long, the processing loop ends the idle host workers and gives the
+// allocator's free memory back. Longer than a lane's delivery second: a lane transacting back to back leaves the
+// queue empty for about a second between its transactions, and a release there was undone by page faults in the
+// next transaction, every time.
 constexpr uint64_t kReleaseMemoryIdleMs = 3000;
 // Stop waits at most this long, in steps of kStopTicketStepMs, for the workers' tickets.
 constexpr uint64_t kStopTicketWaitMs = 20000;
@@ -49,10 +49,10 @@ inline const std::string kDialBackupNotRunningText = "Dial Backup Not Running - 
 inline const std::string kDialRecordLostText = "Transaction Left the Queue While Waiting for the Dial Backup.";
 inline const std::string kNoResponseText = "No Response From Datawire.";
 inline const std::string kDialFailedText = "Dial Backup Exchange Failed.";
+// A transaction whose reversal could not be put in the journal on disk (disk full, folder not writable): were it
+// sent, a crash would leave it booked at the host with nothing to reverse it.
+inline const std::string kJournalNotWrittenText = "Transaction Not Sent - Reversal Journal Could Not Be Written.";
 
-// Whether a transaction of |tranCode| is reversed when its outcome is left open: Issue to VoidReload,
-// NoNSFSale and CashOut; never Balance (68) nor a reversal (50).
-bool IsReversibleTranCode(int tranCode);
 inline constexpr char kReversalReasonHttpStatusFormat[] = "of HTTP %d from Datawire.";
 
 // What a failed IP send leaves known about whether the request can have reached the host.
@@ -161,9 +161,6 @@ private:
     DialBackupProbe m_DialBackupRunning;
     CHostWorkerPool m_Pool;
     std::vector<CHeldReversal> m_HeldReversals; // the processing thread's alone
-    // Set by the processing thread when transactions were left waiting for a worker, so a worker that
-    // frees up wakes it.
-    std::atomic<bool> m_Waiting{false};
 };
 
 // The processing thread's procedure: runs |ruvuzUvirInterface|'s loop; returns 0.

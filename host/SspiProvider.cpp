@@ -18,10 +18,10 @@ bool CSspiProvider::Init() {
     Free();
     std::string error;
     const char* line = kTls13Line;
-    if (!m_Tls13UnavailableForTesting) {
+    if (!m_Tls13UnavailableForTesting && !m_UnavailableForTesting) {
         m_Credential = CTlsContext::NewClient(true, &error);
     }
-    if (!m_Credential) {
+    if (!m_Credential && !m_UnavailableForTesting) {
         line = kLegacyLine;
         m_Credential = CTlsContext::NewClient(false, &error);
     }

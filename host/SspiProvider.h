@@ -31,12 +31,16 @@ public:
 
     // Makes the next Init behave as on a library without TLS 1.3, so the fallback can be tested.
     void SetTls13UnavailableForTesting(bool unavailable) { m_Tls13UnavailableForTesting = unavailable; }
+    // Makes the next Init fail as on a library that can make no client credential at all, so the start-up's
+    // refusal can be tested.
+    void SetUnavailableForTesting(bool unavailable) { m_UnavailableForTesting = unavailable; }
 
 private:
     std::unique_ptr<CTlsContext> m_Credential;
     bool m_CredentialHeld = false;
     std::string m_CredentialLine;
     bool m_Tls13UnavailableForTesting = false;
+    bool m_UnavailableForTesting = false;
 };
 
 extern CSspiProvider g_SspiProvider;

@@ -1,6 +1,5 @@
 #include "host/TlsChannel.h"
 
-#include <cerrno>
 #include <chrono>
 
 #include "platform/Clock.h"
@@ -415,7 +414,8 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
     case CertCheckOutcome::SetupFailed:
         SetLocalFailure(true); // no memory for the chain: the server's certificate is not at fault
         SetLastError(kCertificateCheckFailed,
-                     FormatText("VerifyServerCertificate Failed (E) - CertGetCertificateChain error %d.", ENOMEM));
+                     FormatText("VerifyServerCertificate Failed (E) - CertGetCertificateChain error %d.",
+                                result.setupError.Number()));
         return false;
     case CertCheckOutcome::CallFailed:
         SetLastError(kCertificateCheckFailed,

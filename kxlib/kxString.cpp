@@ -1,7 +1,6 @@
 #include "kxlib/kxString.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -898,9 +897,9 @@ uint32_t kxString::AsULong() const {
     if (!IsAsciiDigit(*p)) {
         return 0;
     }
-    errno = 0;
+    // Past the range strtoull gives its maximum, which is beyond 32 bits too.
     const unsigned long long magnitude = std::strtoull(p, nullptr, 10);
-    if (errno == ERANGE || magnitude > UINT32_MAX) {
+    if (magnitude > UINT32_MAX) {
         return UINT32_MAX;
     }
     const uint32_t value = static_cast<uint32_t>(magnitude);

@@ -81,23 +81,33 @@ bool CEvent::TryConsumeLocked() {
     return true;
 }
 
+namespace {
+// The tick a wait of |ms| ends at; kNoDeadline for kInfinite.
+constexpr uint64_t kNoDeadline = UINT64_MAX;
+uint64_t DeadlineAfter(uint32_t ms) {
+    return ms == kInfinite ? kNoDeadline : GetClock().TickMs() + ms;
+}
+} // namespace
+
 bool CEvent::Wait(uint32_t ms) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
+    return WaitUntilTick(DeadlineAfter(ms));
+}
+
+bool CEvent::WaitUntilTick(uint64_t tickMs) {
+    CClockDeadline deadline(tickMs);
     CMutexLock lock(m_Lock);
     for (;;) {
         if (TryConsumeLocked()) {
             return true;
         }
-        if (ms == kInfinite) {
+        if (tickMs == kNoDeadline) {
             m_Cond.Wait(m_Lock);
             continue;
         }
-        const uint64_t now = clock.TickMs();
-        if (now >= deadline) {
+        if (deadline.Passed()) {
             return false;
         }
-        m_Cond.WaitFor(m_Lock, clock.RealSlice(deadline - now));
+        m_Cond.WaitFor(m_Lock, deadline.RealSlice());
     }
 }
 
@@ -112,8 +122,11 @@ void CEvent::RemoveWaiter(const std::shared_ptr<CEventWaiter>& waiter) {
 }
 
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = ms == kInfinite ? 0 : clock.TickMs() + ms;
+    return WaitForAnyEventUntil(events, DeadlineAfter(ms));
+}
+
+int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs) {
+    CClockDeadline deadline(tickMs);
     auto waiter = std::make_shared<CEventWaiter>();
     for (CEvent* event : events) {
         event->AddWaiter(waiter);
@@ -129,19 +142,18 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
             break;
         }
         CMutexLock lock(waiter->lock);
-        if (ms == kInfinite) {
+        if (tickMs == kNoDeadline) {
             while (!waiter->woken) {
                 waiter->cond.Wait(waiter->lock);
             }
             continue;
         }
-        const uint64_t now = clock.TickMs();
-        if (now >= deadline) {
+        if (deadline.Passed()) {
             break;
         }
         // A wake that comes early, or a spurious one, goes round the loop, which looks at the events again.
         if (!waiter->woken) {
-            waiter->cond.WaitFor(waiter->lock, clock.RealSlice(deadline - now));
+            waiter->cond.WaitFor(waiter->lock, deadline.RealSlice());
         }
     }
     for (CEvent* event : events) {
@@ -152,6 +164,10 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
 
 CEventWatch::CEventWatch(const std::vector<CEvent*>& events)
     : m_Events(events), m_Waiter(std::make_shared<CEventWaiter>()), m_Fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+    if (!m_Fd.Valid()) {
+        // A failed eventfd always says why; were it silent, the descriptor table is the likely shortage.
+        m_Error = errno != 0 ? COsError::FromErrno() : COsError::FromNumber(EMFILE);
+    }
     {
         CMutexLock guard(m_Waiter->lock);
         m_Waiter->notifyFd = m_Fd.Get();

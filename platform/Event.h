@@ -29,9 +29,11 @@ public:
     bool IsSet() const;
     // Waits at most |ms| (kInfinite: without limit); true when signalled. Consumes an automatic-reset signal.
     bool Wait(uint32_t ms);
+    // The same until the clock seam's TickMs() reaches |tickMs| (platform/Clock.h says when to use which).
+    bool WaitUntilTick(uint64_t tickMs);
 
 private:
-    friend int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+    friend int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs);
     friend class CEventWatch;
     // The index of the first signalled event of |events|, consuming an automatic-reset signal; kWaitTimeout
     // when none is.
@@ -50,6 +52,8 @@ private:
 // Waits until one of |events| is signalled: returns its index (the lowest when several are), or
 // kWaitTimeout after |ms|. Consumes the signal of an automatic-reset event it returns.
 int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms);
+// The same until the clock seam's TickMs() reaches |tickMs|.
+int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs);
 
 // Watches events for a thread that waits on descriptors (the window's event loop, a socket's poll, the pipe
 // server): Fd() is readable while one of them is set (also when it was set before the watch began), and
@@ -65,6 +69,8 @@ public:
 
     // False when no descriptor could be made; the caller must then poll TryTake on a timer.
     bool Valid() const { return m_Fd.Valid(); }
+    // Why the descriptor could not be made; no failure while Valid.
+    COsError Error() const { return m_Error; }
     int Fd() const { return m_Fd.Get(); }
     // Clears the descriptor's readiness, then returns the index of a signalled event as WaitForAnyEvent would
     // with no wait (consuming an automatic-reset signal), or kWaitTimeout when none is; the descriptor is
@@ -79,4 +85,5 @@ private:
     std::vector<CEvent*> m_Events;
     std::shared_ptr<CEventWaiter> m_Waiter;
     CSocketFd m_Fd; // an eventfd, written on every Set of a watched event
+    COsError m_Error;
 };

@@ -35,51 +35,44 @@ std::filesystem::path FolderOf(const std::filesystem::path& path) {
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-void SyncFolderOf(const std::filesystem::path& path) {
+bool SyncFolderOf(const std::filesystem::path& path) {
     CSocketFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Valid()) {
-        ::fsync(dir.Get());
-    }
+    return dir.Valid() && ::fsync(dir.Get()) == 0;
 }
+
+// What a temporary for |path| is named: the path, ".tmp-" and mkstemp's six characters.
+constexpr char kTemporaryMark[] = ".tmp-";
+constexpr size_t kTemporaryRandomChars = 6;
 } // namespace
 
-bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
-    std::filesystem::path temp = path;
-    temp += ".tmp-XXXXXX";
-    std::string pattern = temp.string();
-    CSocketFd fd(::mkstemp(pattern.data()));
-    if (!fd.Valid()) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot create " + pattern, errno);
-        }
+bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error,
+                         COsError* cause) {
+    CAppendingFile file;
+    if (!file.OpenTemporaryFor(path, mode, error)) {
+        StoreErrno(cause);
         return false;
     }
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
-    if (ok) {
-        fd.Close();
-        ok = ::rename(pattern.c_str(), path.c_str()) == 0;
-    }
-    if (!ok) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot write " + path.string(), errno);
-        }
-        ::unlink(pattern.c_str());
+    if (!file.Append(bytes) || !file.Sync() || !file.MoveOverTarget()) {
+        FailWithErrno(error, "cannot write " + path.string(), cause);
+        const int failure = errno;
+        file.Close();    // the temporary goes
+        errno = failure; // the write's reason, not the clean-up's
         return false;
     }
-    SyncFolderOf(path);
+    file.SyncFolder();
     return true;
 }
 
 int RemoveStaleTemporaries(const std::filesystem::path& path) {
     const std::filesystem::path folder = FolderOf(path);
-    const std::string prefix = path.filename().string() + ".tmp-";
+    const std::string prefix = path.filename().string() + kTemporaryMark;
     int removed = 0;
     std::error_code ec;
     for (auto it = std::filesystem::directory_iterator(folder, ec); !ec && it != std::filesystem::directory_iterator();
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
         // mkstemp's six characters after the prefix, nothing else.
-        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+        if (name.size() == prefix.size() + kTemporaryRandomChars && name.compare(0, prefix.size(), prefix) == 0 &&
             ::unlink(it->path().c_str()) == 0) {
             ++removed;
         }
@@ -90,39 +83,65 @@ int RemoveStaleTemporaries(const std::filesystem::path& path) {
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot append to " + path.string(), errno);
-        }
-        return false;
+        return FailWithErrno(error, "cannot append to " + path.string());
     }
     return true;
 }
 
-bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error) {
+bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error, COsError* cause) {
     CSocketFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot open " + path.string(), errno);
-        }
-        return false;
+        return FailWithErrno(error, "cannot open " + path.string(), cause);
     }
     bytes->clear();
     char buffer[8192];
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        const ssize_t n = RetryOnEintr([&] { return ::read(fd.Get(), buffer, sizeof buffer); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (error != nullptr) {
-                *error = OsFailureText("cannot read " + path.string(), errno);
-            }
+            FailWithErrno(error, "cannot read " + path.string(), cause);
+            const int failure = errno;
+            fd.Close();
+            errno = failure;
             return false;
         }
         if (n == 0) {
             return true;
         }
         bytes->append(buffer, static_cast<size_t>(n));
+    }
+}
+
+int FileErrorCause(const COsError& error) {
+    constexpr int kCauseGeneric = 1;
+    constexpr int kCauseFileNotFound = 2;
+    constexpr int kCauseBadPath = 3;
+    constexpr int kCauseTooManyOpenFiles = 4;
+    constexpr int kCauseAccessDenied = 5;
+    constexpr int kCauseHardIO = 10;
+    constexpr int kCauseDiskFull = 13;
+    switch (error.Number()) {
+    case ENOENT:
+        return kCauseFileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return kCauseBadPath;
+    case EMFILE:
+    case ENFILE:
+        return kCauseTooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return kCauseAccessDenied;
+    case EIO:
+        return kCauseHardIO;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return kCauseDiskFull;
+    default:
+        return kCauseGeneric;
     }
 }
 
@@ -134,10 +153,7 @@ bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mod
         ok = ::fchmod(fd.Get(), mode) == 0;
     }
     if (!ok || !WriteAll(fd.Get(), bytes)) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot append to " + path.string(), errno);
-        }
-        return false;
+        return FailWithErrno(error, "cannot append to " + path.string());
     }
     return true;
 }
@@ -158,14 +174,11 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
             }
         }
     }
-    if (error != nullptr) {
-        *error = OsFailureText("cannot make private folder " + folder.string(), errno);
-    }
-    return false;
+    return FailWithErrno(error, "cannot make private folder " + folder.string());
 }
 
 bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo,
-                   std::string* error) {
+                   std::string* error, COsError* cause) {
     struct stat st {};
     if (::lstat(file.c_str(), &st) == 0) {
         const std::string base = file.string() + mark + "-" + UtcStamp();
@@ -183,7 +196,7 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
             }
         }
     }
-    return FailWithErrno(error, "cannot move aside " + file.string());
+    return FailWithErrno(error, "cannot move aside " + file.string(), cause);
 }
 
 bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::string* error) {
@@ -195,20 +208,72 @@ bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::s
         ok = ::fchmod(fd.Get(), mode) == 0;
     }
     if (!ok) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot open " + path.string(), errno);
-        }
-        return false;
+        return FailWithErrno(error, "cannot open " + path.string());
     }
     m_Fd = fd.Release();
     m_Path = path;
     return true;
 }
 
+CAppendingFile::CAppendingFile(CAppendingFile&& other) noexcept
+    : m_Fd(other.m_Fd), m_Path(std::move(other.m_Path)), m_Target(std::move(other.m_Target)) {
+    other.m_Fd = -1;
+    other.m_Path.clear();
+    other.m_Target.clear();
+}
+
+CAppendingFile& CAppendingFile::operator=(CAppendingFile&& other) noexcept {
+    if (this != &other) {
+        Close();
+        m_Fd = other.m_Fd;
+        m_Path = std::move(other.m_Path);
+        m_Target = std::move(other.m_Target);
+        other.m_Fd = -1;
+        other.m_Path.clear();
+        other.m_Target.clear();
+    }
+    return *this;
+}
+
+bool CAppendingFile::OpenTemporaryFor(const std::filesystem::path& path, mode_t mode, std::string* error) {
+    Close();
+    std::string pattern = path.string() + kTemporaryMark + std::string(kTemporaryRandomChars, 'X');
+    CSocketFd fd(::mkostemp(pattern.data(), O_APPEND | O_CLOEXEC));
+    // mkostemp made it 0600; the mode asked for is set whatever the umask.
+    if (!fd.Valid() || ::fchmod(fd.Get(), mode) != 0) {
+        const int saved = errno;
+        if (fd.Valid()) {
+            ::unlink(pattern.c_str());
+        }
+        errno = saved;
+        return FailWithErrno(error, "cannot create " + pattern);
+    }
+    m_Fd = fd.Release();
+    m_Path = pattern;
+    m_Target = path;
+    return true;
+}
+
+bool CAppendingFile::MoveOverTarget(std::string* error) {
+    if (m_Fd < 0 || m_Target.empty()) {
+        errno = EBADF;
+    } else if (::rename(m_Path.c_str(), m_Target.c_str()) == 0) {
+        m_Path = m_Target;
+        m_Target.clear();
+        return true;
+    }
+    return FailWithErrno(error, "cannot write " + (m_Target.empty() ? m_Path : m_Target).string());
+}
+
 void CAppendingFile::Close() {
     if (m_Fd >= 0) {
         ::close(m_Fd);
         m_Fd = -1;
+    }
+    if (!m_Target.empty()) {
+        // A new version that never took its file's place is nobody's.
+        ::unlink(m_Path.c_str());
+        m_Target.clear();
     }
     m_Path.clear();
 }
@@ -238,18 +303,35 @@ bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
     if (m_Fd < 0) {
         errno = EBADF;
     }
-    if (error != nullptr) {
-        *error = OsFailureText("cannot append to " + m_Path.string(), errno);
+    return FailWithErrno(error, "cannot append to " + m_Path.string());
+}
+
+bool CAppendingFile::SyncData(COsError* error) {
+    if (m_Fd < 0) {
+        errno = EBADF;
+    } else if (RetryOnEintr([&] { return ::fdatasync(m_Fd); }) == 0) {
+        return true;
     }
+    StoreErrno(error);
     return false;
 }
 
-bool CAppendingFile::SyncData() {
+bool CAppendingFile::Sync(COsError* error) {
     if (m_Fd < 0) {
         errno = EBADF;
-        return false;
+    } else if (RetryOnEintr([&] { return ::fsync(m_Fd); }) == 0) {
+        return true;
     }
-    return RetryOnEintr([&] { return ::fdatasync(m_Fd); }) == 0;
+    StoreErrno(error);
+    return false;
+}
+
+bool CAppendingFile::SyncFolder(COsError* error) const {
+    if (SyncFolderOf(m_Path)) {
+        return true;
+    }
+    StoreErrno(error);
+    return false;
 }
 
 int64_t CAppendingFile::Size() const {
@@ -260,17 +342,19 @@ int64_t CAppendingFile::Size() const {
     return st.st_size;
 }
 
-bool CAppendingFile::Truncate(int64_t length) {
+bool CAppendingFile::Truncate(int64_t length, COsError* error) {
     if (m_Fd < 0) {
         errno = EBADF;
+        StoreErrno(error);
         return false;
     }
-    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }) == 0;
+    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }, error) == 0;
 }
 
-bool GetFileId(const std::filesystem::path& path, CFileId* id) {
+bool GetFileId(const std::filesystem::path& path, CFileId* id, COsError* cause) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
+        StoreErrno(cause);
         return false;
     }
     id->device = st.st_dev;

@@ -56,15 +56,58 @@ size_t MaxLocalSocketPath() {
     return sizeof(sockaddr_un::sun_path) - 1;
 }
 
-ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, int backlog) {
+int MaxListenBacklog() {
+    return SOMAXCONN;
+}
+
+namespace {
+// What a failure with the errno value |number| to make, bind or set up a listening socket says of its place.
+ELocalListenResult ListenFailure(int number) {
+    switch (number) {
+    case ENOENT:
+        return ELocalListenResult::NoFolder;
+    case ENOTDIR:
+        return ELocalListenResult::NotAFolder;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ELocalListenResult::NotWritable;
+    default:
+        return COsError::FromNumber(number).Is(EOsErrorClass::NoResources) ? ELocalListenResult::NoResources
+                                                                           : ELocalListenResult::Failed;
+    }
+}
+
+// |result| for a Listen that failed, with errno's cause in |*error| when given.
+ELocalListenResult ListenFailed(COsError* error) {
+    const int number = errno;
+    if (error != nullptr) {
+        *error = COsError::FromNumber(number);
+    }
+    return ListenFailure(number);
+}
+
+// |result|, a name held by another, with "address in use" in |*error| when given.
+ELocalListenResult NameHeld(ELocalListenResult result, COsError* error) {
+    if (error != nullptr) {
+        *error = COsError::FromNumber(EADDRINUSE);
+    }
+    return result;
+}
+} // namespace
+
+ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, int backlog, COsError* error) {
     Close();
+    if (error != nullptr) {
+        *error = COsError();
+    }
     sockaddr_un address;
     if (!MakeAddress(path, address)) {
-        return ELocalListenResult::Failed;
+        return ListenFailed(error);
     }
     CSocketFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!fd.Valid()) {
-        return ELocalListenResult::Failed;
+        return ListenFailed(error);
     }
     // The socket's own mode becomes the file's mode at bind (less the umask), so the file never exists with
     // wider access than asked; the chmod after bind restores what the umask took away.
@@ -74,17 +117,24 @@ ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, 
             break;
         }
         if (errno != EADDRINUSE || attempt > 0) {
-            return errno == EADDRINUSE ? ELocalListenResult::NameInUse : ELocalListenResult::Failed;
+            return errno == EADDRINUSE ? NameHeld(ELocalListenResult::NameInUse, error) : ListenFailed(error);
         }
         struct stat existing {};
         if (::lstat(path.c_str(), &existing) != 0) {
             continue; // gone meanwhile: bind again
         }
-        if (!S_ISSOCK(existing.st_mode) || ServerAnswers(address)) {
-            return ELocalListenResult::NameInUse;
+        if (!S_ISSOCK(existing.st_mode)) {
+            return NameHeld(ELocalListenResult::NotASocket, error);
+        }
+        if (existing.st_uid != ::geteuid()) {
+            m_HolderUid = existing.st_uid;
+            return NameHeld(ELocalListenResult::OtherOwner, error);
+        }
+        if (ServerAnswers(address)) {
+            return NameHeld(ELocalListenResult::NameInUse, error);
         }
         if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-            return ELocalListenResult::Failed;
+            return ListenFailed(error);
         }
     }
     struct stat made {};
@@ -92,7 +142,7 @@ ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, 
         const int saved = errno;
         ::unlink(path.c_str());
         errno = saved;
-        return ELocalListenResult::Failed;
+        return ListenFailed(error);
     }
     m_Fd = std::move(fd);
     m_Path = path;
@@ -101,9 +151,9 @@ ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, 
     return ELocalListenResult::Listening;
 }
 
-CSocketFd CLocalListener::Accept() {
+CSocketFd CLocalListener::Accept(COsError* error) {
     return CSocketFd(
-        RetryOnEintr([&] { return ::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }));
+        RetryOnEintr([&] { return ::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }, error));
 }
 
 void CLocalListener::Close() {
@@ -133,19 +183,19 @@ CSocketFd ConnectLocalSeqPacket(const std::string& path) {
     return fd;
 }
 
-long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait) {
+long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontWait, COsError* error) {
     iovec part{data, size};
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    const ssize_t n = RetryOnEintr([&] { return ::recvmsg(fd, &message, dontWait ? MSG_DONTWAIT : 0); });
+    const ssize_t n = RetryOnEintr([&] { return ::recvmsg(fd, &message, dontWait ? MSG_DONTWAIT : 0); }, error);
     if (truncated != nullptr) {
         *truncated = n >= 0 && (message.msg_flags & MSG_TRUNC) != 0;
     }
     return static_cast<long>(n);
 }
 
-long SendMessage(int fd, const void* data, size_t size, bool dontWait) {
+long SendMessage(int fd, const void* data, size_t size, bool dontWait, COsError* error) {
     return static_cast<long>(
-        RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0)); }));
+        RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0)); }, error));
 }

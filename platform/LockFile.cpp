@@ -30,9 +30,7 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
         fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     }
     if (fd < 0) {
-        if (error != nullptr) {
-            *error = OsFailureText("cannot open " + path.string(), errno);
-        }
+        FailWithErrno(error, "cannot open " + path.string());
         return ELockResult::Failed;
     }
     const int rc = RetryOnEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
@@ -43,7 +41,7 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
             return ELockResult::HeldElsewhere;
         }
         if (error != nullptr) {
-            *error = OsFailureText("cannot lock " + path.string(), code);
+            *error = COsError::FromNumber(code).FailureText("cannot lock " + path.string());
         }
         return ELockResult::Failed;
     }

@@ -1,30 +1,25 @@
 #include "platform/Poll.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <climits>
 #include <poll.h>
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
 
 int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    for (;;) {
+    return RetryOnEintr([&] {
         int wait = -1;
         if (ms >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-        const int rc = ::poll(fds, count, wait);
-        if (rc >= 0 || errno != EINTR) {
-            return rc;
-        }
-    }
+        return ::poll(fds, count, wait);
+    });
 }
 
-int PollItems(std::vector<CPollItem>& items, int ms) {
+int PollItems(std::vector<CPollItem>& items, int ms, COsError* error) {
     std::vector<pollfd> fds(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
         fds[i].fd = items[i].Fd;
@@ -32,6 +27,9 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
         items[i].Readable = items[i].Writable = items[i].Broken = false;
     }
     const int rc = PollWithDeadline(fds.data(), fds.size(), ms);
+    if (rc < 0) {
+        StoreErrno(error);
+    }
     if (rc > 0) {
         for (size_t i = 0; i < items.size(); ++i) {
             items[i].Readable = (fds[i].revents & POLLIN) != 0;
@@ -42,31 +40,12 @@ int PollItems(std::vector<CPollItem>& items, int ms) {
     return rc;
 }
 
-int PollItemsOnClock(std::vector<CPollItem>& items, uint64_t ms) {
-    CClockDeadline deadline(ms);
+int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs, COsError* error) {
+    CClockDeadline deadline(deadlineTickMs);
     for (;;) {
-        const int rc = PollItems(items, deadline.PollSliceMs());
+        const int rc = PollItems(items, deadline.PollSliceMs(), error);
         if (rc != 0 || deadline.Passed()) {
             return rc;
         }
     }
-}
-
-CClockDeadline::CClockDeadline(uint64_t ms) : m_Clock(GetClock()), m_Deadline(m_Clock.TickMs() + ms) {}
-
-uint64_t CClockDeadline::Left() {
-    const uint64_t now = m_Clock.TickMs();
-    return now >= m_Deadline ? 0 : m_Deadline - now;
-}
-
-int CClockDeadline::PollSliceMs() {
-    return static_cast<int>(std::min<int64_t>(m_Clock.PollSlice(Left()).count(), INT_MAX));
-}
-
-int CClockDeadline::RealSliceMs() {
-    return static_cast<int>(std::min<int64_t>(m_Clock.RealSlice(Left()).count(), INT_MAX));
-}
-
-bool CClockDeadline::Passed() {
-    return m_Clock.TickMs() >= m_Deadline;
 }

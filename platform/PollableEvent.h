@@ -19,6 +19,8 @@ public:
     // False when the kernel could not make the descriptor; such an event is still set and waited for as a
     // CEvent, but a poll never sees it.
     bool Valid() const { return m_Watch.Valid(); }
+    // Why the descriptor could not be made; no failure while Valid.
+    COsError Error() const { return m_Watch.Error(); }
     int Fd() const { return m_Watch.Fd(); }
     void Set();
     void Reset();

@@ -104,11 +104,11 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
     }
     m_Fd = CSocketFd(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!m_Fd.Valid()) {
-        *error = OsFailureText("cannot open " + device, errno);
+        FailWithErrno(error, "cannot open " + device);
         return false;
     }
     auto fail = [&](const std::string& what) {
-        *error = OsFailureText(what + " " + device, errno);
+        FailWithErrno(error, what + " " + device);
         Close();
         return false;
     };

@@ -30,16 +30,16 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Create(const std::string& 
     ::unlink(path.c_str());
     CSocketFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.Valid()) {
-        *error = OsFailureText("cannot create " + path, errno);
+        FailWithErrno(error, "cannot create " + path);
         return nullptr;
     }
     if (::ftruncate(fd.Get(), kFileSize) != 0) {
-        *error = OsFailureText("cannot size " + path, errno);
+        FailWithErrno(error, "cannot size " + path);
         return nullptr;
     }
     unsigned char* map = MapShared(fd.Get());
     if (map == nullptr) {
-        *error = OsFailureText("cannot map " + path, errno);
+        FailWithErrno(error, "cannot map " + path);
         return nullptr;
     }
     auto shared = std::make_unique<CSharedModemLines>(CPrivateTag(), map);
@@ -56,7 +56,7 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Create(const std::string& 
 std::unique_ptr<CSharedModemLines> CSharedModemLines::Open(const std::string& path, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd.Valid()) {
-        *error = OsFailureText("cannot open " + path, errno);
+        FailWithErrno(error, "cannot open " + path);
         return nullptr;
     }
     struct stat info {};
@@ -66,7 +66,7 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Open(const std::string& pa
     }
     unsigned char* map = MapShared(fd.Get());
     if (map == nullptr) {
-        *error = OsFailureText("cannot map " + path, errno);
+        FailWithErrno(error, "cannot map " + path);
         return nullptr;
     }
     __atomic_thread_fence(__ATOMIC_ACQUIRE);

@@ -1,5 +1,6 @@
 #include "platform/Socket.h"
 
+#include "platform/Clock.h"
 #include "platform/OsError.h"
 #include "platform/Poll.h"
 #include "platform/TcpClient.h"
@@ -36,19 +37,6 @@ void CSocketFd::Close() {
     }
 }
 
-bool IsLocalResourceError(int error) {
-    switch (error) {
-    case EMFILE:
-    case ENFILE:
-    case ENOBUFS:
-    case ENOMEM:
-    case EADDRNOTAVAIL:
-        return true;
-    default:
-        return false;
-    }
-}
-
 namespace {
 // Closes |fd| and leaves errno as the failure that made the caller give it up.
 void CloseKeepingErrno(CSocketFd& fd) {
@@ -65,52 +53,81 @@ sockaddr_in Ipv4SocketAddress(uint32_t networkOrderAddress, int port) {
     return addr;
 }
 
-long RecvRetryingEintr(int fd, void* data, size_t size, int flags) {
-    return static_cast<long>(RetryOnEintr([&] { return ::recv(fd, data, size, flags); }));
+long RecvRetryingEintr(int fd, void* data, size_t size, int flags, COsError* error) {
+    return static_cast<long>(RetryOnEintr([&] { return ::recv(fd, data, size, flags); }, error));
 }
 
-PollResult PollFor(int fd, short events, int ms) {
+PollResult PollFor(int fd, short events, int ms, COsError* error) {
     pollfd p{fd, events, 0};
     const int rc = PollWithDeadline(&p, 1, ms);
     if (rc > 0) {
         return PollResult::Ready; // includes POLLERR/POLLHUP: the next call on fd tells what happened
     }
+    if (rc < 0) {
+        StoreErrno(error);
+    }
     return rc == 0 ? PollResult::Timeout : PollResult::Error;
+}
+
+// Errors that accept() passes on from the connection at the head of the queue, which failed before it was taken:
+// the listening socket is sound and the next connection may be accepted at once.
+bool IsPendingConnectionError(int error) {
+    switch (error) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case EPERM: // a firewall rule refused that connection
+        return true;
+    default:
+        return false;
+    }
 }
 } // namespace
 
-PollResult PollReadable(int fd, int ms) {
-    return PollFor(fd, POLLIN, ms);
+PollResult PollReadable(int fd, int ms, COsError* error) {
+    return PollFor(fd, POLLIN, ms, error);
 }
 PollResult PollWritable(int fd, int ms) {
-    return PollFor(fd, POLLOUT, ms);
+    return PollFor(fd, POLLOUT, ms, nullptr);
 }
 
 long SendAll(int fd, const void* data, size_t size) {
     return SendAll(fd, data, size, 0);
 }
 
-long RecvSome(int fd, void* data, size_t size) {
-    return RecvRetryingEintr(fd, data, size, 0);
+long RecvSome(int fd, void* data, size_t size, COsError* error) {
+    return RecvRetryingEintr(fd, data, size, 0, error);
 }
 
-bool SetNonBlocking(int fd, bool on) {
+bool SetNonBlocking(int fd, bool on, COsError* error) {
     const int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags < 0) {
+        StoreErrno(error);
         return false;
     }
     const int wanted = on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return ::fcntl(fd, F_SETFL, wanted) == 0;
+    if (::fcntl(fd, F_SETFL, wanted) != 0) {
+        StoreErrno(error);
+        return false;
+    }
+    return true;
 }
 
-CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep) {
-    return ListenTcpOn(htonl(INADDR_ANY), port, backlog, protocol, boundPort, failedStep);
+CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep, COsError* error) {
+    return ListenTcpOn(htonl(INADDR_ANY), port, backlog, protocol, boundPort, failedStep, error);
 }
 
 CSocketFd ListenTcpOn(uint32_t networkOrderAddress, int port, int backlog, int protocol, int* boundPort,
-                      int* failedStep) {
+                      int* failedStep, COsError* error) {
     CSocketFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol));
     if (!fd.Valid()) {
+        StoreErrno(error);
         *failedStep = 2;
         return fd;
     }
@@ -118,11 +135,13 @@ CSocketFd ListenTcpOn(uint32_t networkOrderAddress, int port, int backlog, int p
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr = Ipv4SocketAddress(networkOrderAddress, port);
     if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        StoreErrno(error);
         *failedStep = 3;
         CloseKeepingErrno(fd);
         return fd;
     }
     if (::listen(fd.Get(), backlog) != 0) {
+        StoreErrno(error);
         *failedStep = 4;
         CloseKeepingErrno(fd);
         return fd;
@@ -148,7 +167,7 @@ uint32_t LoopbackIpv4() {
     return htonl(INADDR_LOOPBACK);
 }
 
-CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer) {
+CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer, COsError* error) {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
     const int fd = RetryOnEintr([&] {
@@ -156,6 +175,10 @@ CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer) {
         return ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
     });
     if (fd < 0) {
+        if (error != nullptr) {
+            *error = IsPendingConnectionError(errno) ? COsError::WithClass(EOsErrorClass::PeerGone, errno)
+                                                     : COsError::FromErrno();
+        }
         return CSocketFd();
     }
     if (peer != nullptr) {
@@ -222,8 +245,8 @@ long SendAll(int fd, const void* data, size_t size, int flags) {
     return static_cast<long>(sent);
 }
 
-long PeekSome(int fd, void* data, size_t size, bool dontWait) {
-    return RecvRetryingEintr(fd, data, size, MSG_PEEK | (dontWait ? MSG_DONTWAIT : 0));
+long PeekSome(int fd, void* data, size_t size, bool dontWait, COsError* error) {
+    return RecvRetryingEintr(fd, data, size, MSG_PEEK | (dontWait ? MSG_DONTWAIT : 0), error);
 }
 
 long BytesReadable(int fd) {
@@ -236,7 +259,7 @@ long BytesReadable(int fd) {
 
 namespace {
 PollResult WaitOnClock(int fd, uint64_t ms, bool readable) {
-    CClockDeadline deadline(ms);
+    CClockDeadline deadline = CClockDeadline::After(ms);
     for (;;) {
         const int wait = deadline.RealSliceMs();
         const PollResult result = readable ? PollReadable(fd, wait) : PollWritable(fd, wait);
@@ -297,5 +320,5 @@ bool ReverseLookupIpv4(uint32_t networkOrderAddress, std::string* name) {
 }
 
 bool LookupIpv4(const std::string& host, uint32_t* networkOrderAddress) {
-    return !host.empty() && ResolveHostIpv4(host, networkOrderAddress) == 0;
+    return !host.empty() && ResolveHostIpv4(host, networkOrderAddress).Ok();
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/OsError.h"
+
 // Owns one file descriptor and closes it. Movable, not copyable. Not thread-safe.
 class CSocketFd {
 public:
@@ -30,29 +32,27 @@ private:
 enum class PollResult { Ready, Timeout, Error };
 
 // Waits up to |ms| real milliseconds (negative: without limit) for |fd| to become readable / writable.
-// EINTR is retried with the remaining time.
-PollResult PollReadable(int fd, int ms);
+// EINTR is retried with the remaining time. |error| (when given) gets the cause of an Error.
+PollResult PollReadable(int fd, int ms, COsError* error = nullptr);
 PollResult PollWritable(int fd, int ms);
 
 // Sends every byte (looping over short sends and EINTR) with MSG_NOSIGNAL. Returns the bytes sent, which is
 // |size| on success, or -1 with errno set.
 long SendAll(int fd, const void* data, size_t size);
-// One recv, EINTR retried: >0 bytes, 0 orderly close, -1 error with errno set.
-long RecvSome(int fd, void* data, size_t size);
+// One recv, EINTR retried: >0 bytes, 0 orderly close, -1 error with errno set and its cause in |error| (when
+// given).
+long RecvSome(int fd, void* data, size_t size, COsError* error = nullptr);
 
-bool SetNonBlocking(int fd, bool on);
-
-// Whether |error| (an errno value) says that this machine ran short: no descriptor, no memory, no buffer or no
-// local port left. Such a failure says nothing about the peer that was being reached.
-bool IsLocalResourceError(int error);
+// False with the cause in |error| (when given).
+bool SetNonBlocking(int fd, bool on, COsError* error = nullptr);
 
 // Opens an IPv4 TCP listening socket on all interfaces; |port| 0 lets the system choose. On success returns the
-// socket and stores the port it got in |boundPort|; on failure returns an invalid socket with errno set and
-// |failedStep| 2 (socket), 3 (bind) or 4 (listen).
-CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep);
+// socket and stores the port it got in |boundPort|; on failure returns an invalid socket with errno set, the
+// cause in |error| (when given) and |failedStep| 2 (socket), 3 (bind) or 4 (listen).
+CSocketFd ListenTcp(int port, int backlog, int protocol, int* boundPort, int* failedStep, COsError* error = nullptr);
 // The same on one local address (in network order) instead of all of them.
 CSocketFd ListenTcpOn(uint32_t networkOrderAddress, int port, int backlog, int protocol, int* boundPort,
-                      int* failedStep);
+                      int* failedStep, COsError* error = nullptr);
 
 // "a.b.c.d" of an IPv4 address in network order.
 std::string Ipv4ToText(uint32_t networkOrderAddress);
@@ -68,8 +68,11 @@ struct Ipv4Endpoint {
 // 127.0.0.1 in network order.
 uint32_t LoopbackIpv4();
 
-// Accepts one connection (close-on-exec, EINTR retried). On failure returns an invalid socket with errno set.
-CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer);
+// Accepts one connection (close-on-exec, EINTR retried). On failure returns an invalid socket with errno set and
+// the cause in |error| (when given): PeerGone when the connection at the head of the queue failed (the next one
+// may be taken at once), NoResources when the process is short of descriptors or memory for a moment, another
+// class when the listening socket itself cannot accept any more (closed, shut down).
+CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer, COsError* error = nullptr);
 
 // Connects a TCP socket to |networkOrderAddress|:|port|, waiting at most |timeoutMs| real milliseconds for the
 // connection. Returns the connected socket in blocking mode, or an invalid socket with errno set.
@@ -80,8 +83,9 @@ void ShutdownBoth(int fd);
 
 // Like SendAll, with extra send() |flags| (MSG_NOSIGNAL is always added).
 long SendAll(int fd, const void* data, size_t size, int flags);
-// One recv with MSG_PEEK (plus MSG_DONTWAIT when |dontWait|), EINTR retried: bytes, 0 closed, -1 with errno.
-long PeekSome(int fd, void* data, size_t size, bool dontWait);
+// One recv with MSG_PEEK (plus MSG_DONTWAIT when |dontWait|), EINTR retried: bytes, 0 closed, -1 with errno set
+// and its cause in |error| (when given).
+long PeekSome(int fd, void* data, size_t size, bool dontWait, COsError* error = nullptr);
 // Bytes waiting to be read (FIONREAD), or -1 with errno set.
 long BytesReadable(int fd);
 

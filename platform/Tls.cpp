@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -738,6 +739,7 @@ CCertCheckResult CheckServerCertificate(const CTlsSession& session, const CTlsCo
     if (!ctx || X509_STORE_CTX_init(ctx.get(), SSL_CTX_get_cert_store(trust.Get()), cert.get(),
                                     SSL_get_peer_cert_chain(session.Native())) != 1) {
         result.outcome = CertCheckOutcome::SetupFailed;
+        result.setupError = COsError::FromNumber(ENOMEM);
         result.reason = tls::TakeErrorReason();
         return result;
     }

@@ -13,6 +13,7 @@
 #include <openssl/types.h>
 
 #include "platform/Mutex.h"
+#include "platform/OsError.h"
 
 // Declared by <openssl/ssl.h>, which this header keeps out of its includers.
 typedef struct ssl_session_st SSL_SESSION;
@@ -250,6 +251,7 @@ enum class CertCheckOutcome {
 struct CCertCheckResult {
     CertCheckOutcome outcome = CertCheckOutcome::OtherFailure;
     int verifyError = 0; // the library's verification error, 0 when none
+    COsError setupError; // SetupFailed: the system's cause (no memory)
     std::string reason;  // the library's words for it
 };
 

@@ -1,12 +1,20 @@
 #include "platform/WorkerThread.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
 namespace {
 std::atomic<int> g_FailStarts{0};
+
+// A thread that could not be made: what the failed creation left in errno, else EAGAIN, pthread_create's own
+// number for a shortage, which it is then taken for.
+COsError ThreadStartError() {
+    const int number = errno != 0 ? errno : EAGAIN;
+    return number == EAGAIN ? COsError::WithClass(EOsErrorClass::NoResources, EAGAIN) : COsError::FromNumber(number);
 }
+} // namespace
 
 CWorkerThread::CWorkerThread(std::string name, std::function<int()> body)
     : m_Name(std::move(name)), m_Body(std::move(body)) {}
@@ -16,12 +24,15 @@ CWorkerThread::~CWorkerThread() {
 }
 
 bool CWorkerThread::Start() {
+    m_StartError = COsError();
     if (m_Thread.joinable()) {
         return false;
     }
+    errno = 0;
     int pending = g_FailStarts.load();
     while (pending > 0) {
         if (g_FailStarts.compare_exchange_weak(pending, pending - 1)) {
+            m_StartError = ThreadStartError();
             return false;
         }
     }
@@ -35,6 +46,7 @@ bool CWorkerThread::Start() {
             m_Exited.Set();
         });
     } catch (const std::system_error&) {
+        m_StartError = ThreadStartError();
         m_Started.store(false);
         m_Exited.Set();
         return false;

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/Event.h"
+#include "platform/OsError.h"
 
 // Owns one thread. Start, WaitForExit and Join are for the owning thread only; Started, IsRunning and
 // ExitCode may be read from any thread. The destructor joins a thread that was started.
@@ -26,6 +27,9 @@ public:
     // Starts the thread; false when the system could not create it (or a test asked for that), or when it was
     // started already and not joined since.
     bool Start();
+    // Why the last Start could not create the thread (NoResources with EAGAIN when a test asked for the failure);
+    // no failure after a Start that made it, or that refused a thread started already.
+    COsError StartError() const { return m_StartError; }
     // From a successful Start until Join.
     bool Started() const { return m_Started.load(); }
     // Started, and the body has not returned yet.
@@ -44,7 +48,8 @@ public:
 private:
     std::string m_Name;
     std::function<int()> m_Body;
-    std::thread m_Thread; // owning thread only
+    std::thread m_Thread;  // owning thread only
+    COsError m_StartError; // owning thread only
     std::atomic<bool> m_Started{false};
     CEvent m_Exited{true};
     std::atomic<int> m_ExitCode{0};

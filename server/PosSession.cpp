@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,6 +18,7 @@
 #include "transaction/Replies.h"
 #include "transaction/ReversalJournal.h"
 #include "transaction/ReverseWorker.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
@@ -31,11 +31,6 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
         text.replace(at, from.size(), to);
     }
     return text;
-}
-
-// One step of a wait on the clock seam; true when the event was set.
-bool WaitStep(CEvent& event, uint64_t ms) {
-    return event.Wait(static_cast<uint32_t>(std::min<uint64_t>(ms, kInfinite - 1)));
 }
 
 std::string GetParam(unsigned index) {
@@ -58,11 +53,6 @@ bool HeldOnSingleLane(int tranCode) {
 
 } // namespace
 
-bool IsReversedWhenUndeliverable(int tranCode) {
-    return (tranCode >= kTranNumIssue && tranCode <= kTranNumVoidReload) || tranCode == kTranNumNoNSFSale ||
-           tranCode == kTranNumCashOut;
-}
-
 CPosSession::CPosSession(const SPosSessionTimings& timings, const SPosRequestLimits& limits)
     : m_Timings(timings), m_Limits(limits) {}
 
@@ -83,7 +73,7 @@ bool CPosSession::ClientConnected() {
     return !m_ClientGone;
 }
 
-int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
+int CPosSession::ReceiveUntil(char* buffer, int size, uint64_t deadlineTickMs) {
     if (m_ClientGone) {
         return -1;
     }
@@ -102,9 +92,9 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     // Without a descriptor for either event the session looks again after a receive's wait, as it would on
     // a quiet connection.
     if (offlineFd < 0 || !m_Finished.Valid()) {
-        ms = std::min(ms, m_Timings.receiveWaitMs);
+        deadlineTickMs = std::min(deadlineTickMs, GetClock().TickMs() + m_Timings.receiveWaitMs);
     }
-    const int rc = PollItemsOnClock(items, ms);
+    const int rc = PollItemsUntil(items, deadlineTickMs);
     if (finishedItem < items.size() && items[finishedItem].Readable) {
         // Taken before the caller reads the queue: a result written meanwhile sets it again.
         m_Finished.Reset();
@@ -120,11 +110,12 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
         }
         return 0;
     }
-    const int got = Receive(buffer, size);
+    COsError error;
+    const int got = Receive(buffer, size, &error);
     if (got > 0) {
         return got;
     }
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    if (got < 0 && error.Is(EOsErrorClass::WouldBlock)) {
         GetClock().SleepMs(1);
         return 0; // the socket's own receive time-out
     }
@@ -133,17 +124,15 @@ int CPosSession::ReceiveWithin(char* buffer, int size, uint64_t ms) {
     return -1;
 }
 
-uint64_t CPosSession::NextWakeMs(uint64_t quietSince) const {
-    const uint64_t now = GetClock().TickMs();
+uint64_t CPosSession::NextWakeTick(uint64_t quietSince) const {
     // The idle deadline has passed once its whole second is over.
-    const uint64_t idleAt = (m_IdleDeadline + 1) * 1000;
-    uint64_t wakeAt = idleAt;
+    uint64_t wakeAt = (m_IdleDeadline + 1) * 1000;
     // Replies wait for a second of quiet; once it is over, a result that finishes wakes the session itself.
     const uint64_t quietAt = quietSince + m_Timings.receiveWaitMs;
-    if (!m_Tickets.empty() && quietAt > now) {
+    if (!m_Tickets.empty() && quietAt > GetClock().TickMs()) {
         wakeAt = std::min(wakeAt, quietAt);
     }
-    return wakeAt > now ? wakeAt - now : 0;
+    return wakeAt;
 }
 
 bool CPosSession::DrawChallenge(uint8_t* block, uint32_t length) {
@@ -200,11 +189,10 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
     std::string text;
     std::array<char, kPosReceiveChunk + 1> chunk{};
     while (ClientConnected()) {
-        const uint64_t elapsed = clock.TickMs() - start;
-        if (elapsed >= m_Timings.loginWaitMs) {
+        if (clock.TickMs() - start >= m_Timings.loginWaitMs) {
             return kPosLoginTimedOut;
         }
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, m_Timings.loginWaitMs - elapsed);
+        const int got = ReceiveUntil(chunk.data(), kPosReceiveChunk, start + m_Timings.loginWaitMs);
         if (got < 0) {
             break;
         }
@@ -216,23 +204,7 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
         }
         const size_t etx = text.find(kCharETX);
         if (etx != std::string::npos) {
-            const size_t rs = text.find(kCharRS);
-            const size_t us = rs == std::string::npos ? std::string::npos : text.find(kCharUS, rs + 1);
-            if (us == std::string::npos || !CheckChallengeResponse(text.substr(rs + 1, us - rs - 1), block, length)) {
-                return kPosLoginBadChallenge;
-            }
-            const size_t dc1 = text.find(kCharDC1);
-            const size_t dc2 = dc1 == std::string::npos ? std::string::npos : text.find(kCharDC2, dc1 + 1);
-            if (dc2 != std::string::npos) {
-                clientData = text.substr(dc1 + 1, dc2 - dc1 - 1);
-            }
-            if (GetParam(kParamUsePassword) == "Y") {
-                const std::string password = GetParam(kParamPassword);
-                if (etx < password.size() + 1 || text.compare(etx - password.size(), password.size(), password) != 0) {
-                    return kPosLoginBadPassword;
-                }
-            }
-            return dc2 == std::string::npos ? kPosLoginNoClientData : kPosLoginPassed;
+            return CheckLoginText(text, etx, block, length, clientData);
         }
         if (GoingOffline()) {
             SendSessionReply(kPosReplyGoingOffline, 'E', kPosGoingOfflineText);
@@ -240,6 +212,27 @@ int CPosSession::WaitLogin(const uint8_t* block, size_t length, std::string& cli
         }
     }
     return kPosLoginTimedOut;
+}
+
+int CPosSession::CheckLoginText(const std::string& text, size_t etx, const uint8_t* block, size_t length,
+                                std::string& clientData) {
+    const size_t rs = text.find(kCharRS);
+    const size_t us = rs == std::string::npos ? std::string::npos : text.find(kCharUS, rs + 1);
+    if (us == std::string::npos || !CheckChallengeResponse(text.substr(rs + 1, us - rs - 1), block, length)) {
+        return kPosLoginBadChallenge;
+    }
+    const size_t dc1 = text.find(kCharDC1);
+    const size_t dc2 = dc1 == std::string::npos ? std::string::npos : text.find(kCharDC2, dc1 + 1);
+    if (dc2 != std::string::npos) {
+        clientData = text.substr(dc1 + 1, dc2 - dc1 - 1);
+    }
+    if (GetParam(kParamUsePassword) == "Y") {
+        const std::string password = GetParam(kParamPassword);
+        if (etx < password.size() + 1 || text.compare(etx - password.size(), password.size(), password) != 0) {
+            return kPosLoginBadPassword;
+        }
+    }
+    return dc2 == std::string::npos ? kPosLoginNoClientData : kPosLoginPassed;
 }
 
 bool CPosSession::CheckChallengeResponse(const std::string& hex, const uint8_t* block, size_t length) {
@@ -283,6 +276,18 @@ void CPosSession::Run() {
         return;
     }
 
+    std::string verified = kPosLoginVerifiedText;
+    verified += kCharRS;
+    verified += AnswerClientData(clientData);
+    verified += kCharUS;
+    // The idle hour counts from the login. It is set before the reply goes out, so that whatever the client
+    // does on seeing the reply is measured against it.
+    ResetIdleDeadline();
+    SendSessionReply(kPosReplyLoginVerified, 'S', verified);
+    RequestLoop();
+}
+
+std::string CPosSession::AnswerClientData(const std::string& clientData) {
     // The client proves it holds the login key by the challenge; the server proves the same by answering
     // the client's data encrypted with it.
     std::string answer;
@@ -298,15 +303,7 @@ void CPosSession::Run() {
             CLogger::Instance().LogLine("Encryption failed on Random Block!!!");
         }
     }
-    std::string verified = kPosLoginVerifiedText;
-    verified += kCharRS;
-    verified += answer;
-    verified += kCharUS;
-    // The idle hour counts from the login. It is set before the reply goes out, so that whatever the client
-    // does on seeing the reply is measured against it.
-    ResetIdleDeadline();
-    SendSessionReply(kPosReplyLoginVerified, 'S', verified);
-    RequestLoop();
+    return answer;
 }
 
 void CPosSession::RunRefused() {
@@ -329,7 +326,7 @@ void CPosSession::RequestLoop() {
     std::array<char, kPosReceiveChunk + 1> chunk{};
     uint64_t quietSince = clock.TickMs();
     for (;;) {
-        const int got = ReceiveWithin(chunk.data(), kPosReceiveChunk, NextWakeMs(quietSince));
+        const int got = ReceiveUntil(chunk.data(), kPosReceiveChunk, NextWakeTick(quietSince));
         if (got <= 0) {
             // Replies go out only once the client has been quiet for a second, so they never interleave with a
             // request; a result that finishes after that second goes out as soon as it is written.
@@ -434,8 +431,11 @@ void CPosSession::HoldForSingleLane(int tranCode) {
     }
     // A single lane gets one money-moving transaction per hold period; the shutdown event (and going offline)
     // releases a held request at once.
+    IClock& clock = GetClock();
     bool logged = false;
     for (;;) {
+        // Read before the queue's own reading, so the step ends no later than the hold does.
+        const uint64_t now = clock.TickMs();
         const uint64_t since = g_TransactionQueue.MsSinceLastAdd();
         if (since >= m_Timings.holdMs || GoingOffline()) {
             return;
@@ -444,7 +444,7 @@ void CPosSession::HoldForSingleLane(int tranCode) {
             CLogger::Instance().LogLine("Holding Transaction - SL Violation -");
             logged = true;
         }
-        if (WaitStep(g_ShutdownEvent, std::min(m_Timings.holdStepMs, m_Timings.holdMs - since))) {
+        if (g_ShutdownEvent.WaitUntilTick(now + std::min(m_Timings.holdStepMs, m_Timings.holdMs - since))) {
             return;
         }
     }
@@ -469,16 +469,21 @@ void CPosSession::DeliverResults() {
         case kTranStateCodeSet:
             SendReply(copy.BuildErrorReply());
             break;
-        case kTranStateCompleted:
-            if (SendReply(copy.GetReply()) == -1) {
-                if (IsReversedWhenUndeliverable(copy.m_TranCode) && copy.m_Approved) {
-                    AddReversal(copy, kReversalReasonUndeliverableToClient);
-                }
-            } else if (copy.m_JournalId != 0) {
-                // The lane has its answer: nothing is left in doubt.
+        case kTranStateCompleted: {
+            const bool sent = SendReply(copy.GetReply()) != -1;
+            EHostOutcome outcome = EHostOutcome::kDeclined;
+            if (copy.m_Approved) {
+                outcome = sent ? EHostOutcome::kDelivered : EHostOutcome::kUndeliverable;
+            }
+            const ESettlement settlement = SettlementOf(copy.m_TranCode, outcome);
+            if (settlement == ESettlement::kReverse) {
+                AddReversal(copy, kReversalReasonUndeliverableToClient);
+            } else if (settlement == ESettlement::kSettle && copy.m_JournalId != 0) {
+                // The lane has its answer (or there was nothing to answer for): nothing is left in doubt.
                 CReversalJournal::Instance().SettleInDoubt(copy.m_JournalId);
             }
             break;
+        }
         default:
             continue;
         }
@@ -513,8 +518,8 @@ bool CPosSession::WaitOutstanding() {
     }
     IClock& clock = GetClock();
     const uint64_t start = clock.TickMs();
-    while (clock.TickMs() - start < m_Timings.outstandingMs) {
-        clock.SleepMs(m_Timings.outstandingStepMs);
+    for (uint64_t now = start; now - start < m_Timings.outstandingMs; now = clock.TickMs()) {
+        clock.SleepUntilMs(now + m_Timings.outstandingStepMs);
         DeliverResults();
         PurgeDelivered();
         if (m_Tickets.empty() || GoingOffline()) {

@@ -74,15 +74,12 @@ struct SPosSessionTimings {
 };
 
 // How many requests may wait for their answers at once: from one lane (its tickets) and in all (the records
-// of g_TransactionQueue, reversals included). A request beyond either is answered at once with 4028 or 4029
+// of g_TransactionQueue, reversals included). A request beyond either is answered at once with 9001 or 9002
 // (an abort request, which gets no answer, is dropped) and logged, and nothing is queued for it.
 struct SPosRequestLimits {
     size_t perLane = 100;
     int total = 2000;
 };
-
-// Whether an approved transaction of |tranCode| must be reversed when its reply cannot be delivered.
-bool IsReversedWhenUndeliverable(int tranCode);
 
 // Serves one POS connection from greeting to disconnect; created by CPosServer for each connection.
 // Owns its tickets (sequence numbers of its transactions in g_TransactionQueue) and its snapshot of them.
@@ -106,6 +103,15 @@ public:
     // |length| bytes (null or 0: the challenge could not be made, so no answer can pass). |clientData| gets
     // the text between DC1 and DC2. Returns an EPosLoginResult.
     int WaitLogin(const uint8_t* block, size_t length, std::string& clientData);
+    // Checks a whole login text, |etx| being where its first ETX stands: the challenge answer between RS and US
+    // against |block| (as CheckChallengeResponse), the client data between DC1 and DC2 into |clientData|, and the
+    // client/server password just before the ETX when the parameters ask for one. Returns kPosLoginPassed,
+    // kPosLoginBadChallenge, kPosLoginBadPassword or kPosLoginNoClientData.
+    static int CheckLoginText(const std::string& text, size_t etx, const uint8_t* block, size_t length,
+                              std::string& clientData);
+    // The answer to the client data of a login that passed: its bytes (hex, at most 511 digits, even) encrypted
+    // with the login key, in hex; empty for data the session does not answer or when encryption failed (logged).
+    static std::string AnswerClientData(const std::string& clientData);
     // Whether |hex| (even length, at most 256 characters) decodes to exactly the |length| bytes of |block|.
     // Always false for an empty block.
     static bool CheckChallengeResponse(const std::string& hex, const uint8_t* block, size_t length);
@@ -161,12 +167,14 @@ private:
     // On a one-lane configuration, holds a money-moving request until the hold period has passed since the
     // last queued transaction.
     void HoldForSingleLane(int tranCode);
-    // Waits at most |ms| for input and reads it: bytes read, 0 when nothing came (also when one of the
-    // session's transactions finished or the server is going offline), -1 when the client has gone.
-    int ReceiveWithin(char* buffer, int size, uint64_t ms);
-    // How long the request loop may sleep: until the second of quiet after |quietSince| is over while tickets
-    // wait (then their results wake it), at most until the idle deadline.
-    uint64_t NextWakeMs(uint64_t quietSince) const;
+    // Waits for input until the clock's tick |deadlineTickMs| at most and reads it: bytes read, 0 when
+    // nothing came (also when one of the session's transactions finished or the server is going offline), -1
+    // when the client has gone. A deadline, not a span: the clock may move between the caller's reading and
+    // the wait, and the wait must still end when the caller's moment has come.
+    int ReceiveUntil(char* buffer, int size, uint64_t deadlineTickMs);
+    // The tick until which the request loop may sleep: until the second of quiet after |quietSince| is over
+    // while tickets wait (then their results wake it), at most until the idle deadline.
+    uint64_t NextWakeTick(uint64_t quietSince) const;
     // Logs a reply that was sent (|result| -1: that failed), its card data masked.
     void LogSent(const std::string& framed, int result) const;
     // Whether the client is still there, remembering the first sign that it is not.

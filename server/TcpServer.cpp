@@ -1,33 +1,6 @@
 #include "server/TcpServer.h"
 
-#include <cerrno>
-
 #include "platform/Clock.h"
-
-namespace {
-
-// Errors after which accept() is worth calling again: the connection at the head of the queue failed, or the
-// process is short of descriptors or memory for a moment. Anything else (the socket closed or shut down) ends
-// the accept thread.
-bool IsTransientAcceptError(int error) {
-    switch (error) {
-    case ECONNABORTED:
-    case EPROTO:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case EOPNOTSUPP:
-    case ENETUNREACH:
-    case ENETDOWN:
-    case EPERM:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 CTcpServer::CTcpServer() = default;
 
@@ -53,16 +26,15 @@ int CTcpServer::Listen(int port, int backlog) {
     JoinAcceptThread();
     m_ListenSocket.Close();
     m_Port = -1;
-    m_ListenError = 0;
+    m_ListenError = COsError();
     if (port < 0 || port > 65535) {
-        m_ListenError = EINVAL;
+        m_ListenError = COsError::BadArgument();
         return 3;
     }
     int boundPort = -1;
     int failedStep = 0;
-    CSocketFd socket = ListenTcp(port, backlog, m_Protocol, &boundPort, &failedStep);
+    CSocketFd socket = ListenTcp(port, backlog, m_Protocol, &boundPort, &failedStep, &m_ListenError);
     if (!socket.Valid()) {
-        m_ListenError = errno;
         return failedStep;
     }
     m_ListenSocket = std::move(socket);
@@ -153,17 +125,19 @@ int CTcpServer::AcceptLoop() {
     for (;;) {
         ReapFinishedThreads();
         Ipv4Endpoint peer;
-        CSocketFd socket = AcceptTcp(m_ListenSocket.Get(), &peer);
-        const int error = errno;
+        COsError error;
+        CSocketFd socket = AcceptTcp(m_ListenSocket.Get(), &peer, &error);
         if (m_StopRequested) {
             ShutdownBoth(socket.Get());
             break;
         }
         if (!socket.Valid()) {
-            if (IsTransientAcceptError(error)) {
+            // The connection at the head of the queue failed: the next one may be taken at once. Anything but
+            // that or a shortage (the socket closed or shut down) ends the accept thread.
+            if (error.Is(EOsErrorClass::PeerGone)) {
                 continue;
             }
-            if (IsLocalResourceError(error)) {
+            if (error.Is(EOsErrorClass::NoResources)) {
                 m_StopWake.Wait(100); // let sessions end and give their descriptors back
                 continue;
             }
@@ -185,11 +159,10 @@ bool CTcpServer::RefuseNewConnection() {
         IClock& clock = GetClock();
         const uint64_t deadline = clock.TickMs() + m_RefusalPauseMs.load();
         while (m_ActiveCount.load() >= m_MaxConnections.load() && !m_StopRequested) {
-            const uint64_t now = clock.TickMs();
-            if (now >= deadline) {
+            if (clock.TickMs() >= deadline) {
                 break;
             }
-            WaitForAnyEvent({&m_SessionEnded, &m_StopWake}, static_cast<uint32_t>(deadline - now));
+            WaitForAnyEventUntil({&m_SessionEnded, &m_StopWake}, deadline);
         }
     }
     return m_ActiveCount.load() >= m_MaxConnections.load();

@@ -11,6 +11,7 @@
 
 #include "platform/Event.h"
 #include "platform/Mutex.h"
+#include "platform/OsError.h"
 #include "platform/PollableEvent.h"
 #include "platform/Socket.h"
 #include "platform/WorkerThread.h"
@@ -57,9 +58,8 @@ public:
     void SetProtocol(int n) { m_Protocol = n; }
     // The port Listen got, -1 before.
     int GetPort() const { return m_Port.load(); }
-    // The system's error code (errno) of the last failed Listen, 0 after a successful one; for the owner's
-    // thread.
-    int GetListenError() const { return m_ListenError; }
+    // Why the last Listen failed, no failure after a successful one; for the owner's thread.
+    COsError GetListenError() const { return m_ListenError; }
     bool IsAccepting() const { return m_AcceptRunning.load(); }
 
     // Settable periods (milliseconds): the receive and send time-out set on every connection (30000), the
@@ -108,7 +108,7 @@ private:
     void JoinAcceptThread();
 
     CSocketFd m_ListenSocket;
-    int m_ListenError = 0; // see GetListenError
+    COsError m_ListenError; // see GetListenError
     std::unique_ptr<CWorkerThread> m_AcceptThread;
     std::atomic<bool> m_AcceptRunning{false};
     std::atomic<bool> m_StopRequested{false};

@@ -1,7 +1,6 @@
 #include "server/TcpSession.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -130,11 +129,11 @@ int CTcpSession::SendFile(const std::string& path, uint64_t& total) {
     }
 }
 
-int CTcpSession::Receive(char* buffer, int size) {
+int CTcpSession::Receive(char* buffer, int size, COsError* error) {
     if (buffer == nullptr || size <= 0) {
         return buffer == nullptr ? -1 : 0;
     }
-    return static_cast<int>(RecvSome(m_Socket, buffer, static_cast<size_t>(size)));
+    return static_cast<int>(RecvSome(m_Socket, buffer, static_cast<size_t>(size), error));
 }
 
 int CTcpSession::ReceiveTimed(char* buffer, int size, int seconds) {
@@ -299,39 +298,26 @@ bool CTcpSession::IsConnected() const {
     if (m_Socket < 0) {
         return false;
     }
-    const PollResult readable = PollReadable(m_Socket, 0);
-    if (readable == PollResult::Error && (errno == ENOTSOCK || errno == ENETDOWN || errno == EBADF)) {
-        return false;
+    COsError pollError;
+    const PollResult readable = PollReadable(m_Socket, 0, &pollError);
+    if (readable == PollResult::Error &&
+        (pollError.Is(EOsErrorClass::Invalid) || pollError.Is(EOsErrorClass::PeerGone))) {
+        return false; // no socket any more, or no network under it
     }
     // MSG_DONTWAIT peeks without switching the socket's own mode, which the session may have chosen.
     char byte = 0;
-    long peeked = PeekSome(m_Socket, &byte, 1, true);
+    COsError peekError;
+    long peeked = PeekSome(m_Socket, &byte, 1, true, &peekError);
     if (peeked < 0) {
-        switch (errno) {
-        case EINPROGRESS:
+        switch (peekError.Class()) {
+        case EOsErrorClass::InProgress:
             return true;
-        case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-        case EWOULDBLOCK:
-#endif
+        case EOsErrorClass::WouldBlock:
             peeked = 0;
             break;
-        case EINTR:
-        case EFAULT:
-        case EINVAL:
-        case ENOTSOCK:
-        case EBADF:
-        case EMSGSIZE:
-        case EOPNOTSUPP:
-        case ENETDOWN:
-        case ENETRESET:
-        case ECONNABORTED:
-        case EISCONN:
-        case ESHUTDOWN:
-        case ETIMEDOUT:
-        case ECONNRESET:
-        case ENOTCONN:
-        case EPIPE:
+        case EOsErrorClass::Interrupted:
+        case EOsErrorClass::Invalid:
+        case EOsErrorClass::PeerGone:
             return false;
         default:
             break;

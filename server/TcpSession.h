@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 
 class CTcpServer;
@@ -47,8 +48,9 @@ public:
     // Sends the file in blocks of 255 bytes: 0 done (or stopped by OnSendProgress), 1 cannot open, 2 send failed.
     int SendFile(const std::string& path, uint64_t& total);
 
-    // One recv: bytes, 0 when the peer closed, -1 on an error (also when the receive time-out passed).
-    int Receive(char* buffer, int size);
+    // One recv: bytes, 0 when the peer closed, -1 on an error (also when the receive time-out passed, which
+    // |error| then tells as WouldBlock). |error| (when given) gets the cause of a failed recv.
+    int Receive(char* buffer, int size, COsError* error = nullptr);
     // As Receive, but with |seconds| > 0 returns 0 when nothing is readable within them (clock-seam time).
     int ReceiveTimed(char* buffer, int size, int seconds);
     // Reads at most |size| - 1 bytes up to and including the first CR LF, zero-terminates them and returns the

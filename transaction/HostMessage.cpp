@@ -15,14 +15,13 @@
 #include "platform/LocalTime.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/CardHelpers.h"
+#include "transaction/Settlement.h"
 #include "transaction/Transaction.h"
 
 namespace {
 
 // The reversal hold looks at the time in steps of this length.
 constexpr uint64_t kReversalStepMs = 100;
-// However the wall clock moves, the hold never keeps a host worker longer than this.
-constexpr uint64_t kReversalMaxHoldMs = (kReversalHoldSeconds + 1) * 1000;
 
 // The local time and date of now, "%H%M%S" and "%m%d%Y".
 void LocalTimeAndDate(std::string& time, std::string& date) {
@@ -172,16 +171,11 @@ std::string HostResponseText(int code) {
     return buffer;
 }
 
-bool CTransaction::ReversalHoldOver(uint64_t holdStartMs) const {
-    // Count the hold on the steady tick as well: a wall clock set back must not park the worker for hours.
-    return SecondsSinceCreated() > kReversalHoldSeconds || GetClock().TickMs() - holdStartMs >= kReversalMaxHoldMs;
-}
-
 bool CTransaction::BuildHostRequest() {
     const bool reversal = m_TranCode == kTranNumReversal;
     if (reversal) {
         const uint64_t holdStart = GetClock().TickMs();
-        while (!ReversalHoldOver(holdStart)) {
+        while (!ReversalHoldOver(*this, holdStart)) {
             GetClock().SleepMs(kReversalStepMs);
             if (g_ShutdownEvent.IsSet()) {
                 return false;
@@ -233,9 +227,7 @@ bool CTransaction::BuildHostRequest() {
     }
     add(CurrencyField(currency));
     if (reversal) {
-        const bool typed =
-            m_OrigTranCode >= kTranNumIssue && m_OrigTranCode <= kTranNumCashOut && m_OrigTranCode != kTranNumBalance;
-        add("F6" + (typed ? HostMessageType(m_OrigTranCode) : std::string()));
+        add("F6" + (MovesMoney(m_OrigTranCode) ? HostMessageType(m_OrigTranCode) : std::string()));
     }
     while (!message.empty() && message.back() == kCharFS) {
         message.pop_back();

@@ -1,22 +1,17 @@
 #include "transaction/ReversalJournal.h"
 
-#include <charconv>
-#include <cstdio>
-#include <cstring>
+#include <algorithm>
+#include <map>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "foundation/Logger.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
-#include "platform/Hex.h"
 
 namespace {
-constexpr const char* kLineTag = "REV2";
-// The earlier form kept every member of the record in the clear; it is still read, never written.
-constexpr const char* kEarlierLineTag = "REV1";
-// A line that takes an entry out of the journal.
-constexpr const char* kRemovalLineTag = "DEL2";
-constexpr const char* kSumKey = "sum=";
-constexpr char kFieldSeparator = '\t';
 // Only the owner may read the journal.
 constexpr mode_t kJournalFileMode = 0600;
 // The file is written whole again once it holds this much and several times what its entries take.
@@ -25,366 +20,75 @@ constexpr int64_t kRewriteFactor = 4;
 // About what one entry line takes, for the estimate of what the entries need.
 constexpr int64_t kEntryLineBytes = 1024;
 
-// The record's members by name; the names are the file's, so they must never change.
-struct CTextField {
-    const char* name;
-    std::string CTransaction::*member;
-};
-struct CIntField {
-    const char* name;
-    int32_t CTransaction::*member;
-};
-struct CFlagField {
-    const char* name;
-    bool CTransaction::*member;
-};
-
-// What the journal keeps in the clear: what the reversal message, its log lines and its timing need.
-const CTextField kTextFields[] = {
-    {"Header", &CTransaction::m_Header},
-    {"HostTime", &CTransaction::m_HostTime},
-    {"HostDate", &CTransaction::m_HostDate},
-    {"TranCodeName", &CTransaction::m_TranCodeName},
-    {"RefNo", &CTransaction::m_RefNo},
-    {"InvoiceNo", &CTransaction::m_InvoiceNo},
-    {"ClientAddress", &CTransaction::m_ClientAddress},
-    {"Authorize", &CTransaction::m_Authorize},
-    {"Purchase", &CTransaction::m_Purchase},
-    {"OperatorID", &CTransaction::m_OperatorID},
-};
-// What it keeps sealed.
-const CTextField kSealedFields[] = {
-    {"Account", &CTransaction::m_Account},
-    {"Track2", &CTransaction::m_Track2},
-};
-
-const CIntField kIntFields[] = {
-    {"TranCode", &CTransaction::m_TranCode},
-    {"OrigTranCode", &CTransaction::m_OrigTranCode},
-    {"State", &CTransaction::m_State},
-    {"CryptMode", &CTransaction::m_CryptMode},
-};
-
-const CFlagField kFlagFields[] = {
-    {"Swiped", &CTransaction::m_Swiped},
-};
-
-// Every member the earlier form wrote, by its name there; what the journal no longer keeps is read and dropped.
-const CTextField kEarlierTextFields[] = {
-    {"RequestKey", &CTransaction::m_RequestKey},
-    {"TStream", &CTransaction::m_TStream},
-    {"Header", &CTransaction::m_Header},
-    {"Request", &CTransaction::m_Request},
-    {"Reply", &CTransaction::m_Reply},
-    {"ResultText", &CTransaction::m_ResultText},
-    {"HostTime", &CTransaction::m_HostTime},
-    {"HostDate", &CTransaction::m_HostDate},
-    {"TranCodeName", &CTransaction::m_TranCodeName},
-    {"AuthCode", &CTransaction::m_AuthCode},
-    {"RefNo", &CTransaction::m_RefNo},
-    {"InvoiceNo", &CTransaction::m_InvoiceNo},
-    {"ClientAddress", &CTransaction::m_ClientAddress},
-    {"Account", &CTransaction::m_Account},
-    {"ExpDate", &CTransaction::m_ExpDate},
-    {"Track2", &CTransaction::m_Track2},
-    {"CardType", &CTransaction::m_CardType},
-    {"Authorize", &CTransaction::m_Authorize},
-    {"Purchase", &CTransaction::m_Purchase},
-    {"OperatorID", &CTransaction::m_OperatorID},
-    {"Memo", &CTransaction::m_Memo},
-    {"TerminalID", &CTransaction::m_TerminalID},
-    {"HostRequest", &CTransaction::m_HostRequest},
-    {"HostResponse", &CTransaction::m_HostResponse},
-    {"HostAuthCode", &CTransaction::m_HostAuthCode},
-    {"HostRefNo", &CTransaction::m_HostRefNo},
-    {"HostVLinkRefNo", &CTransaction::m_HostVLinkRefNo},
-    {"HostErrorText", &CTransaction::m_HostErrorText},
-    {"ResponseText", &CTransaction::m_ResponseText},
-    {"Balance", &CTransaction::m_Balance},
-    {"IssueCurrency", &CTransaction::m_IssueCurrency},
-    {"PrevBalance", &CTransaction::m_PrevBalance},
-    {"EndBalance", &CTransaction::m_EndBalance},
-    {"ExchangeRate", &CTransaction::m_ExchangeRate},
-};
-const CIntField kEarlierIntFields[] = {
-    {"ResultCode", &CTransaction::m_ResultCode},     {"TranCode", &CTransaction::m_TranCode},
-    {"OrigTranCode", &CTransaction::m_OrigTranCode}, {"State", &CTransaction::m_State},
-    {"CryptMode", &CTransaction::m_CryptMode},       {"QueueSeq", &CTransaction::m_QueueSeq},
-    {"QueueSubSeq", &CTransaction::m_QueueSubSeq},   {"DialRetry", &CTransaction::m_DialRetry},
-};
-const CFlagField kEarlierFlagFields[] = {
-    {"Swiped", &CTransaction::m_Swiped},
-    {"Approved", &CTransaction::m_Approved},
-    {"Captured", &CTransaction::m_Captured},
-    {"HostSpareFlag", &CTransaction::m_HostSpareFlag},
-};
-
-// The fields one form of line may hold.
-struct CLineForm {
-    const CTextField* texts;
-    size_t textCount;
-    const CTextField* sealed;
-    size_t sealedCount;
-    const CIntField* ints;
-    size_t intCount;
-    const CFlagField* flags;
-    size_t flagCount;
-};
-const CLineForm kCurrentForm = {kTextFields, std::size(kTextFields), kSealedFields, std::size(kSealedFields),
-                                kIntFields,  std::size(kIntFields),  kFlagFields,   std::size(kFlagFields)};
-const CLineForm kEarlierForm = {
-    kEarlierTextFields, std::size(kEarlierTextFields), nullptr, 0, kEarlierIntFields, std::size(kEarlierIntFields),
-    kEarlierFlagFields, std::size(kEarlierFlagFields)};
-
-uint32_t Checksum(const std::string& text) {
-    uint32_t hash = 2166136261u; // FNV-1a
-    for (const char c : text) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
-std::string HexOf(uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08X", value);
-    return text;
-}
-
-std::string Escape(const std::string& value) {
-    std::string out;
-    out.reserve(value.size());
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E || c == '%') {
-            out += '%';
-            AppendHexByte(out, byte, HexCase::kUpper);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-bool Unescape(const std::string& text, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte > 0x7E) {
-            return false;
-        }
-        if (text[i] != '%') {
-            out += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size()) {
-            return false;
-        }
-        const int high = HexDigitValue(text[i + 1], HexAccept::kUpperOnly);
-        const int low = HexDigitValue(text[i + 2], HexAccept::kUpperOnly);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-    }
-    return true;
-}
-
-// What a sealed field of entry |id| is bound to: it opens only there.
-std::string SealContext(uint64_t id, const char* name) {
-    return std::string(kLineTag) + "|" + std::to_string(id) + "|" + name;
-}
-
-template <typename T> bool ParseNumber(const std::string& text, T& out) {
-    if (text.empty()) {
-        return false;
-    }
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, out);
-    return result.ec == std::errc() && result.ptr == end;
-}
-
-void AddField(std::string& line, const char* name, const std::string& value) {
-    line += kFieldSeparator;
-    line += name;
-    line += '=';
-    line += value;
-}
-
-// A line's fields as read, before the sealed ones are opened (they need the entry's id).
-struct CReadFields {
-    bool sawId = false;
-    std::vector<std::pair<const CTextField*, std::string>> sealed; // field, hex text
-};
-
-// Assigns one name=value field to |entry|; false when the value does not fit its member. Unknown names are
-// skipped, so a later version's fields do not make a line unreadable.
-bool AssignField(const CLineForm& form, const std::string& name, const std::string& value, CJournalEntry& entry,
-                 CReadFields& read) {
-    if (name == "id") {
-        read.sawId = ParseNumber(value, entry.id) && entry.id != 0;
-        return read.sawId;
-    }
-    if (name == "failed") {
-        return ParseNumber(value, entry.failedAtMs);
-    }
-    if (name == "doubt") {
-        if (value != "0" && value != "1") {
-            return false;
-        }
-        entry.inDoubt = value == "1";
-        return true;
-    }
-    if (name == "Created") {
-        return ParseNumber(value, entry.record.m_Created);
-    }
-    if (name == "ReversalAttempts") {
-        return ParseNumber(value, entry.record.m_ReversalAttempts);
-    }
-    for (size_t i = 0; i < form.intCount; ++i) {
-        if (name == form.ints[i].name) {
-            return ParseNumber(value, entry.record.*form.ints[i].member);
-        }
-    }
-    for (size_t i = 0; i < form.flagCount; ++i) {
-        if (name == form.flags[i].name) {
-            if (value != "0" && value != "1") {
-                return false;
-            }
-            entry.record.*form.flags[i].member = value == "1";
-            return true;
-        }
-    }
-    for (size_t i = 0; i < form.sealedCount; ++i) {
-        if (name == form.sealed[i].name) {
-            read.sealed.emplace_back(&form.sealed[i], value);
-            return true;
-        }
-    }
-    for (size_t i = 0; i < form.textCount; ++i) {
-        if (name == form.texts[i].name) {
-            return Unescape(value, entry.record.*form.texts[i].member);
-        }
-    }
-    return true;
-}
-
 void LogJournal(const std::string& text) {
     CLogger::Instance().LogLine("%s", text.c_str());
 }
+
+// What the lines of a journal file gave.
+struct CReadLines {
+    std::map<uint64_t, CJournalEntry> entries;
+    std::vector<std::string> damaged; // every line set aside, behind kDamagedLinePrefix
+    bool newlyDamaged = false;        // one of them was set aside only now
+    size_t earlierForm = 0;           // entries read from lines of the earlier form
+    size_t undecryptable = 0;         // lines whose card fields |key| cannot open
+};
+
+// Reads journal text |text| line by line with |key|, each line in turn making, replacing or removing an entry;
+// logs each line it sets aside.
+CReadLines ReadLines(const std::string& text, const CSealingKey& key) {
+    CReadLines read;
+    size_t start = 0;
+    int lineNumber = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (line.rfind(kDamagedLinePrefix, 0) == 0) {
+            read.damaged.push_back(line); // found and reported before
+            continue;
+        }
+        CJournalEntry entry;
+        const EJournalLine kind = DecodeJournalLine(line, key, entry);
+        if (kind == EJournalLine::Undecryptable) {
+            ++read.undecryptable;
+            continue;
+        }
+        if (kind == EJournalLine::Removal) {
+            // The entry left (or, in files of earlier versions, was replaced by the entry line that follows).
+            read.entries.erase(entry.id);
+            continue;
+        }
+        if (kind == EJournalLine::Replacement) {
+            read.entries.insert_or_assign(entry.id, std::move(entry));
+            continue;
+        }
+        // A second line with an id already read cannot be told from the first: it is set aside, never sent.
+        if (kind == EJournalLine::Damaged || read.entries.count(entry.id) != 0) {
+            LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
+                       std::to_string(line.size()) + " bytes); it is kept in the file for the operator");
+            read.damaged.push_back(kDamagedLinePrefix + line);
+            read.newlyDamaged = true;
+            continue;
+        }
+        if (IsEarlierJournalLine(line)) {
+            ++read.earlierForm;
+        }
+        read.entries.emplace(entry.id, std::move(entry));
+    }
+    return read;
+}
+
 } // namespace
-
-CTransaction JournalRecordOf(const CTransaction& record) {
-    CTransaction kept;
-    kept.m_Created = record.m_Created;
-    kept.m_ReversalAttempts = record.m_ReversalAttempts;
-    for (const CIntField& field : kIntFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CFlagField& field : kFlagFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CTextField& field : kTextFields) {
-        kept.*field.member = record.*field.member;
-    }
-    for (const CTextField& field : kSealedFields) {
-        kept.*field.member = record.*field.member;
-    }
-    return kept;
-}
-
-bool EncodeJournalLine(const CJournalEntry& entry, const CSealingKey& key, std::string* line) {
-    std::string body = kLineTag;
-    AddField(body, "id", std::to_string(entry.id));
-    AddField(body, "failed", std::to_string(entry.failedAtMs));
-    AddField(body, "doubt", entry.inDoubt ? "1" : "0");
-    const CTransaction& record = entry.record;
-    AddField(body, "Created", std::to_string(record.m_Created));
-    AddField(body, "ReversalAttempts", std::to_string(record.m_ReversalAttempts));
-    for (const CIntField& field : kIntFields) {
-        AddField(body, field.name, std::to_string(record.*field.member));
-    }
-    for (const CFlagField& field : kFlagFields) {
-        AddField(body, field.name, record.*field.member ? "1" : "0");
-    }
-    for (const CTextField& field : kTextFields) {
-        AddField(body, field.name, Escape(record.*field.member));
-    }
-    for (const CTextField& field : kSealedFields) {
-        std::string sealed;
-        if (!key.Seal(record.*field.member, SealContext(entry.id, field.name), &sealed)) {
-            return false;
-        }
-        AddField(body, field.name, HexEncode(sealed, HexCase::kUpper));
-    }
-    *line = SignJournalLine(body);
-    return true;
-}
-
-std::string EncodeJournalRemoval(uint64_t id) {
-    std::string body = kRemovalLineTag;
-    AddField(body, "id", std::to_string(id));
-    return SignJournalLine(body);
-}
-
-std::string SignJournalLine(const std::string& body) {
-    return body + kFieldSeparator + kSumKey + HexOf(Checksum(body));
-}
-
-EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, CJournalEntry& entry) {
-    const size_t sumAt = line.rfind(kFieldSeparator);
-    if (sumAt == std::string::npos ||
-        line.compare(sumAt + 1, std::string::npos, kSumKey + HexOf(Checksum(line.substr(0, sumAt)))) != 0) {
-        return EJournalLine::Damaged;
-    }
-    const std::string body = line.substr(0, sumAt);
-    size_t start = body.find(kFieldSeparator);
-    const std::string tag = body.substr(0, start);
-    if (tag == kRemovalLineTag) {
-        entry = CJournalEntry();
-        const std::string idField = "id=";
-        if (start == std::string::npos || body.compare(start + 1, idField.size(), idField) != 0 ||
-            !ParseNumber(body.substr(start + 1 + idField.size()), entry.id) || entry.id == 0) {
-            return EJournalLine::Damaged;
-        }
-        return EJournalLine::Removal;
-    }
-    const CLineForm* form = tag == kLineTag ? &kCurrentForm : tag == kEarlierLineTag ? &kEarlierForm : nullptr;
-    if (form == nullptr) {
-        return EJournalLine::Damaged;
-    }
-    entry = CJournalEntry();
-    CReadFields read;
-    while (start != std::string::npos) {
-        const size_t next = body.find(kFieldSeparator, start + 1);
-        const std::string field =
-            body.substr(start + 1, next == std::string::npos ? std::string::npos : next - start - 1);
-        const size_t equals = field.find('=');
-        if (equals == std::string::npos ||
-            !AssignField(*form, field.substr(0, equals), field.substr(equals + 1), entry, read)) {
-            return EJournalLine::Damaged;
-        }
-        start = next;
-    }
-    if (!read.sawId) {
-        return EJournalLine::Damaged;
-    }
-    bool opened = true;
-    for (const auto& [field, hex] : read.sealed) {
-        std::string sealed;
-        if (!HexDecode(hex, sealed, HexAccept::kUpperOnly)) {
-            return EJournalLine::Damaged;
-        }
-        // Every field is tried, so a line that is damaged elsewhere is not taken for one of another key.
-        opened = key.Open(sealed, SealContext(entry.id, field->name), &(entry.record.*field->member)) && opened;
-    }
-    if (!opened) {
-        return EJournalLine::Undecryptable;
-    }
-    entry.record = JournalRecordOf(entry.record);
-    return EJournalLine::Entry;
-}
 
 CReversalJournal& CReversalJournal::Instance() {
     static CReversalJournal journal;
@@ -392,7 +96,34 @@ CReversalJournal& CReversalJournal::Instance() {
 }
 
 CReversalJournal::CReversalJournal(std::filesystem::path fileName, std::filesystem::path keyFileName)
-    : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)) {}
+    : m_FileName(std::move(fileName)), m_KeyFileName(std::move(keyFileName)),
+      m_Flusher("ReversalJournalFlusher", [this] { return RunFlusher(); }) {}
+
+CReversalJournal::~CReversalJournal() {
+    StopFlusher();
+}
+
+void CReversalJournal::StopFlusher() {
+    {
+        CMutexLock lock(m_Lock);
+        m_FlusherWanted = false;
+        if (!m_FlusherStarted) {
+            return;
+        }
+        m_Stopping = true;
+    }
+    m_FlusherWake.NotifyAll();
+    m_Flusher.Join(); // after it has flushed what waited
+    CMutexLock lock(m_Lock);
+    m_Stopping = false;
+    m_FlusherStarted = false;
+}
+
+void CReversalJournal::WaitForFlushLocked() {
+    while (m_Flushing) {
+        m_FlushEnded.Wait(m_Lock);
+    }
+}
 
 void CReversalJournal::EnsureLoadedLocked() {
     if (!m_Loaded) {
@@ -435,118 +166,81 @@ bool CReversalJournal::MoveAsideLocked(size_t undecryptable) {
 }
 
 void CReversalJournal::LoadLocked() {
-    // What is read must be what was last written, not a file that a write under way is about to replace.
-    while (m_Writing) {
-        m_WriteDone.Wait(m_Lock);
-    }
+    // What is read must be what was last written, not a file that a flush under way is about to replace.
+    WaitForFlushLocked();
     m_File.Close();
-    m_PendingAppend.clear();
     m_NeedRewrite = false;
     // A process killed in the middle of a write leaves its temporary file: nothing reads it, so it goes.
     RemoveStaleTemporaries(m_FileName);
-    std::map<uint64_t, CJournalEntry> loaded;
-    std::vector<std::string> damaged;
-    std::error_code ec;
-    const bool present =
-        std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    bool present = false;
     std::string text;
-    std::string error;
-    if (present && !ReadWholeFile(m_FileName, &text, &error)) {
-        // Nothing is known of what the file holds: keep what memory has and do not write over the file
-        // until it can be read again.
-        LogJournal("Reversal journal could not be read: " + error);
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
+    if (!ReadFileLocked(&present, &text)) {
+        LeaveFileAloneLocked();
         return;
     }
-    if (!text.empty() && !EnsureKeyLocked()) {
-        // Without the key no entry can be opened, and none could be written back: leave the file alone.
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
+    CReadLines read = ReadLines(text, m_Key);
+    if (read.undecryptable != 0 && !MoveAsideLocked(read.undecryptable)) {
+        LeaveFileAloneLocked();
         return;
     }
-    size_t start = 0;
-    int lineNumber = 0;
-    bool newlyDamaged = false;
-    size_t earlierForm = 0;
-    size_t undecryptable = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            end = text.size();
-        }
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        ++lineNumber;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (line.empty()) {
-            continue;
-        }
-        if (line.rfind(kDamagedLinePrefix, 0) == 0) {
-            damaged.push_back(line); // found and reported before
-            continue;
-        }
-        CJournalEntry entry;
-        const EJournalLine read = DecodeJournalLine(line, m_Key, entry);
-        if (read == EJournalLine::Undecryptable) {
-            ++undecryptable;
-            continue;
-        }
-        if (read == EJournalLine::Removal) {
-            // The entry left (or was replaced by the entry line that follows).
-            loaded.erase(entry.id);
-            continue;
-        }
-        // A second line with an id already read cannot be told from the first: it is set aside, never sent.
-        if (read == EJournalLine::Damaged || loaded.count(entry.id) != 0) {
-            LogJournal("Reversal journal line " + std::to_string(lineNumber) + " is damaged and was skipped (" +
-                       std::to_string(line.size()) + " bytes); it is kept in the file for the operator");
-            damaged.push_back(kDamagedLinePrefix + line);
-            newlyDamaged = true;
-            continue;
-        }
-        if (line.rfind(kEarlierLineTag, 0) == 0) {
-            ++earlierForm;
-        }
-        loaded.emplace(entry.id, std::move(entry));
-    }
-    if (undecryptable != 0 && !MoveAsideLocked(undecryptable)) {
-        m_ReadFailed = true;
-        m_WriteFailed = true;
-        m_Loaded = true;
-        return;
-    }
-    if (earlierForm != 0) {
-        LogJournal("Reversal journal: " + std::to_string(earlierForm) +
+    if (read.earlierForm != 0) {
+        LogJournal("Reversal journal: " + std::to_string(read.earlierForm) +
                    " entr(ies) of the earlier form read; they are kept without the request and with the card "
                    "fields sealed from now on");
     }
-    // Entries that only memory holds (their write failed) must not be lost by reading the file again.
-    bool keptFromMemory = false;
-    if (m_WriteFailed) {
-        for (auto& [id, entry] : m_Entries) {
-            if (loaded.count(id) == 0) {
-                loaded.emplace(id, entry);
-                keptFromMemory = true;
-            }
-        }
-    }
+    const bool keptFromMemory = KeepUnwrittenEntriesLocked(read.entries);
     m_ReadFailed = false;
-    m_Entries = std::move(loaded);
-    m_DamagedLines = std::move(damaged);
+    m_Entries = std::move(read.entries);
+    m_DamagedLines = std::move(read.damaged);
     m_NextId = m_Entries.empty() ? 1 : m_Entries.rbegin()->first + 1;
     m_Loaded = true;
     m_FileBytes = static_cast<int64_t>(text.size());
-    if (keptFromMemory || newlyDamaged || earlierForm != 0 || undecryptable != 0) {
+    if (keptFromMemory || read.newlyDamaged || read.earlierForm != 0 || read.undecryptable != 0) {
+        // What was mended, set aside or kept from memory goes to the file whole.
         m_NeedRewrite = true;
-        WriteLocked(true);
+        CommitLocked(RecordChangeLocked(std::string()));
         return;
     }
     m_WriteFailed = false;
+    AppendBehindLocked(text, present);
+}
+
+bool CReversalJournal::ReadFileLocked(bool* present, std::string* text) {
+    std::error_code ec;
+    *present = std::filesystem::symlink_status(m_FileName, ec).type() != std::filesystem::file_type::not_found;
+    std::string error;
+    if (*present && !ReadWholeFile(m_FileName, text, &error)) {
+        LogJournal("Reversal journal could not be read: " + error);
+        return false;
+    }
+    // Without the key no entry can be opened, and none could be written back.
+    return text->empty() || EnsureKeyLocked();
+}
+
+void CReversalJournal::LeaveFileAloneLocked() {
+    // Nothing is known of what the file holds: keep what memory has and do not write over the file until it can be
+    // read again.
+    m_ReadFailed = true;
+    m_WriteFailed = true;
+    m_Loaded = true;
+}
+
+bool CReversalJournal::KeepUnwrittenEntriesLocked(std::map<uint64_t, CJournalEntry>& loaded) {
+    if (!m_WriteFailed) {
+        return false;
+    }
+    bool kept = false;
+    for (auto& [id, entry] : m_Entries) {
+        if (loaded.count(id) == 0) {
+            loaded.emplace(id, entry);
+            kept = true;
+        }
+    }
+    return kept;
+}
+
+void CReversalJournal::AppendBehindLocked(const std::string& text, bool present) {
+    std::string error;
     // Lines go on behind what was read; a file that does not end in a whole line is written anew first.
     if (!text.empty() && text.back() != '\n') {
         m_NeedRewrite = true;
@@ -588,101 +282,235 @@ bool CReversalJournal::BuildFileLocked(std::string* bytes) {
     return true;
 }
 
-void CReversalJournal::AppendEntryLocked(const CJournalEntry& entry) {
+std::string CReversalJournal::EntryLineLocked(const CJournalEntry& entry, bool replaces) {
     std::string line;
-    if (EnsureKeyLocked() && EncodeJournalLine(entry, m_Key, &line)) {
-        m_PendingAppend += line;
-        m_PendingAppend += '\n';
-    } else {
-        // The whole file is built then, which finds (and logs) what is missing.
-        m_NeedRewrite = true;
+    if (EnsureKeyLocked() &&
+        (replaces ? EncodeJournalReplacement(entry, m_Key, &line) : EncodeJournalLine(entry, m_Key, &line))) {
+        return line + '\n';
     }
+    // The whole file is built then, which finds (and logs) what is missing.
+    m_NeedRewrite = true;
+    return std::string();
 }
 
-void CReversalJournal::AppendRemovalLocked(uint64_t id) {
-    m_PendingAppend += EncodeJournalRemoval(id);
-    m_PendingAppend += '\n';
+bool CReversalJournal::FileTakesLinesLocked() {
+    return !m_ReadFailed && !m_WriteFailed && !m_NeedRewrite && m_File.StillAtPath();
 }
 
-void CReversalJournal::WriteLocked(bool sync) {
-    // Group commit: the change is on disk when a write that began after it has ended. Callers that change the
-    // journal while a write is under way wait for it, and the next write carries all their changes at once.
+uint64_t CReversalJournal::RecordChangeLocked(const std::string& lines) {
     const uint64_t change = ++m_ChangeCount;
-    m_PendingSync = m_PendingSync || sync;
-    while (m_WrittenCount < change) {
-        if (m_Writing) {
-            m_WriteDone.Wait(m_Lock);
+    if (lines.empty()) {
+        return change;
+    }
+    if (m_Rewriting) {
+        m_Carried += lines;
+    }
+    // Also while a whole file is being written: the old one is the journal until the new one takes its place.
+    if (FileTakesLinesLocked()) {
+        std::string error;
+        if (m_File.Append(lines, &error)) {
+            m_FileBytes += static_cast<int64_t>(lines.size());
+        } else {
+            LogJournal("Reversal journal could not be written: " + error);
+            m_WriteFailed = true;
+        }
+    }
+    return change;
+}
+
+bool CReversalJournal::CommitLocked(uint64_t change) {
+    for (;;) {
+        if (m_DurableCount >= change) {
+            return true;
+        }
+        if (m_AttemptedCount >= change) {
+            return false;
+        }
+        if (!m_Flushing) {
+            FlushLocked();
             continue;
         }
-        m_Writing = true;
-        const uint64_t covers = m_ChangeCount;
-        const bool syncNow = m_PendingSync;
-        m_PendingSync = false;
-        std::string lines;
-        lines.swap(m_PendingAppend);
-
-        enum class EWrite { None, Append, Cut, Whole } kind = EWrite::Append;
-        const int64_t needed =
-            static_cast<int64_t>(m_Entries.size() + m_DamagedLines.size()) * kEntryLineBytes * kRewriteFactor;
-        const int64_t grown = m_FileBytes + static_cast<int64_t>(lines.size());
-        if (m_ReadFailed || m_WriteFailed || m_NeedRewrite || !m_File.StillAtPath() ||
-            (grown > kRewriteAtBytes && grown > needed)) {
-            kind = EWrite::Whole;
-        } else if (m_Entries.empty()) {
-            // Nothing but what is kept for the operator (if anything) is left to hold.
-            kind = m_DamagedLines.empty() ? EWrite::Cut : EWrite::Whole;
-        } else if (lines.empty()) {
-            kind = EWrite::None;
-        }
-        std::string bytes;
-        if (kind == EWrite::Whole && !BuildFileLocked(&bytes)) {
-            kind = EWrite::None; // nothing to write, or it cannot be (logged, m_WriteFailed says so)
-            m_File.Close();
-        }
-        if (kind != EWrite::None) {
-            m_Lock.Unlock(); // the caller's lock holds it again from here on
-            std::string error;
-            bool written = true;
-            switch (kind) {
-            case EWrite::Whole:
-                m_File.Close();
-                written = WriteFileAtomically(m_FileName, bytes, kJournalFileMode, &error) &&
-                          m_File.Open(m_FileName, kJournalFileMode, &error);
-                break;
-            case EWrite::Append:
-                written = m_File.Append(lines, &error);
-                if (written && syncNow && !m_File.SyncData()) {
-                    written = false;
-                    error = std::string("cannot flush ") + m_FileName.string() + ": " + std::strerror(errno);
-                }
-                break;
-            case EWrite::Cut:
-                written = m_File.Truncate(0) && (!syncNow || m_File.SyncData());
-                if (!written) {
-                    error = std::string("cannot empty ") + m_FileName.string() + ": " + std::strerror(errno);
-                }
-                break;
-            case EWrite::None:
-                break;
-            }
-            m_Lock.Lock();
-            if (!written) {
-                LogJournal("Reversal journal could not be written: " + error);
-                m_File.Close();
-            } else if (kind == EWrite::Whole) {
-                m_FileBytes = static_cast<int64_t>(bytes.size());
-                m_NeedRewrite = false;
-            } else if (kind == EWrite::Append) {
-                m_FileBytes += static_cast<int64_t>(lines.size());
-            } else {
-                m_FileBytes = 0;
-            }
-            m_WriteFailed = !written;
-        }
-        m_Writing = false;
-        m_WrittenCount = covers;
-        m_WriteDone.NotifyAll();
+        m_FlushEnded.Wait(m_Lock);
     }
+}
+
+void CReversalJournal::SettleLocked(uint64_t change) {
+    if (!m_Flushing) {
+        if (!FileTakesLinesLocked() || (m_Entries.empty() && !m_DamagedLines.empty())) {
+            // The change is not in the file (or the file is to hold only the damaged lines): its caller writes
+            // the whole file now, as a killed process must not undo a settle.
+            FlushLocked();
+            return;
+        }
+        CutIfEmptyLocked();
+    }
+    // Otherwise the flush under way cuts the file when it ends.
+    WaitForFlusherLocked(change);
+}
+
+void CReversalJournal::WaitForFlusherLocked(uint64_t change) {
+    // A flusher that has something to flush already waits for a time this change does not bring forward.
+    const bool wake = !FlusherDueLocked();
+    if (wake) {
+        m_LazySinceMs = GetClock().TickMs();
+    }
+    m_LazyChange = change;
+    if (m_FlusherWanted && !m_FlusherStarted && !m_Stopping) {
+        m_FlusherStarted = m_Flusher.Start();
+        if (!m_FlusherStarted) {
+            LogJournal("Reversal journal: the flusher thread could not be started; the change is flushed at once");
+        }
+    }
+    if (!m_FlusherWanted || !m_FlusherStarted || m_Stopping) {
+        CommitLocked(change);
+        return;
+    }
+    if (wake) {
+        m_FlusherWake.NotifyAll();
+    }
+}
+
+int CReversalJournal::RunFlusher() {
+    CMutexLock lock(m_Lock);
+    for (;;) {
+        if (!FlusherDueLocked()) {
+            if (m_Stopping) {
+                return 0;
+            }
+            // Nothing waits: no time-out, so an idle server is never woken for the journal.
+            m_FlusherWake.Wait(m_Lock);
+            continue;
+        }
+        if (m_Flushing) {
+            m_FlushEnded.Wait(m_Lock); // it may cover what waits
+            continue;
+        }
+        CClockDeadline due(m_LazySinceMs + kJournalSettleFlushMs);
+        if (!m_Stopping && !due.Passed()) {
+            // Changes made meanwhile go with the same flush, and any other flush may carry them before.
+            m_FlusherWake.WaitFor(m_Lock, due.RealSlice());
+            continue;
+        }
+        FlushLocked();
+    }
+}
+
+bool CReversalJournal::NeedsRewriteLocked() {
+    if (m_ReadFailed || m_WriteFailed || m_NeedRewrite || !m_File.StillAtPath()) {
+        return true;
+    }
+    if (m_Entries.empty()) {
+        // Nothing but what is kept for the operator is left to hold: written alone (or the file cut).
+        return !m_DamagedLines.empty();
+    }
+    const int64_t needed =
+        static_cast<int64_t>(m_Entries.size() + m_DamagedLines.size()) * kEntryLineBytes * kRewriteFactor;
+    return m_FileBytes > kRewriteAtBytes && m_FileBytes > needed;
+}
+
+bool CReversalJournal::CutIfEmptyLocked() {
+    if (!m_Entries.empty() || !m_DamagedLines.empty() || m_FileBytes == 0 || m_Rewriting || !FileTakesLinesLocked()) {
+        return false;
+    }
+    // Under m_Lock, so no line goes in between; never while another thread flushes the file, so the cut waits
+    // for no write-back of ours.
+    COsError cause;
+    if (!m_File.Truncate(0, &cause)) {
+        LogJournal(cause.FailureText("Reversal journal could not be emptied: " + m_FileName.string()));
+        m_WriteFailed = true;
+        return false;
+    }
+    m_FileBytes = 0;
+    return true;
+}
+
+void CReversalJournal::FlushLocked() {
+    m_Flushing = true;
+    const std::function<void()> hook = m_FlushHook;
+    const uint64_t startedMs = GetClock().TickMs();
+    uint64_t covers = m_ChangeCount;
+    std::string error;
+    bool flushed = true;
+    if (NeedsRewriteLocked()) {
+        flushed = RewriteLocked(hook, &covers, &error);
+    } else {
+        CutIfEmptyLocked();
+        m_Lock.Unlock(); // the caller's lock holds it again from here on
+        if (hook) {
+            hook();
+        }
+        COsError cause;
+        flushed = m_File.SyncData(&cause);
+        if (!flushed) {
+            error = cause.FailureText("cannot flush " + m_FileName.string());
+        }
+        m_Lock.Lock();
+    }
+    if (!flushed) {
+        if (!error.empty()) {
+            LogJournal("Reversal journal could not be written: " + error);
+        }
+        m_WriteFailed = true;
+    }
+    m_AttemptedCount = std::max(m_AttemptedCount, covers);
+    if (flushed) {
+        m_DurableCount = std::max(m_DurableCount, covers);
+    }
+    // The last entry left while the file was being flushed: it is cut now, a change of its own.
+    const bool cut = CutIfEmptyLocked();
+    m_Flushing = false;
+    m_FlushEnded.NotifyAll();
+    if (cut) {
+        WaitForFlusherLocked(++m_ChangeCount);
+    } else if (FlusherDueLocked()) {
+        // What waits was made after this flush began: its time counts from then at the latest.
+        m_LazySinceMs = std::max(m_LazySinceMs, startedMs);
+    }
+}
+
+bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t* covers, std::string* error) {
+    std::string bytes;
+    if (!BuildFileLocked(&bytes)) {
+        // Nothing to write, or it cannot be written (m_WriteFailed says so; a seal that failed was logged).
+        m_File.Close();
+        *covers = m_ChangeCount;
+        return !m_WriteFailed;
+    }
+    // Lines written from here on go to the old file and are carried into the new one before it takes its place.
+    m_Rewriting = true;
+    m_Carried.clear();
+    m_Lock.Unlock();
+    if (hook) {
+        hook();
+    }
+    CAppendingFile fresh;
+    bool written = fresh.OpenTemporaryFor(m_FileName, kJournalFileMode, error) && fresh.Append(bytes, error);
+    COsError cause;
+    if (written && !fresh.Sync(&cause)) {
+        written = false;
+        *error = cause.FailureText("cannot flush " + fresh.Path().string());
+    }
+    m_Lock.Lock();
+    written = written && fresh.Append(m_Carried, error) && fresh.MoveOverTarget(error);
+    m_Rewriting = false;
+    const size_t carried = m_Carried.size();
+    m_Carried.clear();
+    *covers = m_ChangeCount;
+    if (!written) {
+        return false; // the temporary goes with |fresh|; the old file stays as it was
+    }
+    m_File = std::move(fresh);
+    m_FileBytes = static_cast<int64_t>(bytes.size() + carried);
+    m_NeedRewrite = false;
+    m_WriteFailed = false;
+    m_Lock.Unlock();
+    // The rename, and what was carried, on disk; nobody but the holder of the flush role replaces m_File.
+    const bool flushed = m_File.SyncFolder(&cause) && (carried == 0 || m_File.SyncData(&cause));
+    if (!flushed) {
+        *error = cause.FailureText("cannot flush " + m_FileName.string());
+    }
+    m_Lock.Lock();
+    return flushed;
 }
 
 void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransactionQueue& reversalQueue) {
@@ -693,16 +521,25 @@ void CReversalJournal::QueueLocked(uint64_t id, CTransaction& record, CTransacti
 uint64_t CReversalJournal::AddInDoubt(const CTransaction& reversal) {
     CMutexLock lock(m_Lock);
     EnsureLoadedLocked();
+    if (m_ReadFailed) {
+        // A file that could not be read is never written over: read it again before a transaction depends on it.
+        LoadLocked();
+    }
     CJournalEntry entry;
     entry.id = m_NextId++;
     entry.inDoubt = true;
     entry.record = JournalRecordOf(reversal);
     const uint64_t id = entry.id;
-    AppendEntryLocked(entry);
+    const std::string line = EntryLineLocked(entry, false);
     m_Entries[id] = std::move(entry);
-    // On disk before the host can have the transaction: the one flush a transaction costs.
-    WriteLocked(true);
-    return id;
+    // On disk before the host can have the transaction: the one flush a transaction waits for.
+    if (CommitLocked(RecordChangeLocked(line))) {
+        return id;
+    }
+    // The transaction stays away from the host, so nothing of it is left to reverse. The file lags behind memory
+    // after the failed write: it is written whole at the next flush, without this entry.
+    m_Entries.erase(id);
+    return 0;
 }
 
 void CReversalJournal::SettleInDoubt(uint64_t id) {
@@ -713,8 +550,7 @@ void CReversalJournal::SettleInDoubt(uint64_t id) {
         return;
     }
     m_Entries.erase(it);
-    AppendRemovalLocked(id);
-    WriteLocked(false);
+    SettleLocked(RecordChangeLocked(EncodeJournalRemoval(id) + '\n'));
 }
 
 uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& reversalQueue, uint64_t replacesId,
@@ -735,12 +571,9 @@ uint64_t CReversalJournal::AddAndQueue(CTransaction& record, CTransactionQueue& 
     entry.record = JournalRecordOf(record);
     const uint64_t id = entry.id;
     m_HandedBack.erase(id);
-    if (m_Entries.count(id) != 0) {
-        AppendRemovalLocked(id);
-    }
-    AppendEntryLocked(entry);
+    const std::string line = EntryLineLocked(entry, m_Entries.count(id) != 0);
     m_Entries[id] = std::move(entry);
-    WriteLocked(true);
+    CommitLocked(RecordChangeLocked(line));
     QueueLocked(id, record, reversalQueue);
     return id;
 }
@@ -762,10 +595,7 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id == 0) {
         id = m_NextId++;
     }
-    if (m_Entries.count(id) != 0) {
-        AppendRemovalLocked(id);
-    }
-    CJournalEntry& entry = m_Entries[id];
+    CJournalEntry entry;
     entry.id = id;
     entry.inDoubt = false;
     entry.record = JournalRecordOf(record);
@@ -773,8 +603,9 @@ uint64_t CReversalJournal::MarkFailed(uint64_t id, const CTransaction& record, i
     if (id >= m_NextId) {
         m_NextId = id + 1;
     }
-    AppendEntryLocked(entry);
-    WriteLocked(true);
+    const std::string line = EntryLineLocked(entry, m_Entries.count(id) != 0);
+    m_Entries[id] = std::move(entry);
+    CommitLocked(RecordChangeLocked(line));
     return id;
 }
 
@@ -784,8 +615,7 @@ void CReversalJournal::Remove(uint64_t id) {
     m_HandedBack.erase(id);
     if (m_Entries.erase(id) != 0) {
         // A completed reversal that a power loss brings back is sent once more; the host refuses the repeat.
-        AppendRemovalLocked(id);
-        WriteLocked(false);
+        SettleLocked(RecordChangeLocked(EncodeJournalRemoval(id) + '\n'));
     }
 }
 
@@ -800,6 +630,7 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
                               std::vector<CAdoptedReversal>& adopted, std::vector<CJournalEntry>& retries,
                               std::vector<CJournalEntry>& revived) {
     CMutexLock lock(m_Lock);
+    m_FlusherWanted = true;
     LoadLocked();
     adopted.clear();
     retries.clear();
@@ -820,16 +651,16 @@ void CReversalJournal::Replay(CTransactionQueue& reversalQueue, CTransactionQueu
     // A transaction still in doubt now was sent and never settled: the process (or the interfaces) ended before
     // its approval reached the lane. Written as a pending reversal before it is queued, so that it is revived
     // (and logged) once only.
+    std::string lines;
     for (auto& [id, entry] : m_Entries) {
         if (entry.inDoubt) {
             entry.inDoubt = false;
             revived.push_back(entry);
-            AppendRemovalLocked(id);
-            AppendEntryLocked(entry);
+            lines += EntryLineLocked(entry, true);
         }
     }
     if (!revived.empty()) {
-        WriteLocked(true);
+        CommitLocked(RecordChangeLocked(lines));
     }
 
     std::map<uint64_t, int32_t> handedBack;
@@ -878,21 +709,24 @@ std::vector<CJournalEntry> CReversalJournal::Entries() {
 
 void CReversalJournal::ResetForTesting() {
     CMutexLock lock(m_Lock);
-    while (m_Writing) {
-        m_WriteDone.Wait(m_Lock);
-    }
+    WaitForFlushLocked();
     m_Key = CSealingKey();
     m_Loaded = false;
     m_ReadFailed = false;
     m_WriteFailed = false;
+    m_NeedRewrite = false;
+    m_LazyChange = 0;
+    m_FlusherWanted = true;
     m_NextId = 1;
     m_Entries.clear();
     m_DamagedLines.clear();
     m_QueuedIds.clear();
     m_HandedBack.clear();
-    m_PendingAppend.clear();
-    m_PendingSync = false;
-    m_NeedRewrite = false;
     m_FileBytes = 0;
     m_File.Close();
+}
+
+void CReversalJournal::SetFlushHookForTesting(std::function<void()> hook) {
+    CMutexLock lock(m_Lock);
+    m_FlushHook = std::move(hook);
 }

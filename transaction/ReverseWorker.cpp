@@ -9,7 +9,7 @@
 #include "foundation/SharedConstants.h"
 #include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
-#include "transaction/HostMessage.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace {
@@ -38,11 +38,6 @@ void QueueReversal(CTransaction transaction, const std::string& reason, uint64_t
     LogAddingReversal(record, reason);
     CReversalJournal::Instance().AddAndQueue(record, g_ReversalQueue, replacesId, onlyInDoubt);
 }
-
-// The host's response code of an answered reversal ("39"), as ParseHostResponse put it in m_ResponseText.
-bool AnsweredWith(const CTransaction& reversal, int code) {
-    return reversal.m_ResponseText.rfind(HostResponseText(code), 0) == 0;
-}
 } // namespace
 
 CTransaction MakeReversalRecord(CTransaction transaction) {
@@ -64,10 +59,6 @@ CTransaction MakeReversalRecord(CTransaction transaction) {
 void AddReversal(CTransaction transaction, const std::string& reason) {
     const uint64_t inDoubt = transaction.m_JournalId;
     QueueReversal(std::move(transaction), reason, inDoubt, true);
-}
-
-bool ReversalAnswerSettles(const CTransaction& reversal) {
-    return reversal.m_Approved || AnsweredWith(reversal, 33) || AnsweredWith(reversal, 34);
 }
 
 CReverseWorker::CReverseWorker() = default;
@@ -137,6 +128,8 @@ int CReverseWorker::Stop() {
     m_Tracked.clear();
     m_TrackedIds.clear();
     m_Retries.clear();
+    // The interfaces stop, and leave no thread behind: the journal's flusher ends, having flushed what waited.
+    CReversalJournal::Instance().StopFlusher();
     return 1;
 }
 

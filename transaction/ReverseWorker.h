@@ -37,10 +37,6 @@ void AddReversal(CTransaction transaction, const std::string& reason);
 // The reason a transaction left in doubt by the end of the process (or of the interfaces) is reversed with.
 inline const std::string kReversalReasonLeftInDoubt = "its outcome was left in doubt when the server stopped";
 
-// Whether a reversal's host answer settles it: approved, or "33" (NO PREVIOUS TRANSACTION: the host never booked
-// what it reverses) or "34" (ALREADY REVERSED: an earlier attempt, cut off before its answer, did it).
-bool ReversalAnswerSettles(const CTransaction& reversal);
-
 // Tells the reverse worker whether a route to the host is there to send reversals on. Must be thread-safe.
 using ReversalRouteProbe = std::function<bool()>;
 
@@ -61,8 +57,8 @@ public:
     // Queues the journal's reversals, starts the thread and waits until it runs. False, after telling the
     // operator, when the thread could not be started. A worker that already runs is left as it is (true).
     bool Start();
-    // Ends the thread (waiting for it only when it had started) and hands the reversals it still tracked
-    // back to the journal. Returns 1.
+    // Ends the thread (waiting for it only when it had started), hands the reversals it still tracked back to
+    // the journal and ends the journal's flusher (CReversalJournal::StopFlusher). Returns 1.
     int Stop();
     bool IsRunning() const { return m_pThread != nullptr && m_pThread->IsRunning(); }
     // While |probe| says there is no route (at start-up, before discovery has found a provider), reversals wait

@@ -1,7 +1,6 @@
 #include "transaction/SynchroStanFile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include "foundation/ErrorReporter.h"
@@ -9,46 +8,15 @@
 #include "platform/Files.h"
 
 namespace {
-// Cause codes of a file error, as the error text reports them.
-constexpr int kCauseGeneric = 1;
-constexpr int kCauseFileNotFound = 2;
-constexpr int kCauseBadPath = 3;
-constexpr int kCauseTooManyOpenFiles = 4;
-constexpr int kCauseAccessDenied = 5;
-constexpr int kCauseHardIO = 10;
-constexpr int kCauseDiskFull = 13;
-
 constexpr mode_t kStanFileMode = 0644;
 
-int CauseOf(int error) {
-    switch (error) {
-    case ENOENT:
-        return kCauseFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-        return kCauseBadPath;
-    case EMFILE:
-    case ENFILE:
-        return kCauseTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-        return kCauseAccessDenied;
-    case EIO:
-        return kCauseHardIO;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return kCauseDiskFull;
-    default:
-        return kCauseGeneric;
-    }
+std::string FileExceptionText(const COsError& error) {
+    return FormatText(kStanFileExceptionFormat, FileErrorCause(error), error.Number());
 }
 
-std::string FileExceptionText(int error) {
-    return FormatText(kStanFileExceptionFormat, CauseOf(error), error);
+// The message for a write of the file that failed with |error| (WriteFileAtomically's text) for |cause|.
+std::string WriteFailureText(const std::string& error, const COsError& cause) {
+    return error.starts_with("cannot create") ? kStanOpenWriteFailedText : FileExceptionText(cause);
 }
 } // namespace
 
@@ -87,34 +55,34 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     // Any directory entry counts as present, a dangling link included: it is read (and fails) rather than
     // replaced by a fresh 0.
     CFileId fileId;
-    const bool named = GetFileId(m_FileName, &fileId);
-    const bool present = named || errno != ENOENT;
+    COsError lookError;
+    const bool named = GetFileId(m_FileName, &fileId, &lookError);
+    const bool present = named || !lookError.Is(EOsErrorClass::NotFound);
     if (named && fileId == m_ReservedIn && m_ReservedUpTo != 0 && m_CurrentStan < m_ReservedUpTo) {
         return ++m_CurrentStan;
     }
     std::string error;
+    COsError cause;
     if (!present) {
         // A file that went away while the process ran starts from the last number handed out, not from 0:
         // the numbers since the start have gone to the host already.
-        if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error)) {
+        if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error, &cause)) {
             // A file that could not be made is a failed creation; one made but not written is a file error.
-            const int createError = errno;
             if (error.starts_with("cannot create")) {
                 errorText += kStanCreateFailedText;
             } else {
-                errorText += FileExceptionText(createError);
+                errorText += FileExceptionText(cause);
             }
             return m_CurrentStan;
         }
     }
 
     std::string text;
-    if (!ReadWholeFile(m_FileName, &text, &error)) {
-        const int readError = errno;
+    if (!ReadWholeFile(m_FileName, &text, &error, &cause)) {
         if (error.starts_with("cannot open")) {
             errorText += kStanOpenReadFailedText;
         } else {
-            errorText += FileExceptionText(readError);
+            errorText += FileExceptionText(cause);
         }
         return m_CurrentStan;
     }
@@ -126,13 +94,8 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
     const int32_t next = StanAfter(text);
     // The block never runs past the largest STAN: the number after it is 1, read from the file as always.
     const int32_t reservedUpTo = std::min<int64_t>(static_cast<int64_t>(next) + m_ReserveBlock - 1, kMaxStan);
-    if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error)) {
-        const int writeError = errno;
-        if (error.starts_with("cannot create")) {
-            errorText += kStanOpenWriteFailedText;
-        } else {
-            errorText += FileExceptionText(writeError);
-        }
+    if (!WriteFileAtomically(m_FileName, StanFileText(reservedUpTo), kStanFileMode, &error, &cause)) {
+        errorText += WriteFailureText(error, cause);
         return m_CurrentStan;
     }
     m_CurrentStan = next;
@@ -141,4 +104,25 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         m_ReservedUpTo = next; // the block is not known to be held: the next call reads the file again
     }
     return next;
+}
+
+bool CSynchroStanFile::ReleaseReserve(std::string& errorText) {
+    CMutexLock lock(m_Lock);
+    errorText.clear();
+    if (m_CurrentStan >= m_ReservedUpTo) {
+        return true; // nothing reserved beyond the last number used
+    }
+    CFileId fileId;
+    std::string text;
+    std::string error;
+    COsError cause;
+    const bool ours = GetFileId(m_FileName, &fileId) && fileId == m_ReservedIn &&
+                      ReadWholeFile(m_FileName, &text, &error) && text == StanFileText(m_ReservedUpTo);
+    if (ours && !WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error, &cause)) {
+        errorText += WriteFailureText(error, cause);
+        return false;
+    }
+    // Whatever the file holds now, the block is given up: the next number is drawn from the file.
+    m_ReservedUpTo = m_CurrentStan;
+    return true;
 }

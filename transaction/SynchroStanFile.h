@@ -32,8 +32,9 @@ constexpr int32_t kStanReserveBlock = 100;
 // reserved in blocks: a call that finds its block used up reads the file, takes the numbers after it and
 // writes the last of the new block there (temporary file in the same folder, flushed, renamed over it), so a
 // crash leaves the old number or the new one, never an empty file, and a restart begins above every number
-// handed out before (the rest of the block is skipped, never reused). With a block of 1 every call reads and
-// writes the file, and the file holds the last STAN handed out.
+// handed out before (the rest of the block is skipped, never reused). A clean stop gives the rest of the block
+// back (ReleaseReserve), so the next start goes on from the last number used. With a block of 1 every call
+// reads and writes the file, and the file holds the last STAN handed out.
 // Thread-safe: NextStan takes m_Lock; there is no lock between processes sharing one folder.
 class CSynchroStanFile {
 public:
@@ -54,6 +55,13 @@ public:
     // it is looked for at every call, so a file that went away, or was replaced by another (one an operator
     // put there, say), is dealt with at once rather than at the end of the block.
     int32_t NextStan(std::string& errorText);
+
+    // For a clean stop, once nothing draws a STAN any more: writes the last STAN handed out in place of the end
+    // of its block, so the next start goes on without a gap. A later NextStan reads the file again. The file is
+    // lowered only while it is the one this object wrote and still holds the block's end: one replaced since
+    // (an operator's, another process's) is left as it is. False, with a message above in |errorText|, when
+    // the file could not be written; it then still holds the block's end, so no number is ever used twice.
+    bool ReleaseReserve(std::string& errorText);
 
 private:
     int32_t NextStanLocked(std::string& errorText) REQUIRES(m_Lock);

@@ -32,9 +32,13 @@ enum EResultCode : int32_t {
     kResultRefNoMissing = 4023,
     kResultAuthThreadFailed = 4024,
     kResultShuttingDown = 4027,
-    kResultLaneBusy = 4028,   // the lane has as many requests outstanding as it may
-    kResultServerBusy = 4029, // the server has as many requests outstanding as it may
-    kResultUndefined = 8888,  // what any code outside the table is replied as
+    kResultUndefined = 8888, // what any code outside the table is replied as
+    // This server's own codes, for refusals the system it was built after never made. They lie outside every
+    // range of that system's codes (request codes 1001-4030 and 100201-100244, socket and TLS 3003-3124, Datawire
+    // 50006-50060, session 2000-2020), so a lane that knows a meaning for a code there never reads one of these
+    // as it.
+    kResultLaneBusy = 9001,   // the lane has as many requests outstanding as it may
+    kResultServerBusy = 9002, // the server has as many requests outstanding as it may
     kResultFieldTranType = 100201,
     kResultFieldAccount = 100204,
     kResultFieldExpDate = 100205,
@@ -85,10 +89,6 @@ enum ETranState : int32_t {
     kTranStateDialFailed = 11,    // dial exchange failed
 };
 
-// How long a reversal is held back after the transaction it reverses was created: it goes out once more than
-// this many whole seconds have passed.
-inline constexpr int64_t kReversalHoldSeconds = 35;
-
 // One transaction, a plain value: every member is a number, a flag or a std::string, and copies are complete
 // and independent. No lock: each thread works on its own copy and writes the whole record back through the
 // transaction queue, so the last writer wins. Decryption and encryption go through the process's crypto
@@ -135,13 +135,10 @@ public:
     void ParseTranFields(const CStringMap& fields);
 
     // --- Host message (HostMessage.cpp; its free helpers are in HostMessage.h) ---
-    // Writes the host message into m_HostRequest. A reversal first waits until more than 35 whole seconds
-    // have passed since m_Created, in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
+    // Writes the host message into m_HostRequest. A reversal first waits until its hold is over
+    // (ReversalHoldOver, Settlement.h), in 100 ms steps of the clock seam; false (m_HostRequest unchanged) only
     // when g_ShutdownEvent ended that wait.
     bool BuildHostRequest();
-    // Whether a reversal's wait is over: more than 35 whole seconds have passed since m_Created, or (however
-    // the wall clock moved) the wait begun at the clock seam tick |holdStartMs| has lasted 36 s.
-    bool ReversalHoldOver(uint64_t holdStartMs) const;
     // Reads m_HostResponse into the host result block and builds the reply (m_Reply).
     void ParseHostResponse();
     // Looks through token numbers |first|..|last| for the first token starting with |code|; true with |out| =

@@ -30,9 +30,9 @@ inline std::filesystem::path TestBinaryFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-// The kestrove program of the same build: <build>/app/kestrove beside <build>/tests/<test>.
+// The kestrove program of the same build: <build>/window/kestrove beside <build>/tests/<test>.
 inline std::filesystem::path KestroveProgram() {
-    return TestBinaryFolder().parent_path() / "app" / "kestrove";
+    return TestBinaryFolder().parent_path() / "window" / "kestrove";
 }
 
 // How often the waits on a child look again: what they look at (its log folder, its end) is slow to read.

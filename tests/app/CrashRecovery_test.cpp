@@ -9,6 +9,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "common/TempDirTest.h"
 #include "foundation/Logger.h"
 #include "transaction/ReversalJournal.h"
+#include "transaction/SynchroStanFile.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -88,6 +90,38 @@ protected:
     }
 
     std::vector<CHostExchange> Exchanges() { return m_World.Simulator().Exchanges(); }
+
+    // The STANs of the transactions the host has received, in the order they came.
+    std::vector<int> SentStans() {
+        std::vector<int> stans;
+        for (int i = 0; i < m_World.Simulator().ProviderCount(); ++i) {
+            for (const CDatawireRequest& request : m_World.Simulator().Provider(i).Requests()) {
+                if (request.kind == DatawireRequestKind::Transaction) {
+                    stans.push_back(std::stoi(request.clientRef.substr(0, 7)));
+                }
+            }
+        }
+        return stans;
+    }
+
+    // A lane's Sale of 1.00 on |port|, approved; the STAN it went to the host under.
+    int SellAndGetStan(int port) {
+        std::string error;
+        auto lane = CProgramWorld::Lane(port, &error);
+        EXPECT_NE(lane, nullptr) << error;
+        if (lane == nullptr) {
+            return -1;
+        }
+        EXPECT_TRUE(lane->SendRequest(CEndToEndWorld::Request("Sale", kCard, "1.00")));
+        SPosReply reply;
+        EXPECT_TRUE(lane->ReadReply(&reply, kProgramTimeoutMs)) << lane->LastError(); // "Queued:"
+        EXPECT_TRUE(lane->ReadReply(&reply, kProgramTimeoutMs)) << lane->LastError();
+        EXPECT_EQ(reply.cmdStatus, "Approved");
+        const std::vector<int> stans = SentStans();
+        return stans.empty() ? -1 : stans.back();
+    }
+
+    std::string StanFile() const { return ReadFileBytes(m_World.Folder() / kSynchroStanFileName); }
 
     // What every run leaves: the balance the lanes saw, an empty journal, files for the owner alone and no card
     // number in any of them.
@@ -160,4 +194,31 @@ TEST_F(CrashRecoveryTest, AReversalCutOffByAKillIsSentAgainAndItsAlreadyReversed
     EXPECT_EQ(CountOf(ReadLogFolder(m_World.Folder()), "-- because its outcome was left in doubt"), 1u);
     m_World.StopCleanly();
     ExpectSettled();
+}
+
+TEST_F(CrashRecoveryTest, ACleanStopGoesOnFromTheLastStanAndAKillSkipsAheadButNeverBack) {
+    // Run 1, stopped cleanly: the file holds the STAN last sent, not the end of the block reserved.
+    int port = m_World.StartService();
+    ASSERT_GT(port, 0);
+    const int first = SellAndGetStan(port);
+    ASSERT_GT(first, 0);
+    m_World.StopCleanly();
+    EXPECT_EQ(StanFile(), StanFileText(first));
+
+    // Run 2 goes on with the next number, and is killed.
+    port = m_World.StartService();
+    ASSERT_GT(port, 0);
+    const int second = SellAndGetStan(port);
+    EXPECT_EQ(second, first + 1);
+    Kill();
+
+    // Run 3 starts above the block run 2 had reserved: numbers skipped, none used again.
+    port = m_World.StartService();
+    ASSERT_GT(port, 0);
+    const int third = SellAndGetStan(port);
+    EXPECT_GT(third, second + kStanReserveBlock - 1);
+    const std::vector<int> stans = SentStans();
+    EXPECT_EQ(std::set<int>(stans.begin(), stans.end()).size(), stans.size());
+    m_World.StopCleanly();
+    EXPECT_EQ(StanFile(), StanFileText(third));
 }

@@ -455,7 +455,8 @@ TEST_F(InterfaceControllerTest, LauncherModeStartsThePipeAndLogsItsFailure) {
     const std::string name = EncodeIdLetters(static_cast<unsigned>(CurrentProcessId())) + "_CorvaneAppDirectory";
     EXPECT_THAT(m_Journal.Entries(), testing::IsSupersetOf({"Pipe.Start(" + name + ")"}));
     EXPECT_EQ(1, m_Journal.IndexOf("Pipe.Start(" + name + ")"));
-    EXPECT_THAT(LogText(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5."));
+    EXPECT_THAT(LogText(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 5. The pipe folder "
+                                     "/run/none does not exist."));
     EXPECT_TRUE(Controller().ServerRunning());
 }
 

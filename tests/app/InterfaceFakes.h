@@ -150,6 +150,7 @@ public:
         return script.Next();
     }
     int GetLastErrorCode() const override { return 5; }
+    std::string GetLastErrorText() const override { return "The pipe folder /run/none does not exist."; }
     void Stop() override { m_Journal.Add("Pipe.Stop"); }
     CStartScript script;
 

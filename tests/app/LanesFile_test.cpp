@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "common/LogFolder.h"
 #include "common/TempDirTest.h"
 #include "host/HostTestSupport.h"
+
+using ::testing::Contains;
 
 namespace {
 const std::string kFs(1, '\x1c');
@@ -112,7 +115,8 @@ TEST_F(LanesFileTest, AFileThatExistsButCannotBeReadIsToldApartFromAnAbsentOne) 
     CStringMap read = {{"1", "stale"}};
     EXPECT_FALSE(CLanesFile::ReadLanesFile(read));
     EXPECT_TRUE(read.empty());
-    EXPECT_EQ(CountLogLines("Unable to read the Lanes File: "), 1);
+    // Cause 5: access denied.
+    EXPECT_THAT(LogEntries(), Contains("Exception Reading Lanes File 5"));
 }
 
 TEST_F(LanesFileTest, EditingOneLaneKeepsTheOthers) {
@@ -136,17 +140,29 @@ TEST_F(LanesFileTest, ClearLeavesAnEmptyFile) {
 }
 
 TEST_F(LanesFileTest, FailedWriteIsReportedAndLeavesTheOldFile) {
-    std::filesystem::create_directory("lanes");
-    ASSERT_TRUE(CLanesFile::WriteLanesFile({{"1", "A"}}, "lanes/LanesInfo.dat"));
-    // A folder in the file's place cannot be replaced by a file: the write fails whole.
+    struct Case {
+        const char* name;
+        std::string folder;
+        std::string logLine; // with the file error's cause code
+    };
+    const Case cases[] = {
+        // A folder in the file's place cannot be replaced by a file: the write fails whole.
+        {"a folder in the way", "blocked", "Exception Writing Lanes File 5"},
+        // Not even the temporary file can be made.
+        {"no folder to write in", "missing", "Exception Writing Lanes File 2"},
+    };
     std::filesystem::create_directories("blocked/LanesInfo.dat/inside");
-    EXPECT_FALSE(CLanesFile::WriteLanesFile({{"1", "B"}}, "blocked/LanesInfo.dat"));
-    EXPECT_EQ(CountLogLines("Exception Writing Lanes File - Unknown"), 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path file = std::filesystem::path(c.folder) / kLanesFileName;
+        EXPECT_FALSE(CLanesFile::WriteLanesFile({{"1", "B"}}, file));
+        EXPECT_EQ(CountLogLines(c.logLine), 1);
+    }
     EXPECT_TRUE(std::filesystem::is_directory("blocked/LanesInfo.dat/inside"));
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("blocked")) {
         ++entries;
     }
     EXPECT_EQ(entries, 1); // no temporary file left behind
-    EXPECT_EQ(ReadFileBytes("lanes/LanesInfo.dat"), "1" + kFs + "A\r\n");
+    EXPECT_FALSE(std::filesystem::exists("missing"));
 }

@@ -122,8 +122,9 @@ protected:
         m_Folder = std::filesystem::canonical(m_World->Folder());
     }
 
-    // Starts kestrove in launcher mode, with its window (offscreen) or as a service, and waits for its port.
-    int StartInLauncherMode(bool window) {
+    // Starts kestrove in launcher mode, with its window (offscreen) or as a service, with further environment
+    // |more|, and waits for its port.
+    int StartInLauncherMode(bool window, const std::map<std::string, std::string>& more = {}) {
         const std::vector<std::string> args =
             window ? std::vector<std::string>{"/device_id=[DEV0001]"}
                    : std::vector<std::string>{"/started_as_service", "/device_id=[DEV0001]"};
@@ -132,6 +133,7 @@ protected:
             // A display is named, and Qt's offscreen platform opens it: the window without an X server.
             env = {{"DISPLAY", ":kestrove-offscreen"}, {"QT_QPA_PLATFORM", "offscreen"}};
         }
+        env.insert(more.begin(), more.end());
         EXPECT_TRUE(m_World->Start(args, env));
         const int port = m_World->WaitForPort();
         EXPECT_GT(port, 0) << m_World->LogOfThisRun() << m_World->Server().Stderr();
@@ -272,6 +274,20 @@ TEST_F(LauncherLinkTest, WithTheWindowAllFiveAreAnsweredAndTheSnapshotIsTheSetup
     for (const std::string& file : m_Snapshots) {
         EXPECT_TRUE(std::filesystem::exists(file)) << file;
     }
+}
+
+TEST_F(LauncherLinkTest, APipeThatCannotListenIsLoggedWithItsReasonAndTheLanesAreServed) {
+    const std::filesystem::path missing = m_Folder / "no-such-folder";
+    const int port = StartInLauncherMode(false, {{"KESTROVE_PIPE_DIR", missing.string()}});
+    ASSERT_GT(port, 0);
+    EXPECT_THAT(m_World->LogOfThisRun(), HasSubstr("Failed to initialize Pipe Server. Interface return code: 2. The "
+                                                   "pipe folder " +
+                                                   missing.string() + " does not exist."));
+    std::string error;
+    EXPECT_NE(nullptr, CProgramWorld::Lane(port, &error)) << error;
+    ASSERT_TRUE(m_World->Server().Signal(SIGTERM));
+    ASSERT_TRUE(m_World->Server().Wait(kTimeoutMs));
+    EXPECT_EQ(0, m_World->Server().ExitCode()) << m_World->Server().Stderr();
 }
 
 // A launcher that keeps asking while the program stops: every request is answered or its connection closed,

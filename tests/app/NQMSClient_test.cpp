@@ -6,8 +6,10 @@
 
 #include <openssl/hmac.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,10 +23,12 @@
 #include "common/TestClock.h"
 #include "common/Wait.h"
 #include "foundation/AppMode.h"
+#include "foundation/ParamMessage.h"
 #include "foundation/ParamStore.h"
 #include "foundation/Request.h"
 #include "host/HostTestSupport.h"
 #include "peers/ManagementService.h"
+#include "peers/TlsTestServer.h"
 #include "platform/ProcessEvents.h"
 
 namespace {
@@ -208,8 +212,9 @@ TEST_F(NQMSClientTest, EachServiceFaultFailsWithItsTextAndLeavesTheStoredSet) {
          false, true},
         {NqmsFault::Pairs21, "Parameter Parsing Error: Expected 22 Parms Got 21", false, true},
         {NqmsFault::Pairs23, "Parameter Parsing Error: Expected 22 Parms Got 23", false, true},
-        {NqmsFault::BodyCutShort, "Wait Message 2 Failed - Server Signaled End of Session. (ReceiveAndDecrypt)", true,
-         false},
+        // The close-notify comes with the message cut short: what came is parsed, and cannot be.
+        {NqmsFault::BodyCutShort, "Unable to Parse 2 - Content%2dLength%3a+", true, false},
+        {NqmsFault::BodyCutInLastValue, "Unable to Parse 2 - Content%2dLength%3a+", true, false},
         {NqmsFault::Oversized, "Wait Message 2 Failed - Message too large to Receive!.3130", false, true},
     };
     for (const Case& c : cases) {
@@ -255,6 +260,122 @@ TEST_F(NQMSClientTest, SilentServiceGetsTheErrorTextTwice) {
     EXPECT_TRUE(StoreHoldsDefaults());
 }
 
+TEST_F(NQMSClientTest, ParameterMessageCutWithinItsLastValueIsNeverStored) {
+    auto service = StartService();
+    service->SetFault(NqmsFault::BodyCutInLastValue);
+    auto client = Client({At(*service)});
+    EXPECT_FALSE(client->RetrieveParameters());
+    EXPECT_EQ(client->GetLastErrorText(), "Unable to Parse 2 - " + UrlEncode(client->GetReceiveBuffer()));
+    EXPECT_TRUE(StoreHoldsDefaults());
+
+    // What came, read as a whole message, would pass every check of the parameter message with the last value
+    // cut: the lane ids "1$2$3" as "1$2$".
+    const std::string received = client->GetReceiveBuffer();
+    const size_t bodyStart = received.find("\r\n\r\n");
+    ASSERT_NE(bodyStart, std::string::npos);
+    CParamMessage message;
+    CParamMap map;
+    EXPECT_TRUE(message.Parse(received.substr(bodyStart + 4), map, m_Store)) << message.m_ParseError;
+    EXPECT_EQ(map.GetValue(kParamLaneIds), "1$2$");
+}
+
+TEST_F(NQMSClientTest, EachFailureAroundTheChallengeHasItsText) {
+    struct Case {
+        NqmsFault fault;
+        std::string deviceId;
+        std::string error; // the beginning
+        std::string errorEnd;
+    };
+    const Case cases[] = {
+        // The close-notify comes with the first line of the challenge message: that line is all there is to parse.
+        {NqmsFault::ChallengeCutShort, kDeviceId, "Unable to Parse 1 - Content%2dLength%3a+32%0d%0a", ""},
+        // A close-notify that comes alone brings no message at all.
+        {NqmsFault::CloseBeforeChallenge, kDeviceId,
+         "Wait Message 1 Failed - Server Signaled End of Session. (ReceiveAndDecrypt)", ""},
+        // The service has gone when the request is sent; a request of many records meets the reset connection.
+        {NqmsFault::CloseAfterChallenge, std::string(1 << 20, 'D'), "Send Message 1 Failed - Socket Error ",
+         " sending to Host3003"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.fault));
+        WriteFileBytes(kLanesFileName, "1" + kFs + "Front\r\n");
+        auto service = StartService();
+        service->SetFault(c.fault);
+        auto client = Client({At(*service)}, c.deviceId);
+        EXPECT_FALSE(client->RetrieveParameters());
+        const std::string error = client->GetLastErrorText();
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+        EXPECT_TRUE(error.size() >= c.errorEnd.size() &&
+                    error.compare(error.size() - c.errorEnd.size(), c.errorEnd.size(), c.errorEnd) == 0)
+            << error;
+        EXPECT_TRUE(StoreHoldsDefaults());
+        EXPECT_EQ(ReadFileBytes(kLanesFileName), "1" + kFs + "Front\r\n");
+        ASSERT_TRUE(service->WaitForSessions(1));
+        EXPECT_EQ(service->Sessions().at(0).request, "");
+    }
+}
+
+TEST_F(NQMSClientTest, WhatCameWhenTheTimeRanOutIsParsed) {
+    // The challenge message comes in pieces, the second record of it in three, each read before the clock moves
+    // on: the read that completes the record returns after the budget has run out, with a message that never
+    // got its empty line.
+    std::atomic<int> allowed{0};
+    std::atomic<int> sent{0};
+    CTlsTestServer server(s_Pki->Leaf(TestLeaf::LoopbackIp));
+    server.SetScenario([&](CTlsTestConnection& connection) {
+        if (!connection.Handshake()) {
+            return;
+        }
+        const std::string first = connection.Encrypt("Content-Length: 32\r\n");
+        const std::string second = connection.Encrypt("X-Pad: 1\r\n");
+        const std::string pieces[] = {first + second.substr(0, 3), second.substr(3, 3), second.substr(6)};
+        for (const std::string& piece : pieces) {
+            if (!WaitUntil([&] { return allowed.load() > sent.load(); }, 20000) || !connection.SendRaw(piece)) {
+                return;
+            }
+            ++sent;
+        }
+        connection.WaitForPeerClose(20000);
+    });
+    ASSERT_TRUE(server.Start());
+    auto client = Client({{"127.0.0.1", server.Port()}});
+    ASSERT_TRUE(client->CTlsChannel::Connect("127.0.0.1", server.Port(), 10000, 10000)) << client->GetLastErrorText();
+
+    CTestClock clock;
+    CScopedClock scoped(clock);
+    bool exchanged = true;
+    std::thread exchange([&] { exchanged = client->ExchangeParameters(); });
+    // Lets piece |count| go and waits until the client has read it.
+    const auto release = [&](int count) {
+        allowed = count;
+        EXPECT_TRUE(WaitUntil([&] { return sent.load() >= count; }));
+        EXPECT_TRUE(WaitUntil([&] { return !client->IsDataAvailable(); }));
+    };
+    release(1);
+    clock.Advance(15000); // within the read's own time-out, which began with the budget
+    release(2);
+    clock.Advance(10000); // past the budget, within the time-out of the read that took piece 2
+    release(3);
+    exchange.join();
+    EXPECT_FALSE(exchanged);
+    EXPECT_EQ(client->GetLastErrorText(), "Unable to Parse 1 - Content%2dLength%3a+32%0d%0aX%2dPad%3a+1%0d%0a");
+    client->Close();
+}
+
+TEST_F(NQMSClientTest, ChallengeIsAnsweredWithSessionKey2) {
+    // Made once apart from the code under test, with the openssl command line: session key 2 is RC4 keyed with
+    // the MD5 of password 2 as the start-up builds it (its 35 kept characters, each raised by 2 or 1), so
+    //   KEY=$(<the 35 built bytes> | openssl dgst -md5 -binary | xxd -p)
+    //   printf '00112233445566778899AABBCCDDEEFF' | xxd -r -p |
+    //     openssl enc -rc4 -provider legacy -provider default -K "$KEY" -nosalt | xxd -p -u
+    // gives the answer below.
+    auto service = StartService();
+    service->SetChallenge("00112233445566778899AABBCCDDEEFF");
+    ASSERT_TRUE(Client({At(*service)})->RetrieveParameters());
+    ASSERT_TRUE(service->WaitForSessions(1));
+    EXPECT_EQ(service->Sessions().at(0).Field("CR"), "4678B7AC79075D016E301B819B1B002B");
+}
+
 TEST_F(NQMSClientTest, EachMessageWaitsTwentySecondsOnTheClock) {
     for (const NqmsFault fault : {NqmsFault::Silent, NqmsFault::SilentAfterRequest}) {
         SCOPED_TRACE(static_cast<int>(fault));
@@ -284,11 +405,14 @@ TEST_F(NQMSClientTest, DeviceThatCannotNameItselfSendsNoRequest) {
         const char* name;
         std::string deviceId;
         std::string machineIdFile;
+        std::string logLine; // why, for the operator who reads the log ("": the device id's source logs it)
     };
     const Case cases[] = {
-        {"no device id", "", "machine-id"},
-        {"no machine id", kDeviceId, "missing-machine-id"},
-        {"machine id not hex", kDeviceId, "bad-machine-id"},
+        {"no device id", "", "machine-id", ""},
+        {"no machine id", kDeviceId, "missing-machine-id",
+         "The machine id cannot be read: cannot open missing-machine-id: No such file or directory"},
+        {"machine id not hex", kDeviceId, "bad-machine-id",
+         "The machine id cannot be read: bad-machine-id does not hold a machine id"},
     };
     WriteFileBytes("bad-machine-id", "0123456789abcdef00112233445566fg\n");
     for (const Case& c : cases) {
@@ -296,8 +420,14 @@ TEST_F(NQMSClientTest, DeviceThatCannotNameItselfSendsNoRequest) {
         auto service = StartService();
         auto client = Client({At(*service)}, c.deviceId);
         client->SetMachineIdFile(c.machineIdFile);
+        const int machineIdLines = CountLogLines("The machine id cannot be read: ");
         EXPECT_FALSE(client->RetrieveParameters());
         EXPECT_EQ(client->GetLastErrorText(), "Unable to Determine who I am.");
+        if (c.logLine.empty()) {
+            EXPECT_EQ(CountLogLines("The machine id cannot be read: "), machineIdLines);
+        } else {
+            EXPECT_EQ(CountLogLines(c.logLine), 1);
+        }
         ASSERT_TRUE(service->WaitForSessions(1));
         const CNqmsSession session = service->Sessions().at(0);
         EXPECT_EQ(session.request, "Content-Length: 29\r\n\r\nUnable to Determine who I am.");

@@ -5,6 +5,7 @@
 
 #include "app/PipeServerThread.h"
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -120,12 +121,16 @@ TEST_F(PipeServerThreadTest, StartWhileItServesKeepsTheOneThread) {
     EXPECT_TRUE(m_Thread.Stop());
 }
 
-TEST_F(PipeServerThreadTest, ANameServedByAnotherEndsTheThreadAndALaterStartReplacesIt) {
+TEST_F(PipeServerThreadTest, ANameServedByAnotherFailsTheStartWithTheReasonAndALaterStartServes) {
     CLocalListener other;
     ASSERT_EQ(ELocalListenResult::Listening, other.Listen(SocketPath(), 0600, 4));
-    ASSERT_TRUE(m_Thread.Start(kxString(kPipeName)));
-    ASSERT_TRUE(WaitUntil([&] { return !m_Thread.IsRunning(); }));
-    EXPECT_FALSE(m_Thread.Stop()); // exit code 0: its server never served
+    const int threads = CountEntries("/proc/self/task");
+    EXPECT_FALSE(m_Thread.Start(kxString(kPipeName)));
+    EXPECT_EQ(EADDRINUSE, m_Thread.GetLastErrorCode());
+    EXPECT_EQ("The pipe " + SocketPath() + " is held by a live process.", m_Thread.GetLastErrorText());
+    EXPECT_FALSE(m_Thread.IsRunning());
+    EXPECT_TRUE(WaitForThreadCount(threads)); // its thread has ended
+    EXPECT_FALSE(m_Thread.Stop());
 
     other.Close();
     ASSERT_TRUE(m_Thread.Start(kxString(kPipeName)));

@@ -26,15 +26,20 @@
 #include "ServiceUnitFile.h"
 #include "TestHostSide.h"
 #include "app/StartFailure.h"
+#include "app/VYRRuvuzUvirIP_Voda50App.h"
 #include "common/LogFolder.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
+#include "foundation/Logger.h"
 #include "foundation/ParamStore.h"
+#include "host/HostWorkerPool.h"
 #include "peers/EndToEndFixture.h"
 #include "peers/ManagementService.h"
 #include "peers/ModemSimulator.h"
 #include "peers/PosClient.h"
 #include "platform/Socket.h"
+#include "server/PosSession.h"
+#include "transaction/Transaction.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -164,6 +169,46 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
     EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
     EXPECT_EQ("", m_Server.Stderr());
+}
+
+TEST_F(ServiceModeTest, TheDownloadNamesTheDeviceByTheLaunchersIdElseByTheOneKeptHere) {
+    CManagementService service(EndToEndPki().Leaf(TestLeaf::LoopbackIp));
+    ASSERT_TRUE(service.Start());
+    service.SetParams(m_HostSide.MerchantSettings());
+    const std::filesystem::path kept = m_Folder / kDeviceIdFileName;
+    // Runs one start-up with the stored parameters (a failed download leaves them) and returns its session. Each
+    // run has a log of its own, so that the port is the one this run serves.
+    const auto startOnce = [&](const std::vector<std::string>& args, size_t sessions) {
+        std::filesystem::remove_all(m_Folder / CLogger::kFolderName);
+        EXPECT_TRUE(StartServer(args, "0", service.HostAndPort()));
+        EXPECT_GT(WaitForPort(), 0) << ReadLogFolder(m_Folder) << m_Server.Stderr();
+        EXPECT_TRUE(m_Server.Signal(SIGTERM));
+        EXPECT_TRUE(m_Server.Wait(kTimeoutMs));
+        EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
+        EXPECT_TRUE(service.WaitForSessions(sessions));
+        const std::vector<CNqmsSession> all = service.Sessions();
+        return all.size() >= sessions ? all[sessions - 1] : CNqmsSession();
+    };
+
+    // Started by the launcher: its id, and nothing kept here.
+    EXPECT_EQ(startOnce({"/started_as_service", "/device_id=[DEV-4711]"}, 1).Field("DEVID"), "DEV-4711");
+    EXPECT_FALSE(std::filesystem::exists(kept));
+
+    // Otherwise the id this installation keeps, made at its first download.
+    const std::string id = startOnce({"/started_as_service"}, 2).Field("DEVID");
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(ReadFileBytes(kept), id + "\n");
+
+    // An id that is there but cannot be read is not replaced by a new one: the request cannot name the device,
+    // and the log says why.
+    std::filesystem::remove(kept);
+    std::filesystem::create_directories(kept / "inside");
+    EXPECT_EQ(startOnce({"/started_as_service"}, 3).request,
+              CManagementService::Frame("Unable to Determine who I am."));
+    const std::string log = ReadLogFolder(m_Folder);
+    EXPECT_THAT(log, HasSubstr("The device id cannot be read: cannot read DeviceId.dat: Is a directory"));
+    EXPECT_THAT(log, HasSubstr("Parameter Load Failed - Unable to Determine who I am."));
+    EXPECT_TRUE(std::filesystem::is_directory(kept / "inside"));
 }
 
 TEST_F(ServiceModeTest, SigtermStopsAServerStartedByHandWhileALaneStaysConnected) {
@@ -425,7 +470,7 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
     ASSERT_TRUE(complete) << replies.error;
 
     // Every request was answered: served, or refused at once in so many words.
-    EXPECT_EQ(replies.queued + replies.refused[4028] + replies.refused[4029], kFlood);
+    EXPECT_EQ(replies.queued + replies.refused[kResultLaneBusy] + replies.refused[kResultServerBusy], kFlood);
     EXPECT_GT(replies.queued, 0);
     EXPECT_EQ(replies.approved, replies.queued);
     EXPECT_TRUE(replies.otherFinals.empty()) << replies.otherFinals.front();
@@ -453,8 +498,11 @@ TEST_F(ServiceModeTest, OneLaneFloodingIsAnsweredInFullWhileANewLaneIsServed) {
     }
     EXPECT_EQ(sent, static_cast<size_t>(replies.queued + 1));
     EXPECT_EQ(stans.size(), sent);
-    // The threads stayed bounded: the host workers and a handful of fixed ones, not one per request.
-    EXPECT_LE(peakThreads.load(), 48);
+    // The threads stayed bounded: a host worker for each request the lanes may have outstanding (the flooder's
+    // limit, and the new lane's one), never more than the pool holds, and a handful of fixed ones; not one per
+    // request.
+    const int workerBound = std::min(kDefaultHostWorkers, static_cast<int>(SPosRequestLimits().perLane) + 1);
+    EXPECT_LE(peakThreads.load(), workerBound + 16);
 
     // (Searched rather than matched: a failure must not print a log of thousands of lines.)
     const std::string log = ReadLogFolder(m_Folder);

@@ -2,7 +2,8 @@
 // locks in both modes, the log folder, unreadable parameters, a crypto object that cannot start and the user's
 // settings left as they were. A service stays up only when all its interfaces start, so its folders are
 // configured against the host simulator. What the start-up leaves in the process (the recent-file list, the
-// program's version entries) is seen by running it in the test's own process.
+// program's version entries) is seen by running it in the test's own process, as are a TLS credential that
+// cannot be made and the device id the installation keeps.
 
 #include "app/VYRRuvuzUvirIP_Voda50App.h"
 
@@ -22,6 +23,7 @@
 #include <QString>
 
 #include "ChildProcess.h"
+#include "ScriptedPresenter.h"
 #include "TestHostSide.h"
 #include "common/LogFolder.h"
 #include "common/ScopedEnvironment.h"
@@ -29,8 +31,10 @@
 #include "common/Wait.h"
 #include "foundation/AppMode.h"
 #include "foundation/Logger.h"
+#include "host/SspiProvider.h"
 #include "peers/LauncherClient.h"
 #include "platform/LockFile.h"
+#include "window/RecentFileSettings.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -398,7 +402,8 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFiles) {
         stored.setValue("Recent File List/File1", "/srv/lane day.kst");
         stored.setValue("Recent File List/File3", "/srv/old.kst");
     }
-    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    // With the reader the program's main hands in.
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags, ReadRecentFileSettings);
     ASSERT_TRUE(app.InitInstance(std::string("kestrove ") + GetParam()));
     EXPECT_EQ((std::vector<std::string>{"/srv/lane day.kst", "", "/srv/old.kst", ""}), app.RecentFileList().Names());
     EXPECT_EQ(0, app.ExitInstance());
@@ -406,6 +411,75 @@ TEST_P(InProcessStartupTest, StartupReadsTheRecentFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, InProcessStartupTest, ::testing::Values("", "/started_as_service"),
                          [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
+
+// The start-up in this process when no TLS credential can be made.
+class FailedCredentialTest : public InProcessStartupTest {};
+
+TEST_P(FailedCredentialTest, ATlsCredentialThatCannotBeMadeEndsTheStartUp) {
+    const std::string text = "Could Not Start SSPI \r\nEnsure that 128 bit encryption is installed.- FATAL Error!!";
+    CJournal journal;
+    CScriptedPresenter presenter(journal);
+    CScopedPresenter scoped(presenter);
+    g_SspiProvider.SetUnavailableForTesting(true);
+    CVYRRuvuzUvirIP_Voda50App app(m_Flags);
+    const bool started = app.InitInstance(std::string("kestrove ") + GetParam());
+    g_SspiProvider.SetUnavailableForTesting(false);
+    EXPECT_FALSE(started);
+    EXPECT_FALSE(g_SspiProvider.CredentialHeld());
+    EXPECT_THAT(LogEntries(), ::testing::Contains(text));
+    EXPECT_THAT(LogText(), Not(HasSubstr(kStartupLine)));
+    // By hand the operator is shown it as well; a service shows nothing.
+    if (std::string(GetParam()).empty()) {
+        EXPECT_EQ(journal.Entries(), std::vector<std::string>{"Box[Ok,1]: " + text});
+    } else {
+        EXPECT_TRUE(journal.Entries().empty());
+    }
+    EXPECT_EQ(0, app.ExitInstance());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, FailedCredentialTest, ::testing::Values("", "/started_as_service"),
+                         [](const auto& info) { return info.index == 0 ? "ByHand" : "Service"; });
+
+// This installation's own device id, kept in the test's folder.
+class KeptDeviceIdTest : public TempDirTest {
+protected:
+    void SetUp() override { PrepareLogFolder(); }
+};
+
+TEST_F(KeptDeviceIdTest, MadeOnceAndKeptForEveryLaterDownload) {
+    const std::string id = KeptDeviceId();
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos) << id;
+    EXPECT_EQ(ReadFileBytes(kDeviceIdFileName), id + "\n");
+    EXPECT_EQ(KeptDeviceId(), id);
+    // One kept with a Windows line end.
+    WriteFileBytes(kDeviceIdFileName, "DEV-0042\r\n");
+    EXPECT_EQ(KeptDeviceId(), "DEV-0042");
+}
+
+TEST_F(KeptDeviceIdTest, AnIdThatCannotBeKeptIsNoIdAndTheLogSaysWhy) {
+    struct Case {
+        const char* name;
+        std::filesystem::path file;
+        std::string logLine;
+    };
+    const Case cases[] = {
+        // Root writes past any mode, so the id cannot be kept where its folder is missing.
+        {"no folder to keep it in", "missing/DeviceId.dat",
+         "The device id cannot be kept: cannot create missing/DeviceId.dat.tmp-"},
+        // A new id would take the place of the one the service knows.
+        {"a kept id that cannot be read", kDeviceIdFileName,
+         "The device id cannot be read: cannot read DeviceId.dat: Is a directory"},
+    };
+    std::filesystem::create_directories(std::filesystem::path(kDeviceIdFileName) / "inside");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KeptDeviceId(c.file), "");
+        EXPECT_EQ(CountLogLines(c.logLine), 1);
+    }
+    EXPECT_FALSE(std::filesystem::exists("missing"));
+    EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(kDeviceIdFileName) / "inside"));
+}
 
 TEST(ParseDeviceIdTest, TakesTheTextBetweenTheBracketsAfterTheSwitch) {
     EXPECT_EQ("AB", ParseDeviceId("kestrove /device_id=[AB]"));

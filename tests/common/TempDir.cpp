@@ -6,8 +6,9 @@
 
 #include "platform/Files.h"
 
-CScopedTempDir::CScopedTempDir(const std::string& prefix, Current current) {
-    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+CScopedTempDir::CScopedTempDir(const std::string& prefix, Current current, const std::filesystem::path& base) {
+    std::string pattern =
+        ((base.empty() ? std::filesystem::temp_directory_path() : base) / (prefix + "-XXXXXX")).string();
     if (mkdtemp(pattern.data()) == nullptr) {
         return;
     }

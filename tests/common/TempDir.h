@@ -12,9 +12,10 @@ class CScopedTempDir {
 public:
     enum class Current { Enter, Leave };
 
-    // Makes <system temporary folder>/<prefix>-XXXXXX; Path() is empty when it could not be made (the current
-    // directory then stays as it was).
-    explicit CScopedTempDir(const std::string& prefix = "kestrove-test", Current current = Current::Enter);
+    // Makes <system temporary folder>/<prefix>-XXXXXX (or in |base| when given); Path() is empty when it could not
+    // be made (the current directory then stays as it was).
+    explicit CScopedTempDir(const std::string& prefix = "kestrove-test", Current current = Current::Enter,
+                            const std::filesystem::path& base = {});
     // Goes back to the directory that was current before, when it entered, and removes the folder.
     ~CScopedTempDir();
     CScopedTempDir(const CScopedTempDir&) = delete;

@@ -35,22 +35,31 @@ std::chrono::system_clock::time_point CTestClock::WallNow() {
 }
 
 void CTestClock::SleepMs(uint64_t ms) {
+    Sleep(true, ms);
+}
+
+void CTestClock::SleepUntilMs(uint64_t tickMs) {
+    Sleep(false, tickMs);
+}
+
+void CTestClock::Sleep(bool relative, uint64_t ms) {
     CMutexLock lock(m_Lock);
+    const uint64_t until = relative ? NowLocked() + ms : ms;
     if (!m_Running && m_HeldSleep == HeldSleep::Advances) {
-        m_HeldTickMs += ms;
+        m_HeldTickMs = std::max(m_HeldTickMs, until);
         m_Changed.NotifyAll();
         lock.Unlock();
         std::this_thread::yield();
         return;
     }
     if (!m_Running && m_HeldSleep == HeldSleep::Passes) {
+        const bool due = until > NowLocked();
         lock.Unlock();
-        if (ms > 0) {
+        if (due) {
             std::this_thread::sleep_for(kPassingSleep);
         }
         return;
     }
-    const uint64_t until = NowLocked() + ms;
     for (uint64_t now = NowLocked(); now < until; now = NowLocked()) {
         if (m_Running) {
             const uint64_t realMs =

@@ -41,6 +41,9 @@ public:
     std::chrono::system_clock::time_point WallNow() override;
     // Running, sleeps until the clock has moved |ms| on (an Advance ends the sleep early); held, as set.
     void SleepMs(uint64_t ms) override;
+    // The same until the time has reached |tickMs|: at once when it has, also when an Advance got there
+    // before the sleep began. Held with sleeps that advance it, the time moves on to |tickMs|.
+    void SleepUntilMs(uint64_t tickMs) override;
     // A real wait looks at the clock again every millisecond or two, so an Advance is seen at once.
     std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
     // Held with sleeps that advance it: moves the time on by a millisecond and lets the step pass at once, so a
@@ -59,6 +62,8 @@ public:
 
 private:
     uint64_t NowLocked() REQUIRES(m_Lock);
+    // Sleeps until the time reaches |ms| on from now (|relative|) or the tick |ms|.
+    void Sleep(bool relative, uint64_t ms) EXCLUDES(m_Lock);
 
     CMutex m_Lock;
     CCondVar m_Changed;

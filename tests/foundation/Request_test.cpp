@@ -233,7 +233,9 @@ TEST_F(RequestTest, SessionKeysEncryptChallengesAsTheirPeersExpect) {
     EXPECT_FALSE(crypto.EncryptLoginBlock(block, &length, sizeof block)); // not started
     ASSERT_TRUE(crypto.StartCrypto());
 
-    // 16 zero bytes under each key: the RC4 key stream of MD5 over the built password.
+    // 16 zero bytes under each key: the RC4 key stream of MD5 over the built password. Made apart from the code
+    // under test with the openssl command line: `openssl dgst -md5 -binary` of the password's built bytes as the
+    // key of `openssl enc -rc4 -provider legacy -provider default -K <digest> -nosalt` over 16 zero bytes.
     struct Case {
         bool login;
         const char* cipherHex;

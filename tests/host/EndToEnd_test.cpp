@@ -15,7 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "common/CardDataScan.h"
+#include "common/FileSizeLimit.h"
 #include "common/LogFolder.h"
+#include "common/TempDir.h"
 #include "common/Wait.h"
 #include "foundation/Logger.h"
 #include "host/ServiceProviderList.h"
@@ -412,6 +414,44 @@ TEST_F(EndToEndTest, AllProvidersGoneRequestsDiscoveryAndAnswersHostError) {
     EXPECT_EQ(m_World->LogText().find("Adding Reversal"), std::string::npos);
 }
 
+TEST_F(EndToEndTest, SaleWhoseReversalCannotBeJournalledIsRefusedAndNeverSent) {
+    // A journal larger than the log grows in this test (lines kept for the operator), so that a limit on the size
+    // of files, just above it, is a full disk for the journal alone.
+    std::string kept;
+    for (int i = 0; i < 256; ++i) {
+        kept += kDamagedLinePrefix + std::string(1000, 'k') + "\n";
+    }
+    CEndToEndOptions options;
+    options.simulator.providers = 1;
+    StartWorld(options, [&](CHostSimulator&) { WriteFileBytes(m_World->Folder() / kReversalJournalFileName, kept); });
+    m_World->Host().AddCard(kCardA, 5000);
+    auto lane = Lane();
+    ASSERT_NE(lane, nullptr);
+    SPosReply reply;
+    {
+        CFileSizeLimit diskFull(kept.size() + 100);
+        ASSERT_TRUE(diskFull.Set());
+        ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "10.00", "7001"), &reply));
+    }
+    EXPECT_EQ(reply.returnCode, 4003);
+    EXPECT_EQ(reply.textResponse, kJournalNotWrittenText);
+    EXPECT_EQ(m_World->Host().ExchangeCount(), 0u);
+    EXPECT_EQ(m_World->Host().Balance(kCardA), 5000);
+    EXPECT_TRUE(CReversalJournal::Instance().Entries().empty());
+    EXPECT_NE(m_World->LogText().find("Reversal journal could not be written: cannot append to Reversals.dat: File "
+                                      "too large"),
+              std::string::npos);
+
+    // With room again the next Sale goes to the host, and nothing of the refused one is ever reversed.
+    ASSERT_TRUE(m_World->Transact(*lane, CEndToEndWorld::Request("Sale", kCardA, "10.00", "7002"), &reply));
+    EXPECT_EQ(reply.returnCode, 0);
+    EXPECT_EQ(m_World->Host().Balance(kCardA), 4000);
+    m_World->Jump(kPastReversalHoldMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(m_World->Host().ExchangeCount(), 1u);
+    EXPECT_EQ(m_World->LogText().find("Adding Reversal"), std::string::npos);
+}
+
 TEST_F(EndToEndTest, ClientGoneBeforeApprovedSaleIsAnsweredLeadsToReversal) {
     CEndToEndOptions options;
     options.simulator.providers = 1;
@@ -592,6 +632,68 @@ TEST_F(EndToEndTest, NoCardNumberTrackOrCvvIsWrittenToAnyFileButSealedInTheJourn
     ASSERT_EQ(afterStop.Entries().size(), 1u);
     EXPECT_FALSE(afterStop.Entries()[0].inDoubt);
     ExpectNoCardDataIn(folder, secrets);
+}
+
+TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
+    // Every lane the server accepts sends one Sale to a host that takes 5 s over each answer: each request goes to
+    // the host at once, so every lane has its reply about one host delay later, and none waits for another's.
+    constexpr int kLanes = kPosServerMaxConnections;
+    constexpr uint64_t kHostDelayMs = 5000;
+    constexpr uint64_t kDeliveryMs = 1000;
+    constexpr auto kRealBudget = std::chrono::seconds(30);
+    CEndToEndOptions options;
+    options.simulator.providers = 1;
+    options.simulator.backlog = kLanes; // the lanes' host connections come at once
+    StartWorld(options, [](CHostSimulator& simulator) {
+        CProviderScript script;
+        script.clockDelayMs = kHostDelayMs;
+        simulator.ScriptProvider(0, script);
+    });
+    m_World->Host().AddCard(kCardA, 100 * kLanes);
+    std::vector<std::unique_ptr<CPosClient>> lanes;
+    for (int i = 0; i < kLanes; ++i) {
+        lanes.push_back(Lane());
+        ASSERT_NE(lanes.back(), nullptr) << "lane " << i;
+    }
+
+    // From here the clock moves only when the test says: what the lanes see is measured on it.
+    m_World->Clock()->Hold();
+    const uint64_t sent = m_World->Clock()->TickMs();
+    for (int i = 0; i < kLanes; ++i) {
+        ASSERT_TRUE(lanes[i]->SendRequest(CEndToEndWorld::Request("Sale", kCardA, "1.00", std::to_string(5000 + i))));
+    }
+    for (int i = 0; i < kLanes; ++i) {
+        SPosReply queued;
+        ASSERT_TRUE(lanes[i]->ReadReply(&queued)) << "lane " << i;
+        ASSERT_EQ(queued.textResponse.rfind("Queued:", 0), 0u) << "lane " << i;
+    }
+    EXPECT_TRUE(WaitUntil([&] { return m_World->Simulator().TransactionsPaused() == kLanes; }, 20000))
+        << m_World->Simulator().TransactionsPaused() << " of " << kLanes << " requests reached the host";
+
+    std::vector<bool> answered(kLanes, false);
+    int approved = 0;
+    auto readReplies = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + kRealBudget;
+        for (int i = 0; i < kLanes; ++i) {
+            if (answered[i]) {
+                continue;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            SPosReply reply;
+            if (lanes[i]->ReadReply(&reply, static_cast<int>(std::max<int64_t>(left.count(), 20)))) {
+                answered[i] = true;
+                approved += reply.cmdStatus == "Approved" ? 1 : 0;
+            }
+        }
+    };
+    m_World->Jump(kHostDelayMs);
+    readReplies();
+    m_World->Jump(kDeliveryMs);
+    readReplies();
+    EXPECT_EQ(m_World->Clock()->TickMs() - sent, kHostDelayMs + kDeliveryMs);
+    EXPECT_EQ(std::count(answered.begin(), answered.end(), true), kLanes) << "lanes answered within 6 s";
+    EXPECT_EQ(approved, kLanes);
 }
 
 TEST_F(EndToEndTest, DiscoveryHostThatIsDownIsPassedOver) {

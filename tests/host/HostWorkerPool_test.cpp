@@ -8,6 +8,7 @@
 
 #include "common/Wait.h"
 #include "platform/Event.h"
+#include "platform/Mutex.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ TEST(HostWorkerPoolTest, StopLetsEveryJobHandedOutFinishAndThePoolStartsAgain) {
     pool.SetMaxWorkers(2);
     std::atomic<int> finished{0};
     std::atomic<int> callbacks{0};
-    pool.SetJobDoneCallback([&] { ++callbacks; });
+    pool.SetJobDoneCallback([&](bool) { ++callbacks; });
     CEvent release(true);
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(pool.Post([&] {
@@ -118,6 +119,49 @@ TEST(HostWorkerPoolTest, AThreadThatCannotStartLeavesTheJobWaitingOrUnserved) {
     pool.Stop();
     EXPECT_EQ(ran.load(), 0);
     EXPECT_EQ(jobs.Done(), std::vector<int>{1});
+}
+
+TEST(HostWorkerPoolTest, TheFirstJobToEndAfterARefusalReportsIt) {
+    // Whatever the moment a job ends, a refusal before it is reported by it and by no later one: the one who was
+    // refused is told that a worker is free, even when the worker ended before the refused one went to sleep.
+    CHostWorkerPool pool;
+    pool.SetMaxWorkers(2);
+    CMutex lock;
+    std::vector<bool> reports;
+    pool.SetJobDoneCallback([&](bool refused) {
+        CMutexLock held(lock);
+        reports.push_back(refused);
+    });
+    auto reported = [&] {
+        CMutexLock held(lock);
+        return reports;
+    };
+    CBlockingJobs first;
+    CBlockingJobs second;
+    CBlockingJobs third;
+    ASSERT_EQ(pool.Post(first.Job(1)), CHostWorkerPool::PostResult::Taken);
+    ASSERT_EQ(pool.Post(second.Job(2)), CHostWorkerPool::PostResult::Taken);
+    EXPECT_FALSE(pool.CanTake()); // refused
+    first.Release();
+    ASSERT_TRUE(WaitUntil([&] { return reported().size() == 1; }));
+    EXPECT_EQ(reported(), std::vector<bool>{true});
+
+    // Nobody refused since: the next end reports nothing.
+    ASSERT_EQ(pool.Post(third.Job(3)), CHostWorkerPool::PostResult::Taken);
+    second.Release();
+    ASSERT_TRUE(WaitUntil([&] { return reported().size() == 2; }));
+    EXPECT_EQ(reported(), (std::vector<bool>{true, false}));
+
+    // A Post that finds every worker busy is a refusal too.
+    CBlockingJobs fourth;
+    ASSERT_EQ(pool.Post(fourth.Job(4)), CHostWorkerPool::PostResult::Taken);
+    EXPECT_EQ(pool.Post(fourth.Job(5)), CHostWorkerPool::PostResult::Busy);
+    third.Release();
+    ASSERT_TRUE(WaitUntil([&] { return reported().size() == 3; }));
+    EXPECT_EQ(reported(), (std::vector<bool>{true, false, true}));
+    fourth.Release();
+    pool.Stop();
+    EXPECT_EQ(reported(), (std::vector<bool>{true, false, true, false}));
 }
 
 TEST(HostWorkerPoolTest, TheMaximumIsClampedToItsRange) {

@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,14 +181,6 @@ protected:
     std::unique_ptr<CRuvuzUvirInterface> m_Interface;
 };
 } // namespace
-
-TEST(RuvuzUvirReversalRulesTest, OnlyMoneyMovingTranCodesAreReversed) {
-    for (int tranCode = 0; tranCode <= 100; ++tranCode) {
-        SCOPED_TRACE(tranCode);
-        const bool expected = (tranCode >= 60 && tranCode <= 67) || tranCode == 69 || tranCode == 70;
-        EXPECT_EQ(IsReversibleTranCode(tranCode), expected);
-    }
-}
 
 TEST(RuvuzUvirReversalRulesTest, AFailedIpSendIsReversedOnlyWhenItsOutcomeIsOpen) {
     const struct {
@@ -744,17 +738,56 @@ TEST_F(RuvuzUvirInterfaceTest, TheDialPathHandsOverThroughTheQueueAndTurnsTheAns
     EXPECT_EQ(CountLogLines("-- because RuvuzUvirTimeout"), 2);
 }
 
-TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEnds) {
+TEST_F(RuvuzUvirInterfaceTest, ADialHandOverWhoseRecordLeftTheQueueEndsReversedWhereItMayBeBooked) {
     SetMerchantParams({{kParamTransportMethod, "2"}});
+    const struct {
+        const char* name;
+        int tranCode;
+        bool handedOver; // false: the record left before the hand-over, which then finds nothing to write
+        bool reversed;
+    } cases[] = {
+        {"Sale taken onto a call", kTranNumSale, true, true},
+        {"Balance taken onto a call", kTranNumBalance, true, false},
+        {"Sale gone before the hand-over", kTranNumSale, false, false},
+    };
     CClockPump pump(m_Clock, 20);
-    CDialStandIn dial({0});
-    StartInterface([] { return true; });
-    Queue(MakeTransaction(kTranNumSale));
-    ASSERT_TRUE(WaitUntil([&] { return dial.HandOvers() == 1; }));
-    ASSERT_TRUE(WaitForIdle());
-    EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
-    EXPECT_TRUE(Reversals().empty());
-    StopInterface();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetShared();
+        std::filesystem::remove(kReversalJournalFileName);
+        const int reasonsLogged = CountLogLines("-- because RuvuzUvirTimeout");
+        const int lostLogged = CountLogLines("->[" + kDialRecordLostText + "]");
+        // The stand-in takes the record out of the queue as it takes it, as a session giving up on it would.
+        CDialStandIn dial({0});
+        StartInterface([] { return true; });
+        if (c.handedOver) {
+            Queue(MakeTransaction(c.tranCode));
+            ASSERT_TRUE(WaitUntil([&] { return dial.HandOvers() == 1; }));
+            ASSERT_TRUE(WaitForIdle());
+        } else {
+            CTransaction gone = MakeTransaction(c.tranCode);
+            ASSERT_TRUE(gone.BuildHostRequest());
+            gone.m_QueueSeq = 4711;
+            EXPECT_TRUE(SendRequestToHost(gone, [] { return true; }));
+            EXPECT_EQ(gone.m_State, kTranStateHostError);
+            EXPECT_EQ(gone.m_HostErrorText, kDialRecordLostText);
+            EXPECT_EQ(dial.HandOvers(), 0);
+        }
+        StopInterface();
+        EXPECT_EQ(g_TransactionQueue.GetCount(), 0);
+        EXPECT_EQ(CountLogLines("->[" + kDialRecordLostText + "]"), lostLogged + 1);
+        const CTransactionList reversals = Reversals();
+        ASSERT_EQ(reversals.size(), c.reversed ? 1u : 0u);
+        EXPECT_EQ(CountLogLines("-- because RuvuzUvirTimeout"), reasonsLogged + (c.reversed ? 1 : 0));
+        // The entry in doubt became the reversal (one entry, not two); with nothing to reverse it is gone.
+        const std::vector<CJournalEntry> entries = CReversalJournal::Instance().Entries();
+        ASSERT_EQ(entries.size(), c.reversed ? 1u : 0u);
+        if (c.reversed) {
+            EXPECT_FALSE(entries[0].inDoubt);
+            EXPECT_EQ(entries[0].record.m_OrigTranCode, kTranNumSale);
+            EXPECT_EQ(reversals[0].m_OrigTranCode, kTranNumSale);
+        }
+    }
 }
 
 TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInOrder) {
@@ -816,8 +849,91 @@ TEST_F(RuvuzUvirInterfaceTest, AtMostTheSetNumberOfExchangesRunAndTheRestWaitInO
     }
     EXPECT_EQ(invoices, (std::vector<std::string>{"3000", "3001", "3002", "3003", "3004"}));
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 2); // kept for the next load, never more
+    // Once the load has drained, the threads end with the memory it left: an idle server holds no worker.
+    m_Clock.Advance(kReleaseMemoryIdleMs);
+    EXPECT_TRUE(WaitUntil([&] { return m_Interface->GetWorkerThreadCount() == 0; }));
+    const int32_t next = queueSales(4000, 1).front();
+    ASSERT_TRUE(WaitForState(next, kTranStateCompleted));
     StopInterface();
     EXPECT_EQ(m_Interface->GetWorkerThreadCount(), 0);
+}
+
+TEST_F(RuvuzUvirInterfaceTest, ATransactionWaitingForAWorkerGoesOutTheMomentOneFrees) {
+    // Two workers: one held by a slow exchange all along, the other by the transaction of the run before. Each run
+    // queues a transaction, which finds the pool full, and frees the second worker a moment before or after it, so
+    // that the worker ends anywhere around the processing loop's decision that the transaction waits. The waiting
+    // transaction goes out at once, every time, with nothing else to wake the loop.
+    constexpr int kRuns = 200;
+    constexpr int kMaxGapUs = 600;
+    auto provider = Provider();
+    std::mutex lock;
+    std::condition_variable changed;
+    int arrived = 0;
+    int released = 0; // the k-th transaction to arrive (k >= 1) is answered once k are released
+    bool end = false;
+    provider->SetRequestHook([&](const CDatawireRequest& request, CDatawireAnswer*) {
+        if (request.kind != DatawireRequestKind::Transaction) {
+            return;
+        }
+        std::unique_lock<std::mutex> held(lock);
+        const int k = arrived++;
+        changed.notify_all();
+        changed.wait(held, [&] { return end || (k > 0 && released >= k); });
+    });
+    auto release = [&] {
+        std::lock_guard<std::mutex> held(lock);
+        ++released;
+        changed.notify_all();
+    };
+    auto waitArrived = [&](int count, int timeoutMs) {
+        std::unique_lock<std::mutex> held(lock);
+        return changed.wait_for(held, std::chrono::milliseconds(timeoutMs), [&] { return arrived >= count; });
+    };
+    g_ServiceProviderList.SetProviders({UrlOf(*provider)});
+    m_Interface = std::make_unique<CRuvuzUvirInterface>();
+    m_Interface->SetMaxHostWorkers(2);
+    ASSERT_TRUE(m_Interface->Start());
+    auto queueBalance = [](int invoice) {
+        CTransaction balance = MakeTransaction(kTranNumBalance);
+        balance.m_InvoiceNo = std::to_string(invoice);
+        return Queue(balance);
+    };
+    queueBalance(1);
+    ASSERT_TRUE(waitArrived(1, 10000));
+    int32_t held = queueBalance(2);
+    ASSERT_TRUE(waitArrived(2, 10000));
+
+    std::mt19937 random(24);
+    std::uniform_int_distribution<int> gapUs(0, kMaxGapUs);
+    auto spin = [](int us) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(us);
+        while (std::chrono::steady_clock::now() < until) {
+        }
+    };
+    for (int run = 0; run < kRuns; ++run) {
+        int32_t waiting = 0;
+        if (run % 2 == 0) {
+            release();
+            spin(gapUs(random));
+            waiting = queueBalance(3 + run);
+        } else {
+            waiting = queueBalance(3 + run);
+            spin(gapUs(random));
+            release();
+        }
+        ASSERT_TRUE(WaitForState(held, kTranStateCompleted)) << "run " << run;
+        ASSERT_TRUE(waitArrived(run + 3, 2000))
+            << "run " << run << ": the waiting transaction was not dispatched (state " << QueuedRecord(waiting).m_State
+            << ")";
+        held = waiting;
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        end = true;
+        changed.notify_all();
+    }
+    ASSERT_TRUE(WaitForIdle());
+    StopInterface();
 }
 
 TEST_F(RuvuzUvirInterfaceTest, AReversalWaitingOutItsHoldKeepsNoWorkerFromTheOthers) {

@@ -1,22 +1,33 @@
 #include "kxlib/kxNamedPipeServer.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <pthread.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/DescriptorExhaustion.h"
 #include "common/ScopedEnvironment.h"
 #include "common/TempDirTest.h"
 #include "common/Wait.h"
 #include "platform/LocalSocket.h"
+#include "platform/TextFormat.h"
 
 namespace {
 
@@ -66,6 +77,69 @@ private:
 
 std::string Reply(const std::string& text) {
     return text + std::string(1, '\0');
+}
+
+// The address of the socket file |path|.
+sockaddr_un AddressOf(const kxString& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+// What a server that died without cleaning up leaves: its socket file, and nobody listening on it.
+bool LeaveDeadSocket(const kxString& path) {
+    CSocketFd dead(::socket(AF_UNIX, SOCK_SEQPACKET, 0));
+    const sockaddr_un address = AddressOf(path);
+    return ::bind(dead.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// The user "nobody", whom the tests give a socket or run a server as.
+constexpr uid_t kOtherUser = 65534;
+
+// The names in |folder|, sorted.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+double CpuSeconds(clockid_t clock) {
+    timespec now{};
+    ::clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// What |body| returns, run in a child process as kOtherUser (as the user it is when not root).
+std::string InChildAsAnotherUser(const std::function<std::string()>& body) {
+    int report[2];
+    if (::pipe(report) != 0) {
+        return "<no pipe>";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(kOtherUser, kOtherUser, kOtherUser) != 0 ||
+                                 ::setresuid(kOtherUser, kOtherUser, kOtherUser) != 0)) {
+            ::_exit(1);
+        }
+        const std::string text = body();
+        const bool written = ::write(report[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        ::_exit(written ? 0 : 1);
+    }
+    ::close(report[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n = ::read(report[0], buffer, sizeof buffer); n > 0; n = ::read(report[0], buffer, sizeof buffer)) {
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "<child failed>";
 }
 
 class kxNamedPipeServerTest : public TempDirTest {
@@ -220,14 +294,7 @@ TEST_F(kxNamedPipeServerTest, SecureFlagOpensTheSocketToEveryone) {
 
 TEST_F(kxNamedPipeServerTest, StaleSocketOfADeadServerIsReplaced) {
     const kxString path = kxNamedPipeServer::SocketPath("CJBA_CorvaneAppDirectory");
-    {
-        // A server that died without cleaning up leaves its socket file and nobody listening on it.
-        CSocketFd dead(::socket(AF_UNIX, SOCK_SEQPACKET, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, path.c_str());
-        ASSERT_EQ(::bind(dead.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    }
+    ASSERT_TRUE(LeaveDeadSocket(path));
     ASSERT_TRUE(std::filesystem::is_socket(path.Str()));
     Start();
     CClient client(m_Path);
@@ -239,6 +306,8 @@ TEST_F(kxNamedPipeServerTest, NameHeldByALiveServerEndsRunWithFalseAndLeavesItSe
     CPollableEvent otherStop;
     kxNamedPipeServer other(otherStop, "CJBA_CorvaneAppDirectory", false);
     EXPECT_FALSE(other.Run());
+    EXPECT_EQ(other.GetLastErrorCode(), EADDRINUSE);
+    EXPECT_EQ(other.GetLastErrorText().Str(), "The pipe " + m_Path.Str() + " is held by a live process.");
     CClient client(m_Path);
     EXPECT_EQ(client.Ask("first"), Reply("5:first"));
 
@@ -246,7 +315,134 @@ TEST_F(kxNamedPipeServerTest, NameHeldByALiveServerEndsRunWithFalseAndLeavesItSe
     WriteFileBytes("plain", "data");
     kxNamedPipeServer squatter(otherStop, "plain", false);
     EXPECT_FALSE(squatter.Run());
+    EXPECT_EQ(squatter.GetLastErrorText().Str(), "The pipe name " + kxNamedPipeServer::SocketPath("plain").Str() +
+                                                     " is taken by a file that is not a socket.");
     EXPECT_EQ(ReadFileBytes("plain"), "data");
+}
+
+TEST_F(kxNamedPipeServerTest, AServerThatCannotListenSaysWhy) {
+    const std::string folder = m_TempDir.Path().string();
+    WriteFileBytes("file", "");
+    struct Case {
+        const char* name;
+        std::string pipeFolder;
+        bool exhausted; // no descriptor left
+        int code;
+        std::string text;
+    };
+    const std::vector<Case> cases = {
+        {"missing folder", folder + "/none", false, ENOENT, "The pipe folder " + folder + "/none does not exist."},
+        {"folder is a file", folder + "/file", false, ENOTDIR, "The pipe folder " + folder + "/file is not a folder."},
+        {"folder too long", folder + "/" + std::string(200, 'f'), false, ENAMETOOLONG,
+         "The pipe folder " + folder + "/" + std::string(200, 'f') + " is too long for a socket name."},
+        {"no descriptor", folder, true, EMFILE,
+         "No descriptor or memory is left for the pipe " + folder + "/pipe (Too many open files)."},
+    };
+    CPollableEvent stop;
+    for (const Case& c : cases) {
+        CScopedEnvironmentVariable pipeFolder(kxNamedPipeServer::kFolderVariable, c.pipeFolder.c_str());
+        kxNamedPipeServer server(stop, "pipe", false);
+        bool listened = false;
+        {
+            std::unique_ptr<CDescriptorExhaustion> exhaustion;
+            if (c.exhausted) {
+                exhaustion = std::make_unique<CDescriptorExhaustion>();
+                ASSERT_TRUE(exhaustion->Exhausted());
+            }
+            listened = server.Listen();
+        }
+        EXPECT_FALSE(listened) << c.name;
+        EXPECT_EQ(server.GetLastErrorCode(), c.code) << c.name;
+        EXPECT_EQ(server.GetLastErrorText().Str(), c.text) << c.name;
+    }
+    EXPECT_EQ(std::vector<std::string>({"file"}), FolderEntries(m_TempDir.Path()));
+}
+
+TEST_F(kxNamedPipeServerTest, AFolderTheServersUserCannotWriteIsReported) {
+    // Root writes everywhere: the server runs in a child as another user.
+    std::filesystem::permissions(m_TempDir.Path(), std::filesystem::perms(0755));
+    const std::filesystem::path readOnly = m_TempDir.Path() / "readonly";
+    std::filesystem::create_directory(readOnly);
+    std::filesystem::permissions(readOnly, std::filesystem::perms(0555));
+    CScopedEnvironmentVariable pipeFolder(kxNamedPipeServer::kFolderVariable, readOnly.c_str());
+    CPollableEvent stop;
+    kxNamedPipeServer server(stop, "pipe", false);
+    const std::string text = InChildAsAnotherUser([&server] {
+        server.Listen();
+        return FormatText("%d %s", server.GetLastErrorCode(), server.GetLastErrorText().c_str());
+    });
+    EXPECT_EQ(text, FormatText("%d The pipe folder %s is not writable (Permission denied).", EACCES, readOnly.c_str()));
+    EXPECT_TRUE(std::filesystem::is_empty(readOnly));
+}
+
+// The fall-back folder is shared by every user. A socket another user left there under our name, whether its
+// server still runs or not, is theirs: reported, never replaced.
+TEST_F(kxNamedPipeServerTest, InTmpANameHeldByAnotherUsersSocketIsReportedAndLeftToThem) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a socket to another user";
+    }
+    CScopedEnvironmentVariable noFolder(kxNamedPipeServer::kFolderVariable, nullptr);
+    CScopedEnvironmentVariable noRuntime("XDG_RUNTIME_DIR", nullptr);
+    const kxString name = FormatText("kxPipeTest%d_CorvaneAppDirectory", static_cast<int>(::getpid()));
+    const kxString path = kxNamedPipeServer::SocketPath(name);
+    ASSERT_EQ(path, "/tmp/" + name.Str());
+    for (const bool live : {false, true}) {
+        SCOPED_TRACE(live ? "live" : "stale");
+        CLocalListener theirs;
+        if (live) {
+            ASSERT_EQ(theirs.Listen(path.Str(), 0666, 4), ELocalListenResult::Listening);
+        } else {
+            ASSERT_TRUE(LeaveDeadSocket(path));
+        }
+        ASSERT_EQ(::lchown(path.c_str(), kOtherUser, kOtherUser), 0);
+        CPollableEvent stop;
+        kxNamedPipeServer server(stop, name, true);
+        EXPECT_FALSE(server.Listen());
+        EXPECT_EQ(server.GetLastErrorCode(), EADDRINUSE);
+        EXPECT_EQ(server.GetLastErrorText().Str(),
+                  FormatText("The pipe %s is held by a socket of another user (uid %d), "
+                             "which is left as it is.",
+                             path.c_str(), static_cast<int>(kOtherUser)));
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_TRUE(S_ISSOCK(after.st_mode));
+        EXPECT_EQ(after.st_uid, kOtherUser);
+        if (live) {
+            EXPECT_TRUE(CClient(path).Connected()); // still theirs to serve
+        }
+        ::unlink(path.c_str());
+    }
+}
+
+TEST_F(kxNamedPipeServerTest, OutOfDescriptorsTheServerBacksOffAndServesTheClientOnceOneIsFree) {
+    Start();
+    CClient first(m_Path);
+    ASSERT_EQ(first.Ask("before"), Reply("6:before"));
+    // The client's socket is made first; its connect needs no descriptor, the server's accept does.
+    CSocketFd waiting(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(waiting.Valid());
+    const sockaddr_un address = AddressOf(m_Path);
+    clockid_t serverCpu{};
+    ASSERT_EQ(::pthread_getcpuclockid(m_Thread.native_handle(), &serverCpu), 0);
+    {
+        CDescriptorExhaustion exhaustion(CDescriptorExhaustion::Way::FillUpToLimit);
+        ASSERT_TRUE(exhaustion.Exhausted());
+        ASSERT_EQ(::connect(waiting.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        const double cpuBefore = CpuSeconds(serverCpu);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        // A server spinning on the client it cannot accept burns the half second; one that backs off sleeps.
+        EXPECT_LT(CpuSeconds(serverCpu) - cpuBefore, 0.05);
+        // Those it serves already are served meanwhile.
+        EXPECT_EQ(first.Ask("during"), Reply("6:during"));
+    }
+    const std::string request = "after";
+    ASSERT_EQ(SendMessage(waiting.Get(), request.data(), request.size(), false), static_cast<long>(request.size()));
+    ASSERT_EQ(PollReadable(waiting.Get(), 10000), PollResult::Ready);
+    char reply[64];
+    bool truncated = false;
+    const long n = ReceiveMessage(waiting.Get(), reply, sizeof reply, &truncated, false);
+    EXPECT_EQ(std::string(reply, n > 0 ? static_cast<size_t>(n) : 0), Reply("5:after"));
+    EXPECT_EQ(Stop(), 1);
 }
 
 TEST_F(kxNamedPipeServerTest, StopEventAlreadySetEndsRunAtOnce) {

@@ -272,6 +272,17 @@ void CHostSimulator::OnRequest(int provider, const CDatawireRequest& request, CD
         }
     }
     answer->delayMs = script.delayMs;
+    if (script.clockDelayMs > 0) {
+        // The answer's time is fixed before the pause is counted: a test that moves the clock on once it sees the
+        // pause must not find it starting from the moved time.
+        IClock& clock = GetClock();
+        const uint64_t answerAt = clock.TickMs() + script.clockDelayMs;
+        ++m_Paused;
+        for (uint64_t now = clock.TickMs(); now < answerAt; now = clock.TickMs()) {
+            clock.SleepMs(answerAt - now);
+        }
+        --m_Paused;
+    }
     if (script.fault == ProviderFault::None || script.count == 0) {
         return; // the host handler answers
     }

@@ -4,6 +4,7 @@
 // be scripted to fail the way providers do: refuse connections, swallow a request, answer a Datawire status word,
 // a ReturnCode or an HTTP error, or close after the request. The envelopes the server sends are checked too.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -38,6 +39,9 @@ struct CProviderScript {
     int count = -1;
     // Real-time pause before each answer.
     uint32_t delayMs = 0;
+    // Pause before each answer on the clock seam (the server's time, which a test may hold and move on), for a slow
+    // host whose seconds a test passes at once.
+    uint64_t clockDelayMs = 0;
 };
 
 struct CHostSimulatorOptions {
@@ -97,6 +101,8 @@ public:
     std::vector<std::string> EnvelopeProblems() const;
     // Transactions (not pings) each provider received.
     int TransactionsAt(int index) const;
+    // Transactions (all providers) held in their clock-seam pause right now.
+    int TransactionsPaused() const { return m_Paused.load(); }
     int PingsAt(int index) const;
     int DiscoveriesAt(int index) const;
 
@@ -120,4 +126,5 @@ private:
     std::vector<int> m_DiscoveryOrder GUARDED_BY(m_Lock);
     std::string m_AdvertisedHost GUARDED_BY(m_Lock);
     std::vector<std::string> m_Problems GUARDED_BY(m_Lock);
+    std::atomic<int> m_Paused{0};
 };

@@ -49,6 +49,12 @@ bool ReadMessage(CTlsTestConnection& connection, std::string* pending, std::stri
         }
     }
 }
+// |plain| and the close-notify behind it in one send, so that the client reads them together.
+void SendWithCloseNotify(CTlsTestConnection& connection, const std::string& plain) {
+    std::string bytes = connection.Encrypt(plain);
+    bytes += connection.CloseNotifyBytes(); // after the message: the session is closed for writing then
+    connection.SendRaw(bytes);
+}
 } // namespace
 
 std::string CNqmsSession::Field(const std::string& key) const {
@@ -94,6 +100,11 @@ void CManagementService::SetFault(NqmsFault fault) {
 void CManagementService::SetServiceError(const std::string& text) {
     CMutexLock lock(m_Lock);
     m_ServiceError = text;
+}
+
+void CManagementService::SetChallenge(const std::string& hex) {
+    CMutexLock lock(m_Lock);
+    m_Challenge = hex;
 }
 
 std::vector<CNqmsSession> CManagementService::Sessions() const {
@@ -182,19 +193,22 @@ std::string CManagementService::BuildParameterMessage(const CNqmsSession& sessio
     }
     handed.SetParamMap(map);
 
-    std::string message = ParameterPairs(handed);
+    std::string pairs = ParameterPairs(handed);
     if (fault == NqmsFault::Pairs23) {
-        message += "099=EXTRA|AN1|1|1|A";
-        message += kFs;
+        pairs += "099=EXTRA|AN1|1|1|A";
+        pairs += kFs;
     }
     std::string answer = AnswerChallenge(session.Field("CC"));
     if (fault == NqmsFault::WrongChallengeAnswer && !answer.empty()) {
         answer[0] = answer[0] == 'A' ? 'B' : 'A';
     }
+    std::string control;
     if (fault != NqmsFault::NoChallengeAnswer) {
-        message += "500=||||" + answer + kFs;
+        control += "500=||||" + answer + kFs;
     }
-    message += "510=||||" + (fault == NqmsFault::ServiceError ? serviceError : std::string()) + kFs;
+    control += "510=||||" + (fault == NqmsFault::ServiceError ? serviceError : std::string()) + kFs;
+    // The service chooses the order of the pairs; a message cut within its last value ends on a parameter.
+    std::string message = fault == NqmsFault::BodyCutInLastValue ? control + pairs : pairs + control;
     if (fault == NqmsFault::Oversized) {
         message += "LANES=" + std::string(200000, 'x') + kFs;
     }
@@ -205,11 +219,13 @@ void CManagementService::Serve(CTlsTestConnection& connection) {
     NqmsFault fault;
     CParamSettings settings;
     std::string serviceError;
+    std::string fixedChallenge;
     {
         CMutexLock lock(m_Lock);
         fault = m_Fault;
         settings = m_Settings;
         serviceError = m_ServiceError;
+        fixedChallenge = m_Challenge;
     }
     CNqmsSession session;
     auto record = [this, &session] {
@@ -231,13 +247,32 @@ void CManagementService::Serve(CTlsTestConnection& connection) {
         return;
     }
 
+    if (fault == NqmsFault::CloseBeforeChallenge) {
+        connection.SendRaw(connection.CloseNotifyBytes());
+        connection.WaitForPeerClose();
+        record();
+        return;
+    }
+
     std::vector<uint8_t> challenge(kChallengeBytes);
     GenerateRandomBytes(challenge.data(), challenge.size());
-    session.challenge = Hex(challenge);
+    session.challenge = fixedChallenge.empty() ? Hex(challenge) : fixedChallenge;
     if (fault == NqmsFault::OddChallenge) {
         session.challenge.pop_back();
     }
+    if (fault == NqmsFault::ChallengeCutShort) {
+        const std::string framed = Frame(session.challenge);
+        SendWithCloseNotify(connection, framed.substr(0, framed.find("\r\n") + 2));
+        connection.WaitForPeerClose();
+        record();
+        return;
+    }
     if (!connection.SendPlain(Frame(session.challenge))) {
+        record();
+        return;
+    }
+    if (fault == NqmsFault::CloseAfterChallenge) {
+        connection.Close();
         record();
         return;
     }
@@ -264,17 +299,15 @@ void CManagementService::Serve(CTlsTestConnection& connection) {
 
     if (fault != NqmsFault::SilentAfterRequest) {
         const std::string message = BuildParameterMessage(session, fault, settings, serviceError);
-        if (fault == NqmsFault::BodyCutShort) {
+        if (fault == NqmsFault::BodyCutShort || fault == NqmsFault::BodyCutInLastValue) {
             const std::string framed = Frame(message);
-            connection.SendPlain(framed.substr(0, framed.size() - 10));
-            connection.SendRaw(connection.CloseNotifyBytes());
+            const size_t cut = fault == NqmsFault::BodyCutShort ? 10 : kCutInLastValueBytes;
+            SendWithCloseNotify(connection, framed.substr(0, framed.size() - cut));
             record();
             return;
         }
         if (fault == NqmsFault::CloseWithMessage) {
-            std::string bytes = connection.Encrypt(Frame(message));
-            bytes += connection.CloseNotifyBytes(); // in the same send, behind the message
-            connection.SendRaw(bytes);
+            SendWithCloseNotify(connection, Frame(message));
             record();
             return;
         }

@@ -25,7 +25,11 @@ enum class NqmsFault {
     InvalidValue,         // "TERMINAL ID" holds a letter
     Pairs21,              // the last parameter left out
     Pairs23,              // one pair too many
-    BodyCutShort,         // the parameter message declares more than it sends, then the service closes
+    BodyCutShort,         // the parameter message declares more than it sends; the close-notify in the same send
+    BodyCutInLastValue,   // the control pairs first, the message cut within the last parameter's value, as above
+    ChallengeCutShort,    // the challenge message stops inside its header; the close-notify in the same send
+    CloseBeforeChallenge, // the close-notify alone, right after the handshake
+    CloseAfterChallenge,  // the challenge, then the connection closes without a close-notify or a read
     OddChallenge,         // the challenge has 31 hex digits
     Silent,               // nothing after the handshake; waits until the client goes
     SilentAfterRequest,   // the challenge, then nothing once the request came
@@ -64,6 +68,8 @@ public:
     void SetFault(NqmsFault fault);
     // The "510" text of NqmsFault::ServiceError.
     void SetServiceError(const std::string& text);
+    // The challenge of every session, in hex (default: 16 random bytes each).
+    void SetChallenge(const std::string& hex);
 
     std::vector<CNqmsSession> Sessions() const;
     // Waits in real time until |count| sessions have ended.
@@ -76,6 +82,8 @@ public:
     static size_t CompleteMessageLength(const std::string& text, std::string* body);
     // The parameter message for |settings| (without the control pairs).
     static std::string ParameterPairs(const CParamSettings& settings);
+    // The bytes of NqmsFault::BodyCutInLastValue's message that are sent: all but the last two.
+    static constexpr size_t kCutInLastValueBytes = 2;
     // Session key 2 over the bytes of |hex|, as upper-case hex.
     static std::string AnswerChallenge(const std::string& hex);
 
@@ -89,5 +97,6 @@ private:
     CParamSettings m_Settings GUARDED_BY(m_Lock);
     NqmsFault m_Fault GUARDED_BY(m_Lock) = NqmsFault::None;
     std::string m_ServiceError GUARDED_BY(m_Lock);
+    std::string m_Challenge GUARDED_BY(m_Lock);
     std::vector<CNqmsSession> m_Sessions GUARDED_BY(m_Lock);
 };

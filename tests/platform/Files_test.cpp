@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "common/FileSizeLimit.h"
 #include "common/TempDirTest.h"
 
 namespace fs = std::filesystem;
@@ -128,28 +127,6 @@ std::vector<std::string> OtherEntries(const std::vector<std::string>& keep) {
     return names;
 }
 
-// While it lives, no file of this process may grow past |bytes| (a write beyond fails with EFBIG instead of
-// raising SIGXFSZ): a disk that fills up in the middle of a write.
-class CFileSizeLimit {
-public:
-    explicit CFileSizeLimit(rlim_t bytes) {
-        ::getrlimit(RLIMIT_FSIZE, &m_Previous);
-        m_PreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_Previous;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~CFileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &m_Previous);
-        std::signal(SIGXFSZ, m_PreviousHandler);
-    }
-    CFileSizeLimit(const CFileSizeLimit&) = delete;
-    CFileSizeLimit& operator=(const CFileSizeLimit&) = delete;
-
-private:
-    rlimit m_Previous{};
-    void (*m_PreviousHandler)(int) = SIG_DFL;
-};
 } // namespace
 
 TEST_F(FilesTest, AnAtomicWriteReplacesTheWholeFileWithTheModeAskedForWhateverTheUmask) {
@@ -204,4 +181,61 @@ TEST_F(FilesTest, AWriteThatFailsLeavesTheOldFileWholeAndNoTemporary) {
         EXPECT_EQ(fs::status("state").permissions(), kOwnerReadWrite);
         EXPECT_EQ(OtherEntries({"state"}), std::vector<std::string>{});
     }
+}
+
+TEST_F(FilesTest, ANewVersionWrittenBesideAFileTakesItsPlaceOpenOrLeavesNothingBehind) {
+    WriteFileBytes("journal", "old\n");
+    {
+        CAppendingFile abandoned;
+        ASSERT_TRUE(abandoned.OpenTemporaryFor("journal", 0600));
+        ASSERT_TRUE(abandoned.Append("never used\n"));
+    } // dropped before it took the file's place: it leaves nothing
+    EXPECT_EQ(OtherEntries({"journal"}), std::vector<std::string>{});
+    EXPECT_EQ(ReadFileBytes("journal"), "old\n");
+
+    CAppendingFile fresh;
+    ASSERT_TRUE(fresh.OpenTemporaryFor("journal", 0640));
+    ASSERT_TRUE(fresh.Append("new\n"));
+    ASSERT_TRUE(fresh.Sync());
+    EXPECT_EQ(ReadFileBytes("journal"), "old\n");
+    ASSERT_TRUE(fresh.MoveOverTarget());
+    ASSERT_TRUE(fresh.SyncFolder());
+    EXPECT_EQ(fresh.Path(), fs::path("journal"));
+    EXPECT_TRUE(fresh.StillAtPath());
+    // Still open, now as the file itself.
+    ASSERT_TRUE(fresh.Append("more\n"));
+    EXPECT_EQ(ReadFileBytes("journal"), "new\nmore\n");
+    EXPECT_EQ(fs::status("journal").permissions(), kOwnerReadWrite | fs::perms::group_read);
+
+    CAppendingFile moved = std::move(fresh);
+    EXPECT_FALSE(fresh.IsOpen());
+    moved.Close(); // in its place: closing leaves it there
+    EXPECT_EQ(ReadFileBytes("journal"), "new\nmore\n");
+    EXPECT_EQ(OtherEntries({"journal"}), std::vector<std::string>{});
+}
+
+TEST_F(FilesTest, FailedFileCallsHandBackTheirCauseAndItsFileErrorCode) {
+    COsError cause;
+    CFileId id;
+    EXPECT_FALSE(GetFileId("missing", &id, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+    EXPECT_EQ(FileErrorCause(cause), 2);
+
+    cause = COsError();
+    EXPECT_FALSE(MoveFileAside("missing", ".bad", nullptr, nullptr, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+
+    cause = COsError();
+    EXPECT_FALSE(WriteFileAtomically(fs::path("missing") / "file", "x", 0600, nullptr, &cause));
+    EXPECT_TRUE(cause.Is(EOsErrorClass::NotFound));
+
+    fs::create_directory("folder");
+    std::string bytes;
+    EXPECT_FALSE(ReadWholeFile("folder", &bytes, nullptr, &cause));
+    EXPECT_EQ(cause, COsError::FromNumber(EISDIR));
+    EXPECT_EQ(FileErrorCause(cause), 5);
+
+    CAppendingFile closed;
+    EXPECT_FALSE(closed.Sync(&cause));
+    EXPECT_EQ(cause, COsError::NotOpen());
 }

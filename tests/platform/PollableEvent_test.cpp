@@ -1,10 +1,12 @@
 #include "platform/PollableEvent.h"
 
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "common/DescriptorExhaustion.h"
 #include "platform/Socket.h"
 
 TEST(PollableEvent, DescriptorIsReadableExactlyWhileTheEventIsSet) {
@@ -72,4 +74,15 @@ TEST(PollableFlag, ReadsAsABoolAndIsReadableWhileRaised) {
     flag.store(false);
     EXPECT_FALSE(flag);
     EXPECT_EQ(PollReadable(flag.Fd(), 0), PollResult::Timeout);
+}
+
+TEST(PollableEvent, AnEventMadeWithoutADescriptorSaysWhy) {
+    CPollableEvent before; // everything the event needs, made once with descriptors
+    EXPECT_TRUE(before.Error().Ok());
+    CDescriptorExhaustion exhausted;
+    ASSERT_TRUE(exhausted.Exhausted());
+    CPollableEvent event;
+    EXPECT_FALSE(event.Valid());
+    EXPECT_TRUE(event.Error().Is(EOsErrorClass::NoResources));
+    EXPECT_EQ(event.Error().Number(), EMFILE);
 }

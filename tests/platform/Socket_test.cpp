@@ -1,6 +1,6 @@
 // The socket helpers under the conditions that break hand-written loops: a send buffer far smaller than the
 // data (every send is short, a non-blocking one meets EAGAIN), and a signal whose handler interrupts the blocked
-// call (EINTR, since the handler is installed without SA_RESTART).
+// call (EINTR, since the handler is installed without SA_RESTART); and the causes their failures hand back.
 
 #include "platform/Socket.h"
 
@@ -19,6 +19,8 @@
 
 #include "common/TestClock.h"
 #include "common/Wait.h"
+#include "platform/LocalSocket.h"
+#include "platform/TcpClient.h"
 
 namespace {
 
@@ -203,4 +205,64 @@ TEST(SocketTest, AWaitOnTheClockEndsWhenTheClockSaysNotWhenRealTimeDoes) {
     // Data ends it before the time does.
     ASSERT_EQ(SendAll(pair.sender.Get(), "x", 1), 1);
     EXPECT_EQ(WaitReadableOnClock(pair.receiver.Get(), 60000), PollResult::Ready);
+}
+
+TEST(SocketTest, FailedCallsHandBackTheCauseTheirCallersDecideOn) {
+    // Nothing to read yet, and no room to send: wait, the connection is sound.
+    CNarrowPair pair;
+    COsError error;
+    EXPECT_EQ(PeekOneByteNow(pair.receiver.Get(), &error), -1);
+    EXPECT_TRUE(error.Is(EOsErrorClass::WouldBlock)) << error.Number();
+    const std::string payload = Pattern(kPayload);
+    error = COsError();
+    for (size_t sent = 0; sent < payload.size();) {
+        const long n = SendSomeNow(pair.sender.Get(), payload.data() + sent, payload.size() - sent, &error);
+        if (n < 0) {
+            break;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    EXPECT_TRUE(error.Is(EOsErrorClass::WouldBlock)) << error.Number();
+
+    // The peer went away: an orderly close leaves a send nobody takes, a reset a read that fails.
+    pair.receiver.Close();
+    EXPECT_EQ(SendSomeNow(pair.sender.Get(), "x", 1, &error), -1);
+    EXPECT_EQ(error, COsError::FromNumber(EPIPE));
+    int port = 0;
+    int step = 0;
+    CSocketFd listening = ListenTcpOn(LoopbackIpv4(), 0, 1, 0, &port, &step);
+    ASSERT_TRUE(listening.Valid());
+    CSocketFd client = ConnectTcp(LoopbackIpv4(), port, 5000);
+    CSocketFd served = AcceptTcp(listening.Get(), nullptr, &error);
+    ASSERT_TRUE(served.Valid()) << error.Text();
+    linger hard{1, 0};
+    ASSERT_EQ(::setsockopt(served.Get(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard), 0);
+    served.Close();
+    char byte = 0;
+    EXPECT_EQ(RecvOnce(client.Get(), &byte, 1, &error), -1);
+    EXPECT_EQ(error, COsError::FromNumber(ECONNRESET));
+
+    // A socket that cannot accept at all ends an accept loop: its cause is neither the peer's nor a shortage.
+    CSocketFd notListening = NewTcpSocket();
+    EXPECT_FALSE(AcceptTcp(notListening.Get(), nullptr, &error).Valid());
+    EXPECT_TRUE(error.Is(EOsErrorClass::Invalid)) << error.Number();
+    uint32_t address = 0;
+    const COsError unknown = ResolveHostIpv4("", &address);
+    EXPECT_TRUE(unknown.Is(EOsErrorClass::NotFound));
+    EXPECT_EQ(unknown.Number(), 11001);
+}
+
+TEST(SocketTest, AMessageSocketThatCannotMoveNowSaysWouldBlock) {
+    int fds[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
+    CSocketFd sender(fds[0]);
+    CSocketFd receiver(fds[1]);
+    char buffer[64] = {};
+    COsError error;
+    EXPECT_EQ(ReceiveMessage(receiver.Get(), buffer, sizeof buffer, nullptr, true, &error), -1);
+    EXPECT_TRUE(error.Is(EOsErrorClass::WouldBlock)) << error.Number();
+    error = COsError();
+    for (int i = 0; i < 100000 && SendMessage(sender.Get(), buffer, sizeof buffer, true, &error) >= 0; ++i) {
+    }
+    EXPECT_TRUE(error.Is(EOsErrorClass::WouldBlock)) << error.Number();
 }

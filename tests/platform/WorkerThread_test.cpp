@@ -1,6 +1,7 @@
 #include "platform/WorkerThread.h"
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -149,4 +150,15 @@ TEST(WorkerThreadDeathTest, EndingAWorkerOnItsOwnThreadAborts) {
             },
             "worker thread \"self-ending\" joined or destroyed on its own thread");
     }
+}
+
+TEST(WorkerThreadLifeTest, AStartThatFailsSaysWhyAndASuccessfulOneForgetsIt) {
+    CWorkerThread worker("failing", [] { return 0; });
+    CWorkerThread::FailNextStartsForTesting(1);
+    EXPECT_FALSE(worker.Start());
+    EXPECT_TRUE(worker.StartError().Is(EOsErrorClass::NoResources));
+    EXPECT_EQ(worker.StartError().Number(), EAGAIN);
+    ASSERT_TRUE(worker.Start());
+    EXPECT_TRUE(worker.StartError().Ok());
+    worker.Join();
 }

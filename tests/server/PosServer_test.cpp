@@ -182,13 +182,6 @@ TEST(PosChallenge, ResponseMustMatchTheBlockExactly) {
     EXPECT_FALSE(CPosSession::CheckChallengeResponse("00", nullptr, 0));
 }
 
-TEST(PosReversal, UndeliverableTranCodesThatAreReversed) {
-    for (int code = 0; code <= 900; ++code) {
-        const bool expected = (code >= 60 && code <= 67) || code == 69 || code == 70;
-        EXPECT_EQ(IsReversedWhenUndeliverable(code), expected) << code;
-    }
-}
-
 // ---- Greeting and login ----
 
 TEST_F(PosServerTest, GreetingCarriesThePublicKeyAndAFreshChallenge) {

@@ -207,8 +207,10 @@ TEST(ResultCodes, EveryCodeHasItsReplyText) {
         {4023, 4023, "Reference Number Missing."},
         {4024, 4024, "Internal Server Error - Auth Thread Failed to Start Retry Trans/Restart Kestrove!"},
         {4027, 4027, "Kestrove is Being Requested to ShutDown Restart Kestrove!"},
-        {4028, 4028, "Too Many Requests Outstanding for this Lane - Retry Trans Later!"},
-        {4029, 4029, "Kestrove is Busy - Too Many Requests Outstanding - Retry Trans Later!"},
+        {9001, 9001, "Too Many Requests Outstanding for this Lane - Retry Trans Later!"},
+        {9002, 9002, "Kestrove is Busy - Too Many Requests Outstanding - Retry Trans Later!"},
+        {4028, 8888, "Error to be defined."},
+        {4029, 8888, "Error to be defined."},
         {100201, 100201, "Invalid Field - Transaction Type"},
         {100204, 100204, "Invalid Field - Account Number"},
         {100205, 100205, "Invalid Field - Expiration Date"},
@@ -226,6 +228,21 @@ TEST(ResultCodes, EveryCodeHasItsReplyText) {
         const SReplyCode reply = ResultCodeText(c.Code, "host said no");
         EXPECT_EQ(reply.Code, c.ReplyCode) << c.Code;
         EXPECT_EQ(reply.Text, c.Text) << c.Code;
+    }
+}
+
+TEST(ResultCodes, ThisServersOwnCodesLieOutsideEveryRangeALaneMayKnow) {
+    // The ranges of the codes of the system this server was built after: request codes, socket and TLS, Datawire,
+    // client session.
+    const struct {
+        int low;
+        int high;
+    } ranges[] = {{1001, 4030}, {100201, 100244}, {3003, 3124}, {50006, 50060}, {2000, 2020}};
+    for (const int code : {kResultLaneBusy, kResultServerBusy}) {
+        for (const auto& range : ranges) {
+            EXPECT_FALSE(code >= range.low && code <= range.high) << code << " in " << range.low << "-" << range.high;
+        }
+        EXPECT_NE(code, kResultUndefined);
     }
 }
 

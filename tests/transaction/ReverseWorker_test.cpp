@@ -26,10 +26,16 @@
 #include "platform/SealingKey.h"
 #include "platform/WorkerThread.h"
 #include "transaction/HostMessage.h"
+#include "transaction/JournalTestSupport.h"
 #include "transaction/ReversalJournal.h"
+#include "transaction/Settlement.h"
 #include "transaction/TransactionQueue.h"
 
 namespace fs = std::filesystem;
+using testsupport::IdsOnDisk;
+using testsupport::JournalKey;
+using testsupport::JournalLines;
+using testsupport::LineOf;
 
 namespace {
 // An approved keyed Sale as the host interface leaves it.
@@ -68,34 +74,6 @@ std::vector<CTransaction> Reversals(CTransactionQueue& queue) {
         }
     }
     return reversals;
-}
-
-// Journal lines in the file, damaged ones included.
-std::vector<std::string> JournalLines() {
-    std::vector<std::string> lines;
-    const std::string text = ReadFileBytes(kReversalJournalFileName);
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        start = end == std::string::npos ? text.size() : end + 1;
-    }
-    return lines;
-}
-
-// The key the process's journal uses in the current folder (made when there is none).
-CSealingKey JournalKey() {
-    CSealingKey key;
-    ESealingKeyOrigin origin = ESealingKeyOrigin::Loaded;
-    std::string error;
-    EXPECT_TRUE(CSealingKey::LoadOrCreate(kReversalJournalKeyFileName, &key, &origin, &error)) << error;
-    return key;
-}
-
-std::string LineOf(const CJournalEntry& entry, const CSealingKey& key) {
-    std::string line;
-    EXPECT_TRUE(EncodeJournalLine(entry, key, &line));
-    return line;
 }
 
 // A key of one repeated byte, for line tests.
@@ -640,22 +618,6 @@ TEST_F(ReverseWorkerTest, ReversalsWaitForARouteToTheHostWithoutSpendingAnAttemp
     EXPECT_EQ(Reversals(g_TransactionQueue)[0].m_ReversalAttempts, 1u);
     AnswerTheReversal(kTranStateCompleted);
     ASSERT_TRUE(StepUntil([] { return g_TransactionQueue.GetCount() == 0; }));
-}
-
-// The ids of the entries the journal file now holds (the file read as it lies, without the journal's help).
-std::vector<uint64_t> IdsOnDisk(const CSealingKey& key) {
-    std::vector<uint64_t> ids;
-    for (const std::string& line : JournalLines()) {
-        CJournalEntry entry;
-        const EJournalLine read = line.empty() ? EJournalLine::Damaged : DecodeJournalLine(line, key, entry);
-        if (read == EJournalLine::Entry) {
-            ids.push_back(entry.id);
-        } else if (read == EJournalLine::Removal) {
-            // A later line takes the entry out again.
-            ids.erase(std::remove(ids.begin(), ids.end(), entry.id), ids.end());
-        }
-    }
-    return ids;
 }
 
 TEST_F(ReverseWorkerTest, ChangesMadeAtOnceAreEachOnDiskWhenTheirCallReturns) {

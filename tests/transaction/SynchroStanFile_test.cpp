@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -361,4 +362,76 @@ TEST_F(SynchroStanFileTest, FileReplacedInsideABlockIsReadAtOnce) {
     fs::create_directory(kSynchroStanFileName);
     EXPECT_EQ(stan.NextStan(error), 501);
     EXPECT_EQ(error, "Synchronized Stan File Exception [5},[21]..."); // access denied, EISDIR
+}
+
+TEST_F(SynchroStanFileTest, CleanStopGivesTheBlockBackAndTheNextStartGoesOnWithoutAGap) {
+    std::string error;
+    {
+        CSynchroStanFile stan(kSynchroStanFileName, 10);
+        EXPECT_TRUE(stan.ReleaseReserve(error)); // nothing drawn: nothing to give back
+        EXPECT_FALSE(fs::exists(kSynchroStanFileName));
+        for (int32_t expected = 1; expected <= 3; ++expected) {
+            ASSERT_EQ(stan.NextStan(error), expected);
+        }
+        EXPECT_TRUE(stan.ReleaseReserve(error));
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "3" + kEnd);
+        // The interfaces started again in the same process: a new block above the last number used.
+        EXPECT_EQ(stan.NextStan(error), 4);
+        EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "13" + kEnd);
+        EXPECT_TRUE(stan.ReleaseReserve(error));
+        EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "4" + kEnd);
+    }
+    CSynchroStanFile restarted(kSynchroStanFileName, 10);
+    EXPECT_EQ(restarted.NextStan(error), 5);
+    EXPECT_TRUE(StrayFiles().empty());
+}
+
+TEST_F(SynchroStanFileTest, CleanStopLeavesAFileThatNoLongerHoldsItsBlock) {
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        std::optional<std::string> fileAfter; // none: no file
+    };
+    const std::vector<Case> cases = {
+        {"replaced by another file",
+         [] {
+             WriteFileBytes("restored", "500" + kEnd);
+             fs::rename("restored", kSynchroStanFileName);
+         },
+         "500" + kEnd},
+        {"rewritten in place", [] { WriteFileBytes(kSynchroStanFileName, "700" + kEnd); }, "700" + kEnd},
+        {"removed", [] { fs::remove(kSynchroStanFileName); }, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        fs::remove(kSynchroStanFileName);
+        CSynchroStanFile stan(kSynchroStanFileName, 10);
+        std::string error;
+        ASSERT_EQ(stan.NextStan(error), 1) << c.name;
+        ASSERT_EQ(stan.NextStan(error), 2) << c.name;
+        c.change();
+        EXPECT_TRUE(stan.ReleaseReserve(error)) << c.name;
+        EXPECT_EQ(error, "") << c.name;
+        EXPECT_EQ(fs::exists(kSynchroStanFileName), c.fileAfter.has_value()) << c.name;
+        if (c.fileAfter) {
+            EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), *c.fileAfter) << c.name;
+        }
+    }
+}
+
+TEST_F(SynchroStanFileTest, CleanStopThatCannotWriteKeepsTheBlockSoNoStanIsReused) {
+    CSynchroStanFile stan(kSynchroStanFileName, 10);
+    std::string error;
+    ASSERT_EQ(stan.NextStan(error), 1);
+    ASSERT_EQ(stan.NextStan(error), 2);
+    {
+        CScopedNoRoomForWrites noRoom;
+        ASSERT_TRUE(noRoom.Set());
+        EXPECT_FALSE(stan.ReleaseReserve(error));
+    }
+    EXPECT_EQ(error, "Synchronized Stan File Exception [13},[27]..."); // disk full, EFBIG
+    EXPECT_EQ(ReadFileBytes(kSynchroStanFileName), "10" + kEnd);
+    EXPECT_TRUE(StrayFiles().empty());
+    CSynchroStanFile restarted(kSynchroStanFileName, 10);
+    EXPECT_EQ(restarted.NextStan(error), 11);
 }
