@@ -40,6 +40,17 @@ bool SyncFolderOf(const std::filesystem::path& path) {
     return dir.Valid() && ::fsync(dir.Get()) == 0;
 }
 
+// Flushes |fd| with |sync| (fsync or fdatasync), EINTR retried; false with errno set (EBADF for no file) and the
+// cause in |error| (when given).
+bool SyncOpenFile(int fd, int (*sync)(int), COsError* error) {
+    if (fd < 0) {
+        errno = EBADF;
+        StoreErrno(error);
+        return false;
+    }
+    return RetryOnEintr([&] { return sync(fd); }, error) == 0;
+}
+
 // What a temporary for |path| is named: the path, ".tmp-" and mkstemp's six characters.
 constexpr char kTemporaryMark[] = ".tmp-";
 constexpr size_t kTemporaryRandomChars = 6;
@@ -307,23 +318,11 @@ bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
 }
 
 bool CAppendingFile::SyncData(COsError* error) {
-    if (m_Fd < 0) {
-        errno = EBADF;
-    } else if (RetryOnEintr([&] { return ::fdatasync(m_Fd); }) == 0) {
-        return true;
-    }
-    StoreErrno(error);
-    return false;
+    return SyncOpenFile(m_Fd, ::fdatasync, error);
 }
 
 bool CAppendingFile::Sync(COsError* error) {
-    if (m_Fd < 0) {
-        errno = EBADF;
-    } else if (RetryOnEintr([&] { return ::fsync(m_Fd); }) == 0) {
-        return true;
-    }
-    StoreErrno(error);
-    return false;
+    return SyncOpenFile(m_Fd, ::fsync, error);
 }
 
 bool CAppendingFile::SyncFolder(COsError* error) const {
