@@ -1,6 +1,5 @@
 #include "platform/FileHandle.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,12 +46,11 @@ int64_t ReadUntilEnd(int fd, void* data, size_t size, int64_t offset) {
     size_t done = 0;
     while (done < size) {
         char* into = static_cast<char*>(data) + done;
-        const ssize_t n = offset < 0 ? ::read(fd, into, size - done)
-                                     : ::pread(fd, into, size - done, static_cast<off_t>(offset) + done);
+        const ssize_t n = RetryOnEintr([&] {
+            return offset < 0 ? ::read(fd, into, size - done)
+                              : ::pread(fd, into, size - done, static_cast<off_t>(offset) + done);
+        });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return -1;
         }
         if (n == 0) {
@@ -67,11 +65,8 @@ int64_t ReadUntilEnd(int fd, void* data, size_t size, int64_t offset) {
 bool WriteEvery(int fd, const void* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd, static_cast<const char*>(data) + done, size - done);
+        const ssize_t n = RetryOnEintr([&] { return ::write(fd, static_cast<const char*>(data) + done, size - done); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
         done += static_cast<size_t>(n);

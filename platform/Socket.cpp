@@ -226,11 +226,8 @@ long SendAll(int fd, const void* data, size_t size, int flags) {
     const char* p = static_cast<const char*>(data);
     size_t sent = 0;
     while (sent < size) {
-        const ssize_t n = ::send(fd, p + sent, size - sent, flags | MSG_NOSIGNAL);
+        const ssize_t n = RetryOnEintr([&] { return ::send(fd, p + sent, size - sent, flags | MSG_NOSIGNAL); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 // A non-blocking socket whose buffer is full: wait for room rather than fail a half-sent reply.
                 if (PollWritable(fd, 30000) == PollResult::Ready) {

@@ -1,16 +1,14 @@
 #include "platform/Uuid.h"
 
-#include <cerrno>
 #include <sys/random.h>
+
+#include "platform/OsError.h"
 
 bool NewRandomUuid(CUuidBytes& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = getrandom(bytes.data() + done, bytes.size() - done, 0);
+        const ssize_t n = RetryOnEintr([&] { return getrandom(bytes.data() + done, bytes.size() - done, 0); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
         done += static_cast<size_t>(n);
