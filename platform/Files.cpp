@@ -51,6 +51,17 @@ bool SyncOpenFile(int fd, int (*sync)(int), COsError* error) {
     return RetryOnEintr([&] { return sync(fd); }, error) == 0;
 }
 
+// Opens |path| for appending (close-on-exec) into |fd|, made with |mode| when missing and set to |mode| when its
+// permissions differ; false with errno set.
+bool OpenForAppending(const std::filesystem::path& path, mode_t mode, CSocketFd* fd) {
+    *fd = CSocketFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    struct stat st {};
+    if (!fd->Valid() || ::fstat(fd->Get(), &st) != 0) {
+        return false;
+    }
+    return (st.st_mode & 07777) == mode || ::fchmod(fd->Get(), mode) == 0;
+}
+
 // What a temporary for |path| is named: the path, ".tmp-" and mkstemp's six characters.
 constexpr char kTemporaryMark[] = ".tmp-";
 constexpr size_t kTemporaryRandomChars = 6;
@@ -157,13 +168,8 @@ int FileErrorCause(const COsError& error) {
 }
 
 bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
-    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    struct stat st {};
-    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
-    if (ok && (st.st_mode & 07777) != mode) {
-        ok = ::fchmod(fd.Get(), mode) == 0;
-    }
-    if (!ok || !WriteAll(fd.Get(), bytes)) {
+    CSocketFd fd;
+    if (!OpenForAppending(path, mode, &fd) || !WriteAll(fd.Get(), bytes)) {
         return FailWithErrno(error, "cannot append to " + path.string());
     }
     return true;
@@ -212,13 +218,8 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
 
 bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::string* error) {
     Close();
-    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    struct stat st {};
-    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
-    if (ok && (st.st_mode & 07777) != mode) {
-        ok = ::fchmod(fd.Get(), mode) == 0;
-    }
-    if (!ok) {
+    CSocketFd fd;
+    if (!OpenForAppending(path, mode, &fd)) {
         return FailWithErrno(error, "cannot open " + path.string());
     }
     m_Fd = fd.Release();
