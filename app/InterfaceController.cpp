@@ -1,9 +1,7 @@
 #include "app/InterfaceController.h"
 
-#include <chrono>
 #include <climits>
 #include <cstdlib>
-#include <ctime>
 #include <new>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "platform/Clock.h"
+#include "platform/LocalTime.h"
 #include "platform/ProcessSignals.h"
 #include "transaction/TransactionQueue.h"
 
@@ -300,11 +299,7 @@ std::optional<std::string> CInterfaceController::RefreshTitle() const {
     if (m_pServer == nullptr) {
         return std::nullopt;
     }
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
-    std::tm local{};
-    localtime_r(&now, &local);
-    char clock[16] = {};
-    std::strftime(clock, sizeof clock, "%H:%M:%S", &local);
+    const std::string clock = LocalNowText("%H:%M:%S", ZoneRead::kAsLoaded);
     return FormatText("  Kestrove XML 5.0 (RuvuzUvir) #Requests-> %d    #Sockets-> %d     %s%s",
-                      static_cast<int>(g_TransactionQueue.GetCount()), m_pServer->GetActiveCount(), clock, "");
+                      static_cast<int>(g_TransactionQueue.GetCount()), m_pServer->GetActiveCount(), clock.c_str(), "");
 }

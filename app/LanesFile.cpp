@@ -3,10 +3,10 @@
 #include <system_error>
 
 #include "foundation/Logger.h"
+#include "platform/ControlChars.h"
 #include "platform/Files.h"
 
 namespace {
-constexpr char kFieldSeparator = 0x1C; // FS
 constexpr char kLineEnd[] = "\r\n";
 
 // The lines of the file into |lanes|: id FS description; a line without FS is skipped, the first empty line
@@ -26,7 +26,7 @@ void ParseLanes(const std::string& text, CStringMap& lanes) {
         if (line.empty()) {
             break;
         }
-        const size_t separator = line.find(kFieldSeparator);
+        const size_t separator = line.find(kCharFS);
         if (separator != std::string::npos) {
             lanes[line.substr(0, separator)] = line.substr(separator + 1);
         }
@@ -63,7 +63,7 @@ bool CLanesFile::WriteLanesFile(const CStringMap& lanes, const std::filesystem::
     try {
         std::string text;
         for (const auto& [id, description] : lanes) {
-            text += id + kFieldSeparator + description + kLineEnd;
+            text += id + kCharFS + description + kLineEnd;
         }
         COsError error;
         if (!WriteFileAtomically(file, text, 0644, nullptr, &error)) {

@@ -11,30 +11,19 @@
 #include "foundation/TextHelpers.h"
 #include "foundation/TimeStamp.h"
 #include "host/ContentLengthHeader.h"
-#include "host/DatawireClient.h"
+#include "host/ServiceProviderList.h"
+#include "platform/AsciiChars.h"
 #include "platform/Clock.h"
+#include "platform/ControlChars.h"
+#include "platform/Hex.h"
 
 namespace {
-constexpr char kFs = 0x1C;
-constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr size_t kMaxServiceHosts = 2;
 
 // Our own fixed id, the key of this application's machine id: the value is ours alone and never changes, so the
 // service sees one stable id per machine that no other application can match with its own.
 constexpr std::array<uint8_t, 16> kMachineIdAppKey = {0x4b, 0x65, 0x73, 0x74, 0x72, 0x6f, 0x76, 0x65,
                                                       0x9e, 0x21, 0x5c, 0xd3, 0x07, 0xa8, 0x3f, 0x61};
-
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) {
-        ++begin;
-    }
-    while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
 
 // The last four characters of |text| (all of it when shorter).
 std::string LastFour(const std::string& text) {
@@ -47,12 +36,12 @@ std::vector<CServiceHost> ParseServiceHosts(const std::string& text) {
     CItemMap items;
     SplitToItems(',', text, items);
     for (const auto& [number, item] : items) {
-        const std::string host = TrimBlanks(item);
+        const std::string host = TrimChars(item, " \t");
         if (host.empty() || hosts.size() == kMaxServiceHosts) {
             continue;
         }
         CServiceHost parsed;
-        CDatawireClient::SplitHostPort(host, &parsed.name, &parsed.port);
+        SplitHostPort(host, parsed.name, parsed.port);
         hosts.push_back(parsed);
     }
     return hosts;
@@ -72,14 +61,13 @@ std::string UrlEncode(const std::string& text) {
     std::string encoded;
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        if (IsAsciiLetterOrDigit(c)) {
             encoded += c;
         } else if (c == ' ') {
             encoded += '+';
         } else {
             encoded += '%';
-            encoded += kHexDigits[byte >> 4];
-            encoded += kHexDigits[byte & 0x0F];
+            AppendHexByte(encoded, byte, HexCase::kLower);
         }
     }
     return encoded;
@@ -253,7 +241,7 @@ bool CNQMSClient::BuildParametersRequest(const std::string& clientChallenge, con
     };
     std::string body;
     for (const std::string& field : fields) {
-        body += field + kFs;
+        body += field + kCharFS;
     }
     return FrameMessage(body);
 }

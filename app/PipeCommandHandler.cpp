@@ -7,6 +7,7 @@
 
 #include "app/LauncherViewCopy.h"
 #include "foundation/Logger.h"
+#include "platform/ControlChars.h"
 
 namespace {
 // The folder the logger writes into is relative to the working folder at the time of writing.
@@ -80,13 +81,13 @@ std::string TrafficViewReply(const std::vector<std::string>& lines, size_t reply
         }
         count += line.size();
         if (count >= replySize) {
-            if (!reply.empty() && reply.back() == kTrafficLineSeparator) {
+            if (!reply.empty() && reply.back() == kCharUS) {
                 reply.pop_back();
             }
             break;
         }
         if (!reply.empty()) {
-            reply += kTrafficLineSeparator;
+            reply += kCharUS;
         }
         reply += line;
     }

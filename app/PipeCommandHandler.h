@@ -16,8 +16,6 @@ inline constexpr char kAppLogLocationCommand[] = "APP LOG LOCATION";
 inline constexpr char kAppViewCommand[] = "APP VIEW";
 
 inline constexpr char kAppNameReply[] = "Kestrove 5.00 for RuvuzUvir";
-// Separates the traffic lines of the "APP VIEW" reply.
-inline constexpr char kTrafficLineSeparator = '\x1F';
 
 // Why a snapshot could not be made, replied as SnapshotErrorReply of the text.
 inline constexpr char kSnapshotNoFolder[] = "Cannot determine common documents folder for BMP file.";

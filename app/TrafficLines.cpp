@@ -1,9 +1,6 @@
 #include "app/TrafficLines.h"
 
-#include <chrono>
-#include <ctime>
-
-#include "platform/Clock.h"
+#include "platform/LocalTime.h"
 
 std::string TrafficLineText(EViewMessage message) {
     switch (message) {
@@ -33,10 +30,5 @@ std::string TrafficLineText(EViewMessage message) {
 }
 
 std::string StampTrafficLine(const std::string& text) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
-    std::tm local{};
-    localtime_r(&now, &local);
-    char stamp[32] = {};
-    std::strftime(stamp, sizeof stamp, "[%m/%d/%y %H:%M:%S] ", &local);
-    return stamp + text;
+    return LocalNowText("[%m/%d/%y %H:%M:%S] ", ZoneRead::kAsLoaded) + text;
 }

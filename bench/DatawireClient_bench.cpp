@@ -68,11 +68,15 @@ CFixture& Fixture() {
 
 void BM_TransactionExchange(benchmark::State& state) {
     CFixture& f = Fixture();
-    const std::string host = f.endpoint->HostAndPort();
+    CServiceUrl endpoint;
+    if (!SplitServiceUrl(f.endpoint->HostAndPort(), endpoint)) {
+        state.SkipWithError("no endpoint");
+        return;
+    }
     for (auto _ : state) {
         CDatawireClient client;
         client.SetServiceID("104");
-        client.SetHost(host);
+        client.SetEndpoint(endpoint);
         if (!client.Connect() || !client.BuildTransactionRequest(f.transaction, 42) || !client.SendAndReceive()) {
             state.SkipWithError(client.GetLastErrorText().c_str());
             break;

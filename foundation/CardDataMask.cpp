@@ -2,23 +2,20 @@
 
 #include <cstddef>
 
+#include "platform/AsciiChars.h"
+#include "platform/ControlChars.h"
+
 namespace {
 constexpr char kMaskChar = 'X';
 constexpr size_t kKeptChars = 4;
 // A card number is at least this many digits long.
 constexpr size_t kCardNumberDigits = 13;
-constexpr char kFS = 0x1C;
-constexpr char kSTX = 0x02;
-constexpr char kETX = 0x03;
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 // End of the value that starts at |from|: the next FS or ETX, the next "</", or the end of the text.
 size_t ValueEnd(const std::string& text, size_t from) {
     for (size_t i = from; i < text.size(); ++i) {
-        if (text[i] == kFS || text[i] == kETX || (text[i] == '<' && i + 1 < text.size() && text[i + 1] == '/')) {
+        if (text[i] == kCharFS || text[i] == kCharETX ||
+            (text[i] == '<' && i + 1 < text.size() && text[i + 1] == '/')) {
             return i;
         }
     }
@@ -28,7 +25,7 @@ size_t ValueEnd(const std::string& text, size_t from) {
 // End of the host field that starts at |from|: the next FS, STX or ETX, or the end of the text.
 size_t HostFieldEnd(const std::string& text, size_t from) {
     for (size_t i = from; i < text.size(); ++i) {
-        if (text[i] == kFS || text[i] == kSTX || text[i] == kETX) {
+        if (text[i] == kCharFS || text[i] == kCharSTX || text[i] == kCharETX) {
             return i;
         }
     }
@@ -99,12 +96,12 @@ void MaskElement(std::string& text, const std::string& name) {
 void MaskLongDigitRuns(std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
-        if (!IsDigit(text[i])) {
+        if (!IsAsciiDigit(text[i])) {
             ++i;
             continue;
         }
         size_t end = i;
-        while (end < text.size() && IsDigit(text[end])) {
+        while (end < text.size() && IsAsciiDigit(text[end])) {
             ++end;
         }
         if (end - i >= kCardNumberDigits) {

@@ -1,20 +1,12 @@
 #pragma once
 // Numeric error codes of the crypto and certificate layers, kept in the values the rest of the system logs and
 // compares, so that a code read in a log line means the same thing everywhere. GetErrorText (TextHelpers.h)
-// gives their texts; errno values need no constants here.
+// gives their texts; the crypto codes are the platform's (platform/CryptStatus.h), and errno values need no
+// constants here.
 
 #include <cstdint>
 
-inline constexpr uint32_t kNteBadKey = 0x80090003;
-inline constexpr uint32_t kNteBadLen = 0x80090004;
-inline constexpr uint32_t kNteBadData = 0x80090005;
-inline constexpr uint32_t kNteBadAlgid = 0x80090008;
-inline constexpr uint32_t kNteBadType = 0x8009000A;
-inline constexpr uint32_t kNteBadKeyState = 0x8009000B;
-inline constexpr uint32_t kNteNoKey = 0x8009000D;
-inline constexpr uint32_t kNteExists = 0x8009000F;
-inline constexpr uint32_t kNteBadKeyset = 0x80090016;
-inline constexpr uint32_t kNteFail = 0x80090020;
+#include "platform/CryptStatus.h"
 
 inline constexpr uint32_t kCertExpired = 0x800B0101;
 inline constexpr uint32_t kCertUntrustedRoot = 0x800B0109;

@@ -10,11 +10,7 @@ void ReportError(const std::string& message, bool log, bool noUserInterface, uin
     if (noUserInterface) {
         return;
     }
-    CBoxRequest request;
-    request.message = message;
-    request.kind = EBoxKind::Ok;
-    request.defaultButton = kIdOk;
-    request.timeoutMs = timeoutMs;
+    CBoxRequest request = TimedBoxRequest(message, kIdOk, timeoutMs);
     request.alreadyLogged = log;
     GetPresenter().ShowBox(request);
 }
@@ -23,12 +19,7 @@ int TimedMessageBox(const std::string& message, bool noUserInterface, int defaul
     if (noUserInterface) {
         return defaultButton;
     }
-    CBoxRequest request;
-    request.message = message;
-    request.kind = defaultButton == kIdOk ? EBoxKind::Ok : EBoxKind::YesNo;
-    request.defaultButton = defaultButton;
-    request.timeoutMs = timeoutMs;
-    return GetPresenter().ShowBox(request);
+    return GetPresenter().ShowBox(TimedBoxRequest(message, defaultButton, timeoutMs));
 }
 
 int WaitAndPumpMessages(const std::vector<CEvent*>& events) {

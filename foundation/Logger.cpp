@@ -5,8 +5,9 @@
 #include <ctime>
 
 #include "foundation/TextHelpers.h"
-#include "platform/Clock.h"
+#include "platform/ControlChars.h"
 #include "platform/Files.h"
+#include "platform/LocalTime.h"
 
 namespace {
 constexpr const char* kDirectorySeparator = "/";
@@ -18,9 +19,8 @@ constexpr uint32_t kStopWaitMs = 10000;
 constexpr mode_t kLogFileMode = 0600;
 
 std::tm LocalNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    localtime_r(&now, &local);
+    LocalCalendarNow(local, ZoneRead::kAsLoaded);
     return local;
 }
 
@@ -101,12 +101,9 @@ bool CLogger::LogLine(const char* format, ...) {
     if (m_StopEvent.IsSet()) {
         return false;
     }
-    const std::tm local = LocalNow();
-    char stamp[32];
-    std::strftime(stamp, sizeof(stamp), "[%H:%M:%S]", &local);
     va_list args;
     va_start(args, format);
-    std::string line = stamp + FormatV(format, args);
+    std::string line = LocalNowText("[%H:%M:%S]", ZoneRead::kAsLoaded) + FormatV(format, args);
     va_end(args);
     // Lines behind the first of a batch find the writer woken already: it takes every pending line at once.
     if (AddPendingLine(std::move(line))) {
@@ -214,11 +211,9 @@ int LogWriterWorker(CLogger* logger) {
 }
 
 void MaskLogLine(std::string& line) {
-    size_t marker = line.find("\x1c"
-                              "1");
+    size_t marker = line.find(std::string{kCharFS, '1'});
     if (marker == std::string::npos) {
-        marker = line.find("\x1c"
-                           "2");
+        marker = line.find(std::string{kCharFS, '2'});
     }
     if (marker != std::string::npos) {
         const std::string head = line.substr(0, marker);
@@ -231,16 +226,16 @@ void MaskLogLine(std::string& line) {
         }
         return;
     }
-    const size_t dc1 = line.find('\x11');
+    const size_t dc1 = line.find(kCharDC1);
     if (dc1 != std::string::npos) {
-        const size_t dc2 = line.find('\x12', dc1);
+        const size_t dc2 = line.find(kCharDC2, dc1);
         if (dc2 != std::string::npos) {
             line.erase(dc1, dc2 - dc1 + 1);
         }
     }
-    const size_t rs = line.find('\x1e');
+    const size_t rs = line.find(kCharRS);
     if (rs != std::string::npos) {
-        const size_t us = line.find('\x1f', rs);
+        const size_t us = line.find(kCharUS, rs);
         if (us != std::string::npos) {
             line.erase(rs, us - rs + 1);
         }
@@ -251,11 +246,10 @@ bool IsCutFromSentLine(const std::string& frame) {
     // The writer takes the first FS + "1" (else FS + "2") of the line and keeps only what comes before it and the
     // line from its first "sent to" on: with the marker at the frame's start and no "sent to" inside the frame,
     // that is "[" and the words after the frame. A line with the dropped marker is not written at all.
-    if (frame.size() < 2 || frame[0] != '\x1c' || (frame[1] != '1' && frame[1] != '2')) {
+    if (frame.size() < 2 || frame[0] != kCharFS || (frame[1] != '1' && frame[1] != '2')) {
         return false;
     }
-    return (frame[1] == '1' || frame.find("\x1c"
-                                          "1") == std::string::npos) &&
+    return (frame[1] == '1' || frame.find(std::string{kCharFS, '1'}) == std::string::npos) &&
            frame.find("sent to") == std::string::npos && frame.find(kDroppedMarker) == std::string::npos;
 }
 

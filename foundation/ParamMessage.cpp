@@ -4,9 +4,9 @@
 
 #include "foundation/SharedConstants.h"
 #include "foundation/TextHelpers.h"
+#include "platform/ControlChars.h"
 
 namespace {
-constexpr char kPairSeparator = 0x1C; // FS
 constexpr char kItemSeparator = '|';
 constexpr int kTypeItem = 2;
 constexpr int kMinLenItem = 3;
@@ -35,7 +35,7 @@ bool CParamMessage::Parse(const std::string& text, CParamMap& map, const CParamS
     std::replace(copy.begin(), copy.end(), ';', ',');
 
     CItemMap segments;
-    SplitToItems(kPairSeparator, copy, segments);
+    SplitToItems(kCharFS, copy, segments);
     CStringMap pairs;
     for (const auto& [number, segment] : segments) {
         const size_t equals = segment.find('=');

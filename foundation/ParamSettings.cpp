@@ -5,18 +5,11 @@
 
 #include "foundation/SharedConstants.h"
 #include "foundation/TextHelpers.h"
+#include "platform/AsciiChars.h"
 
 namespace {
 
 constexpr char kItemSeparator = ';';
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-bool IsLetterOrDigit(char c) {
-    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
 
 bool IsPrintable(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -90,10 +83,10 @@ std::string CParamType::WhyInvalid(const std::string& value) const {
         return "its length " + std::to_string(value.size()) + " is outside " + std::to_string(m_MinLen) + ".." +
                std::to_string(m_MaxLen);
     }
-    if (m_TypeCode == kParamTypeNS1 && !std::all_of(value.begin(), value.end(), IsDigit)) {
+    if (m_TypeCode == kParamTypeNS1 && !std::all_of(value.begin(), value.end(), IsAsciiDigit)) {
         return "it holds a character other than the digits 0-9";
     }
-    if (m_TypeCode == kParamTypeAN1 && !std::all_of(value.begin(), value.end(), IsLetterOrDigit)) {
+    if (m_TypeCode == kParamTypeAN1 && !std::all_of(value.begin(), value.end(), IsAsciiLetterOrDigit)) {
         return "it holds a character other than letters and digits";
     }
     if (m_TypeCode == kParamTypeAN2) {

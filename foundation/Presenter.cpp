@@ -13,6 +13,15 @@ CHeadlessPresenter& HeadlessPresenter() {
 std::atomic<IPresenter*> g_Presenter{nullptr};
 } // namespace
 
+CBoxRequest TimedBoxRequest(const std::string& message, int defaultButton, uint32_t timeoutMs) {
+    CBoxRequest request;
+    request.message = message;
+    request.kind = defaultButton == kIdOk ? EBoxKind::Ok : EBoxKind::YesNo;
+    request.defaultButton = defaultButton;
+    request.timeoutMs = timeoutMs;
+    return request;
+}
+
 int CHeadlessPresenter::ShowBox(const CBoxRequest& request) {
     // Nobody can see a box here: the log is the only place the operator will find the message, and the
     // answer it took.

@@ -29,6 +29,10 @@ struct CBoxRequest {
     bool alreadyLogged = false;  // the caller has written the message to the log itself
 };
 
+// The box of a timed message: Ok alone for a default of kIdOk, else Yes and No; |defaultButton| is taken when
+// |timeoutMs| has run out (0: no timer).
+CBoxRequest TimedBoxRequest(const std::string& message, int defaultButton, uint32_t timeoutMs);
+
 // Shows operator boxes and keeps the user interface responsive while the calling thread waits.
 // Implementations are called from any thread that may own windows; they must be thread-safe.
 class IPresenter {

@@ -7,12 +7,11 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "platform/ControlChars.h"
 #include "platform/CryptStatus.h"
+#include "platform/Hex.h"
 #include "platform/KeyContainer.h"
 #include "platform/RandomBytes.h"
-
-static_assert(kNteBadKeyset == kCryptBadKeyset && kNteBadKeyState == kCryptBadKeyState && kNteNoKey == kCryptNoKey,
-              "the crypto layer and the error texts must agree on the codes");
 
 namespace {
 // Session keys are RC4, 128 bits, the length in the upper half of the flags.
@@ -101,7 +100,7 @@ bool CRequest::StartCrypto() {
         log.LogLine("Success on Trying ::CtAcCt('A')");
     } else {
         log.LogLine("Failed ('A') with [0x%x] %s", Hex(status), GetErrorText(status).c_str());
-        if (status != kNteBadKeyset && status != kNteBadKeyState) {
+        if (status != kCryptBadKeyset && status != kCryptBadKeyState) {
             // Carry on without a container: the steps below fail and say why.
             log.LogLine("Not Handled When Failure is not NTE_BAD_KEYSET and is not NTE_BAD_KEY_STATE");
         } else {
@@ -139,7 +138,7 @@ bool CRequest::StartCrypto() {
         log.LogLine("Success on Trying CtGtUKy('GA')");
     } else {
         log.LogLine("Failed ('GA') with [0x%x] %s", Hex(status), GetErrorText(status).c_str());
-        if (status == kNteNoKey) {
+        if (status == kCryptNoKey) {
             log.LogLine("Failure is NTE_NO_KEY");
             log.LogLine("Trying ::CryptGenKey('GB')");
             status = m_Provider.GenKey(kAtKeyExchange, 0, &m_ExchangeKey);
@@ -158,7 +157,7 @@ bool CRequest::StartCrypto() {
     if (status != kCryptOk) {
         return FailStart(status);
     }
-    m_PublicKeyText = "\x11" + BytesToHex(blob) + "\x12";
+    m_PublicKeyText = kCharDC1 + BytesToHex(blob) + kCharDC2;
 
     if ((status = m_Hash1.Create()) != kCryptOk || (status = m_Hash2.Create()) != kCryptOk) {
         return FailStart(status);
@@ -289,17 +288,7 @@ bool DeriveSharedSessionKey(int number, CRc4Key* key) {
 }
 
 std::string BytesToHex(size_t count, const uint8_t* bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    if (bytes == nullptr) {
-        return hex;
-    }
-    hex.reserve(count * 2);
-    for (size_t i = 0; i < count; ++i) {
-        hex.push_back(kDigits[bytes[i] >> 4]);
-        hex.push_back(kDigits[bytes[i] & 0x0F]);
-    }
-    return hex;
+    return HexEncode(bytes, count, HexCase::kUpper);
 }
 
 std::string BytesToHex(const std::vector<uint8_t>& bytes) {
@@ -307,14 +296,7 @@ std::string BytesToHex(const std::vector<uint8_t>& bytes) {
 }
 
 uint8_t HexPairToByte(char high, char low) {
-    auto value = [](char c) -> uint8_t {
-        if (c >= '0' && c <= '9') {
-            return static_cast<uint8_t>(c - '0');
-        }
-        if (c >= 'A' && c <= 'F') {
-            return static_cast<uint8_t>(c - 'A' + 10);
-        }
-        return 0;
-    };
+    // The lanes' texts have always been read this leniently: a character that is no digit counts 0.
+    auto value = [](char c) { return std::max(HexDigitValue(c, HexAccept::kUpperOnly), 0); };
     return static_cast<uint8_t>(value(high) << 4 | value(low));
 }

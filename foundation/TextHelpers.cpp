@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/AsciiChars.h"
 #include "platform/OsError.h"
 
 bool SplitToItems(char separator, const std::string& text, CItemMap& items) {
@@ -53,8 +54,20 @@ std::string SafeMid(const std::string& text, int start) {
     return text.substr(from);
 }
 
+bool Contains(const std::string& text, const char* part) {
+    return text.find(part) != std::string::npos;
+}
+
+std::string TrimChars(const std::string& text, std::string_view blanks) {
+    const size_t begin = text.find_first_not_of(blanks);
+    if (begin == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
+}
+
 bool IsAllDigits(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return std::all_of(text.begin(), text.end(), IsAsciiDigit);
 }
 
 int64_t LeadingInt64(const std::string& text) {
@@ -222,16 +235,16 @@ struct SCodeText {
 };
 
 constexpr SCodeText kCodeTexts[] = {
-    {kNteBadKey, "Bad Key."},
-    {kNteBadLen, "Bad Length."},
-    {kNteBadData, "Bad Data."},
-    {kNteBadAlgid, "Invalid algorithm specified."},
-    {kNteBadType, "Invalid type specified."},
-    {kNteBadKeyState, "Key not valid for use in specified state."},
-    {kNteNoKey, "Key does not exist."},
-    {kNteExists, "Object already exists."},
-    {kNteBadKeyset, "Keyset does not exist"},
-    {kNteFail, "An internal error occurred."},
+    {kCryptBadKey, "Bad Key."},
+    {kCryptBadLen, "Bad Length."},
+    {kCryptBadData, "Bad Data."},
+    {kCryptBadAlgId, "Invalid algorithm specified."},
+    {kCryptBadType, "Invalid type specified."},
+    {kCryptBadKeyState, "Key not valid for use in specified state."},
+    {kCryptNoKey, "Key does not exist."},
+    {kCryptExists, "Object already exists."},
+    {kCryptBadKeyset, "Keyset does not exist"},
+    {kCryptFail, "An internal error occurred."},
     {kCertExpired, "The certificate has expired or is not yet valid."},
     {kCertUntrustedRoot, "The certificate chain ends in a root certificate that is not trusted."},
     {kCertChaining, "The certificate chain could not be built to a trusted root authority."},

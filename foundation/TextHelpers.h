@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "foundation/ErrorCodes.h"
 #include "platform/TextFormat.h"
@@ -27,6 +28,11 @@ std::string GetItem(const CItemMap& items, int number);
 std::string SafeMid(const std::string& text, int start, int count);
 // The rest of |text| from |start|; "" when |start| is at or past the end (a negative start counts as 0).
 std::string SafeMid(const std::string& text, int start);
+
+// True when |part| stands anywhere in |text|.
+bool Contains(const std::string& text, const char* part);
+// |text| without the characters of |blanks| at either end.
+std::string TrimChars(const std::string& text, std::string_view blanks);
 
 // True when every character is a decimal digit; true for "".
 bool IsAllDigits(const std::string& text);

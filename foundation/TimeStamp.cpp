@@ -5,6 +5,7 @@
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
+#include "platform/LocalTime.h"
 
 namespace {
 
@@ -54,10 +55,7 @@ bool ToLocalTime(uint64_t ticks, std::tm& local) {
     if (sinceEpoch < 0 && sinceEpoch % static_cast<int64_t>(CTimeStamp::kTicksPerSecond) != 0) {
         --seconds;
     }
-    const std::time_t time = static_cast<std::time_t>(seconds);
-    // localtime_r need not read TZ again by itself; tzset makes a changed zone take effect.
-    tzset();
-    return localtime_r(&time, &local) != nullptr;
+    return LocalCalendarTime(static_cast<std::time_t>(seconds), local);
 }
 
 } // namespace

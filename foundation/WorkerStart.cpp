@@ -19,3 +19,11 @@ EWorkerStart StartWorkerAndWait(std::unique_ptr<CWorkerThread>& thread, std::str
     stopOnFailure();
     return EWorkerStart::Stopped;
 }
+
+void StopWorkerThread(CEvent& stop, std::unique_ptr<CWorkerThread>& thread) {
+    stop.Set();
+    if (thread != nullptr) {
+        thread->Join();
+        thread.reset();
+    }
+}

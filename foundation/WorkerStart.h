@@ -29,3 +29,7 @@ struct SWorkerStartEvents {
 // |stop|). Logs nothing: the caller reports what it wants to. For the owning thread.
 EWorkerStart StartWorkerAndWait(std::unique_ptr<CWorkerThread>& thread, std::string name, std::function<int()> body,
                                 const SWorkerStartEvents& events, const std::function<void()>& stopOnFailure);
+
+// The stop of a worker whose thread ends at |stop|: sets it, joins the thread in |thread| (when there is one) and
+// empties |thread|. For the owning thread.
+void StopWorkerThread(CEvent& stop, std::unique_ptr<CWorkerThread>& thread);

@@ -1,21 +1,12 @@
 #include "host/ClientSocket.h"
 
 #include <climits>
-#include <cstdarg>
 #include <vector>
 
 #include "foundation/TextHelpers.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "platform/TcpClient.h"
-
-std::string FormatHostText(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = FormatV(format, args);
-    va_end(args);
-    return text;
-}
 
 CClientSocket::CClientSocket() = default;
 
@@ -56,7 +47,7 @@ bool CClientSocket::Resolve(const std::string& hostName, int port, uint32_t time
         m_LastSocketError = error;
         m_LocalFailure = error.Is(EOsErrorClass::NoResources);
         SetLastError(error.Number(),
-                     FormatHostText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error.Number()));
+                     FormatText("DNS Lookup of '%s' Failed with Error %d.", hostName.c_str(), error.Number()));
         return false;
     }
     return Connect(address, port, timeoutMs);
@@ -118,7 +109,7 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
     if (!::SetNonBlocking(m_Socket.Get(), true, &m_LastSocketError)) {
         const int error = m_LastSocketError.Number();
         m_LocalFailure = true;
-        return FailConnect(error, FormatHostText("Socket ioctl (No Block) Failed with Error %d", error));
+        return FailConnect(error, FormatText("Socket ioctl (No Block) Failed with Error %d", error));
     }
     const COsError started = StartTcpConnect(m_Socket.Get(), networkOrderAddress, static_cast<uint16_t>(port));
     if (started.Ok()) {
@@ -129,8 +120,8 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         const int error = started.Number();
         m_LastSocketError = started;
         m_LocalFailure = started.Is(EOsErrorClass::NoResources);
-        return FailConnect(error, FormatHostText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", error,
-                                                 static_cast<unsigned>(error)));
+        return FailConnect(error, FormatText("Got %d [0X%x] trying to Connect - Expected WSAEWOULDBLOCK", error,
+                                             static_cast<unsigned>(error)));
     }
 
     IClock& clock = GetClock();
@@ -150,22 +141,22 @@ bool CClientSocket::Connect(uint32_t networkOrderAddress, int port, uint32_t tim
         case ConnectProgress::PollFailed:
             m_LastSocketError = error;
             m_LocalFailure = error.Is(EOsErrorClass::NoResources);
-            return FailConnect(error.Number(), FormatHostText("Socket Error Trying to Connect [%d]", error.Number()));
+            return FailConnect(error.Number(), FormatText("Socket Error Trying to Connect [%d]", error.Number()));
         case ConnectProgress::Failed:
             // Refused or unreachable: reported as the connect failure, with the system's reason kept aside.
             m_LastSocketError = error;
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         case ConnectProgress::Pending:
             break;
         }
         // A stopping host interface must not wait out the time-out of a provider that never answers.
         if (g_ShutdownEvent.IsSet()) {
             m_LastSocketError = COsError::Cancelled();
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
         if (clock.TickMs() - start > timeoutMs) {
             m_LastSocketError = COsError::TimedOut();
-            return FailConnect(kConnectFailed, FormatHostText("Socket Error Trying to Connect [%d]", kConnectFailed));
+            return FailConnect(kConnectFailed, FormatText("Socket Error Trying to Connect [%d]", kConnectFailed));
         }
     }
 }
@@ -285,6 +276,6 @@ int CClientSocket::Send(const char* data, size_t length) {
         }
     }
     m_LastSocketError = error;
-    SetLastError(kSendFailed, FormatHostText("Socket Error Sending %d", kSendFailed));
+    SetLastError(kSendFailed, FormatText("Socket Error Sending %d", kSendFailed));
     return -1;
 }

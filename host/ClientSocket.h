@@ -92,6 +92,3 @@ private:
     // g_ShutdownEvent's watch, made at the first wait and kept for the object's life.
     std::unique_ptr<CEventWatch> m_StopWatch;
 };
-
-// printf into a std::string, for the error texts of the host transport: FormatText (foundation/TextHelpers.h).
-std::string FormatHostText(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -6,6 +6,7 @@
 #include "foundation/ErrorReporter.h"
 #include "foundation/Logger.h"
 #include "foundation/TextHelpers.h"
+#include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -16,10 +17,6 @@ constexpr int kReadLimit = static_cast<int>(kComReceiveBufferSize) - 1;
 // How often the reading loops give way to the cancel event, and WaitForCarrier.
 constexpr uint32_t kCancelSliceMs = 1;
 constexpr uint32_t kCarrierSliceMs = 5;
-
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 CComPort::CComPort(const SDialTimings& timings) : m_Timings(timings), m_Resolver(ResolveComPort) {}
@@ -58,17 +55,17 @@ bool CComPort::Open(int port, int baud, char parity, char dataBits, char stopBit
     m_Pending.clear();
     SetDtr(true);
     SetRts(true);
-    m_pEventThread = std::make_unique<CWorkerThread>("ComPortEvents", [this] { return CommEventThread(); });
-    if (!m_pEventThread->Start()) {
-        m_pEventThread.reset();
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pEventThread, "ComPortEvents", [this] { return CommEventThread(); },
+        {m_ThreadFailed, m_ThreadStarted, m_ThreadStop}, [this] { Close(); });
+    if (started == EWorkerStart::NotCreated) {
         CLogger::Instance().LogLine("Com Port %d: the comm-event thread could not be started.", port);
         Close();
         return false;
     }
-    if (WaitAndPumpMessages({&m_ThreadFailed, &m_ThreadStarted}) != 1) {
+    if (started == EWorkerStart::Stopped) {
         CLogger::Instance().LogLine("Com Port %d: the modem lines of %s cannot be read.", port,
                                     location.device.c_str());
-        Close();
         return false;
     }
     m_PortNumber = port;
@@ -79,11 +76,7 @@ bool CComPort::Close() {
     if (!IsOpen()) {
         return true;
     }
-    m_ThreadStop.Set();
-    if (m_pEventThread != nullptr) {
-        m_pEventThread->Join();
-        m_pEventThread.reset();
-    }
+    StopWorkerThread(m_ThreadStop, m_pEventThread);
     m_ThreadStarted.Reset();
     // What HUPCL does for a real device, done for a line-state file too: the modem hangs up.
     SetDtr(false);

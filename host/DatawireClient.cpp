@@ -1,20 +1,19 @@
 #include "host/DatawireClient.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "foundation/Logger.h"
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
 #include "host/ContentLengthHeader.h"
+#include "platform/AsciiChars.h"
 #include "platform/Clock.h"
-#include "platform/HexDigit.h"
+#include "platform/Hex.h"
 #include "transaction/Transaction.h"
 
 namespace {
 constexpr char kXmlDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
-constexpr char kHexDigits[] = "0123456789abcdef";
 
 struct StatusWord {
     const char* word;
@@ -100,47 +99,8 @@ constexpr StatusMessage kStatusMessages[] = {
     {50999, "TimeStamp Expired (Datawire)"},
 };
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-std::string Trim(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && IsBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
-bool StartsWithIgnoreCase(const std::string& text, const char* prefix) {
-    size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size() ||
-            std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Drops a leading "https://" or "http://", whatever its case.
-std::string DropScheme(const std::string& url) {
-    if (StartsWithIgnoreCase(url, "https://")) {
-        return url.substr(8);
-    }
-    if (StartsWithIgnoreCase(url, "http://")) {
-        return url.substr(7);
-    }
-    return url;
-}
-
-bool IsLetterOrDigit(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+// The blanks trimmed from an element's or an attribute's text.
+constexpr std::string_view kBlanks = " \t\r\n";
 } // namespace
 
 CDatawireClient::CDatawireClient(const CTlsContext* credential) : CTlsChannel(credential) {}
@@ -149,37 +109,15 @@ CDatawireClient::~CDatawireClient() {
     Close();
 }
 
-void CDatawireClient::SplitHostPort(const std::string& host, std::string* hostName, int* port) {
-    *hostName = host;
-    *port = kDefaultPort;
-    const size_t colon = host.rfind(':');
-    if (colon == std::string::npos || colon == 0) {
-        return;
-    }
-    const std::string digits = host.substr(colon + 1);
-    if (digits.empty() || digits.size() > 5 || !IsAllDigits(digits)) {
-        return;
-    }
-    const int value = LeadingInt(digits);
-    if (value < 1 || value > 65535) {
-        return;
-    }
-    *hostName = host.substr(0, colon);
-    *port = value;
-}
-
 bool CDatawireClient::Connect() {
     const std::vector<std::string> params =
         CParamStore::Instance().GetValues({kParamIpConnectTimeout, kParamVerifySslCertificate});
     const int seconds = LeadingInt(params[0]);
     const uint32_t timeoutMs = seconds <= 0 ? 0 : static_cast<uint32_t>(std::min(seconds, 4000000)) * 1000U;
-    std::string hostName;
-    int port = kDefaultPort;
-    SplitHostPort(m_Host, &hostName, &port);
-    if (!CTlsChannel::Connect(hostName, port, timeoutMs, kHandshakeTimeoutMs)) {
+    if (!CTlsChannel::Connect(m_Endpoint.m_HostName, m_Endpoint.m_Port, timeoutMs, kHandshakeTimeoutMs)) {
         return false;
     }
-    if (params[1] == "Y" && !VerifyServerCertificate(hostName)) {
+    if (params[1] == "Y" && !VerifyServerCertificate(m_Endpoint.m_HostName)) {
         Close();
         return false;
     }
@@ -201,7 +139,7 @@ std::string CDatawireClient::BuildClientIdBlock(const std::string& did, int32_t 
 
 std::string CDatawireClient::BuildRequestHeaderLines() const {
     std::string lines = std::string("User-Agent: ") + kUserAgent + "\r\n";
-    lines += "Host: " + m_Host + "\r\n";
+    lines += "Host: " + m_Endpoint.m_Host + "\r\n";
     lines += "Accept: */*\r\n";
     lines += "Connection: Keep-Alive\r\n";
     lines += "Cache-Control: no-cache\r\n";
@@ -211,9 +149,10 @@ std::string CDatawireClient::BuildRequestHeaderLines() const {
 
 std::string CDatawireClient::BuildHttpPostHeader(size_t contentLength) const {
     std::string header;
-    header += "POST " + (m_UrlPath.empty() ? std::string("/sd") : m_UrlPath) + " HTTP/1.1\r\n";
+    header +=
+        "POST " + (m_Endpoint.m_Path.empty() ? std::string(kDefaultServicePath) : m_Endpoint.m_Path) + " HTTP/1.1\r\n";
     header += BuildRequestHeaderLines();
-    header += FormatHostText("Content-Length: %zu\r\n", contentLength);
+    header += FormatText("Content-Length: %zu\r\n", contentLength);
     header += "\r\n";
     return header;
 }
@@ -266,10 +205,10 @@ std::string CDatawireClient::BuildRegistrationEnvelope(const std::string& elemen
 
     std::string header = std::string("POST ") + kRegistrationPath + " HTTP/1.1\r\n";
     header += std::string("User-Agent: ") + kUserAgent + "\r\n";
-    header += "Host: " + m_Host + "\r\n";
+    header += "Host: " + m_Endpoint.m_Host + "\r\n";
     header += "Connection: Keep-Alive\r\n";
     header += "Cache-Control: no-cache\r\n";
-    header += FormatHostText("Content-Length: %zu\r\n", envelope.size());
+    header += FormatText("Content-Length: %zu\r\n", envelope.size());
     header += "Content-Type: text/xml\r\n\r\n";
     return header + envelope;
 }
@@ -368,7 +307,7 @@ CDatawireResult CDatawireClient::DecodeCommon() {
     if (status != 200) {
         // A fresh text: whatever an earlier step of this client left there (another host's connect error) is
         // not what went wrong now.
-        m_LastErrorText = FormatHostText(" HTTP:%d", status);
+        m_LastErrorText = FormatText(" HTTP:%d", status);
         return CDatawireResult{false, 0};
     }
     const std::string word = GetAttribute(m_ResponseText, "Status", "StatusCode");
@@ -411,7 +350,7 @@ CDatawireResult CDatawireClient::DecodeTransactionResponse() {
 
 CDatawireResult CDatawireClient::ReadServiceDiscoveryResponse(std::vector<std::string>* urls) {
     urls->clear();
-    if (SendRequestAndRead(false) <= 0) {
+    if (!Exchange()) {
         return CDatawireResult{false, 0};
     }
     return DecodeServiceDiscoveryResponse(urls);
@@ -434,7 +373,7 @@ CDatawireResult CDatawireClient::DecodeServiceDiscoveryResponse(std::vector<std:
         if (close == std::string::npos) {
             break;
         }
-        const std::string url = DropScheme(Trim(m_ResponseText.substr(start, close - start)));
+        const std::string url = ServiceAddressOf(m_ResponseText.substr(start, close - start));
         if (!url.empty()) {
             urls->push_back(url);
         }
@@ -448,7 +387,7 @@ CDatawireResult CDatawireClient::DecodeServiceDiscoveryResponse(std::vector<std:
 
 CDatawireResult CDatawireClient::ReadPingResponse(int* milliseconds) {
     *milliseconds = 0;
-    if (SendRequestAndRead(false) <= 0) {
+    if (!Exchange()) {
         return CDatawireResult{false, 0};
     }
     return DecodePingResponse(milliseconds);
@@ -472,10 +411,7 @@ CDatawireResult CDatawireClient::ReadRegistrationResponse(std::string* did, std:
     did->clear();
     providerHost->clear();
     providerPath->clear();
-    CLogger::Instance().LogLine("Sending Merchant Registration:\r\n%s", m_RequestBuffer.c_str());
-    const int length = SendRequestAndRead(false);
-    CLogger::Instance().LogLine("Merchant Registration Response:\r\n%s", m_ResponseText.c_str());
-    if (length <= 0) {
+    if (!Exchange("Registration")) {
         return CDatawireResult{false, 0};
     }
     return DecodeRegistrationResponse(did, providerHost, providerPath);
@@ -490,8 +426,8 @@ CDatawireResult CDatawireClient::DecodeRegistrationResponse(std::string* did, st
     if (!common.ok) {
         return common;
     }
-    *did = Trim(GetElementText(m_ResponseText, "DID", 1));
-    const std::string url = DropScheme(Trim(GetElementText(m_ResponseText, "URL", 1)));
+    *did = TrimChars(GetElementText(m_ResponseText, "DID", 1), kBlanks);
+    const std::string url = ServiceAddressOf(GetElementText(m_ResponseText, "URL", 1));
     const size_t sd = url.rfind("/sd");
     *providerHost = sd == std::string::npos ? url : url.substr(0, sd);
     *providerPath = sd == std::string::npos ? std::string() : url.substr(sd);
@@ -502,13 +438,21 @@ CDatawireResult CDatawireClient::DecodeRegistrationResponse(std::string* did, st
 }
 
 CDatawireResult CDatawireClient::ReadActivationResponse() {
-    CLogger::Instance().LogLine("Sending Merchant Activation:\r\n%s", m_RequestBuffer.c_str());
-    const int length = SendRequestAndRead(false);
-    CLogger::Instance().LogLine("Merchant Activation Response:\r\n%s", m_ResponseText.c_str());
-    if (length <= 0) {
+    if (!Exchange("Activation")) {
         return CDatawireResult{false, 0};
     }
     return DecodeActivationResponse();
+}
+
+bool CDatawireClient::Exchange(const char* setUp) {
+    if (setUp != nullptr) {
+        CLogger::Instance().LogLine("Sending Merchant %s:\r\n%s", setUp, m_RequestBuffer.c_str());
+    }
+    const int length = SendRequestAndRead(false);
+    if (setUp != nullptr) {
+        CLogger::Instance().LogLine("Merchant %s Response:\r\n%s", setUp, m_ResponseText.c_str());
+    }
+    return length > 0;
 }
 
 CDatawireResult CDatawireClient::DecodeActivationResponse() {
@@ -520,12 +464,11 @@ std::string CDatawireClient::PipeHexEncode(const std::string& text) {
     out.reserve(text.size() * 3);
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (IsLetterOrDigit(byte)) {
+        if (IsAsciiLetterOrDigit(c)) {
             out += c;
         } else {
             out += '|';
-            out += kHexDigits[byte >> 4];
-            out += kHexDigits[byte & 0x0F];
+            AppendHexByte(out, byte, HexCase::kLower);
         }
     }
     return out;
@@ -547,7 +490,7 @@ std::string CDatawireClient::PipeHexDecode(const std::string& text) {
 }
 
 std::string FormatClientRef(int32_t number) {
-    return FormatHostText("%07dV005006", number);
+    return FormatText("%07dV005006", number);
 }
 
 std::string DatawireStatusText(int code) {
@@ -559,7 +502,7 @@ std::string DatawireStatusText(int code) {
             break;
         }
     }
-    return FormatHostText("DW:%d %s", code, message);
+    return FormatText("DW:%d %s", code, message);
 }
 
 int DatawireStatusWordCode(const std::string& word) {
@@ -617,5 +560,5 @@ std::string GetAttribute(const std::string& xml, const std::string& element, con
     }
     const size_t closing = tag.find(tag[quote], quote + 1);
     const size_t valueEnd = closing == std::string::npos ? tag.size() : closing;
-    return Trim(tag.substr(quote + 1, valueEnd - quote - 1));
+    return TrimChars(tag.substr(quote + 1, valueEnd - quote - 1), kBlanks);
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/ServiceProviderList.h"
 #include "host/TlsChannel.h"
 
 class CTransaction;
@@ -35,7 +36,6 @@ public:
     // The system address of the self-registration document type (a configuration of ours, see SetRegistrationDtd).
     static constexpr char kDefaultRegistrationDtd[] = "srs.dtd";
 
-    static constexpr int kDefaultPort = 443;
     static constexpr uint32_t kHandshakeTimeoutMs = 10000;
     // How long one response may take to arrive whole, counted on the clock seam.
     static constexpr uint32_t kResponseBudgetMs = 35000;
@@ -51,14 +51,12 @@ public:
     explicit CDatawireClient(const CTlsContext* credential = g_SspiProvider.GetCredential());
     ~CDatawireClient() override;
 
-    // The endpoint. |host| is a host name or dotted address, optionally followed by ":port" (443 without one);
-    // the "Host:" header carries it as given. An empty |path| posts to "/sd".
+    // The endpoint, as SplitServiceUrl splits a provider URL: the connection goes to its host name and port, the
+    // "Host:" header carries its host as the URL gave it, and the posts go to its path ("/sd" when empty).
     void SetServiceID(const std::string& serviceId) { m_ServiceID = serviceId; }
-    void SetHost(const std::string& host) { m_Host = host; }
-    void SetUrlPath(const std::string& path) { m_UrlPath = path; }
+    void SetEndpoint(const CServiceUrl& endpoint) { m_Endpoint = endpoint; }
     const std::string& GetServiceID() const { return m_ServiceID; }
-    const std::string& GetHost() const { return m_Host; }
-    const std::string& GetUrlPath() const { return m_UrlPath; }
+    const CServiceUrl& GetEndpoint() const { return m_Endpoint; }
 
     // Connects to the endpoint within the IP CONNECT TIMEOUT parameter (seconds) and runs the TLS handshake; with
     // VERIFY SSL CERTIFICATE "Y" the server's certificate must pass the check for the host name. On failure the
@@ -124,9 +122,6 @@ public:
     // ends at the first empty line, and the body is the Content-Length bytes behind it. A response without a
     // Content-Length is complete only once |sessionEnded| (the server closed after it).
     static size_t CompleteResponseLength(const std::string& text, bool sessionEnded);
-    // |host| as "name[:port]": the name and the port (443 when none is given). A ":" not followed by a port number
-    // 1..65535 is part of the name, so the name lookup says what is wrong with it.
-    static void SplitHostPort(const std::string& host, std::string* hostName, int* port);
 
 private:
     std::string BuildClientIdBlock(const std::string& did, int32_t clientRef) const;
@@ -141,11 +136,13 @@ private:
     int ReadResponse();
     // The steps every reader shares: HTTP status, status word, ReturnCode. ok false ends the reader.
     CDatawireResult DecodeCommon();
+    // Sends the request buffer and reads the answer: false when none came. With |setUp| ("Registration",
+    // "Activation") the request and the answer are logged as that step of the merchant set-up.
+    bool Exchange(const char* setUp = nullptr);
     CDatawireResult DatawireFailure(int code);
 
     std::string m_ServiceID;
-    std::string m_Host;
-    std::string m_UrlPath;
+    CServiceUrl m_Endpoint;
     std::string m_PayloadText;
     std::string m_RequestBuffer;
     std::string m_ResponseText;

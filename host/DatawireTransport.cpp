@@ -37,8 +37,7 @@ CTransportResult NoHostResult(const std::string& url) {
 }
 
 void PrepareClient(CDatawireClient& client, const CServiceUrl& endpoint) {
-    client.SetHost(endpoint.m_Host);
-    client.SetUrlPath(endpoint.m_Path);
+    client.SetEndpoint(endpoint);
     client.SetServiceID(kDatawireServiceId);
 }
 } // namespace

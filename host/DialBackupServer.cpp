@@ -6,6 +6,7 @@
 #include "foundation/ParamSettings.h"
 #include "foundation/ParamStore.h"
 #include "foundation/TextHelpers.h"
+#include "foundation/WorkerStart.h"
 #include "platform/Clock.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/Replies.h"
@@ -24,10 +25,6 @@ void LogDialHostText(const char* format, const std::string& hostText, const CTra
     CLogger::Instance().LogLine(format, MaskCardData(hostText).c_str(), transaction.m_ClientAddress.c_str());
 }
 
-bool Contains(const std::string& text, const char* part) {
-    return text.find(part) != std::string::npos;
-}
-
 std::string WithoutCommandBreaks(const std::string& text, bool* stripped) {
     std::string clean;
     for (const char c : text) {
@@ -42,7 +39,7 @@ std::string WithoutCommandBreaks(const std::string& text, bool* stripped) {
 } // namespace
 
 char DialFrameLrc(const std::string& body) {
-    unsigned char lrc = static_cast<unsigned char>(kDialEtx);
+    unsigned char lrc = static_cast<unsigned char>(kCharETX);
     for (const char c : body) {
         lrc ^= static_cast<unsigned char>(c);
     }
@@ -52,9 +49,9 @@ char DialFrameLrc(const std::string& body) {
 std::string BuildDialFrame(const std::string& message) {
     std::string frame;
     frame.reserve(message.size() + 3);
-    frame += kDialStx;
+    frame += kCharSTX;
     frame += message;
-    frame += kDialEtx;
+    frame += kCharETX;
     frame += DialFrameLrc(message);
     return frame;
 }
@@ -90,28 +87,17 @@ bool CDialBackupServer::Start(int comPort) {
     m_ComPortNumber = comPort;
     m_PortName = FormatText("COM %02d", comPort);
     SetLastError(std::string());
-    m_FailedEvent.Reset();
-    m_StartedEvent.Reset();
-    m_StopEvent.Reset();
-    m_pThread = std::make_unique<CWorkerThread>("DialBackupServer", [this] { return Run(); });
-    if (!m_pThread->Start()) {
-        m_pThread.reset();
+    const EWorkerStart started = StartWorkerAndWait(
+        m_pThread, "DialBackupServer", [this] { return Run(); }, {m_FailedEvent, m_StartedEvent, m_StopEvent},
+        [this] { Stop(); });
+    if (started == EWorkerStart::NotCreated) {
         SetLastError(kDialThreadFailedText);
-        return false;
     }
-    if (WaitAndPumpMessages({&m_FailedEvent, &m_StartedEvent}) == 1) {
-        return true;
-    }
-    Stop();
-    return false;
+    return started == EWorkerStart::Started;
 }
 
 void CDialBackupServer::Stop() {
-    m_StopEvent.Set();
-    if (m_pThread != nullptr) {
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    StopWorkerThread(m_StopEvent, m_pThread);
     m_StartedEvent.Reset();
 }
 
@@ -299,7 +285,7 @@ bool CDialBackupServer::WaitForEnq() {
         if (m_Port.BytesAvailable() > 0) {
             const int count = m_Port.Read(-1);
             const std::string bytes(m_Port.GetReceiveBuffer(), static_cast<size_t>(count < 0 ? 0 : count));
-            const size_t enq = bytes.find(kDialEnq);
+            const size_t enq = bytes.find(kCharENQ);
             if (enq != std::string::npos) {
                 m_Port.Unread(bytes.substr(enq + 1));
                 return true;
@@ -313,7 +299,7 @@ bool CDialBackupServer::WaitForEnq() {
 void CDialBackupServer::RejectResponse(const char* text) {
     m_Port.WaitCancel(m_Timings.nakPauseMs);
     m_Port.PurgeInput();
-    m_Port.Write(&kDialNak, 1, m_Timings.writeMs);
+    m_Port.Write(&kCharNAK, 1, m_Timings.writeMs);
     SetLastError(text);
 }
 
@@ -349,9 +335,9 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
         for (size_t i = 0; i < bytes.size(); ++i) {
             const char c = bytes[i];
             if (receive == Receive::Stx) {
-                if (c == kDialStx) {
+                if (c == kCharSTX) {
                     receive = Receive::Body;
-                } else if (c == kDialNak) {
+                } else if (c == kCharNAK) {
                     // The host rejected the frame: it goes again after the host's next ENQ.
                     m_Port.Unread(bytes.substr(i + 1));
                     if (WaitForEnq()) {
@@ -364,7 +350,7 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
                     break;
                 }
             } else if (receive == Receive::Body) {
-                if (c == kDialEtx) {
+                if (c == kCharETX) {
                     receive = Receive::Lrc;
                 } else if (response.size() >= kDialResponseLimit) {
                     response.clear();
@@ -377,7 +363,7 @@ bool CDialBackupServer::ExchangeFrame(CTransaction& transaction) {
             } else if (CheckLrc(response, c)) {
                 // What came behind the frame (the host's ENQ for the next one) stays for the next exchange.
                 m_Port.Unread(bytes.substr(i + 1));
-                m_Port.Write(&kDialAck, 1, m_Timings.writeMs);
+                m_Port.Write(&kCharACK, 1, m_Timings.writeMs);
                 transaction.m_HostResponse = response;
                 return true;
             } else {

@@ -11,17 +11,11 @@
 
 #include "host/ComPort.h"
 #include "host/DialTimings.h"
+#include "platform/ControlChars.h"
 #include "platform/Event.h"
 #include "platform/Mutex.h"
 #include "platform/WorkerThread.h"
 #include "transaction/Transaction.h"
-
-// Frame and control bytes of the dial line.
-inline constexpr char kDialStx = 0x02;
-inline constexpr char kDialEtx = 0x03;
-inline constexpr char kDialEnq = 0x05;
-inline constexpr char kDialAck = 0x06;
-inline constexpr char kDialNak = 0x15;
 
 // The modem's initialisation command.
 inline constexpr char kModemInitCommand[] = "AT&FE0Q0V1&C1&Q6X4$F1&D2S7=23S12=4S25=8";

@@ -222,11 +222,7 @@ bool CRuvuzUvirInterface::Stop() {
                                     outstanding);
         m_TicketList.RemoveAll();
     }
-    m_StopEvent.Set();
-    if (m_pThread != nullptr) {
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    StopWorkerThread(m_StopEvent, m_pThread);
     g_TransactionQueue.Unwatch(&m_WakeEvent);
     // Every wait of a worker gives way to g_ShutdownEvent, so this ends as soon as their reads, connects
     // and reversal holds have noticed it.
@@ -459,11 +455,10 @@ bool SendRequestToHost(CTransaction& transaction, const DialBackupProbe& dialBac
         for (;;) {
             CServiceUrl endpoint;
             if (SplitServiceUrl(url, endpoint)) {
-                client.SetHost(endpoint.m_Host);
-                client.SetUrlPath(endpoint.m_Path);
+                client.SetEndpoint(endpoint);
                 client.SetServiceID(kDatawireServiceId);
                 if (client.Connect()) {
-                    CLogger::Instance().LogLine("Connected to [%s].", client.GetHost().c_str());
+                    CLogger::Instance().LogLine("Connected to [%s].", client.GetEndpoint().m_Host.c_str());
                     SendOverIp(transaction, client);
                     client.Close();
                     return true;

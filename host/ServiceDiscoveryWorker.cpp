@@ -31,13 +31,9 @@ bool CServiceDiscoveryWorker::Start() {
 }
 
 bool CServiceDiscoveryWorker::Stop() {
-    m_StopEvent.Set();
-    if (m_pThread != nullptr) {
-        // The thread ends at its next wait; a discovery under way gives up its reads once the host
-        // interface has set g_ShutdownEvent, which the shut-down order does first.
-        m_pThread->Join();
-        m_pThread.reset();
-    }
+    // The thread ends at its next wait; a discovery under way gives up its reads once the host interface has set
+    // g_ShutdownEvent, which the shut-down order does first.
+    StopWorkerThread(m_StopEvent, m_pThread);
     m_StartedEvent.Reset();
     return true;
 }

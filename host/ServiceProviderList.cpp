@@ -1,37 +1,52 @@
 #include "host/ServiceProviderList.h"
 
 #include <algorithm>
-#include <cctype>
 #include <strings.h>
+
+#include "foundation/TextHelpers.h"
+#include "platform/AsciiChars.h"
 
 CServiceProviderList g_ServiceProviderList;
 
 namespace {
-std::string TrimBlanks(const std::string& text) {
-    size_t begin = 0;
-    size_t end = text.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])) != 0) {
-        ++begin;
-    }
-    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])) != 0) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     const size_t length = std::char_traits<char>::length(prefix);
     return text.size() >= length && strncasecmp(text.c_str(), prefix, length) == 0;
 }
 } // namespace
 
-bool SplitServiceUrl(const std::string& url, CServiceUrl& out) {
-    std::string rest = TrimBlanks(url);
-    if (StartsWithNoCase(rest, "https://")) {
-        rest.erase(0, 8);
-    } else if (StartsWithNoCase(rest, "http://")) {
-        rest.erase(0, 7);
+std::string ServiceAddressOf(const std::string& url) {
+    std::string address = TrimChars(url, kAsciiWhiteSpace);
+    if (StartsWithNoCase(address, "https://")) {
+        address.erase(0, 8);
+    } else if (StartsWithNoCase(address, "http://")) {
+        address.erase(0, 7);
     }
+    return address;
+}
+
+bool SplitHostPort(const std::string& host, std::string& hostName, int& port) {
+    hostName = host;
+    port = kDefaultServicePort;
+    const size_t colon = host.rfind(':');
+    if (colon == std::string::npos) {
+        return true;
+    }
+    const std::string digits = host.substr(colon + 1);
+    if (colon == 0 || digits.empty() || digits.size() > 5 || !IsAllDigits(digits)) {
+        return false;
+    }
+    const int value = LeadingInt(digits);
+    if (value < 1 || value > 65535) {
+        return false;
+    }
+    hostName = host.substr(0, colon);
+    port = value;
+    return true;
+}
+
+bool SplitServiceUrl(const std::string& url, CServiceUrl& out) {
+    const std::string rest = ServiceAddressOf(url);
     CServiceUrl split;
     const size_t slash = rest.find('/');
     if (slash == std::string::npos) {
@@ -41,21 +56,8 @@ bool SplitServiceUrl(const std::string& url, CServiceUrl& out) {
         split.m_Host = rest.substr(0, slash);
         split.m_Path = rest.substr(slash);
     }
-    split.m_HostName = split.m_Host;
-    const size_t colon = split.m_Host.rfind(':');
-    if (colon != std::string::npos) {
-        const std::string port = split.m_Host.substr(colon + 1);
-        if (port.empty() || port.size() > 5 ||
-            !std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-            return false;
-        }
-        split.m_Port = std::stoi(port);
-        if (split.m_Port < 1 || split.m_Port > 65535) {
-            return false;
-        }
-        split.m_HostName = split.m_Host.substr(0, colon);
-    }
-    if (split.m_HostName.empty() || split.m_HostName == "0") {
+    if (!SplitHostPort(split.m_Host, split.m_HostName, split.m_Port) || split.m_HostName.empty() ||
+        split.m_HostName == "0") {
         return false;
     }
     out = split;

@@ -21,10 +21,17 @@ struct CServiceUrl {
     std::string m_Path = kDefaultServicePath; // from the first '/' on, with that '/'
 };
 
-// Splits |url|: blanks trimmed at both ends, a leading "https://" or else "http://" dropped (any letter case),
-// the host up to the first '/', the path from that '/' on ("/sd" when there is none); a host "name:port"
-// gives the port (443 without one). False when the URL names no host: empty, "0" (the parameters' default),
-// or a port that is not a number from 1 to 65535. Such a URL is skipped, never connected to.
+// |url| with blanks trimmed at both ends and a leading "https://" or else "http://" dropped (any letter case):
+// the provider address "host[:port][/path]" as the provider list keeps it.
+std::string ServiceAddressOf(const std::string& url);
+// |host| as "name[:port]": the name and the port (443 without one). False when a ':' is not followed by a port
+// number from 1 to 65535, or stands first: |host| whole is then the name, with 443, so that the name lookup
+// says what is wrong with it.
+bool SplitHostPort(const std::string& host, std::string& hostName, int& port);
+// Splits |url|: ServiceAddressOf, then the host up to the first '/', the path from that '/' on ("/sd" when there
+// is none), and the host's name and port as SplitHostPort gives them. False when the URL names no host: empty,
+// "0" (the parameters' default), or a ':' without a port number from 1 to 65535 (SplitHostPort false). Such a
+// URL is skipped, never connected to.
 bool SplitServiceUrl(const std::string& url, CServiceUrl& out);
 
 // Owns the provider URLs in ping order (first = best) and a cursor through them.

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "platform/Clock.h"
+#include "platform/TextFormat.h"
 
 namespace {
 constexpr size_t kReadBufferSize = 0x10000;
@@ -74,9 +75,9 @@ const char* CTlsChannel::SspiStatusText(uint32_t status) {
 std::string CTlsChannel::FormatSspiError(const std::string& prefix, uint32_t status) {
     const char* text = SspiStatusText(status);
     if (text == nullptr) {
-        return FormatHostText("%s - 0x%08x", prefix.c_str(), status);
+        return FormatText("%s - 0x%08x", prefix.c_str(), status);
     }
-    return FormatHostText("%s - 0x%08x: %s", prefix.c_str(), status, text);
+    return FormatText("%s - 0x%08x: %s", prefix.c_str(), status, text);
 }
 
 uint32_t CTlsChannel::StatusOf(TlsFailureKind kind) {
@@ -159,7 +160,7 @@ bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
     }
     if (!SendPendingOutput()) {
         m_LastErrorText =
-            FormatHostText("Socket Error %d sending to server PerformClientHandshake()", GetLastSocketError());
+            FormatText("Socket Error %d sending to server PerformClientHandshake()", GetLastSocketError());
         return false;
     }
     m_ContextValid = true;
@@ -171,22 +172,14 @@ bool CTlsChannel::PerformClientHandshake(uint32_t timeoutMs) {
 uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
     char* const buffer = ReadBuffer();
     for (;;) {
-        const int n = Receive(buffer, kReadBufferSize, timeoutMs);
-        if (n < 0) {
-            m_LastErrorText =
-                FormatHostText("Socket Error %d receiving from server ClientHandshakeLoop()", GetLastSocketError());
+        if (!FeedFromServer(buffer, timeoutMs, "ClientHandshakeLoop")) {
             return kSecInternalError;
         }
-        if (n == 0) {
-            m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeLoop()";
-            return kSecInternalError;
-        }
-        m_Session->Feed(buffer, static_cast<size_t>(n));
         const TlsStep step = m_Session->Handshake();
         // Our next flight, or the alert that tells the server why we give up.
         if (!SendPendingOutput()) {
             m_LastErrorText =
-                FormatHostText("Socket Error %d sending to server(2) ClientHandshakeLoop()", GetLastSocketError());
+                FormatText("Socket Error %d sending to server(2) ClientHandshakeLoop()", GetLastSocketError());
             return kSecInternalError;
         }
         switch (step) {
@@ -209,23 +202,15 @@ uint32_t CTlsChannel::ClientHandshakeLoop(uint32_t timeoutMs) {
 bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
     char* const buffer = ReadBuffer();
     while (m_Session->InHandshake()) {
-        const int n = Receive(buffer, kReadBufferSize, kRenegotiateReadTimeoutMs);
-        if (n < 0) {
-            m_LastErrorText = FormatHostText("Socket Error %d receiving from server ClientHandshakeReNogLoop()",
-                                             GetLastSocketError());
+        if (!FeedFromServer(buffer, kRenegotiateReadTimeoutMs, "ClientHandshakeReNogLoop")) {
             return false;
         }
-        if (n == 0) {
-            m_LastErrorText = "Server disconnected unexpectedly.ClientHandshakeReNogLoop()";
-            return false;
-        }
-        m_Session->Feed(buffer, static_cast<size_t>(n));
         std::string plain;
         const TlsStep step = m_Session->Read(&plain);
         AppendPlain(plain, count, text);
         if (!SendPendingOutput()) {
             m_LastErrorText =
-                FormatHostText("Socket Error %d sending to server ClientHandshakeReNogLoop()", GetLastSocketError());
+                FormatText("Socket Error %d sending to server ClientHandshakeReNogLoop()", GetLastSocketError());
             return false;
         }
         if (step == TlsStep::Failed || step == TlsStep::Closed) {
@@ -234,6 +219,20 @@ bool CTlsChannel::ClientHandshakeReNogLoop(int* count, std::string* text) {
             return false;
         }
     }
+    return true;
+}
+
+bool CTlsChannel::FeedFromServer(char* buffer, uint32_t timeoutMs, const char* loop) {
+    const int n = Receive(buffer, kReadBufferSize, timeoutMs);
+    if (n < 0) {
+        m_LastErrorText = FormatText("Socket Error %d receiving from server %s()", GetLastSocketError(), loop);
+        return false;
+    }
+    if (n == 0) {
+        m_LastErrorText = FormatText("Server disconnected unexpectedly.%s()", loop);
+        return false;
+    }
+    m_Session->Feed(buffer, static_cast<size_t>(n));
     return true;
 }
 
@@ -246,8 +245,8 @@ char* CTlsChannel::ReadBuffer() {
 
 bool CTlsChannel::SetContextSizes() {
     if (!m_Session || !m_Session->GetStreamSizes(&m_StreamSizes)) {
-        m_LastErrorText = FormatHostText("QueryContextAttributes return Error - %d(SetContextSizes)",
-                                         static_cast<int>(kSecInvalidHandle));
+        m_LastErrorText = FormatText("QueryContextAttributes return Error - %d(SetContextSizes)",
+                                     static_cast<int>(kSecInvalidHandle));
         m_StreamSizes = CTlsStreamSizes{};
         m_StreamSizes.maxMessage = kMaxMessage;
         return false;
@@ -264,20 +263,19 @@ bool CTlsChannel::EncryptSend(const char* data, size_t length) {
         return false;
     }
     if (!m_Session || !m_HandshakeComplete) {
-        SetLastError(kEncryptFailed, FormatHostText("Error 0x%x Encrypting Message.", kSecInvalidHandle));
+        SetLastError(kEncryptFailed, FormatText("Error 0x%x Encrypting Message.", kSecInvalidHandle));
         return false;
     }
     if (length == 0) {
         return true; // nothing to carry
     }
     if (!m_Session->Write(data, length)) {
-        SetLastError(kEncryptFailed,
-                     FormatHostText("Error 0x%x Encrypting Message.", StatusOf(m_Session->LastFailure())));
+        SetLastError(kEncryptFailed, FormatText("Error 0x%x Encrypting Message.", StatusOf(m_Session->LastFailure())));
         return false;
     }
     const std::string record = m_Session->TakeOutput();
     if (Send(record) <= 0) {
-        SetLastError(kSendFailed, FormatHostText("Socket Error %d sending to Host", GetLastSocketError()));
+        SetLastError(kSendFailed, FormatText("Socket Error %d sending to Host", GetLastSocketError()));
         return false;
     }
     return true;
@@ -294,7 +292,7 @@ void CTlsChannel::AppendPlain(const std::string& plain, int* count, std::string*
 int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeoutMs) {
     *count = 0;
     if (!m_Session) {
-        m_LastErrorText = FormatHostText("Error 0x%x returned by DecryptMessage.", kSecInvalidHandle);
+        m_LastErrorText = FormatText("Error 0x%x returned by DecryptMessage.", kSecInvalidHandle);
         return kReceiveDecryptFailed;
     }
     char* const buffer = ReadBuffer();
@@ -321,8 +319,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
                 m_LastErrorText = "Error occured during Renegotiate attempt requested by server.";
                 return kReceiveRenegotiationFailed;
             }
-            m_LastErrorText =
-                FormatHostText("Error 0x%x returned by DecryptMessage.", StatusOf(m_Session->LastFailure()));
+            m_LastErrorText = FormatText("Error 0x%x returned by DecryptMessage.", StatusOf(m_Session->LastFailure()));
             return kReceiveDecryptFailed;
         }
         if (m_Session->InHandshake()) {
@@ -339,7 +336,7 @@ int CTlsChannel::ReceiveAndDecrypt(int* count, std::string* text, uint32_t timeo
         }
         const int n = Receive(buffer, kReadBufferSize, timeoutMs);
         if (n < 0) {
-            m_LastErrorText = FormatHostText("Socket Error %d reading data from server", GetLastSocketError());
+            m_LastErrorText = FormatText("Socket Error %d reading data from server", GetLastSocketError());
             return kReceiveFailed;
         }
         if (n == 0) {
@@ -394,9 +391,9 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
         return false;
     }
     if (!m_Session || !m_Session->HandshakeDone() || m_Credential == nullptr) {
-        SetLastError(kCertificateCheckFailed, FormatHostText("VerifyServerCertificate Failed (D) - Error 0x%x reading "
-                                                             "SECPKG_ATTR_REMOTE_CERT_CONTEXT.",
-                                                             kSecInvalidHandle));
+        SetLastError(kCertificateCheckFailed, FormatText("VerifyServerCertificate Failed (D) - Error 0x%x reading "
+                                                         "SECPKG_ATTR_REMOTE_CERT_CONTEXT.",
+                                                         kSecInvalidHandle));
         return false;
     }
     const time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
@@ -406,9 +403,9 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
     case CertCheckOutcome::Trusted:
         return true;
     case CertCheckOutcome::NoPeerCertificate:
-        SetLastError(kCertificateCheckFailed, FormatHostText("VerifyServerCertificate Failed (D) - Error 0x%x reading "
-                                                             "SECPKG_ATTR_REMOTE_CERT_CONTEXT.",
-                                                             kSecCertUnknown));
+        SetLastError(kCertificateCheckFailed, FormatText("VerifyServerCertificate Failed (D) - Error 0x%x reading "
+                                                         "SECPKG_ATTR_REMOTE_CERT_CONTEXT.",
+                                                         kSecCertUnknown));
         return false;
     case CertCheckOutcome::BadName:
         SetLastError(kCertificateCheckFailed,
@@ -417,16 +414,16 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
     case CertCheckOutcome::SetupFailed:
         SetLocalFailure(true); // no memory for the chain: the server's certificate is not at fault
         SetLastError(kCertificateCheckFailed,
-                     FormatHostText("VerifyServerCertificate Failed (E) - CertGetCertificateChain error %d.",
-                                    result.setupError.Number()));
+                     FormatText("VerifyServerCertificate Failed (E) - CertGetCertificateChain error %d.",
+                                result.setupError.Number()));
         return false;
     case CertCheckOutcome::CallFailed:
         SetLastError(kCertificateCheckFailed,
-                     FormatHostText("VerifyServerCertificate Failed (F) - CertVerifyCertificateChainPolicy error %d.",
-                                    result.verifyError));
+                     FormatText("VerifyServerCertificate Failed (F) - CertVerifyCertificateChainPolicy error %d.",
+                                result.verifyError));
         return false;
     case CertCheckOutcome::NameMismatch:
-        policyError = kCertNameMismatch;
+        policyError = kCertCnNoMatch;
         break;
     case CertCheckOutcome::Expired:
         policyError = kCertExpired;
@@ -455,22 +452,22 @@ bool CTlsChannel::CheckCertificate(const std::string& serverName) {
 std::string CTlsChannel::DescribeConnection() const {
     CTlsConnectionInfo info;
     if (!m_Session || !m_Session->GetConnectionInfo(&info)) {
-        return FormatHostText("Error 0x%x querying connection info\r\n", kSecInvalidHandle);
+        return FormatText("Error 0x%x querying connection info\r\n", kSecInvalidHandle);
     }
     CTlsStreamSizes sizes;
     if (!m_Session->GetStreamSizes(&sizes)) {
-        return FormatHostText("Error 0x%x reading SECPKG_ATTR_STREAM_SIZES\r\n", kSecInvalidHandle);
+        return FormatText("Error 0x%x reading SECPKG_ATTR_STREAM_SIZES\r\n", kSecInvalidHandle);
     }
-    std::string text = FormatHostText("Header: %d, Trailer: %d, MaxMessage: %d\r\n", static_cast<int>(sizes.header),
-                                      static_cast<int>(sizes.trailer), static_cast<int>(sizes.maxMessage));
-    text += info.protocol.empty() ? FormatHostText("Protocol: 0x%x\r\n", static_cast<unsigned>(info.protocolVersion))
-                                  : FormatHostText("Protocol: %s\r\n", info.protocol.c_str());
-    text += FormatHostText("Cipher: %s\r\n", info.cipher.c_str());
-    text += FormatHostText("Cipher strength: %d\r\n", info.cipherStrength);
-    text += FormatHostText("Hash: %s\r\n", info.hash.c_str());
-    text += FormatHostText("Hash strength: %d\r\n", info.hashStrength);
-    text += FormatHostText("Key exchange: %s\r\n", info.keyExchange.c_str());
-    text += FormatHostText("Key exchange strength: %d\r\n", info.keyExchangeStrength);
+    std::string text = FormatText("Header: %d, Trailer: %d, MaxMessage: %d\r\n", static_cast<int>(sizes.header),
+                                  static_cast<int>(sizes.trailer), static_cast<int>(sizes.maxMessage));
+    text += info.protocol.empty() ? FormatText("Protocol: 0x%x\r\n", static_cast<unsigned>(info.protocolVersion))
+                                  : FormatText("Protocol: %s\r\n", info.protocol.c_str());
+    text += FormatText("Cipher: %s\r\n", info.cipher.c_str());
+    text += FormatText("Cipher strength: %d\r\n", info.cipherStrength);
+    text += FormatText("Hash: %s\r\n", info.hash.c_str());
+    text += FormatText("Hash strength: %d\r\n", info.hashStrength);
+    text += FormatText("Key exchange: %s\r\n", info.keyExchange.c_str());
+    text += FormatText("Key exchange strength: %d\r\n", info.keyExchangeStrength);
     return text;
 }
 
@@ -480,7 +477,7 @@ std::string CTlsChannel::DescribeServerCertificate() const {
     }
     std::string text = m_Session->DescribePeerCertificates();
     if (text.empty()) {
-        return FormatHostText("Error 0x%x querying remote certificate context.\r\n", kSecCertUnknown);
+        return FormatText("Error 0x%x querying remote certificate context.\r\n", kSecCertUnknown);
     }
     return text;
 }

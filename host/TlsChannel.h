@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "foundation/ErrorCodes.h"
 #include "host/ClientSocket.h"
 #include "host/SspiProvider.h"
 #include "platform/Tls.h"
@@ -25,14 +26,6 @@ public:
     static constexpr int kMessageTooLarge = 3107;
     static constexpr int kEncryptFailed = 3012;
     static constexpr int kCertificateCheckFailed = 3124;
-
-    // Certificate policy errors stored as the last error code when the chain check fails.
-    static constexpr uint32_t kCertExpired = 0x800B0101;       // CERT_E_EXPIRED
-    static constexpr uint32_t kCertUntrustedRoot = 0x800B0109; // CERT_E_UNTRUSTEDROOT
-    static constexpr uint32_t kCertChaining = 0x800B010A;      // CERT_E_CHAINING
-    static constexpr uint32_t kTrustFail = 0x800B010B;         // TRUST_E_FAIL
-    static constexpr uint32_t kCertNameMismatch = 0x800B010F;  // CERT_E_CN_NO_MATCH
-    static constexpr uint32_t kCertWrongUsage = 0x800B0110;    // CERT_E_WRONG_USAGE
 
     // Security statuses of the handshake and record layer, in the numbering operators know.
     static constexpr uint32_t kSecOk = 0x00000000;
@@ -81,7 +74,7 @@ public:
 
     // Checks the server's certificate chain against the credential's trust store for a TLS server, and that it
     // was issued to |serverName| (a host name or an IP address). On failure stores 3124 or, when the chain or
-    // name check itself failed, the certificate policy error (kCert*, kTrustFail).
+    // name check itself failed, the certificate policy error (kCert*, kTrustFail of foundation/ErrorCodes.h).
     bool VerifyServerCertificate(const std::string& serverName);
     // On: Connect runs VerifyServerCertificate with the host name after the handshake. Off (the default): the
     // caller decides whether to check.
@@ -108,6 +101,9 @@ private:
     void ForgetSession();
     uint32_t ClientHandshakeLoop(uint32_t timeoutMs);
     bool ClientHandshakeReNogLoop(int* count, std::string* text);
+    // One read from the server within |timeoutMs| into the session; false, with the error text naming |loop|,
+    // when the socket fails or the server has gone.
+    bool FeedFromServer(char* buffer, uint32_t timeoutMs, const char* loop);
     bool SetContextSizes();
     bool SendPendingOutput();
     void AppendPlain(const std::string& plain, int* count, std::string* text);

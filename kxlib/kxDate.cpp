@@ -9,6 +9,7 @@
 
 #include "kxlib/kxException.h"
 #include "kxlib/kxFormatString.h"
+#include "platform/AsciiChars.h"
 #include "platform/Clock.h"
 #include "platform/LocalTime.h"
 
@@ -136,14 +137,10 @@ kxDateParts NowParts() {
 
 // ---- Parsing ----
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 // The value of a run of digits, held at 65535 (a part never holds more).
 uint16_t DigitsValue(const std::string& text, size_t from = 0, size_t count = std::string::npos) {
     uint32_t value = 0;
-    for (size_t i = from; i < text.size() && i - from < count && IsDigit(text[i]); ++i) {
+    for (size_t i = from; i < text.size() && i - from < count && IsAsciiDigit(text[i]); ++i) {
         value = std::min<uint32_t>(value * 10 + static_cast<uint32_t>(text[i] - '0'), 65535);
     }
     return static_cast<uint16_t>(value);
@@ -154,7 +151,7 @@ bool AllDigits(const std::string& text, size_t from, size_t count) {
         return false;
     }
     return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(from),
-                       text.begin() + static_cast<std::ptrdiff_t>(from + count), IsDigit);
+                       text.begin() + static_cast<std::ptrdiff_t>(from + count), IsAsciiDigit);
 }
 
 [[noreturn]] void ThrowWithText(const char* format, const kxString& text) {
@@ -169,8 +166,8 @@ kxDateParts ParseIso(const kxString& text) {
     kxString timePart;
     const size_t tee = t.find('T');
     if (tee != std::string::npos) {
-        const bool around8 = t.size() > 9 && IsDigit(t[7]) && IsDigit(t[9]);
-        const bool around10 = t.size() > 11 && IsDigit(t[9]) && IsDigit(t[11]);
+        const bool around8 = t.size() > 9 && IsAsciiDigit(t[7]) && IsAsciiDigit(t[9]);
+        const bool around10 = t.size() > 11 && IsAsciiDigit(t[9]) && IsAsciiDigit(t[11]);
         if (tee < 8 || t.size() <= 9 || !(around8 || around10)) {
             ThrowWithText(kNonConforming, text);
         }
@@ -183,7 +180,7 @@ kxDateParts ParseIso(const kxString& text) {
         p.Year = DigitsValue(d, 0, 4);
         p.Month = DigitsValue(d, 4, 2);
         p.Day = DigitsValue(d, 6, 2);
-    } else if (d.size() == 10 && d[4] == d[7] && !IsDigit(d[4]) && AllDigits(d, 0, 4) && AllDigits(d, 5, 2) &&
+    } else if (d.size() == 10 && d[4] == d[7] && !IsAsciiDigit(d[4]) && AllDigits(d, 0, 4) && AllDigits(d, 5, 2) &&
                AllDigits(d, 8, 2)) {
         p.Year = DigitsValue(d, 0, 4);
         p.Month = DigitsValue(d, 5, 2);
@@ -210,7 +207,7 @@ kxDateParts ParseIso(const kxString& text) {
         p.Hour = DigitsValue(h, 0, 2);
         p.Minute = DigitsValue(h, 2, 2);
         p.Second = DigitsValue(h, 4, 2);
-    } else if (h.size() == 8 && h[2] == h[5] && !IsDigit(h[2]) && AllDigits(h, 0, 2) && AllDigits(h, 3, 2) &&
+    } else if (h.size() == 8 && h[2] == h[5] && !IsAsciiDigit(h[2]) && AllDigits(h, 0, 2) && AllDigits(h, 3, 2) &&
                AllDigits(h, 6, 2)) {
         p.Hour = DigitsValue(h, 0, 2);
         p.Minute = DigitsValue(h, 3, 2);
@@ -309,7 +306,7 @@ kxDateParts ParseNumeric(const kxString& text, int type) {
     const EPrecision precision = PrecisionOf(type);
     const bool withTime = precision != EPrecision::None;
     kxDateParts p;
-    if (std::all_of(t.begin(), t.end(), IsDigit)) {
+    if (std::all_of(t.begin(), t.end(), IsAsciiDigit)) {
         const SFieldPlaces places = PlacesOf(order);
         p.Year = DigitsValue(t, places.Year, 4);
         p.Month = DigitsValue(t, places.Month, 2);
@@ -335,7 +332,7 @@ kxDateParts ParseNumeric(const kxString& text, int type) {
     }
 
     const size_t formatting =
-        static_cast<size_t>(std::count_if(t.begin(), t.end(), [](char c) { return !IsDigit(c); }));
+        static_cast<size_t>(std::count_if(t.begin(), t.end(), [](char c) { return !IsAsciiDigit(c); }));
     const kxString lower = kxString::Lower(text);
     const bool marked = lower.EndsWith("am") || lower.EndsWith("pm");
     const size_t fewest = withTime ? 3 : 2;
@@ -349,12 +346,12 @@ kxDateParts ParseNumeric(const kxString& text, int type) {
     std::vector<uint16_t> numbers;
     size_t end = 0; // just past the last run read
     for (size_t i = 0; i < t.size();) {
-        if (!IsDigit(t[i])) {
+        if (!IsAsciiDigit(t[i])) {
             ++i;
             continue;
         }
         size_t j = i;
-        while (j < t.size() && IsDigit(t[j])) {
+        while (j < t.size() && IsAsciiDigit(t[j])) {
             ++j;
         }
         if (numbers.size() == 3 && !withTime) {
@@ -580,7 +577,7 @@ kxDateParts kxDate::ParseParts(const kxString& text, int formatType) {
         return ParseType(text, formatType);
     }
     // Detect the type: a leading digit means a numeric or ISO form, anything else a form with names.
-    const bool digit = IsDigit(text.GetAt(0));
+    const bool digit = IsAsciiDigit(text.GetAt(0));
     for (int type = digit ? 1 : 26; type <= (digit ? 25 : kLastFormatType); ++type) {
         try {
             return ParseType(text, type);

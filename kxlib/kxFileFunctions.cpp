@@ -14,13 +14,9 @@
 namespace fs = std::filesystem;
 
 namespace {
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 size_t LastSeparator(const kxString& path) {
     for (size_t i = path.Length(); i-- > 0;) {
-        if (IsSeparator(path.GetAt(i))) {
+        if (IsPathSeparator(path.GetAt(i))) {
             return i;
         }
     }
@@ -44,7 +40,7 @@ kxString HomeBased(const char* relative) {
 // |path| without trailing separators, the root "/" excepted.
 kxString WithoutTrailingSeparators(kxString path) {
     size_t length = path.Length();
-    while (length > 1 && IsSeparator(path.GetAt(length - 1))) {
+    while (length > 1 && IsPathSeparator(path.GetAt(length - 1))) {
         --length;
     }
     return path.Left(length);
@@ -302,7 +298,7 @@ bool CreateFolderPath(const kxString& path) {
     }
     std::vector<kxString> parts;
     path.Split("\\/", parts);
-    kxString prefix = IsSeparator(path.GetAt(0)) ? "/" : "";
+    kxString prefix = IsPathSeparator(path.GetAt(0)) ? "/" : "";
     for (const kxString& part : parts) {
         prefix += part;
         if (!FolderExists(prefix)) {

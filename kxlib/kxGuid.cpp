@@ -1,7 +1,6 @@
 #include "kxlib/kxGuid.h"
 
 #include "kxlib/kxException.h"
-#include "kxlib/kxFormatString.h"
 #include "platform/Uuid.h"
 
 void FormatNewGuid(kxString& text, char opening, char closing, char separator) {
@@ -16,11 +15,6 @@ void FormatNewGuid(kxString& text, char opening, char closing, char separator) {
         }
     };
     delimiter(opening);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            delimiter(separator);
-        }
-        text.Append(kxFormatString("%02X", bytes[i]));
-    }
+    text.Append(UuidText(bytes, separator, HexCase::kUpper).c_str());
     delimiter(closing);
 }

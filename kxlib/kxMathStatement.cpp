@@ -3,15 +3,12 @@
 #include <cstdlib>
 
 #include "kxlib/kxException.h"
+#include "platform/AsciiChars.h"
 
 namespace {
 
 const char* const kUnbalanced = "Failed to process math statement: unbalanced parenthesis.";
 const char* const kDivideByZero = "Failed to process math statement: divide by zero.";
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 
 bool IsOperator(char c) {
     return c == '*' || c == '+' || c == '-' || c == '/';
@@ -30,7 +27,7 @@ bool IsSignedDecimal(const std::string& text) {
     bool digit = false;
     bool dot = false;
     for (size_t i = 1; i < text.size(); ++i) {
-        if (IsDigit(text[i])) {
+        if (IsAsciiDigit(text[i])) {
             digit = true;
         } else if (text[i] == '.' && !dot) {
             dot = true;
@@ -144,7 +141,7 @@ double kxMathStatement::EvaluateFlat(const kxString& text) {
     bool started = false;
 
     auto apply = [&](char c) {
-        if (IsDigit(c)) {
+        if (IsAsciiDigit(c)) {
             if (number.empty()) {
                 number = "+";
             }

@@ -28,10 +28,6 @@ uint64_t FileTimeOfNanoseconds(int64_t ns) {
     return ticks <= -epoch ? 0 : static_cast<uint64_t>(epoch + ticks);
 }
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 int AttributesOf(const kxString& name, const CFileInfo& self, bool isFolder) {
     int attributes = 0;
     if (isFolder) {
@@ -92,12 +88,16 @@ const CommandShell& TheCommandShell() {
 }
 } // namespace
 
+bool IsPathSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
 int SplitPath(const kxString& path, std::vector<kxString>& parts, bool keepSeparators) {
     parts.clear();
     kxString part;
     for (size_t i = 0; i < path.Length(); ++i) {
         const char c = path.GetAt(i);
-        if (!IsSeparator(c)) {
+        if (!IsPathSeparator(c)) {
             part.Append(c);
             continue;
         }

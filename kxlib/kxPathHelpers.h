@@ -59,6 +59,8 @@ struct kxDirectoryEntry {
 // Empties |parts|; every "\" or "/" ends a part (an empty one too, for a leading or doubled separator), kept at
 // the end of its part with |keepSeparators|; a non-empty rest is the last part. Returns the number of parts.
 int SplitPath(const kxString& path, std::vector<kxString>& parts, bool keepSeparators);
+// True for the path separators the library takes: "\" and "/".
+bool IsPathSeparator(char c);
 // The variable's whole value ("" for an empty name or an unset variable); |found| tells whether it is not empty.
 kxString GetEnvironmentText(const kxString& name, bool* found = nullptr);
 // The command shell: $SHELL, else /bin/sh; its full path, or its file name without |fullPath|. With no shell

@@ -12,20 +12,14 @@
 #include "kxlib/kxDate.h"
 #include "kxlib/kxNarrowBuffer.h"
 #include "kxlib/kxTime.h"
+#include "platform/AsciiChars.h"
+#include "platform/Hex.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
 #include "platform/Uuid.h"
 
 namespace {
 
-constexpr const char* kWhiteSpace = "\t\n\v\f\r ";
-
-bool IsWhite(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
 char LowerByte(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -44,7 +38,7 @@ bool InClasses(char ch, unsigned flags) {
     const bool upper = c >= 'A' && c <= 'Z';
     const bool lower = c >= 'a' && c <= 'z';
     const bool digit = c >= '0' && c <= '9';
-    return ((flags & kxString::kClassSpace) && IsWhite(ch)) || ((flags & kxString::kClassDigit) && digit) ||
+    return ((flags & kxString::kClassSpace) && IsAsciiWhiteSpace(ch)) || ((flags & kxString::kClassDigit) && digit) ||
            ((flags & kxString::kClassHexDigit) && (digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) ||
            ((flags & kxString::kClassUpper) && upper) || ((flags & kxString::kClassLower) && lower) ||
            ((flags & kxString::kClassControl) && (c < 32 || c == 127)) ||
@@ -373,12 +367,12 @@ kxString kxString::FormatNumber(double value, int decimals, bool rounded, const 
 // ---- Trimming ----
 
 kxString& kxString::TrimLeft() {
-    m_Text.erase(0, m_Text.find_first_not_of(kWhiteSpace));
+    m_Text.erase(0, m_Text.find_first_not_of(kAsciiWhiteSpace));
     return *this;
 }
 
 kxString& kxString::TrimRight() {
-    const size_t last = m_Text.find_last_not_of(kWhiteSpace);
+    const size_t last = m_Text.find_last_not_of(kAsciiWhiteSpace);
     m_Text.erase(last == npos ? 0 : last + 1);
     return *this;
 }
@@ -618,7 +612,7 @@ bool kxString::StartsWith(const kxString& text, bool caseSensitive, bool skipWhi
     if (text.m_Text.empty()) {
         return m_Text.empty();
     }
-    const size_t begin = skipWhiteSpace ? std::min(m_Text.find_first_not_of(kWhiteSpace), m_Text.size()) : 0;
+    const size_t begin = skipWhiteSpace ? std::min(m_Text.find_first_not_of(kAsciiWhiteSpace), m_Text.size()) : 0;
     if (m_Text.size() - begin < text.m_Text.size()) {
         return false;
     }
@@ -632,7 +626,7 @@ bool kxString::EndsWith(const kxString& text, bool caseSensitive, bool skipWhite
     }
     size_t end = m_Text.size();
     if (skipWhiteSpace) {
-        const size_t last = m_Text.find_last_not_of(kWhiteSpace);
+        const size_t last = m_Text.find_last_not_of(kAsciiWhiteSpace);
         end = last == npos ? 0 : last + 1;
     }
     if (end < text.m_Text.size()) {
@@ -821,7 +815,7 @@ kxString kxString::Digits(size_t start, const kxString& stopChars) const {
         if (stopChars.m_Text.find(m_Text[i]) != npos) {
             break;
         }
-        if (IsDigit(m_Text[i])) {
+        if (IsAsciiDigit(m_Text[i])) {
             digits.m_Text += m_Text[i];
         }
     }
@@ -850,7 +844,7 @@ bool kxString::IsEmpty(bool whitespaceIsEmpty) const {
     if (m_Text.empty()) {
         return true;
     }
-    return whitespaceIsEmpty && m_Text.find_first_not_of(kWhiteSpace) == npos;
+    return whitespaceIsEmpty && m_Text.find_first_not_of(kAsciiWhiteSpace) == npos;
 }
 
 bool kxString::IsNumeric(bool digitsOnly) const {
@@ -858,7 +852,7 @@ bool kxString::IsNumeric(bool digitsOnly) const {
         return false;
     }
     if (digitsOnly) {
-        return std::all_of(m_Text.begin(), m_Text.end(), IsDigit);
+        return std::all_of(m_Text.begin(), m_Text.end(), IsAsciiDigit);
     }
     size_t i = m_Text.find_first_not_of(' ');
     bool digit = false;
@@ -866,7 +860,7 @@ bool kxString::IsNumeric(bool digitsOnly) const {
     bool dot = false;
     for (; i < m_Text.size(); ++i) {
         const char c = m_Text[i];
-        if (IsDigit(c)) {
+        if (IsAsciiDigit(c)) {
             digit = true;
         } else if ((c == '+' || c == '-') && !sign && !digit && !dot) {
             sign = true;
@@ -893,14 +887,14 @@ uint32_t kxString::AsULong() const {
     }
     // A 32-bit strtoul: a magnitude beyond 32 bits gives the maximum, and a minus sign negates in 32 bits.
     const char* p = m_Text.c_str();
-    while (IsWhite(*p)) {
+    while (IsAsciiWhiteSpace(*p)) {
         ++p;
     }
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+') {
         ++p;
     }
-    if (!IsDigit(*p)) {
+    if (!IsAsciiDigit(*p)) {
         return 0;
     }
     // Past the range strtoull gives its maximum, which is beyond 32 bits too.
@@ -968,14 +962,7 @@ kxString kxString::NewGuidString() {
     if (!NewRandomUuid(bytes)) {
         return kxString();
     }
-    kxString text;
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (i == 4 || i == 6 || i == 8 || i == 10) {
-            text.m_Text += '-';
-        }
-        text.m_Text += FormatText("%02x", bytes[i]);
-    }
-    return text;
+    return kxString(UuidText(bytes, '-', HexCase::kLower));
 }
 
 const char* kxString::StrStrNoCase(const char* text, const char* find) {
@@ -1015,13 +1002,5 @@ kxString kxString::XmlCloseTag(const kxString& name, bool newline, int indent) {
 }
 
 void kxBytesToHex(const uint8_t* bytes, size_t count, kxString& out) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.Clear();
-    if (bytes == nullptr) {
-        return;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        out.Append(kDigits[bytes[i] >> 4]);
-        out.Append(kDigits[bytes[i] & 0x0F]);
-    }
+    out = kxString(HexEncode(bytes, count, HexCase::kUpper));
 }

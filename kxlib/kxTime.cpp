@@ -1,10 +1,9 @@
 #include "kxlib/kxTime.h"
 
-#include <chrono>
 #include <cmath>
 #include <ctime>
 
-#include "platform/Clock.h"
+#include "platform/AsciiChars.h"
 #include "platform/LocalTime.h"
 
 namespace {
@@ -21,10 +20,6 @@ kxString PartText(int value, bool pad) {
         text.Prepend("0");
     }
     return text;
-}
-
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 } // namespace
@@ -77,8 +72,8 @@ bool kxTime::Parse(const kxString& text) {
     size_t at = 0;
     for (int& field : fields) {
         int taken = 0;
-        while (at < t.size() && taken < 2 && (IsDigit(t[at]) || t[at] == ' ')) {
-            if (IsDigit(t[at])) {
+        while (at < t.size() && taken < 2 && (IsAsciiDigit(t[at]) || t[at] == ' ')) {
+            if (IsAsciiDigit(t[at])) {
                 field = field * 10 + (t[at] - '0');
                 digitRead = true;
             }
@@ -86,7 +81,7 @@ bool kxTime::Parse(const kxString& text) {
             ++at;
         }
         // Any other character ends the field and is its separator; a third digit or blank starts the next.
-        if (at < t.size() && !IsDigit(t[at]) && t[at] != ' ') {
+        if (at < t.size() && !IsAsciiDigit(t[at]) && t[at] != ' ') {
             ++at;
         }
     }
@@ -172,9 +167,8 @@ void kxTime::SetDayFraction(double fraction) {
 }
 
 kxTime kxTime::Now() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    if (!LocalCalendarTime(now, local)) {
+    if (!LocalCalendarNow(local, ZoneRead::kAgain)) {
         return kxTime();
     }
     return kxTime(static_cast<int64_t>(local.tm_hour) * 3600 + local.tm_min * 60 + local.tm_sec);

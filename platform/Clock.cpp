@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <thread>
 
 namespace {
@@ -41,4 +42,31 @@ IClock& GetClock() {
 
 void SetClockForTesting(IClock* clock) {
     g_Clock.store(clock != nullptr ? clock : &g_SystemClock, std::memory_order_release);
+}
+
+CClockDeadline::CClockDeadline(uint64_t tickMs) : m_Clock(GetClock()), m_TickMs(tickMs) {}
+
+CClockDeadline CClockDeadline::After(uint64_t ms) {
+    return CClockDeadline(GetClock().TickMs() + ms);
+}
+
+bool CClockDeadline::Passed() {
+    return m_Clock.TickMs() >= m_TickMs;
+}
+
+uint64_t CClockDeadline::Left() {
+    const uint64_t now = m_Clock.TickMs();
+    return now >= m_TickMs ? 0 : m_TickMs - now;
+}
+
+std::chrono::milliseconds CClockDeadline::RealSlice() {
+    return m_Clock.RealSlice(Left());
+}
+
+int CClockDeadline::RealSliceMs() {
+    return static_cast<int>(std::min<int64_t>(RealSlice().count(), INT_MAX));
+}
+
+int CClockDeadline::PollSliceMs() {
+    return static_cast<int>(std::min<int64_t>(m_Clock.PollSlice(Left()).count(), INT_MAX));
 }

@@ -41,6 +41,33 @@ public:
     std::chrono::milliseconds RealSlice(uint64_t remainingMs) override;
 };
 
+// The moment a wait ends at, as a tick of the clock seam, and how long one blocking call of that wait may block
+// before the waiter looks at the clock again: with the system clock the whole rest at once, with a test clock a
+// slice, so that the test's moves are seen. The clock is the one in place when the deadline is made. Not
+// thread-safe: one waiting thread owns it.
+class CClockDeadline {
+public:
+    // The deadline at |tickMs| of the clock seam (a moment worked out earlier: the wait ends there, however long
+    // it took to start waiting).
+    explicit CClockDeadline(uint64_t tickMs);
+    // The deadline |ms| from now.
+    static CClockDeadline After(uint64_t ms);
+
+    uint64_t TickMs() const { return m_TickMs; }
+    bool Passed();
+    // The clock's RealSlice of what is left (0 once passed): for a wait on a condition.
+    std::chrono::milliseconds RealSlice();
+    // RealSlice and the clock's PollSlice as poll()'s int milliseconds.
+    int RealSliceMs();
+    int PollSliceMs();
+
+private:
+    uint64_t Left();
+
+    IClock& m_Clock;
+    uint64_t m_TickMs;
+};
+
 // The process's clock: the system clock unless a test has put another in place.
 IClock& GetClock();
 // Puts |clock| in place (nullptr restores the system clock). The caller keeps |clock| alive while it is set.

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
 
 // Shared by one wait-for-any call and the events it waits on, so a Set on any of them wakes it.
 struct CEventWaiter {
@@ -21,10 +22,10 @@ struct CEventWaiter {
         woken = true;
         cond.NotifyAll();
         if (notifyFd >= 0) {
+            const int fd = notifyFd; // read under |lock|: the write below stays inside it too
             const uint64_t one = 1;
             // Only fails when the counter is saturated, and then the descriptor is readable anyway.
-            while (::write(notifyFd, &one, sizeof one) < 0 && errno == EINTR) {
-            }
+            RetryOnEintr([&] { return ::write(fd, &one, sizeof one); });
         }
     }
 };
@@ -93,7 +94,7 @@ bool CEvent::Wait(uint32_t ms) {
 }
 
 bool CEvent::WaitUntilTick(uint64_t tickMs) {
-    IClock& clock = GetClock();
+    CClockDeadline deadline(tickMs);
     CMutexLock lock(m_Lock);
     for (;;) {
         if (TryConsumeLocked()) {
@@ -103,11 +104,10 @@ bool CEvent::WaitUntilTick(uint64_t tickMs) {
             m_Cond.Wait(m_Lock);
             continue;
         }
-        const uint64_t now = clock.TickMs();
-        if (now >= tickMs) {
+        if (deadline.Passed()) {
             return false;
         }
-        m_Cond.WaitFor(m_Lock, clock.RealSlice(tickMs - now));
+        m_Cond.WaitFor(m_Lock, deadline.RealSlice());
     }
 }
 
@@ -126,7 +126,7 @@ int WaitForAnyEvent(const std::vector<CEvent*>& events, uint32_t ms) {
 }
 
 int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs) {
-    IClock& clock = GetClock();
+    CClockDeadline deadline(tickMs);
     auto waiter = std::make_shared<CEventWaiter>();
     for (CEvent* event : events) {
         event->AddWaiter(waiter);
@@ -148,13 +148,12 @@ int WaitForAnyEventUntil(const std::vector<CEvent*>& events, uint64_t tickMs) {
             }
             continue;
         }
-        const uint64_t now = clock.TickMs();
-        if (now >= tickMs) {
+        if (deadline.Passed()) {
             break;
         }
         // A wake that comes early, or a spurious one, goes round the loop, which looks at the events again.
         if (!waiter->woken) {
-            waiter->cond.WaitFor(waiter->lock, clock.RealSlice(tickMs - now));
+            waiter->cond.WaitFor(waiter->lock, deadline.RealSlice());
         }
     }
     for (CEvent* event : events) {
@@ -201,8 +200,7 @@ CEventWatch::~CEventWatch() {
 int CEventWatch::TryTake() {
     if (m_Fd.Valid()) {
         uint64_t count = 0;
-        while (::read(m_Fd.Get(), &count, sizeof count) < 0 && errno == EINTR) {
-        }
+        RetryOnEintr([&] { return ::read(m_Fd.Get(), &count, sizeof count); });
     }
     const int taken = CEvent::TakeFirstSignalled(m_Events);
     // A manual-reset event stays set after the take: the descriptor stays readable with it.

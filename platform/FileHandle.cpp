@@ -1,9 +1,10 @@
 #include "platform/FileHandle.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "platform/OsError.h"
 
 CFileHandle& CFileHandle::operator=(CFileHandle&& other) noexcept {
     if (this != &other) {
@@ -28,9 +29,7 @@ bool CFileHandle::Open(const std::string& path, EOpen mode) {
         flags |= O_WRONLY | O_TRUNC;
         break;
     }
-    do {
-        m_Fd = ::open(path.c_str(), flags, 0666);
-    } while (m_Fd < 0 && errno == EINTR);
+    m_Fd = RetryOnEintr([&] { return ::open(path.c_str(), flags, 0666); });
     return m_Fd >= 0;
 }
 
@@ -47,12 +46,11 @@ int64_t ReadUntilEnd(int fd, void* data, size_t size, int64_t offset) {
     size_t done = 0;
     while (done < size) {
         char* into = static_cast<char*>(data) + done;
-        const ssize_t n = offset < 0 ? ::read(fd, into, size - done)
-                                     : ::pread(fd, into, size - done, static_cast<off_t>(offset) + done);
+        const ssize_t n = RetryOnEintr([&] {
+            return offset < 0 ? ::read(fd, into, size - done)
+                              : ::pread(fd, into, size - done, static_cast<off_t>(offset) + done);
+        });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return -1;
         }
         if (n == 0) {
@@ -67,11 +65,8 @@ int64_t ReadUntilEnd(int fd, void* data, size_t size, int64_t offset) {
 bool WriteEvery(int fd, const void* data, size_t size) {
     size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::write(fd, static_cast<const char*>(data) + done, size - done);
+        const ssize_t n = RetryOnEintr([&] { return ::write(fd, static_cast<const char*>(data) + done, size - done); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return false;
         }
         done += static_cast<size_t>(n);
@@ -105,12 +100,5 @@ int64_t CFileHandle::Size() const {
 }
 
 bool CFileHandle::Truncate(int64_t length) {
-    for (;;) {
-        if (::ftruncate(m_Fd, length) == 0) {
-            return true;
-        }
-        if (errno != EINTR) {
-            return false;
-        }
-    }
+    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }) == 0;
 }

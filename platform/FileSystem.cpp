@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -20,12 +21,7 @@ int64_t Nanoseconds(const statx_timestamp& t) {
 }
 
 int OpenRetryingEintr(int folderFd, const char* path, int flags) {
-    for (;;) {
-        const int fd = ::openat(folderFd, path, flags);
-        if (fd >= 0 || errno != EINTR) {
-            return fd;
-        }
-    }
+    return RetryOnEintr([&] { return ::openat(folderFd, path, flags); });
 }
 
 // Empties the folder open as |fd| (taken over and closed).

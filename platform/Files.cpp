@@ -12,13 +12,10 @@
 #include "platform/Clock.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 
 namespace {
-std::string ErrnoText(const char* what, const std::filesystem::path& path) {
-    return std::string(what) + " " + path.string() + ": " + std::strerror(errno);
-}
-
 bool WriteAll(int fd, const std::string& bytes) {
     return WriteEvery(fd, bytes.data(), bytes.size());
 }
@@ -32,26 +29,42 @@ std::string UtcStamp() {
     return text;
 }
 
+// The folder that holds |path|: "." for a bare name.
+std::filesystem::path FolderOf(const std::filesystem::path& path) {
+    const std::filesystem::path folder = path.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 bool SyncFolderOf(const std::filesystem::path& path) {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
-    CSocketFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    CSocketFd dir(::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir.Valid() && ::fsync(dir.Get()) == 0;
+}
+
+// Flushes |fd| with |sync| (fsync or fdatasync), EINTR retried; false with errno set (EBADF for no file) and the
+// cause in |error| (when given).
+bool SyncOpenFile(int fd, int (*sync)(int), COsError* error) {
+    if (fd < 0) {
+        errno = EBADF;
+        StoreErrno(error);
+        return false;
+    }
+    return RetryOnEintr([&] { return sync(fd); }, error) == 0;
+}
+
+// Opens |path| for appending (close-on-exec) into |fd|, made with |mode| when missing and set to |mode| when its
+// permissions differ; false with errno set.
+bool OpenForAppending(const std::filesystem::path& path, mode_t mode, CSocketFd* fd) {
+    *fd = CSocketFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
+    struct stat st {};
+    if (!fd->Valid() || ::fstat(fd->Get(), &st) != 0) {
+        return false;
+    }
+    return (st.st_mode & 07777) == mode || ::fchmod(fd->Get(), mode) == 0;
 }
 
 // What a temporary for |path| is named: the path, ".tmp-" and mkstemp's six characters.
 constexpr char kTemporaryMark[] = ".tmp-";
 constexpr size_t kTemporaryRandomChars = 6;
-
-int FsyncRetried(int fd, int (*sync)(int)) {
-    int result = 0;
-    do {
-        result = sync(fd);
-    } while (result != 0 && errno == EINTR);
-    return result;
-}
 } // namespace
 
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error,
@@ -62,13 +75,10 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
         return false;
     }
     if (!file.Append(bytes) || !file.Sync() || !file.MoveOverTarget()) {
+        FailWithErrno(error, "cannot write " + path.string(), cause);
         const int failure = errno;
-        if (error != nullptr) {
-            *error = ErrnoText("cannot write", path);
-        }
         file.Close();    // the temporary goes
         errno = failure; // the write's reason, not the clean-up's
-        StoreErrno(cause);
         return false;
     }
     file.SyncFolder();
@@ -76,10 +86,7 @@ bool WriteFileAtomically(const std::filesystem::path& path, const std::string& b
 }
 
 int RemoveStaleTemporaries(const std::filesystem::path& path) {
-    std::filesystem::path folder = path.parent_path();
-    if (folder.empty()) {
-        folder = ".";
-    }
+    const std::filesystem::path folder = FolderOf(path);
     const std::string prefix = path.filename().string() + kTemporaryMark;
     int removed = 0;
     std::error_code ec;
@@ -98,10 +105,7 @@ int RemoveStaleTemporaries(const std::filesystem::path& path) {
 bool AppendFileDurably(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
     if (!fd.Valid() || !WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0) {
-        if (error != nullptr) {
-            *error = ErrnoText("cannot append to", path);
-        }
-        return false;
+        return FailWithErrno(error, "cannot append to " + path.string());
     }
     return true;
 }
@@ -109,29 +113,17 @@ bool AppendFileDurably(const std::filesystem::path& path, const std::string& byt
 bool ReadWholeFile(const std::filesystem::path& path, std::string* bytes, std::string* error, COsError* cause) {
     CSocketFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd.Valid()) {
-        const int failure = errno;
-        if (error != nullptr) {
-            *error = ErrnoText("cannot open", path);
-        }
-        errno = failure;
-        StoreErrno(cause);
-        return false;
+        return FailWithErrno(error, "cannot open " + path.string(), cause);
     }
     bytes->clear();
     char buffer[8192];
     for (;;) {
-        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        const ssize_t n = RetryOnEintr([&] { return ::read(fd.Get(), buffer, sizeof buffer); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+            FailWithErrno(error, "cannot read " + path.string(), cause);
             const int failure = errno;
-            if (error != nullptr) {
-                *error = ErrnoText("cannot read", path);
-            }
             fd.Close();
             errno = failure;
-            StoreErrno(cause);
             return false;
         }
         if (n == 0) {
@@ -176,17 +168,9 @@ int FileErrorCause(const COsError& error) {
 }
 
 bool AppendFile(const std::filesystem::path& path, const std::string& bytes, mode_t mode, std::string* error) {
-    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    struct stat st {};
-    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
-    if (ok && (st.st_mode & 07777) != mode) {
-        ok = ::fchmod(fd.Get(), mode) == 0;
-    }
-    if (!ok || !WriteAll(fd.Get(), bytes)) {
-        if (error != nullptr) {
-            *error = ErrnoText("cannot append to", path);
-        }
-        return false;
+    CSocketFd fd;
+    if (!OpenForAppending(path, mode, &fd) || !WriteAll(fd.Get(), bytes)) {
+        return FailWithErrno(error, "cannot append to " + path.string());
     }
     return true;
 }
@@ -207,10 +191,7 @@ bool MakePrivateFolder(const std::filesystem::path& folder, std::string* error) 
             }
         }
     }
-    if (error != nullptr) {
-        *error = ErrnoText("cannot make private folder", folder);
-    }
-    return false;
+    return FailWithErrno(error, "cannot make private folder " + folder.string());
 }
 
 bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, std::filesystem::path* movedTo,
@@ -232,28 +213,14 @@ bool MoveFileAside(const std::filesystem::path& file, const std::string& mark, s
             }
         }
     }
-    const int saved = errno;
-    if (error != nullptr) {
-        *error = ErrnoText("cannot move aside", file);
-    }
-    errno = saved;
-    StoreErrno(cause);
-    return false;
+    return FailWithErrno(error, "cannot move aside " + file.string(), cause);
 }
 
 bool CAppendingFile::Open(const std::filesystem::path& path, mode_t mode, std::string* error) {
     Close();
-    CSocketFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, mode));
-    struct stat st {};
-    bool ok = fd.Valid() && ::fstat(fd.Get(), &st) == 0;
-    if (ok && (st.st_mode & 07777) != mode) {
-        ok = ::fchmod(fd.Get(), mode) == 0;
-    }
-    if (!ok) {
-        if (error != nullptr) {
-            *error = ErrnoText("cannot open", path);
-        }
-        return false;
+    CSocketFd fd;
+    if (!OpenForAppending(path, mode, &fd)) {
+        return FailWithErrno(error, "cannot open " + path.string());
     }
     m_Fd = fd.Release();
     m_Path = path;
@@ -291,10 +258,7 @@ bool CAppendingFile::OpenTemporaryFor(const std::filesystem::path& path, mode_t 
             ::unlink(pattern.c_str());
         }
         errno = saved;
-        if (error != nullptr) {
-            *error = ErrnoText("cannot create", pattern);
-        }
-        return false;
+        return FailWithErrno(error, "cannot create " + pattern);
     }
     m_Fd = fd.Release();
     m_Path = pattern;
@@ -310,10 +274,7 @@ bool CAppendingFile::MoveOverTarget(std::string* error) {
         m_Target.clear();
         return true;
     }
-    if (error != nullptr) {
-        *error = ErrnoText("cannot write", m_Target.empty() ? m_Path : m_Target);
-    }
-    return false;
+    return FailWithErrno(error, "cannot write " + (m_Target.empty() ? m_Path : m_Target).string());
 }
 
 void CAppendingFile::Close() {
@@ -354,30 +315,15 @@ bool CAppendingFile::Append(const std::string& bytes, std::string* error) {
     if (m_Fd < 0) {
         errno = EBADF;
     }
-    if (error != nullptr) {
-        *error = ErrnoText("cannot append to", m_Path);
-    }
-    return false;
+    return FailWithErrno(error, "cannot append to " + m_Path.string());
 }
 
 bool CAppendingFile::SyncData(COsError* error) {
-    if (m_Fd < 0) {
-        errno = EBADF;
-    } else if (FsyncRetried(m_Fd, ::fdatasync) == 0) {
-        return true;
-    }
-    StoreErrno(error);
-    return false;
+    return SyncOpenFile(m_Fd, ::fdatasync, error);
 }
 
 bool CAppendingFile::Sync(COsError* error) {
-    if (m_Fd < 0) {
-        errno = EBADF;
-    } else if (FsyncRetried(m_Fd, ::fsync) == 0) {
-        return true;
-    }
-    StoreErrno(error);
-    return false;
+    return SyncOpenFile(m_Fd, ::fsync, error);
 }
 
 bool CAppendingFile::SyncFolder(COsError* error) const {
@@ -402,15 +348,7 @@ bool CAppendingFile::Truncate(int64_t length, COsError* error) {
         StoreErrno(error);
         return false;
     }
-    int result = 0;
-    do {
-        result = ::ftruncate(m_Fd, length);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        StoreErrno(error);
-        return false;
-    }
-    return true;
+    return RetryOnEintr([&] { return ::ftruncate(m_Fd, length); }, error) == 0;
 }
 
 bool GetFileId(const std::filesystem::path& path, CFileId* id, COsError* cause) {

@@ -7,6 +7,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
+
 namespace {
 bool MakeAddress(const std::string& path, sockaddr_un& address) {
     address = {};
@@ -150,15 +152,8 @@ ELocalListenResult CLocalListener::Listen(const std::string& path, mode_t mode, 
 }
 
 CSocketFd CLocalListener::Accept(COsError* error) {
-    for (;;) {
-        const int fd = ::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd >= 0 || errno != EINTR) {
-            if (fd < 0) {
-                StoreErrno(error);
-            }
-            return CSocketFd(fd);
-        }
-    }
+    return CSocketFd(
+        RetryOnEintr([&] { return ::accept4(m_Fd.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }, error));
 }
 
 void CLocalListener::Close() {
@@ -193,28 +188,14 @@ long ReceiveMessage(int fd, void* data, size_t size, bool* truncated, bool dontW
     msghdr message{};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    for (;;) {
-        const ssize_t n = ::recvmsg(fd, &message, dontWait ? MSG_DONTWAIT : 0);
-        if (n >= 0 || errno != EINTR) {
-            if (truncated != nullptr) {
-                *truncated = n >= 0 && (message.msg_flags & MSG_TRUNC) != 0;
-            }
-            if (n < 0) {
-                StoreErrno(error);
-            }
-            return static_cast<long>(n);
-        }
+    const ssize_t n = RetryOnEintr([&] { return ::recvmsg(fd, &message, dontWait ? MSG_DONTWAIT : 0); }, error);
+    if (truncated != nullptr) {
+        *truncated = n >= 0 && (message.msg_flags & MSG_TRUNC) != 0;
     }
+    return static_cast<long>(n);
 }
 
 long SendMessage(int fd, const void* data, size_t size, bool dontWait, COsError* error) {
-    for (;;) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0));
-        if (n >= 0 || errno != EINTR) {
-            if (n < 0) {
-                StoreErrno(error);
-            }
-            return static_cast<long>(n);
-        }
-    }
+    return static_cast<long>(
+        RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL | (dontWait ? MSG_DONTWAIT : 0)); }, error));
 }

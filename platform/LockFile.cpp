@@ -6,6 +6,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
+
 CLockFile::CLockFile(CLockFile&& other) noexcept : m_Fd(other.m_Fd) {
     other.m_Fd = -1;
 }
@@ -23,25 +25,15 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
     Release();
     // A lock file made by another user (the service runs as root) may be read-only to us; flock works on a
     // descriptor opened for reading just as well.
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    int fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644); });
     if (fd < 0 && errno == EACCES) {
-        do {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        } while (fd < 0 && errno == EINTR);
+        fd = RetryOnEintr([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
     }
     if (fd < 0) {
-        if (error != nullptr) {
-            *error = "cannot open " + path.string() + ": " + std::strerror(errno);
-        }
+        FailWithErrno(error, "cannot open " + path.string());
         return ELockResult::Failed;
     }
-    int rc = -1;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
+    const int rc = RetryOnEintr([&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
     if (rc != 0) {
         const int code = errno;
         ::close(fd);
@@ -49,7 +41,7 @@ ELockResult CLockFile::TryAcquire(const std::filesystem::path& path, std::string
             return ELockResult::HeldElsewhere;
         }
         if (error != nullptr) {
-            *error = "cannot lock " + path.string() + ": " + std::strerror(code);
+            *error = COsError::FromNumber(code).FailureText("cannot lock " + path.string());
         }
         return ELockResult::Failed;
     }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "platform/HexDigit.h"
+#include "platform/Hex.h"
 
 namespace {
 constexpr size_t kMachineIdDigits = 32;
@@ -31,14 +31,9 @@ bool MachineAppSpecificId(const std::array<uint8_t, 16>& appId, CAppSpecificId* 
     if (text.size() != kMachineIdDigits) {
         return Fail(error, machineIdFile.string() + " does not hold a machine id");
     }
-    std::array<uint8_t, kMachineIdDigits / 2> machine{};
-    for (size_t i = 0; i < machine.size(); ++i) {
-        const int high = HexDigitValue(text[2 * i]);
-        const int low = HexDigitValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return Fail(error, machineIdFile.string() + " does not hold a machine id");
-        }
-        machine[i] = static_cast<uint8_t>(high << 4 | low);
+    std::vector<uint8_t> machine;
+    if (!HexDecode(text, machine)) {
+        return Fail(error, machineIdFile.string() + " does not hold a machine id");
     }
     size_t length = 0;
     if (EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, appId.data(), appId.size(), machine.data(),

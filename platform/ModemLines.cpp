@@ -3,14 +3,11 @@
 #include <cerrno>
 #include <sys/ioctl.h>
 
+#include "platform/OsError.h"
+
 namespace {
 int IoctlRetryingEintr(int fd, unsigned long request, int* value) {
-    for (;;) {
-        const int result = ::ioctl(fd, request, value);
-        if (result == 0 || errno != EINTR) {
-            return result;
-        }
-    }
+    return RetryOnEintr([&] { return ::ioctl(fd, request, value); });
 }
 } // namespace
 

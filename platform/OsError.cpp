@@ -95,6 +95,10 @@ std::string COsError::Text() const {
     return std::string(strerror_r(m_Number, buffer, sizeof(buffer)));
 }
 
+std::string COsError::FailureText(const std::string& what) const {
+    return what + ": " + Text();
+}
+
 void StoreErrno(COsError* error) {
     if (error != nullptr) {
         *error = COsError::FromErrno();
@@ -112,4 +116,17 @@ std::string OsErrorText(uint64_t code) {
         return std::string();
     }
     return std::string(text);
+}
+
+bool FailWithErrno(std::string* error, const std::string& what, COsError* cause) {
+    const int saved = errno;
+    const COsError failure = COsError::FromNumber(saved);
+    if (error != nullptr) {
+        *error = failure.FailureText(what);
+    }
+    if (cause != nullptr) {
+        *cause = failure;
+    }
+    errno = saved;
+    return false;
 }

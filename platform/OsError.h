@@ -50,6 +50,8 @@ public:
     int Number() const { return m_Number; }
     // The C library's text for the number, as strerror gives it ("Unknown error N" for one it has none for).
     std::string Text() const;
+    // The error text of the call that failed for this cause: |what|, ": " and Text().
+    std::string FailureText(const std::string& what) const;
 
     bool operator==(const COsError& other) const = default;
 
@@ -66,3 +68,25 @@ void StoreErrno(COsError* error);
 
 // The C library's text for the errno value |code|, without a line end; "" for a code it has no text for.
 std::string OsErrorText(uint64_t code);
+
+// For a call that failed with errno set: |error| (when given) becomes COsError::FromErrno().FailureText(|what|)
+// and |cause| (when given) that cause; errno is kept for the caller. Always false.
+bool FailWithErrno(std::string* error, const std::string& what, COsError* cause = nullptr);
+
+// Runs |call|, a system call that answers -1 with errno set, again for as long as it fails with EINTR; its
+// last answer. When that is a failure, its cause goes to |error| (when given).
+template <typename Call> auto RetryOnEintr(Call call, COsError* error = nullptr) {
+    for (;;) {
+        const auto result = call();
+        if (result >= 0) {
+            return result;
+        }
+        const COsError cause = COsError::FromErrno();
+        if (!cause.Is(EOsErrorClass::Interrupted)) {
+            if (error != nullptr) {
+                *error = cause;
+            }
+            return result;
+        }
+    }
+}

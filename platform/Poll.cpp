@@ -1,6 +1,5 @@
 #include "platform/Poll.h"
 
-#include <cerrno>
 #include <chrono>
 #include <poll.h>
 
@@ -10,17 +9,14 @@
 int PollWithDeadline(pollfd* fds, size_t count, int ms) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    for (;;) {
+    return RetryOnEintr([&] {
         int wait = -1;
         if (ms >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             wait = left > 0 ? static_cast<int>(left) : 0;
         }
-        const int rc = ::poll(fds, count, wait);
-        if (rc >= 0 || errno != EINTR) {
-            return rc;
-        }
-    }
+        return ::poll(fds, count, wait);
+    });
 }
 
 int PollItems(std::vector<CPollItem>& items, int ms, COsError* error) {
@@ -45,13 +41,10 @@ int PollItems(std::vector<CPollItem>& items, int ms, COsError* error) {
 }
 
 int PollItemsUntil(std::vector<CPollItem>& items, uint64_t deadlineTickMs, COsError* error) {
-    IClock& clock = GetClock();
+    CClockDeadline deadline(deadlineTickMs);
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadlineTickMs ? 0 : deadlineTickMs - now;
-        const auto slice = clock.PollSlice(left).count();
-        const int rc = PollItems(items, slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice), error);
-        if (rc != 0 || clock.TickMs() >= deadlineTickMs) {
+        const int rc = PollItems(items, deadline.PollSliceMs(), error);
+        if (rc != 0 || deadline.Passed()) {
             return rc;
         }
     }

@@ -6,6 +6,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
+
 namespace {
 sigset_t TerminationSet() {
     sigset_t set;
@@ -50,16 +52,8 @@ CTerminationSignalFd::CTerminationSignalFd() {
 
 int CTerminationSignalFd::Take() {
     signalfd_siginfo info{};
-    for (;;) {
-        const ssize_t got = ::read(m_Fd.Get(), &info, sizeof info);
-        if (got == static_cast<ssize_t>(sizeof info)) {
-            return static_cast<int>(info.ssi_signo);
-        }
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        return 0;
-    }
+    const ssize_t got = RetryOnEintr([&] { return ::read(m_Fd.Get(), &info, sizeof info); });
+    return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
 }
 
 void IgnoreBrokenPipeSignal() {

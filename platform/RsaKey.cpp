@@ -10,7 +10,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "platform/HexDigit.h"
+#include "platform/ControlChars.h"
+#include "platform/Hex.h"
 #include "platform/KeyBlob.h"
 
 void EvpPkeyDeleter::operator()(evp_pkey_st* key) const {
@@ -46,27 +47,14 @@ constexpr uint32_t kRsa1Magic = 0x31415352; // "RSA1"
 // Strict hex: both cases, nothing else. A DC1 ... DC2 frame around it is allowed.
 bool DecodeHexText(const std::string& text, std::vector<uint8_t>* bytes) {
     std::string hex = text;
-    if (!hex.empty() && hex.front() == '\x11') {
+    if (!hex.empty() && hex.front() == kCharDC1) {
         hex.erase(0, 1);
-        if (hex.empty() || hex.back() != '\x12') {
+        if (hex.empty() || hex.back() != kCharDC2) {
             return false;
         }
         hex.pop_back();
     }
-    if (hex.size() % 2 != 0) {
-        return false;
-    }
-    bytes->clear();
-    bytes->reserve(hex.size() / 2);
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = HexDigitValue(hex[i]);
-        const int low = HexDigitValue(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        bytes->push_back(static_cast<uint8_t>(high << 4 | low));
-    }
-    return true;
+    return HexDecode(hex, *bytes);
 }
 
 // OpenSSL must never stop to ask a terminal for a pass phrase: an encrypted file is simply not our key.

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
 #include "platform/SharedModemLines.h"
 
 namespace {
@@ -33,18 +34,6 @@ std::string EnvironmentText(const std::string& name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string ErrnoText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-template <typename Call> auto RetryEintr(Call call) {
-    for (;;) {
-        const auto result = call();
-        if (result >= 0 || errno != EINTR) {
-            return result;
-        }
-    }
-}
 } // namespace
 
 CComPortLocation ResolveComPort(int port) {
@@ -113,13 +102,13 @@ bool CSerialPort::Open(const std::string& device, const CSerialSettings& setting
         *error = "unsupported line settings";
         return false;
     }
-    m_Fd = CSocketFd(RetryEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
+    m_Fd = CSocketFd(RetryOnEintr([&] { return ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); }));
     if (!m_Fd.Valid()) {
-        *error = ErrnoText("cannot open " + device);
+        FailWithErrno(error, "cannot open " + device);
         return false;
     }
     auto fail = [&](const std::string& what) {
-        *error = ErrnoText(what + " " + device);
+        FailWithErrno(error, what + " " + device);
         Close();
         return false;
     };
@@ -193,7 +182,7 @@ void CSerialPort::Close() {
 }
 
 long CSerialPort::WriteSome(const void* data, size_t size) {
-    const ssize_t n = RetryEintr([&] { return ::write(m_Fd.Get(), data, size); });
+    const ssize_t n = RetryOnEintr([&] { return ::write(m_Fd.Get(), data, size); });
     if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }
@@ -204,7 +193,7 @@ long CSerialPort::ReadSome(void* data, size_t size, size_t* lineErrors) {
     if (lineErrors != nullptr) {
         *lineErrors = 0;
     }
-    const ssize_t n = RetryEintr([&] { return ::read(m_Fd.Get(), data, size); });
+    const ssize_t n = RetryOnEintr([&] { return ::read(m_Fd.Get(), data, size); });
     if (n < 0) {
         return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
     }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/OsError.h"
 #include "platform/Socket.h"
 
 namespace {
@@ -17,10 +18,6 @@ constexpr size_t kFirstLineOffset = 8;
 constexpr size_t kLineCount = 5;
 constexpr size_t kDtrDropsOffset = kFirstLineOffset + kLineCount;
 constexpr size_t kFileSize = 16;
-
-std::string ErrnoText(const char* what, const std::string& path) {
-    return std::string(what) + " " + path + ": " + std::strerror(errno);
-}
 
 unsigned char* MapShared(int fd) {
     void* map = ::mmap(nullptr, kFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
@@ -33,16 +30,16 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Create(const std::string& 
     ::unlink(path.c_str());
     CSocketFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd.Valid()) {
-        *error = ErrnoText("cannot create", path);
+        FailWithErrno(error, "cannot create " + path);
         return nullptr;
     }
     if (::ftruncate(fd.Get(), kFileSize) != 0) {
-        *error = ErrnoText("cannot size", path);
+        FailWithErrno(error, "cannot size " + path);
         return nullptr;
     }
     unsigned char* map = MapShared(fd.Get());
     if (map == nullptr) {
-        *error = ErrnoText("cannot map", path);
+        FailWithErrno(error, "cannot map " + path);
         return nullptr;
     }
     auto shared = std::make_unique<CSharedModemLines>(CPrivateTag(), map);
@@ -59,7 +56,7 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Create(const std::string& 
 std::unique_ptr<CSharedModemLines> CSharedModemLines::Open(const std::string& path, std::string* error) {
     CSocketFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC));
     if (!fd.Valid()) {
-        *error = ErrnoText("cannot open", path);
+        FailWithErrno(error, "cannot open " + path);
         return nullptr;
     }
     struct stat info {};
@@ -69,7 +66,7 @@ std::unique_ptr<CSharedModemLines> CSharedModemLines::Open(const std::string& pa
     }
     unsigned char* map = MapShared(fd.Get());
     if (map == nullptr) {
-        *error = ErrnoText("cannot map", path);
+        FailWithErrno(error, "cannot map " + path);
         return nullptr;
     }
     __atomic_thread_fence(__ATOMIC_ACQUIRE);

@@ -1,12 +1,12 @@
 #include "platform/Socket.h"
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
 #include "platform/Poll.h"
 #include "platform/TcpClient.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <chrono>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -54,15 +54,7 @@ sockaddr_in Ipv4SocketAddress(uint32_t networkOrderAddress, int port) {
 }
 
 long RecvRetryingEintr(int fd, void* data, size_t size, int flags, COsError* error) {
-    for (;;) {
-        const ssize_t n = ::recv(fd, data, size, flags);
-        if (n >= 0 || errno != EINTR) {
-            if (n < 0) {
-                StoreErrno(error);
-            }
-            return static_cast<long>(n);
-        }
-    }
+    return static_cast<long>(RetryOnEintr([&] { return ::recv(fd, data, size, flags); }, error));
 }
 
 PollResult PollFor(int fd, short events, int ms, COsError* error) {
@@ -176,25 +168,24 @@ uint32_t LoopbackIpv4() {
 }
 
 CSocketFd AcceptTcp(int listenFd, Ipv4Endpoint* peer, COsError* error) {
-    for (;;) {
-        sockaddr_in addr{};
-        socklen_t len = sizeof addr;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
-        if (fd >= 0) {
-            if (peer != nullptr) {
-                peer->address = addr.sin_addr.s_addr;
-                peer->port = ntohs(addr.sin_port);
-            }
-            return CSocketFd(fd);
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    const int fd = RetryOnEintr([&] {
+        len = sizeof addr;
+        return ::accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
+    });
+    if (fd < 0) {
+        if (error != nullptr) {
+            *error = IsPendingConnectionError(errno) ? COsError::WithClass(EOsErrorClass::PeerGone, errno)
+                                                     : COsError::FromErrno();
         }
-        if (errno != EINTR) {
-            if (error != nullptr) {
-                *error = IsPendingConnectionError(errno) ? COsError::WithClass(EOsErrorClass::PeerGone, errno)
-                                                         : COsError::FromErrno();
-            }
-            return CSocketFd();
-        }
+        return CSocketFd();
     }
+    if (peer != nullptr) {
+        peer->address = addr.sin_addr.s_addr;
+        peer->port = ntohs(addr.sin_port);
+    }
+    return CSocketFd(fd);
 }
 
 CSocketFd ConnectTcp(uint32_t networkOrderAddress, int port, int timeoutMs) {
@@ -235,11 +226,8 @@ long SendAll(int fd, const void* data, size_t size, int flags) {
     const char* p = static_cast<const char*>(data);
     size_t sent = 0;
     while (sent < size) {
-        const ssize_t n = ::send(fd, p + sent, size - sent, flags | MSG_NOSIGNAL);
+        const ssize_t n = RetryOnEintr([&] { return ::send(fd, p + sent, size - sent, flags | MSG_NOSIGNAL); });
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 // A non-blocking socket whose buffer is full: wait for room rather than fail a half-sent reply.
                 if (PollWritable(fd, 30000) == PollResult::Ready) {
@@ -268,15 +256,11 @@ long BytesReadable(int fd) {
 
 namespace {
 PollResult WaitOnClock(int fd, uint64_t ms, bool readable) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
+    CClockDeadline deadline = CClockDeadline::After(ms);
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
-        const auto slice = clock.RealSlice(left).count();
-        const int wait = slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice);
+        const int wait = deadline.RealSliceMs();
         const PollResult result = readable ? PollReadable(fd, wait) : PollWritable(fd, wait);
-        if (result != PollResult::Timeout || clock.TickMs() >= deadline) {
+        if (result != PollResult::Timeout || deadline.Passed()) {
             return result;
         }
     }

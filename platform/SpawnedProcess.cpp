@@ -5,6 +5,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include "platform/OsError.h"
+
 extern char** environ;
 
 bool CSpawnedProcess::Start(const std::string& program, const std::vector<std::string>& arguments) {
@@ -63,10 +65,7 @@ bool CSpawnedProcess::Reap(bool wait) {
         return true;
     }
     int status = 0;
-    pid_t rc = 0;
-    do {
-        rc = ::waitpid(m_Pid, &status, wait ? 0 : WNOHANG);
-    } while (rc < 0 && errno == EINTR);
+    const pid_t rc = RetryOnEintr([&] { return ::waitpid(m_Pid, &status, wait ? 0 : WNOHANG); });
     if (rc != m_Pid) {
         return false;
     }

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 
 #include "platform/Clock.h"
+#include "platform/OsError.h"
+#include "platform/Poll.h"
 
 COsError ResolveHostIpv4(const std::string& host, uint32_t* networkOrderAddress) {
     constexpr int kNoSuchHost = 11001;
@@ -67,10 +69,7 @@ COsError StartTcpConnect(int fd, uint32_t networkOrderAddress, uint16_t port) {
 ConnectProgress CheckTcpConnect(int fd, COsError* error) {
     *error = COsError();
     pollfd p{fd, POLLOUT, 0};
-    int rc;
-    do {
-        rc = ::poll(&p, 1, 0);
-    } while (rc < 0 && errno == EINTR);
+    const int rc = PollWithDeadline(&p, 1, 0);
     if (rc < 0) {
         *error = COsError::FromErrno();
         return ConnectProgress::PollFailed;
@@ -97,10 +96,7 @@ ConnectProgress CheckTcpConnect(int fd, COsError* error) {
 
 bool ReadableNow(int fd) {
     pollfd p{fd, POLLIN, 0};
-    int rc;
-    do {
-        rc = ::poll(&p, 1, 0);
-    } while (rc < 0 && errno == EINTR);
+    const int rc = PollWithDeadline(&p, 1, 0);
     return rc > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
@@ -118,33 +114,17 @@ long RecvOnce(int fd, void* data, size_t size, COsError* error) {
 }
 
 long SendSomeNow(int fd, const void* data, size_t size, COsError* error) {
-    for (;;) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n >= 0 || errno != EINTR) {
-            if (n < 0) {
-                StoreErrno(error);
-            }
-            return static_cast<long>(n);
-        }
-    }
+    return static_cast<long>(RetryOnEintr([&] { return ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT); }, error));
 }
 
 SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms) {
-    IClock& clock = GetClock();
-    const uint64_t deadline = clock.TickMs() + ms;
+    CClockDeadline deadline = CClockDeadline::After(ms);
     pollfd fds[2] = {{fd, static_cast<short>(forWrite ? POLLOUT : POLLIN), 0}, {stopFd, POLLIN, 0}};
     const nfds_t count = stopFd >= 0 ? 2 : 1;
     for (;;) {
-        const uint64_t now = clock.TickMs();
-        const uint64_t left = now >= deadline ? 0 : deadline - now;
         // The system clock lets one poll block for the whole wait; a test clock has it look again every slice.
-        const auto slice = clock.PollSlice(left).count();
-        const int wait = slice > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(slice);
-        const int rc = ::poll(fds, count, wait);
+        const int rc = RetryOnEintr([&] { return ::poll(fds, count, deadline.PollSliceMs()); });
         if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             return SocketWait::Failed;
         }
         if (rc > 0 && fds[0].revents != 0) {
@@ -153,7 +133,7 @@ SocketWait WaitSocketOrStop(int fd, bool forWrite, int stopFd, uint64_t ms) {
         if (rc > 0 && count == 2 && fds[1].revents != 0) {
             return SocketWait::Stopped;
         }
-        if (clock.TickMs() >= deadline) {
+        if (deadline.Passed()) {
             return SocketWait::Timeout;
         }
     }

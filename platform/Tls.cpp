@@ -16,6 +16,8 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include "platform/Hex.h"
+
 namespace tls {
 void SslCtxFree::operator()(SSL_CTX* p) const {
     SSL_CTX_free(p);
@@ -200,10 +202,8 @@ std::string Block(const char* label, const unsigned char* data, size_t size) {
         return text + "  <empty>\r\n";
     }
     for (size_t i = 0; i < size; ++i) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02x", data[i]);
         text += (i % 16 == 0) ? "    " : " ";
-        text += hex;
+        AppendHexByte(text, data[i], HexCase::kLower);
         if (i % 16 == 15 || i + 1 == size) {
             text += "\r\n";
         }

@@ -1,16 +1,16 @@
 #include "platform/Trash.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/Clock.h"
+#include "platform/AsciiChars.h"
 #include "platform/FileHandle.h"
 #include "platform/FileSystem.h"
+#include "platform/Hex.h"
 #include "platform/LocalTime.h"
 #include "platform/OsError.h"
 #include "platform/TextFormat.h"
@@ -18,16 +18,6 @@
 namespace {
 // How many names ("x", "x.2", ... ) are tried before the trash counts as full for a name.
 constexpr unsigned kMaxNameTries = 10000;
-
-// Puts |what| and errno's text into |error| (when given); false, errno kept.
-bool Fail(std::string* error, const std::string& what) {
-    const int saved = errno;
-    if (error != nullptr) {
-        *error = what + ": " + OsErrorText(static_cast<uint64_t>(saved));
-    }
-    errno = saved;
-    return false;
-}
 
 // Makes |folder| and every missing folder above it (|folder| is absolute), each with mode 0700.
 bool MakeFolders(const std::string& folder) {
@@ -78,19 +68,15 @@ bool AbsolutePath(const std::string& path, std::string& absolute, std::string& n
 // |path| escaped as a URL path: every byte but the unreserved characters and "/" as "%" and two upper-case
 // hexadecimal digits.
 std::string EscapedPath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
     static const std::string kKept = "/-_.!~*'()";
     std::string escaped;
     for (const char c : path) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        const bool alphanumeric =
-            (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
-        if (alphanumeric || kKept.find(c) != std::string::npos) {
+        if (IsAsciiLetterOrDigit(c) || kKept.find(c) != std::string::npos) {
             escaped += c;
         } else {
             escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 0x0F];
+            AppendHexByte(escaped, byte, HexCase::kUpper);
         }
     }
     return escaped;
@@ -98,9 +84,8 @@ std::string EscapedPath(const std::string& path) {
 
 // Now in local time as "YYYY-MM-DDThh:mm:ss"; "" when it cannot be told.
 std::string LocalDeletionDate() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    if (!LocalCalendarTime(now, local)) {
+    if (!LocalCalendarNow(local, ZoneRead::kAgain)) {
         return std::string();
     }
     return FormatText("%04d-%02d-%02dT%02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
@@ -110,10 +95,8 @@ std::string LocalDeletionDate() {
 // Creates |path| holding |text|, mode 0600, only when the name is free: the info file that reserves a name in
 // the trash. False with errno set (EEXIST: taken); nothing is left behind on a failed write.
 bool CreateNewFile(const std::string& path, const std::string& text) {
-    int fd = -1;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
+    const int fd =
+        RetryOnEintr([&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); });
     if (fd < 0) {
         return false;
     }
@@ -134,36 +117,36 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
     std::string source;
     std::string name;
     if (!AbsolutePath(path, source, name)) {
-        return Fail(error, "Cannot trash \"" + path + "\"");
+        return FailWithErrno(error, "Cannot trash \"" + path + "\"");
     }
     struct stat entry {};
     if (::lstat(source.c_str(), &entry) != 0) {
-        return Fail(error, "Cannot trash \"" + path + "\"");
+        return FailWithErrno(error, "Cannot trash \"" + path + "\"");
     }
     const std::string data = UserDataFolder();
     if (data.empty()) {
         errno = ENOENT;
-        return Fail(error, "No home folder for the trash");
+        return FailWithErrno(error, "No home folder for the trash");
     }
     const std::string trash = data + "/Trash";
     const std::string files = trash + "/files";
     const std::string info = trash + "/info";
     if (!MakeFolders(files) || !MakeFolders(info)) {
-        return Fail(error, "Cannot make the trash " + trash);
+        return FailWithErrno(error, "Cannot make the trash " + trash);
     }
     struct stat filesFolder {};
     if (::stat(files.c_str(), &filesFolder) != 0) {
-        return Fail(error, "Cannot make the trash " + trash);
+        return FailWithErrno(error, "Cannot make the trash " + trash);
     }
     // A rename cannot cross file systems, and a copy that fails half-way would leave the entry in two halves.
     if (filesFolder.st_dev != entry.st_dev) {
         errno = EXDEV;
-        return Fail(error, "\"" + path + "\" is on another file system than the trash " + trash);
+        return FailWithErrno(error, "\"" + path + "\" is on another file system than the trash " + trash);
     }
     const std::string date = LocalDeletionDate();
     if (date.empty()) {
         errno = EOVERFLOW;
-        return Fail(error, "No local time for the trash");
+        return FailWithErrno(error, "No local time for the trash");
     }
     const std::string record = "[Trash Info]\nPath=" + EscapedPath(source) + "\nDeletionDate=" + date + "\n";
     for (unsigned n = 1; n <= kMaxNameTries; ++n) {
@@ -173,7 +156,7 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
             if (errno == EEXIST) {
                 continue;
             }
-            return Fail(error, "Cannot write " + infoPath);
+            return FailWithErrno(error, "Cannot write " + infoPath);
         }
         const std::string target = files + "/" + candidate;
         if (RenameNoReplace(source, target)) {
@@ -186,9 +169,9 @@ bool MoveToTrash(const std::string& path, std::string* trashedAs, std::string* e
         ::unlink(infoPath.c_str());
         errno = saved;
         if (saved != EEXIST) { // a name in files/ without its info file is skipped as taken
-            return Fail(error, "Cannot move \"" + path + "\" to " + target);
+            return FailWithErrno(error, "Cannot move \"" + path + "\" to " + target);
         }
     }
     errno = EEXIST;
-    return Fail(error, "No free name in the trash for \"" + name + "\"");
+    return FailWithErrno(error, "No free name in the trash for \"" + name + "\"");
 }

@@ -534,28 +534,27 @@ bool CPosSession::WaitOutstanding() {
 }
 
 int CPosSession::SendReply(const std::string& framed) {
-    int result = -1;
-    // A reply to a client that has gone may still be taken by the kernel; it counts as not delivered.
-    if (ClientConnected()) {
-        result = SendText(framed) < 0 ? -1 : static_cast<int>(framed.size());
-        if (result < 0) {
-            m_ClientGone = true;
-        }
-    }
+    const int result = SendToClient(framed);
     LogSent(framed, result);
     return result;
 }
 
 int CPosSession::SendReplyLogWarning(const std::string& framed) {
-    int result = -1;
-    if (ClientConnected()) {
-        result = SendText(framed) < 0 ? -1 : static_cast<int>(framed.size());
-        if (result < 0) {
-            m_ClientGone = true;
-        }
-    }
+    const int result = SendToClient(framed);
     LogSent(ReplaceAll(framed, "Error", "Warning"), result);
     return result;
+}
+
+int CPosSession::SendToClient(const std::string& framed) {
+    // A reply to a client that has gone may still be taken by the kernel; it counts as not delivered.
+    if (!ClientConnected()) {
+        return -1;
+    }
+    if (SendText(framed) < 0) {
+        m_ClientGone = true;
+        return -1;
+    }
+    return static_cast<int>(framed.size());
 }
 
 void CPosSession::LogSent(const std::string& framed, int result) const {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ControlChars.h"
 #include "platform/PollableEvent.h"
 #include "server/TcpSession.h"
 #include "transaction/Transaction.h"
@@ -39,10 +40,6 @@ inline constexpr char kPosPasswordFailedText[] = "Password Failed!(Client/Server
 inline constexpr char kPosChallengeFailedText[] = "Password Failed!(Challenge/Response) -- Disconnecting.";
 inline constexpr char kPosUpgradeRequiredText[] =
     "Requires VYRClientX Upgrade to 3.xx or Above. - Failed! -- Disconnecting.";
-
-// Separators of the greeting and the login text.
-inline constexpr char kCharRS = 0x1E;
-inline constexpr char kCharUS = 0x1F;
 
 // Size of the login challenge, and the bounds on what a client may send: the longest challenge answer (hex),
 // the longest client data that is answered, the longest login text kept while waiting for its ETX, and the
@@ -137,6 +134,8 @@ public:
     int SendReply(const std::string& framed);
     // The same, with "Error" logged as "Warning".
     int SendReplyLogWarning(const std::string& framed);
+    // The sending part of both: the reply's length, or -1 when it could not be sent.
+    int SendToClient(const std::string& framed);
     // Reply 2004.
     void SendDisconnect();
 

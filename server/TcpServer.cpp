@@ -216,17 +216,10 @@ void CTcpServer::ServeConnection(CSocketFd socket, const Ipv4Endpoint& peer) {
     std::unique_ptr<CWorkerThread> unusedThread;
     {
         CMutexLock lock(m_Lock);
-        for (auto it = m_Clients.begin(); it != m_Clients.end(); ++it) {
-            if (it->id == id) {
-                unused = std::move(it->ownedSession);
-                unusedSocket = std::move(it->socket);
-                unusedThread = std::move(it->thread);
-                if (it->refused) {
-                    m_RefusedCount.fetch_sub(1);
-                }
-                m_Clients.erase(it);
-                break;
-            }
+        if (std::optional<CClientEntry> entry = TakeClientLocked(id)) {
+            unused = std::move(entry->ownedSession);
+            unusedSocket = std::move(entry->socket);
+            unusedThread = std::move(entry->thread);
         }
         m_ActiveCount = static_cast<int>(m_Clients.size());
         if (m_Clients.empty()) {
@@ -307,17 +300,10 @@ void CTcpServer::RemoveClient(uint64_t id) {
     CSocketFd socket;
     {
         CMutexLock lock(m_Lock);
-        for (auto it = m_Clients.begin(); it != m_Clients.end(); ++it) {
-            if (it->id == id) {
-                socket = std::move(it->socket);
-                // This thread is still running: whoever reaps next joins it.
-                m_Finished.push_back(std::move(it->thread));
-                if (it->refused) {
-                    m_RefusedCount.fetch_sub(1);
-                }
-                m_Clients.erase(it);
-                break;
-            }
+        if (std::optional<CClientEntry> entry = TakeClientLocked(id)) {
+            socket = std::move(entry->socket);
+            // This thread is still running: whoever reaps next joins it.
+            m_Finished.push_back(std::move(entry->thread));
         }
         ShutdownBoth(socket.Get());
         socket.Close();
@@ -327,6 +313,20 @@ void CTcpServer::RemoveClient(uint64_t id) {
             m_NoSessions.Set();
         }
     }
+}
+
+std::optional<CTcpServer::CClientEntry> CTcpServer::TakeClientLocked(uint64_t id) {
+    for (auto it = m_Clients.begin(); it != m_Clients.end(); ++it) {
+        if (it->id == id) {
+            if (it->refused) {
+                m_RefusedCount.fetch_sub(1);
+            }
+            std::optional<CClientEntry> entry(std::move(*it));
+            m_Clients.erase(it);
+            return entry;
+        }
+    }
+    return std::nullopt;
 }
 
 void CTcpServer::ReapFinishedThreads() {

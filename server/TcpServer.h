@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <list>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/Event.h"
@@ -100,6 +101,9 @@ private:
     int ClientThread(uint64_t id, bool refused);
     void AddClient(CClientEntry entry);
     void RemoveClient(uint64_t id);
+    // Moves the entry of connection |id| out of the list, and out of the refused count when it was refused;
+    // nothing when it is not listed.
+    std::optional<CClientEntry> TakeClientLocked(uint64_t id) REQUIRES(m_Lock);
     void ReapFinishedThreads();
     void JoinAcceptThread();
 

@@ -90,10 +90,6 @@ long LeadingNumber(const std::string& text, size_t count) {
     return std::strtol(text.substr(0, count).c_str(), nullptr, 10);
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 } // namespace
 
 SCardType GetCardType(const std::string& accountNo) {
@@ -104,13 +100,13 @@ SCardType GetCardType(const std::string& accountNo) {
     const size_t length = accountNo.size();
     switch (accountNo[0]) {
     case '1':
-        if (length == 15 && StartsWith(accountNo, "1800")) {
+        if (length == 15 && accountNo.starts_with("1800")) {
             card.Name = kCardTypeJCB;
             card.Letter = 'J';
         }
         break;
     case '2':
-        if (length == 15 && StartsWith(accountNo, "2131")) {
+        if (length == 15 && accountNo.starts_with("2131")) {
             card.Name = kCardTypeJCB;
             card.Letter = 'J';
         }
@@ -144,22 +140,22 @@ SCardType GetCardType(const std::string& accountNo) {
         }
         break;
     case '6':
-        if (length == 16 && (StartsWith(accountNo, "6011") || StartsWith(accountNo, "65"))) {
+        if (length == 16 && (accountNo.starts_with("6011") || accountNo.starts_with("65"))) {
             card.Name = kCardTypeDCVR;
             card.Letter = 'D';
-        } else if (length == 19 && StartsWith(accountNo, "690046")) {
+        } else if (length == 19 && accountNo.starts_with("690046")) {
             card.Name = kCardTypeWEX;
             card.Letter = 'W';
         }
         break;
     case '7':
-        if (length == 19 && StartsWith(accountNo, "7088")) {
+        if (length == 19 && accountNo.starts_with("7088")) {
             card.Name = kCardTypeVOYAGER;
             card.Letter = 'V';
         }
         break;
     case '8':
-        if (length == 13 && StartsWith(accountNo, "81")) {
+        if (length == 13 && accountNo.starts_with("81")) {
             card.Name = kCardTypeDCLB;
             card.Letter = 'C';
         }

@@ -3,7 +3,6 @@
 #include "transaction/HostMessage.h"
 
 #include <cctype>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <ctime>
@@ -13,6 +12,7 @@
 #include "foundation/ParamStore.h"
 #include "foundation/SharedConstants.h"
 #include "platform/Clock.h"
+#include "platform/LocalTime.h"
 #include "platform/ProcessEvents.h"
 #include "transaction/CardHelpers.h"
 #include "transaction/Settlement.h"
@@ -25,17 +25,10 @@ constexpr uint64_t kReversalStepMs = 100;
 
 // The local time and date of now, "%H%M%S" and "%m%d%Y".
 void LocalTimeAndDate(std::string& time, std::string& date) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(GetClock().WallNow());
     std::tm local{};
-    tzset();
-    if (localtime_r(&now, &local) == nullptr) {
-        gmtime_r(&now, &local);
-    }
-    char buffer[32];
-    std::strftime(buffer, sizeof(buffer), "%H%M%S", &local);
-    time = buffer;
-    std::strftime(buffer, sizeof(buffer), "%m%d%Y", &local);
-    date = buffer;
+    LocalCalendarNow(local, ZoneRead::kAgain);
+    time = CalendarTimeText(local, "%H%M%S");
+    date = CalendarTimeText(local, "%m%d%Y");
 }
 
 std::string LettersAndDigits(const std::string& text) {

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Hex.h"
+
 namespace {
 constexpr const char* kLineTag = "REV2";
 // The earlier form kept every member of the record in the clear; it is still read, never written.
@@ -148,8 +150,6 @@ std::string HexOf(uint32_t value) {
     return text;
 }
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
-
 std::string Escape(const std::string& value) {
     std::string out;
     out.reserve(value.size());
@@ -157,23 +157,12 @@ std::string Escape(const std::string& value) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte > 0x7E || c == '%') {
             out += '%';
-            out += kHexDigits[byte >> 4];
-            out += kHexDigits[byte & 0x0F];
+            AppendHexByte(out, byte, HexCase::kUpper);
         } else {
             out += c;
         }
     }
     return out;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 bool Unescape(const std::string& text, std::string& out) {
@@ -190,40 +179,13 @@ bool Unescape(const std::string& text, std::string& out) {
         if (i + 2 >= text.size()) {
             return false;
         }
-        const int high = HexDigit(text[i + 1]);
-        const int low = HexDigit(text[i + 2]);
+        const int high = HexDigitValue(text[i + 1], HexAccept::kUpperOnly);
+        const int low = HexDigitValue(text[i + 2], HexAccept::kUpperOnly);
         if (high < 0 || low < 0) {
             return false;
         }
         out += static_cast<char>(high * 16 + low);
         i += 2;
-    }
-    return true;
-}
-
-std::string HexBytes(const std::string& bytes) {
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        out += kHexDigits[byte >> 4];
-        out += kHexDigits[byte & 0x0F];
-    }
-    return out;
-}
-
-bool UnhexBytes(const std::string& hex, std::string& out) {
-    if (hex.size() % 2 != 0) {
-        return false;
-    }
-    out.clear();
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int high = HexDigit(hex[i]);
-        const int low = HexDigit(hex[i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out += static_cast<char>(high * 16 + low);
     }
     return true;
 }
@@ -337,7 +299,7 @@ bool EncodeLine(const CJournalEntry& entry, const CSealingKey& key, bool replace
         if (!key.Seal(record.*field.member, SealContext(entry.id, field.name), &sealed)) {
             return false;
         }
-        AddField(body, field.name, HexBytes(sealed));
+        AddField(body, field.name, HexEncode(sealed, HexCase::kUpper));
     }
     *line = SignJournalLine(body);
     return true;
@@ -422,7 +384,7 @@ EJournalLine DecodeJournalLine(const std::string& line, const CSealingKey& key, 
     bool opened = true;
     for (const auto& [field, hex] : read.sealed) {
         std::string sealed;
-        if (!UnhexBytes(hex, sealed)) {
+        if (!HexDecode(hex, sealed, HexAccept::kUpperOnly)) {
             return EJournalLine::Damaged;
         }
         // Every field is tried, so a line that is damaged elsewhere is not taken for one of another key.

@@ -385,12 +385,10 @@ int CReversalJournal::RunFlusher() {
             m_FlushEnded.Wait(m_Lock); // it may cover what waits
             continue;
         }
-        IClock& clock = GetClock();
-        const uint64_t now = clock.TickMs();
-        const uint64_t due = m_LazySinceMs + kJournalSettleFlushMs;
-        if (!m_Stopping && now < due) {
+        CClockDeadline due(m_LazySinceMs + kJournalSettleFlushMs);
+        if (!m_Stopping && !due.Passed()) {
             // Changes made meanwhile go with the same flush, and any other flush may carry them before.
-            m_FlusherWake.WaitFor(m_Lock, clock.RealSlice(due - now));
+            m_FlusherWake.WaitFor(m_Lock, due.RealSlice());
             continue;
         }
         FlushLocked();
@@ -418,7 +416,7 @@ bool CReversalJournal::CutIfEmptyLocked() {
     // for no write-back of ours.
     COsError cause;
     if (!m_File.Truncate(0, &cause)) {
-        LogJournal(std::string("Reversal journal could not be emptied: ") + m_FileName.string() + ": " + cause.Text());
+        LogJournal(cause.FailureText("Reversal journal could not be emptied: " + m_FileName.string()));
         m_WriteFailed = true;
         return false;
     }
@@ -444,7 +442,7 @@ void CReversalJournal::FlushLocked() {
         COsError cause;
         flushed = m_File.SyncData(&cause);
         if (!flushed) {
-            error = std::string("cannot flush ") + m_FileName.string() + ": " + cause.Text();
+            error = cause.FailureText("cannot flush " + m_FileName.string());
         }
         m_Lock.Lock();
     }
@@ -490,7 +488,7 @@ bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t
     COsError cause;
     if (written && !fresh.Sync(&cause)) {
         written = false;
-        *error = std::string("cannot flush ") + fresh.Path().string() + ": " + cause.Text();
+        *error = cause.FailureText("cannot flush " + fresh.Path().string());
     }
     m_Lock.Lock();
     written = written && fresh.Append(m_Carried, error) && fresh.MoveOverTarget(error);
@@ -509,7 +507,7 @@ bool CReversalJournal::RewriteLocked(const std::function<void()>& hook, uint64_t
     // The rename, and what was carried, on disk; nobody but the holder of the flush role replaces m_File.
     const bool flushed = m_File.SyncFolder(&cause) && (carried == 0 || m_File.SyncData(&cause));
     if (!flushed) {
-        *error = std::string("cannot flush ") + m_FileName.string() + ": " + cause.Text();
+        *error = cause.FailureText("cannot flush " + m_FileName.string());
     }
     m_Lock.Lock();
     return flushed;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "foundation/ErrorReporter.h"
+#include "foundation/TextHelpers.h"
 #include "platform/Files.h"
 
 namespace {
@@ -13,45 +14,17 @@ std::string FileExceptionText(const COsError& error) {
     return FormatText(kStanFileExceptionFormat, FileErrorCause(error), error.Number());
 }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
 // The message for a write of the file that failed with |error| (WriteFileAtomically's text) for |cause|.
 std::string WriteFailureText(const std::string& error, const COsError& cause) {
-    return StartsWith(error, "cannot create") ? kStanOpenWriteFailedText : FileExceptionText(cause);
-}
-
-bool IsCSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    return error.starts_with("cannot create") ? kStanOpenWriteFailedText : FileExceptionText(cause);
 }
 } // namespace
 
 int32_t StanAfter(const std::string& fileText) {
-    const std::string line = fileText.substr(0, fileText.find('\n'));
-    size_t i = 0;
-    while (i < line.size() && IsCSpace(line[i])) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < line.size() && (line[i] == '+' || line[i] == '-')) {
-        negative = line[i] == '-';
-        ++i;
-    }
-    // Digits beyond the largest STAN all lead to 1, so the value is capped instead of overflowing.
-    int64_t value = 0;
-    for (; i < line.size() && line[i] >= '0' && line[i] <= '9'; ++i) {
-        if (value <= kMaxStan) {
-            value = value * 10 + (line[i] - '0');
-        }
-    }
-    if (negative && value != 0) {
-        return 1;
-    }
-    if (value >= kMaxStan) {
-        return 1;
-    }
-    return static_cast<int32_t>(value + 1);
+    // The first line read as the C library reads a number; one below 1 or at the largest STAN and beyond
+    // (held there, not overflowed) leads to 1.
+    const int64_t value = LeadingInt64(fileText.substr(0, fileText.find('\n')));
+    return value <= 0 || value >= kMaxStan ? 1 : static_cast<int32_t>(value + 1);
 }
 
 std::string StanFileText(int32_t stan) {
@@ -95,7 +68,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
         // the numbers since the start have gone to the host already.
         if (!WriteFileAtomically(m_FileName, StanFileText(m_CurrentStan), kStanFileMode, &error, &cause)) {
             // A file that could not be made is a failed creation; one made but not written is a file error.
-            if (StartsWith(error, "cannot create")) {
+            if (error.starts_with("cannot create")) {
                 errorText += kStanCreateFailedText;
             } else {
                 errorText += FileExceptionText(cause);
@@ -106,7 +79,7 @@ int32_t CSynchroStanFile::NextStanLocked(std::string& errorText) {
 
     std::string text;
     if (!ReadWholeFile(m_FileName, &text, &error, &cause)) {
-        if (StartsWith(error, "cannot open")) {
+        if (error.starts_with("cannot open")) {
             errorText += kStanOpenReadFailedText;
         } else {
             errorText += FileExceptionText(cause);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "foundation/TextHelpers.h"
+#include "platform/ControlChars.h"
 
 class CRc4Key;
 
@@ -87,13 +88,6 @@ enum ETranState : int32_t {
     kTranStateDialParsed = 10,    // dial answer parsed
     kTranStateDialFailed = 11,    // dial exchange failed
 };
-
-// Frame marks of the request and reply frames and of the host message.
-inline constexpr char kCharSTX = 0x02;
-inline constexpr char kCharETX = 0x03;
-inline constexpr char kCharDC1 = 0x11;
-inline constexpr char kCharDC2 = 0x12;
-inline constexpr char kCharFS = 0x1C;
 
 // One transaction, a plain value: every member is a number, a flag or a std::string, and copies are complete
 // and independent. No lock: each thread works on its own copy and writes the whole record back through the

@@ -134,11 +134,7 @@ int CTimedMessageBox::Run(uint32_t timeoutMs, int defaultButton, const std::stri
         m_AllowShow = false;
     }
 
-    CBoxRequest request;
-    request.message = m_MessageText;
-    request.kind = defaultButton == kIdOk ? EBoxKind::Ok : EBoxKind::YesNo;
-    request.defaultButton = defaultButton;
-    request.timeoutMs = timeoutMs;
+    CBoxRequest request = TimedBoxRequest(m_MessageText, defaultButton, timeoutMs);
     request.countDownFormat = countDownFormat;
     CTimedBoxModel model(request);
 

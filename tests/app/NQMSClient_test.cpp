@@ -494,12 +494,12 @@ TEST_F(NQMSClientTest, ServiceMustProveItsNameWithATrustedCertificate) {
         uint32_t code;
     };
     const Case cases[] = {
-        {"wrong name", TestLeaf::WrongName, "127.0.0.1", CTlsChannel::kCertNameMismatch},
-        {"name given for an address certificate", TestLeaf::LoopbackIp, "localhost", CTlsChannel::kCertNameMismatch},
-        {"expired", TestLeaf::Expired, "localhost", CTlsChannel::kCertExpired},
-        {"unknown issuer", TestLeaf::UnknownIssuer, "localhost", CTlsChannel::kCertChaining},
-        {"self-signed", TestLeaf::SelfSigned, "localhost", CTlsChannel::kCertUntrustedRoot},
-        {"client certificate only", TestLeaf::ClientAuthOnly, "localhost", CTlsChannel::kCertWrongUsage},
+        {"wrong name", TestLeaf::WrongName, "127.0.0.1", kCertCnNoMatch},
+        {"name given for an address certificate", TestLeaf::LoopbackIp, "localhost", kCertCnNoMatch},
+        {"expired", TestLeaf::Expired, "localhost", kCertExpired},
+        {"unknown issuer", TestLeaf::UnknownIssuer, "localhost", kCertChaining},
+        {"self-signed", TestLeaf::SelfSigned, "localhost", kCertUntrustedRoot},
+        {"client certificate only", TestLeaf::ClientAuthOnly, "localhost", kCertWrongUsage},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

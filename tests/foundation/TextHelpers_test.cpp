@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/AsciiChars.h"
+
 namespace {
 
 struct SSplitCase {
@@ -76,6 +78,26 @@ TEST(TextHelpers, DigitsIntegersAndLookups) {
     EXPECT_EQ(LookupText(map, "TranCode"), "Sale");
     EXPECT_EQ(LookupText(map, "trancode"), "");
     EXPECT_EQ(LookupText(map, "Missing"), "");
+}
+
+TEST(TextHelpers, TrimCharsCutsOnlyTheCallersBlanksAtBothEnds) {
+    struct Case {
+        const char* text;
+        std::string_view blanks;
+        const char* trimmed;
+    };
+    const Case cases[] = {
+        {" \t a b \t ", " \t", "a b"},
+        {"\r\n a \n", " \t", "\r\n a \n"},
+        {"\v\f a\r\n", kAsciiWhiteSpace, "a"},
+        {"\v a \f", " \t\r\n", "\v a \f"},
+        {" \t ", " \t", ""},
+        {"", kAsciiWhiteSpace, ""},
+        {"x", "", "x"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TrimChars(c.text, c.blanks), c.trimmed) << c.text;
+    }
 }
 
 TEST(TextHelpers, IsValidAmountFollowsTheLengthAndDecimalRules) {
@@ -176,16 +198,16 @@ TEST(TextHelpers, GetErrorTextGivesSystemTextsWithTheirLineBreak) {
         std::string Expected;
     };
     const SCase cases[] = {
-        {kNteBadData, "Bad Data.\r\n"},
-        {kNteBadKey, "Bad Key.\r\n"},
-        {kNteBadLen, "Bad Length.\r\n"},
-        {kNteBadAlgid, "Invalid algorithm specified.\r\n"},
-        {kNteBadType, "Invalid type specified.\r\n"},
-        {kNteBadKeyState, "Key not valid for use in specified state.\r\n"},
-        {kNteNoKey, "Key does not exist.\r\n"},
-        {kNteBadKeyset, "Keyset does not exist\r\n"},
-        {kNteExists, "Object already exists.\r\n"},
-        {kNteFail, "An internal error occurred.\r\n"},
+        {kCryptBadData, "Bad Data.\r\n"},
+        {kCryptBadKey, "Bad Key.\r\n"},
+        {kCryptBadLen, "Bad Length.\r\n"},
+        {kCryptBadAlgId, "Invalid algorithm specified.\r\n"},
+        {kCryptBadType, "Invalid type specified.\r\n"},
+        {kCryptBadKeyState, "Key not valid for use in specified state.\r\n"},
+        {kCryptNoKey, "Key does not exist.\r\n"},
+        {kCryptBadKeyset, "Keyset does not exist\r\n"},
+        {kCryptExists, "Object already exists.\r\n"},
+        {kCryptFail, "An internal error occurred.\r\n"},
         {0x80090005u, "Bad Data.\r\n"},
     };
     for (const SCase& c : cases) {

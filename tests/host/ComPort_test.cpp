@@ -154,7 +154,7 @@ TEST_F(ComPortTest, ReadLineSkipsBlankLinesAndLeavesWhatFollowsForTheNextRead) {
     Connect();
     ASSERT_GT(m_Port.BytesAvailable(), 0);
     ASSERT_EQ(m_Port.Read(-1), 1);
-    EXPECT_EQ(m_Port.GetReceiveBuffer()[0], kDialEnq);
+    EXPECT_EQ(m_Port.GetReceiveBuffer()[0], kCharENQ);
     EXPECT_EQ(m_Port.BytesAvailable(), 0);
 }
 

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "HostTestSupport.h"
+#include "common/LogFolder.h"
 #include "common/TempDirTest.h"
 #include "common/TestClock.h"
 #include "foundation/ParamSettings.h"
@@ -72,8 +73,7 @@ protected:
     static std::unique_ptr<CDatawireClient> Connected(const std::string& host, const std::string& path = "") {
         auto client = std::make_unique<CDatawireClient>();
         client->SetServiceID("104");
-        client->SetHost(host);
-        client->SetUrlPath(path);
+        client->SetEndpoint(hosttest::EndpointOf(host + path));
         EXPECT_TRUE(client->Connect()) << client->GetLastErrorText();
         return client;
     }
@@ -374,6 +374,16 @@ TEST_F(DatawireClientTest, ServiceDiscoveryRequestIsAGetWithoutBody) {
     EXPECT_TRUE(client->IsDatawireStatus());
 }
 
+TEST_F(DatawireClientTest, DiscoveredUrlsAreTrimmedAsProviderUrlsAreSplit) {
+    auto endpoint = StartEndpoint();
+    endpoint->SetProviderUrls({"\f https://prov-e.example/sd\v", "\thttp://prov-f.example:8443\r\n"});
+    auto client = Connected(endpoint->HostAndPort());
+    ASSERT_TRUE(client->BuildServiceDiscoveryRequest());
+    std::vector<std::string> urls;
+    ASSERT_TRUE(client->ReadServiceDiscoveryResponse(&urls).ok) << client->GetLastErrorText();
+    EXPECT_EQ(urls, (std::vector<std::string>{"prov-e.example/sd", "prov-f.example:8443"}));
+}
+
 TEST_F(DatawireClientTest, PingEnvelopeIsSentByteForByteAndReadsTheTime) {
     auto endpoint = StartEndpoint();
     const std::string host = endpoint->HostAndPort();
@@ -411,6 +421,7 @@ TEST_F(DatawireClientTest, PingEnvelopeIsSentByteForByteAndReadsTheTime) {
 }
 
 TEST_F(DatawireClientTest, RegistrationAndActivationEnvelopesAndAnswers) {
+    PrepareLogFolder();
     auto endpoint = StartEndpoint();
     const std::string host = endpoint->HostAndPort();
     endpoint->SetRegistrationAnswer("NEWDID0001", "https://prov.example:8443/sd");
@@ -456,6 +467,11 @@ TEST_F(DatawireClientTest, RegistrationAndActivationEnvelopesAndAnswers) {
     ASSERT_EQ(raw.size(), 2u);
     EXPECT_EQ(raw[0], header(registration.size()) + registration);
     EXPECT_EQ(raw[1], header(activation.size()) + activation);
+    // Each step logs its request and its answer.
+    for (const char* line : {"Sending Merchant Registration:", "Merchant Registration Response:",
+                             "Sending Merchant Activation:", "Merchant Activation Response:"}) {
+        EXPECT_EQ(CountLogLines(std::string("]") + line), 1) << line;
+    }
 
     // A registration answer with neither a DID nor a URL is a bad response.
     CDatawireAnswer none;
@@ -678,10 +694,10 @@ TEST_F(DatawireClientTest, HttpErrorTextReplacesAnEarlierConnectError) {
 
     CDatawireClient client;
     client.SetServiceID("104");
-    client.SetHost(hosttest::RefusingHostAndPort(*s_Pki));
+    client.SetEndpoint(hosttest::EndpointOf(hosttest::RefusingHostAndPort(*s_Pki)));
     ASSERT_FALSE(client.Connect());
     ASSERT_FALSE(client.GetLastErrorText().empty());
-    client.SetHost(endpoint->HostAndPort());
+    client.SetEndpoint(hosttest::EndpointOf(endpoint->HostAndPort()));
     ASSERT_TRUE(client.Connect()) << client.GetLastErrorText();
     ASSERT_TRUE(client.BuildServiceDiscoveryRequest());
     std::vector<std::string> urls;
@@ -706,10 +722,10 @@ TEST_F(DatawireClientTest, CertificateCheckFollowsTheVerifyParameter) {
     const Case cases[] = {
         {"ip certificate checked", TestLeaf::LoopbackIp, "127.0.0.1", "Y", true, 0},
         {"name certificate checked, port in the host", TestLeaf::Localhost, "localhost", "Y", true, 0},
-        {"wrong name refused", TestLeaf::WrongName, "127.0.0.1", "Y", false, CTlsChannel::kCertNameMismatch},
-        {"expired refused", TestLeaf::Expired, "localhost", "Y", false, CTlsChannel::kCertExpired},
-        {"unknown issuer refused", TestLeaf::UnknownIssuer, "localhost", "Y", false, CTlsChannel::kCertChaining},
-        {"self-signed refused", TestLeaf::SelfSigned, "localhost", "Y", false, CTlsChannel::kCertUntrustedRoot},
+        {"wrong name refused", TestLeaf::WrongName, "127.0.0.1", "Y", false, kCertCnNoMatch},
+        {"expired refused", TestLeaf::Expired, "localhost", "Y", false, kCertExpired},
+        {"unknown issuer refused", TestLeaf::UnknownIssuer, "localhost", "Y", false, kCertChaining},
+        {"self-signed refused", TestLeaf::SelfSigned, "localhost", "Y", false, kCertUntrustedRoot},
         {"wrong name accepted unchecked", TestLeaf::WrongName, "127.0.0.1", "N", true, 0},
         {"expired accepted unchecked", TestLeaf::Expired, "localhost", "N", true, 0},
     };
@@ -719,7 +735,7 @@ TEST_F(DatawireClientTest, CertificateCheckFollowsTheVerifyParameter) {
         auto endpoint = StartEndpoint(c.leaf);
         CDatawireClient client;
         client.SetServiceID("104");
-        client.SetHost(std::string(c.hostName) + ":" + std::to_string(endpoint->Port()));
+        client.SetEndpoint(hosttest::EndpointOf(std::string(c.hostName) + ":" + std::to_string(endpoint->Port())));
         EXPECT_EQ(client.Connect(), c.connects) << client.GetLastErrorText();
         if (!c.connects) {
             EXPECT_EQ(static_cast<uint32_t>(client.GetLastError()), c.code);
@@ -729,33 +745,5 @@ TEST_F(DatawireClientTest, CertificateCheckFollowsTheVerifyParameter) {
         EXPECT_EQ(client.GetServerName(), c.hostName);
         ASSERT_TRUE(client.BuildTransactionRequest(Transaction("0200"), 1));
         EXPECT_TRUE(client.SendAndReceive()) << client.GetLastErrorText();
-    }
-}
-
-TEST(DatawireTextTest, HostMayCarryAPortElse443) {
-    struct Case {
-        const char* host;
-        const char* name;
-        int port;
-    };
-    const Case cases[] = {
-        {"prov.example", "prov.example", 443},
-        {"prov.example:8443", "prov.example", 8443},
-        {"127.0.0.1:1", "127.0.0.1", 1},
-        {"127.0.0.1:65535", "127.0.0.1", 65535},
-        {"prov.example:", "prov.example:", 443},
-        {"prov.example:abc", "prov.example:abc", 443},
-        {"prov.example:0", "prov.example:0", 443},
-        {"prov.example:70000", "prov.example:70000", 443},
-        {"prov.example:+80", "prov.example:+80", 443},
-        {":80", ":80", 443},
-        {"", "", 443},
-    };
-    for (const Case& c : cases) {
-        std::string name;
-        int port = 0;
-        CDatawireClient::SplitHostPort(c.host, &name, &port);
-        EXPECT_EQ(name, c.name) << c.host;
-        EXPECT_EQ(port, c.port) << c.host;
     }
 }

@@ -266,7 +266,7 @@ TEST_F(DatawireTransportTest, SendTransactionCarriesTheHostMessageUnderTheNextSt
                                 "400200\x1C"
                                 "04 1.50";
     CDatawireClient client;
-    client.SetHost(provider->HostAndPort());
+    client.SetEndpoint(hosttest::EndpointOf(provider->HostAndPort()));
     client.SetServiceID(kDatawireServiceId);
     ASSERT_TRUE(client.Connect());
     CDatawireTransport transport;

@@ -152,9 +152,9 @@ TEST(DialFrameTest, TheFrameCarriesTheMessageBetweenStxAndEtxWithTheXorOfBodyAnd
     const std::string message = "SV.M1" + std::string(1, kFs) + "400200";
     const std::string frame = BuildDialFrame(message);
     ASSERT_EQ(frame.size(), message.size() + 3);
-    EXPECT_EQ(frame.front(), kDialStx);
+    EXPECT_EQ(frame.front(), kCharSTX);
     EXPECT_EQ(frame.substr(1, message.size()), message);
-    EXPECT_EQ(frame[frame.size() - 2], kDialEtx);
+    EXPECT_EQ(frame[frame.size() - 2], kCharETX);
     unsigned char lrc = 0;
     for (size_t i = 1; i + 1 < frame.size(); ++i) {
         lrc ^= static_cast<unsigned char>(frame[i]);
@@ -162,7 +162,7 @@ TEST(DialFrameTest, TheFrameCarriesTheMessageBetweenStxAndEtxWithTheXorOfBodyAnd
     EXPECT_EQ(static_cast<unsigned char>(frame.back()), lrc);
     EXPECT_TRUE(CheckLrc(message, frame.back()));
     EXPECT_FALSE(CheckLrc(message, static_cast<char>(frame.back() ^ 0x40)));
-    EXPECT_EQ(DialFrameLrc(""), kDialEtx);
+    EXPECT_EQ(DialFrameLrc(""), kCharETX);
 }
 
 TEST(DialStringTest, TheDialStringIsPrefixAndNumberWithoutCommandBreaks) {
@@ -227,7 +227,7 @@ TEST_F(DialBackupServerTest, ASaleGoesOverTheDialLineByteForByte) {
     EXPECT_EQ(m_Modem->Frames()[0], BuildDialFrame(request));
     // The server sent its frame, then one ACK for the host's answer, and nothing else.
     ASSERT_TRUE(WaitUntil([&] { return m_Modem->DataBytes().size() == request.size() + 4; }));
-    EXPECT_EQ(m_Modem->DataBytes(), BuildDialFrame(request) + kDialAck);
+    EXPECT_EQ(m_Modem->DataBytes(), BuildDialFrame(request) + kCharACK);
     ASSERT_EQ(m_Modem->Answers().size(), 1u);
     const std::string answer = m_Modem->Answers()[0];
     EXPECT_EQ(done.m_HostResponse, answer.substr(1, answer.size() - 3));
@@ -365,11 +365,11 @@ TEST_F(DialBackupServerTest, AResponseWithABadLrcOrAByteInErrorIsNakedAndTheRese
         const std::string good = m_Modem->Answers()[1];
         EXPECT_EQ(done.m_HostResponse, good.substr(1, good.size() - 3));
         ASSERT_TRUE(
-            WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kDialAck; }));
+            WaitUntil([&] { return !m_Modem->DataBytes().empty() && m_Modem->DataBytes().back() == kCharACK; }));
         const std::string data = m_Modem->DataBytes();
-        const size_t nak = data.find(kDialNak);
+        const size_t nak = data.find(kCharNAK);
         ASSERT_NE(nak, std::string::npos);
-        EXPECT_EQ(data.substr(nak), std::string(1, kDialNak) + kDialAck);
+        EXPECT_EQ(data.substr(nak), std::string(1, kCharNAK) + kCharACK);
         EXPECT_TRUE(done.m_Approved);
         m_Server.reset();
         m_Modem.reset();
@@ -419,7 +419,7 @@ TEST_F(DialBackupServerTest, AnEnqRightBehindTheConnectLineIsNotLost) {
 }
 
 TEST_F(DialBackupServerTest, LrcValuesThatLookLikeControlBytesAreTakenAsTheLrc) {
-    for (const char lrc : {kDialNak, kDialEtx, kDialStx}) {
+    for (const char lrc : {kCharNAK, kCharETX, kCharSTX}) {
         SCOPED_TRACE(static_cast<int>(lrc));
         const std::string body = BodyWithLrc(lrc);
         ASSERT_FALSE(body.empty());
@@ -445,7 +445,7 @@ TEST_F(DialBackupServerTest, AResponseLongerThanTheBufferIsRejected) {
     const CTransaction done = WaitForAnswer(QueueForDial(MakeTransaction(kTranNumSale)));
     EXPECT_EQ(done.m_State, kTranStateDialFailed);
     EXPECT_EQ(done.m_HostErrorText, kDialResponseTooLongText);
-    EXPECT_NE(m_Modem->DataBytes().find(kDialNak), std::string::npos);
+    EXPECT_NE(m_Modem->DataBytes().find(kCharNAK), std::string::npos);
     EXPECT_TRUE(done.m_HostResponse.empty());
 }
 

@@ -93,4 +93,11 @@ inline std::string RefusingHostAndPort(const CTrustedPki& pki) {
     return host;
 }
 
+// The endpoint of the provider URL |url|, split as the transport splits it.
+inline CServiceUrl EndpointOf(const std::string& url) {
+    CServiceUrl endpoint;
+    EXPECT_TRUE(SplitServiceUrl(url, endpoint)) << url;
+    return endpoint;
+}
+
 } // namespace hosttest

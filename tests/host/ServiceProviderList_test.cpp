@@ -54,6 +54,59 @@ TEST(SplitServiceUrlTest, SplitsSchemeHostPortAndPathOrRefusesUrlsWithoutHost) {
     }
 }
 
+TEST(SplitServiceUrlTest, AddressIsTheUrlTrimmedOfBlanksAndScheme) {
+    struct Case {
+        const char* url;
+        const char* address;
+    };
+    // Every blank of the C library counts, vertical tab and form feed too: discovered URLs and configured ones are
+    // trimmed alike.
+    const Case cases[] = {
+        {"https://prov.example/sd", "prov.example/sd"},
+        {" \t\r\nHTTP://prov.example:8443 \r\n", "prov.example:8443"},
+        {"\f https://prov.example/sd\v", "prov.example/sd"},
+        {"hTtPs://https://prov.example", "https://prov.example"}, // one scheme only
+        {"ftp://prov.example", "ftp://prov.example"},
+        {"prov.example/x", "prov.example/x"},
+        {" \v ", ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ServiceAddressOf(c.url), c.address) << c.url;
+    }
+}
+
+TEST(SplitServiceUrlTest, HostMayCarryAPortElse443) {
+    struct Case {
+        const char* host;
+        bool ok;
+        const char* name;
+        int port;
+    };
+    // A ':' without a port keeps the whole host as the name: a URL is then refused, and a name lookup of the
+    // management service's host says what is wrong with it.
+    const Case cases[] = {
+        {"prov.example", true, "prov.example", 443},
+        {"prov.example:8443", true, "prov.example", 8443},
+        {"127.0.0.1:1", true, "127.0.0.1", 1},
+        {"127.0.0.1:65535", true, "127.0.0.1", 65535},
+        {"127.0.0.1:00080", true, "127.0.0.1", 80},
+        {"prov.example:", false, "prov.example:", 443},
+        {"prov.example:abc", false, "prov.example:abc", 443},
+        {"prov.example:0", false, "prov.example:0", 443},
+        {"prov.example:70000", false, "prov.example:70000", 443},
+        {"prov.example:+80", false, "prov.example:+80", 443},
+        {":80", false, ":80", 443},
+        {"", true, "", 443},
+    };
+    for (const Case& c : cases) {
+        std::string name;
+        int port = 0;
+        EXPECT_EQ(SplitHostPort(c.host, name, port), c.ok) << c.host;
+        EXPECT_EQ(name, c.name) << c.host;
+        EXPECT_EQ(port, c.port) << c.host;
+    }
+}
+
 TEST(ServiceProviderListTest, SetKeepsNonEmptyUrlsInOrderAndReportsEmptiness) {
     CServiceProviderList list;
     std::string url;

@@ -92,5 +92,5 @@ TEST_F(SspiProviderTest, TrustComesFromTheCertificateFileVariable) {
     CTlsChannel channel;
     ASSERT_TRUE(channel.Connect("localhost", server->Port(), 5000, 5000));
     EXPECT_FALSE(channel.VerifyServerCertificate("localhost"));
-    EXPECT_EQ(static_cast<uint32_t>(channel.GetLastError()), CTlsChannel::kCertChaining);
+    EXPECT_EQ(static_cast<uint32_t>(channel.GetLastError()), kCertChaining);
 }

@@ -325,11 +325,11 @@ void CModemSimulator::DialNumber(const std::string& number) {
                 m_Master = -1;
             });
         } else if (m_Script.enq && m_Script.enqBehindConnect) {
-            Send(connect + kDialEnq);
+            Send(connect + kCharENQ);
         } else {
             Send(connect);
             if (m_Script.enq) {
-                Send(std::string(1, kDialEnq), 20);
+                Send(std::string(1, kCharENQ), 20);
             }
         }
         break;
@@ -370,22 +370,22 @@ void CModemSimulator::TakeData(char c) {
             return;
         }
         m_Pluses = 0;
-        if (c == kDialStx) {
+        if (c == kCharSTX) {
             m_Frame = Frame::Body;
             m_Body.clear();
-        } else if (c == kDialNak && !m_PendingAnswer.empty()) {
+        } else if (c == kCharNAK && !m_PendingAnswer.empty()) {
             m_Answers.push_back(m_PendingAnswer);
             Send(m_PendingAnswer);
-        } else if (c == kDialAck && !m_PendingAnswer.empty()) {
+        } else if (c == kCharACK && !m_PendingAnswer.empty()) {
             m_PendingAnswer.clear();
             if (m_Script.enq) {
                 // Ready for the next transaction on the same call.
-                Send(std::string(1, kDialEnq));
+                Send(std::string(1, kCharENQ));
             }
         }
         return;
     case Frame::Body:
-        if (c == kDialEtx) {
+        if (c == kCharETX) {
             m_Frame = Frame::Lrc;
         } else {
             m_Body += c;
@@ -393,7 +393,7 @@ void CModemSimulator::TakeData(char c) {
         return;
     case Frame::Lrc:
         m_Frame = Frame::Idle;
-        m_Frames.push_back(std::string(1, kDialStx) + m_Body + kDialEtx + c);
+        m_Frames.push_back(std::string(1, kCharSTX) + m_Body + kCharETX + c);
         OnFrame(m_Body, DialFrameLrc(m_Body) == c);
         return;
     }
@@ -404,14 +404,14 @@ void CModemSimulator::OnFrame(const std::string& body, bool lrcOk) {
         if (lrcOk) {
             --m_NaksLeft;
         }
-        std::string nak(1, kDialNak);
+        std::string nak(1, kCharNAK);
         if (m_Script.enqAfterNak && m_Script.enq) {
-            nak += kDialEnq;
+            nak += kCharENQ;
         }
         Send(nak);
         return;
     }
-    Send(std::string(1, kDialAck));
+    Send(std::string(1, kCharACK));
     std::string answer;
     if (m_Script.answerer) {
         answer = m_Script.answerer(body);

@@ -1,10 +1,12 @@
 // The classes that callers above the platform decide on: each number a decision of theirs depends on lands in
-// the class they test, and the causes they name themselves keep the numbers their log texts print.
+// the class they test, and the causes they name themselves keep the numbers their log texts print; the texts and
+// the EINTR retry of the platform's failed calls.
 
 #include "platform/OsError.h"
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -98,4 +100,52 @@ TEST(OsErrorTest, CausesNamedByTheCallerKeepTheSystemsNumbersAndTexts) {
     // The strerror text also for a number it has none for, unlike OsErrorText.
     EXPECT_EQ(COsError::FromNumber(4242).Text(), std::strerror(4242));
     EXPECT_EQ(OsErrorText(4242), "");
+}
+
+TEST(OsErrorTest, FailureTextIsWhatThenTheLibrarysText) {
+    EXPECT_EQ(COsError::FromNumber(ENOENT).FailureText("cannot open a/b"),
+              "cannot open a/b: No such file or directory");
+    EXPECT_EQ(COsError::FromNumber(EWOULDBLOCK).FailureText("cannot lock x"),
+              "cannot lock x: Resource temporarily unavailable");
+    EXPECT_EQ(COsError::FromNumber(12345).FailureText("odd"), "odd: Unknown error 12345");
+    EXPECT_EQ(OsErrorText(12345), "");
+}
+
+TEST(OsErrorTest, FailWithErrnoKeepsErrnoForTheCaller) {
+    std::string error;
+    COsError cause;
+    errno = EACCES;
+    EXPECT_FALSE(FailWithErrno(&error, "cannot write f", &cause));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(error, "cannot write f: Permission denied");
+    EXPECT_EQ(cause, COsError::FromNumber(EACCES));
+    errno = ENOSPC;
+    EXPECT_FALSE(FailWithErrno(nullptr, "no text wanted"));
+    EXPECT_EQ(errno, ENOSPC);
+}
+
+TEST(OsErrorTest, RetryOnEintrCallsAgainUntilAnotherAnswerAndKeepsItsCause) {
+    const int failures[] = {EINTR, EINTR, EAGAIN};
+    int calls = 0;
+    COsError cause;
+    const int result = RetryOnEintr(
+        [&] {
+            errno = failures[calls++];
+            return -1;
+        },
+        &cause);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(calls, 3);
+    EXPECT_TRUE(cause.Is(EOsErrorClass::WouldBlock));
+
+    calls = 0;
+    COsError none;
+    EXPECT_EQ(RetryOnEintr(
+                  [&] {
+                      errno = EINTR;
+                      return ++calls == 2 ? 7 : -1;
+                  },
+                  &none),
+              7);
+    EXPECT_TRUE(none.Ok());
 }
