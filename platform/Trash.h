@@ -1,7 +1,7 @@
 #pragma once
-// The user's trash, kept as the freedesktop.org trash specification keeps it, so that a desktop's file manager
-// shows what went there and can put it back: a delete that can be undone. A free function without state: any
-// thread may call it; two processes trashing the same name at once each get a name of their own.
+// The user's trash, kept the freedesktop.org way (Trash/files beside Trash/info), so that a desktop's file
+// manager shows what went there and can put it back: a delete that can be undone. A free function without
+// state: any thread may call it; two processes trashing the same name at once each get a name of their own.
 
 #include <string>
 
