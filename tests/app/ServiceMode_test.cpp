@@ -98,6 +98,18 @@ protected:
     // The port the server logged once its start-up had finished; -1 when it did not finish.
     int WaitForPort() { return testing_child::WaitForServedPort(m_Server, m_Folder, kTimeoutMs); }
 
+    // One lane logs in on |port|, sends |request| and reads its "Queued" reply, then the final one into |*reply|.
+    static testing::AssertionResult ServeOneRequest(int port, const SPosRequest& request, SPosReply* reply) {
+        CPosClient lane;
+        if (!lane.ConnectAndLogIn("127.0.0.1", port, reply)) {
+            return testing::AssertionFailure() << lane.LastError() << " " << reply->textResponse;
+        }
+        if (!lane.SendRequest(request) || !lane.ReadReply(reply, kTimeoutMs) || !lane.ReadReply(reply, kTimeoutMs)) {
+            return testing::AssertionFailure() << lane.LastError();
+        }
+        return testing::AssertionSuccess();
+    }
+
     std::filesystem::path m_Folder;
     CTestHostSide m_HostSide;
     CChildProcess m_Server;
@@ -156,14 +168,9 @@ TEST_F(ServiceModeTest, FirstStartTakesTheMerchantFromTheManagementService) {
     EXPECT_FALSE(session.Field("DEVID").empty());
     EXPECT_EQ(session.laterMessages, std::vector<std::string>{"OK"});
     {
-        CPosClient lane;
         SPosReply reply;
-        ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
-        ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Balance", kCard, ""))) << lane.LastError();
-        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
-        ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+        ASSERT_TRUE(ServeOneRequest(port, CEndToEndWorld::Request("Balance", kCard, ""), &reply));
         EXPECT_EQ("Approved", reply.cmdStatus);
-        lane.Close();
     }
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
@@ -297,14 +304,9 @@ TEST_F(ServiceModeTest, AServiceStartedDuringAnOutageServesLanesOnceDiscoveryAns
             << "exit status " << m_Server.ExitCode() << " is not started again";
     }
 
-    CPosClient lane;
     SPosReply reply;
-    ASSERT_TRUE(lane.ConnectAndLogIn("127.0.0.1", port, &reply)) << lane.LastError() << " " << reply.textResponse;
-    ASSERT_TRUE(lane.SendRequest(CEndToEndWorld::Request("Sale", kCard, "12.50"))) << lane.LastError();
-    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
-    ASSERT_TRUE(lane.ReadReply(&reply, kTimeoutMs)) << lane.LastError();
+    ASSERT_TRUE(ServeOneRequest(port, CEndToEndWorld::Request("Sale", kCard, "12.50"), &reply));
     EXPECT_EQ("Approved", reply.cmdStatus);
-    lane.Close();
     ASSERT_TRUE(m_Server.Signal(SIGTERM));
     ASSERT_TRUE(m_Server.Wait(kTimeoutMs));
     EXPECT_EQ(0, m_Server.ExitCode()) << m_Server.Stderr();
