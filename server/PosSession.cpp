@@ -340,18 +340,22 @@ void CPosSession::RequestLoop() {
                 break;
             }
         } else {
+            // Quiet is counted from the bytes' arrival, not from the end of their handling: a lane that has its
+            // "Queued" answer has seen the request taken, and its second of quiet is already running.
+            const uint64_t receivedAt = clock.TickMs();
             for (int i = 0; i < got; ++i) {
                 const char byte = chunk[static_cast<size_t>(i)];
                 if (byte != kCharETX && request.size() < kPosMaxRequestText) {
                     request += byte;
                     continue;
                 }
-                // An ETX ends the request; so does a byte past the longest request, which is dropped.
+                // An ETX ends the request; so does a byte past the longest request, which is dropped. The idle
+                // hour restarts before the answer goes out, as at the login.
+                ResetIdleDeadline();
                 HandleRequest(request);
                 request.clear();
-                ResetIdleDeadline();
             }
-            quietSince = clock.TickMs();
+            quietSince = receivedAt;
             if (!ClientConnected()) {
                 WaitOutstanding();
                 break;
