@@ -640,7 +640,9 @@ TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
     constexpr int kLanes = kPosServerMaxConnections;
     constexpr uint64_t kHostDelayMs = 5000;
     constexpr uint64_t kDeliveryMs = 1000;
-    constexpr auto kRealBudget = std::chrono::seconds(30);
+    // Real time only bounds a hung test: what the lanes see is measured on the held clock, and a loaded machine
+    // may take many seconds over two hundred TLS handshakes.
+    constexpr auto kRealBudget = std::chrono::seconds(120);
     CEndToEndOptions options;
     options.simulator.providers = 1;
     options.simulator.backlog = kLanes; // the lanes' host connections come at once
@@ -667,11 +669,13 @@ TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
         ASSERT_TRUE(lanes[i]->ReadReply(&queued)) << "lane " << i;
         ASSERT_EQ(queued.textResponse.rfind("Queued:", 0), 0u) << "lane " << i;
     }
-    EXPECT_TRUE(WaitUntil([&] { return m_World->Simulator().TransactionsPaused() == kLanes; }, 20000))
+    EXPECT_TRUE(WaitUntil([&] { return m_World->Simulator().TransactionsPaused() == kLanes; },
+                          static_cast<uint32_t>(std::chrono::milliseconds(kRealBudget).count())))
         << m_World->Simulator().TransactionsPaused() << " of " << kLanes << " requests reached the host";
 
     std::vector<bool> answered(kLanes, false);
     int approved = 0;
+    std::vector<std::string> otherAnswers;
     auto readReplies = [&] {
         const auto deadline = std::chrono::steady_clock::now() + kRealBudget;
         for (int i = 0; i < kLanes; ++i) {
@@ -683,7 +687,12 @@ TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
             SPosReply reply;
             if (lanes[i]->ReadReply(&reply, static_cast<int>(std::max<int64_t>(left.count(), 20)))) {
                 answered[i] = true;
-                approved += reply.cmdStatus == "Approved" ? 1 : 0;
+                if (reply.cmdStatus == "Approved") {
+                    ++approved;
+                } else {
+                    otherAnswers.push_back("lane " + std::to_string(i) + ": " + std::to_string(reply.returnCode) + " " +
+                                           reply.cmdStatus + " " + reply.textResponse);
+                }
             }
         }
     };
@@ -694,6 +703,9 @@ TEST_F(EndToEndTest, ASlowHostHoldsUpNoLaneOfAFullStore) {
     EXPECT_EQ(m_World->Clock()->TickMs() - sent, kHostDelayMs + kDeliveryMs);
     EXPECT_EQ(std::count(answered.begin(), answered.end(), true), kLanes) << "lanes answered within 6 s";
     EXPECT_EQ(approved, kLanes);
+    for (const std::string& other : otherAnswers) {
+        ADD_FAILURE() << other;
+    }
 }
 
 TEST_F(EndToEndTest, DiscoveryHostThatIsDownIsPassedOver) {

@@ -11,6 +11,9 @@
 namespace {
 constexpr int kSliceMs = 5;
 constexpr size_t kMaxRecord = 16384;
+// How long the server side waits for each of the client's handshake flights. A loaded machine running a few
+// hundred handshakes at once can take seconds over one; a client that gives up closes, and Stop ends the wait.
+constexpr uint32_t kHandshakeReadMs = 60000;
 
 void PauseMs(uint32_t ms) {
     if (ms > 0) {
@@ -83,7 +86,7 @@ bool CTlsTestConnection::Handshake(size_t chunk, uint32_t pauseMs, bool holdFina
         if (!Flush(chunk, pauseMs) || step != TlsStep::NeedInput) {
             return false;
         }
-        if (!ReadSome(5000)) {
+        if (!ReadSome(kHandshakeReadMs)) {
             return false;
         }
     }
