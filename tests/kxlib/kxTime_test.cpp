@@ -27,19 +27,36 @@ TEST(kxTime, ParseReadsLooseTextAndRefusesBadValues) {
         bool Result;
         const char* Expected;
     } cases[] = {
-        {"9:05:03 pm", true, "21:05:03"}, {"090503", true, "09:05:03"},   {"7", true, "07:00:00"},
-        {"12:30 am", true, "12:30:00"},   {"12:30 pm", true, "12:30:00"}, {"11:59:59 PM", true, "23:59:59"},
-        {"9.05.03", true, "09:05:03"},    {"9 5", true, "09:05:00"}, // a blank counts toward a field's two characters
-        {"9::5", true, "09:00:05"},                                  // an empty field is 0
-        {"1234567", true, "12:34:56"},    {"  9:05  ", true, "00:09:05"}, // leading blanks are the hour's two
-                                                                          // characters
-        {"  7", true, "00:07:00"},        {"\t9:05", true, "00:09:05"},   // any other character ends a field, an empty
-                                                                          // one too
-        {"9:05  ", true, "09:05:00"},     {"10:60", true, "11:00:00"},    {"24:00:00", true, "24:00:00"},
-        {"24:00:01", false, "unset"}, // past the end of the day
-        {"24:30", false, "unset"},        {"25:00", false, "unset"},      {"10:61", false, "unset"},
-        {"13:00 pm", true, "13:00:00"},   {"", false, "unset"},           {" \t ", false, "unset"},
-        {"abc", false, "unset"},          {"pm", false, "unset"},
+        {"9:05:03 pm", true, "21:05:03"},
+        {"090503", true, "09:05:03"},
+        {"7", true, "07:00:00"},
+        {"12:30 am", true, "12:30:00"},
+        {"12:30 pm", true, "12:30:00"},
+        {"11:59:59 PM", true, "23:59:59"},
+        {"9.05.03", true, "09:05:03"},
+        // A blank counts toward a field's two characters.
+        {"9 5", true, "09:05:00"},
+        // An empty field is 0.
+        {"9::5", true, "09:00:05"},
+        {"1234567", true, "12:34:56"},
+        // Leading blanks are the hour's two characters.
+        {"  9:05  ", true, "00:09:05"},
+        {"  7", true, "00:07:00"},
+        // Any other character ends a field, an empty one too.
+        {"\t9:05", true, "00:09:05"},
+        {"9:05  ", true, "09:05:00"},
+        {"10:60", true, "11:00:00"},
+        {"24:00:00", true, "24:00:00"},
+        // Past the end of the day.
+        {"24:00:01", false, "unset"},
+        {"24:30", false, "unset"},
+        {"25:00", false, "unset"},
+        {"10:61", false, "unset"},
+        {"13:00 pm", true, "13:00:00"},
+        {"", false, "unset"},
+        {" \t ", false, "unset"},
+        {"abc", false, "unset"},
+        {"pm", false, "unset"},
     };
     for (const auto& c : cases) {
         kxTime time(3600);
